@@ -1,0 +1,1 @@
+#include "common/mapped_file.h"

@@ -1,0 +1,1 @@
+#include "common/string_list.h"

@@ -1,0 +1,1 @@
+#include "common/byte_order.h"

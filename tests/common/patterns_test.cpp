@@ -1,0 +1,1 @@
+#include "common/patterns.h"

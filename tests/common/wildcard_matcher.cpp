@@ -1,0 +1,2 @@
+#include "common/patterns.h"
+int main() { return 0; }
