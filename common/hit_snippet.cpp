@@ -1,0 +1,1 @@
+#include "common/hit_snippet.h"

@@ -1,0 +1,1 @@
+#include "common/net_util.h"

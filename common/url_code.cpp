@@ -1,0 +1,1 @@
+#include "common/url_code.h"

@@ -1,0 +1,1 @@
+#include "common/chapter_titles.h"

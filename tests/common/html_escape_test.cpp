@@ -1,0 +1,1 @@
+#include "common/html_escape.h"

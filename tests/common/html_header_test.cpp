@@ -1,0 +1,1 @@
+#include "common/html_header.h"

@@ -1,0 +1,1 @@
+#include "common/search_expr.h"
