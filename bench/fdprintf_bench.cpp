@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/ratio_reporter.h"
 #include "common/net_util.h"
 
 namespace {
@@ -107,37 +108,6 @@ void writeLines(benchmark::State& state, const HitLine* line, Writer write) {
     state.SetLabel(std::to_string(len) + " bytes");
 }
 
-// Console output as usual, then fdprintf's time over dprintf's per line.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    // Colour only on a terminal, so that output kept in a file stays plain.
-    RatioReporter() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_ColorTabular : OO_Tabular) {}
-
-    void ReportRuns(const std::vector<Run>& runs) override {
-        // With repetitions the mean, reported after the single runs, stands.
-        for (const Run& run : runs) {
-            if (run.error_occurred) continue;
-            if (run.run_type == Run::RT_Iteration || run.aggregate_name == "mean")
-                times_[run.run_name.str()] = run.GetAdjustedRealTime();
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-
-    void Finalize() override {
-        ConsoleReporter::Finalize();
-        std::fprintf(stdout, "\n%-6s %18s\n", "line", "fdprintf/dprintf");
-        for (const HitLine& l : lines()) {
-            auto base = times_.find(std::string("dprintf/") + l.label);
-            auto mine = times_.find(std::string("fdprintf/") + l.label);
-            if (base == times_.end() || mine == times_.end() || base->second <= 0) continue;
-            std::fprintf(stdout, "%-6s %17.2fx\n", l.label, mine->second / base->second);
-        }
-    }
-
-private:
-    std::map<std::string, double> times_;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -149,7 +119,7 @@ int main(int argc, char** argv) {
     }
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    RatioReporter reporter;
+    ruva::bench::RatioReporter reporter("dprintf", {"fdprintf"});
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
     return 0;

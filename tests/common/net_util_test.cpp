@@ -30,6 +30,8 @@
 namespace ruva {
 namespace {
 
+using test::inChild;
+
 using namespace std::chrono_literals;
 using test::TempDir;
 
@@ -446,17 +448,6 @@ TEST(NetUtilReadFromSocketErrors, ReadErrorGivesMinusOne) {
 TEST(NetUtilMysleep, SelectResult) {
     EXPECT_EQ(mysleep(0), 0);
     EXPECT_EQ(mysleep(1000), 0);
-}
-
-// Runs body in a forked child and returns its exit status; the body returns
-// 0 for success or a number naming the check that failed.
-int inChild(const std::function<int()>& body) {
-    std::fflush(nullptr);
-    pid_t pid = fork();
-    if (pid == 0) _exit(body());
-    int status = 0;
-    if (pid < 0 || waitpid(pid, &status, 0) != pid) return -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
 }
 
 // A reader process for a pipe: reads to the end (pausing after every chunk
