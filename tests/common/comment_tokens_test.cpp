@@ -1,0 +1,1 @@
+#include "common/comment_tokens.h"
