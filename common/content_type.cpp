@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "common/comment_tokens.h"
 #include "common/ebcdic.h"
 #include "common/text.h"
 
@@ -18,9 +19,6 @@ constexpr size_t kScanMax = 2047;
 constexpr size_t kScratch = 2048;
 // Archive comment bytes looked at for the container marks.
 constexpr size_t kZipCommentMax = 31;
-// ZIP end-of-central-directory record: signature, then the comment length
-// at +20 (16 bits, little-endian), the comment from +22.
-constexpr size_t kEndRecordSize = 22;
 // Longest top element and public identifier getSgmlSubtype looks at.
 constexpr size_t kTopElementMax = 15;
 constexpr size_t kPublicIdMax = 95;
@@ -572,20 +570,6 @@ int signatureTests(Bytes b, DocType* doctype, SubDocType* subtype) {
     return 0;
 }
 
-// The archive comment of a ZIP held in data: the last end record wholly
-// inside the data, its comment cut to what is there and to max bytes.
-std::string_view zipArchiveComment(const unsigned char* data, size_t dlen, size_t max) {
-    if (dlen < kEndRecordSize) return {};
-    for (size_t pos = dlen - kEndRecordSize + 1; pos-- > 0;) {
-        if (data[pos] != 'P' || data[pos + 1] != 'K' || data[pos + 2] != 5 || data[pos + 3] != 6) continue;
-        size_t stored = data[pos + 20] | (static_cast<size_t>(data[pos + 21]) << 8);
-        size_t left = dlen - pos - kEndRecordSize;
-        size_t n = std::min({stored, left, max});
-        return {reinterpret_cast<const char*>(data + pos + kEndRecordSize), n};
-    }
-    return {};
-}
-
 }  // namespace
 
 int checkFileSig(const char* buf, size_t len, DocType* doctype, SubDocType* subtype) {
@@ -623,7 +607,9 @@ int getDocType(const void* data, size_t dlen, DocType* doctype, SubDocType* subt
 
     if (checkFileSig(buf.data(), scan, doctype, subtype)) {
         if (*doctype == DOCT_ZIP) {
-            std::string_view comment = zipArchiveComment(bytes, dlen, kZipCommentMax);
+            char text[kZipCommentMax + 1] = "";
+            extractMappedZipVolumeComment(static_cast<const char*>(data), dlen, text, kZipCommentMax);
+            std::string_view comment(text);
             if (comment.starts_with("3PPCONTAINER:"sv)) *subtype = DOC_SUBTYPE_ZIP_3PPCONTAINER;
             if (comment.starts_with("HTMLCONTAINER:"sv)) *subtype = DOC_SUBTYPE_ZIP_HTMLCONTAINER;
         }
