@@ -25,7 +25,9 @@ inline uint16_t getWord(const void* p) {
     auto b = static_cast<const unsigned char*>(p);
     return static_cast<uint16_t>(b[0] << 8 | b[1]);
 }
-inline uint8_t getByte(const void* p) { return *static_cast<const unsigned char*>(p); }
+inline uint8_t getByte(const void* p) {
+    return *static_cast<const unsigned char*>(p);
+}
 
 inline void putLong(void* p, uint32_t v) {
     auto b = static_cast<unsigned char*>(p);
@@ -40,7 +42,9 @@ int writeLong(FILE* fp, uint32_t v);
 int writeWord(FILE* fp, uint16_t v);
 int writeByte(FILE* fp, uint8_t v);
 
-inline uint16_t swapWord(uint16_t v) { return static_cast<uint16_t>(v << 8 | v >> 8); }
+inline uint16_t swapWord(uint16_t v) {
+    return static_cast<uint16_t>(v << 8 | v >> 8);
+}
 inline uint32_t swapLong(uint32_t v) {
     return v << 24 | (v & 0xff00) << 8 | (v >> 8 & 0xff00) | v >> 24;
 }

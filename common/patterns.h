@@ -11,15 +11,16 @@ int isSearchPattern(const char* str);
 
 // Member-name matcher: '?', '[set]' without ranges or negation, '\' escape,
 // '*' greedy to the LAST occurrence of the literal after it, never
-// backtracking. Flag 1: ASCII case-blind. A null pattern matches everything.
+// backtracking. Flag 1: ASCII case-blind. A null pattern matches everything;
+// a null text reads as empty. A trailing '\' stands for a backslash.
 int matchPattern(const char* pat, const char* str, int flags);
 
 // The longest piece between '?' and '*' (first of equal ones); "" for none.
 std::string parsePattern(const char* pattern);
 
 // Text-search matcher, case-sensitive: '?', '*', '[...]' with '!' and
-// ranges; a newline in the wildcard fits nothing. Iterative: linear memory,
-// no recursion on hostile patterns.
+// ranges; a newline in the wildcard, an unterminated '[' or a null argument
+// fits nothing. Iterative: constant memory, no recursion on hostile patterns.
 int wildcardfit(const char* wildcard, const char* text);
 
 // 0 for ASCII letters, digits, '#', '-', '_'; 1 for every other byte.

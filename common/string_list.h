@@ -26,7 +26,8 @@ public:
     String* addBuffer(const char* buf, size_t len);
     // addBuffer with the text's length; a null text adds nothing (null).
     String* add(const char* text);
-    // Unlinks the entry (searching from first) and frees it; null is ignored.
+    // Unlinks the entry (searching from first) and frees it; null and an
+    // entry that is not in this list are ignored.
     void freeString(String* entry);
     // Frees an entry that is no longer linked (after unqueue).
     void qfree(String* entry);
@@ -39,7 +40,8 @@ public:
     // Replaces the value; a null text leaves it empty. 0 for a null entry.
     static int setValue(String* entry, const char* text);
 
-    // Each entry's text and "\n". 0 at the first failed write, flush included.
+    // Each entry's text (up to its first NUL) and "\n". 0 at the first failed
+    // write, flush included.
     int outputToFP(FILE* fp);
     // Writes a new file. On failure removes it when it is a regular file; 0.
     int outputToFile(const char* name);

@@ -30,11 +30,27 @@ int CheckKivoName(const char* name);
 unsigned hexVal(const char* text);
 
 // ASCII classes on unsigned bytes, for the whole library.
-inline bool isAsciiSpace(unsigned char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
-inline bool isAsciiDigit(unsigned char c) { return c >= '0' && c <= '9'; }
-inline bool isAsciiAlpha(unsigned char c) { return (c | 0x20) >= 'a' && (c | 0x20) <= 'z'; }
-inline bool isAsciiAlnum(unsigned char c) { return isAsciiAlpha(c) || isAsciiDigit(c); }
-inline unsigned char asciiLower(unsigned char c) { return c >= 'A' && c <= 'Z' ? c | 0x20 : c; }
-inline unsigned char asciiUpper(unsigned char c) { return c >= 'a' && c <= 'z' ? c & ~0x20 : c; }
+inline bool isAsciiSpace(unsigned char c) {
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+inline bool isAsciiDigit(unsigned char c) {
+    return c >= '0' && c <= '9';
+}
+inline bool isAsciiAlpha(unsigned char c) {
+    return (c | 0x20) >= 'a' && (c | 0x20) <= 'z';
+}
+// Control characters as ASCII has them: 0x00-0x1F and DEL.
+inline bool isAsciiControl(unsigned char c) {
+    return c < 0x20 || c == 0x7f;
+}
+inline bool isAsciiAlnum(unsigned char c) {
+    return isAsciiAlpha(c) || isAsciiDigit(c);
+}
+inline unsigned char asciiLower(unsigned char c) {
+    return c >= 'A' && c <= 'Z' ? c | 0x20 : c;
+}
+inline unsigned char asciiUpper(unsigned char c) {
+    return c >= 'a' && c <= 'z' ? c & ~0x20 : c;
+}
 
 }  // namespace ruva

@@ -25,11 +25,15 @@ char* removeSpacesforpath(char* dst, const char* src, int max);
 // the buffer and returns it; an all-blank text becomes "".
 char* trimwhitespace(char* text);
 // Expands a packed line: a byte with the top bit set is (byte & 0x7f)
-// blanks. 1, or 0 when the result would reach max characters.
+// blanks (0x80 gives none). 1, or 0 when the result would reach max
+// characters; then dst holds its first max-1 characters. Never writes more
+// than max bytes.
 int unpackLine(char* dst, const char* src, int max);
 // Visible characters of HTML: an entity counts one, a tag none.
 int estimateVisualLength(const char* html);
-// "YYYYMMDD" from up to three digit groups. Nothing calls it.
+// "YYYYMMDD" from up to three digit groups (year, month, day); a missing
+// month or day gives "00", a text without digits "00000000", null "".
+// Nothing calls it.
 std::string normalizeDate(const char* text);
 // Appends value cut to width-1 and padded with blanks to width characters.
 // Nothing calls it.

@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
 
 namespace ruva::test {
 
@@ -17,6 +19,23 @@ std::string testDataDir() {
         return "";
     }
     return dir;
+}
+
+TempDir::TempDir(const char* base) {
+    std::string templ = std::string(base) + "/ruva_test.XXXXXX";
+    if (mkdtemp(templ.data())) path_ = templ;
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    if (!path_.empty()) std::filesystem::remove_all(path_, ec);
+}
+
+std::unique_ptr<char[]> exactCopy(std::string_view text) {
+    auto copy = std::make_unique<char[]>(text.size() + 1);
+    std::memcpy(copy.get(), text.data(), text.size());
+    copy[text.size()] = '\0';
+    return copy;
 }
 
 }  // namespace ruva::test

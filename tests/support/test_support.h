@@ -1,7 +1,9 @@
 // Helpers shared by every test program.
 #pragma once
 
+#include <memory>
 #include <string>
+#include <string_view>
 
 namespace ruva::test {
 
@@ -9,5 +11,25 @@ namespace ruva::test {
 // variable RUVA_TESTDATA overrides the configured path. Fails the calling
 // test (and returns "") when the directory does not exist.
 std::string testDataDir();
+
+// A fresh directory under base, removed with everything in it.
+class TempDir {
+public:
+    explicit TempDir(const char* base = "/tmp");
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    bool ok() const { return !path_.empty(); }
+    const std::string& path() const { return path_; }
+    std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+// A heap copy with no slack after the NUL, so that a read past it is an
+// AddressSanitizer report rather than a silent look at spare capacity.
+std::unique_ptr<char[]> exactCopy(std::string_view text);
 
 }  // namespace ruva::test
