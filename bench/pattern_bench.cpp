@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/ratio_reporter.h"
 #include "common/patterns.h"
 
 namespace {
@@ -100,43 +101,6 @@ void matchAll(benchmark::State& state, const char* pattern, Matcher match) {
     state.SetLabel(std::to_string(hits) + " fit");
 }
 
-// Console output as usual, then each matcher's time over fnmatch's.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    // Colour only on a terminal, so that output kept in a file stays plain.
-    RatioReporter() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_ColorTabular : OO_Tabular) {}
-
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs) {
-            if (run.run_type == Run::RT_Iteration && !run.error_occurred)
-                times_[run.benchmark_name()] = run.GetAdjustedRealTime();
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-
-    void Finalize() override {
-        ConsoleReporter::Finalize();
-        std::FILE* out = stdout;
-        std::fprintf(out, "\n%-14s %14s %14s\n", "pattern", "matchPattern", "wildcardfit");
-        for (const char* pattern : kPatterns) {
-            auto base = times_.find(std::string("fnmatch/") + pattern);
-            if (base == times_.end() || base->second <= 0) continue;
-            std::fprintf(out, "%-14s", pattern);
-            for (const char* label : {"matchPattern/", "wildcardfit/"}) {
-                auto it = times_.find(label + std::string(pattern));
-                if (it == times_.end())
-                    std::fprintf(out, " %14s", "-");
-                else
-                    std::fprintf(out, " %13.2fx", it->second / base->second);
-            }
-            std::fprintf(out, "\n");
-        }
-    }
-
-private:
-    std::map<std::string, double> times_;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -149,7 +113,7 @@ int main(int argc, char** argv) {
     }
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    RatioReporter reporter;
+    ruva::bench::RatioReporter reporter("fnmatch", {"matchPattern", "wildcardfit"});
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
     return 0;

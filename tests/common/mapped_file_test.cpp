@@ -25,6 +25,8 @@
 namespace ruva {
 namespace {
 
+using test::inChild;
+
 using test::TempDir;
 
 namespace fs = std::filesystem;
@@ -60,18 +62,6 @@ std::string patternBytes(size_t n) {
     std::string s(n, '\0');
     for (size_t i = 0; i < n; i++) s[i] = static_cast<char>((i * 7 + i / 251) & 0xff);
     return s;
-}
-
-// Runs body in a forked child (where it may change stdin, stdout or limits)
-// and returns its exit status; the body returns 0 for success or a number
-// that names the check that failed.
-int inChild(const std::function<int()>& body) {
-    std::fflush(nullptr);
-    pid_t pid = fork();
-    if (pid == 0) _exit(body());
-    int status = 0;
-    if (pid < 0 || waitpid(pid, &status, 0) != pid) return -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
 }
 
 // In a child: files may grow to at most limit bytes, and a write past it

@@ -1,6 +1,7 @@
 // Helpers shared by every test program.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -31,5 +32,11 @@ private:
 // A heap copy with no slack after the NUL, so that a read past it is an
 // AddressSanitizer report rather than a silent look at spare capacity.
 std::unique_ptr<char[]> exactCopy(std::string_view text);
+
+// Runs body in a forked child (where it may change descriptors, limits or
+// signal dispositions) and returns its exit status: the body returns 0 for
+// success or a number naming the check that failed; a signal gives 1000 +
+// its number, a failed fork or wait -1.
+int inChild(const std::function<int()>& body);
 
 }  // namespace ruva::test

@@ -1,0 +1,66 @@
+// Console output as usual, then a table of each implementation's time over
+// the baseline's, case by case. Benchmarks are named "<impl>/<case>"; with
+// repetitions the mean (reported after the single runs) stands.
+#pragma once
+
+#include <benchmark/benchmark.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace ruva::bench {
+
+class RatioReporter : public benchmark::ConsoleReporter {
+public:
+    RatioReporter(std::string baseline, std::vector<std::string> impls)
+        // Colour only on a terminal, so that output kept in a file stays plain.
+        : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_ColorTabular : OO_Tabular),
+          baseline_(std::move(baseline)),
+          impls_(std::move(impls)) {}
+
+    void ReportRuns(const std::vector<Run>& runs) override {
+        for (const Run& run : runs) {
+            if (run.error_occurred) continue;
+            if (run.run_type != Run::RT_Iteration && run.aggregate_name != "mean") continue;
+            std::string name = run.run_name.str();
+            auto slash = name.find('/');
+            if (slash == std::string::npos) continue;
+            std::string theCase = name.substr(slash + 1);
+            if (times_.find(theCase) == times_.end()) cases_.push_back(theCase);
+            times_[theCase][name.substr(0, slash)] = run.GetAdjustedRealTime();
+        }
+        ConsoleReporter::ReportRuns(runs);
+    }
+
+    void Finalize() override {
+        ConsoleReporter::Finalize();
+        std::printf("\ntime over %s\n%-24s", baseline_.c_str(), "case");
+        for (const std::string& impl : impls_) std::printf(" %14s", impl.c_str());
+        std::printf("\n");
+        for (const std::string& theCase : cases_) {
+            const auto& t = times_[theCase];
+            auto base = t.find(baseline_);
+            if (base == t.end() || base->second <= 0) continue;
+            std::printf("%-24s", theCase.c_str());
+            for (const std::string& impl : impls_) {
+                auto it = t.find(impl);
+                if (it == t.end())
+                    std::printf(" %14s", "-");
+                else
+                    std::printf(" %13.2fx", it->second / base->second);
+            }
+            std::printf("\n");
+        }
+    }
+
+private:
+    std::string baseline_;
+    std::vector<std::string> impls_;
+    std::vector<std::string> cases_;
+    std::map<std::string, std::map<std::string, double>> times_;
+};
+
+}  // namespace ruva::bench

@@ -1,0 +1,128 @@
+#include "common/html_escape.h"
+
+#include <initializer_list>
+#include <string_view>
+
+#include "common/text.h"
+
+namespace ruva {
+
+namespace {
+
+bool sameNameCaseBlind(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (asciiLower(static_cast<unsigned char>(a[i])) != asciiLower(static_cast<unsigned char>(b[i])))
+            return false;
+    }
+    return true;
+}
+
+bool isOneOf(std::string_view name, std::initializer_list<std::string_view> names) {
+    for (std::string_view n : names) {
+        if (sameNameCaseBlind(name, n)) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+std::string validateAllChar(const char* name, const char* value) {
+    if (value == nullptr) return std::string();
+    std::string_view field = name != nullptr ? name : "";
+    const bool searchField = isOneOf(field, {"PA", "PAT", "PAC", "PAD", "SYPA"});
+    const bool keepSlash = searchField || isOneOf(field, {"LI", "SL", "LL", "TLL", "TSL", "FN"});
+
+    std::string_view v = value;
+    std::string out;
+    out.reserve(v.size());
+    for (size_t i = 0; i < v.size(); ++i) {
+        const char c = v[i];
+        switch (c) {
+            case '"':
+                // The search engine reads outer quotes as a phrase.
+                if (searchField && (i == 0 || i + 1 == v.size()))
+                    out += c;
+                else
+                    out += "&#34;";
+                break;
+            case '\'':
+                if (searchField)
+                    out += c;
+                else
+                    out += "&#39;";
+                break;
+            case '/':
+                if (keepSlash)
+                    out += c;
+                else
+                    out += "&#47;";
+                break;
+            case '<':
+            case '>':
+                out += ' ';
+                break;
+            default:
+                out += c;
+        }
+    }
+    return out;
+}
+
+std::string validateQuotesAndChar(const char* value, bool all) {
+    if (value == nullptr) return std::string();
+    std::string out;
+    for (const char* p = value; *p != '\0'; ++p) {
+        switch (*p) {
+            case '"':
+                out += "&#34;";
+                break;
+            case '\'':
+                out += "&#39;";
+                break;
+            case '/':
+                out += all ? "&#47;" : "/";
+                break;
+            case '<':
+                out += all ? "&#60;" : "<";
+                break;
+            case '>':
+                out += all ? "&#62;" : ">";
+                break;
+            default:
+                out += *p;
+        }
+    }
+    return out;
+}
+
+std::string AmpEsc(const char* text) {
+    if (text == nullptr) return std::string();
+    std::string out;
+    for (const char* p = text; *p != '\0'; ++p) {
+        out += *p;
+        if (*p != '&') continue;
+        // Each test fails at the NUL, so nothing past the end is read.
+        const bool escaped = asciiLower(static_cast<unsigned char>(p[1])) == 'a' &&
+                             asciiLower(static_cast<unsigned char>(p[2])) == 'm' &&
+                             asciiLower(static_cast<unsigned char>(p[3])) == 'p' && p[4] == ';';
+        if (!escaped) out += "amp;";
+    }
+    return out;
+}
+
+std::string escapeSpecialChar(const char* text) {
+    if (text == nullptr) return std::string();
+    std::string out;
+    for (const char* p = text; *p != '\0'; ++p) {
+        const char c = *p;
+        if (c == '\r') continue;
+        const bool escape = c == '\'' || c == '"' || c == '\\';
+        if (out.size() + (escape ? 2 : 1) > kEscapeSpecialCharMax) break;
+        if (escape) out += '\\';
+        out += c == '\n' ? ' ' : c;
+    }
+    return out;
+}
+
+}  // namespace ruva

@@ -1,0 +1,1 @@
+#include "common/meta_scan.h"

@@ -1,0 +1,1 @@
+#include "common/class_ref_readers.h"

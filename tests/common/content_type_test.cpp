@@ -1,0 +1,1 @@
+#include "common/content_type.h"

@@ -1,0 +1,1 @@
+#include "common/qox_doctype.h"
