@@ -7,6 +7,7 @@
 #include <set>
 #include <vector>
 
+#include "bench/ratio_reporter.h"
 #include "common/pool.h"
 
 namespace {
@@ -26,8 +27,7 @@ void mallocFillAndDrain(std::vector<void*>& items) {
     for (size_t i = 0; i < kItems; ++i) std::free(items[i]);
 }
 
-void BM_PoolFillDrain(benchmark::State& state) {
-    auto flags = static_cast<uint16_t>(state.range(0));
+void BM_PoolFillDrain(benchmark::State& state, uint16_t flags) {
     auto pool = ruva::newPool(kItemSize, kItems, flags);
     std::vector<void*> items(kItems);
     if (!pool) {
@@ -43,17 +43,26 @@ void BM_PoolFillDrain(benchmark::State& state) {
     }
     for (auto _ : state) fillAndDrain(*pool, items);
     state.SetItemsProcessed(int64_t(state.iterations() * kItems));
-    state.SetLabel(flags & ruva::kPoolPrivate ? "private" : "shared");
 }
-BENCHMARK(BM_PoolFillDrain)->Arg(ruva::kPoolNoSemaphore | ruva::kPoolPrivate)->Arg(ruva::kPoolNoSemaphore);
 
 void BM_MallocFillDrain(benchmark::State& state) {
     std::vector<void*> items(kItems);
     for (auto _ : state) mallocFillAndDrain(items);
     state.SetItemsProcessed(int64_t(state.iterations() * kItems));
 }
-BENCHMARK(BM_MallocFillDrain);
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    benchmark::RegisterBenchmark("malloc/fill_drain_24B", BM_MallocFillDrain);
+    benchmark::RegisterBenchmark("pool_private/fill_drain_24B", BM_PoolFillDrain,
+                                 uint16_t(ruva::kPoolNoSemaphore | ruva::kPoolPrivate));
+    benchmark::RegisterBenchmark("pool_shared/fill_drain_24B", BM_PoolFillDrain,
+                                 uint16_t(ruva::kPoolNoSemaphore));
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    ruva::bench::RatioReporter reporter("malloc", {"pool_private", "pool_shared"});
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+    return 0;
+}
