@@ -1,0 +1,1 @@
+#include "bmod/unzipd/zip_update.h"
