@@ -2,22 +2,24 @@
 
 #include <gtest/gtest.h>
 #include <sched.h>
-#include <signal.h>
 #include <sys/ipc.h>
 #include <sys/sem.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "tests/support/test_support.h"
+
 namespace ruva {
 namespace {
+
+using test::Child;
+using test::Link;
+using test::removeSemaphoreSet;
 
 using Entries = std::vector<std::pair<std::string, int>>;
 
@@ -31,76 +33,6 @@ int setId(key_t key) {
     return semget(key, 0, 0);
 }
 
-void removeSet(key_t key) {
-    int id = setId(key);
-    if (id != -1) semctl(id, 0, IPC_RMID);
-}
-
-// A forked process running body, which ends with _exit(body's result). The
-// test and the child order their steps by single bytes over two pipes.
-class Child {
-public:
-    using Body = std::function<int(const Child&)>;
-
-    explicit Child(const Body& body) {
-        int toChild[2];
-        int fromChild[2];
-        if (pipe(toChild) != 0) return;
-        if (pipe(fromChild) != 0) {
-            close(toChild[0]);
-            close(toChild[1]);
-            return;
-        }
-        pid_ = fork();
-        if (pid_ == 0) {
-            close(toChild[1]);
-            close(fromChild[0]);
-            in_ = toChild[0];
-            out_ = fromChild[1];
-            _exit(body(*this));
-        }
-        close(toChild[0]);
-        close(fromChild[1]);
-        in_ = fromChild[0];
-        out_ = toChild[1];
-    }
-    Child(const Child&) = delete;
-    Child& operator=(const Child&) = delete;
-    // A test that failed early must not leave a child waiting.
-    ~Child() {
-        if (pid_ > 0) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-        close(in_);
-        close(out_);
-    }
-
-    bool started() const { return pid_ > 0; }
-    bool send(char c) const { return write(out_, &c, 1) == 1; }
-    // 0 at end of file or on error.
-    char receive() const {
-        char c = 0;
-        ssize_t n;
-        do n = read(in_, &c, 1);
-        while (n == -1 && errno == EINTR);
-        return n == 1 ? c : 0;
-    }
-    // The exit status, or -1 when the child did not exit normally.
-    int finish() {
-        int status = 0;
-        pid_t pid = pid_;
-        pid_ = -1;
-        if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
-        return WEXITSTATUS(status);
-    }
-
-private:
-    pid_t pid_ = -1;
-    int in_ = -1;
-    int out_ = -1;
-};
-
 class LanguageListTest : public ::testing::Test {
 protected:
     // Keys of our own, never the installation's: the pid under a prefix no
@@ -108,13 +40,13 @@ protected:
     key_t testKey(int n = 0) {
         key_t key = static_cast<key_t>(0x50000000 | ((getpid() & 0x3fffff) << 8) | (n & 0xff));
         EXPECT_NE(key, kLanguageListKey);
-        removeSet(key);
+        removeSemaphoreSet(key);
         keys_.push_back(key);
         return key;
     }
     std::unique_ptr<LanguageList> makeList(int n = 0) { return newLanguageList(testKey(n)); }
     void TearDown() override {
-        for (key_t key : keys_) removeSet(key);
+        for (key_t key : keys_) removeSemaphoreSet(key);
     }
 
     std::vector<key_t> keys_;
@@ -226,8 +158,8 @@ TEST_F(LanguageListTest, ChildForkedEarlierSeesLaterCodes) {
     auto list = makeList();
     ASSERT_NE(list, nullptr);
     list->addCode("en");
-    Child child([&](const Child& self) {
-        if (self.receive() != 'g') return 1;
+    Child child([&](const Link& link) {
+        if (link.receive() != 'g') return 1;
         if (list->lock(1) != 1) return 2;
         Entries seen = entries(*list);
         if (list->unlock() != 1) return 3;
@@ -244,7 +176,7 @@ TEST_F(LanguageListTest, OnlyTheCreatingProcessChangesTheList) {
     ASSERT_NE(list, nullptr);
     list->addCode("en");
     list->addCode("de");
-    Child child([&](const Child&) {
+    Child child([&](const Link&) {
         list->addCode("fr");
         list->addCode("en");
         list->removeCode("de");
@@ -260,10 +192,10 @@ TEST_F(LanguageListTest, OnlyTheCreatingProcessChangesTheList) {
 TEST_F(LanguageListTest, LockHeldByChildTimesOutAndItsExitReleasesIt) {
     auto list = makeList();
     ASSERT_NE(list, nullptr);
-    Child child([&](const Child& self) {
+    Child child([&](const Link& link) {
         if (list->lock(1) != 1) return 1;
-        if (!self.send('L')) return 2;
-        self.receive();
+        if (!link.send('L')) return 2;
+        link.receive();
         _exit(0);  // without unlocking: SEM_UNDO must release it
     });
     ASSERT_TRUE(child.started());
@@ -281,7 +213,7 @@ TEST_F(LanguageListTest, ChildCannotReleaseTheParentsLock) {
     auto list = newLanguageList(key);
     ASSERT_NE(list, nullptr);
     ASSERT_EQ(list->lock(1), 1);
-    Child child([&](const Child&) { return list->unlock() == 0 ? 0 : 1; });
+    Child child([&](const Link&) { return list->unlock() == 0 ? 0 : 1; });
     ASSERT_TRUE(child.started());
     EXPECT_EQ(child.finish(), 0);
     EXPECT_EQ(semctl(setId(key), 0, GETVAL), 1);
@@ -344,9 +276,9 @@ TEST_F(LanguageListTest, RemovingTheSetWakesAWaitingLock) {
     auto list = newLanguageList(key);
     ASSERT_NE(list, nullptr);
     int id = setId(key);
-    Child child([&](const Child& self) {
+    Child child([&](const Link& link) {
         if (list->lock(1) != 1) return 1;
-        if (!self.send('L')) return 2;
+        if (!link.send('L')) return 2;
         // Remove the set once the test sleeps in its lock, as ipcrm would.
         while (semctl(id, 0, GETZCNT) < 1) sched_yield();
         return semctl(id, 0, IPC_RMID) == 0 ? 0 : 3;

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "tests/common/pool_test_support.h"
+#include "tests/support/test_support.h"
 
 namespace ruva {
 namespace {
@@ -285,39 +286,19 @@ TEST(PoolHeaps, SharedHeapAddedWithItsOwnGeometryMustFitTheReservation) {
     EXPECT_EQ(pool->numHeaps, 2);
 }
 
-// The lines naming the memory file, and whether any other line overlaps the
-// reservation; never the whole file, whose other lines change by themselves.
-void expectOneReservationLine(const char* memfdName, uintptr_t start, uintptr_t end) {
-    int named = 0;
-    for (const auto& m : test::readMaps()) {
-        // No unlinked file under /tmp backs a heap. (The test program itself
-        // may live under /tmp, as in a fresh clone there.)
-        EXPECT_FALSE(m.path.rfind("/tmp/", 0) == 0 && m.path.ends_with(" (deleted)")) << m.path;
-        if (m.path.find(memfdName) != std::string::npos) {
-            ++named;
-            EXPECT_EQ(m.start, start);
-            EXPECT_EQ(m.end, end);
-        } else {
-            EXPECT_FALSE(test::overlaps(m, start, end))
-                << std::hex << m.start << "-" << m.end << " " << m.path;
-        }
-    }
-    EXPECT_EQ(named, 1);
-}
-
 TEST(PoolShared, SixteenHeapsShareOneMappingAndASeventeenthIsRefused) {
     auto pool = newPool(16, 4, 1);
     ASSERT_TRUE(pool);
     auto start = reinterpret_cast<uintptr_t>(pool->heaps[0]->heap);
     size_t len = head(*pool, 0).heapSize;
     uintptr_t end = start + kSharedPoolHeaps * len;
-    expectOneReservationLine("/memfd:pool (deleted)", start, end);
+    test::expectOneReservationLine("/memfd:pool (deleted)", start, end);
     for (int n = 2; n <= kSharedPoolHeaps; ++n) {
         SCOPED_TRACE(n);
         fillHeaps(*pool, n);
         ASSERT_EQ(pool->numHeaps, n);
         EXPECT_EQ(pool->heaps[n - 1]->heap, pool->heaps[0]->heap + (n - 1) * len);
-        expectOneReservationLine("/memfd:pool (deleted)", start, end);
+        test::expectOneReservationLine("/memfd:pool (deleted)", start, end);
     }
     size_t total = pool->totalItems;
     size_t used = pool->usedItems;
@@ -342,40 +323,18 @@ TEST(PoolShared, CreateDeleteCyclesLeaveNoDescriptorNoMapping) {
             auto pool = newPool(16, 4, flags);
             ASSERT_TRUE(pool);
             fillHeaps(*pool, 2);
-            // Each private heap, or the shared reservation.
-            std::vector<std::pair<uintptr_t, uintptr_t>> ranges;
-            size_t len = head(*pool, 0).heapSize;
-            for (auto& h : pool->heaps) {
-                auto base = reinterpret_cast<uintptr_t>(h->heap);
-                ranges.emplace_back(base, base + (flags & kPoolPrivate ? len : kSharedPoolHeaps * len));
-                if (!(flags & kPoolPrivate)) break;
-            }
+            auto ranges = test::heapRanges(*pool, head(*pool, 0).heapSize, flags);
             pool.reset();
-            size_t n = test::snapshotMaps(buf);
-            for (const auto& m : test::parseMaps(std::string_view(buf.data(), n))) {
-                EXPECT_EQ(m.path.find("/memfd:pool"), std::string::npos);
-                for (auto [start, end] : ranges)
-                    EXPECT_FALSE(test::overlaps(m, start, end))
-                        << std::hex << m.start << "-" << m.end << " " << m.path;
-            }
+            test::expectNoHeapMapped(buf, "/memfd:pool", ranges);
         }
     }
     EXPECT_EQ(test::openDescriptors(), fdsBefore);
 }
 
-// Sets made under test keys are removed even when a test fails.
-struct SetRemover {
-    key_t key;
-    ~SetRemover() {
-        int id = semget(key, 0, 0);
-        if (id >= 0) semctl(id, 0, IPC_RMID);
-    }
-};
-
 TEST(PoolSemaphore, PoolsOfOneGeometryShareASetThatOutlivesThem) {
     size_t nitems = 0x20000 + (size_t(getpid()) & 0xffff);  // key 16 * nitems, this test's own
     auto key = key_t(16 * nitems);
-    SetRemover remover{key};
+    test::SetRemover remover{key};
     auto a = newPool(16, nitems, 0);
     auto b = newPool(16, nitems, kPoolPrivate);
     ASSERT_TRUE(a && a->Sem);

@@ -1,9 +1,10 @@
-// Helpers for the pool tests: /proc/self/maps snapshots, open descriptors,
-// pipes between a test and its forked child.
+// Helpers for the pool tests: /proc/self/maps snapshots and the checks made
+// on them, open descriptors, pipes between a test and its forked child.
 #pragma once
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -13,7 +14,10 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
+
+#include "common/heap_mapping.h"
 
 namespace ruva::test {
 
@@ -69,6 +73,55 @@ inline std::vector<MapsLine> readMaps() {
 
 inline bool overlaps(const MapsLine& m, uintptr_t start, uintptr_t end) {
     return m.start < end && start < m.end;
+}
+
+// Expects exactly one line naming memfdName, spanning start-end, and no
+// other line overlapping that reservation; never the whole file, whose other
+// lines change by themselves.
+inline void expectOneReservationLine(const char* memfdName, uintptr_t start, uintptr_t end) {
+    int named = 0;
+    for (const auto& m : readMaps()) {
+        // No unlinked file under /tmp backs a heap. (The test program itself
+        // may live under /tmp, as in a fresh clone there.)
+        EXPECT_FALSE(m.path.rfind("/tmp/", 0) == 0 && m.path.ends_with(" (deleted)")) << m.path;
+        if (m.path.find(memfdName) != std::string::npos) {
+            ++named;
+            EXPECT_EQ(m.start, start);
+            EXPECT_EQ(m.end, end);
+        } else {
+            EXPECT_FALSE(overlaps(m, start, end)) << std::hex << m.start << "-" << m.end << " " << m.path;
+        }
+    }
+    EXPECT_EQ(named, 1);
+}
+
+using AddressRange = std::pair<uintptr_t, uintptr_t>;  // [first, second)
+
+// What the heaps of pool (a Pool or a VPool made with flags, heaps
+// heapLength bytes long) hold: each heap of a private pool, or the one
+// reservation for kSharedPoolHeaps heaps a shared pool carves them from.
+template <typename AnyPool>
+std::vector<AddressRange> heapRanges(const AnyPool& pool, size_t heapLength, uint16_t flags) {
+    std::vector<AddressRange> ranges;
+    for (auto& h : pool.heaps) {
+        auto base = reinterpret_cast<uintptr_t>(h->heap);
+        ranges.emplace_back(base, base + (flags & kPoolPrivate ? heapLength : kSharedPoolHeaps * heapLength));
+        if (!(flags & kPoolPrivate)) break;
+    }
+    return ranges;
+}
+
+// Expects, right after a pool was destroyed, no line naming memfdName and
+// none overlapping ranges. buf is sized before the pool is made, so nothing
+// is allocated between the destruction and the snapshot.
+inline void expectNoHeapMapped(std::vector<char>& buf, const char* memfdName,
+                               const std::vector<AddressRange>& ranges) {
+    size_t n = snapshotMaps(buf);
+    for (const auto& m : parseMaps(std::string_view(buf.data(), n))) {
+        EXPECT_EQ(m.path.find(memfdName), std::string::npos);
+        for (auto [start, end] : ranges)
+            EXPECT_FALSE(overlaps(m, start, end)) << std::hex << m.start << "-" << m.end << " " << m.path;
+    }
 }
 
 inline std::set<int> openDescriptors() {

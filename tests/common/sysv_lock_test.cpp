@@ -5,7 +5,6 @@
 #include <signal.h>
 #include <sys/ipc.h>
 #include <sys/sem.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <array>
@@ -17,13 +16,14 @@
 #include <ostream>
 #include <vector>
 
+#include "tests/support/test_support.h"
+
 namespace ruva {
 namespace {
 
-void removeSet(key_t key) {
-    int id = semget(key, 0, 0);
-    if (id != -1) semctl(id, 0, IPC_RMID);
-}
+using test::Child;
+using test::Link;
+using test::removeSemaphoreSet;
 
 // A lock call's result with the errno it left.
 struct Outcome {
@@ -44,88 +44,15 @@ std::array<int, 3> values(int id, int count) {
     return v;
 }
 
-// One side of the two pipes between the test and a child.
-struct Link {
-    int in = -1;
-    int out = -1;
-
-    bool send(char c) const { return write(out, &c, 1) == 1; }
-    // 0 at end of file or on error.
-    char receive() const {
-        char c = 0;
-        ssize_t n;
-        do n = read(in, &c, 1);
-        while (n == -1 && errno == EINTR);
-        return n == 1 ? c : 0;
+// Spins until count processes sleep waiting for semaphore semnum of set id
+// to reach zero; false when the child ended first.
+bool awaitZeroWaiters(const Child& child, int id, int semnum, int count) {
+    while (semctl(id, semnum, GETZCNT) < count) {
+        if (!child.running()) return false;
+        sched_yield();
     }
-};
-
-// A forked process running body, which ends with _exit(body's result).
-// Children are told what to do by explicit bytes, not by end of file:
-// later children inherit the test's ends of earlier children's pipes.
-class Child {
-public:
-    explicit Child(const std::function<int(const Link&)>& body) {
-        int toChild[2];
-        int fromChild[2];
-        if (pipe(toChild) != 0) return;
-        if (pipe(fromChild) != 0) {
-            close(toChild[0]);
-            close(toChild[1]);
-            return;
-        }
-        pid_ = fork();
-        if (pid_ == 0) {
-            close(toChild[1]);
-            close(fromChild[0]);
-            _exit(body(Link{toChild[0], fromChild[1]}));
-        }
-        close(toChild[0]);
-        close(fromChild[1]);
-        link_ = Link{fromChild[0], toChild[1]};
-    }
-    Child(const Child&) = delete;
-    Child& operator=(const Child&) = delete;
-    // A test that failed early must not leave a child waiting on a lock.
-    ~Child() {
-        if (pid_ > 0) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-        close(link_.in);
-        close(link_.out);
-    }
-
-    bool started() const { return pid_ > 0; }
-    pid_t pid() const { return pid_; }
-    bool send(char c) const { return link_.send(c); }
-    char receive() const { return link_.receive(); }
-
-    // The exit status, or -1 when it did not exit normally.
-    int finish() {
-        int status = 0;
-        pid_t pid = pid_;
-        pid_ = -1;
-        if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
-        return WEXITSTATUS(status);
-    }
-
-    // Spins until count processes sleep waiting for semaphore semnum of set
-    // id to reach zero; false when the child ended first.
-    bool awaitZeroWaiters(int id, int semnum, int count) const {
-        while (semctl(id, semnum, GETZCNT) < count) {
-            siginfo_t info{};
-            if (waitid(P_PID, pid_, &info, WEXITED | WNOHANG | WNOWAIT) != 0 || info.si_pid != 0)
-                return false;
-            sched_yield();
-        }
-        return true;
-    }
-
-private:
-    pid_t pid_ = -1;
-    Link link_;
-};
+    return true;
+}
 
 enum class Kind { kRead, kWrite, kMutex };
 
@@ -182,12 +109,12 @@ protected:
     // Keys of our own: the pid under a prefix no service uses, plus n.
     key_t testKey(int n) {
         key_t key = static_cast<key_t>(0x40000000 | ((getpid() & 0x3fffff) << 8) | (n & 0xff));
-        removeSet(key);
+        removeSemaphoreSet(key);
         keys_.push_back(key);
         return key;
     }
     void TearDown() override {
-        for (key_t key : keys_) removeSet(key);
+        for (key_t key : keys_) removeSemaphoreSet(key);
     }
 
     std::vector<key_t> keys_;
@@ -309,8 +236,8 @@ TEST_F(SysvLockTest, KeyZeroTwiceInOneSecondGivesOneKey) {
         auto b = newSemaphore(0, 0);
         time_t after = time(nullptr);
         if (after != before) {
-            removeSet(drawn[0]);
-            removeSet(drawn[1]);
+            removeSemaphoreSet(drawn[0]);
+            removeSemaphoreSet(drawn[1]);
             continue;
         }
         ASSERT_NE(a, nullptr);
@@ -369,7 +296,7 @@ TEST_F(SysvLockTest, ReadersAreAdmittedWhileAWriterWaits) {
         return own->writeUnlock() == 1 ? 0 : 2;
     });
     ASSERT_TRUE(writer.started());
-    ASSERT_TRUE(writer.awaitZeroWaiters(sem->id, 1, 1));
+    ASSERT_TRUE(awaitZeroWaiters(writer, sem->id, 1, 1));
     Child reader([key](const Link& link) {
         auto own = newSemaphore(key, 0);
         if (!own || own->readLock(0) != 1 || !link.send('L')) return 1;
@@ -477,7 +404,7 @@ TEST_F(SysvLockTest, SignalEndsOnlyAnUnboundedWait) {
             return 0;
         });
         ASSERT_TRUE(child.started());
-        ASSERT_TRUE(child.awaitZeroWaiters(mutex->id, 0, 1));
+        ASSERT_TRUE(awaitZeroWaiters(child, mutex->id, 0, 1));
         ASSERT_EQ(kill(child.pid(), SIGUSR1), 0);
         ASSERT_EQ(child.receive(), 's');
         // An ended wait reports before the holder lets go; a bounded one after.
@@ -544,7 +471,7 @@ TEST_F(SysvLockTest, DelWakesWaitersWithFailure) {
             return errno == EIDRM ? 0 : 3;
         });
         ASSERT_TRUE(waiter.started());
-        ASSERT_TRUE(waiter.awaitZeroWaiters(mutex->id, 0, 1));
+        ASSERT_TRUE(awaitZeroWaiters(waiter, mutex->id, 0, 1));
         mutex->del();
         EXPECT_EQ(waiter.finish(), 0);
         EXPECT_EQ(mutex->unlock(), 0);

@@ -1,6 +1,8 @@
 // Helpers shared by every test program.
 #pragma once
 
+#include <sys/types.h>
+
 #include <functional>
 #include <memory>
 #include <string>
@@ -38,5 +40,58 @@ std::unique_ptr<char[]> exactCopy(std::string_view text);
 // success or a number naming the check that failed; a signal gives 1000 +
 // its number, a failed fork or wait -1.
 int inChild(const std::function<int()>& body);
+
+// One side of the two pipes between a test and a Child.
+struct Link {
+    int in = -1;
+    int out = -1;
+
+    bool send(char c) const;
+    // 0 at end of file or on error.
+    char receive() const;
+};
+
+// A forked process running body, which ends with _exit(body's result). The
+// test and the child order their steps by single bytes over two pipes, sent
+// explicitly rather than by closing: later children inherit the test's ends
+// of earlier children's pipes, so end of file may never come.
+class Child {
+public:
+    explicit Child(const std::function<int(const Link&)>& body);
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+    // Kills and reaps a child not yet finished: a test that failed early
+    // must not leave it waiting.
+    ~Child();
+
+    bool started() const { return pid_ > 0; }
+    pid_t pid() const { return pid_; }
+    bool send(char c) const { return link_.send(c); }
+    char receive() const { return link_.receive(); }
+    // False once the child has ended; never reaps it.
+    bool running() const;
+    // Reaps the child: its exit status, or -1 when it did not exit normally.
+    int finish();
+
+private:
+    pid_t pid_ = -1;
+    Link link_;
+};
+
+// Removes the System V semaphore set under key, if there is one.
+void removeSemaphoreSet(key_t key);
+
+// Removes the semaphore set under key when it goes out of scope, so a set
+// made under a test key is gone even when the test fails.
+class SetRemover {
+public:
+    explicit SetRemover(key_t key) : key_(key) {}
+    ~SetRemover() { removeSemaphoreSet(key_); }
+    SetRemover(const SetRemover&) = delete;
+    SetRemover& operator=(const SetRemover&) = delete;
+
+private:
+    key_t key_;
+};
 
 }  // namespace ruva::test

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "tests/common/pool_test_support.h"
+#include "tests/support/test_support.h"
 
 namespace ruva {
 namespace {
@@ -310,31 +311,13 @@ TEST(VPoolClear, ClearHeapAndFreeHeapTakeTheirBytesOutOfAllocSize) {
     EXPECT_EQ(offsetIn(*vp, 0, vp->alloc(16)), 0);
 }
 
-void expectOneReservationLine(uintptr_t start, uintptr_t end) {
-    int named = 0;
-    for (const auto& m : test::readMaps()) {
-        // No unlinked file under /tmp backs a heap. (The test program itself
-        // may live under /tmp, as in a fresh clone there.)
-        EXPECT_FALSE(m.path.rfind("/tmp/", 0) == 0 && m.path.ends_with(" (deleted)")) << m.path;
-        if (m.path.find("/memfd:vpool (deleted)") != std::string::npos) {
-            ++named;
-            EXPECT_EQ(m.start, start);
-            EXPECT_EQ(m.end, end);
-        } else {
-            EXPECT_FALSE(test::overlaps(m, start, end))
-                << std::hex << m.start << "-" << m.end << " " << m.path;
-        }
-    }
-    EXPECT_EQ(named, 1);
-}
-
 TEST(VPoolShared, SixteenHeapsShareOneMappingAndASeventeenthIsRefused) {
     auto vp = newVPool(4096, 384, 1);
     ASSERT_TRUE(vp);
     auto start = reinterpret_cast<uintptr_t>(vp->heaps[0]->heap);
     size_t len = vp->heaps[0]->heapSize;
     uintptr_t end = start + kSharedPoolHeaps * len;
-    expectOneReservationLine(start, end);
+    test::expectOneReservationLine("/memfd:vpool (deleted)", start, end);
     int heaps = 1;
     while (void* p = vp->alloc(384)) {
         if (vp->numHeaps == heaps) continue;
@@ -342,7 +325,7 @@ TEST(VPoolShared, SixteenHeapsShareOneMappingAndASeventeenthIsRefused) {
         SCOPED_TRACE(heaps);
         EXPECT_EQ(vp->heaps[heaps - 1]->heap, vp->heaps[0]->heap + (heaps - 1) * len);
         EXPECT_EQ(vp->findHeap(p), heaps - 1);
-        expectOneReservationLine(start, end);
+        test::expectOneReservationLine("/memfd:vpool (deleted)", start, end);
     }
     EXPECT_EQ(vp->numHeaps, kSharedPoolHeaps);
     size_t used = vp->allocSize;
@@ -362,38 +345,18 @@ TEST(VPoolShared, CreateDeleteCyclesLeaveNoDescriptorNoMapping) {
             auto vp = newVPool(4096, 384, flags);
             ASSERT_TRUE(vp);
             while (vp->numHeaps < 2) vp->strdup("text");
-            std::vector<std::pair<uintptr_t, uintptr_t>> ranges;
-            size_t len = vp->heaps[0]->heapSize;
-            for (auto& h : vp->heaps) {
-                auto base = reinterpret_cast<uintptr_t>(h->heap);
-                ranges.emplace_back(base, base + (flags & kPoolPrivate ? len : kSharedPoolHeaps * len));
-                if (!(flags & kPoolPrivate)) break;
-            }
+            auto ranges = test::heapRanges(*vp, vp->heaps[0]->heapSize, flags);
             vp.reset();
-            size_t n = test::snapshotMaps(buf);
-            for (const auto& m : test::parseMaps(std::string_view(buf.data(), n))) {
-                EXPECT_EQ(m.path.find("/memfd:vpool"), std::string::npos);
-                for (auto [start, end] : ranges)
-                    EXPECT_FALSE(test::overlaps(m, start, end))
-                        << std::hex << m.start << "-" << m.end << " " << m.path;
-            }
+            test::expectNoHeapMapped(buf, "/memfd:vpool", ranges);
         }
     }
     EXPECT_EQ(test::openDescriptors(), fdsBefore);
 }
 
-struct SetRemover {
-    key_t key;
-    ~SetRemover() {
-        int id = semget(key, 0, 0);
-        if (id >= 0) semctl(id, 0, IPC_RMID);
-    }
-};
-
 TEST(VPoolSemaphore, DestructorLeavesTheSetAndDelSemRemovesIt) {
     auto maxItem = uint16_t(4096 + (getpid() & 0xfff));  // key 65536 * maxItem, this test's own
     auto key = key_t(65536 * maxItem);
-    SetRemover remover{key};
+    test::SetRemover remover{key};
     auto a = newVPool(65536, maxItem, 0);
     auto b = newVPool(65536, maxItem, kPoolPrivate);
     ASSERT_TRUE(a && a->Sem);
