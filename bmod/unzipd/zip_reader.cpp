@@ -55,6 +55,17 @@ constexpr unsigned long kZip64LocatorSize = 20;
 
 FolderIndexObserver folderIndexObserver = nullptr;
 
+int noCreateIndexfile(ZipStructure*, StringList*) {
+    return 0;
+}
+int noAddIndexfile(ZipStructure*, const char*) {
+    return 0;
+}
+int noParseIndexfile(ZipStructure*, CentralHeader*) {
+    return 0;
+}
+FolderIndexHooks folderIndexHooks = {noCreateIndexfile, noAddIndexfile, noParseIndexfile};
+
 template <class... Args>
 void say(const ZipStructure* zs, int level, const char* format, Args... args) {
     if (zs->warn) zs->warn(zs->clientData, level, format, args...);
@@ -328,6 +339,14 @@ bool readCentralDirectory(ZipStructure* zs, int fd, unsigned long endOffset, Fol
 
 }  // namespace
 
+void setFolderIndexHooks(const FolderIndexHooks* hooks) {
+    folderIndexHooks.createIndexfile =
+        hooks && hooks->createIndexfile ? hooks->createIndexfile : noCreateIndexfile;
+    folderIndexHooks.addIndexfile = hooks && hooks->addIndexfile ? hooks->addIndexfile : noAddIndexfile;
+    folderIndexHooks.parseIndexfile =
+        hooks && hooks->parseIndexfile ? hooks->parseIndexfile : noParseIndexfile;
+}
+
 void setFolderIndexObserver(FolderIndexObserver observer) {
     folderIndexObserver = observer;
 }
@@ -592,17 +611,16 @@ void ZipStructure::freeLocalHeader(LocalHeader* lh) {
     std::free(lh);
 }
 
-// The folder index is not built yet: every folder stays 0.
-int ZipStructure::createIndexfile(StringList*) {
-    return 0;
+int ZipStructure::createIndexfile(StringList* pageNames) {
+    return folderIndexHooks.createIndexfile(this, pageNames);
 }
 
-int ZipStructure::addIndexfile(const char*) {
-    return 0;
+int ZipStructure::addIndexfile(const char* path) {
+    return folderIndexHooks.addIndexfile(this, path);
 }
 
-int ZipStructure::parseIndexfile(CentralHeader*) {
-    return 0;
+int ZipStructure::parseIndexfile(CentralHeader* indexMember) {
+    return folderIndexHooks.parseIndexfile(this, indexMember);
 }
 
 }  // namespace ruva

@@ -110,8 +110,8 @@ public:
     // fd -1 opens the archive for the call. Moves fd's position.
     LocalHeader* readLocalHeader(const CentralHeader* ch, int fd);
     void freeLocalHeader(LocalHeader* lh);
-    // Folder index (filled by the folder index unit; until then they leave
-    // every folder 0 and return 0).
+    // Folder index of kvo libraries: calls through the hooks below; without
+    // them every folder stays 0 and each returns 0.
     int createIndexfile(StringList* pageNames);
     int addIndexfile(const char* path);
     int parseIndexfile(CentralHeader* indexMember);
@@ -148,6 +148,18 @@ static_assert(std::is_standard_layout_v<CentralHeader> && std::is_trivially_dest
 // with del(). flags are kZipFoldNames and the others above.
 ZipStructure* newZipStructure(ZipPool* zipPool, const char* path, uint16_t flags, void* clientData,
                               ZipWarnFn warn);
+
+// The folder index operations. They live in the writer library, which the
+// reader never links: the writer registers them (installFolderIndex in
+// folder_index.h), the daemon at start-up. 1 done, 0 failed.
+struct FolderIndexHooks {
+    int (*createIndexfile)(ZipStructure* zs, StringList* pageNames);
+    int (*addIndexfile)(ZipStructure* zs, const char* path);
+    int (*parseIndexfile)(ZipStructure* zs, CentralHeader* indexMember);
+};
+// Copies the table; null, or a null entry, restores the default that does
+// nothing and returns 0.
+void setFolderIndexHooks(const FolderIndexHooks* hooks);
 
 // Test seam: when set, newZipStructure shows each kvo library (path holding
 // ".kvo") to the observer just before the folder index runs: the collected
