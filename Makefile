@@ -1,4 +1,4 @@
-# Single entry point: make test, make release, make bench.
+# Single entry point: make test, make release, make bench (and make fuzz).
 SHELL := /bin/bash
 NPROC := $(shell nproc)
 
@@ -8,7 +8,7 @@ export CCACHE_NOHASHDIR := 1
 
 CMAKE_COMMON := -G Ninja -DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache
 
-.PHONY: test release bench setup clean
+.PHONY: test release bench fuzz setup clean
 
 setup:
 	@scripts/setup
@@ -25,5 +25,14 @@ release: setup
 bench: release
 	@for b in build-release/bench/*_bench; do echo "== $$b"; "$$b" || exit 1; done
 
+# libFuzzer targets with clang, outside make test and CI; FUZZ_SECONDS per target.
+FUZZ_SECONDS ?= 60
+fuzz:
+	@scripts/setup clang-14 libclang-rt-14-dev
+	@cmake -S . -B build-fuzz $(CMAKE_COMMON) -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14 \
+		-DCMAKE_BUILD_TYPE=Debug -DRUVA_FUZZ=ON -DBUILD_TESTING=OFF >/dev/null
+	@cmake --build build-fuzz --target fuzz_targets
+	@FUZZ_SECONDS=$(FUZZ_SECONDS) fuzz/run.sh build-fuzz
+
 clean:
-	rm -rf build build-release
+	rm -rf build build-release build-fuzz

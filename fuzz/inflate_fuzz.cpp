@@ -1,0 +1,10 @@
+// Inflate (method 8) on one member wrapped from the input (fuzz_support.h).
+#include <cstddef>
+#include <cstdint>
+
+#include "fuzz/fuzz_support.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    ruva::fuzz::decodeMember(ruva::fuzz::Decoder::kInflate, data, size);
+    return 0;
+}
