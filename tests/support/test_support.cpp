@@ -4,11 +4,14 @@
 #include <signal.h>
 #include <sys/ipc.h>
 #include <sys/sem.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -110,6 +113,66 @@ int Child::finish() {
 void removeSemaphoreSet(key_t key) {
     int id = semget(key, 0, 0);
     if (id != -1) semctl(id, 0, IPC_RMID);
+}
+
+std::string readFile(const std::string& path) {
+    std::string s;
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return s;
+    char buf[65536];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) s.append(buf, n);
+    std::fclose(f);
+    return s;
+}
+
+void writeFile(const std::string& path, const std::string& bytes) {
+    FILE* f = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr) << path;
+    bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    ok = std::fclose(f) == 0 && ok;
+    ASSERT_TRUE(ok) << path;
+}
+
+int runShell(const std::string& cmd) {
+    int st = std::system(cmd.c_str());
+    return st != -1 && WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+}
+
+std::string capture(const std::string& cmd, int* status) {
+    std::string out;
+    FILE* p = popen(cmd.c_str(), "r");
+    if (!p) {
+        if (status) *status = -1;
+        return out;
+    }
+    char buf[65536];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+    int st = pclose(p);
+    if (status) *status = st != -1 && WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    return out;
+}
+
+SocketReader::SocketReader() {
+    std::signal(SIGPIPE, SIG_IGN);
+    EXPECT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds_), 0);
+    reader_ = std::thread([this] {
+        char chunk[65536];
+        ssize_t n;
+        while ((n = read(fds_[1], chunk, sizeof chunk)) > 0) got_.append(chunk, size_t(n));
+    });
+}
+
+SocketReader::~SocketReader() {
+    if (reader_.joinable()) finish();
+}
+
+std::string SocketReader::finish() {
+    close(fds_[0]);
+    reader_.join();
+    close(fds_[1]);
+    return got_;
 }
 
 }  // namespace ruva::test

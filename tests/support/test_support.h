@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <thread>
 
 namespace ruva::test {
 
@@ -92,6 +93,35 @@ public:
 
 private:
     key_t key_;
+};
+
+// Whole-file helpers for fixtures: readFile gives "" when the file cannot be
+// read; writeFile fails the calling test when it cannot write.
+std::string readFile(const std::string& path);
+void writeFile(const std::string& path, const std::string& bytes);
+
+// Runs a shell command; its exit status, -1 when it did not exit.
+int runShell(const std::string& cmd);
+// Standard output of a shell command; *status (when given) as runShell's.
+std::string capture(const std::string& cmd, int* status = nullptr);
+
+// The far end of a socketpair, read to its end on a thread as a client
+// would. SIGPIPE is ignored, as session processes do.
+class SocketReader {
+public:
+    SocketReader();
+    ~SocketReader();
+    SocketReader(const SocketReader&) = delete;
+    SocketReader& operator=(const SocketReader&) = delete;
+
+    int fd() const { return fds_[0]; }
+    // Closes the near end and returns everything the reader got.
+    std::string finish();
+
+private:
+    int fds_[2] = {-1, -1};
+    std::thread reader_;
+    std::string got_;
 };
 
 }  // namespace ruva::test

@@ -15,9 +15,12 @@
 
 #include "bmod/unzipd/crc32.h"
 #include "bmod/unzipd/unzip.h"
+#include "tests/support/test_support.h"
 
 namespace ruva {
 namespace {
+
+using test::SocketReader;
 
 // ---- payloads and zlib
 
@@ -96,32 +99,6 @@ int memoryFile(const std::string& bytes) {
     lseek(fd, 0, SEEK_SET);
     return fd;
 }
-
-// Reads a socket to its end on a thread, as a client would.
-class SocketReader {
-public:
-    SocketReader() {
-        signal(SIGPIPE, SIG_IGN);
-        EXPECT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds_), 0);
-        reader_ = std::thread([this] {
-            char chunk[65536];
-            ssize_t n;
-            while ((n = read(fds_[1], chunk, sizeof chunk)) > 0) got_.append(chunk, size_t(n));
-        });
-    }
-    int fd() const { return fds_[0]; }
-    std::string finish() {
-        close(fds_[0]);
-        reader_.join();
-        close(fds_[1]);
-        return got_;
-    }
-
-private:
-    int fds_[2];
-    std::thread reader_;
-    std::string got_;
-};
 
 Result inflateWith(Unzip& uz, const std::string& compressed, unsigned long ucsize, Sink sink) {
     Result r;

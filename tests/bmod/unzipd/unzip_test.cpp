@@ -27,6 +27,11 @@
 namespace ruva {
 namespace {
 
+using test::capture;
+using test::readFile;
+using test::SocketReader;
+using test::writeFile;
+
 using test::TempDir;
 
 // ---- messages
@@ -73,29 +78,6 @@ private:
 };
 
 // ---- fixtures
-
-std::string readFile(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    std::stringstream ss;
-    ss << f.rdbuf();
-    return ss.str();
-}
-
-void writeFile(const std::string& path, const std::string& bytes) {
-    std::ofstream f(path, std::ios::binary | std::ios::trunc);
-    f << bytes;
-}
-
-std::string capture(const std::string& cmd) {
-    std::string out;
-    FILE* p = popen(cmd.c_str(), "r");
-    if (!p) return out;
-    char chunk[65536];
-    size_t n;
-    while ((n = fread(chunk, 1, sizeof chunk, p)) > 0) out.append(chunk, n);
-    pclose(p);
-    return out;
-}
 
 // Payload files and archives are written by python. zipit() lays an archive
 // out by hand: each member dict may falsify any local or central field.
@@ -165,32 +147,6 @@ using ZsPtr = std::unique_ptr<ZipStructure, ZsDel>;
 ZsPtr openArchive(const std::string& path, Log& log, uint16_t flags = 0) {
     return ZsPtr(newZipStructure(nullptr, path.c_str(), flags, &log, &Log::zipWarn));
 }
-
-// Reads a socket to its end on a thread, as a client would.
-class SocketReader {
-public:
-    SocketReader() {
-        signal(SIGPIPE, SIG_IGN);
-        EXPECT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds_), 0);
-        reader_ = std::thread([this] {
-            char chunk[65536];
-            ssize_t n;
-            while ((n = read(fds_[1], chunk, sizeof chunk)) > 0) got_.append(chunk, size_t(n));
-        });
-    }
-    int fd() const { return fds_[0]; }
-    std::string finish() {
-        close(fds_[0]);
-        reader_.join();
-        close(fds_[1]);
-        return got_;
-    }
-
-private:
-    int fds_[2];
-    std::thread reader_;
-    std::string got_;
-};
 
 struct Extracted {
     int ok;

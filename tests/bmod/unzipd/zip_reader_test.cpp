@@ -23,6 +23,9 @@
 namespace ruva {
 namespace {
 
+using test::readFile;
+using test::runShell;
+
 using test::TempDir;
 
 // ---- warn sink ------------------------------------------------------------
@@ -126,22 +129,10 @@ def dump(path):
                       i.compress_size, i.file_size, len(i.extra), h(stored)))
 )PY";
 
-int run(const std::string& command) {
-    int status = std::system(command.c_str());
-    return status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 // Runs the prelude and body with python3 in dir.
 bool python(const TempDir& dir, const std::string& body) {
     std::ofstream(dir.file("fixture.py")) << kPrelude << body;
-    return run("cd '" + dir.path() + "' && python3 fixture.py") == 0;
-}
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
+    return runShell("cd '" + dir.path() + "' && python3 fixture.py") == 0;
 }
 
 std::string fromHex(const std::string& hex) {

@@ -27,6 +27,14 @@
 
 namespace ruva::test::zw {
 
+using test::capture;
+using test::readFile;
+using test::writeFile;
+
+inline int sh(const std::string& cmd) {
+    return runShell(cmd);
+}
+
 inline std::string quote(const std::string& s) {
     std::string q = "'";
     for (char c : s) {
@@ -36,42 +44,6 @@ inline std::string quote(const std::string& s) {
             q += c;
     }
     return q + "'";
-}
-
-// Runs a shell command; its exit status, -1 when it did not exit.
-inline int sh(const std::string& cmd) {
-    int st = std::system(cmd.c_str());
-    return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-}
-
-inline std::string capture(const std::string& cmd, int* status = nullptr) {
-    std::string out;
-    FILE* p = popen(cmd.c_str(), "r");
-    if (!p) return out;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-    int st = pclose(p);
-    if (status) *status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    return out;
-}
-
-inline std::string readFile(const std::string& path) {
-    std::string s;
-    FILE* f = fopen(path.c_str(), "rb");
-    if (!f) return s;
-    char buf[65536];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, f)) > 0) s.append(buf, n);
-    fclose(f);
-    return s;
-}
-
-inline void writeFile(const std::string& path, const std::string& data) {
-    FILE* f = fopen(path.c_str(), "wb");
-    ASSERT_NE(f, nullptr) << path;
-    fwrite(data.data(), 1, data.size(), f);
-    fclose(f);
 }
 
 inline void setMtime(const std::string& path, time_t t) {
