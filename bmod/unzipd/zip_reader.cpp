@@ -18,8 +18,8 @@
 
 #include "bmod/unzipd/zip_pool.h"
 #include "common/byte_order.h"
-#include "common/comment_tokens.h"
-#include "common/libid.h"
+#include "common/docmodel/comment_tokens.h"
+#include "common/docmodel/libid.h"
 #include "common/patterns.h"
 #include "common/string_list.h"
 #include "common/text.h"

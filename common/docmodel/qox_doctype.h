@@ -13,7 +13,7 @@ namespace ruva {
 // QOXDOC_INST (366) for a missing class.
 enum QoxDocType : int {
 #define RUVA_QOXDOC_ENUMERATOR(suffix, value) QOXDOC_##suffix = value,
-#include "common/qox_doctype_table.inc"
+#include "common/docmodel/qox_doctype_table.inc"
 #undef RUVA_QOXDOC_ENUMERATOR
 };
 

@@ -1,4 +1,4 @@
-#include "common/docno.h"
+#include "common/docmodel/docno.h"
 
 #include <cstring>
 #include <initializer_list>

@@ -1,4 +1,4 @@
-#include "common/class_ref_readers.h"
+#include "common/docmodel/class_ref_readers.h"
 
 #include <gtest/gtest.h>
 

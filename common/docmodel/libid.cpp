@@ -1,4 +1,4 @@
-#include "common/libid.h"
+#include "common/docmodel/libid.h"
 
 #include <cstring>
 #include <string_view>

@@ -1,4 +1,4 @@
-#include "common/language_list.h"
+#include "common/docmodel/language_list.h"
 
 #include <sys/mman.h>
 
@@ -7,7 +7,7 @@
 #include <new>
 
 #include "common/heap_mapping.h"
-#include "common/libid.h"
+#include "common/docmodel/libid.h"
 #include "common/text.h"
 
 namespace ruva {

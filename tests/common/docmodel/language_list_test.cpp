@@ -1,4 +1,4 @@
-#include "common/language_list.h"
+#include "common/docmodel/language_list.h"
 
 #include <gtest/gtest.h>
 #include <sched.h>

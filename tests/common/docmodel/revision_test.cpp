@@ -1,4 +1,4 @@
-#include "common/revision.h"
+#include "common/docmodel/revision.h"
 
 #include <gtest/gtest.h>
 

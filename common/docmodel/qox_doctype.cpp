@@ -1,9 +1,9 @@
-#include "common/qox_doctype.h"
+#include "common/docmodel/qox_doctype.h"
 
 #include <cstring>
 #include <string>
 
-#include "common/docno.h"
+#include "common/docmodel/docno.h"
 #include "common/text.h"
 
 namespace ruva {
@@ -11,7 +11,7 @@ namespace ruva {
 namespace {
 
 constexpr std::array<QoxDocTypeRow, kQoxDocTypeCount> kTable = {{
-#include "common/qox_doctype_table.inc"
+#include "common/docmodel/qox_doctype_table.inc"
 }};
 
 static_assert([] {

@@ -1,4 +1,4 @@
-#include "common/content_type.h"
+#include "common/docmodel/content_type.h"
 
 #include <gtest/gtest.h>
 

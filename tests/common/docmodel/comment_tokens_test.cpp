@@ -1,4 +1,4 @@
-#include "common/comment_tokens.h"
+#include "common/docmodel/comment_tokens.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

@@ -1,8 +1,8 @@
-#include "common/class_ref_readers.h"
+#include "common/docmodel/class_ref_readers.h"
 
 #include <algorithm>
 
-#include "common/qox_doctype.h"
+#include "common/docmodel/qox_doctype.h"
 #include "common/text.h"
 
 namespace ruva {

@@ -1,4 +1,4 @@
-#include "common/meta_scan.h"
+#include "common/docmodel/meta_scan.h"
 
 #include <gtest/gtest.h>
 

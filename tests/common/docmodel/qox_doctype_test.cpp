@@ -1,4 +1,4 @@
-#include "common/qox_doctype.h"
+#include "common/docmodel/qox_doctype.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "common/docno.h"
+#include "common/docmodel/docno.h"
 #include "tests/support/test_support.h"
 
 namespace ruva {
@@ -84,7 +84,7 @@ TEST(QoxDoctypeTable, EnumeratorsMatchRows) {
     };
     const std::vector<Enumerator> enumerators = {
 #define RUVA_QOXDOC_ENUMERATOR(suffix, value) {#suffix, value, QOXDOC_##suffix},
-#include "common/qox_doctype_table.inc"
+#include "common/docmodel/qox_doctype_table.inc"
 #undef RUVA_QOXDOC_ENUMERATOR
     };
     ASSERT_EQ(enumerators.size(), qoxDoctypeTable().size());

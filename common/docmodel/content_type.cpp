@@ -1,11 +1,11 @@
-#include "common/content_type.h"
+#include "common/docmodel/content_type.h"
 
 #include <algorithm>
 #include <array>
 #include <cstring>
 #include <string_view>
 
-#include "common/comment_tokens.h"
+#include "common/docmodel/comment_tokens.h"
 #include "common/ebcdic.h"
 #include "common/text.h"
 
