@@ -23,9 +23,9 @@
 #include <string>
 #include <vector>
 
-#include "bench/html_corpus.h"
+#include "tests/support/html_corpus.h"
 #include "bench/ratio_reporter.h"
-#include "bmod/unzipd/deflate.h"
+#include "bmod/unzipd/zip/deflate.h"
 
 namespace {
 

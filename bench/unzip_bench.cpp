@@ -30,8 +30,8 @@
 #include <vector>
 
 #include "bench/ratio_reporter.h"
-#include "bmod/unzipd/unzip.h"
-#include "bmod/unzipd/zip_reader.h"
+#include "bmod/unzipd/zip/unzip.h"
+#include "bmod/unzipd/zip/zip_reader.h"
 
 extern char** environ;
 

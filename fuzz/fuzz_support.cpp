@@ -14,10 +14,10 @@
 #include <memory>
 #include <vector>
 
-#include "bmod/unzipd/crc32.h"
-#include "bmod/unzipd/unzip.h"
-#include "bmod/unzipd/zip_pool.h"
-#include "bmod/unzipd/zip_reader.h"
+#include "bmod/unzipd/zip/crc32.h"
+#include "bmod/unzipd/zip/unzip.h"
+#include "bmod/unzipd/zip/zip_pool.h"
+#include "bmod/unzipd/zip/zip_reader.h"
 #include "common/patterns.h"
 
 namespace ruva::fuzz {

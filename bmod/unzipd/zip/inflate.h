@@ -1,0 +1,13 @@
+// Inflate (deflate streams) over the shared decoder state; the entry point
+// int inflate(UnzipGlobals&) is declared with the other decoders in unzip.h.
+#pragma once
+
+#include "bmod/unzipd/zip/unzip.h"
+
+namespace ruva {
+
+// Releases the fixed tables and the window inflate keeps per Unzip (built at
+// its first member); null is ignored.
+void deleteInflateTables(InflateTables* tables);
+
+}  // namespace ruva

@@ -1,0 +1,681 @@
+// Member extraction through Unzip::unzip: archives made by zip, jar and
+// python (zipfile, or laid out by hand with struct and zlib), extracted to a
+// socket and into memory, against their sources and `unzip -p`.
+#include "bmod/unzipd/zip/unzip.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "bmod/unzipd/zip/zip_reader.h"
+#include "tests/support/test_support.h"
+
+namespace ruva {
+namespace {
+
+using test::capture;
+using test::readFile;
+using test::SocketReader;
+using test::writeFile;
+
+using test::TempDir;
+
+// ---- messages
+
+struct Message {
+    int level;
+    std::string text;
+};
+
+// Collects Unzip::warn and the reader's warn for one test.
+class Log {
+public:
+    Log() { setUnzipLogSink(&Log::sink, this); }
+    ~Log() { setUnzipLogSink(nullptr, nullptr); }
+    Log(const Log&) = delete;
+    Log& operator=(const Log&) = delete;
+
+    static void zipWarn(void* self, int level, const char* format, ...)
+        __attribute__((format(printf, 3, 4))) {
+        char text[4096];
+        va_list ap;
+        va_start(ap, format);
+        std::vsnprintf(text, sizeof text, format, ap);
+        va_end(ap);
+        static_cast<Log*>(self)->lines.push_back({level, text});
+    }
+    bool has(int level, const std::string& text) const {
+        for (const Message& m : lines)
+            if (m.level == level && m.text == text) return true;
+        return false;
+    }
+    std::string all() const {
+        std::string s;
+        for (const Message& m : lines) s += std::to_string(m.level) + " " + m.text + "\n";
+        return s;
+    }
+    void clear() { lines.clear(); }
+    std::vector<Message> lines;
+
+private:
+    static void sink(void* self, int level, const char* message) {
+        static_cast<Log*>(self)->lines.push_back({level, message});
+    }
+};
+
+// ---- fixtures
+
+// Payload files and archives are written by python. zipit() lays an archive
+// out by hand: each member dict may falsify any local or central field.
+constexpr const char* kPrelude = R"PY(
+import os, random, struct, subprocess, sys, zipfile, zlib
+
+def text(n, seed):
+    words = [b'the ', b'library ', b'member ', b'of ', b'a ', b'document ', b'index ', b'search ',
+             b'and ', b'is ', b'archive ', b'\n', b'server ', b'to ', b'in ']
+    r = random.Random(seed); out = bytearray()
+    while len(out) < n: out += r.choice(words)
+    return bytes(out[:n])
+
+def rand(n, seed):
+    return random.Random(seed).randbytes(n)
+
+def runs(n, seed):
+    r = random.Random(seed); out = bytearray()
+    while len(out) < n: out += bytes([97 + r.randrange(3)]) * (1 + r.randrange(3000))
+    return bytes(out[:n])
+
+def raw_deflate(data, level=9, strategy=zlib.Z_DEFAULT_STRATEGY):
+    c = zlib.compressobj(level, zlib.DEFLATED, -15, 9, strategy)
+    return c.compress(data) + c.flush()
+
+def member(name, data=b'', method=8, **over):
+    return dict(name=name, data=data, method=method, **over)
+
+def zipit(path, members):
+    out = bytearray(); central = bytearray()
+    for m in members:
+        name = m['name'].encode(); data = m['data']; method = m['method']
+        comp = m.get('comp')
+        if comp is None: comp = data if method == 0 else raw_deflate(data)
+        crc = zlib.crc32(data)
+        flags = m.get('flags', 0); version = m.get('version', 20)
+        l = dict(crc=crc, csize=len(comp), usize=len(data))
+        if m.get('descriptor'):
+            flags |= 8; l = dict(crc=0, csize=0, usize=0)
+        l.update(m.get('local', {}))
+        c = dict(crc=crc, csize=len(comp), usize=len(data)); c.update(m.get('central', {}))
+        off = len(out)
+        out += struct.pack('<IBBHHHHIIIHH', 0x04034b50, version, 0, flags, method, 0, 0x21,
+                           l['crc'], l['csize'], l['usize'], len(name), 0) + name + comp
+        if m.get('descriptor'):
+            out += struct.pack('<IIII', 0x08074b50, crc, len(comp), len(data))
+        central += struct.pack('<IBBBBHHHHIIIHHHHHII', 0x02014b50, 20, 3, version, 0, flags, method, 0,
+                               0x21, c['crc'], c['csize'], c['usize'], len(name), 0, 0, 0, 0, 0, off) + name
+    start = len(out); out += central
+    out += struct.pack('<IHHHHIIH', 0x06054b50, 0, 0, len(members), len(members), len(central), start, 0)
+    open(path, 'wb').write(out)
+)PY";
+
+bool runPython(const TempDir& dir, const std::string& body) {
+    std::string script = dir.file("fixture.py");
+    writeFile(script, std::string(kPrelude) + "os.chdir(" + "'" + dir.path() + "')\n" + body);
+    return std::system(("python3 " + script).c_str()) == 0;
+}
+
+struct ZsDel {
+    void operator()(ZipStructure* zs) const {
+        if (zs) zs->del();
+    }
+};
+using ZsPtr = std::unique_ptr<ZipStructure, ZsDel>;
+
+ZsPtr openArchive(const std::string& path, Log& log, uint16_t flags = 0) {
+    return ZsPtr(newZipStructure(nullptr, path.c_str(), flags, &log, &Log::zipWarn));
+}
+
+struct Extracted {
+    int ok;
+    std::string bytes;
+};
+
+Extracted toMemory(Unzip& uz, ZipStructure* zs, const CentralHeader* ch, int zipfd = -1) {
+    int ok = uz.unzip(zs, ch, zipfd, -1);
+    return {ok, ok && uz.buf ? std::string(reinterpret_cast<char*>(uz.buf), uz.bufwritten) : ""};
+}
+
+Extracted toSocket(Unzip& uz, ZipStructure* zs, const CentralHeader* ch, int zipfd = -1) {
+    SocketReader reader;
+    int ok = uz.unzip(zs, ch, zipfd, reader.fd());
+    return {ok, reader.finish()};
+}
+
+const CentralHeader* find(ZipStructure* zs, const char* name) {
+    return zs->findCentralHeader(name, nullptr);
+}
+
+// ---- extraction equals the sources and unzip -p
+
+constexpr const char* kCorpus = R"PY(
+os.makedirs('src', exist_ok=True)
+names = []
+for size in (0, 1, 32767, 32768, 32769, 1 << 20):
+    for kind, make in (('text', text), ('rand', rand), ('runs', runs)):
+        name = '%s-%d' % (kind, size)
+        open('src/' + name, 'wb').write(make(size, size + 3))
+        names.append(name)
+)PY";
+
+// Every member of the archive, to a socket and into memory, equals its
+// source file in src/ and unzip -p.
+void checkArchive(const TempDir& dir, const std::string& archive) {
+    Log log;
+    ZsPtr zs = openArchive(dir.file(archive), log);
+    ASSERT_TRUE(zs) << log.all();
+    std::unique_ptr<Unzip> uz = newUnzip(0);
+    int members = 0;
+    for (const CentralHeader* ch = zs->getFirstCentralHeader(); ch;
+         ch = ZipStructure::getNextCentralHeader(ch)) {
+        SCOPED_TRACE(archive + " " + ch->fname);
+        members++;
+        std::string source = readFile(dir.file(std::string("src/") + ch->fname));
+        std::string oracle = capture("unzip -p " + dir.file(archive) + " " + ch->fname);
+        EXPECT_TRUE(oracle == source);
+        Extracted s = toSocket(*uz, zs.get(), ch);
+        EXPECT_EQ(s.ok, 1);
+        EXPECT_TRUE(s.bytes == source);
+        Extracted m = toMemory(*uz, zs.get(), ch);
+        EXPECT_EQ(m.ok, 1);
+        EXPECT_TRUE(m.bytes == source);
+    }
+    EXPECT_GT(members, 0);
+    EXPECT_EQ(log.all(), "");
+}
+
+void zipCorpus(const char* level) {
+    TempDir dir;
+    ASSERT_TRUE(runPython(dir, std::string(kCorpus) + "subprocess.check_call(['zip', '-q', '-X', '" + level +
+                                   "', '../a.zip'] + names, cwd='src')\n"));
+    checkArchive(dir, "a.zip");
+}
+
+TEST(UnzipExtract, StoredByZipEqualsSourceAndUnzipP) {
+    zipCorpus("-0");
+}
+TEST(UnzipExtract, DeflatedFastByZipEqualsSourceAndUnzipP) {
+    zipCorpus("-1");
+}
+TEST(UnzipExtract, DeflatedBestByZipEqualsSourceAndUnzipP) {
+    zipCorpus("-9");
+}
+
+// One strategy a case: each runs a few dozen unzip -p children, so together
+// they would crowd the time limit of one case on a slow machine.
+void zlibStrategyCorpus(const char* sname, int level, const char* strategy) {
+    TempDir dir;
+    ASSERT_TRUE(runPython(dir, std::string(kCorpus) + "sname, level, strategy = '" + sname + "', " +
+                                   std::to_string(level) + ", zlib." + strategy + R"PY(
+members = []
+for name in names:
+    if name.endswith(str(1 << 20)) and not name.startswith('text'): continue
+    data = open('src/' + name, 'rb').read()
+    os.link('src/' + name, 'src/%s-%s' % (name, sname))
+    members.append(member('%s-%s' % (name, sname), data, comp=raw_deflate(data, level, strategy)))
+zipit('z.zip', members)
+)PY"));
+    checkArchive(dir, "z.zip");
+}
+
+TEST(UnzipExtract, ZlibDefaultStrategyEqualsSourceAndUnzipP) {
+    zlibStrategyCorpus("default", 6, "Z_DEFAULT_STRATEGY");
+}
+TEST(UnzipExtract, ZlibFixedStrategyEqualsSourceAndUnzipP) {
+    zlibStrategyCorpus("fixed", 6, "Z_FIXED");
+}
+TEST(UnzipExtract, ZlibHuffmanOnlyEqualsSourceAndUnzipP) {
+    zlibStrategyCorpus("huffman", 6, "Z_HUFFMAN_ONLY");
+}
+TEST(UnzipExtract, ZlibRleEqualsSourceAndUnzipP) {
+    zlibStrategyCorpus("rle", 6, "Z_RLE");
+}
+TEST(UnzipExtract, ZlibLevel0EqualsSourceAndUnzipP) {
+    zlibStrategyCorpus("level0", 0, "Z_DEFAULT_STRATEGY");
+}
+
+TEST(UnzipExtract, ZipfileArchiveEqualsSource) {
+    TempDir dir;
+    ASSERT_TRUE(runPython(dir, std::string(kCorpus) + R"PY(
+with zipfile.ZipFile('p.zip', 'w') as z:
+    for i, name in enumerate(names):
+        if name.endswith(str(1 << 20)): continue
+        z.write('src/' + name, name, compress_type=zipfile.ZIP_STORED if i % 2 else zipfile.ZIP_DEFLATED)
+)PY"));
+    checkArchive(dir, "p.zip");
+}
+
+// ---- data descriptors
+
+TEST(UnzipExtract, DataDescriptorMembersUseTheCentralValues) {
+    TempDir dir;
+    ASSERT_TRUE(runPython(dir, R"PY(
+os.makedirs('d/sub', exist_ok=True)
+for name, data in (('d/a.txt', text(70000, 1)), ('d/sub/b.bin', rand(5000, 2)), ('d/empty', b''),
+                   ('d/c.txt', runs(200000, 3))):
+    open(name, 'wb').write(data)
+files = ['d/a.txt', 'd/sub/b.bin', 'd/empty', 'd/c.txt']
+# zip writes descriptors only when its output cannot seek.
+zipped = subprocess.run(['zip', '-q', '-X', '-', *files], stdout=subprocess.PIPE, check=True).stdout
+open('piped.zip', 'wb').write(zipped)
+subprocess.check_call(['jar', 'cf', 'x.jar', 'd'])
+# zipfile writing to a pipe leaves CRC and sizes 0, stored members too.
+class Pipe:
+    def __init__(self): self.buf = bytearray()
+    def write(self, b): self.buf += b; return len(b)
+    def flush(self): pass
+    def tell(self): raise OSError('unseekable')
+    def seek(self, *a): raise OSError('unseekable')
+p = Pipe()
+with zipfile.ZipFile(p, 'w') as z:
+    for i, name in enumerate(files):
+        z.write(name, name, compress_type=zipfile.ZIP_STORED if i % 2 else zipfile.ZIP_DEFLATED)
+open('pyz.zip', 'wb').write(p.buf)
+)PY"));
+    for (const char* archive : {"piped.zip", "x.jar", "pyz.zip"}) {
+        Log log;
+        ZsPtr zs = openArchive(dir.file(archive), log);
+        ASSERT_TRUE(zs) << archive << log.all();
+        std::unique_ptr<Unzip> uz = newUnzip(0);
+        int descriptors = 0;
+        for (const CentralHeader* ch = zs->getFirstCentralHeader(); ch;
+             ch = ZipStructure::getNextCentralHeader(ch)) {
+            if (ch->fname[std::strlen(ch->fname) - 1] == '/' || std::strncmp(ch->fname, "META-INF", 8) == 0)
+                continue;
+            SCOPED_TRACE(std::string(archive) + " " + ch->fname);
+            LocalHeader* lh = zs->readLocalHeader(ch, -1);
+            ASSERT_NE(lh, nullptr);
+            descriptors += (lh->generalFlags & 8) != 0;
+            zs->freeLocalHeader(lh);
+            std::string source = readFile(dir.file(ch->fname));
+            Extracted s = toSocket(*uz, zs.get(), ch);
+            EXPECT_EQ(s.ok, 1);
+            EXPECT_TRUE(s.bytes == source);
+            Extracted m = toMemory(*uz, zs.get(), ch);
+            EXPECT_EQ(m.ok, 1);
+            EXPECT_TRUE(m.bytes == source);
+        }
+        EXPECT_GE(descriptors, 3) << archive;
+        EXPECT_EQ(log.all(), "") << archive;
+    }
+}
+
+// ---- refusals
+
+TEST(UnzipRefusal, EachGivesItsMessage) {
+    TempDir dir;
+    ASSERT_TRUE(runPython(dir, R"PY(
+data = text(3000, 1)
+zipit('t.zip', [
+    member('v20', data, version=20),
+    member('v21', data, version=21),
+    member('m7', data, method=7),
+    member('m9', data, method=9),
+    member('m12', data, method=12),
+    member('badcrc', data, local=dict(crc=zlib.crc32(data) ^ 1)),
+    member('storedlong', data, method=0, local=dict(usize=len(data) + 1)),
+    member('deflatedlong', data, local=dict(usize=len(data) + 1000)),
+    member('beyond', data, local=dict(csize=1 << 24)),
+    member('huge', data, local=dict(usize=(1 << 30) + 1)),
+])
+open('secret.txt', 'wb').write(data)
+subprocess.check_call(['zip', '-q', '-X', '-P', 'pw', 'e.zip', 'secret.txt'])
+)PY"));
+    struct Case {
+        const char* archive;
+        const char* member;
+        bool toMemory;
+        int level;
+        std::string message;  // "@" stands for the archive's path
+    };
+    const Case cases[] = {
+        {"t.zip", "v21", false, 3, "Unzip, version needed 2.1, supported 2.0, v21"},
+        {"e.zip", "secret.txt", false, 3, "Unzip, encrypted file 'secret.txt'"},
+        {"t.zip", "m7", false, 3, "Unzip, unknown compression method 7 in @"},
+        {"t.zip", "m9", true, 3, "Unzip, unknown compression method 9 in @"},
+        {"t.zip", "m12", false, 3, "Unzip, unknown compression method 12 in @"},
+        {"t.zip", "badcrc", false, 3, "Unzip, CRC mismatch, calculated 0x"},
+        {"t.zip", "storedlong", false, 3, "Unzip, store failed with code 1"},
+        {"t.zip", "storedlong", true, 3, "Unzip, store failed with code 1"},
+        {"t.zip", "deflatedlong", false, 2, "Unzip, wrote only 3000 bytes of 4000, deflatedlong"},
+        {"t.zip", "deflatedlong", true, 2, "Unzip, wrote only 3000 bytes of 4000, deflatedlong"},
+        {"t.zip", "beyond", true, 3, "Unzip, data of beyond beyond end of @"},
+        {"t.zip", "huge", true, 3, "No memory for 1073741825 bytes buffer for file huge"},
+    };
+    std::unique_ptr<Unzip> uz = newUnzip(0);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.member) + (c.toMemory ? " into memory" : " to a socket"));
+        Log log;
+        std::string path = dir.file(c.archive);
+        ZsPtr zs = openArchive(path, log);
+        ASSERT_TRUE(zs) << log.all();
+        const CentralHeader* ch = find(zs.get(), c.member);
+        ASSERT_NE(ch, nullptr);
+        Extracted e = c.toMemory ? toMemory(*uz, zs.get(), ch) : toSocket(*uz, zs.get(), ch);
+        EXPECT_EQ(e.ok, 0);
+        std::string expected;
+        for (char ch2 : c.message) expected += ch2 == '@' ? path : std::string(1, ch2);
+        ASSERT_EQ(log.lines.size(), 1u) << log.all();
+        EXPECT_EQ(log.lines[0].level, c.level);
+        EXPECT_EQ(log.lines[0].text.substr(0, expected.size()), expected);
+        if (std::string(c.member) == "m7") {
+            EXPECT_EQ(e.bytes, "");
+        }
+    }
+    // The mismatch names both values and the member.
+    Log log;
+    ZsPtr zs = openArchive(dir.file("t.zip"), log);
+    const CentralHeader* ch = find(zs.get(), "badcrc");
+    LocalHeader* lh = zs->readLocalHeader(ch, -1);
+    char expected[200];
+    std::snprintf(expected, sizeof expected, "Unzip, CRC mismatch, calculated 0x%lx, expected 0x%lx, badcrc",
+                  lh->crc ^ 1, lh->crc);
+    zs->freeLocalHeader(lh);
+    EXPECT_EQ(toSocket(*uz, zs.get(), ch).ok, 0);
+    EXPECT_TRUE(log.has(3, expected)) << log.all();
+    // Version 2.0 is accepted.
+    EXPECT_EQ(toSocket(*uz, zs.get(), find(zs.get(), "v20")).ok, 1);
+}
+
+TEST(UnzipRefusal, ArgumentsAndOpenFailures) {
+    TempDir dir;
+    ASSERT_TRUE(runPython(dir, "zipit('t.zip', [member('one', b'abc')])\n"));
+    Log log;
+    ZsPtr zs = openArchive(dir.file("t.zip"), log);
+    ASSERT_TRUE(zs);
+    std::unique_ptr<Unzip> uz = newUnzip(0);
+    EXPECT_EQ(uz->unzip(nullptr, zs->getFirstCentralHeader(), -1, -1), 0);
+    EXPECT_EQ(uz->unzip(zs.get(), nullptr, -1, -1), 0);
+    EXPECT_EQ(log.all(), "3 Invalid arguments given to unzip\n3 Invalid arguments given to unzip\n");
+    log.clear();
+    // The message names the member, not the archive.
+    ASSERT_EQ(unlink(dir.file("t.zip").c_str()), 0);
+    EXPECT_EQ(uz->unzip(zs.get(), zs->getFirstCentralHeader(), -1, -1), 0);
+    EXPECT_TRUE(log.has(3, "Unzip, failed to open ZIP file 'one'")) << log.all();
+}
+
+TEST(UnzipRefusal, BrokenLocalHeaderIsNotRead) {
+    TempDir dir;
+    ASSERT_TRUE(runPython(dir, R"PY(
+zipit('t.zip', [member('one', text(100, 1))])
+b = bytearray(open('t.zip', 'rb').read()); b[0] = 0x51
+open('t.zip', 'wb').write(b)
+)PY"));
+    Log log;
+    ZsPtr zs = openArchive(dir.file("t.zip"), log);
+    ASSERT_TRUE(zs);
+    std::unique_ptr<Unzip> uz = newUnzip(0);
+    EXPECT_EQ(toMemory(*uz, zs.get(), zs->getFirstCentralHeader()).ok, 0);
+    EXPECT_TRUE(log.has(3, "Unzip, failed to read LocalHeader of one")) << log.all();
+}
+
+// ---- corruption and declared sizes
+
+TEST(UnzipCorruption, FlippedDataByteFails) {
+    TempDir dir;
+    ASSERT_TRUE(runPython(dir, R"PY(
+data = text(50000, 4)
+zipit('t.zip', [member('one', data)])
+b = bytearray(open('t.zip', 'rb').read()); b[30 + 3 + 2000] ^= 0x10
+open('t.zip', 'wb').write(b)
+)PY"));
+    Log log;
+    ZsPtr zs = openArchive(dir.file("t.zip"), log);
+    ASSERT_TRUE(zs);
+    std::unique_ptr<Unzip> uz = newUnzip(0);
+    EXPECT_EQ(toSocket(*uz, zs.get(), zs->getFirstCentralHeader()).ok, 0);
+    EXPECT_EQ(toMemory(*uz, zs.get(), zs->getFirstCentralHeader()).ok, 0);
+    EXPECT_EQ(log.lines.size(), 2u) << log.all();
+}
+
+TEST(UnzipCorruption, StoredMemberIntoMemoryIsMappedUnchecked) {
+    TempDir dir;
+    ASSERT_TRUE(runPython(dir, R"PY(
+data = text(10000, 5)
+zipit('t.zip', [member('one', data, method=0, local=dict(crc=zlib.crc32(data) ^ 1))])
+open('one', 'wb').write(data)
+)PY"));
+    Log log;
+    ZsPtr zs = openArchive(dir.file("t.zip"), log);
+    ASSERT_TRUE(zs);
+    std::unique_ptr<Unzip> uz = newUnzip(0);
+    const CentralHeader* ch = zs->getFirstCentralHeader();
+    Extracted m = toMemory(*uz, zs.get(), ch);
+    EXPECT_EQ(m.ok, 1);
+    EXPECT_TRUE(m.bytes == readFile(dir.file("one")));
+    EXPECT_EQ(log.all(), "");
+    EXPECT_EQ(toSocket(*uz, zs.get(), ch).ok, 0);
+    EXPECT_EQ(log.lines.size(), 1u);
+}
+
+TEST(UnzipCorruption, DeflateBombStopsAtTheDeclaredSize) {
+    TempDir dir;
+    ASSERT_TRUE(runPython(dir, "zipit('t.zip', [member('bomb', bytes(1 << 20), local=dict(usize=1000))])\n"));
+    Log log;
+    ZsPtr zs = openArchive(dir.file("t.zip"), log);
+    ASSERT_TRUE(zs);
+    std::unique_ptr<Unzip> uz = newUnzip(0);
+    Extracted s = toSocket(*uz, zs.get(), zs->getFirstCentralHeader());
+    EXPECT_EQ(s.ok, 0);
+    EXPECT_EQ(s.bytes, std::string(1000, '\0'));
+    EXPECT_EQ(uz->fdwritten, 1000u);
+    EXPECT_EQ(log.all(), "3 Unzip, inflate failed with code 1\n");
+    log.clear();
+    EXPECT_EQ(toMemory(*uz, zs.get(), zs->getFirstCentralHeader()).ok, 0);
+    EXPECT_EQ(uz->bufwritten, 1000u);
+    EXPECT_EQ(log.all(), "3 Unzip, inflate failed with code 1\n");
+}
+
+TEST(UnzipCorruption, StoredMemberPastTheEndOfATruncatedCopyIsRefused) {
+    // The library shrank after it was indexed: mapping the member would
+    // raise SIGBUS, so the child must end normally with a message.
+    TempDir dir;
+    ASSERT_TRUE(runPython(dir, "zipit('t.zip', [member('big', rand(300000, 6), method=0)])\n"));
+    Log log;
+    ZsPtr zs = openArchive(dir.file("t.zip"), log);
+    ASSERT_TRUE(zs);
+    ASSERT_EQ(truncate(dir.file("t.zip").c_str(), 100000), 0);
+    std::string path = dir.file("t.zip");
+    int status = test::inChild([&] {
+        std::unique_ptr<Unzip> uz = newUnzip(0);
+        const CentralHeader* ch = zs->getFirstCentralHeader();
+        if (uz->unzip(zs.get(), ch, -1, -1) != 0) return 1;
+        if (!log.has(3, "Unzip, data of big beyond end of " + path)) return 2;
+        int null = open("/dev/null", O_WRONLY);
+        if (uz->unzip(zs.get(), ch, -1, null) != 0) return 3;
+        close(null);
+        return 0;
+    });
+    EXPECT_EQ(status, 0);
+}
+
+// ---- the memory buffer
+
+TEST(UnzipBuffer, ReusedGrownMappedAndEmptied) {
+    TempDir dir;
+    ASSERT_TRUE(runPython(dir, R"PY(
+zipit('t.zip', [member('small', text(5000, 1)), member('large', text(300000, 2)),
+                member('stored', text(7000, 3), method=0), member('empty', b''),
+                member('emptystored', b'', method=0), member('small2', text(4000, 4))])
+for name, data in (('small', text(5000, 1)), ('large', text(300000, 2)), ('stored', text(7000, 3)),
+                   ('small2', text(4000, 4))):
+    open(name, 'wb').write(data)
+)PY"));
+    Log log;
+    ZsPtr zs = openArchive(dir.file("t.zip"), log);
+    ASSERT_TRUE(zs);
+    std::unique_ptr<Unzip> uz = newUnzip(4096);
+    ASSERT_NE(uz, nullptr);
+    EXPECT_EQ(uz->bufsize, 4096u);
+    EXPECT_EQ(uz->flags & kUnzipBufMapped, kUnzipBufMapped);
+
+    // Too small: a new buffer of the member's size.
+    Extracted m = toMemory(*uz, zs.get(), find(zs.get(), "small"));
+    EXPECT_EQ(m.ok, 1);
+    EXPECT_TRUE(m.bytes == readFile(dir.file("small")));
+    EXPECT_GE(uz->bufsize, 5000u);
+    // Regrown for a larger member.
+    m = toMemory(*uz, zs.get(), find(zs.get(), "large"));
+    EXPECT_EQ(m.ok, 1);
+    EXPECT_TRUE(m.bytes == readFile(dir.file("large")));
+    EXPECT_GE(uz->bufsize, 300000u);
+    unsigned char* largeBuf = uz->buf;
+    // Reused for a smaller one.
+    m = toMemory(*uz, zs.get(), find(zs.get(), "small2"));
+    EXPECT_EQ(m.ok, 1);
+    EXPECT_TRUE(m.bytes == readFile(dir.file("small2")));
+    EXPECT_EQ(uz->buf, largeBuf);
+
+    // A stored member is mapped in place and stays until the next call.
+    m = toMemory(*uz, zs.get(), find(zs.get(), "stored"));
+    EXPECT_EQ(m.ok, 1);
+    EXPECT_TRUE(m.bytes == readFile(dir.file("stored")));
+    EXPECT_NE(uz->mmapbufstart, nullptr);
+    EXPECT_EQ(uz->bufwritten, 7000u);
+    // A private mapping: writing to it leaves the archive alone.
+    std::string archive = readFile(dir.file("t.zip"));
+    size_t at = archive.find(readFile(dir.file("stored")));
+    ASSERT_NE(at, std::string::npos);
+    uz->buf[0] ^= 1;
+    EXPECT_EQ(readFile(dir.file("t.zip"))[at], archive[at]);
+    m = toMemory(*uz, zs.get(), find(zs.get(), "small"));
+    EXPECT_EQ(m.ok, 1);
+    EXPECT_EQ(uz->mmapbufstart, nullptr);
+    EXPECT_TRUE(m.bytes == readFile(dir.file("small")));
+    EXPECT_EQ(toSocket(*uz, zs.get(), find(zs.get(), "stored")).bytes, readFile(dir.file("stored")));
+
+    // Empty members: nothing written, no mapping, no message.
+    for (const char* name : {"empty", "emptystored"}) {
+        SCOPED_TRACE(name);
+        m = toMemory(*uz, zs.get(), find(zs.get(), name));
+        EXPECT_EQ(m.ok, 1);
+        EXPECT_EQ(uz->bufwritten, 0u);
+        EXPECT_EQ(uz->mmapbufstart, nullptr);
+        Extracted s = toSocket(*uz, zs.get(), find(zs.get(), name));
+        EXPECT_EQ(s.ok, 1);
+        EXPECT_EQ(s.bytes, "");
+    }
+    EXPECT_EQ(log.all(), "");
+
+    uz->freeUnzipBuffer();
+    EXPECT_EQ(uz->buf, nullptr);
+    EXPECT_EQ(uz->bufsize, 0u);
+    EXPECT_EQ(uz->allocUnzipBuffer(10000, 0), 1);
+    EXPECT_EQ(uz->bufsize, 10000u);
+    EXPECT_EQ(uz->flags & kUnzipBufMapped, 0);
+    EXPECT_EQ(uz->allocUnzipBuffer(0, 1), 1);
+    EXPECT_EQ(uz->buf, nullptr);
+}
+
+TEST(UnzipBuffer, ErrorTextIsKept) {
+    std::unique_ptr<Unzip> uz = newUnzip(0);
+    EXPECT_STREQ(uz->getError(), "");
+    uz->setError("code %d", 7);
+    EXPECT_STREQ(uz->getError(), "code 7");
+    uz->setError(nullptr);
+    EXPECT_STREQ(uz->getError(), "");
+}
+
+TEST(UnzipExtract, VerboseLibraryLogsEachExtraction) {
+    TempDir dir;
+    ASSERT_TRUE(runPython(dir, "zipit('t.zip', [member('one', b'abc')])\n"));
+    Log log;
+    ZsPtr zs = openArchive(dir.file("t.zip"), log, kZipVerbose);
+    ASSERT_TRUE(zs);
+    std::unique_ptr<Unzip> uz = newUnzip(0);
+    EXPECT_EQ(toMemory(*uz, zs.get(), zs->getFirstCentralHeader()).bytes, "abc");
+    EXPECT_EQ(log.all(), "7 Uncompressed one in " + dir.file("t.zip") + "\n");
+}
+
+TEST(UnzipExtract, OpenArchiveDescriptorIsUsedAndKept) {
+    TempDir dir;
+    ASSERT_TRUE(runPython(dir, "zipit('t.zip', [member('one', b'abc' * 1000), member('two', b'xyz')])\n"));
+    Log log;
+    ZsPtr zs = openArchive(dir.file("t.zip"), log);
+    ASSERT_TRUE(zs);
+    std::unique_ptr<Unzip> uz = newUnzip(0);
+    int fd = zs->openZipFile();
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(toMemory(*uz, zs.get(), find(zs.get(), "two"), fd).bytes, "xyz");
+    EXPECT_EQ(toSocket(*uz, zs.get(), find(zs.get(), "one"), fd).bytes.size(), 3000u);
+    EXPECT_NE(fcntl(fd, F_GETFD), -1);
+    zs->closeZipFile(fd);
+}
+
+// ---- signals while writing
+
+volatile sig_atomic_t usr2Count = 0;
+void onUsr2(int) {
+    usr2Count = usr2Count + 1;
+}
+
+TEST(UnzipSignals, SlowReaderAndSigusr2KeepBytesAndCrc) {
+    // Session processes keep the parent's SIGUSR2 handler, installed without
+    // SA_RESTART: blocked writes come back with EINTR or short.
+    TempDir dir;
+    ASSERT_TRUE(runPython(dir,
+                          "open('src', 'wb').write(text(1 << 20, 8) + rand(1000, 8))\n"
+                          "zipit('t.zip', [member('big', open('src', 'rb').read())])\n"));
+    std::string source = readFile(dir.file("src"));
+    std::string path = dir.file("t.zip");
+    int status = test::inChild([&] {
+        struct sigaction sa {};
+        sa.sa_handler = onUsr2;
+        sigemptyset(&sa.sa_mask);
+        sa.sa_flags = 0;
+        sigaction(SIGUSR2, &sa, nullptr);
+        signal(SIGPIPE, SIG_IGN);
+        int fds[2];
+        if (socketpair(AF_UNIX, SOCK_STREAM, 0, fds) != 0) return 1;
+        int small = 4096;
+        setsockopt(fds[0], SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+        std::string got;
+        pthread_t writer = pthread_self();
+        std::thread reader([&] {
+            char chunk[1500];
+            ssize_t n;
+            while ((n = read(fds[1], chunk, sizeof chunk)) > 0) {
+                got.append(chunk, size_t(n));
+                pthread_kill(writer, SIGUSR2);
+                if (got.size() % 64 < 8) usleep(100);
+            }
+        });
+        Log log;
+        ZsPtr zs = openArchive(path, log);
+        if (!zs) return 2;
+        std::unique_ptr<Unzip> uz = newUnzip(0);
+        int ok = uz->unzip(zs.get(), zs->getFirstCentralHeader(), -1, fds[0]);
+        close(fds[0]);
+        reader.join();
+        if (ok != 1) return 3;
+        if (got != source) return 4;
+        if (usr2Count == 0) return 5;
+        return log.all().empty() ? 0 : 6;
+    });
+    EXPECT_EQ(status, 0);
+}
+
+}  // namespace
+}  // namespace ruva
