@@ -95,6 +95,53 @@ private:
     size_t last_ = std::string_view::npos;
 };
 
+// Whether a position lies in a tag, followed forward over the text with
+// memchr. An entity outside a tag is passed over whole, up to its ';'.
+struct TagState {
+    size_t known = 0;  // the state holds for the text before t[known]
+    bool inTag = false;
+    size_t nextAmp = 0;  // the first '&' at or after known, once looked up
+    bool ampLooked = false;
+
+    // Brings the state up to `to`; known may pass it when an entity ends
+    // beyond it. False when a bare '&' (no ';' after it) ends the search.
+    bool advance(const unsigned char* t, size_t length, size_t to) {
+        while (known < to) {
+            if (inTag) {
+                const void* gt = std::memchr(t + known, '>', to - known);
+                if (!gt) {
+                    known = to;
+                    break;
+                }
+                known = offset(t, gt) + 1;
+                inTag = false;
+                continue;
+            }
+            if (!ampLooked || nextAmp < known) {
+                const void* amp = std::memchr(t + known, '&', length - known);
+                nextAmp = amp ? offset(t, amp) : length;
+                ampLooked = true;
+            }
+            const void* lt = std::memchr(t + known, '<', std::min(to, nextAmp) - known);
+            if (lt) {
+                known = offset(t, lt) + 1;
+                inTag = true;
+            } else if (nextAmp < to) {
+                const void* semi = std::memchr(t + nextAmp + 1, ';', length - nextAmp - 1);
+                if (!semi) return false;
+                known = offset(t, semi) + 1;
+            } else {
+                known = to;
+            }
+        }
+        return true;
+    }
+
+    static size_t offset(const unsigned char* t, const void* p) {
+        return static_cast<size_t>(static_cast<const unsigned char*>(p) - t);
+    }
+};
+
 // A rejected wildcard word; a later match in the same word is rejected
 // without a second look.
 struct RejectedWord {
@@ -179,29 +226,15 @@ uint32_t Search::search(const char* text, size_t length, int chkTags, const char
 uint32_t Search::searchWords(const unsigned char* t, size_t length) {
     const size_t m = patLen_;
     const bool wild = !wildcardPattern().empty();
-    size_t known = 0;  // tag state is known for t[0, known)
-    bool inTag = false;
+    TagState state;
     RejectedWord rejected;
     for (size_t s = 0; (s = nextMatch(t, length, s)) < length;) {
-        while (known < s) {
-            const unsigned char c = t[known];
-            if (inTag) {
-                inTag = c != '>';
-            } else if (c == '<') {
-                inTag = true;
-            } else if (c == '&') {
-                // An entity is passed over whole; a bare '&' ends the search.
-                const void* semi = std::memchr(t + known + 1, ';', length - known - 1);
-                if (!semi) return kSearchNotFound;
-                known = static_cast<size_t>(static_cast<const unsigned char*>(semi) - t);
-            }
-            ++known;
-        }
-        if (known > s) {  // the match lay in an entity
-            s = known;
+        if (!state.advance(t, length, s)) return kSearchNotFound;
+        if (state.known > s) {  // the match lay in an entity
+            s = state.known;
             continue;
         }
-        if (inTag || rejected.holds(s, m)) {
+        if (state.inTag || rejected.holds(s, m)) {
             ++s;
             continue;
         }
