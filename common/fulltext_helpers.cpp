@@ -180,7 +180,7 @@ std::string readingOrder(const Collected& got, size_t keep) {
 }
 
 size_t headingContext(std::string& dst, std::string_view html, size_t hitPos, size_t isTitle) {
-    const size_t walkFrom = std::min(hitPos + isTitle, html.size());
+    const size_t walkFrom = isTitle < html.size() - hitPos ? hitPos + isTitle : html.size();
     const TitleWalk walk = walkToTitle(html, walkFrom);
     if (walk.found && walk.start != npos) dst += titleCopy(html, walk.start, std::min(walk.end, walkFrom));
     if (walk.ends < 2) {
@@ -239,7 +239,7 @@ bool isDitaStopAt(std::string_view html, size_t pos) {
 void headingSection(std::string& dst, std::string_view html, size_t hitPos) {
     int level = 0;
     size_t start = npos;
-    for (size_t p = std::min(hitPos + 1, html.size()); p-- > 0;) {
+    for (size_t p = hitPos < html.size() ? hitPos + 1 : html.size(); p-- > 0;) {
         if (isHeadingAt(html, p, &level)) {
             start = p;
             break;
@@ -256,7 +256,7 @@ void headingSection(std::string& dst, std::string_view html, size_t hitPos) {
 
 void ditaSection(std::string& dst, std::string_view html, size_t hitPos) {
     size_t p = 0;
-    for (size_t q = std::min(hitPos + 1, html.size()); q-- > 0;) {
+    for (size_t q = hitPos < html.size() ? hitPos + 1 : html.size(); q-- > 0;) {
         if (isDivOpenAt(html, q)) {
             p = q;
             break;

@@ -194,11 +194,17 @@ TEST(Userdoc, SectionIsCappedAt500000) {
     EXPECT_EQ(section("<div id=\"x\">" + body + "<h2>", "x\"", 1).size(), kUserdocMax);
 }
 
-TEST(Userdoc, TextEndsAtNul) {
+TEST(FulltextHelpers, TextEndsAtNulAndHitsPastItAreClamped) {
     const std::string html = "<h2 id=\"x\">T</h2>ab\0cd"s;
     std::string dst;
     userdoc(dst, html, 8, 0);
     EXPECT_EQ(dst, "<h2 id=\"x\">T</h2>ab");
+    // A hit position past the end is taken as the end.
+    userdoc(dst, html, std::string::npos, 0);
+    EXPECT_EQ(dst, "<h2 id=\"x\">T</h2>ab");
+    SnippetState state;
+    EXPECT_EQ(backStrFT(dst, html, std::string::npos, std::string::npos, state), 1u);
+    EXPECT_EQ(dst, "\"\x11");
 }
 
 TEST(FdUDprintf, Lines) {
