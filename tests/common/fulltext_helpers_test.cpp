@@ -207,6 +207,49 @@ TEST(FulltextHelpers, TextEndsAtNulAndHitsPastItAreClamped) {
     EXPECT_EQ(dst, "\"\x11");
 }
 
+// Member text is not NUL-ended: each text here ends a page, and nothing
+// after it can be read.
+TEST(FulltextHelpers, NothingIsReadPastTheText) {
+    const struct {
+        const char* name;
+        std::string html;
+        size_t isTitle;
+        std::string want;
+    } contexts[] = {
+        {"hit word to the end", "<body><p>a b HIT", 0, "\"  a b  "},
+        {"hit word ends in a partial &nbsp;", "<body><p>a b HIT&nbs", 0, "\"  a b  "},
+        {"title not closed", "<body>xx<h2>" + kSpan + "Title HIT", 9, "\"Title HIT\x11"},
+    };
+    for (const auto& c : contexts) {
+        SCOPED_TRACE(c.name);
+        const test::PageEndText text(c.html);
+        std::string dst;
+        SnippetState state;
+        backStrFT(dst, text.view(), c.html.find("HIT"), c.isTitle, state);
+        EXPECT_EQ(dst, c.want);
+    }
+    const struct {
+        const char* name;
+        std::string html;
+        int chktag;
+        std::string want;
+    } sections[] = {
+        {"heading, partial heading at the end", R"(<h2 id="x">T</h2><h)", 0, R"(<h2 id="x">T</h2><h)"},
+        {"heading, partial body end", R"(<h2 id="x">T</h2></b)", 0, R"(<h2 id="x">T</h2></b)"},
+        {"DITA, partial division end", R"(<div id="x"><h2>T</h2></di)", 1, R"(<div id="x"><h2>T</h2></di)"},
+        {"DITA, partial message division", R"(<div id="x"><h2>T</h2><div id="msg)", 1,
+         R"(<div id="x"><h2>T</h2><div id="msg)"},
+        {"DITA, partial marker before a heading", R"(<div id="x"><!--@/)", 1, R"(<div id="x"><!--@/)"},
+    };
+    for (const auto& c : sections) {
+        SCOPED_TRACE(c.name);
+        const test::PageEndText text(c.html);
+        std::string dst;
+        userdoc(dst, text.view(), c.html.find("x\""), c.chktag);
+        EXPECT_EQ(dst, c.want);
+    }
+}
+
 TEST(FdUDprintf, Lines) {
     const struct {
         const char* name;

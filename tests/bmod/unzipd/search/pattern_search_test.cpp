@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <string.h>
 
+#include <cstring>
 #include <random>
 #include <string>
 
@@ -192,6 +193,45 @@ TEST(Search, RejectedMatchesCostNoRescans) {
     EXPECT_EQ(htmlIdretrive(marks, "a*z", 1), kSearchNotFound);
     // A rejected wildcard word next to one that fits.
     EXPECT_EQ(htmlSearch(run + " az", "a*z"), run.size() + 1);
+}
+
+// Member text is not NUL-ended: each text here ends a page, and nothing
+// after it can be read.
+TEST(Search, NothingIsReadPastTheText) {
+    constexpr int kIdValue = 3, kNameValue = 4;  // idretrive, docType 1 and 0
+    const struct {
+        const char* name;
+        std::string text;
+        const char* pattern;
+        int mode;  // chkTags of search, or an idretrive mode
+        const char* tokens;
+        uint32_t want;
+    } cases[] = {
+        {"hit at the very end", "a cat", "cat", kSearchPlain, "", 2},
+        {"no hit, pattern's last byte at the end", "a ca", "cat", kSearchPlain, "", kSearchNotFound},
+        {"entity open at the end", "x &amp cat", "cat", kSearchPlain, "", kSearchNotFound},
+        {"tag open at the end", "x <b cat", "cat", kSearchPlain, "", kSearchNotFound},
+        {"wildcard word to the end", "x network", "net*", kSearchPlain, "", 2},
+        {"anchor text to the end", R"(<a name="KW:foo)", "foo*", kSearchKeywordAnchor, "foo", 12},
+        {"tokens longer than the rest", R"(<a name="KW:fo)", "fo*", kSearchKeywordAnchor, "foo",
+         kSearchNotFound},
+        {"chapter anchor to the end", R"(<a name="CHAPTER3)", "3*", kSearchChapterAnchor, "3", 16},
+        {"id value to the end", R"(<p id="sec)", "sec*", kIdValue, "", 7},
+        {"name value at the end", R"(<a name="x)", "x", kNameValue, "", 9},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const test::PageEndText text(c.text);
+        auto se = newSearch(kSearchHtml);
+        ASSERT_EQ(se->setPattern(c.pattern, std::strlen(c.pattern)), 1);
+        const uint32_t got = c.mode == kIdValue     ? se->idretrive(text.data(), text.size(), 1)
+                             : c.mode == kNameValue ? se->idretrive(text.data(), text.size(), 0)
+                                                    : se->search(text.data(), text.size(), c.mode, c.tokens);
+        EXPECT_EQ(got, c.want);
+        auto plain = newSearch(0);
+        ASSERT_EQ(plain->setPattern(c.pattern, std::strlen(c.pattern)), 1);
+        plain->search(text.data(), text.size(), kSearchPlain, "");
+    }
 }
 
 TEST(Search, LongPatternsAreCutNotWrapped) {
