@@ -41,6 +41,44 @@ void ruvxSearchResultReleaser(void*, ExprTree* node) {
     node->clientData = nullptr;
 }
 
+// First element of each file name among the elements kept so far: open
+// addressing over element indexes, so a fold of thousands of hits makes no
+// allocation per hit.
+class FileIndex {
+public:
+    FileIndex(const RuvxSearchList& list, size_t most) : list_(list) {
+        size_t cap = 16;
+        while (cap < 2 * most) cap *= 2;
+        slots_.assign(cap, kFree);
+    }
+    // The index of the element named like list_[i], or i after noting it.
+    size_t findOrAdd(size_t i) {
+        const std::string& name = *list_[i].filename;
+        const size_t mask = slots_.size() - 1;
+        for (size_t s = std::hash<std::string>()(name) & mask;; s = (s + 1) & mask) {
+            if (slots_[s] == kFree) {
+                slots_[s] = i;
+                return i;
+            }
+            if (*list_[slots_[s]].filename == name) return slots_[s];
+        }
+    }
+    // Elements move down as the list is compacted.
+    void moved(size_t from, size_t to) {
+        const size_t mask = slots_.size() - 1;
+        for (size_t s = std::hash<std::string>()(*list_[to].filename) & mask;; s = (s + 1) & mask)
+            if (slots_[s] == from) {
+                slots_[s] = to;
+                return;
+            }
+    }
+
+private:
+    static constexpr size_t kFree = ~size_t(0);
+    const RuvxSearchList& list_;
+    std::vector<size_t> slots_;
+};
+
 bool isEucLead(unsigned char c) {
     return c > 0xA0 || c == 0x8E;
 }
@@ -271,6 +309,15 @@ std::unique_ptr<RuvxSearchList> Ruvx::scanWords(const WordQuery& q) {
             match = matchPattern(query, word, 0);
         std::string token = match ? quoteString(word) : std::string();
         pos = static_cast<uint64_t>(static_cast<const unsigned char*>(nul) - base) + 1;
+        if (match) {
+            // Room for the word's postings at once: a common word has thousands.
+            size_t n = 0;
+            for (uint64_t p = pos; end - p >= postingSize; p += postingSize) {
+                ++n;
+                if (base[p] & 0x80) break;
+            }
+            if (list->capacity() < list->size() + n) list->reserve(std::max(list->size() + n, 2 * list->capacity()));
+        }
 
         bool tableEnds = false;
         for (;;) {
@@ -544,25 +591,36 @@ const RuvxSearchList* Ruvx::search(const char* str, int maxNumHits) {
         searchParser->deleteTree();
         return nullptr;
     }
+    // The fold by file name compacts the root's list in place: hits mostly
+    // name distinct files, and each element is large.
     auto result = std::make_unique<RuvxSearchList>();
+    result->swap(*listOf(tree));
+    RuvxSearchList& hits = *result;
     const bool joinTokens = indexType_ == IXT_CTW || indexType_ == IXT_TOPICTITLE;
     // One element per file name, in first-seen order.
-    std::unordered_map<std::string, size_t> seen;
-    for (RuvxSearchResult& e : *listOf(tree)) {
+    FileIndex seen(hits, hits.size());
+    size_t kept = 0;
+    for (size_t i = 0; i < hits.size(); ++i) {
+        RuvxSearchResult& e = hits[i];
         if (!e.filename) e.filename = getFilenameByDocId(e.docId, nullptr, nullptr);
         if (!e.filename) continue;
-        auto [it, fresh] = seen.try_emplace(*e.filename, result->size());
-        if (!fresh) {
-            RuvxSearchResult& first = (*result)[it->second];
+        size_t firstAt = seen.findOrAdd(i);
+        if (firstAt != i) {
+            RuvxSearchResult& first = hits[firstAt];
             if (joinTokens && first.tokens.find(e.tokens) == std::string::npos) {
                 first.tokens += " | " + e.tokens;
                 ++first.occuranceCount[0];
             }
             continue;
         }
-        result->push_back(std::move(e));
-        ++numberOfHits_;
+        if (kept != i) {
+            hits[kept] = std::move(e);
+            seen.moved(i, kept);
+        }
+        ++kept;
     }
+    hits.resize(kept);
+    numberOfHits_ = static_cast<int>(kept);
     searchParser->deleteTree();
     // Over the limit: no list and no message; the caller reads numberOfHits.
     if (maxNumHits > 0 && numberOfHits_ > maxNumHits) return nullptr;

@@ -103,7 +103,7 @@ def build_image(spec):
     reserved = wrd_off + end_mark
     image = bytearray(header)
     image += struct.pack(">6I", wtb_off, lst_index_off, lst_off, wrd_off, reserved, reserved)
-    image += b"".join(struct.pack(">I", v) for v in wtb)
+    image += struct.pack(">%dI" % wtb_entries, *wtb)
     image += lst_index + lst + wrd
     return bytes(image)
 

@@ -4,9 +4,12 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -64,10 +67,12 @@ struct LibraryOut {
     bool deflated = false;
 };
 
-// Runs the builder once over all specs (a python start costs seconds on a
-// loaded machine); with a library given for a spec, also writes that
-// library. The image bytes per spec; an empty vector when the builder
-// failed (the calling test then fails).
+// Runs the builder once over all specs; with a library given for a spec,
+// also writes that library. A python start costs seconds on a loaded
+// machine, so outputs are kept in the build tree under a hash of the spec
+// text (and the builder's modification time) and reused by later runs. The
+// image bytes per spec; an empty vector when the builder failed (the
+// calling test then fails).
 inline std::vector<std::string> runRuvxBuilder(const std::vector<IndexSpec>& specs, const TempDir& dir,
                                                const std::vector<LibraryOut>& libraries = {}) {
     std::string text;
@@ -83,21 +88,39 @@ inline std::vector<std::string> runRuvxBuilder(const std::vector<IndexSpec>& spe
             for (auto [doc, count] : postings) text += " " + std::to_string(doc) + ":" + std::to_string(count);
             text += "\n";
         }
-        text += "image " + dir.file("image" + std::to_string(i) + ".qxx") + "\n";
+        text += "image image" + std::to_string(i) + ".qxx\n";
         if (i < libraries.size() && !libraries[i].path.empty()) {
             const LibraryOut& lib = libraries[i];
-            text += "library " + lib.path + " " + lib.indexName + (lib.deflated ? " deflated\n" : " stored\n");
+            text += "library lib" + std::to_string(i) + ".zip " + lib.indexName +
+                    (lib.deflated ? " deflated\n" : " stored\n");
             for (const auto& m : spec.members)
                 text += "member " + hexOf(m.name) + " " + hexOf(m.comment) + " " + hexOf(m.data) + "\n";
         }
         text += "end\n";
     }
-    writeFile(dir.file("spec.txt"), text);
-    int status = runShell(std::string("python3 ") + RUVA_RUVX_BUILDER + " " + dir.file("spec.txt"));
-    EXPECT_EQ(status, 0) << "ruvx_build.py failed";
-    if (status != 0) return {};
+    struct stat st {};
+    ::stat(RUVA_RUVX_BUILDER, &st);
+    const std::string key = std::to_string(std::hash<std::string>()(text)) + "-" + std::to_string(st.st_mtime);
+    const std::string cached = std::string(RUVA_RUVX_CACHE) + "/" + key;
+    if (::access((cached + "/done").c_str(), F_OK) != 0) {
+        // Built beside the cache and renamed into it, so that parallel test
+        // processes never see half a result.
+        ::mkdir(RUVA_RUVX_CACHE, 0777);
+        const std::string work = cached + ".tmp" + std::to_string(::getpid());
+        ::mkdir(work.c_str(), 0777);
+        writeFile(work + "/spec.txt", text);
+        int status = runShell("cd " + work + " && python3 " + RUVA_RUVX_BUILDER + " spec.txt && touch done");
+        EXPECT_EQ(status, 0) << "ruvx_build.py failed";
+        if (status != 0) return {};
+        if (::rename(work.c_str(), cached.c_str()) != 0) runShell("rm -rf " + work);
+    }
     std::vector<std::string> images;
-    for (size_t i = 0; i < specs.size(); ++i) images.push_back(readFile(dir.file("image" + std::to_string(i) + ".qxx")));
+    for (size_t i = 0; i < specs.size(); ++i) {
+        images.push_back(readFile(cached + "/image" + std::to_string(i) + ".qxx"));
+        writeFile(dir.file("image" + std::to_string(i) + ".qxx"), images.back());
+        if (i < libraries.size() && !libraries[i].path.empty())
+            writeFile(libraries[i].path, readFile(cached + "/lib" + std::to_string(i) + ".zip"));
+    }
     return images;
 }
 
