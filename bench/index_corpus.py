@@ -1,9 +1,9 @@
 #!/usr/bin/env python3
-"""Seeded HTML corpus for index_search_bench, and its word index spec.
+"""Seeded HTML corpus for index_search_bench, and the input of its word index.
 
 Writes into OUTDIR:
   corpus.pages  the pages, each as "<byte length>\\n<html>"
-  corpus.spec   the input of tests/bmod/unzipd/search/ruvx_build.py (d = 3),
+  corpus.words   the input of tests/bmod/unzipd/search/ruvx_build.py (d = 3),
                 whose image goes to corpus.qxx
   corpus.terms  the words the benchmark asks for, one "name word" a line
 
@@ -42,7 +42,7 @@ def make_words(rng):
 
 def main():
     out = sys.argv[1]
-    spec_image = os.path.join(out, "corpus.qxx")
+    image_path = os.path.join(out, "corpus.qxx")
     os.makedirs(out, exist_ok=True)
     rng = random.Random(SEED)
     words = make_words(rng)
@@ -84,13 +84,13 @@ def main():
             for w, c in counts.items():
                 index.setdefault(w, []).append((p, min(c, 255)))
 
-    with open(os.path.join(out, "corpus.spec"), "w") as spec:
-        spec.write("type 0\ndimension 3\npostings16 0\n")
+    with open(os.path.join(out, "corpus.words"), "w") as listing:
+        listing.write("type 0\ndimension 3\npostings16 0\n")
         for p in range(PAGES):
-            spec.write("doc 4 0 %s\n" % ("p%04d.html" % p).encode().hex())
+            listing.write("doc 4 0 %s\n" % ("p%04d.html" % p).encode().hex())
         for w, postings in index.items():
-            spec.write("word %s %s\n" % (w.hex(), " ".join("%d:%d" % pc for pc in postings)))
-        spec.write("image %s\n" % spec_image)
+            listing.write("word %s %s\n" % (w.hex(), " ".join("%d:%d" % pc for pc in postings)))
+        listing.write("image %s\n" % image_path)
 
     with open(os.path.join(out, "corpus.terms"), "w") as terms:
         for name, rank in (("mid", 200), ("a", 40), ("b", 55), ("c", 3000), ("d", 90)):

@@ -557,7 +557,7 @@ def ruvx_seeds(root):
         for i, w in enumerate(words):
             lines.append('word %s %s' % (w.hex(), ' '.join('%d:%d' % (doc, i + 1) for doc in range(i % 4 + 1))))
         lines += ['image ' + os.path.join(d, name), 'end']
-    with tempfile.NamedTemporaryFile('w', suffix='.spec', delete=False) as f:
+    with tempfile.NamedTemporaryFile('w', suffix='.txt', delete=False) as f:
         f.write('\n'.join(lines) + '\n')
     try:
         subprocess.run([sys.executable, RUVX_BUILDER, f.name], check=True)

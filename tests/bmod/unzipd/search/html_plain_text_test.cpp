@@ -89,7 +89,7 @@ TEST(HtmlPlainText, PhraseTestOfALibrary) {
         "with zipfile.ZipFile('" + lib + "', 'w', zipfile.ZIP_DEFLATED) as z:\n"
         "    z.writestr('a.html', '<html><body>the red car</body></html>')\n"
         "    z.writestr('b.html', '<html><body>a blue car</body></html>')\n"
-        "    z.writestr('c.html', '<html><body>' + 'filler ' * 300000 + 'red car</body></html>')\n";
+        "    z.writestr('c.html', '<html><body>' + 'filler ' * 160000 + 'red car</body></html>')\n";
     test::writeFile(dir.file("mk.py"), script);
     ASSERT_EQ(test::runShell("python3 " + dir.file("mk.py")), 0);
     ZipStructure* zs = newZipStructure(nullptr, lib.c_str(), 0, nullptr, quietWarn);

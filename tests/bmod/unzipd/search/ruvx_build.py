@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Writes RUVX word-index images for tests, from the index format alone.
 
-Input: a text spec, one item per line (bytes as hex, "-" for none):
+Input: a text file, one item per line (bytes as hex, "-" for none):
     type <indexType>            dimension <d>           postings16 <0|1>
     header <hex>                (replaces the header text, layout unchanged)
     doc <docType> <subType> <hex name>          (numbered 0.. in order)
@@ -9,7 +9,7 @@ Input: a text spec, one item per line (bytes as hex, "-" for none):
     image <path>                (the image file to write)
     library <path> <index member> <stored|deflated>
     member <hex name> <hex comment> <hex data>  (written before the index)
-    end                         (writes this spec's files; the next starts afresh)
+    end                         (writes these files; the next index starts afresh)
 Words are normalised (upper-cased unless EUC-JP; CTW keeps the case),
 merged when equal and sorted by bytes. reserved1 and reserved2 both hold
 the offset of the WRD end mark.
@@ -53,22 +53,22 @@ def slot(word, d):
     return value
 
 
-def build_image(spec):
-    d = spec["dimension"]
-    docs = spec["docs"]
-    wide = not spec["postings16"]
+def build_image(job):
+    d = job["dimension"]
+    docs = job["docs"]
+    wide = not job["postings16"]
     if not wide and len(docs) > 32767:
         raise SystemExit("16-bit postings need at most 32767 documents")
     words = {}
-    for word, postings in spec["words"]:
-        if spec["type"] != IXT_CTW and not is_euc(word):
+    for word, postings in job["words"]:
+        if job["type"] != IXT_CTW and not is_euc(word):
             word = upper_latin1(word)
         merged = words.setdefault(word, {})
         for doc, count in postings:
             merged[doc] = min(255, merged.get(doc, 0) + count)
 
-    header = spec.get("header") or "RUVX 1 0 {} {} {}".format(
-        spec["type"], d, 0 if wide else 1).encode("ascii")
+    header = job.get("header") or "RUVX 1 0 {} {} {}".format(
+        job["type"], d, 0 if wide else 1).encode("ascii")
     header += b"\0"
 
     wtb_entries = 26 * 27 ** (d - 1) + 1
@@ -108,14 +108,14 @@ def build_image(spec):
     return bytes(image)
 
 
-def new_spec():
+def new_job():
     return {"type": 0, "dimension": 3, "postings16": False, "docs": [], "words": [],
             "members": [], "image": None, "library": None, "header": None}
 
 
-def read_specs(path):
-    specs = []
-    spec = new_spec()
+def read_jobs(path):
+    jobs = []
+    job = new_job()
     with open(path, encoding="ascii") as f:
         for line in f:
             f_ = line.split()
@@ -123,44 +123,44 @@ def read_specs(path):
                 continue
             key = f_[0]
             if key == "end":
-                specs.append(spec)
-                spec = new_spec()
+                jobs.append(job)
+                job = new_job()
             elif key == "type":
-                spec["type"] = int(f_[1])
+                job["type"] = int(f_[1])
             elif key == "dimension":
-                spec["dimension"] = int(f_[1])
+                job["dimension"] = int(f_[1])
             elif key == "postings16":
-                spec["postings16"] = f_[1] == "1"
+                job["postings16"] = f_[1] == "1"
             elif key == "header":
-                spec["header"] = unhex(f_[1])
+                job["header"] = unhex(f_[1])
             elif key == "doc":
-                spec["docs"].append((int(f_[1]), int(f_[2]), unhex(f_[3])))
+                job["docs"].append((int(f_[1]), int(f_[2]), unhex(f_[3])))
             elif key == "word":
                 postings = [tuple(int(x) for x in p.split(":")) for p in f_[2:]]
-                spec["words"].append((unhex(f_[1]), postings))
+                job["words"].append((unhex(f_[1]), postings))
             elif key == "image":
-                spec["image"] = f_[1]
+                job["image"] = f_[1]
             elif key == "library":
-                spec["library"] = (f_[1], f_[2], f_[3])
+                job["library"] = (f_[1], f_[2], f_[3])
             elif key == "member":
-                spec["members"].append((unhex(f_[1]), unhex(f_[2]), unhex(f_[3])))
+                job["members"].append((unhex(f_[1]), unhex(f_[2]), unhex(f_[3])))
             else:
-                raise SystemExit("unknown spec line: " + line)
-    if spec["image"] or spec["library"]:
-        specs.append(spec)
-    return specs
+                raise SystemExit("unknown input line: " + line)
+    if job["image"] or job["library"]:
+        jobs.append(job)
+    return jobs
 
 
-def write_spec(spec):
-    image = build_image(spec)
-    if spec["image"]:
-        with open(spec["image"], "wb") as f:
+def write_job(job):
+    image = build_image(job)
+    if job["image"]:
+        with open(job["image"], "wb") as f:
             f.write(image)
-    if spec["library"]:
-        path, index_name, method = spec["library"]
+    if job["library"]:
+        path, index_name, method = job["library"]
         compression = zipfile.ZIP_DEFLATED if method == "deflated" else zipfile.ZIP_STORED
         with zipfile.ZipFile(path, "w") as z:
-            for name, comment, data in spec["members"]:
+            for name, comment, data in job["members"]:
                 info = zipfile.ZipInfo(name.decode("latin-1"), date_time=(2020, 1, 1, 0, 0, 0))
                 info.comment = comment
                 info.compress_type = zipfile.ZIP_DEFLATED
@@ -171,8 +171,8 @@ def write_spec(spec):
 
 
 def main():
-    for spec in read_specs(sys.argv[1]):
-        write_spec(spec)
+    for job in read_jobs(sys.argv[1]):
+        write_job(job)
 
 
 if __name__ == "__main__":

@@ -20,7 +20,7 @@
 
 namespace ruva::test {
 
-struct IndexSpec {
+struct IndexDef {
     using Postings = std::vector<std::pair<unsigned, unsigned>>;  // (document, count)
     struct Doc {
         int docType;
@@ -39,11 +39,11 @@ struct IndexSpec {
     std::vector<std::pair<std::string, Postings>> words;
     std::vector<Member> members;  // library members before the index
 
-    IndexSpec& doc(const std::string& name, int docType = 4, int subType = 0) {
+    IndexDef& doc(const std::string& name, int docType = 4, int subType = 0) {
         docs.push_back({docType, subType, name});
         return *this;
     }
-    IndexSpec& word(const std::string& w, Postings p) {
+    IndexDef& word(const std::string& w, Postings p) {
         words.emplace_back(w, std::move(p));
         return *this;
     }
@@ -60,30 +60,30 @@ inline std::string hexOf(const std::string& bytes) {
     return out;
 }
 
-// Library output of a spec: the index member and how it is stored.
+// The library an index also goes into: its index member and how it is stored.
 struct LibraryOut {
     std::string path;
     std::string indexName = "title.qxx";
     bool deflated = false;
 };
 
-// Runs the builder once over all specs; with a library given for a spec,
+// Runs the builder once over all defs; with a library given for a def,
 // also writes that library. A python start costs seconds on a loaded
-// machine, so outputs are kept in the build tree under a hash of the spec
+// machine, so outputs are kept in the build tree under a hash of the def
 // text (and the builder's modification time) and reused by later runs. The
-// image bytes per spec; an empty vector when the builder failed (the
+// image bytes per def; an empty vector when the builder failed (the
 // calling test then fails).
-inline std::vector<std::string> runRuvxBuilder(const std::vector<IndexSpec>& specs, const TempDir& dir,
+inline std::vector<std::string> runRuvxBuilder(const std::vector<IndexDef>& defs, const TempDir& dir,
                                                const std::vector<LibraryOut>& libraries = {}) {
     std::string text;
-    for (size_t i = 0; i < specs.size(); ++i) {
-        const IndexSpec& spec = specs[i];
-        text += "type " + std::to_string(spec.type) + "\ndimension " + std::to_string(spec.dimension) +
-                "\npostings16 " + (spec.postings16 ? "1" : "0") + "\n";
-        if (spec.header) text += "header " + hexOf(*spec.header) + "\n";
-        for (const auto& d : spec.docs)
+    for (size_t i = 0; i < defs.size(); ++i) {
+        const IndexDef& def = defs[i];
+        text += "type " + std::to_string(def.type) + "\ndimension " + std::to_string(def.dimension) +
+                "\npostings16 " + (def.postings16 ? "1" : "0") + "\n";
+        if (def.header) text += "header " + hexOf(*def.header) + "\n";
+        for (const auto& d : def.docs)
             text += "doc " + std::to_string(d.docType) + " " + std::to_string(d.subType) + " " + hexOf(d.name) + "\n";
-        for (const auto& [w, postings] : spec.words) {
+        for (const auto& [w, postings] : def.words) {
             text += "word " + hexOf(w);
             for (auto [doc, count] : postings) text += " " + std::to_string(doc) + ":" + std::to_string(count);
             text += "\n";
@@ -93,7 +93,7 @@ inline std::vector<std::string> runRuvxBuilder(const std::vector<IndexSpec>& spe
             const LibraryOut& lib = libraries[i];
             text += "library lib" + std::to_string(i) + ".zip " + lib.indexName +
                     (lib.deflated ? " deflated\n" : " stored\n");
-            for (const auto& m : spec.members)
+            for (const auto& m : def.members)
                 text += "member " + hexOf(m.name) + " " + hexOf(m.comment) + " " + hexOf(m.data) + "\n";
         }
         text += "end\n";
@@ -108,14 +108,14 @@ inline std::vector<std::string> runRuvxBuilder(const std::vector<IndexSpec>& spe
         ::mkdir(RUVA_RUVX_CACHE, 0777);
         const std::string work = cached + ".tmp" + std::to_string(::getpid());
         ::mkdir(work.c_str(), 0777);
-        writeFile(work + "/spec.txt", text);
-        int status = runShell("cd " + work + " && python3 " + RUVA_RUVX_BUILDER + " spec.txt && touch done");
+        writeFile(work + "/def.txt", text);
+        int status = runShell("cd " + work + " && python3 " + RUVA_RUVX_BUILDER + " def.txt && touch done");
         EXPECT_EQ(status, 0) << "ruvx_build.py failed";
         if (status != 0) return {};
         if (::rename(work.c_str(), cached.c_str()) != 0) runShell("rm -rf " + work);
     }
     std::vector<std::string> images;
-    for (size_t i = 0; i < specs.size(); ++i) {
+    for (size_t i = 0; i < defs.size(); ++i) {
         images.push_back(readFile(cached + "/image" + std::to_string(i) + ".qxx"));
         writeFile(dir.file("image" + std::to_string(i) + ".qxx"), images.back());
         if (i < libraries.size() && !libraries[i].path.empty())
@@ -125,9 +125,9 @@ inline std::vector<std::string> runRuvxBuilder(const std::vector<IndexSpec>& spe
 }
 
 // One image, "" on failure.
-inline std::string buildImage(const IndexSpec& spec) {
+inline std::string buildImage(const IndexDef& def) {
     TempDir dir;
-    std::vector<std::string> images = runRuvxBuilder({spec}, dir);
+    std::vector<std::string> images = runRuvxBuilder({def}, dir);
     return images.empty() ? std::string() : images[0];
 }
 
