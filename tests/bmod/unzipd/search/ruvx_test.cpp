@@ -741,18 +741,18 @@ TEST(RuvxSuggestions, CollectionOverTwoLibraries) {
 TEST(RuvxSuggestions, LongWordsStayWithinTheRoom) {
     IndexDef s;
     s.doc("s0");
-    for (int i = 0; i < 12; ++i) s.word("W" + std::string(298, static_cast<char>('A' + i)), {{0, 1}});
+    for (int i = 0; i < 12; ++i) s.word("W" + std::string(299, static_cast<char>('A' + i)), {{0, 1}});
     HeapImage img(buildImage(s));
     auto r = newRuvx(img.data(), img.size(), nullptr);
     std::string list = *r->searchSugs("w", 100);
     EXPECT_LE(list.size(), kSuggestionRoom - 1);
     EXPECT_EQ(list.substr(list.size() - 4), ",...");
-    EXPECT_EQ(list.size(), 6 * 299 + 5 + 4u);  // six words fit with room for ",..."
+    EXPECT_EQ(list.size(), 6 * 300 + 5 + 4u);  // six words fit with room for ",..."
     SuggestionCollection col;
     r->searchSugsCol("w", 100, col);
     EXPECT_LE(col.list.size(), kSuggestionRoom - 1);
     EXPECT_EQ(col.count, 6);
-    EXPECT_EQ(col.list.size(), 1 + 6 * 300u);
+    EXPECT_EQ(col.list.size(), 1 + 6 * 301u);
 }
 
 }  // namespace
