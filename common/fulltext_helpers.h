@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -74,5 +75,14 @@ int fdUDprintf(int fd, size_t sbufSize, std::string_view zipBasename, std::strin
                std::string_view sbuf);
 
 // ---- end of hit contexts and IDRETR sections ----
+
+// ---- Document numbers of full-text hits ----
+
+// The document number a full-text hit reports for a member name
+// "<stem>.<rev>.<type>": the stem and the revision with '_' written '/',
+// joined by a blank, then "|" and the type unless it is absent or one of
+// html, pdf, fdp (any case). No value when the name does not split
+// (splitDocnoFilename).
+std::optional<std::string> filenameToDocnoFS(const char* name);
 
 }  // namespace ruva

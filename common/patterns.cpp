@@ -22,7 +22,8 @@ const char* takeLiteral(const char* p, std::string& literal) {
 }
 
 // matchPattern on bytes compared exactly; flag 1 is applied by the caller.
-int matchExact(const char* p, const char* s) {
+// firstHit takes the literal after a '*' at its first occurrence instead.
+int matchExact(const char* p, const char* s, bool firstHit) {
     std::string literal;
     while (*s) {
         switch (*p) {
@@ -54,7 +55,8 @@ int matchExact(const char* p, const char* s) {
                     p = takeLiteral(p, literal);
                     needle = literal.c_str();
                 }
-                // Greedy: the LAST occurrence, and no earlier one is ever tried.
+                // Greedy: the LAST occurrence (firstHit: the first), and no other
+                // one is ever tried.
                 // An empty literal (a '[' follows) is found at the end of the text.
                 // Every occurrence begins at or after the first byte that equals
                 // the literal's first, so the search may start there; names
@@ -63,7 +65,7 @@ int matchExact(const char* p, const char* s) {
                     s = std::strchr(s, *needle);
                     if (!s) return 0;
                 }
-                const char* hit = lstrrstr(s, needle);
+                const char* hit = firstHit ? lstrstr(s, needle) : lstrrstr(s, needle);
                 if (!hit) return 0;
                 s = hit + std::strlen(needle);
                 break;
@@ -98,8 +100,15 @@ int matchPattern(const char* pat, const char* str, int flags) {
     if (!str) str = "";
     // Lowering both sides once equals lowering every comparison: none of the
     // pattern's special characters is a letter.
-    if (flags & 1) return matchExact(asciiLowered(pat).c_str(), asciiLowered(str).c_str());
-    return matchExact(pat, str);
+    if (flags & 1) return matchExact(asciiLowered(pat).c_str(), asciiLowered(str).c_str(), false);
+    return matchExact(pat, str, false);
+}
+
+int matchPatternDocID(const char* pat, const char* str, int flags) {
+    if (!pat) return 1;
+    if (!str) str = "";
+    if (flags & 1) return matchExact(asciiLowered(pat).c_str(), asciiLowered(str).c_str(), true);
+    return matchExact(pat, str, true);
 }
 
 std::string parsePattern(const char* pattern) {

@@ -14,6 +14,9 @@ int isSearchPattern(const char* str);
 // backtracking. Flag 1: ASCII case-blind. A null pattern matches everything;
 // a null text reads as empty. A trailing '\' stands for a backslash.
 int matchPattern(const char* pat, const char* str, int flags);
+// matchPattern with the literal after a '*' taken at its FIRST occurrence:
+// the document-number index's matcher ("*A*B" misses "AXBAB").
+int matchPatternDocID(const char* pat, const char* str, int flags);
 
 // The longest piece between '?' and '*' (first of equal ones); "" for none.
 std::string parsePattern(const char* pattern);

@@ -6,6 +6,8 @@
                                       and zipfile, and hand-built streams of
                                       every method, each checked by `unzip -t`
                                       where Info-ZIP decodes the method.
+  make_corpus.py ruvx-seeds [DIR]     writes only the word-index seeds (DIR/ruvx/),
+                                      images from tests' ruvx_build.py.
   make_corpus.py from-zips ZIPDIR OUT wraps the members of the archives in
                                       ZIPDIR for the decoder targets, into
                                       OUT/<target>/ (make fuzz, at run time).
@@ -532,6 +534,35 @@ def write_seeds(root):
 
     reader_seeds(rng, put_reader)
     decoder_seeds(rng, put_decoder)
+    ruvx_seeds(root)
+
+
+# Small word indexes (prefix table of dimension 2) of each index type and
+# both posting widths, written by the tests' independent index builder.
+RUVX_BUILDER = os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'tests', 'bmod', 'unzipd', 'search',
+                            'ruvx_build.py')
+
+
+def ruvx_seeds(root):
+    d = os.path.join(root, 'ruvx')
+    shutil.rmtree(d, ignore_errors=True)
+    os.makedirs(d)
+    words = [b'A', b'AB', b'AB1', b'ABC', b'1ST', b'NETWORK', b'ZZZ', b'\xc4PFEL', b'\xb0\xa1\xb0\xa2',
+             b'SAFETY|2.10|', b'abc|1|x']
+    lines = []
+    for name, itype, wide in [('fulltext', 0, True), ('title16', 1, False), ('ctw', 2, True), ('docno', 3, False),
+                              ('topictitle', 5, True)]:
+        lines += ['type %d' % itype, 'dimension 2', 'postings16 %d' % (0 if wide else 1)]
+        lines += ['doc 4 %d %s' % (50 * (i % 2), ('d%d.html' % i).encode().hex()) for i in range(4)]
+        for i, w in enumerate(words):
+            lines.append('word %s %s' % (w.hex(), ' '.join('%d:%d' % (doc, i + 1) for doc in range(i % 4 + 1))))
+        lines += ['image ' + os.path.join(d, name), 'end']
+    with tempfile.NamedTemporaryFile('w', suffix='.txt', delete=False) as f:
+        f.write('\n'.join(lines) + '\n')
+    try:
+        subprocess.run([sys.executable, RUVX_BUILDER, f.name], check=True)
+    finally:
+        os.unlink(f.name)
 
 
 def from_zips(zipdir, out):
@@ -568,6 +599,9 @@ def from_zips(zipdir, out):
 
 
 def main(argv):
+    if len(argv) >= 2 and argv[1] == 'ruvx-seeds':
+        ruvx_seeds(argv[2] if len(argv) > 2 else os.path.join(os.path.dirname(os.path.abspath(__file__)), 'corpus'))
+        return
     if len(argv) >= 2 and argv[1] == 'seeds':
         write_seeds(argv[2] if len(argv) > 2 else os.path.join(os.path.dirname(os.path.abspath(__file__)),
                                                                  'corpus'))

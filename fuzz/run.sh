@@ -24,11 +24,15 @@ mkdir -p "$work"
 # input format, made here and never kept in the repository.
 python3 fuzz/make_corpus.py from-zips "$oldzip" "$work/oldzip"
 
-for t in reader inflate explode unreduce unshrink; do
+for t in reader inflate explode unreduce unshrink ruvx; do
     mkdir -p "$work/new/$t" "$work/artifacts/$t"
     dirs=("$work/new/$t" "fuzz/corpus/$t")
     [ -d "fuzz/regressions/$t" ] && dirs+=("fuzz/regressions/$t")
-    if [ "$t" = reader ]; then dirs+=("$oldzip"); else dirs+=("$work/oldzip/$t"); fi
+    if [ "$t" = reader ]; then
+        dirs+=("$oldzip")
+    elif [ "$t" != ruvx ]; then
+        dirs+=("$work/oldzip/$t")
+    fi
     echo "== fuzz_$t: ${seconds}s"
     if ! "$build/fuzz/fuzz_$t" -max_total_time="$seconds" -timeout=10 -rss_limit_mb="$rss_mb" \
         -print_final_stats=1 -artifact_prefix="$work/artifacts/$t/" "${dirs[@]}" >"$work/$t.log" 2>&1; then

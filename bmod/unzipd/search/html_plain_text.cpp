@@ -1,0 +1,143 @@
+#include "bmod/unzipd/search/html_plain_text.h"
+
+#include <sys/stat.h>
+
+#include <cstring>
+
+#include "bmod/unzipd/zip/unzip.h"
+#include "bmod/unzipd/zip/zip_reader.h"
+#include "common/hit_snippet.h"
+#include "common/patterns.h"
+#include "common/text.h"
+
+namespace ruva {
+
+namespace {
+
+constexpr std::string_view kBodyMark = "<!--@BODY-->";
+constexpr std::string_view kHtmlEnd = "</html>";
+constexpr std::string_view kNbsp = "&nbsp;";
+constexpr std::string_view kTitledBlock = "class=\"titled-block\">";
+
+// Case-blind (ASCII) search; npos when absent.
+size_t findCaseBlind(std::string_view text, std::string_view needle, size_t from = 0) {
+    if (needle.size() > text.size()) return std::string_view::npos;
+    for (size_t p = from; p + needle.size() <= text.size(); ++p) {
+        size_t i = 0;
+        while (i < needle.size() && asciiLower(static_cast<unsigned char>(text[p + i])) ==
+                                        asciiLower(static_cast<unsigned char>(needle[i])))
+            ++i;
+        if (i == needle.size()) return p;
+    }
+    return std::string_view::npos;
+}
+
+bool isBlank(char c) {
+    return c == ' ' || c == '\n' || c == '\r' || c == '\t';
+}
+
+void addBlank(std::string& out) {
+    if (out.empty() || out.back() != ' ') out += ' ';
+}
+
+}  // namespace
+
+std::string htmlToPlainText(std::string_view html, std::vector<PlainTextTitle>* titles) {
+    html = html.substr(0, html.find('\0'));
+    size_t from = findCaseBlind(html, kBodyMark);
+    if (from == std::string_view::npos) from = 0;
+    size_t to = findCaseBlind(html, kHtmlEnd, from);
+    if (to == std::string_view::npos) to = html.size();
+
+    std::string out;
+    out.reserve(to - from);
+    bool afterTag = false;
+    for (size_t p = from; p < to;) {
+        const char c = html[p];
+        if (c == '<') {
+            if (titles) {
+                bool opens = isChapterTitleSpanAt(html, p) &&
+                             !(p >= kTitledBlock.size() && html.substr(p - kTitledBlock.size(), kTitledBlock.size()) == kTitledBlock);
+                if (opens) titles->push_back({out.size(), std::string::npos});
+                if (isChapterTitleEndAt(html, p) && !titles->empty() && titles->back().end == std::string::npos)
+                    titles->back().end = out.size();
+            }
+            size_t close = html.find('>', p);
+            p = close == std::string_view::npos || close >= to ? to : close + 1;
+            afterTag = true;
+            continue;
+        }
+        if (html.compare(p, kNbsp.size(), kNbsp) == 0) {
+            addBlank(out);
+            p += kNbsp.size();
+        } else if (isBlank(c)) {
+            addBlank(out);
+            ++p;
+        } else {
+            if (afterTag && !out.empty() && !isDelimiter(out.back()) && !isDelimiter(c)) out += ' ';
+            out += c;
+            ++p;
+        }
+        afterTag = false;
+    }
+    // A title opened where a blank came next starts after that blank.
+    if (titles)
+        for (PlainTextTitle& t : *titles)
+            while (t.start < out.size() && t.start < t.end && out[t.start] == ' ') ++t.start;
+    return out;
+}
+
+size_t findPhrase(std::string_view text, std::string_view phrase, size_t* stoppedAt) {
+    if (stoppedAt) *stoppedAt = 0;
+    if (phrase.empty()) return std::string_view::npos;
+    const bool openStart = isDelimiter(static_cast<unsigned char>(phrase.front()));
+    const bool openEnd = isDelimiter(static_cast<unsigned char>(phrase.back()));
+    for (size_t from = 0;;) {
+        size_t at = std::string_view::npos;
+        for (size_t p = from; p + phrase.size() <= text.size(); ++p) {
+            size_t i = 0;
+            while (i < phrase.size() && ltoupper(static_cast<unsigned char>(text[p + i])) ==
+                                            ltoupper(static_cast<unsigned char>(phrase[i])))
+                ++i;
+            if (i == phrase.size()) {
+                at = p;
+                break;
+            }
+        }
+        if (at == std::string_view::npos) return at;
+        if (stoppedAt) *stoppedAt = at;
+        const size_t after = at + phrase.size();
+        bool before = openStart || at == 0 || isDelimiter(static_cast<unsigned char>(text[at - 1]));
+        bool behind = openEnd || after >= text.size() || isDelimiter(static_cast<unsigned char>(text[after]));
+        if (before && behind) return at;
+        from = at + 1;
+    }
+}
+
+int getRawHtmlWithoutHtmlTag(const char* html, const char* phrase) {
+    if (!html || !phrase || !*phrase) return 0;
+    return findPhrase(htmlToPlainText(html), phrase) != std::string_view::npos ? 1 : 0;
+}
+
+int getRawHtml(Unzip& uz, ZipStructure* zs, const char* members, const char* phrase,
+               const ExtractFailureHook& onExtractFailure) {
+    if (!zs) return 0;
+    // A library rewritten since the scan is being replaced: its hits stand.
+    struct stat st;
+    if (!zs->zipName || ::stat(zs->zipName, &st) != 0 || static_cast<unsigned long>(st.st_size) != zs->fileSize ||
+        st.st_mtime != zs->mTime)
+        return 1;
+    int answer = 0;
+    for (CentralHeader* ch = zs->findCentralHeader(members, nullptr); ch; ch = zs->findCentralHeader(members, ch)) {
+        if (!uz.unzip(zs, ch, -1, -1)) {
+            if (onExtractFailure) onExtractFailure(zs, ch);
+            continue;
+        }
+        // The member text is not NUL-ended: test a copy that is.
+        std::string text(reinterpret_cast<const char*>(uz.buf), uz.bufwritten);
+        answer = getRawHtmlWithoutHtmlTag(text.c_str(), phrase);
+    }
+    return answer;
+}
+
+}  // namespace ruva
