@@ -79,10 +79,11 @@ struct LibrarySpec {
 // Makes every library with one member, in one shell run; the comment goes
 // in with "zip -z" as an outside tool would set it.
 inline bool makeLibraries(const std::vector<LibrarySpec>& libs) {
-    std::string cmd = "set -e; t=$(mktemp -d); printf 'member text\\n' > \"$t/m.txt\"";
+    // A stored member of 300 bytes: a library cut after 200 bytes is broken.
+    std::string cmd = "set -e; t=$(mktemp -d); head -c 300 /dev/zero | tr '\\0' 'm' > \"$t/m.txt\"";
     for (const LibrarySpec& lib : libs) {
         std::string p = shellQuote(lib.path);
-        cmd += "; mkdir -p \"$(dirname " + p + ")\"; rm -f " + p + "; zip -q -j -X " + p + " \"$t/m.txt\"";
+        cmd += "; mkdir -p \"$(dirname " + p + ")\"; rm -f " + p + "; zip -q -0 -j -X " + p + " \"$t/m.txt\"";
         if (lib.comment) cmd += "; printf '%s' " + shellQuote(*lib.comment) + " | zip -q -z " + p;
     }
     cmd += "; rm -rf \"$t\"";
