@@ -356,6 +356,18 @@ TEST(CatalogueLists, IsInWritableDir) {
     EXPECT_EQ(zl->isInWritableDir(nullptr), 0);
 }
 
+// The scanner reads fold names from the catalogue's flags at each use.
+TEST(CatalogueLists, ScannerFollowsTheCatalogueFlags) {
+    SetRemover remover(languageKey());
+    auto zl = newTestZipList();
+    ASSERT_TRUE(zl);
+    zl->filesysScanner->addIncludePattern("*.kvo");
+    const StringList* include = zl->filesysScanner->includePatterns.get();
+    EXPECT_EQ(zl->filesysScanner->includeFile("/l/X.KVO", include, nullptr), 0);
+    zl->flags |= kZipFoldNames;
+    EXPECT_EQ(zl->filesysScanner->includeFile("/l/X.KVO", include, nullptr), 1);
+}
+
 // Only a library in a writable folder is marked, whichever list finds it,
 // and also when it is entered after a scan.
 TEST(CatalogueLists, WritableMarkFollowsTheFolder) {
