@@ -35,7 +35,8 @@ constexpr int kQueries = 1000;
 // Library file names of a few shapes in mixed case, in a fixed
 // pseudo-random order.
 std::vector<std::string> makeNames() {
-    static const char* const kForms[] = {"Manual_%04u.kvo", "guide_%04u.kvo", "SPEC%04u_ref.kvo", "lzn%04uR2A.kvo"};
+    static const char* const kForms[] = {"Manual_%04u.kvo", "guide_%04u.kvo", "SPEC%04u_ref.kvo",
+                                         "lzn%04uR2A.kvo"};
     std::vector<std::string> names;
     std::mt19937 rng(20261210);
     char buf[64];
@@ -75,7 +76,8 @@ struct Fixture {
         for (size_t i = 0; i < names.size(); ++i) {
             std::string path = dir + "/" + names[i];
             FILE* f = std::fopen(path.c_str(), "wb");
-            std::string bytes = emptyArchive("Library " + std::to_string(i) + " [EN/LIB" + std::to_string(i) + "]");
+            std::string bytes =
+                emptyArchive("Library " + std::to_string(i) + " [EN/LIB" + std::to_string(i) + "]");
             if (!f || std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size() || std::fclose(f) != 0)
                 fail("cannot write a library");
             if (!catalogue->newZipStructure(path.c_str(), catalogue->flags)) fail("cannot open a library");
@@ -123,7 +125,8 @@ void checkAgreement() {
 void catalogueFind(benchmark::State& state) {
     Fixture& f = fixture();
     for (auto _ : state)
-        for (const std::string& q : f.queries) benchmark::DoNotOptimize(f.catalogue->findZipStructure(q.c_str(), nullptr));
+        for (const std::string& q : f.queries)
+            benchmark::DoNotOptimize(f.catalogue->findZipStructure(q.c_str(), nullptr));
     state.SetItemsProcessed(state.iterations() * kQueries);
 }
 

@@ -310,8 +310,8 @@ int ZipList::readMlConfig(const char* file) {
             continue;
         }
         if (strcasecmp(keyword, kMlKeywords[field]) != 0) {
-            logError(kLogErr, "Unexpected keyword \"%s\" on line %d in '%s', expected \"%s\"", keyword, lineNo,
-                     file, kMlKeywords[field]);
+            logError(kLogErr, "Unexpected keyword \"%s\" on line %d in '%s', expected \"%s\"", keyword,
+                     lineNo, file, kMlKeywords[field]);
             failed = true;
             break;
         }

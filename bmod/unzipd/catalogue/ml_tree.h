@@ -44,8 +44,8 @@ struct MlZipStruct {
     MlZipStruct* next;   // next sibling
     MlZipStruct* child;  // first child
     int level;
-    int ID;        // its hash id; 0 for the root
-    time_t mTime;  // when it was added
+    int ID;            // its hash id; 0 for the root
+    time_t mTime;      // when it was added
     ZipStructure* zs;  // first library, chained through MlNext, sorted by comment
     char descr[kMlNameMax + 1];
     char** ldapattributes;  // never set

@@ -262,8 +262,7 @@ int fileSysAddZipCallback(void* clientData, const char* path) {
         return 1;
     }
     struct stat st;
-    if (::stat(path, &st) == 0)
-        zl->addCorruptFileEntry(path, static_cast<size_t>(st.st_size), st.st_mtime);
+    if (::stat(path, &st) == 0) zl->addCorruptFileEntry(path, static_cast<size_t>(st.st_size), st.st_mtime);
     return 0;
 }
 

@@ -208,7 +208,7 @@ public:
 
     int changeCount = 0;
     std::vector<FileChangeInfo> fileChangeInfos;  // insertion order
-    uint16_t flags = 0;  // the scanner reads its fold and verbose bits from here
+    uint16_t flags = 0;                           // the scanner reads its fold and verbose bits from here
     std::unique_ptr<ZipPool> zipPool;
     std::unique_ptr<FilesysScanner> filesysScanner;
     std::unique_ptr<Unzip> unzip;

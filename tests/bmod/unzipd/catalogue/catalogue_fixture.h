@@ -83,8 +83,8 @@ struct LibrarySpec {
 inline std::string infoZipTemplate() {
     TempDir dir;
     std::string path = dir.file("t.kvo");
-    if (runShell("cd " + shellQuote(dir.path()) + " && head -c 300 /dev/zero | tr '\\0' m > m.txt && zip -q -0 -X " +
-                 "t.kvo m.txt") != 0)
+    if (runShell("cd " + shellQuote(dir.path()) +
+                 " && head -c 300 /dev/zero | tr '\\0' m > m.txt && zip -q -0 -X " + "t.kvo m.txt") != 0)
         return "";
     return readFile(path);
 }
@@ -127,8 +127,8 @@ struct MlRecord {
 inline std::string structureText(const std::vector<MlRecord>& records) {
     std::string text = "# structure\n";
     for (const MlRecord& r : records)
-        text += "Name: \"" + r.name + "\"\nLabel: \"" + r.label + "\"\nLevel: " + r.level + "\nPath: \"" + r.path +
-                "\"\nIndexFile: \"" + r.indexFile + "\"\n\n";
+        text += "Name: \"" + r.name + "\"\nLabel: \"" + r.label + "\"\nLevel: " + r.level + "\nPath: \"" +
+                r.path + "\"\nIndexFile: \"" + r.indexFile + "\"\n\n";
     return text;
 }
 
@@ -140,7 +140,8 @@ inline std::unique_ptr<ZipList> newTestZipList(uint16_t flags = 0) {
 // Base names of the name list, in order.
 inline std::vector<std::string> nameList(const ZipList& zl) {
     std::vector<std::string> names;
-    for (ZipStructure* zs = zl.getFirstZipStructure(); zs; zs = zs->getNext()) names.push_back(zs->zipBasename);
+    for (ZipStructure* zs = zl.getFirstZipStructure(); zs; zs = zs->getNext())
+        names.push_back(zs->zipBasename);
     return names;
 }
 

@@ -31,7 +31,8 @@ std::string libName(int n) {
 
 std::vector<LibrarySpec> libraries(const std::string& dir, int from, int to) {
     std::vector<LibrarySpec> specs;
-    for (int n = from; n <= to; ++n) specs.push_back({dir + "/" + libName(n), "Guide [EN/LIB" + std::to_string(n) + "]"});
+    for (int n = from; n <= to; ++n)
+        specs.push_back({dir + "/" + libName(n), "Guide [EN/LIB" + std::to_string(n) + "]"});
     return specs;
 }
 
@@ -53,12 +54,14 @@ int readerChecks(const ZipList& zl, const std::string& dir) {
     for (int n = 1; n <= kBefore + kAdded; ++n) {
         std::string name = libName(n);
         ZipStructure* byName = zl.findZipStructure(name.c_str(), nullptr);
-        ZipStructure* byId = zl.findZipStructureByLibID(("[EN/LIB" + std::to_string(n) + "]").c_str(), nullptr);
+        ZipStructure* byId =
+            zl.findZipStructureByLibID(("[EN/LIB" + std::to_string(n) + "]").c_str(), nullptr);
         if (deleted(n)) {
             if (byName || byId) return 10;
             for (const MlHashTable& slot : b->MlZipHash)
                 if (slot.MlNode && slot.type == ML_NODE_TYPE_ZS &&
-                    std::strcmp(static_cast<ZipStructure*>(slot.MlNode)->zipName, (dir + "/" + name).c_str()) == 0)
+                    std::strcmp(static_cast<ZipStructure*>(slot.MlNode)->zipName,
+                                (dir + "/" + name).c_str()) == 0)
                     return 11;
             for (const ZipStructure* z = b->MlRoot ? b->MlRoot->zs : nullptr; z; z = z->MlNext)
                 if (std::strcmp(z->zipBasename, name.c_str()) == 0) return 12;

@@ -158,7 +158,8 @@ TEST_F(CatalogueTree, ANodeRemovedFromTheFileTakesItsLibrariesAlong) {
     ASSERT_NE(node(*zl, "A"), nullptr);
     EXPECT_EQ(node(*zl, "A")->ID, idA);
     EXPECT_EQ(node(*zl, "B"), nullptr);
-    EXPECT_EQ(listEntries(zl->filesysScanner->nonRecursiveDirs.get()), (std::vector<std::string>{r + "/", na + "/"}));
+    EXPECT_EQ(listEntries(zl->filesysScanner->nonRecursiveDirs.get()),
+              (std::vector<std::string>{r + "/", na + "/"}));
     EXPECT_EQ(zl->shared()->nodePool()->usedItems, 2u);
 }
 
@@ -206,9 +207,10 @@ TEST_F(CatalogueTree, ABrokenFileAtRefreshKeepsTheOldTree) {
 }
 
 TEST_F(CatalogueTree, RebuildAfterANewFileDropsLibrariesAndCorruptEntriesWithoutNode) {
-    ASSERT_EQ(runShell("head -c 200 " + shellQuote(nb + "/b1.kvo") + " > " + shellQuote(nb + "/bad.kvo") +
-                       " && head -c 200 " + shellQuote(nb + "/b1.kvo") + " > " + shellQuote(na + "/bad2.kvo")),
-              0);
+    ASSERT_EQ(
+        runShell("head -c 200 " + shellQuote(nb + "/b1.kvo") + " > " + shellQuote(nb + "/bad.kvo") +
+                 " && head -c 200 " + shellQuote(nb + "/b1.kvo") + " > " + shellQuote(na + "/bad2.kvo")),
+        0);
     auto zl = catalogue();
     ASSERT_TRUE(zl);
     ASSERT_EQ(zl->scanFilesystem(), 9);

@@ -172,7 +172,8 @@ TEST_F(MlTree, StructureFileErrorTable) {
     const std::string long1024 = "#" + std::string(1023, 'x') + "\n";
     const std::string long1023 = "#" + std::string(1022, 'x') + "\n";
     const Case cases[] = {
-        {"label before name", "Label: x\n", "Unexpected keyword \"Label:\" on line 1 in '{F}', expected \"Name:\"", -1},
+        {"label before name", "Label: x\n",
+         "Unexpected keyword \"Label:\" on line 1 in '{F}', expected \"Name:\"", -1},
         {"wrong third keyword", "Name: R\nlabel: l\nPath: {D}\n",
          "Unexpected keyword \"Path:\" on line 3 in '{F}', expected \"Level:\"", -1},
         {"keyword without value", "Name: R\nLabel:\n", "Value for keyword \"Label:\" missing in '{F}'", -1},
@@ -180,8 +181,8 @@ TEST_F(MlTree, StructureFileErrorTable) {
         {"comment line inside a record", "Name: X\n# note\n" + kRoot, "", 1},
         {"missing path folder", kRoot + record("B", "1", "{D}/nothere"),
          "Path '{D}/nothere' specified in '{F}' does not exist", 1},
-        {"missing root folder", record("R", "0", "{D}/nothere"), "Path '{D}/nothere' specified in '{F}' does not exist",
-         -1},
+        {"missing root folder", record("R", "0", "{D}/nothere"),
+         "Path '{D}/nothere' specified in '{F}' does not exist", -1},
         {"second level 0", kRoot + record("B", "0"), "Node 'B' wrongly defined as root", -1},
         {"level -1", kRoot + record("B", "-1"), "Node 'B' wrongly defined as root", -1},
         {"huge level saturates", kRoot + record("B", "99999999999999999999999"), "", 2},
@@ -191,7 +192,8 @@ TEST_F(MlTree, StructureFileErrorTable) {
          "Invalid IndexFile '{D}/noidx' specified in '{F}', using default", 1},
         {"unreadable node index file", kRoot + record("B", "1", "{D}", "{D}/noidx"),
          "Invalid IndexFile '{D}/noidx' specified in '{F}', using default ", 2},
-        {"EOF inside a record", kRoot + "Name: B\nLabel: b\n", "Failed to read from multilevel config file '{F}'", 1},
+        {"EOF inside a record", kRoot + "Name: B\nLabel: b\n",
+         "Failed to read from multilevel config file '{F}'", 1},
         {"empty file", "", "", 0},
     };
     for (const Case& c : cases) {
@@ -222,8 +224,8 @@ TEST_F(MlTree, StructureFileErrorTable) {
 TEST_F(MlTree, RecordFieldsAndIndexFileFallback) {
     std::string idx = dir.file("index.txt");
     writeFile(idx, "x");
-    ASSERT_EQ(read("Name: \"Root Node\"\nLabel: 'The label'\nLevel: 0\nPath: \"{D}\"\nIndexFile: " + idx + "\n" +
-                   record("B", "1", "{D}/\"", "{D}/noidx")),
+    ASSERT_EQ(read("Name: \"Root Node\"\nLabel: 'The label'\nLevel: 0\nPath: \"{D}\"\nIndexFile: " + idx +
+                   "\n" + record("B", "1", "{D}/\"", "{D}/noidx")),
               2);
     MlZipStruct* root = zl->getMlRoot();
     ASSERT_NE(root, nullptr);

@@ -44,7 +44,8 @@ protected:
                                    {lib + "/x.anx", "Notes [EN/ANX1]"},
                                    {lib + "/0.kvo", std::nullopt},
                                    {other + "/a.kvo", "alpha two [EN/LIBA2]"}}));
-        ASSERT_EQ(runShell("head -c 200 " + shellQuote(lib + "/b.kvo") + " > " + shellQuote(lib + "/bad.kvo")), 0);
+        ASSERT_EQ(
+            runShell("head -c 200 " + shellQuote(lib + "/b.kvo") + " > " + shellQuote(lib + "/bad.kvo")), 0);
     }
 
     std::unique_ptr<ZipList> scanned(uint16_t flags) {
@@ -81,7 +82,8 @@ TEST_F(Catalogue, ListsIndexAndCommentsAgreeWithInfoZipAndPython) {
     std::string script =
         "import os,sys,zipfile\n"
         "for n in sorted(os.path.basename(p).encode() for p in sys.argv[1:]): print(n.decode())\n"
-        "for p in sys.argv[1:]:\n c = zipfile.ZipFile(p).comment.lstrip(b' ')\n print(c.decode() if c else '-')\n";
+        "for p in sys.argv[1:]:\n c = zipfile.ZipFile(p).comment.lstrip(b' ')\n print(c.decode() if c else "
+        "'-')\n";
     std::vector<std::string> oracle = lines(capture("python3 -c " + shellQuote(script) + args));
     ASSERT_EQ(oracle.size(), 2 * all.size());
     std::vector<std::string> sortedNames(oracle.begin(), oracle.begin() + static_cast<long>(all.size()));
