@@ -62,8 +62,8 @@ public:
     // True in the process that made the block: the only one that changes it.
     bool isOwner() const { return isCurrentProcess(owner_); }
 
-    // A node record with every byte zero, not yet linked anywhere; null
-    // when the pool is full or in another process.
+    // A node record with null links, zero numbers and empty texts, not yet
+    // linked anywhere; null when the pool is full or in another process.
     MlZipStruct* allocNode();
     // Returns an unlinked record to the pool.
     void freeNode(MlZipStruct* node);
@@ -71,6 +71,7 @@ public:
 private:
     friend std::unique_ptr<CatalogueShared> newCatalogueShared();
     CatalogueShared() = default;
+    void prefaultNextHeap();
 
     std::unique_ptr<HeapReservation> reservation_;
     CatalogueBlock* block_ = nullptr;
