@@ -198,8 +198,7 @@ TEST_F(MlTree, StructureFileErrorTable) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        zl = newTestZipList();
-        ASSERT_TRUE(zl);
+        zl->delMlStruct(zl->getMlRoot());
         LogCapture log;
         EXPECT_EQ(read(c.text), c.result);
         if (c.message.empty()) {
