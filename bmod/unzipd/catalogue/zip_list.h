@@ -131,8 +131,9 @@ public:
     // Sets MlConfFile, a path or "default". 0 and nothing changed for a null
     // name or one of 4096 characters or more.
     int setMlConfFile(const char* path);
-    // Records read, or -1. On success the new tree becomes MlRoot; on -1 the
-    // nodes read are deleted again and MlRoot is left as it was.
+    // Records read, or -1. On success the new tree becomes MlRoot (a tree
+    // still there is deleted: takeMlBackup keeps one); on -1 the nodes read
+    // are deleted again and MlRoot is left as it was.
     int readMlConfig(const char* file);
     // Adds a node: the root when root is null (then returned), else a node
     // placed by level under root (root returned, also when the record is
@@ -141,6 +142,7 @@ public:
                            const char* indexFile, const char* label, int dummyNode);
     // Frees the node, its siblings and their subtrees, clearing their hash
     // slots and the libraries' links to them; MlRoot when it is one of them.
+    // node is the top of a tree: nothing else may point to it.
     void delMlStruct(MlZipStruct* node);
     // Empties the library list of node, its siblings and their subtrees.
     void clearMlStruct(MlZipStruct* node);
