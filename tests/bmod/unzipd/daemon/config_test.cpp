@@ -6,8 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/bmod/unzipd/daemon/log_capture.h"
-#include "tests/support/test_support.h"
+#include "tests/bmod/unzipd/daemon/daemon_fixture.h"
 
 namespace ruva {
 namespace {
@@ -16,16 +15,13 @@ using test::LogCapture;
 
 std::unique_ptr<Config> daemonConfig(const std::string& path) {
     auto config = newConfig(path.c_str());
-    EXPECT_TRUE(config);
     EXPECT_EQ(config->registerConfigTypes(uzdConfigRegister), 33);
     return config;
 }
 
 // Reads text as a configuration file; the result of readConfig.
 int readText(test::TempDir& dir, const std::string& text, std::unique_ptr<Config>* out) {
-    std::string path = dir.file("ruvadaemon.conf");
-    test::writeFile(path, text);
-    *out = daemonConfig(path);
+    *out = test::configFromText(dir.file("ruvadaemon.conf"), text);
     return (*out)->readConfig();
 }
 

@@ -9,7 +9,7 @@
 
 #include <string>
 
-#include "tests/bmod/unzipd/daemon/log_capture.h"
+#include "tests/bmod/unzipd/daemon/daemon_fixture.h"
 #include "tests/support/test_support.h"
 
 namespace ruva {

@@ -7,16 +7,13 @@
 
 #include "bmod/unzipd/daemon/config.h"
 #include "common/string_format.h"
-#include "tests/support/test_support.h"
+#include "tests/bmod/unzipd/daemon/daemon_fixture.h"
 
 namespace ruva {
 namespace {
 
 std::unique_ptr<Config> configWithPort(test::TempDir& dir, const std::string& port) {
-    std::string path = dir.file("ruvadaemon.conf");
-    test::writeFile(path, "WellKnownPort " + port + "\n");
-    auto config = newConfig(path.c_str());
-    config->registerConfigTypes(uzdConfigRegister);
+    auto config = test::configFromText(dir.file("ruvadaemon.conf"), "WellKnownPort " + port + "\n");
     EXPECT_EQ(config->readConfig(), 33);
     return config;
 }

@@ -1,10 +1,16 @@
-// Collects the daemon's log lines while in scope.
+// What the daemon-core tests share: the log lines a test produced and a
+// configuration read from a text.
 #pragma once
 
+#include <gtest/gtest.h>
+
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "bmod/unzipd/daemon/config.h"
 #include "bmod/unzipd/daemon/uzd_error.h"
+#include "tests/support/test_support.h"
 
 namespace ruva::test {
 
@@ -35,5 +41,13 @@ struct LogCapture {
         return s;
     }
 };
+
+// The daemon's keys, read from a file at path holding text.
+inline std::unique_ptr<Config> configFromText(const std::string& path, const std::string& text) {
+    writeFile(path, text);
+    auto config = newConfig(path.c_str());
+    EXPECT_EQ(config->registerConfigTypes(uzdConfigRegister), 33);
+    return config;
+}
 
 }  // namespace ruva::test
