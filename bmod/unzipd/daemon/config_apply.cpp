@@ -146,6 +146,7 @@ int UzdMain::changeUser() {
             return 0;
         }
     }
+    errno = 0;
     if (::setgid(gid) != 0 || ::getgid() != gid || ::getegid() != gid) {
         if (errno == 0) errno = EPERM;
         logError(kLogErr, "setgid(%d) failed, %s", static_cast<int>(gid), std::strerror(errno));
