@@ -4,11 +4,11 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 
 #include "common/byte_order.h"
 #include "common/cookie.h"
+#include "common/fd_io.h"
 #include "common/html_escape.h"
 #include "common/text.h"
 #include "common/tokens.h"
@@ -200,14 +200,8 @@ int isZipFile(const char* fileName) {
     const int fd = open(fileName, O_RDONLY | O_CLOEXEC);
     if (fd < 0) return 0;
     unsigned char head[64];
-    size_t got = 0;
     // Pipes and some file systems hand out fewer bytes than asked.
-    while (got < sizeof head) {
-        const ssize_t n = read(fd, head + got, sizeof head - got);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        got += static_cast<size_t>(n);
-    }
+    const size_t got = readUpTo(fd, head, sizeof head);
     close(fd);
     return got == sizeof head && isZipSignature(head, kZipLocalSignature);
 }
