@@ -12,11 +12,12 @@
 #include <cstring>
 #include <new>
 
-#include "bmod/unzipd/zip/crc32.h"
-#include "bmod/unzipd/zip/inflate.h"
+#include "bmod/unzipd/zip/decoder_state.h"
 #include "bmod/unzipd/zip/zip_reader.h"
 #include "common/heap_mapping.h"
+#include "common/log_levels.h"
 #include "common/mapped_file.h"
+#include "common/string_format.h"
 #include "common/zip_format.h"
 
 namespace ruva {
@@ -32,138 +33,69 @@ struct LogSink {
     UnzipLogSink fn = nullptr;
     void* context = nullptr;
 };
-LogSink logSink;
+LogSink g_logSink;
 
 void defaultSink(void*, int level, const char* message) {
     std::fprintf(stderr, "<%d> %s\n", level, message);
 }
 
-std::string vformat(const char* format, va_list ap) {
-    char small[512];
-    va_list again;
-    va_copy(again, ap);
-    int n = std::vsnprintf(small, sizeof small, format, ap);
-    std::string out;
-    if (n < 0) {
-        va_end(again);
-        return out;
-    }
-    if (size_t(n) < sizeof small) {
-        out.assign(small, size_t(n));
-    } else {
-        out.resize(size_t(n) + 1);
-        std::vsnprintf(out.data(), out.size(), format, again);
-        out.resize(size_t(n));
-    }
-    va_end(again);
-    return out;
+void sendLine(int level, const std::string& line) {
+    if (g_logSink.fn)
+        g_logSink.fn(g_logSink.context, level, line.c_str());
+    else
+        defaultSink(nullptr, level, line.c_str());
 }
 
-// Bytes sent (all of them, or fewer on a real error); short writes go on
-// and EINTR is retried, since session processes take SIGUSR2 while writing.
-ssize_t writeAll(int fd, const unsigned char* data, size_t len) {
-    size_t done = 0;
-    while (done < len) {
-        ssize_t n = ::write(fd, data + done, len - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return -1;
-        }
-        done += size_t(n);
+// The stored bytes pass through the input block unchanged.
+int copyStored(UnzipGlobals& G) {
+    int rc = 0;
+    while (rc == 0 && G.fill()) {
+        rc = G.flush(G.inptr, size_t(G.inend - G.inptr));
+        G.inptr = G.inend;
     }
-    return ssize_t(done);
+    return rc;
 }
 
 }  // namespace
 
 void setUnzipLogSink(UnzipLogSink sink, void* context) {
-    logSink.fn = sink;
-    logSink.context = context;
+    g_logSink.fn = sink;
+    g_logSink.context = context;
 }
 
-// ---- UnzipGlobals
-
-UnzipGlobals::~UnzipGlobals() {
-    deleteInflateTables(inflateTables);
-}
-
-void UnzipGlobals::reset(int fd, unsigned long memberCSize, unsigned long ucSize, uint16_t flags,
-                         int method) {
-    zipfd = fd;
-    cSize = memberCSize;
-    csize = memberCSize;
-    ucsize = ucSize;
-    generalFlags = flags;
-    written = 0;
-    crc32val = 0xFFFFFFFF;
-    zipeof = false;
-    inptr = inbuf;
-    inend = inbuf;
-    bitbuf = 0;
-    bitcnt = 0;
-    // Inflate checks its distances against what it produced; the others may
-    // reach before the start of the member and must see zeros there.
-    if (method >= 1 && method <= 6) std::memset(&area, 0, sizeof area);
-}
-
-bool UnzipGlobals::fill() {
-    // Unread bytes move to the front, so that a reader of whole words keeps
-    // a contiguous view across blocks.
-    size_t keep = size_t(inend - inptr);
-    if (keep > kInBufSlack) return true;
-    if (csize == 0) return keep != 0;
-    std::memmove(inbuf, inptr, keep);
-    size_t want = std::min<unsigned long>(csize, kInBufSize);
-    ssize_t n;
-    do {
-        n = ::read(zipfd, inbuf + keep, want);
-    } while (n < 0 && errno == EINTR);
-    inptr = inbuf;
-    if (n <= 0) {
-        // A read error or an early end of file ends the data.
-        csize = 0;
-        inend = inbuf + keep;
-        return keep != 0;
-    }
-    csize -= (unsigned long)n;
-    inend = inbuf + keep + size_t(n);
-    return true;
-}
-
-int UnzipGlobals::flush(const unsigned char* data, size_t n) {
-    int rc = 0;
-    if (n > ucsize - written) {
-        n = ucsize - written;
-        rc = 1;
-    }
-    if (n == 0) return rc;
-    crc32val = crc32Update(crc32val, data, n);
-    written += n;
-    if (uz->fd >= 0) {
-        ssize_t sent = writeAll(uz->fd, data, n);
-        if (sent < 0) {
-            uz->warn(2, "Unzip, disk write failed, %s", std::strerror(errno));
-            return 1;
-        }
-        uz->fdwritten += (unsigned long)sent;
-    } else {
-        size_t room = uz->bufsize - uz->bufwritten;
-        size_t k = std::min(n, room);
-        if (k) std::memcpy(uz->buf + uz->bufwritten, data, k);
-        uz->bufwritten += k;
-    }
-    return rc;
+void unzipLog(int level, const char* format, ...) {
+    va_list ap;
+    va_start(ap, format);
+    std::string line = vformat(format, ap);
+    va_end(ap);
+    sendLine(level, line);
 }
 
 // ---- Unzip
 
+// What extract learns from the local header: where the data lies and how
+// it is coded. readLocalHeader has already put the central CRC and sizes in
+// place of a data descriptor's zeros.
+struct Unzip::Member {
+    const char* name;
+    ZipMethod method;
+    uint16_t flags;
+    unsigned long crc;
+    unsigned long cSize;
+    size_t ucSize;
+    unsigned long offset;  // of the data in the archive
+};
+
 std::unique_ptr<Unzip> newUnzip(size_t bufsize) {
     std::unique_ptr<Unzip> uz(new (std::nothrow) Unzip());
     if (!uz) return nullptr;
-    uz->unzipGlobals.uz = uz.get();
+    uz->unzipGlobals.reset(new (std::nothrow) UnzipGlobals());
+    if (!uz->unzipGlobals) return nullptr;
     if (bufsize && !uz->allocUnzipBuffer(bufsize, 1)) return nullptr;
     return uz;
 }
+
+Unzip::Unzip() = default;
 
 Unzip::~Unzip() {
     freeUnzipBuffer();
@@ -185,10 +117,7 @@ void Unzip::warn(int level, const char* format, ...) {
     va_start(ap, format);
     std::string line = vformat(format, ap);
     va_end(ap);
-    if (logSink.fn)
-        logSink.fn(logSink.context, level, line.c_str());
-    else
-        defaultSink(nullptr, level, line.c_str());
+    sendLine(level, line);
 }
 
 void Unzip::freeUnzipBuffer() {
@@ -213,7 +142,7 @@ int Unzip::mmapUnzipBuffer(int zipfd, unsigned long start, size_t length) {
     size_t maplen = length + (start - aligned);
     void* p = ::mmap(nullptr, maplen, PROT_READ | PROT_WRITE, MAP_PRIVATE, zipfd, off_t(aligned));
     if (p == MAP_FAILED) {
-        warn(4, "Failed to mmap ZIP data at [%lu %lu], %s", aligned, (unsigned long)maplen,
+        warn(kLogWarning, "Failed to mmap ZIP data at [%lu %lu], %s", aligned, (unsigned long)maplen,
              std::strerror(errno));
         return 0;
     }
@@ -245,13 +174,13 @@ bool Unzip::takeBuffer(size_t size, int mapped) {
 
 int Unzip::allocUnzipBuffer(size_t size, int mapped) {
     if (takeBuffer(size, mapped)) return 1;
-    warn(2, "No memory for %lu bytes", (unsigned long)size);
+    warn(kLogCrit, "No memory for %lu bytes", (unsigned long)size);
     return 0;
 }
 
 int Unzip::unzip(ZipStructure* zs, const CentralHeader* ch, int zipfd, int outfd) {
     if (!zs || !ch) {
-        warn(3, "Invalid arguments given to unzip");
+        warn(kLogErr, "Invalid arguments given to unzip");
         return 0;
     }
     // A stored member held in place lives only until the next call.
@@ -262,7 +191,7 @@ int Unzip::unzip(ZipStructure* zs, const CentralHeader* ch, int zipfd, int outfd
     if (zipfd < 0) {
         zipfd = zs->openZipFile();
         if (zipfd < 0) {
-            warn(3, "Unzip, failed to open ZIP file '%s'", ch->fname);
+            warn(kLogErr, "Unzip, failed to open ZIP file '%s'", ch->fname);
             return 0;
         }
         ownFd = true;
@@ -273,121 +202,140 @@ int Unzip::unzip(ZipStructure* zs, const CentralHeader* ch, int zipfd, int outfd
 }
 
 int Unzip::extract(ZipStructure* zs, const CentralHeader* ch, int zipfd) {
+    Member m;
+    if (!checkHeader(zs, ch, zipfd, m)) return 0;
+    switch (placeOutput(zipfd, m)) {
+        case Placed::kFailed:
+            return 0;
+        case Placed::kMapped:
+            return 1;
+        case Placed::kReady:
+            break;
+    }
+    return decode(zs, zipfd, m) && verify(zs, m);
+}
+
+bool Unzip::checkHeader(ZipStructure* zs, const CentralHeader* ch, int zipfd, Member& m) {
     LocalHeader* lh = zs->readLocalHeader(ch, zipfd);
     if (!lh) {
-        warn(3, "Unzip, failed to read LocalHeader of %s", ch->fname);
-        return 0;
+        warn(kLogErr, "Unzip, failed to read LocalHeader of %s", ch->fname);
+        return false;
     }
-    struct FreeLocal {
-        ZipStructure* zs;
-        LocalHeader* lh;
-        ~FreeLocal() { zs->freeLocalHeader(lh); }
-    } freeLocal{zs, lh};
+    const int version = lh->versionNeeded[0];
+    m = Member{ch->fname,
+               static_cast<ZipMethod>(lh->method),
+               lh->generalFlags,
+               lh->crc,
+               lh->cSize,
+               lh->ucSize,
+               ch->localHeaderOffset + kZipLocalHeaderSize + lh->fnameLen + lh->extraLen};
+    zs->freeLocalHeader(lh);
 
-    const char* name = ch->fname;
-    int version = lh->versionNeeded[0];
     if (version > kMaxVersionNeeded) {
-        warn(3, "Unzip, version needed %d.%d, supported %d.%d, %s", version / 10, version % 10,
-             kMaxVersionNeeded / 10, kMaxVersionNeeded % 10, name);
-        return 0;
+        warn(kLogErr, "Unzip, version needed %d.%d, supported %d.%d, %s", version / 10, version % 10,
+             kMaxVersionNeeded / 10, kMaxVersionNeeded % 10, m.name);
+        return false;
     }
-    if (lh->generalFlags & kZipFlagEncrypted) {
-        warn(3, "Unzip, encrypted file '%s'", name);
-        return 0;
+    if (m.flags & kZipFlagEncrypted) {
+        warn(kLogErr, "Unzip, encrypted file '%s'", m.name);
+        return false;
     }
-    // readLocalHeader has put the central values in place of a descriptor's.
-    const unsigned long crc = lh->crc, cSize = lh->cSize;
-    const size_t ucSize = lh->ucSize;
-    unsigned long offset = ch->localHeaderOffset + kZipLocalHeaderSize + lh->fnameLen + lh->extraLen;
-
     // Mapping or reading past the end of the file would raise SIGBUS or
     // leave the decoders short: the data must lie inside the archive.
     struct stat st;
-    if (::fstat(zipfd, &st) != 0 || (unsigned long long)offset + cSize > (unsigned long long)st.st_size) {
-        warn(3, "Unzip, data of %s beyond end of %s", name, zs->zipName);
-        return 0;
+    if (::fstat(zipfd, &st) != 0 || (unsigned long long)m.offset + m.cSize > (unsigned long long)st.st_size) {
+        warn(kLogErr, "Unzip, data of %s beyond end of %s", m.name, zs->zipName);
+        return false;
     }
-    const ZipMethod method = static_cast<ZipMethod>(lh->method);
-    if (method == ZIPMETHOD_STORED && cSize != ucSize) {
-        warn(3, "Unzip, store failed with code %d", 1);
-        return 0;
+    if (m.method == ZIPMETHOD_STORED && m.cSize != m.ucSize) {
+        warn(kLogErr, "Unzip, store failed with code %d", 1);
+        return false;
     }
+    return true;
+}
 
+Unzip::Placed Unzip::placeOutput(int zipfd, const Member& m) {
+    if (fd >= 0) return Placed::kReady;
+    // A stored member is served from a private mapping of the archive.
+    if (m.method == ZIPMETHOD_STORED && m.ucSize > 0 && mmapUnzipBuffer(zipfd, m.offset, m.ucSize)) {
+        bufwritten = bufsize;
+        return Placed::kMapped;
+    }
+    if (!mmapbufstart && bufsize >= m.ucSize) {
+        bufwritten = 0;
+    } else if (m.ucSize > kMaxUnzipBuffer || !takeBuffer(m.ucSize, 1)) {
+        warn(kLogErr, "No memory for %lu bytes buffer for file %s", (unsigned long)m.ucSize, m.name);
+        return Placed::kFailed;
+    }
+    return Placed::kReady;
+}
+
+bool Unzip::decode(ZipStructure* zs, int zipfd, const Member& m) {
+    if (::lseek(zipfd, off_t(m.offset), SEEK_SET) == off_t(-1)) {
+        warn(kLogErr, "Unzip, seek failed to pos %lu in %s", m.offset, zs->zipName);
+        return false;
+    }
+    UnzipGlobals& G = *unzipGlobals;
+    G.reset(zipfd, m.cSize, m.ucSize, m.flags, int(m.method));
+    G.out = DecoderOutput{};
+    G.out.fd = fd;
     if (fd < 0) {
-        if (method == ZIPMETHOD_STORED && ucSize > 0 && mmapUnzipBuffer(zipfd, offset, ucSize)) {
-            bufwritten = bufsize;
-            return 1;
-        }
-        if (!mmapbufstart && bufsize >= ucSize) {
-            bufwritten = 0;
-        } else if (ucSize > kMaxUnzipBuffer || !takeBuffer(ucSize, 1)) {
-            warn(3, "No memory for %lu bytes buffer for file %s", (unsigned long)ucSize, name);
-            return 0;
-        }
+        G.out.buf = buf;
+        G.out.room = bufsize;
+        G.out.filled = bufwritten;
     }
-
-    if (::lseek(zipfd, off_t(offset), SEEK_SET) == off_t(-1)) {
-        warn(3, "Unzip, seek failed to pos %lu in %s", offset, zs->zipName);
-        return 0;
-    }
-
-    UnzipGlobals& G = unzipGlobals;
-    G.uz = this;
-    G.reset(zipfd, cSize, ucSize, lh->generalFlags, int(method));
-    int rc;
-    switch (method) {
+    int rc = 0;
+    const char* what = nullptr;  // the decoder named when it fails
+    switch (m.method) {
         case ZIPMETHOD_STORED:
-            rc = 0;
-            while (rc == 0 && G.fill()) {
-                rc = G.flush(G.inptr, size_t(G.inend - G.inptr));
-                G.inptr = G.inend;
-            }
-            if (rc) {
-                warn(3, "Unzip, store failed with code %d", rc);
-                return 0;
-            }
+            rc = copyStored(G);
+            what = "store";
             break;
         case ZIPMETHOD_SHRUNK:
-            if ((rc = unshrink(G)) != 0) {
-                warn(3, "Unzip, unshrink failed with code %d", rc);
-                return 0;
-            }
+            rc = unshrink(G);
+            what = "unshrink";
             break;
         case ZIPMETHOD_REDUCED1:
         case ZIPMETHOD_REDUCED2:
         case ZIPMETHOD_REDUCED3:
         case ZIPMETHOD_REDUCED4:
-            unreduce(G, int(method) - ZIPMETHOD_SHRUNK);  // short output fails the count below
+            unreduce(G, int(m.method) - ZIPMETHOD_SHRUNK);  // short output fails the count in verify
             break;
         case ZIPMETHOD_IMPLODED:
-            if ((rc = explode(G)) != 0) {
-                warn(3, "Unzip, explode failed with code %d", rc);
-                return 0;
-            }
+            rc = explode(G);
+            what = "explode";
             break;
         case ZIPMETHOD_DEFLATED:
-            if ((rc = inflate(G)) != 0) {
-                warn(3, "Unzip, inflate failed with code %d", rc);
-                return 0;
-            }
+            rc = inflate(G);
+            what = "inflate";
             break;
         default:
-            warn(3, "Unzip, unknown compression method %d in %s", int(method), zs->zipName);
-            return 0;
+            warn(kLogErr, "Unzip, unknown compression method %d in %s", int(m.method), zs->zipName);
+            return false;
     }
+    if (fd < 0) bufwritten = G.out.filled;
+    fdwritten = G.out.fdWritten;
+    if (G.out.writeError) warn(kLogCrit, "Unzip, disk write failed, %s", std::strerror(G.out.writeError));
+    if (rc && what) {
+        warn(kLogErr, "Unzip, %s failed with code %d", what, rc);
+        return false;
+    }
+    return true;
+}
 
+bool Unzip::verify(ZipStructure* zs, const Member& m) {
     unsigned long written = fd >= 0 ? fdwritten : (unsigned long)bufwritten;
-    if (written != ucSize) {
-        warn(2, "Unzip, wrote only %ld bytes of %ld, %s", long(written), long(ucSize), name);
-        return 0;
+    if (written != m.ucSize) {
+        warn(kLogCrit, "Unzip, wrote only %ld bytes of %ld, %s", long(written), long(m.ucSize), m.name);
+        return false;
     }
-    unsigned long calculated = ~G.crc32val & 0xFFFFFFFFul;
-    if (calculated != crc) {
-        warn(3, "Unzip, CRC mismatch, calculated 0x%lx, expected 0x%lx, %s", calculated, crc, name);
-        return 0;
+    unsigned long calculated = ~unzipGlobals->crc32val & 0xFFFFFFFFul;
+    if (calculated != m.crc) {
+        warn(kLogErr, "Unzip, CRC mismatch, calculated 0x%lx, expected 0x%lx, %s", calculated, m.crc, m.name);
+        return false;
     }
-    if (zs->flags & kZipVerbose) warn(7, "Uncompressed %s in %s", name, zs->zipName);
-    return 1;
+    if (zs->flags & kZipVerbose) warn(kLogDebug, "Uncompressed %s in %s", m.name, zs->zipName);
+    return true;
 }
 
 }  // namespace ruva

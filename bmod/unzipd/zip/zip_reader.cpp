@@ -19,6 +19,8 @@
 #include "bmod/unzipd/zip/zip_pool.h"
 #include "common/docmodel/comment_tokens.h"
 #include "common/docmodel/libid.h"
+#include "common/fd_io.h"
+#include "common/log_levels.h"
 #include "common/patterns.h"
 #include "common/string_list.h"
 #include "common/text.h"
@@ -27,10 +29,6 @@
 
 namespace ruva {
 namespace {
-
-constexpr int kError = 3;
-constexpr int kCritical = 2;
-constexpr int kNotice = 5;
 
 // The end record is looked for in the last 1023 bytes, then in the last
 // 65535 + 22. The comment is read with one 1023-byte read, so a longer one
@@ -41,7 +39,7 @@ constexpr size_t kMaxArchiveComment = 1023;
 // readCentralHeader reads this much for one header.
 constexpr size_t kCentralReadSize = 1023;
 
-FolderIndexObserver folderIndexObserver = nullptr;
+FolderIndexObserver g_folderIndexObserver = nullptr;
 
 int noCreateIndexfile(ZipStructure*, StringList*) {
     return 0;
@@ -52,7 +50,7 @@ int noAddIndexfile(ZipStructure*, const char*) {
 int noParseIndexfile(ZipStructure*, CentralHeader*) {
     return 0;
 }
-FolderIndexHooks folderIndexHooks = {noCreateIndexfile, noAddIndexfile, noParseIndexfile};
+FolderIndexHooks g_folderIndexHooks = {noCreateIndexfile, noAddIndexfile, noParseIndexfile};
 
 template <class... Args>
 void say(const ZipStructure* zs, int level, const char* format, Args... args) {
@@ -115,18 +113,6 @@ void freeHeader(const ZipStructure* zs, CentralHeader* ch) {
         std::free(ch);
 }
 
-// Up to n bytes from fd's position; fewer only at end of file or on an error.
-size_t readUpTo(int fd, void* buf, size_t n) {
-    size_t got = 0;
-    while (got < n) {
-        ssize_t r = ::read(fd, static_cast<char*>(buf) + got, n - got);
-        if (r < 0 && errno == EINTR) continue;
-        if (r <= 0) break;
-        got += size_t(r);
-    }
-    return got;
-}
-
 bool readAt(int fd, unsigned long offset, void* buf, size_t n) {
     return ::lseek(fd, off_t(offset), SEEK_SET) >= 0 && readUpTo(fd, buf, n) == n;
 }
@@ -153,7 +139,7 @@ enum class EndSearch { kFound, kNotFound, kFailed };
 // rightmost signature wins, even one inside the comment. Sets *endOffset.
 EndSearch findEndRecord(ZipStructure* zs, int fd, unsigned long start, unsigned long* endOffset) {
     if (::lseek(fd, off_t(start), SEEK_SET) < 0) {
-        say(zs, kError, "File %s [%d], lseek %lu failed, %s", zs->zipName, fd, start, errorText());
+        say(zs, kLogErr, "File %s [%d], lseek %lu failed, %s", zs->zipName, fd, start, errorText());
         return EndSearch::kFailed;
     }
     std::vector<unsigned char> window(zs->fileSize - start);
@@ -168,7 +154,7 @@ EndSearch findEndRecord(ZipStructure* zs, int fd, unsigned long start, unsigned 
     const unsigned char* p = &window[pos];
     size_t behind = got - pos - kZipSignatureSize;
     if (behind < kZipEndRecordSize - kZipSignatureSize) {
-        say(zs, kError, "File %s, read only %d bytes", zs->zipName, int(behind));
+        say(zs, kLogErr, "File %s, read only %d bytes", zs->zipName, int(behind));
         return EndSearch::kFailed;
     }
     *endOffset = start + pos;
@@ -187,7 +173,7 @@ EndSearch findEndRecord(ZipStructure* zs, int fd, unsigned long start, unsigned 
 
     size_t available = got - pos - kZipEndRecordSize;
     if (available < storedLen || storedLen > kMaxArchiveComment) {
-        say(zs, kError, "File %s, read only %d bytes", zs->zipName,
+        say(zs, kLogErr, "File %s, read only %d bytes", zs->zipName,
             int(std::min(available, kMaxArchiveComment)));
         return EndSearch::kFailed;
     }
@@ -197,7 +183,7 @@ EndSearch findEndRecord(ZipStructure* zs, int fd, unsigned long start, unsigned 
     uint16_t len = uint16_t(storedLen - blanks);
     end.comment = copyText(zs, comment + blanks, len);
     if (!end.comment) {
-        say(zs, kError, "File %s, out of memory for string", zs->zipName);
+        say(zs, kLogErr, "File %s, out of memory for string", zs->zipName);
         return EndSearch::kFailed;
     }
     end.commentLen = len;
@@ -213,7 +199,7 @@ bool readEndRecord(ZipStructure* zs, int fd, unsigned long* endOffset) {
         found = findEndRecord(zs, fd, start, endOffset);
     }
     if (found == EndSearch::kNotFound)
-        say(zs, kError, "File %s, cannot find start of CentralEnd header, offset %lu", zs->zipName, start);
+        say(zs, kLogErr, "File %s, cannot find start of CentralEnd header, offset %lu", zs->zipName, start);
     if (found != EndSearch::kFound) return false;
 
     // A ZIP64 archive keeps its real counts, sizes and offsets elsewhere:
@@ -224,11 +210,11 @@ bool readEndRecord(ZipStructure* zs, int fd, unsigned long* endOffset) {
                       readAt(fd, *endOffset - kZip64LocatorSize, locator, sizeof locator) &&
                       isZipSignature(locator, kZip64LocatorSignature);
     if (hasLocator || end.centralDirSize == kZip64Field || end.centralStartOffset == kZip64Field) {
-        say(zs, kError, "File %s, ZIP64 archive not supported", zs->zipName);
+        say(zs, kLogErr, "File %s, ZIP64 archive not supported", zs->zipName);
         return false;
     }
     if (end.centralStartOffset > zs->fileSize) {
-        say(zs, kError, "File %s, invalid centralStartOffset %lu", zs->zipName, end.centralStartOffset);
+        say(zs, kLogErr, "File %s, invalid centralStartOffset %lu", zs->zipName, end.centralStartOffset);
         return false;
     }
     return true;
@@ -238,13 +224,13 @@ bool setLibraryId(ZipStructure* zs) {
     std::optional<std::string> id = libidGetFromText(zs->centralDirEnd.comment);
     zs->libID = copyText(zs, id.value_or(std::string()));
     if (!zs->libID) {
-        say(zs, kError, "File %s, out of memory for LZN number", zs->zipName);
+        say(zs, kLogErr, "File %s, out of memory for LZN number", zs->zipName);
         return false;
     }
     std::optional<std::string> code = libidGetLanguageCodeOrDefault(zs->libID);
     zs->languageCode = copyText(zs, code.value_or(std::string()));
     if (!zs->languageCode) {
-        say(zs, kError, "File %s, out of memory for language code", zs->zipName);
+        say(zs, kLogErr, "File %s, out of memory for language code", zs->zipName);
         return false;
     }
     return true;
@@ -274,7 +260,7 @@ bool readCentralDirectory(ZipStructure* zs, int fd, unsigned long endOffset, Fol
     const size_t dirSize = end.centralDirSize;
     // Bounded by the file before anything is allocated from the header field.
     if (dirStart + dirSize > endOffset) {
-        say(zs, kError, "File %s, read only %d bytes", zs->zipName,
+        say(zs, kLogErr, "File %s, read only %d bytes", zs->zipName,
             int(endOffset > dirStart ? endOffset - dirStart : 0));
         return false;
     }
@@ -282,12 +268,12 @@ bool readCentralDirectory(ZipStructure* zs, int fd, unsigned long endOffset, Fol
         static_cast<unsigned char*>(std::malloc(dirSize ? dirSize : 1)), &std::free);
     if (dir) {
         if (::lseek(fd, off_t(dirStart), SEEK_SET) < 0) {
-            say(zs, kError, "File %s [%d], failed to seek to %lu", zs->zipName, fd, dirStart);
+            say(zs, kLogErr, "File %s [%d], failed to seek to %lu", zs->zipName, fd, dirStart);
             return false;
         }
         size_t got = readUpTo(fd, dir.get(), dirSize);
         if (got < dirSize) {
-            say(zs, kError, "File %s, read only %d bytes", zs->zipName, int(got));
+            say(zs, kLogErr, "File %s, read only %d bytes", zs->zipName, int(got));
             return false;
         }
     }
@@ -298,7 +284,7 @@ bool readCentralDirectory(ZipStructure* zs, int fd, unsigned long endOffset, Fol
         if (dir) return {dir.get() + pos, left};
         unsigned long offset = dirStart + pos;
         if (::lseek(fd, off_t(offset), SEEK_SET) < 0) {
-            say(zs, kError, "File %s [%d], failed to seek to %lu", zs->zipName, fd, offset);
+            say(zs, kLogErr, "File %s [%d], failed to seek to %lu", zs->zipName, fd, offset);
             return {nullptr, 0};
         }
         return {single, readUpTo(fd, single, std::min(left, sizeof single))};
@@ -318,7 +304,7 @@ bool readCentralDirectory(ZipStructure* zs, int fd, unsigned long endOffset, Fol
         auto [bytes, count] = bytesAt(pos);
         if (!bytes) return false;
         if (count >= kZipSignatureSize && isZipSignature(bytes, kZipCentralSignature)) {
-            say(zs, kError, "File %s, ZIP64 archive not supported", zs->zipName);
+            say(zs, kLogErr, "File %s, ZIP64 archive not supported", zs->zipName);
             return false;
         }
     }
@@ -328,15 +314,15 @@ bool readCentralDirectory(ZipStructure* zs, int fd, unsigned long endOffset, Fol
 }  // namespace
 
 void setFolderIndexHooks(const FolderIndexHooks* hooks) {
-    folderIndexHooks.createIndexfile =
+    g_folderIndexHooks.createIndexfile =
         hooks && hooks->createIndexfile ? hooks->createIndexfile : noCreateIndexfile;
-    folderIndexHooks.addIndexfile = hooks && hooks->addIndexfile ? hooks->addIndexfile : noAddIndexfile;
-    folderIndexHooks.parseIndexfile =
+    g_folderIndexHooks.addIndexfile = hooks && hooks->addIndexfile ? hooks->addIndexfile : noAddIndexfile;
+    g_folderIndexHooks.parseIndexfile =
         hooks && hooks->parseIndexfile ? hooks->parseIndexfile : noParseIndexfile;
 }
 
 void setFolderIndexObserver(FolderIndexObserver observer) {
-    folderIndexObserver = observer;
+    g_folderIndexObserver = observer;
 }
 
 ZipStructure* newZipStructure(ZipPool* zipPool, const char* path, uint16_t flags, void* clientData,
@@ -344,12 +330,12 @@ ZipStructure* newZipStructure(ZipPool* zipPool, const char* path, uint16_t flags
     if (!path) return nullptr;
     struct stat st;
     if (::stat(path, &st) != 0) {
-        if (warn) warn(clientData, kError, "File %s, stat failed, %s", path, errorText());
+        if (warn) warn(clientData, kLogErr, "File %s, stat failed, %s", path, errorText());
         return nullptr;
     }
     if (st.st_size <= off_t(kZipEndRecordSize - 1)) {
         if (warn)
-            warn(clientData, kError, "File %s too small, %lu", path, static_cast<unsigned long>(st.st_size));
+            warn(clientData, kLogErr, "File %s too small, %lu", path, static_cast<unsigned long>(st.st_size));
         return nullptr;
     }
 
@@ -361,7 +347,7 @@ ZipStructure* newZipStructure(ZipPool* zipPool, const char* path, uint16_t flags
         mem = std::malloc(sizeof(ZipStructure));
     }
     if (!mem) {
-        if (warn) warn(clientData, kError, "File %s, out of memory for ZIP structure", path);
+        if (warn) warn(clientData, kLogErr, "File %s, out of memory for ZIP structure", path);
         return nullptr;
     }
     ZipStructure* zs = new (mem) ZipStructure{};
@@ -376,7 +362,7 @@ ZipStructure* newZipStructure(ZipPool* zipPool, const char* path, uint16_t flags
     zs->zipBasename =
         zs->zipName ? copyText(zs, slash ? slash + 1 : path, std::strlen(slash ? slash + 1 : path)) : nullptr;
     if (!zs->zipBasename) {
-        say(zs, kError, "File %s, out of memory for string", path);
+        say(zs, kLogErr, "File %s, out of memory for string", path);
         zs->del();
         return nullptr;
     }
@@ -398,11 +384,11 @@ ZipStructure* newZipStructure(ZipPool* zipPool, const char* path, uint16_t flags
     }
 
     if (folders.kvo) {
-        if (folderIndexObserver) folderIndexObserver(zs, &folders.pages, folders.indexMember);
+        if (g_folderIndexObserver) g_folderIndexObserver(zs, &folders.pages, folders.indexMember);
         if (folders.indexMember) {
             zs->parseIndexfile(folders.indexMember);
             if (zs->flags & kZipIndexBuilder)
-                say(zs, kNotice, "Index file already exists in library %s", zs->zipName);
+                say(zs, kLogNotice, "Index file already exists in library %s", zs->zipName);
         } else {
             zs->createIndexfile(&folders.pages);
         }
@@ -458,23 +444,24 @@ CentralHeader* ZipStructure::readCentralHeader(int fd) {
 
 CentralHeader* ZipStructure::parseCentralHeader(const unsigned char* bytes, size_t count) {
     if (!bytes || count < kZipCentralHeaderSize) {
-        say(this, kError, "File %s, read only %d bytes of CentralHeader", zipName, int(bytes ? count : 0));
+        say(this, kLogErr, "File %s, read only %d bytes of CentralHeader", zipName, int(bytes ? count : 0));
         return nullptr;
     }
     if (!isZipSignature(bytes, kZipCentralSignature)) {
-        say(this, kError, "File %s, CentralDirectory signature mismatch 0x%02x%02x%02x%02x, ZIP file corrupt",
-            zipName, bytes[0], bytes[1], bytes[2], bytes[3]);
+        say(this, kLogErr,
+            "File %s, CentralDirectory signature mismatch 0x%02x%02x%02x%02x, ZIP file corrupt", zipName,
+            bytes[0], bytes[1], bytes[2], bytes[3]);
         return nullptr;
     }
     const ZipCentralRecord record = decodeZipCentral(bytes);
     if (record.compressedSize == kZip64Field || record.size == kZip64Field ||
         record.localHeaderOffset == kZip64Field) {
-        say(this, kError, "File %s, ZIP64 archive not supported", zipName);
+        say(this, kLogErr, "File %s, ZIP64 archive not supported", zipName);
         return nullptr;
     }
     CentralHeader* ch = allocHeader(this);
     if (!ch) {
-        say(this, kError, "File %s, out of memory for CentralHeader", zipName);
+        say(this, kLogErr, "File %s, out of memory for CentralHeader", zipName);
         return nullptr;
     }
     const uint16_t nameLen = record.nameLength;
@@ -488,18 +475,18 @@ CentralHeader* ZipStructure::parseCentralHeader(const unsigned char* bytes, size
         return nullptr;
     };
     if (count - kZipCentralHeaderSize < ch->trailerLen) {
-        say(this, kError, "File %s, CentralHeader trailer too long (%u), only have %d", zipName,
+        say(this, kLogErr, "File %s, CentralHeader trailer too long (%u), only have %d", zipName,
             unsigned(ch->trailerLen), int(std::min<size_t>(count, 0x7fffffff)));
         return fail();
     }
     if (nameLen == 0) {
-        say(this, kError, "File %s, CentralHeader indicates 0 length filename, ZIP file corrupt", zipName);
+        say(this, kLogErr, "File %s, CentralHeader indicates 0 length filename, ZIP file corrupt", zipName);
         return fail();
     }
     const unsigned char* trailer = bytes + kZipCentralHeaderSize;
     ch->fname = copyText(this, trailer, nameLen);
     if (!ch->fname) {
-        say(this, kError, "File %s, out of memory for filename", zipName);
+        say(this, kLogErr, "File %s, out of memory for filename", zipName);
         return fail();
     }
     ch->fnameSize = uint32_t(nameLen) + 1;
@@ -507,14 +494,14 @@ CentralHeader* ZipStructure::parseCentralHeader(const unsigned char* bytes, size
     if (commentLen) {
         ch->comment = copyText(this, trailer + nameLen + extraLen, commentLen);
         if (!ch->comment) {
-            say(this, kError, "File %s, out of memory for string", zipName);
+            say(this, kLogErr, "File %s, out of memory for string", zipName);
             return fail();
         }
         ch->commentSize = uint32_t(commentLen) + 1;
         if (std::strstr(ch->comment, "CAT:")) {
             std::optional<std::string> bitmap = extractDocumentBitmap(ch->comment);
             if (bitmap && !(ch->bitmap = copyText(this, *bitmap))) {
-                say(this, kError, "File %s, out of memory for string", zipName);
+                say(this, kLogErr, "File %s, out of memory for string", zipName);
                 return fail();
             }
         }
@@ -536,7 +523,7 @@ CentralHeader* ZipStructure::parseCentralHeader(const unsigned char* bytes, size
 
 int ZipStructure::openZipFile() {
     int fd = ::open(zipName, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) say(this, kError, "Failed to open ZIP file, %s '%s'", errorText(), zipName);
+    if (fd < 0) say(this, kLogErr, "Failed to open ZIP file, %s '%s'", errorText(), zipName);
     return fd;
 }
 
@@ -546,7 +533,7 @@ void ZipStructure::closeZipFile(int fd) {
 
 LocalHeader* ZipStructure::readLocalHeader(const CentralHeader* ch, int fd) {
     if (!ch) {
-        say(this, kCritical, "Invalid arguments to readLocalHeader");
+        say(this, kLogCrit, "Invalid arguments to readLocalHeader");
         return nullptr;
     }
     int ownFd = -1;
@@ -558,16 +545,16 @@ LocalHeader* ZipStructure::readLocalHeader(const CentralHeader* ch, int fd) {
     unsigned char b[kZipLocalHeaderSize];
     size_t got = 0;
     if (::lseek(fd, off_t(ch->localHeaderOffset), SEEK_SET) < 0) {
-        say(this, kError, "File %s [%d], lseek to %lu failed, %s", zipName, fd, ch->localHeaderOffset,
+        say(this, kLogErr, "File %s [%d], lseek to %lu failed, %s", zipName, fd, ch->localHeaderOffset,
             errorText());
     } else if ((got = readUpTo(fd, b, sizeof b)) < sizeof b) {
-        say(this, kError, "File %s, read only %d bytes", zipName, int(got));
+        say(this, kLogErr, "File %s, read only %d bytes", zipName, int(got));
     } else if (!isZipSignature(b, kZipLocalSignature)) {
         // The text names the wrong header; callers' logs are matched on it.
-        say(this, kError, "File %s, Central Header signature mismatch 0x%02x%02x%02x%02x", zipName, b[0],
+        say(this, kLogErr, "File %s, Central Header signature mismatch 0x%02x%02x%02x%02x", zipName, b[0],
             b[1], b[2], b[3]);
     } else if (!(lh = static_cast<LocalHeader*>(std::malloc(sizeof(LocalHeader))))) {
-        say(this, kError, "File %s, no memory for LocalHeader", zipName);
+        say(this, kLogErr, "File %s, no memory for LocalHeader", zipName);
     } else {
         const ZipLocalRecord record = decodeZipLocal(b);
         lh = new (lh) LocalHeader{};
@@ -599,15 +586,15 @@ void ZipStructure::freeLocalHeader(LocalHeader* lh) {
 }
 
 int ZipStructure::createIndexfile(StringList* pageNames) {
-    return folderIndexHooks.createIndexfile(this, pageNames);
+    return g_folderIndexHooks.createIndexfile(this, pageNames);
 }
 
 int ZipStructure::addIndexfile(const char* path) {
-    return folderIndexHooks.addIndexfile(this, path);
+    return g_folderIndexHooks.addIndexfile(this, path);
 }
 
 int ZipStructure::parseIndexfile(CentralHeader* indexMember) {
-    return folderIndexHooks.parseIndexfile(this, indexMember);
+    return g_folderIndexHooks.parseIndexfile(this, indexMember);
 }
 
 }  // namespace ruva

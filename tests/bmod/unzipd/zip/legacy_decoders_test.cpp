@@ -1,8 +1,9 @@
 // The old methods: unshrink (1), unreduce (2-5) and explode (6), over the
 // provided archives of ../shared/testdata/oldzip and over streams built here.
-// Decoders run both directly on an Unzip's globals and through Unzip::unzip,
-// to a descriptor and into memory; Info-ZIP's `unzip` checks every shrink
-// and implode stream and settles the expected bytes where it can.
+// Decoders run both directly on their state over a byte buffer and through
+// Unzip::unzip, to a descriptor and into memory; Info-ZIP's `unzip` checks
+// every shrink and implode stream and settles the expected bytes where it
+// can.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -132,26 +133,16 @@ int runDecoder(UnzipGlobals& G, int method, int factor) {
     return unreduce(G, factor >= 0 ? factor : method - 1);
 }
 
-// One decoder over a raw stream, on the globals of a fresh Unzip whose
-// output goes into memory (at most 4 MiB are kept).
+// One decoder over a raw stream held in memory, on a fresh decoder state
+// whose output goes into a memory region (at most 4 MiB are kept).
 Decoded decodeRaw(int method, uint16_t flags, const Bytes& stream, unsigned long ucSize, int factor = -1) {
-    TempDir dir;
-    std::string path = dir.file("stream");
-    if (!writeFile(path, stream)) return {-1, {}, 0};
-    int fd = ::open(path.c_str(), O_RDONLY);
-    if (fd < 0) return {-1, {}, 0};
-    auto uz = newUnzip(0);
-    if (!uz) {
-        ::close(fd);
-        return {-1, {}, 0};
-    }
-    size_t cap = std::min<unsigned long>(ucSize, 1ul << 22);
-    if (cap) uz->allocUnzipBuffer(cap, 0);
-    uz->fd = -1;
-    UnzipGlobals& G = uz->unzipGlobals;
-    G.reset(fd, stream.size(), ucSize, flags, method);
-    Decoded d{runDecoder(G, method, factor), Bytes(uz->buf, uz->buf + uz->bufwritten), G.bytesLeft()};
-    ::close(fd);
+    auto G = std::make_unique<UnzipGlobals>();
+    Bytes region(std::min<unsigned long>(ucSize, 1ul << 22));
+    G->reset(stream.data(), stream.size(), ucSize, flags, method);
+    G->out.buf = region.data();
+    G->out.room = region.size();
+    Decoded d{runDecoder(*G, method, factor), Bytes(region.begin(), region.begin() + long(G->out.filled)),
+              G->bytesLeft()};
     return d;
 }
 
