@@ -120,17 +120,26 @@ void Unzip::warn(int level, const char* format, ...) {
     sendLine(level, line);
 }
 
+void Unzip::releaseMapping() {
+    if (!mmapbufstart) return;
+    ::munmap(mmapbufstart, mmapbufsize);
+    mmapbufstart = nullptr;
+    mmapbufsize = 0;
+    buf = heldBuf_;
+    bufsize = heldBufSize_;
+    bufwritten = 0;
+    heldBuf_ = nullptr;
+    heldBufSize_ = 0;
+}
+
 void Unzip::freeUnzipBuffer() {
-    if (mmapbufstart) {
-        ::munmap(mmapbufstart, mmapbufsize);
-    } else if (buf) {
+    releaseMapping();
+    if (buf) {
         if (flags & kUnzipBufMapped)
             unmapMem(buf, bufsize);
         else
             std::free(buf);
     }
-    mmapbufstart = nullptr;
-    mmapbufsize = 0;
     buf = nullptr;
     bufsize = 0;
     bufwritten = 0;
@@ -146,7 +155,9 @@ int Unzip::mmapUnzipBuffer(int zipfd, unsigned long start, size_t length) {
              std::strerror(errno));
         return 0;
     }
-    freeUnzipBuffer();
+    releaseMapping();
+    heldBuf_ = buf;
+    heldBufSize_ = bufsize;
     mmapbufstart = static_cast<unsigned char*>(p);
     mmapbufsize = maplen;
     buf = mmapbufstart + (start - aligned);
@@ -184,7 +195,7 @@ int Unzip::unzip(ZipStructure* zs, const CentralHeader* ch, int zipfd, int outfd
         return 0;
     }
     // A stored member held in place lives only until the next call.
-    if (mmapbufstart) freeUnzipBuffer();
+    releaseMapping();
     fdwritten = 0;
     fd = outfd < 0 ? -1 : outfd;
     bool ownFd = false;
@@ -261,7 +272,7 @@ Unzip::Placed Unzip::placeOutput(int zipfd, const Member& m) {
         bufwritten = bufsize;
         return Placed::kMapped;
     }
-    if (!mmapbufstart && bufsize >= m.ucSize) {
+    if (bufsize >= m.ucSize) {
         bufwritten = 0;
     } else if (m.ucSize > kMaxUnzipBuffer || !takeBuffer(m.ucSize, 1)) {
         warn(kLogErr, "No memory for %lu bytes buffer for file %s", (unsigned long)m.ucSize, m.name);

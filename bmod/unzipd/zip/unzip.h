@@ -44,9 +44,10 @@ public:
 
     // Unmaps or frees the buffer; size and fill become 0.
     void freeUnzipBuffer();
-    // Replaces the buffer by a private read/write mapping of length bytes of
-    // fd at start (buf points at start within the page-aligned mapping).
-    // 1, or 0 with a level 4 message.
+    // Shows a private read/write mapping of length bytes of fd at start in
+    // place of the buffer (buf points at start within the page-aligned
+    // mapping) until the next unzip; the buffer is set aside meanwhile, not
+    // freed. 1, or 0 with a level 4 message.
     int mmapUnzipBuffer(int fd, unsigned long start, size_t length);
     // Replaces the buffer by size bytes: mapped bit 0 an anonymous mapping
     // (rounded up to whole pages), else malloc. Size 0 only empties it.
@@ -76,6 +77,8 @@ private:
     friend std::unique_ptr<Unzip> newUnzip(size_t bufsize);
     Unzip();
     bool takeBuffer(size_t size, int mapped);
+    // Unmaps a stored member shown in place and brings the buffer back.
+    void releaseMapping();
     // The steps of one extraction; each false (or kFailed) has logged why.
     int extract(ZipStructure* zs, const CentralHeader* ch, int zipfd);
     bool checkHeader(ZipStructure* zs, const CentralHeader* ch, int zipfd, Member& m);
@@ -83,6 +86,11 @@ private:
     Placed placeOutput(int zipfd, const Member& m);
     bool decode(ZipStructure* zs, int zipfd, const Member& m);
     bool verify(ZipStructure* zs, const Member& m);
+
+    // The buffer set aside while a mapping is shown: a deflated member after
+    // a stored one decodes into it instead of a fresh mapping.
+    unsigned char* heldBuf_ = nullptr;
+    size_t heldBufSize_ = 0;
 };
 
 // A new Unzip; with a non-zero bufsize it starts with a mapped buffer of

@@ -677,5 +677,39 @@ TEST(UnzipSignals, SlowReaderAndSigusr2KeepBytesAndCrc) {
     EXPECT_EQ(status, 0);
 }
 
+// A stored member is shown from a mapping of the archive; the buffer the
+// deflated members decode into is set aside, not freed, so the member after
+// it needs no fresh buffer.
+TEST(UnzipBuffer, StoredMemberKeepsTheReusableBuffer) {
+    TempDir dir;
+    ASSERT_TRUE(runPython(dir, R"PY(
+files = (('a', text(20000, 1), 8), ('s.gz', rand(9000, 2), 0), ('b', text(30000, 3), 8))
+zipit('t.zip', [member(name, data, method) for name, data, method in files])
+for name, data, method in files: open(name, 'wb').write(data)
+)PY"));
+    Log log;
+    ZsPtr zs = openArchive(dir.file("t.zip"), log);
+    ASSERT_TRUE(zs);
+    std::unique_ptr<Unzip> uz = newUnzip(1 << 20);
+    ASSERT_NE(uz, nullptr);
+    unsigned char* const buffer = uz->buf;
+    const size_t size = uz->bufsize;
+    for (const char* name : {"a", "s.gz", "b", "a", "s.gz"}) {
+        SCOPED_TRACE(name);
+        Extracted m = toMemory(*uz, zs.get(), find(zs.get(), name));
+        EXPECT_EQ(m.ok, 1);
+        EXPECT_TRUE(m.bytes == readFile(dir.file(name)));
+        if (name[0] == 's') {
+            EXPECT_NE(uz->mmapbufstart, nullptr);
+        } else {
+            EXPECT_EQ(uz->buf, buffer);
+            EXPECT_EQ(uz->bufsize, size);
+        }
+    }
+    uz->freeUnzipBuffer();
+    EXPECT_EQ(uz->buf, nullptr);
+    EXPECT_EQ(log.all(), "");
+}
+
 }  // namespace
 }  // namespace ruva
