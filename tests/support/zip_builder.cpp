@@ -144,7 +144,8 @@ std::string rawDeflate(std::string_view data, int level, int strategy, int memLe
 }
 
 uint32_t crc32Of(std::string_view data) {
-    return uint32_t(crc32(crc32(0, nullptr, 0), reinterpret_cast<const Bytef*>(data.data()), uInt(data.size())));
+    return uint32_t(
+        crc32(crc32(0, nullptr, 0), reinterpret_cast<const Bytef*>(data.data()), uInt(data.size())));
 }
 
 }  // namespace ruva::test

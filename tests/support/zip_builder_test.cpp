@@ -49,7 +49,8 @@ std::string expectedView(const ZipArchive& a) {
 
 std::string text(size_t n) {
     std::string s;
-    for (size_t i = 0; s.size() < n; ++i) s += "member " + std::to_string(i * 7919 % 1000) + " of the archive\n";
+    for (size_t i = 0; s.size() < n; ++i)
+        s += "member " + std::to_string(i * 7919 % 1000) + " of the archive\n";
     s.resize(n);
     return s;
 }
