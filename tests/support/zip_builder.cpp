@@ -131,12 +131,18 @@ std::string rawDeflate(std::string_view data, int level, int strategy, int memLe
         ADD_FAILURE() << "deflateInit2 failed";
         return "";
     }
-    std::string out(deflateBound(&z, data.size()), '\0');
+    std::string out;
     z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
     z.avail_in = uInt(data.size());
-    z.next_out = reinterpret_cast<Bytef*>(out.data());
-    z.avail_out = uInt(out.size());
-    const int rc = deflate(&z, Z_FINISH);
+    // zlib 1.2.13's deflateBound comes short at level 0 with memLevel 9 for
+    // inputs of a byte or two, so call until the end, growing the output.
+    int rc = Z_OK;
+    while (rc == Z_OK) {
+        out.resize(z.total_out + deflateBound(&z, z.avail_in) + 64);
+        z.next_out = reinterpret_cast<Bytef*>(out.data() + z.total_out);
+        z.avail_out = uInt(out.size() - z.total_out);
+        rc = deflate(&z, Z_FINISH);
+    }
     out.resize(z.total_out);
     deflateEnd(&z);
     if (rc != Z_STREAM_END) ADD_FAILURE() << "deflate failed: " << rc;
