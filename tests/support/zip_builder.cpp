@@ -7,12 +7,6 @@
 namespace ruva::test {
 namespace {
 
-constexpr uint32_t kLocalSignature = 0x04034b50;
-constexpr uint32_t kCentralSignature = 0x02014b50;
-constexpr uint32_t kEndSignature = 0x06054b50;
-constexpr uint32_t kDescriptorSignature = 0x08074b50;
-constexpr uint16_t kDescriptorFlag = 0x08;
-
 void put16(std::string& out, uint16_t v) {
     out += char(v & 0xFF);
     out += char(v >> 8);
@@ -33,13 +27,13 @@ struct Sound {
 
 std::string storedBytes(const ZipMember& m) {
     if (m.compressed) return *m.compressed;
-    return m.method == kDeflated ? rawDeflate(m.data, m.level) : m.data;
+    return m.method == ZIPMETHOD_DEFLATED ? rawDeflate(m.data, m.level) : m.data;
 }
 
 void putLocalHeader(std::string& out, const ZipMember& m, const Sound& s) {
     const ZipHeaderOverrides& o = m.local;
     const bool zeros = m.descriptor;
-    put32(out, o.signature.value_or(kLocalSignature));
+    put32(out, o.signature.value_or(kZipLocalSignature));
     put16(out, m.versionNeeded);
     put16(out, o.flags.value_or(s.flags));
     put16(out, o.method.value_or(m.method));
@@ -56,7 +50,7 @@ void putLocalHeader(std::string& out, const ZipMember& m, const Sound& s) {
 
 void putCentralHeader(std::string& out, const ZipMember& m, const Sound& s, uint32_t localOffset) {
     const ZipHeaderOverrides& o = m.central;
-    put32(out, o.signature.value_or(kCentralSignature));
+    put32(out, o.signature.value_or(kZipCentralSignature));
     put16(out, m.versionMadeBy);
     put16(out, m.versionNeeded);
     put16(out, o.flags.value_or(s.flags));
@@ -86,14 +80,14 @@ BuiltZip buildZip(const ZipArchive& a) {
     std::string body, central;
     for (const ZipMember& m : a.members) {
         const std::string stored = storedBytes(m);
-        const Sound s{uint16_t(m.flags | (m.descriptor ? kDescriptorFlag : 0)), crc32Of(m.data),
+        const Sound s{uint16_t(m.flags | (m.descriptor ? kZipFlagDescriptor : 0)), crc32Of(m.data),
                       uint32_t(stored.size()), uint32_t(m.data.size())};
         const size_t localOffset = body.size();
         putLocalHeader(body, m, s);
         built.places.push_back({a.stub.size() + localOffset, a.stub.size() + body.size(), stored.size()});
         body += stored;
         if (m.descriptor) {
-            put32(body, kDescriptorSignature);
+            put32(body, kZipDescriptorSignature);
             put32(body, s.crc);
             put32(body, s.compressedSize);
             put32(body, s.size);
@@ -102,7 +96,7 @@ BuiltZip buildZip(const ZipArchive& a) {
     }
     std::string end;
     const uint16_t count = a.count.value_or(uint16_t(a.members.size()));
-    put32(end, a.endSignature.value_or(kEndSignature));
+    put32(end, a.endSignature.value_or(kZipEndSignature));
     put16(end, 0);  // this disk
     put16(end, 0);  // disk of the central directory
     put16(end, count);

@@ -13,10 +13,9 @@
 #include <string_view>
 #include <vector>
 
-namespace ruva::test {
+#include "common/zip_format.h"
 
-inline constexpr uint16_t kStored = 0;
-inline constexpr uint16_t kDeflated = 8;
+namespace ruva::test {
 
 // Fields of one header written as given instead of as the member implies.
 // Each changes that field only: the bytes around it stay where they were.
@@ -36,23 +35,24 @@ struct ZipHeaderOverrides {
 
 // One member. The defaults are what the reader tests were built on: version
 // 2.0, 1980-01-01 00:00, no attributes. Fields in declaration order, so a
-// case names only what it sets: {.name = "a", .data = d, .method = kDeflated}.
+// case names only what it sets:
+//   {.name = "a", .data = d, .method = ZIPMETHOD_DEFLATED}
 // Every field has an initializer, "{}" included, so that g++ does not warn
 // about the ones a designated initializer leaves out.
 struct ZipMember {
     std::string name{};
     std::string data{};  // uncompressed; its CRC and size go in the headers
-    // kStored writes data as is, kDeflated raw deflate at level (zlib,
-    // memLevel 8, as python's zlib); any other number stores data as is
-    // unless compressed is given.
-    uint16_t method = kStored;
+    // ZIPMETHOD_STORED writes data as is, ZIPMETHOD_DEFLATED raw deflate at
+    // level (zlib, memLevel 8, as python's zlib); any other method stores
+    // data as is unless compressed is given.
+    uint16_t method = ZIPMETHOD_STORED;
     int level = 9;
     std::optional<std::string> compressed{};  // the bytes stored, instead of data compressed
     std::string comment{};
     uint16_t flags = 0;
     std::string localExtra{};
     std::string centralExtra{};
-    // Sets flag 0x08, writes 0 for the local CRC and sizes and puts a
+    // Sets kZipFlagDescriptor, writes 0 for the local CRC and sizes and puts a
     // descriptor with its signature after the data.
     bool descriptor = false;
     uint16_t versionNeeded = 20;
@@ -65,6 +65,8 @@ struct ZipMember {
     ZipHeaderOverrides central{};
 };
 
+// The members in directory order, the archive comment, and what a case
+// puts or falsifies around them.
 struct ZipArchive {
     std::vector<ZipMember> members{};
     std::string comment{};

@@ -83,10 +83,10 @@ TEST(ZipBuilder, SoundArchiveIsReadByZipfileAndPassesUnzipTest) {
         a.comment = "archive comment";
         a.members = {
             {.name = "stored.txt", .data = text(3000)},
-            {.name = "deflated.txt", .data = text(70000), .method = kDeflated},
-            {.name = "noise.bin", .data = noise(40000), .method = kDeflated, .level = 6},
+            {.name = "deflated.txt", .data = text(70000), .method = ZIPMETHOD_DEFLATED},
+            {.name = "noise.bin", .data = noise(40000), .method = ZIPMETHOD_DEFLATED, .level = 6},
             {.name = "empty", .data = ""},
-            {.name = "empty-deflated", .data = "", .method = kDeflated},
+            {.name = "empty-deflated", .data = "", .method = ZIPMETHOD_DEFLATED},
             {.name = "sub/extra.txt",
              .data = "with extra fields\n",
              .comment = "member comment",
@@ -106,7 +106,7 @@ TEST(ZipBuilder, SoundArchiveIsReadByZipfileAndPassesUnzipTest) {
             const ZipMember& m = a.members[i];
             const ZipPlace& p = built.places[i];
             EXPECT_EQ(p.data, p.localHeader + 30 + m.name.size() + m.localExtra.size()) << m.name;
-            if (m.method == kStored) {
+            if (m.method == ZIPMETHOD_STORED) {
                 EXPECT_EQ(built.bytes.substr(p.data, p.compressedSize), m.data) << m.name;
             }
         }

@@ -20,8 +20,6 @@ namespace ruva {
 namespace {
 
 using namespace test::zw;
-using test::kDeflated;
-using test::kStored;
 using test::TempDir;
 using test::writeZip;
 using test::ZipMember;
@@ -99,7 +97,7 @@ FolderTable folders(const ZipStructure& zs) {
 // A member as python's zipfile writes one: deflated at zlib's default
 // level unless stored, made by version 2.0 on Unix, 2020-01-01 12:00, mode
 // 0644. The libraries of these tests are laid out so.
-ZipMember page(std::string name, std::string data, uint16_t method = kDeflated) {
+ZipMember page(std::string name, std::string data, uint16_t method = ZIPMETHOD_DEFLATED) {
     return {.name = std::move(name),
             .data = std::move(data),
             .method = method,
@@ -249,33 +247,34 @@ void writeLibrary(const std::string& path) {
     for (int n = 0; n < 30000; ++n)
         big += "<P>filler line " + std::to_string(n) + " of a long folder page</P>\n";
     ASSERT_GT(big.size(), 1u << 20);
-    writeZip(path,
-             {.members = {
-                  page("h0001_17.html", td("doc.html") + td("doc.v.html") + td("r19089_0.v1.html") +
-                                            td("hx.txt") + "<TD valign=top nowrap>no document here</TD>\n" +
-                                            "<A HREF=\"show.cgi?FN=loose.html\">not a document line</A>\n"),
-                  page("doc.html", "doc"),
-                  page("doc.v.html", "doc v"),
-                  page("doc.v-2.html", "doc v part 2"),
-                  page("r19089_0.v1.html", "r"),
-                  page("r19089_0.v1.c.html", "r c"),
-                  page("r19089_1.v1.c.html", "r1 c"),
-                  page("h0002_5.html", td("doc.v-2.html") + td("x.y.html") + td("zzz._.pdf"), kStored),
-                  page("x.y.html", "x y"),
-                  page("x.y-3.html", "x y 3"),
-                  page("doc._.pdf", "%PDF doc"),
-                  page("zzz._.pdf", "%PDF zzz"),
-                  page("zzz.html", "zzz"),
-                  page("nopage.v-1.html", "no page"),
-                  page("loose.html", "loose"),
-                  page("loose._.pdf", "%PDF loose"),
-                  page("hidx.html", td("idx.html")),
-                  page("idx.html", "idx"),
-                  page("h0003_9.html", big + td("big.html")),
-                  page("big.html", "big"),
-                  page("hx.txt", "hx"),
-                  page("readme.txt", "readme"),
-              }});
+    writeZip(
+        path,
+        {.members = {
+             page("h0001_17.html", td("doc.html") + td("doc.v.html") + td("r19089_0.v1.html") + td("hx.txt") +
+                                       "<TD valign=top nowrap>no document here</TD>\n" +
+                                       "<A HREF=\"show.cgi?FN=loose.html\">not a document line</A>\n"),
+             page("doc.html", "doc"),
+             page("doc.v.html", "doc v"),
+             page("doc.v-2.html", "doc v part 2"),
+             page("r19089_0.v1.html", "r"),
+             page("r19089_0.v1.c.html", "r c"),
+             page("r19089_1.v1.c.html", "r1 c"),
+             page("h0002_5.html", td("doc.v-2.html") + td("x.y.html") + td("zzz._.pdf"), ZIPMETHOD_STORED),
+             page("x.y.html", "x y"),
+             page("x.y-3.html", "x y 3"),
+             page("doc._.pdf", "%PDF doc"),
+             page("zzz._.pdf", "%PDF zzz"),
+             page("zzz.html", "zzz"),
+             page("nopage.v-1.html", "no page"),
+             page("loose.html", "loose"),
+             page("loose._.pdf", "%PDF loose"),
+             page("hidx.html", td("idx.html")),
+             page("idx.html", "idx"),
+             page("h0003_9.html", big + td("big.html")),
+             page("big.html", "big"),
+             page("hx.txt", "hx"),
+             page("readme.txt", "readme"),
+         }});
 }
 
 // The folders when the library is opened normally: a member with a related

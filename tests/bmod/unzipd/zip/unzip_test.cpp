@@ -31,8 +31,6 @@ namespace {
 
 using test::capture;
 using test::crc32Of;
-using test::kDeflated;
-using test::kStored;
 using test::randomBytes;
 using test::rawDeflate;
 using test::readFile;
@@ -92,7 +90,7 @@ private:
 // ---- fixtures
 
 // A member deflated unless a case says otherwise.
-ZipMember member(std::string name, std::string data, uint16_t method = kDeflated) {
+ZipMember member(std::string name, std::string data, uint16_t method = ZIPMETHOD_DEFLATED) {
     return {.name = std::move(name), .data = std::move(data), .method = method};
 }
 
@@ -205,7 +203,7 @@ void zlibStrategyCorpus(const char* sname, int level, int strategy) {
         writeFile(dir.file("src/" + member), data);
         members.push_back({.name = member,
                            .data = data,
-                           .method = kDeflated,
+                           .method = ZIPMETHOD_DEFLATED,
                            .compressed = rawDeflate(data, level, strategy, 9)});
     }
     writeZip(dir.file("z.zip"), {.members = members});
@@ -306,19 +304,29 @@ TEST(UnzipRefusal, EachGivesItsMessage) {
     TempDir dir;
     const std::string data = text(3000, 1);
     const uint32_t size = uint32_t(data.size());
-    writeZip(dir.file("t.zip"),
-             {.members = {
-                  {.name = "v20", .data = data, .method = kDeflated, .versionNeeded = 20},
-                  {.name = "v21", .data = data, .method = kDeflated, .versionNeeded = 21},
-                  member("m7", data, 7),
-                  member("m9", data, 9),
-                  member("m12", data, 12),
-                  {.name = "badcrc", .data = data, .method = kDeflated, .local = {.crc = crc32Of(data) ^ 1}},
-                  {.name = "storedlong", .data = data, .method = kStored, .local = {.size = size + 1}},
-                  {.name = "deflatedlong", .data = data, .method = kDeflated, .local = {.size = size + 1000}},
-                  {.name = "beyond", .data = data, .method = kDeflated, .local = {.compressedSize = 1 << 24}},
-                  {.name = "huge", .data = data, .method = kDeflated, .local = {.size = (1u << 30) + 1}},
-              }});
+    writeZip(
+        dir.file("t.zip"),
+        {.members = {
+             {.name = "v20", .data = data, .method = ZIPMETHOD_DEFLATED, .versionNeeded = 20},
+             {.name = "v21", .data = data, .method = ZIPMETHOD_DEFLATED, .versionNeeded = 21},
+             member("m7", data, 7),
+             member("m9", data, 9),
+             member("m12", data, 12),
+             {.name = "badcrc",
+              .data = data,
+              .method = ZIPMETHOD_DEFLATED,
+              .local = {.crc = crc32Of(data) ^ 1}},
+             {.name = "storedlong", .data = data, .method = ZIPMETHOD_STORED, .local = {.size = size + 1}},
+             {.name = "deflatedlong",
+              .data = data,
+              .method = ZIPMETHOD_DEFLATED,
+              .local = {.size = size + 1000}},
+             {.name = "beyond",
+              .data = data,
+              .method = ZIPMETHOD_DEFLATED,
+              .local = {.compressedSize = 1 << 24}},
+             {.name = "huge", .data = data, .method = ZIPMETHOD_DEFLATED, .local = {.size = (1u << 30) + 1}},
+         }});
     writeFile(dir.file("secret.txt"), data);
     ASSERT_EQ(runShell("cd '" + dir.path() + "' && zip -q -X -P pw e.zip secret.txt"), 0);
     struct Case {
@@ -399,8 +407,8 @@ TEST(UnzipRefusal, BrokenLocalHeaderIsNotRead) {
     // "QK\3\4": the first byte of the signature off by one.
     writeZip(dir.file("t.zip"), {.members = {{.name = "one",
                                               .data = text(100, 1),
-                                              .method = kDeflated,
-                                              .local = {.signature = 0x04034b51}}}});
+                                              .method = ZIPMETHOD_DEFLATED,
+                                              .local = {.signature = kZipLocalSignature + 1}}}});
     Log log;
     ZsPtr zs = openArchive(dir.file("t.zip"), log);
     ASSERT_TRUE(zs);
@@ -428,9 +436,10 @@ TEST(UnzipCorruption, FlippedDataByteFails) {
 TEST(UnzipCorruption, StoredMemberIntoMemoryIsMappedUnchecked) {
     TempDir dir;
     const std::string data = text(10000, 5);
-    writeZip(
-        dir.file("t.zip"),
-        {.members = {{.name = "one", .data = data, .method = kStored, .local = {.crc = crc32Of(data) ^ 1}}}});
+    writeZip(dir.file("t.zip"), {.members = {{.name = "one",
+                                              .data = data,
+                                              .method = ZIPMETHOD_STORED,
+                                              .local = {.crc = crc32Of(data) ^ 1}}}});
     writeFile(dir.file("one"), data);
     Log log;
     ZsPtr zs = openArchive(dir.file("t.zip"), log);
@@ -449,7 +458,7 @@ TEST(UnzipCorruption, DeflateBombStopsAtTheDeclaredSize) {
     TempDir dir;
     writeZip(dir.file("t.zip"), {.members = {{.name = "bomb",
                                               .data = std::string(1 << 20, '\0'),
-                                              .method = kDeflated,
+                                              .method = ZIPMETHOD_DEFLATED,
                                               .local = {.size = 1000}}}});
     Log log;
     ZsPtr zs = openArchive(dir.file("t.zip"), log);
@@ -470,7 +479,7 @@ TEST(UnzipCorruption, StoredMemberPastTheEndOfATruncatedCopyIsRefused) {
     // The library shrank after it was indexed: mapping the member would
     // raise SIGBUS, so the child must end normally with a message.
     TempDir dir;
-    writeZip(dir.file("t.zip"), {.members = {member("big", randomBytes(300000, 6), kStored)}});
+    writeZip(dir.file("t.zip"), {.members = {member("big", randomBytes(300000, 6), ZIPMETHOD_STORED)}});
     Log log;
     ZsPtr zs = openArchive(dir.file("t.zip"), log);
     ASSERT_TRUE(zs);
@@ -493,10 +502,12 @@ TEST(UnzipCorruption, StoredMemberPastTheEndOfATruncatedCopyIsRefused) {
 
 TEST(UnzipBuffer, ReusedGrownMappedAndEmptied) {
     TempDir dir;
-    const std::vector<ZipMember> members = {
-        member("small", text(5000, 1)),           member("large", text(300000, 2)),
-        member("stored", text(7000, 3), kStored), member("empty", ""),
-        member("emptystored", "", kStored),       member("small2", text(4000, 4))};
+    const std::vector<ZipMember> members = {member("small", text(5000, 1)),
+                                            member("large", text(300000, 2)),
+                                            member("stored", text(7000, 3), ZIPMETHOD_STORED),
+                                            member("empty", ""),
+                                            member("emptystored", "", ZIPMETHOD_STORED),
+                                            member("small2", text(4000, 4))};
     writeZip(dir.file("t.zip"), {.members = members});
     for (const ZipMember& m : members)
         if (!m.data.empty()) writeFile(dir.file(m.name), m.data);

@@ -783,7 +783,7 @@ TEST(ZipReaderHostile, BadLocalHeadersAreRefusedWhenRead) {
     // A descriptor's signature where b.txt's local header should start.
     writeZip(dir.file("sig.zip"),
              {.members = {member("a.txt", text),
-                          {.name = "b.txt", .data = text, .local = {.signature = 0x08074b50}}}});
+                          {.name = "b.txt", .data = text, .local = {.signature = kZipDescriptorSignature}}}});
     writeZip(dir.file("gone.zip"), {.members = {member("a.txt", text), member("b.txt", text)}});
     struct Case {
         const char* file;
