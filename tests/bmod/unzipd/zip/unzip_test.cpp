@@ -616,9 +616,9 @@ TEST(UnzipExtract, OpenArchiveDescriptorIsUsedAndKept) {
 
 // ---- signals while writing
 
-volatile sig_atomic_t usr2Count = 0;
+volatile sig_atomic_t g_usr2Count = 0;
 void onUsr2(int) {
-    usr2Count = usr2Count + 1;
+    g_usr2Count = g_usr2Count + 1;
 }
 
 TEST(UnzipSignals, SlowReaderAndSigusr2KeepBytesAndCrc) {
@@ -660,7 +660,7 @@ TEST(UnzipSignals, SlowReaderAndSigusr2KeepBytesAndCrc) {
         reader.join();
         if (ok != 1) return 3;
         if (got != source) return 4;
-        if (usr2Count == 0) return 5;
+        if (g_usr2Count == 0) return 5;
         return log.all().empty() ? 0 : 6;
     });
     EXPECT_EQ(status, 0);

@@ -603,17 +603,17 @@ struct Observed {
     std::vector<std::string> pages;
     const CentralHeader* indexMember = nullptr;
 };
-Observed observed;
+Observed g_observed;
 
 void observe(const ZipStructure*, const StringList* pages, const CentralHeader* indexMember) {
-    ++observed.calls;
-    for (String* s = pages->first; s; s = s->next) observed.pages.push_back(s->value);
-    observed.indexMember = indexMember;
+    ++g_observed.calls;
+    for (String* s = pages->first; s; s = s->next) g_observed.pages.push_back(s->value);
+    g_observed.indexMember = indexMember;
 }
 
 struct ObserverGuard {
     ObserverGuard() {
-        observed = Observed();
+        g_observed = Observed();
         setFolderIndexObserver(observe);
     }
     ~ObserverGuard() { setFolderIndexObserver(nullptr); }
@@ -648,19 +648,19 @@ TEST(ZipReaderKvo, KvoPathHandsTheHookThePagesInOrderAndTheFirstIndexMember) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.file) + " flags " + std::to_string(c.flags));
-        observed = Observed();
+        g_observed = Observed();
         const std::string path = dir.file(c.file);
         Messages msgs;
         ZsPtr zs(newZipStructure(nullptr, path.c_str(), c.flags, &msgs, captureWarn));
         ASSERT_TRUE(zs) << msgs.joined();
-        EXPECT_EQ(observed.calls, 1);
-        EXPECT_EQ(observed.pages, c.pages);
+        EXPECT_EQ(g_observed.calls, 1);
+        EXPECT_EQ(g_observed.pages, c.pages);
         const CentralHeader* expected = nullptr;
         if (c.indexPosition >= 0) {
             expected = zs->getFirstCentralHeader();
             for (int i = 0; i < c.indexPosition; ++i) expected = expected->next;
         }
-        EXPECT_EQ(observed.indexMember, expected);
+        EXPECT_EQ(g_observed.indexMember, expected);
         if (c.notice) {
             ASSERT_EQ(msgs.list.size(), 1u) << msgs.joined();
             EXPECT_EQ(msgs.list[0].level, 5);
@@ -670,11 +670,11 @@ TEST(ZipReaderKvo, KvoPathHandsTheHookThePagesInOrderAndTheFirstIndexMember) {
         }
         for (CentralHeader* ch = zs->getFirstCentralHeader(); ch; ch = ch->next) EXPECT_EQ(ch->folder, 0);
     }
-    observed = Observed();
+    g_observed = Observed();
     Messages msgs;
     ZsPtr plain(newZipStructure(nullptr, dir.file("lib.zip").c_str(), kZipIndexBuilder, &msgs, captureWarn));
     ASSERT_TRUE(plain);
-    EXPECT_EQ(observed.calls, 0);
+    EXPECT_EQ(g_observed.calls, 0);
     EXPECT_TRUE(msgs.list.empty()) << msgs.joined();
 }
 
