@@ -14,41 +14,18 @@
 
 #include "bmod/unzipd/zip/crc32.h"
 #include "bmod/unzipd/zip/decoder_state.h"
+#include "tests/support/payloads.h"
 #include "tests/support/test_support.h"
 
 namespace ruva {
 namespace {
 
+using test::randomBytes;
+using test::runs;
 using test::SocketReader;
+using test::text;
 
 // ---- payloads and zlib
-
-std::string randomBytes(size_t n, uint32_t seed) {
-    std::mt19937 rng(seed);
-    std::string s(n, '\0');
-    for (char& c : s) c = char(rng());
-    return s;
-}
-
-// Words from a small vocabulary: the matches of ordinary text.
-std::string text(size_t n, uint32_t seed) {
-    static const char* const words[] = {"the ",      "library ", "member ", "of ",  "a ",
-                                        "document ", "index ",   "search ", "and ", "is ",
-                                        "archive ",  "\n",       "server ", "to ",  "in "};
-    std::mt19937 rng(seed);
-    std::string s;
-    while (s.size() < n) s += words[rng() % (sizeof words / sizeof *words)];
-    s.resize(n);
-    return s;
-}
-
-std::string runs(size_t n, uint32_t seed) {
-    std::mt19937 rng(seed);
-    std::string s;
-    while (s.size() < n) s.append(1 + rng() % 3000, char('a' + rng() % 3));
-    s.resize(n);
-    return s;
-}
 
 // A random block repeated with small changes: distances near 32 KiB.
 std::string farRepeats(size_t n, uint32_t seed) {
