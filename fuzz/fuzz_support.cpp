@@ -146,18 +146,13 @@ void extractAll(ZipStructure* zs, int zipfd) {
         int inMemory = uz->unzip(zs, ch, n == 0 ? -1 : zipfd, -1);
         if (inMemory) {
             check(uz->bufwritten == ucSize, "memory output differs from ucSize");
-            // Stored members are mapped in place without a CRC check.
-            if (method != 0)
-                check((~crc32Update(0xFFFFFFFF, uz->buf, uz->bufwritten)) == crc,
-                      "memory output differs from its CRC");
+            check((~crc32Update(0xFFFFFFFF, uz->buf, uz->bufwritten)) == crc,
+                  "memory output differs from its CRC");
         }
         int toNull = uz->unzip(zs, ch, zipfd, e.devnull);
         check(uz->fdwritten <= ucSize, "more output to the descriptor than ucSize");
         if (toNull) check(uz->fdwritten == ucSize, "descriptor output differs from ucSize");
-        if (method != 0)
-            check(inMemory == toNull, "memory and descriptor extraction disagree");
-        else if (toNull)
-            check(inMemory, "stored member fails only into memory");
+        check(inMemory == toNull, "memory and descriptor extraction disagree");
         if (e.verbose)
             std::fprintf(stderr, "member %s: method %u, ucSize %zu, memory %d, descriptor %d\n", ch->fname,
                          method, ucSize, inMemory, toNull);

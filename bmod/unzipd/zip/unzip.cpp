@@ -12,6 +12,7 @@
 #include <cstring>
 #include <new>
 
+#include "bmod/unzipd/zip/crc32.h"
 #include "bmod/unzipd/zip/decoder_state.h"
 #include "bmod/unzipd/zip/zip_reader.h"
 #include "common/heap_mapping.h"
@@ -267,8 +268,13 @@ bool Unzip::checkHeader(ZipStructure* zs, const CentralHeader* ch, int zipfd, Me
 
 Unzip::Placed Unzip::placeOutput(int zipfd, const Member& m) {
     if (fd >= 0) return Placed::kReady;
-    // A stored member is served from a private mapping of the archive.
+    // A stored member is served from a private mapping of the archive,
+    // checked in place: its bytes may no longer match the CRC.
     if (m.method == ZIPMETHOD_STORED && m.ucSize > 0 && mmapUnzipBuffer(zipfd, m.offset, m.ucSize)) {
+        if (!crcMatches(~crc32Update(0xFFFFFFFF, buf, m.ucSize), m)) {
+            releaseMapping();
+            return Placed::kFailed;
+        }
         bufwritten = bufsize;
         return Placed::kMapped;
     }
@@ -334,17 +340,20 @@ bool Unzip::decode(ZipStructure* zs, int zipfd, const Member& m) {
     return true;
 }
 
+bool Unzip::crcMatches(uint32_t calculated, const Member& m) {
+    if (calculated == m.crc) return true;
+    warn(kLogErr, "Unzip, CRC mismatch, calculated 0x%lx, expected 0x%lx, %s", (unsigned long)calculated,
+         m.crc, m.name);
+    return false;
+}
+
 bool Unzip::verify(ZipStructure* zs, const Member& m) {
     unsigned long written = fd >= 0 ? fdwritten : (unsigned long)bufwritten;
     if (written != m.ucSize) {
         warn(kLogCrit, "Unzip, wrote only %ld bytes of %ld, %s", long(written), long(m.ucSize), m.name);
         return false;
     }
-    unsigned long calculated = ~unzipGlobals->crc32val & 0xFFFFFFFFul;
-    if (calculated != m.crc) {
-        warn(kLogErr, "Unzip, CRC mismatch, calculated 0x%lx, expected 0x%lx, %s", calculated, m.crc, m.name);
-        return false;
-    }
+    if (!crcMatches(~unzipGlobals->crc32val, m)) return false;
     if (zs->flags & kZipVerbose) warn(kLogDebug, "Uncompressed %s in %s", m.name, zs->zipName);
     return true;
 }

@@ -86,6 +86,7 @@ private:
     Placed placeOutput(int zipfd, const Member& m);
     bool decode(ZipStructure* zs, int zipfd, const Member& m);
     bool verify(ZipStructure* zs, const Member& m);
+    bool crcMatches(uint32_t calculated, const Member& m);
 
     // The buffer set aside while a mapping is shown: a deflated member after
     // a stored one decodes into it instead of a fresh mapping.

@@ -433,7 +433,7 @@ TEST(UnzipCorruption, FlippedDataByteFails) {
     EXPECT_EQ(log.lines.size(), 2u) << log.all();
 }
 
-TEST(UnzipCorruption, StoredMemberIntoMemoryIsMappedUnchecked) {
+TEST(UnzipCorruption, StoredMemberIntoMemoryFailsItsCrcCheck) {
     TempDir dir;
     const std::string data = text(10000, 5);
     writeZip(dir.file("t.zip"), {.members = {{.name = "one",
@@ -447,11 +447,16 @@ TEST(UnzipCorruption, StoredMemberIntoMemoryIsMappedUnchecked) {
     std::unique_ptr<Unzip> uz = newUnzip(0);
     const CentralHeader* ch = zs->getFirstCentralHeader();
     Extracted m = toMemory(*uz, zs.get(), ch);
-    EXPECT_EQ(m.ok, 1);
-    EXPECT_TRUE(m.bytes == readFile(dir.file("one")));
-    EXPECT_EQ(log.all(), "");
+    EXPECT_EQ(m.ok, 0);
+    ASSERT_EQ(log.lines.size(), 1u);
+    const Message memory = log.lines[0];
+    log.clear();
     EXPECT_EQ(toSocket(*uz, zs.get(), ch).ok, 0);
-    EXPECT_EQ(log.lines.size(), 1u);
+    ASSERT_EQ(log.lines.size(), 1u);
+    // The deflated members' message, into memory as through a descriptor.
+    EXPECT_EQ(memory.level, 3);
+    EXPECT_EQ(memory.text, log.lines[0].text);
+    EXPECT_EQ(memory.text.rfind("Unzip, CRC mismatch, calculated 0x", 0), 0u) << memory.text;
 }
 
 TEST(UnzipCorruption, DeflateBombStopsAtTheDeclaredSize) {
@@ -698,6 +703,45 @@ TEST(UnzipBuffer, StoredMemberKeepsTheReusableBuffer) {
     uz->freeUnzipBuffer();
     EXPECT_EQ(uz->buf, nullptr);
     EXPECT_EQ(log.all(), "");
+}
+
+// A stored member into memory stays a view of the archive, checked before
+// it is returned: a byte changed in the file fails it, and the buffer is
+// back for the next member.
+TEST(UnzipCorruption, StoredMemberIsCheckedInPlace) {
+    TempDir dir;
+    const std::string good = text(12000, 21), bad = text(12000, 22);
+    test::BuiltZip zip = test::buildZip(
+        {.members = {member("good", good, ZIPMETHOD_STORED), member("flipped", bad, ZIPMETHOD_STORED)}});
+    zip.bytes[zip.places[1].data + 5000] ^= 0x20;
+    writeFile(dir.file("t.zip"), zip.bytes);
+    Log log;
+    ZsPtr zs = openArchive(dir.file("t.zip"), log);
+    ASSERT_TRUE(zs);
+    std::unique_ptr<Unzip> uz = newUnzip(1 << 16);
+    unsigned char* const buffer = uz->buf;
+    for (int round = 0; round < 2; round++) {
+        SCOPED_TRACE(round);
+        Extracted m = toMemory(*uz, zs.get(), find(zs.get(), "good"));
+        EXPECT_EQ(m.ok, 1);
+        EXPECT_TRUE(m.bytes == good);
+        ASSERT_NE(uz->mmapbufstart, nullptr);
+        EXPECT_GE(uz->buf, uz->mmapbufstart);
+        EXPECT_LE(uz->buf + uz->bufwritten, uz->mmapbufstart + uz->mmapbufsize);
+        EXPECT_EQ(log.all(), "");
+
+        EXPECT_EQ(toMemory(*uz, zs.get(), find(zs.get(), "flipped")).ok, 0);
+        EXPECT_EQ(uz->mmapbufstart, nullptr);
+        EXPECT_EQ(uz->buf, buffer);
+        ASSERT_EQ(log.lines.size(), 1u);
+        EXPECT_EQ(log.lines[0].level, 3);
+        char expected[128];
+        std::snprintf(expected, sizeof expected,
+                      "Unzip, CRC mismatch, calculated 0x%x, expected 0x%x, flipped",
+                      crc32Of(zip.bytes.substr(zip.places[1].data, bad.size())), crc32Of(bad));
+        EXPECT_EQ(log.lines[0].text, expected);
+        log.clear();
+    }
 }
 
 }  // namespace
