@@ -15,10 +15,12 @@
 #include "bmod/unzipd/zip/crc32.h"
 #include "bmod/unzipd/zip/decoder_state.h"
 #include "bmod/unzipd/zip/zip_reader.h"
+#include "common/fd_io.h"
 #include "common/heap_mapping.h"
 #include "common/log_levels.h"
 #include "common/mapped_file.h"
 #include "common/string_format.h"
+#include "common/text.h"
 #include "common/zip_format.h"
 
 namespace ruva {
@@ -241,8 +243,15 @@ bool Unzip::checkHeader(ZipStructure* zs, const CentralHeader* ch, int zipfd, Me
                lh->cSize,
                lh->ucSize,
                ch->localHeaderOffset + kZipLocalHeaderSize + lh->fnameLen + lh->extraLen};
+    const uint16_t localNameLength = lh->fnameLen;
     zs->freeLocalHeader(lh);
 
+    // A central entry pointing at another member's local header would serve
+    // that member's bytes under its own name.
+    if (!localNameMatches(zs, ch, zipfd, localNameLength)) {
+        warn(kLogErr, "Unzip, local header name of %s does not match", m.name);
+        return false;
+    }
     if (version > kMaxVersionNeeded) {
         warn(kLogErr, "Unzip, version needed %d.%d, supported %d.%d, %s", version / 10, version % 10,
              kMaxVersionNeeded / 10, kMaxVersionNeeded % 10, m.name);
@@ -264,6 +273,17 @@ bool Unzip::checkHeader(ZipStructure* zs, const CentralHeader* ch, int zipfd, Me
         return false;
     }
     return true;
+}
+
+bool Unzip::localNameMatches(ZipStructure* zs, const CentralHeader* ch, int zipfd, uint16_t length) {
+    const size_t centralLength = ch->fnameSize - 1;
+    if (length != centralLength) return false;
+    std::string local(length, '\0');
+    const off_t at = off_t(ch->localHeaderOffset + kZipLocalHeaderSize);
+    if (preadRetry(zipfd, local.data(), length, at) != ssize_t(length)) return false;
+    // The central name was folded when read; the local one is folded alike.
+    if (zs->flags & kZipFoldNames) lstrlwr(local.data());
+    return std::memcmp(local.data(), ch->fname, length) == 0;
 }
 
 Unzip::Placed Unzip::placeOutput(int zipfd, const Member& m) {

@@ -82,6 +82,8 @@ private:
     // The steps of one extraction; each false (or kFailed) has logged why.
     int extract(ZipStructure* zs, const CentralHeader* ch, int zipfd);
     bool checkHeader(ZipStructure* zs, const CentralHeader* ch, int zipfd, Member& m);
+    // The local header's name equals the central one, byte for byte.
+    bool localNameMatches(ZipStructure* zs, const CentralHeader* ch, int zipfd, uint16_t length);
     // Memory output only: a stored member mapped in place is done.
     Placed placeOutput(int zipfd, const Member& m);
     bool decode(ZipStructure* zs, int zipfd, const Member& m);

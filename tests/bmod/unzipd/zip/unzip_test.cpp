@@ -744,5 +744,62 @@ TEST(UnzipCorruption, StoredMemberIsCheckedInPlace) {
     }
 }
 
+// The central entry names a member; its local header must name the same
+// one, or another member's bytes would be served under that name.
+TEST(UnzipRefusal, LocalHeaderNameMustMatchTheCentralName) {
+    const std::string a = text(6000, 31), b = text(7000, 32);
+    struct Case {
+        const char* name;
+        bool overlap;           // b.html's central entry points at a.html's local header
+        const char* localName;  // written into b.html's local header instead, same length
+        const char* bName;      // b's name in the archive
+        uint16_t flags;         // of the library
+        bool served;
+    };
+    const Case cases[] = {
+        {"overlapping members", true, nullptr, "b.html", 0, false},
+        {"renamed local header", false, "c.html", "b.html", 0, false},
+        {"case differs", false, "B.html", "b.html", 0, false},
+        {"equal names", false, nullptr, "b.html", 0, true},
+        {"equal names folded", false, nullptr, "B.html", kZipFoldNames, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        ZipMember second = member(c.bName, b);
+        if (c.overlap) second.central.localHeaderOffset = 0;  // a.html's local header comes first
+        test::BuiltZip zip = test::buildZip({.members = {member("a.html", a), second}});
+        if (c.localName)
+            zip.bytes.replace(zip.places[1].localHeader + kZipLocalHeaderSize, std::strlen(c.localName),
+                              c.localName);
+        writeFile(dir.file("t.zip"), zip.bytes);
+        Log log;
+        ZsPtr zs = openArchive(dir.file("t.zip"), log, c.flags);
+        ASSERT_TRUE(zs) << log.all();
+        const CentralHeader* ch = zs->getFirstCentralHeader()->next;
+        std::unique_ptr<Unzip> uz = newUnzip(0);
+        Extracted m = toMemory(*uz, zs.get(), ch);
+        Extracted s = toSocket(*uz, zs.get(), ch);
+        if (c.served) {
+            EXPECT_EQ(m.ok, 1);
+            EXPECT_TRUE(m.bytes == b);
+            EXPECT_EQ(s.ok, 1);
+            EXPECT_TRUE(s.bytes == b);
+            EXPECT_EQ(log.all(), "");
+        } else {
+            EXPECT_EQ(m.ok, 0);
+            EXPECT_EQ(s.ok, 0);
+            EXPECT_EQ(s.bytes, "");
+            const std::string line =
+                "3 Unzip, local header name of " + std::string(ch->fname) + " does not match\n";
+            EXPECT_EQ(log.all(), line + line);
+        }
+        // The member the entry pointed at is still served under its own name.
+        Extracted first = toMemory(*uz, zs.get(), zs->getFirstCentralHeader());
+        EXPECT_EQ(first.ok, 1);
+        EXPECT_TRUE(first.bytes == a);
+    }
+}
+
 }  // namespace
 }  // namespace ruva
