@@ -35,6 +35,7 @@
 #include "bench/ratio_reporter.h"
 #include "bmod/unzipd/zip/unzip.h"
 #include "bmod/unzipd/zip/zip_reader.h"
+#include "common/zip_format.h"
 
 extern char** environ;
 
@@ -135,15 +136,16 @@ bool loadArchive(Archive& a) {
         LocalHeader* lh = a.zs->readLocalHeader(ch, fd);
         if (!lh) return false;
         a.allBytes += ch->ucSize;
-        if ((lh->method == 8 || lh->method == 0) && !(lh->generalFlags & 1)) {
+        const bool readable = lh->method == ZIPMETHOD_DEFLATED || lh->method == ZIPMETHOD_STORED;
+        if (readable && !(lh->generalFlags & kZipFlagEncrypted)) {
             std::string comp(ch->cSize, '\0');
-            off_t at = off_t(ch->localHeaderOffset + 30 + lh->fnameLen + lh->extraLen);
+            off_t at = off_t(ch->localHeaderOffset + kZipLocalHeaderSize + lh->fnameLen + lh->extraLen);
             if (pread(fd, comp.data(), comp.size(), at) != ssize_t(comp.size())) return false;
             a.deflated.push_back(ch);
             a.compressed.push_back(std::move(comp));
             a.crcs.push_back(ch->crc);
             a.sizes.push_back(ch->ucSize);
-            a.stored.push_back(lh->method == 0);
+            a.stored.push_back(lh->method == ZIPMETHOD_STORED);
             a.deflatedBytes += ch->ucSize;
         }
         a.zs->freeLocalHeader(lh);
