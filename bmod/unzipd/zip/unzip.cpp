@@ -42,7 +42,8 @@ void defaultSink(void*, int level, const char* message) {
     std::fprintf(stderr, "<%d> %s\n", level, message);
 }
 
-void sendLine(int level, const std::string& line) {
+void sendLine(int level, const char* format, va_list ap) {
+    std::string line = vformat(format, ap);
     if (g_logSink.fn)
         g_logSink.fn(g_logSink.context, level, line.c_str());
     else
@@ -69,9 +70,8 @@ void setUnzipLogSink(UnzipLogSink sink, void* context) {
 void unzipLog(int level, const char* format, ...) {
     va_list ap;
     va_start(ap, format);
-    std::string line = vformat(format, ap);
+    sendLine(level, format, ap);
     va_end(ap);
-    sendLine(level, line);
 }
 
 // ---- Unzip
@@ -118,9 +118,8 @@ void Unzip::setError(const char* format, ...) {
 void Unzip::warn(int level, const char* format, ...) {
     va_list ap;
     va_start(ap, format);
-    std::string line = vformat(format, ap);
+    sendLine(level, format, ap);
     va_end(ap);
-    sendLine(level, line);
 }
 
 void Unzip::releaseMapping() {
