@@ -1,11 +1,14 @@
 // Member extraction beside its peers, in one run:
-//   inflate-<archive>: every deflated member through Unzip::unzip into
-//     memory, beside zlib inflate + crc32 of the same compressed bytes
-//     (already in memory) into a buffer of the member's size;
+//   inflate-<archive>: every deflated or stored member through
+//     Unzip::unzip into memory, beside zlib inflate + crc32 of the same
+//     compressed bytes (already in memory) into a buffer of the member's
+//     size (a stored member: memcpy + crc32);
 //   extract-<archive>: newZipStructure and every member to /dev/null,
 //     beside `unzip -p archive > /dev/null` run as a child.
 // The corpus is made at start-up with `zip -9` from seeded text and
-// compressible binary: many 4-64 KiB members, and a few of several MB. A
+// compressible binary: many 4-64 KiB members, and a few of several MB; and
+// a mixed one where every third member is incompressible, so stored (as
+// `zip` stores the .gz and .png files of a documentation tree). A
 // large archive is added when given as an argument, or found (a JDK
 // src.zip); nothing depends on one.
 #include <benchmark/benchmark.h>
@@ -32,6 +35,7 @@
 #include "bench/ratio_reporter.h"
 #include "bmod/unzipd/zip/unzip.h"
 #include "bmod/unzipd/zip/zip_reader.h"
+#include "common/zip_format.h"
 
 extern char** environ;
 
@@ -65,6 +69,12 @@ std::string makeText(size_t n, std::mt19937& rng) {
         s += p == 0 ? ".\n" : p == 1 ? ", " : p == 2 ? std::to_string(rng() % 1000) + " " : " ";
     }
     s.resize(n);
+    return s;
+}
+
+std::string makeRandom(size_t n, std::mt19937& rng) {
+    std::string s(n, '\0');
+    for (char& c : s) c = char(rng());
     return s;
 }
 
@@ -105,11 +115,12 @@ bool zipArchive(const std::string& dir, const std::string& name,
 struct Archive {
     std::string label;
     std::string path;
-    // Deflated members, for the inflate cases.
+    // Deflated and stored members, for the inflate cases.
     std::vector<const CentralHeader*> deflated;
     std::vector<std::string> compressed;
     std::vector<uint32_t> crcs;
     std::vector<size_t> sizes;
+    std::vector<bool> stored;
     size_t deflatedBytes = 0;  // uncompressed
     size_t allBytes = 0;       // uncompressed, every member
     ZipStructure* zs = nullptr;
@@ -125,14 +136,16 @@ bool loadArchive(Archive& a) {
         LocalHeader* lh = a.zs->readLocalHeader(ch, fd);
         if (!lh) return false;
         a.allBytes += ch->ucSize;
-        if (lh->method == 8 && !(lh->generalFlags & 1)) {
+        const bool readable = lh->method == ZIPMETHOD_DEFLATED || lh->method == ZIPMETHOD_STORED;
+        if (readable && !(lh->generalFlags & kZipFlagEncrypted)) {
             std::string comp(ch->cSize, '\0');
-            off_t at = off_t(ch->localHeaderOffset + 30 + lh->fnameLen + lh->extraLen);
+            off_t at = off_t(ch->localHeaderOffset + kZipLocalHeaderSize + lh->fnameLen + lh->extraLen);
             if (pread(fd, comp.data(), comp.size(), at) != ssize_t(comp.size())) return false;
             a.deflated.push_back(ch);
             a.compressed.push_back(std::move(comp));
             a.crcs.push_back(ch->crc);
             a.sizes.push_back(ch->ucSize);
+            a.stored.push_back(lh->method == ZIPMETHOD_STORED);
             a.deflatedBytes += ch->ucSize;
         }
         a.zs->freeLocalHeader(lh);
@@ -172,6 +185,10 @@ void zlibInflate(benchmark::State& state, Archive* a) {
         return;
     }
     auto one = [&](size_t i) {
+        if (a->stored[i]) {
+            std::memcpy(out.data(), a->compressed[i].data(), a->sizes[i]);
+            return uint32_t(crc32(0, out.data(), uInt(a->sizes[i]))) == a->crcs[i];
+        }
         inflateReset(&z);
         z.next_in = reinterpret_cast<Bytef*>(a->compressed[i].data());
         z.avail_in = uInt(a->compressed[i].size());
@@ -257,7 +274,7 @@ int main(int argc, char** argv) {
     if (!mkdtemp(tmpl)) return 1;
     std::string dir = tmpl;
     std::mt19937 rng(20240601);
-    std::vector<std::pair<std::string, std::string>> small, large;
+    std::vector<std::pair<std::string, std::string>> small, large, mixed;
     for (int i = 0; i < 320; i++) {
         size_t size = 4096 + rng() % (60 * 1024);
         bool text = i % 4 != 3;
@@ -267,23 +284,31 @@ int main(int argc, char** argv) {
     large.emplace_back("big1.txt", makeText(4 << 20, rng));
     large.emplace_back("big2.txt", makeText(3 << 20, rng));
     large.emplace_back("big3.bin", makeBinary(3 << 20, rng));
+    for (int i = 0; i < 240; i++) {
+        size_t size = 4096 + rng() % (60 * 1024);
+        bool text = i % 3 != 2;
+        mixed.emplace_back("d" + std::to_string(i) + (text ? ".html" : ".gz"),
+                           text ? makeText(size, rng) : makeRandom(size, rng));
+    }
     std::vector<Archive> archives;
-    if (!zipArchive(dir, "many", small) || !zipArchive(dir, "few", large)) {
+    if (!zipArchive(dir, "many", small) || !zipArchive(dir, "few", large) ||
+        !zipArchive(dir, "mixed", mixed)) {
         std::fprintf(stderr, "unzip_bench: zip failed\n");
         return 1;
     }
-    archives.push_back(Archive{"many", dir + "/many.zip", {}, {}, {}, {}, 0, 0, nullptr});
-    archives.push_back(Archive{"few", dir + "/few.zip", {}, {}, {}, {}, 0, 0, nullptr});
+    archives.push_back(Archive{"many", dir + "/many.zip", {}, {}, {}, {}, {}, 0, 0, nullptr});
+    archives.push_back(Archive{"few", dir + "/few.zip", {}, {}, {}, {}, {}, 0, 0, nullptr});
+    archives.push_back(Archive{"mixed", dir + "/mixed.zip", {}, {}, {}, {}, {}, 0, 0, nullptr});
     std::string extra = argc > 1 ? argv[1] : findLargeArchive();
-    if (!extra.empty()) archives.push_back(Archive{"large", extra, {}, {}, {}, {}, 0, 0, nullptr});
+    if (!extra.empty()) archives.push_back(Archive{"large", extra, {}, {}, {}, {}, {}, 0, 0, nullptr});
 
     for (Archive& a : archives) {
         if (!loadArchive(a)) {
             std::fprintf(stderr, "unzip_bench: cannot read %s\n", a.path.c_str());
             return 1;
         }
-        std::fprintf(stderr, "%s: %s, %zu members deflated, %.1f MB\n", a.label.c_str(), a.path.c_str(),
-                     a.deflated.size(), double(a.allBytes) / 1e6);
+        std::fprintf(stderr, "%s: %s, %zu members deflated or stored, %.1f MB\n", a.label.c_str(),
+                     a.path.c_str(), a.deflated.size(), double(a.allBytes) / 1e6);
     }
     for (Archive& a : archives) {
         benchmark::RegisterBenchmark(("peer/inflate-" + a.label).c_str(), zlibInflate, &a)->UseRealTime();

@@ -11,10 +11,10 @@ namespace ruva {
 
 namespace {
 
-pid_t cachedPid = 0;
+pid_t g_cachedPid = 0;
 
 void refreshPid() {
-    cachedPid = getpid();
+    g_cachedPid = getpid();
 }
 
 }  // namespace
@@ -39,11 +39,11 @@ pid_t trackedPid() {
         refreshPid();
         pthread_atfork(nullptr, nullptr, refreshPid);
     });
-    return cachedPid;
+    return g_cachedPid;
 }
 
 bool isCurrentProcess(pid_t owner) {
-    return owner == cachedPid;
+    return owner == g_cachedPid;
 }
 
 std::unique_ptr<HeapReservation> HeapReservation::create(const char* name, size_t heapLength, int heapCount) {

@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "common/fd_io.h"
 #include "common/text.h"
 
 namespace ruva {
@@ -73,11 +74,11 @@ public:
     }
 };
 
-SystemResolver gSystemResolver;
-Resolver* gResolver = nullptr;  // null: the system resolver
+SystemResolver g_systemResolver;
+Resolver* g_resolver = nullptr;  // null: the system resolver
 
 Resolver& resolver() {
-    return gResolver ? *gResolver : gSystemResolver;
+    return g_resolver ? *g_resolver : g_systemResolver;
 }
 
 std::string dotted(in_addr_t addr) {
@@ -117,17 +118,6 @@ bool upAddresses(std::vector<std::string>* out) {
     return true;
 }
 
-bool writeAll(int fd, const char* text, size_t len) {
-    size_t done = 0;
-    while (done < len) {
-        ssize_t n = write(fd, text + done, len - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
 // Saves a duplicate of target in *saved and points target at fd.
 bool redirectOne(int fd, int target, int* saved) {
     *saved = fcntl(target, F_DUPFD_CLOEXEC, 3);
@@ -143,8 +133,8 @@ bool redirectOne(int fd, int target, int* saved) {
 }  // namespace
 
 Resolver* setResolver(Resolver* r) {
-    Resolver* previous = gResolver;
-    gResolver = r;
+    Resolver* previous = g_resolver;
+    g_resolver = r;
     return previous;
 }
 

@@ -296,15 +296,15 @@ TEST(NetUtilGetAllIpAddr, AddsAfterExistingEntries) {
 
 // SIGUSR1 with a handler installed without SA_RESTART, so that a blocked
 // call returns EINTR; the old disposition comes back at the end.
-volatile sig_atomic_t gSignalsCaught = 0;
+volatile sig_atomic_t g_signalsCaught = 0;
 void countSignal(int) {
-    gSignalsCaught = gSignalsCaught + 1;
+    g_signalsCaught = g_signalsCaught + 1;
 }
 
 class InterruptingSignal {
 public:
     InterruptingSignal() {
-        gSignalsCaught = 0;
+        g_signalsCaught = 0;
         struct sigaction sa {};
         sa.sa_handler = countSignal;
         sigemptyset(&sa.sa_mask);
@@ -410,7 +410,7 @@ TEST_P(NetUtilReadFromSocket, CaughtSignalDoesNotEndTheWait) {
     char buf[64];
     ssize_t got = readFromSocket(reader_, buf, sizeof buf, 5);
     other.join();
-    EXPECT_EQ(gSignalsCaught, 1);
+    EXPECT_EQ(g_signalsCaught, 1);
     ASSERT_EQ(got, 10);
     EXPECT_EQ(std::string(buf, 10), "0123456789");
 }
@@ -528,7 +528,7 @@ TEST(NetUtilFdprintf, SignalsDuringTheWriteLoseNothing) {
     close(fds[1]);
     EXPECT_EQ(written, static_cast<int>(kMiB));
     EXPECT_EQ(waitStatus(reader), 0);
-    EXPECT_GT(gSignalsCaught, 0);
+    EXPECT_GT(g_signalsCaught, 0);
 }
 
 class IgnoredSigpipe {

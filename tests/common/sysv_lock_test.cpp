@@ -360,11 +360,11 @@ TEST_F(SysvLockTest, ProcessEndingWhileHoldingReleasesTheLock) {
     }
 }
 
-int gSignalPipe = -1;
+int g_signalPipe = -1;
 
 void reportSignal(int) {
     char c = 's';
-    if (write(gSignalPipe, &c, 1) != 1) {
+    if (write(g_signalPipe, &c, 1) != 1) {
     }
 }
 
@@ -388,7 +388,7 @@ TEST_F(SysvLockTest, SignalEndsOnlyAnUnboundedWait) {
         ASSERT_NE(mutex, nullptr);
         ASSERT_EQ(mutex->lock(0), 1);
         Child child([&c, key](const Link& link) {
-            gSignalPipe = link.out;
+            g_signalPipe = link.out;
             struct sigaction action {};
             action.sa_handler = reportSignal;
             action.sa_flags = c.saFlags;

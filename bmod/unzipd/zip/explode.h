@@ -1,8 +1,9 @@
+// Internal to the ZIP layer.
 // Method 6, imploding: LZ77 over a 4 or 8 KiB window whose literals,
 // lengths and distances are coded by Shannon-Fano trees stored at the start
 // of the member.
 //
-//   int explode(UnzipGlobals& G);   (declared in unzip.h)
+//   int explode(UnzipGlobals& G);   (declared in decoder_state.h)
 //
 // General flag 0x02 selects the 8 KiB window (7 low distance bits read raw
 // instead of 6); 0x04 adds the literal tree (else literals are 8 raw bits)
@@ -13,4 +14,4 @@
 // after the last one.
 #pragma once
 
-#include "bmod/unzipd/zip/unzip.h"
+#include "bmod/unzipd/zip/decoder_state.h"

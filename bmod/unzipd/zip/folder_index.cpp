@@ -6,7 +6,6 @@
 
 #include <cerrno>
 #include <climits>
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -17,6 +16,7 @@
 #include "bmod/unzipd/zip/unzip.h"
 #include "bmod/unzipd/zip/zip_reader.h"
 #include "bmod/unzipd/zip/zip_update.h"
+#include "common/log_levels.h"
 #include "common/patterns.h"
 #include "common/string_list.h"
 #include "common/sysv_lock.h"
@@ -24,11 +24,6 @@
 
 namespace ruva {
 namespace {
-
-constexpr int kError = 3;
-constexpr int kWarning = 4;
-constexpr int kNotice = 5;
-constexpr int kDebug = 7;
 
 // The extraction buffer each operation starts with; a bigger member gets a
 // buffer of its own size from Unzip.
@@ -44,34 +39,7 @@ constexpr std::string_view kDocumentRef = "?FN=";
 constexpr const char kIndexName[] = "folderindex.txt";
 constexpr const char kPrivateDirTemplate[] = "._upd.XXXXXX";
 
-key_t updateMutexKey = kDefaultZipUpdateMutexKey;
-
-// Formats a message and hands it to Unzip's log sink; the sink is reached
-// through an Unzip, a temporary one when the caller has none.
-__attribute__((format(printf, 3, 4))) void say(Unzip* uz, int level, const char* format, ...) {
-    char small[1024];
-    va_list ap;
-    va_start(ap, format);
-    va_list again;
-    va_copy(again, ap);
-    int n = std::vsnprintf(small, sizeof small, format, ap);
-    va_end(ap);
-    std::string line;
-    if (n >= 0 && size_t(n) >= sizeof small) {
-        line.resize(size_t(n) + 1);
-        std::vsnprintf(line.data(), line.size(), format, again);
-        line.resize(size_t(n));
-    } else if (n >= 0) {
-        line.assign(small, size_t(n));
-    }
-    va_end(again);
-    std::unique_ptr<Unzip> own;
-    if (!uz) uz = (own = newUnzip(0)).get();
-    if (uz)
-        uz->warn(level, "%s", line.c_str());
-    else
-        std::fprintf(stderr, "<%d> %s\n", level, line.c_str());
-}
+key_t g_updateMutexKey = kDefaultZipUpdateMutexKey;
 
 // Calls fn for each line of text: a line ends at a line feed or after
 // kMaxLine characters, so no line of a hostile member is ever longer.
@@ -216,24 +184,24 @@ public:
     IndexFile& operator=(const IndexFile&) = delete;
     ~IndexFile() { remove(); }
 
-    bool create(const ZipStructure* zs, Unzip* uz) {
+    bool create(const ZipStructure* zs) {
         const char* slash = std::strrchr(zs->zipName, '/');
         const size_t dirLen = slash ? size_t(slash - zs->zipName + 1) : 0;
         dir_.assign(zs->zipName, dirLen).append(kPrivateDirTemplate);
         path_ = dir_ + "/" + kIndexName;
         if (path_.size() >= PATH_MAX) {
-            say(uz, kError, "No memory to create temporary file");
+            unzipLog(kLogErr, "No memory to create temporary file");
             return false;
         }
         if (!::mkdtemp(dir_.data())) {
-            say(uz, kError, "Failed to open file %s", path_.c_str());
+            unzipLog(kLogErr, "Failed to open file %s", path_.c_str());
             return false;
         }
         dirMade_ = true;
         path_ = dir_ + "/" + kIndexName;
         fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
         if (fd_ < 0) {
-            say(uz, kError, "Failed to open file %s", path_.c_str());
+            unzipLog(kLogErr, "Failed to open file %s", path_.c_str());
             return false;
         }
         fileMade_ = true;
@@ -322,20 +290,20 @@ int parseIndexfile(ZipStructure* zs, CentralHeader* indexMember) {
     std::unique_ptr<Unzip> uz;
     Prepared prepared = prepareUnzip(&uz);
     if (prepared == Prepared::kNoExtractor || !indexMember) {
-        say(uz.get(), kError, "Failed to parse index file of %s", zs->zipName);
+        unzipLog(kLogErr, "Failed to parse index file of %s", zs->zipName);
         return 0;
     }
     if (prepared == Prepared::kNoMemory) {
-        say(uz.get(), kError, "Failed to parse %s, memory allocation failed", zs->zipName);
+        unzipLog(kLogErr, "Failed to parse %s, memory allocation failed", zs->zipName);
         return 0;
     }
     ArchiveFd archive{zs, zs->openZipFile()};
     if (archive.fd < 0) {
-        say(uz.get(), kError, "Failed to parse index file from %s", zs->zipName);
+        unzipLog(kLogErr, "Failed to parse index file from %s", zs->zipName);
         return 0;
     }
     if (!uz->unzip(zs, indexMember, archive.fd, -1)) {
-        say(uz.get(), kError, "Failed to unzip %s ", indexMember->fname);
+        unzipLog(kLogErr, "Failed to unzip %s ", indexMember->fname);
         return 0;
     }
 
@@ -351,10 +319,10 @@ int parseIndexfile(ZipStructure* zs, CentralHeader* indexMember) {
         CentralHeader* ch = zs->findCentralHeader(name.c_str(), previous);
         if (!ch && previous) {
             ch = zs->findCentralHeader(name.c_str(), nullptr);
-            if (ch) say(uz.get(), kDebug, "Missing order in %s-> File:%s|", zs->zipName, name.c_str());
+            if (ch) unzipLog(kLogDebug, "Missing order in %s-> File:%s|", zs->zipName, name.c_str());
         }
         if (!ch)
-            say(uz.get(), kDebug, "Missing entry in %s-> File:%s|", zs->zipName, name.c_str());
+            unzipLog(kLogDebug, "Missing entry in %s-> File:%s|", zs->zipName, name.c_str());
         else if (ch->folder == 0)
             ch->folder = folder;
         previous = ch;
@@ -372,18 +340,18 @@ void assignPageFolders(ZipStructure* zs, StringList& pages, MemberIndex& members
         pageFolder(page->value, &folder);
         CentralHeader* ch = zs->findCentralHeader(pageName, nullptr);
         if (!ch) {
-            say(uz, kError, "failed to findCentralHeader %s", pageName);
+            unzipLog(kLogErr, "failed to findCentralHeader %s", pageName);
             continue;
         }
         ch->folder = folder;
         LocalHeader* lh = zs->readLocalHeader(ch, fd);
         if (!lh) {
-            say(uz, kWarning, "failed to readLocalHeader %s", pageName);
+            unzipLog(kLogWarning, "failed to readLocalHeader %s", pageName);
             continue;
         }
         zs->freeLocalHeader(lh);
         if (!uz->unzip(zs, ch, fd, -1)) {
-            say(uz, kError, "failed to unzip %s ", pageName);
+            unzipLog(kLogErr, "failed to unzip %s ", pageName);
             continue;
         }
         forEachLine(extracted(*uz), [&](std::string_view line) {
@@ -416,29 +384,29 @@ void inheritRelatedFolders(ZipStructure* zs, MemberIndex& members, IndexFile* ou
 
 int createIndexfile(ZipStructure* zs, StringList* pageNames) {
     if (!zs || !pageNames) {
-        say(nullptr, kError, "Create index file invalid input");
+        unzipLog(kLogErr, "Create index file invalid input");
         return 0;
     }
     std::unique_ptr<Unzip> uz;
     switch (prepareUnzip(&uz)) {
         case Prepared::kNoExtractor:
-            say(nullptr, kError, "Failed to create index file of %s", zs->zipName);
+            unzipLog(kLogErr, "Failed to create index file of %s", zs->zipName);
             return 0;
         case Prepared::kNoMemory:
-            say(uz.get(), kError, "Failed to create index file %s, memory allocation failed", zs->zipName);
+            unzipLog(kLogErr, "Failed to create index file %s, memory allocation failed", zs->zipName);
             return 0;
         case Prepared::kOk:
             break;
     }
     ArchiveFd archive{zs, zs->openZipFile()};
     if (archive.fd < 0) {
-        say(uz.get(), kError, "Failed to open %s", zs->zipName);
+        unzipLog(kLogErr, "Failed to open %s", zs->zipName);
         return 0;
     }
     const bool writable = ::faccessat(AT_FDCWD, zs->zipName, W_OK, AT_EACCESS) == 0;
     const bool builder = zs->flags & kZipIndexBuilder;
     IndexFile out;
-    if (builder && !out.create(zs, uz.get())) return 0;
+    if (builder && !out.create(zs)) return 0;
 
     MemberIndex members(zs);
     assignPageFolders(zs, *pageNames, members, uz.get(), archive.fd);
@@ -448,11 +416,11 @@ int createIndexfile(ZipStructure* zs, StringList* pageNames) {
     if (!builder) return 1;
 
     if (!out.finish())
-        say(uz.get(), kError, "Failed to write file %s, %s", out.path(), std::strerror(out.error()));
+        unzipLog(kLogErr, "Failed to write file %s, %s", out.path(), std::strerror(out.error()));
     else if (writable)
         zs->addIndexfile(out.path());
     else
-        say(uz.get(), kNotice, "Failed to add index file, library is not writable %s", zs->zipName);
+        unzipLog(kLogNotice, "Failed to add index file, library is not writable %s", zs->zipName);
     return 1;
 }
 
@@ -468,42 +436,41 @@ int addIndexfile(ZipStructure* zs, const char* path) {
         const char* path;
         ~FileRemover() { ::unlink(path); }
     } removeFile{path};
-    std::unique_ptr<Unzip> log = newUnzip(0);  // only for its log sink
 
-    std::unique_ptr<Mutex> mutex = newMutex(updateMutexKey, 0);
+    std::unique_ptr<Mutex> mutex = newMutex(g_updateMutexKey, 0);
     if (!mutex) {
-        say(log.get(), kError, "Cannot update ZIP %s, failed to create mutex", zs->zipBasename);
+        unzipLog(kLogErr, "Cannot update ZIP %s, failed to create mutex", zs->zipBasename);
         return 0;
     }
     if (mutex->lock(kMutexWaitSeconds) != 1) {
-        say(log.get(), kError, "Cannot update ZIP, failed to aquire mutex lock");
+        unzipLog(kLogErr, "Cannot update ZIP, failed to aquire mutex lock");
         return 0;
     }
     HeldMutex held{mutex.get()};
 
     std::unique_ptr<Zip> zip = newZip(0);
     if (!zip) {
-        say(log.get(), kError, "Add index file, Failed to create zip object");
+        unzipLog(kLogErr, "Add index file, Failed to create zip object");
         return 0;
     }
     const char* slash = std::strrchr(path, '/');
     const char* memberName = slash ? slash + 1 : path;
     if (!zip->putFile(ZIP_ACTION_UPDATE, zs->zipName, path, memberName, zs->flags & kZipFoldNames)) {
-        say(log.get(), kError, "Failure during Zip,%s %s %s", path, zs->zipName, zip->getError());
+        unzipLog(kLogErr, "Failure during Zip,%s %s %s", path, zs->zipName, zip->getError());
         return 0;
     }
-    say(log.get(), kNotice, "Index file added to %s", zs->zipName);
+    unzipLog(kLogNotice, "Index file added to %s", zs->zipName);
 
     // The library keeps the time it had: the index adds nothing a reader
     // of the old archive lacked. Done under the lock, so that it can never
     // date back an update that comes after this one.
     const struct timespec times[2] = {{zs->mTime, 0}, {zs->mTime, 0}};
     if (::utimensat(AT_FDCWD, zs->zipName, times, 0) != 0)
-        say(log.get(), kWarning, "File %s, failed to restore the modification time, %s", zs->zipName,
-            std::strerror(errno));
+        unzipLog(kLogWarning, "File %s, failed to restore the modification time, %s", zs->zipName,
+                 std::strerror(errno));
     struct stat st;
     if (::stat(zs->zipName, &st) != 0) {
-        say(log.get(), kWarning, "File %s, stat failed, %s", zs->zipName, std::strerror(errno));
+        unzipLog(kLogWarning, "File %s, stat failed, %s", zs->zipName, std::strerror(errno));
         return 0;
     }
     zs->fileSize = static_cast<unsigned long>(st.st_size);
@@ -519,11 +486,11 @@ void installFolderIndex() {
 }
 
 void setZipUpdateMutexKey(key_t key) {
-    updateMutexKey = key;
+    g_updateMutexKey = key;
 }
 
 key_t zipUpdateMutexKey() {
-    return updateMutexKey;
+    return g_updateMutexKey;
 }
 
 }  // namespace ruva

@@ -205,8 +205,8 @@ namespace {
 
 constexpr int kMore = -1;  // the fast loop stopped at a limit, not at a code
 
-// One member's decoding. Output goes either straight into the Unzip's
-// memory buffer (when it holds the rest of the member: the buffer is then
+// One member's decoding. Output goes either straight into the output's
+// memory region (when it holds the rest of the member: the buffer is then
 // the window), or through the private window and UnzipGlobals::flush.
 class Inflater {
 public:
@@ -301,7 +301,7 @@ int Inflater::endChunk() {
         if (n) {
             g_.crc32val = crc32Update(g_.crc32val, flushStart_, n);
             g_.written += n;
-            g_.uz->bufwritten += n;
+            g_.out.filled += n;
         }
         flushStart_ = out_;
         chunkEnd_ = size_t(regEnd_ - out_) > kChunk ? out_ + kChunk : regEnd_;
@@ -318,9 +318,9 @@ int Inflater::endChunk() {
 }
 
 int Inflater::run() {
-    if (g_.uz->fd < 0 && g_.uz->buf && g_.uz->bufsize - g_.uz->bufwritten >= g_.ucsize - g_.written) {
+    if (g_.out.fd < 0 && g_.out.buf && g_.out.room - g_.out.filled >= g_.ucsize - g_.written) {
         toMemory_ = true;
-        out_ = g_.uz->buf + g_.uz->bufwritten;
+        out_ = g_.out.buf + g_.out.filled;
         regEnd_ = out_ + (g_.ucsize - g_.written);
         chunkEnd_ = size_t(regEnd_ - out_) > kChunk ? out_ + kChunk : regEnd_;
     } else {

@@ -1,8 +1,10 @@
+// Internal to the ZIP layer.
 // Inflate (deflate streams) over the shared decoder state; the entry point
-// int inflate(UnzipGlobals&) is declared with the other decoders in unzip.h.
+// int inflate(UnzipGlobals&) is declared with the other decoders in
+// decoder_state.h.
 #pragma once
 
-#include "bmod/unzipd/zip/unzip.h"
+#include "bmod/unzipd/zip/decoder_state.h"
 
 namespace ruva {
 

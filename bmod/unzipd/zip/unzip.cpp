@@ -13,10 +13,15 @@
 #include <new>
 
 #include "bmod/unzipd/zip/crc32.h"
-#include "bmod/unzipd/zip/inflate.h"
+#include "bmod/unzipd/zip/decoder_state.h"
 #include "bmod/unzipd/zip/zip_reader.h"
+#include "common/fd_io.h"
 #include "common/heap_mapping.h"
+#include "common/log_levels.h"
 #include "common/mapped_file.h"
+#include "common/string_format.h"
+#include "common/text.h"
+#include "common/zip_format.h"
 
 namespace ruva {
 namespace {
@@ -26,146 +31,74 @@ namespace {
 constexpr size_t kMaxUnzipBuffer = size_t(1) << 30;
 
 constexpr int kMaxVersionNeeded = 20;  // 2.0: deflate and the older methods
-constexpr uint16_t kFlagEncrypted = 0x01;
-constexpr uint16_t kFlagDataDescriptor = 0x08;
-constexpr unsigned long kLocalHeaderSize = 30;
 
 struct LogSink {
     UnzipLogSink fn = nullptr;
     void* context = nullptr;
 };
-LogSink logSink;
+LogSink g_logSink;
 
 void defaultSink(void*, int level, const char* message) {
     std::fprintf(stderr, "<%d> %s\n", level, message);
 }
 
-std::string vformat(const char* format, va_list ap) {
-    char small[512];
-    va_list again;
-    va_copy(again, ap);
-    int n = std::vsnprintf(small, sizeof small, format, ap);
-    std::string out;
-    if (n < 0) {
-        va_end(again);
-        return out;
-    }
-    if (size_t(n) < sizeof small) {
-        out.assign(small, size_t(n));
-    } else {
-        out.resize(size_t(n) + 1);
-        std::vsnprintf(out.data(), out.size(), format, again);
-        out.resize(size_t(n));
-    }
-    va_end(again);
-    return out;
+void sendLine(int level, const char* format, va_list ap) {
+    std::string line = vformat(format, ap);
+    if (g_logSink.fn)
+        g_logSink.fn(g_logSink.context, level, line.c_str());
+    else
+        defaultSink(nullptr, level, line.c_str());
 }
 
-// Bytes sent (all of them, or fewer on a real error); short writes go on
-// and EINTR is retried, since session processes take SIGUSR2 while writing.
-ssize_t writeAll(int fd, const unsigned char* data, size_t len) {
-    size_t done = 0;
-    while (done < len) {
-        ssize_t n = ::write(fd, data + done, len - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return -1;
-        }
-        done += size_t(n);
+// The stored bytes pass through the input block unchanged.
+int copyStored(UnzipGlobals& G) {
+    int rc = 0;
+    while (rc == 0 && G.fill()) {
+        rc = G.flush(G.inptr, size_t(G.inend - G.inptr));
+        G.inptr = G.inend;
     }
-    return ssize_t(done);
+    return rc;
 }
 
 }  // namespace
 
 void setUnzipLogSink(UnzipLogSink sink, void* context) {
-    logSink.fn = sink;
-    logSink.context = context;
+    g_logSink.fn = sink;
+    g_logSink.context = context;
 }
 
-// ---- UnzipGlobals
-
-UnzipGlobals::~UnzipGlobals() {
-    deleteInflateTables(inflateTables);
-}
-
-void UnzipGlobals::reset(int fd, unsigned long memberCSize, unsigned long ucSize, uint16_t flags,
-                         int method) {
-    zipfd = fd;
-    cSize = memberCSize;
-    csize = memberCSize;
-    ucsize = ucSize;
-    generalFlags = flags;
-    written = 0;
-    crc32val = 0xFFFFFFFF;
-    zipeof = false;
-    inptr = inbuf;
-    inend = inbuf;
-    bitbuf = 0;
-    bitcnt = 0;
-    // Inflate checks its distances against what it produced; the others may
-    // reach before the start of the member and must see zeros there.
-    if (method >= 1 && method <= 6) std::memset(&area, 0, sizeof area);
-}
-
-bool UnzipGlobals::fill() {
-    // Unread bytes move to the front, so that a reader of whole words keeps
-    // a contiguous view across blocks.
-    size_t keep = size_t(inend - inptr);
-    if (keep > kInBufSlack) return true;
-    if (csize == 0) return keep != 0;
-    std::memmove(inbuf, inptr, keep);
-    size_t want = std::min<unsigned long>(csize, kInBufSize);
-    ssize_t n;
-    do {
-        n = ::read(zipfd, inbuf + keep, want);
-    } while (n < 0 && errno == EINTR);
-    inptr = inbuf;
-    if (n <= 0) {
-        // A read error or an early end of file ends the data.
-        csize = 0;
-        inend = inbuf + keep;
-        return keep != 0;
-    }
-    csize -= (unsigned long)n;
-    inend = inbuf + keep + size_t(n);
-    return true;
-}
-
-int UnzipGlobals::flush(const unsigned char* data, size_t n) {
-    int rc = 0;
-    if (n > ucsize - written) {
-        n = ucsize - written;
-        rc = 1;
-    }
-    if (n == 0) return rc;
-    crc32val = crc32Update(crc32val, data, n);
-    written += n;
-    if (uz->fd >= 0) {
-        ssize_t sent = writeAll(uz->fd, data, n);
-        if (sent < 0) {
-            uz->warn(2, "Unzip, disk write failed, %s", std::strerror(errno));
-            return 1;
-        }
-        uz->fdwritten += (unsigned long)sent;
-    } else {
-        size_t room = uz->bufsize - uz->bufwritten;
-        size_t k = std::min(n, room);
-        if (k) std::memcpy(uz->buf + uz->bufwritten, data, k);
-        uz->bufwritten += k;
-    }
-    return rc;
+void unzipLog(int level, const char* format, ...) {
+    va_list ap;
+    va_start(ap, format);
+    sendLine(level, format, ap);
+    va_end(ap);
 }
 
 // ---- Unzip
 
+// What extract learns from the local header: where the data lies and how
+// it is coded. readLocalHeader has already put the central CRC and sizes in
+// place of a data descriptor's zeros.
+struct Unzip::Member {
+    const char* name;
+    ZipMethod method;
+    uint16_t flags;
+    unsigned long crc;
+    unsigned long cSize;
+    size_t ucSize;
+    unsigned long offset;  // of the data in the archive
+};
+
 std::unique_ptr<Unzip> newUnzip(size_t bufsize) {
     std::unique_ptr<Unzip> uz(new (std::nothrow) Unzip());
     if (!uz) return nullptr;
-    uz->unzipGlobals.uz = uz.get();
+    uz->unzipGlobals.reset(new (std::nothrow) UnzipGlobals());
+    if (!uz->unzipGlobals) return nullptr;
     if (bufsize && !uz->allocUnzipBuffer(bufsize, 1)) return nullptr;
     return uz;
 }
+
+Unzip::Unzip() = default;
 
 Unzip::~Unzip() {
     freeUnzipBuffer();
@@ -185,25 +118,30 @@ void Unzip::setError(const char* format, ...) {
 void Unzip::warn(int level, const char* format, ...) {
     va_list ap;
     va_start(ap, format);
-    std::string line = vformat(format, ap);
+    sendLine(level, format, ap);
     va_end(ap);
-    if (logSink.fn)
-        logSink.fn(logSink.context, level, line.c_str());
-    else
-        defaultSink(nullptr, level, line.c_str());
+}
+
+void Unzip::releaseMapping() {
+    if (!mmapbufstart) return;
+    ::munmap(mmapbufstart, mmapbufsize);
+    mmapbufstart = nullptr;
+    mmapbufsize = 0;
+    buf = heldBuf_;
+    bufsize = heldBufSize_;
+    bufwritten = 0;
+    heldBuf_ = nullptr;
+    heldBufSize_ = 0;
 }
 
 void Unzip::freeUnzipBuffer() {
-    if (mmapbufstart) {
-        ::munmap(mmapbufstart, mmapbufsize);
-    } else if (buf) {
+    releaseMapping();
+    if (buf) {
         if (flags & kUnzipBufMapped)
             unmapMem(buf, bufsize);
         else
             std::free(buf);
     }
-    mmapbufstart = nullptr;
-    mmapbufsize = 0;
     buf = nullptr;
     bufsize = 0;
     bufwritten = 0;
@@ -215,11 +153,13 @@ int Unzip::mmapUnzipBuffer(int zipfd, unsigned long start, size_t length) {
     size_t maplen = length + (start - aligned);
     void* p = ::mmap(nullptr, maplen, PROT_READ | PROT_WRITE, MAP_PRIVATE, zipfd, off_t(aligned));
     if (p == MAP_FAILED) {
-        warn(4, "Failed to mmap ZIP data at [%lu %lu], %s", aligned, (unsigned long)maplen,
+        warn(kLogWarning, "Failed to mmap ZIP data at [%lu %lu], %s", aligned, (unsigned long)maplen,
              std::strerror(errno));
         return 0;
     }
-    freeUnzipBuffer();
+    releaseMapping();
+    heldBuf_ = buf;
+    heldBufSize_ = bufsize;
     mmapbufstart = static_cast<unsigned char*>(p);
     mmapbufsize = maplen;
     buf = mmapbufstart + (start - aligned);
@@ -247,24 +187,24 @@ bool Unzip::takeBuffer(size_t size, int mapped) {
 
 int Unzip::allocUnzipBuffer(size_t size, int mapped) {
     if (takeBuffer(size, mapped)) return 1;
-    warn(2, "No memory for %lu bytes", (unsigned long)size);
+    warn(kLogCrit, "No memory for %lu bytes", (unsigned long)size);
     return 0;
 }
 
 int Unzip::unzip(ZipStructure* zs, const CentralHeader* ch, int zipfd, int outfd) {
     if (!zs || !ch) {
-        warn(3, "Invalid arguments given to unzip");
+        warn(kLogErr, "Invalid arguments given to unzip");
         return 0;
     }
     // A stored member held in place lives only until the next call.
-    if (mmapbufstart) freeUnzipBuffer();
+    releaseMapping();
     fdwritten = 0;
     fd = outfd < 0 ? -1 : outfd;
     bool ownFd = false;
     if (zipfd < 0) {
         zipfd = zs->openZipFile();
         if (zipfd < 0) {
-            warn(3, "Unzip, failed to open ZIP file '%s'", ch->fname);
+            warn(kLogErr, "Unzip, failed to open ZIP file '%s'", ch->fname);
             return 0;
         }
         ownFd = true;
@@ -275,127 +215,166 @@ int Unzip::unzip(ZipStructure* zs, const CentralHeader* ch, int zipfd, int outfd
 }
 
 int Unzip::extract(ZipStructure* zs, const CentralHeader* ch, int zipfd) {
+    Member m;
+    if (!checkHeader(zs, ch, zipfd, m)) return 0;
+    switch (placeOutput(zipfd, m)) {
+        case Placed::kFailed:
+            return 0;
+        case Placed::kMapped:
+            return 1;
+        case Placed::kReady:
+            break;
+    }
+    return decode(zs, zipfd, m) && verify(zs, m);
+}
+
+bool Unzip::checkHeader(ZipStructure* zs, const CentralHeader* ch, int zipfd, Member& m) {
     LocalHeader* lh = zs->readLocalHeader(ch, zipfd);
     if (!lh) {
-        warn(3, "Unzip, failed to read LocalHeader of %s", ch->fname);
-        return 0;
+        warn(kLogErr, "Unzip, failed to read LocalHeader of %s", ch->fname);
+        return false;
     }
-    struct FreeLocal {
-        ZipStructure* zs;
-        LocalHeader* lh;
-        ~FreeLocal() { zs->freeLocalHeader(lh); }
-    } freeLocal{zs, lh};
+    const int version = lh->versionNeeded[0];
+    m = Member{ch->fname,
+               static_cast<ZipMethod>(lh->method),
+               lh->generalFlags,
+               lh->crc,
+               lh->cSize,
+               lh->ucSize,
+               ch->localHeaderOffset + kZipLocalHeaderSize + lh->fnameLen + lh->extraLen};
+    const uint16_t localNameLength = lh->fnameLen;
+    zs->freeLocalHeader(lh);
 
-    const char* name = ch->fname;
-    int version = lh->versionNeeded[0];
+    // A central entry pointing at another member's local header would serve
+    // that member's bytes under its own name.
+    if (!localNameMatches(zs, ch, zipfd, localNameLength)) {
+        warn(kLogErr, "Unzip, local header name of %s does not match", m.name);
+        return false;
+    }
     if (version > kMaxVersionNeeded) {
-        warn(3, "Unzip, version needed %d.%d, supported %d.%d, %s", version / 10, version % 10,
-             kMaxVersionNeeded / 10, kMaxVersionNeeded % 10, name);
-        return 0;
+        warn(kLogErr, "Unzip, version needed %d.%d, supported %d.%d, %s", version / 10, version % 10,
+             kMaxVersionNeeded / 10, kMaxVersionNeeded % 10, m.name);
+        return false;
     }
-    if (lh->generalFlags & kFlagEncrypted) {
-        warn(3, "Unzip, encrypted file '%s'", name);
-        return 0;
+    if (m.flags & kZipFlagEncrypted) {
+        warn(kLogErr, "Unzip, encrypted file '%s'", m.name);
+        return false;
     }
-    // Behind a data descriptor the local CRC and sizes are zeros; the
-    // central directory has the real ones.
-    unsigned long crc = lh->crc, cSize = lh->cSize;
-    size_t ucSize = lh->ucSize;
-    if (lh->generalFlags & kFlagDataDescriptor) {
-        crc = ch->crc;
-        cSize = ch->cSize;
-        ucSize = ch->ucSize;
-    }
-    unsigned long offset = ch->localHeaderOffset + kLocalHeaderSize + lh->fnameLen + lh->extraLen;
-
     // Mapping or reading past the end of the file would raise SIGBUS or
     // leave the decoders short: the data must lie inside the archive.
     struct stat st;
-    if (::fstat(zipfd, &st) != 0 || (unsigned long long)offset + cSize > (unsigned long long)st.st_size) {
-        warn(3, "Unzip, data of %s beyond end of %s", name, zs->zipName);
-        return 0;
+    if (::fstat(zipfd, &st) != 0 || (unsigned long long)m.offset + m.cSize > (unsigned long long)st.st_size) {
+        warn(kLogErr, "Unzip, data of %s beyond end of %s", m.name, zs->zipName);
+        return false;
     }
-    int method = lh->method;
-    if (method == 0 && cSize != ucSize) {
-        warn(3, "Unzip, store failed with code %d", 1);
-        return 0;
+    if (m.method == ZIPMETHOD_STORED && m.cSize != m.ucSize) {
+        warn(kLogErr, "Unzip, store failed with code %d", 1);
+        return false;
     }
+    return true;
+}
 
+bool Unzip::localNameMatches(ZipStructure* zs, const CentralHeader* ch, int zipfd, uint16_t length) {
+    const size_t centralLength = ch->fnameSize - 1;
+    if (length != centralLength) return false;
+    std::string local(length, '\0');
+    const off_t at = off_t(ch->localHeaderOffset + kZipLocalHeaderSize);
+    if (preadRetry(zipfd, local.data(), length, at) != ssize_t(length)) return false;
+    // The central name was folded when read; the local one is folded alike.
+    if (zs->flags & kZipFoldNames) lstrlwr(local.data());
+    return std::memcmp(local.data(), ch->fname, length) == 0;
+}
+
+Unzip::Placed Unzip::placeOutput(int zipfd, const Member& m) {
+    if (fd >= 0) return Placed::kReady;
+    // A stored member is served from a private mapping of the archive,
+    // checked in place: its bytes may no longer match the CRC.
+    if (m.method == ZIPMETHOD_STORED && m.ucSize > 0 && mmapUnzipBuffer(zipfd, m.offset, m.ucSize)) {
+        if (!crcMatches(~crc32Update(0xFFFFFFFF, buf, m.ucSize), m)) {
+            releaseMapping();
+            return Placed::kFailed;
+        }
+        bufwritten = bufsize;
+        return Placed::kMapped;
+    }
+    if (bufsize >= m.ucSize) {
+        bufwritten = 0;
+    } else if (m.ucSize > kMaxUnzipBuffer || !takeBuffer(m.ucSize, 1)) {
+        warn(kLogErr, "No memory for %lu bytes buffer for file %s", (unsigned long)m.ucSize, m.name);
+        return Placed::kFailed;
+    }
+    return Placed::kReady;
+}
+
+bool Unzip::decode(ZipStructure* zs, int zipfd, const Member& m) {
+    if (::lseek(zipfd, off_t(m.offset), SEEK_SET) == off_t(-1)) {
+        warn(kLogErr, "Unzip, seek failed to pos %lu in %s", m.offset, zs->zipName);
+        return false;
+    }
+    UnzipGlobals& G = *unzipGlobals;
+    G.reset(zipfd, m.cSize, m.ucSize, m.flags, int(m.method));
+    G.out = DecoderOutput{};
+    G.out.fd = fd;
     if (fd < 0) {
-        if (method == 0 && ucSize > 0 && mmapUnzipBuffer(zipfd, offset, ucSize)) {
-            bufwritten = bufsize;
-            return 1;
-        }
-        if (!mmapbufstart && bufsize >= ucSize) {
-            bufwritten = 0;
-        } else if (ucSize > kMaxUnzipBuffer || !takeBuffer(ucSize, 1)) {
-            warn(3, "No memory for %lu bytes buffer for file %s", (unsigned long)ucSize, name);
-            return 0;
-        }
+        G.out.buf = buf;
+        G.out.room = bufsize;
+        G.out.filled = bufwritten;
     }
-
-    if (::lseek(zipfd, off_t(offset), SEEK_SET) == off_t(-1)) {
-        warn(3, "Unzip, seek failed to pos %lu in %s", offset, zs->zipName);
-        return 0;
-    }
-
-    UnzipGlobals& G = unzipGlobals;
-    G.uz = this;
-    G.reset(zipfd, cSize, ucSize, lh->generalFlags, method);
-    int rc;
-    switch (method) {
-        case 0:
-            rc = 0;
-            while (rc == 0 && G.fill()) {
-                rc = G.flush(G.inptr, size_t(G.inend - G.inptr));
-                G.inptr = G.inend;
-            }
-            if (rc) {
-                warn(3, "Unzip, store failed with code %d", rc);
-                return 0;
-            }
+    int rc = 0;
+    const char* what = nullptr;  // the decoder named when it fails
+    switch (m.method) {
+        case ZIPMETHOD_STORED:
+            rc = copyStored(G);
+            what = "store";
             break;
-        case 1:
-            if ((rc = unshrink(G)) != 0) {
-                warn(3, "Unzip, unshrink failed with code %d", rc);
-                return 0;
-            }
+        case ZIPMETHOD_SHRUNK:
+            rc = unshrink(G);
+            what = "unshrink";
             break;
-        case 2:
-        case 3:
-        case 4:
-        case 5:
-            unreduce(G, method - 1);  // short output fails the count below
+        case ZIPMETHOD_REDUCED1:
+        case ZIPMETHOD_REDUCED2:
+        case ZIPMETHOD_REDUCED3:
+        case ZIPMETHOD_REDUCED4:
+            unreduce(G, int(m.method) - ZIPMETHOD_SHRUNK);  // short output fails the count in verify
             break;
-        case 6:
-            if ((rc = explode(G)) != 0) {
-                warn(3, "Unzip, explode failed with code %d", rc);
-                return 0;
-            }
+        case ZIPMETHOD_IMPLODED:
+            rc = explode(G);
+            what = "explode";
             break;
-        case 8:
-            if ((rc = inflate(G)) != 0) {
-                warn(3, "Unzip, inflate failed with code %d", rc);
-                return 0;
-            }
+        case ZIPMETHOD_DEFLATED:
+            rc = inflate(G);
+            what = "inflate";
             break;
         default:
-            warn(3, "Unzip, unknown compression method %d in %s", method, zs->zipName);
-            return 0;
+            warn(kLogErr, "Unzip, unknown compression method %d in %s", int(m.method), zs->zipName);
+            return false;
     }
+    if (fd < 0) bufwritten = G.out.filled;
+    fdwritten = G.out.fdWritten;
+    if (G.out.writeError) warn(kLogCrit, "Unzip, disk write failed, %s", std::strerror(G.out.writeError));
+    if (rc && what) {
+        warn(kLogErr, "Unzip, %s failed with code %d", what, rc);
+        return false;
+    }
+    return true;
+}
 
+bool Unzip::crcMatches(uint32_t calculated, const Member& m) {
+    if (calculated == m.crc) return true;
+    warn(kLogErr, "Unzip, CRC mismatch, calculated 0x%lx, expected 0x%lx, %s", (unsigned long)calculated,
+         m.crc, m.name);
+    return false;
+}
+
+bool Unzip::verify(ZipStructure* zs, const Member& m) {
     unsigned long written = fd >= 0 ? fdwritten : (unsigned long)bufwritten;
-    if (written != ucSize) {
-        warn(2, "Unzip, wrote only %ld bytes of %ld, %s", long(written), long(ucSize), name);
-        return 0;
+    if (written != m.ucSize) {
+        warn(kLogCrit, "Unzip, wrote only %ld bytes of %ld, %s", long(written), long(m.ucSize), m.name);
+        return false;
     }
-    unsigned long calculated = ~G.crc32val & 0xFFFFFFFFul;
-    if (calculated != crc) {
-        warn(3, "Unzip, CRC mismatch, calculated 0x%lx, expected 0x%lx, %s", calculated, crc, name);
-        return 0;
-    }
-    if (zs->flags & kZipVerbose) warn(7, "Uncompressed %s in %s", name, zs->zipName);
-    return 1;
+    if (!crcMatches(~unzipGlobals->crc32val, m)) return false;
+    if (zs->flags & kZipVerbose) warn(kLogDebug, "Uncompressed %s in %s", m.name, zs->zipName);
+    return true;
 }
 
 }  // namespace ruva

@@ -17,24 +17,19 @@
 #include <vector>
 
 #include "bmod/unzipd/zip/zip_pool.h"
-#include "common/byte_order.h"
 #include "common/docmodel/comment_tokens.h"
 #include "common/docmodel/libid.h"
+#include "common/fd_io.h"
+#include "common/log_levels.h"
 #include "common/patterns.h"
 #include "common/string_list.h"
 #include "common/text.h"
 #include "common/tokens.h"
+#include "common/zip_format.h"
 
 namespace ruva {
 namespace {
 
-constexpr int kError = 3;
-constexpr int kCritical = 2;
-constexpr int kNotice = 5;
-
-constexpr size_t kEndRecordSize = 22;
-constexpr size_t kCentralHeaderSize = 46;
-constexpr size_t kLocalHeaderSize = 30;
 // The end record is looked for in the last 1023 bytes, then in the last
 // 65535 + 22. The comment is read with one 1023-byte read, so a longer one
 // makes the library unreadable.
@@ -43,17 +38,8 @@ constexpr unsigned long kLastWindow = 65557;
 constexpr size_t kMaxArchiveComment = 1023;
 // readCentralHeader reads this much for one header.
 constexpr size_t kCentralReadSize = 1023;
-// A 32-bit field of all ones means the real value is in a ZIP64 record.
-constexpr uint32_t kZip64Field = 0xFFFFFFFF;
-constexpr uint16_t kDataDescriptorFlag = 0x08;
 
-constexpr unsigned char kEndSignature[4] = {'P', 'K', 5, 6};
-constexpr unsigned char kCentralSignature[4] = {'P', 'K', 1, 2};
-constexpr unsigned char kLocalSignature[4] = {'P', 'K', 3, 4};
-constexpr unsigned char kZip64LocatorSignature[4] = {'P', 'K', 6, 7};
-constexpr unsigned long kZip64LocatorSize = 20;
-
-FolderIndexObserver folderIndexObserver = nullptr;
+FolderIndexObserver g_folderIndexObserver = nullptr;
 
 int noCreateIndexfile(ZipStructure*, StringList*) {
     return 0;
@@ -64,7 +50,7 @@ int noAddIndexfile(ZipStructure*, const char*) {
 int noParseIndexfile(ZipStructure*, CentralHeader*) {
     return 0;
 }
-FolderIndexHooks folderIndexHooks = {noCreateIndexfile, noAddIndexfile, noParseIndexfile};
+FolderIndexHooks g_folderIndexHooks = {noCreateIndexfile, noAddIndexfile, noParseIndexfile};
 
 template <class... Args>
 void say(const ZipStructure* zs, int level, const char* format, Args... args) {
@@ -127,18 +113,6 @@ void freeHeader(const ZipStructure* zs, CentralHeader* ch) {
         std::free(ch);
 }
 
-// Up to n bytes from fd's position; fewer only at end of file or on an error.
-size_t readUpTo(int fd, void* buf, size_t n) {
-    size_t got = 0;
-    while (got < n) {
-        ssize_t r = ::read(fd, static_cast<char*>(buf) + got, n - got);
-        if (r < 0 && errno == EINTR) continue;
-        if (r <= 0) break;
-        got += size_t(r);
-    }
-    return got;
-}
-
 bool readAt(int fd, unsigned long offset, void* buf, size_t n) {
     return ::lseek(fd, off_t(offset), SEEK_SET) >= 0 && readUpTo(fd, buf, n) == n;
 }
@@ -165,50 +139,51 @@ enum class EndSearch { kFound, kNotFound, kFailed };
 // rightmost signature wins, even one inside the comment. Sets *endOffset.
 EndSearch findEndRecord(ZipStructure* zs, int fd, unsigned long start, unsigned long* endOffset) {
     if (::lseek(fd, off_t(start), SEEK_SET) < 0) {
-        say(zs, kError, "File %s [%d], lseek %lu failed, %s", zs->zipName, fd, start, errorText());
+        say(zs, kLogErr, "File %s [%d], lseek %lu failed, %s", zs->zipName, fd, start, errorText());
         return EndSearch::kFailed;
     }
     std::vector<unsigned char> window(zs->fileSize - start);
     size_t got = readUpTo(fd, window.data(), window.size());
-    if (got < sizeof kEndSignature) return EndSearch::kNotFound;
-    size_t pos = got - sizeof kEndSignature;
-    while (std::memcmp(&window[pos], kEndSignature, sizeof kEndSignature) != 0) {
+    if (got < kZipSignatureSize) return EndSearch::kNotFound;
+    size_t pos = got - kZipSignatureSize;
+    while (!isZipSignature(&window[pos], kZipEndSignature)) {
         if (pos == 0) return EndSearch::kNotFound;
         --pos;
     }
 
     const unsigned char* p = &window[pos];
-    size_t behind = got - pos - sizeof kEndSignature;
-    if (behind < kEndRecordSize - sizeof kEndSignature) {
-        say(zs, kError, "File %s, read only %d bytes", zs->zipName, int(behind));
+    size_t behind = got - pos - kZipSignatureSize;
+    if (behind < kZipEndRecordSize - kZipSignatureSize) {
+        say(zs, kLogErr, "File %s, read only %d bytes", zs->zipName, int(behind));
         return EndSearch::kFailed;
     }
     *endOffset = start + pos;
+    const ZipEndRecord record = decodeZipEnd(p);
     CentralDirEnd& end = zs->centralDirEnd;
-    end.diskNumber = W2H(p + 4);
-    end.diskCentralStart = W2H(p + 6);
-    end.centralEntryCountThisDisk = W2H(p + 8);
-    end.totalCentralEntries = W2H(p + 10);
-    end.centralDirSize = L2H(p + 12);
-    end.centralStartOffset = L2H(p + 16);
-    uint16_t storedLen = W2H(p + 20);
+    end.diskNumber = record.diskNumber;
+    end.diskCentralStart = record.centralDisk;
+    end.centralEntryCountThisDisk = record.entriesThisDisk;
+    end.totalCentralEntries = record.totalEntries;
+    end.centralDirSize = record.centralSize;
+    end.centralStartOffset = record.centralOffset;
+    uint16_t storedLen = record.commentLength;
     end.comment = nullptr;
     end.commentLen = 0;
     if (storedLen == 0) return EndSearch::kFound;
 
-    size_t available = got - pos - kEndRecordSize;
+    size_t available = got - pos - kZipEndRecordSize;
     if (available < storedLen || storedLen > kMaxArchiveComment) {
-        say(zs, kError, "File %s, read only %d bytes", zs->zipName,
+        say(zs, kLogErr, "File %s, read only %d bytes", zs->zipName,
             int(std::min(available, kMaxArchiveComment)));
         return EndSearch::kFailed;
     }
-    const unsigned char* comment = p + kEndRecordSize;
+    const unsigned char* comment = p + kZipEndRecordSize;
     size_t blanks = 0;
     while (blanks < storedLen && comment[blanks] == ' ') ++blanks;
     uint16_t len = uint16_t(storedLen - blanks);
     end.comment = copyText(zs, comment + blanks, len);
     if (!end.comment) {
-        say(zs, kError, "File %s, out of memory for string", zs->zipName);
+        say(zs, kLogErr, "File %s, out of memory for string", zs->zipName);
         return EndSearch::kFailed;
     }
     end.commentLen = len;
@@ -224,22 +199,22 @@ bool readEndRecord(ZipStructure* zs, int fd, unsigned long* endOffset) {
         found = findEndRecord(zs, fd, start, endOffset);
     }
     if (found == EndSearch::kNotFound)
-        say(zs, kError, "File %s, cannot find start of CentralEnd header, offset %lu", zs->zipName, start);
+        say(zs, kLogErr, "File %s, cannot find start of CentralEnd header, offset %lu", zs->zipName, start);
     if (found != EndSearch::kFound) return false;
 
     // A ZIP64 archive keeps its real counts, sizes and offsets elsewhere:
     // reading the 32-bit end record would lose members.
     const CentralDirEnd& end = zs->centralDirEnd;
-    unsigned char locator[sizeof kZip64LocatorSignature];
+    unsigned char locator[kZipSignatureSize];
     bool hasLocator = *endOffset >= kZip64LocatorSize &&
                       readAt(fd, *endOffset - kZip64LocatorSize, locator, sizeof locator) &&
-                      std::memcmp(locator, kZip64LocatorSignature, sizeof locator) == 0;
+                      isZipSignature(locator, kZip64LocatorSignature);
     if (hasLocator || end.centralDirSize == kZip64Field || end.centralStartOffset == kZip64Field) {
-        say(zs, kError, "File %s, ZIP64 archive not supported", zs->zipName);
+        say(zs, kLogErr, "File %s, ZIP64 archive not supported", zs->zipName);
         return false;
     }
     if (end.centralStartOffset > zs->fileSize) {
-        say(zs, kError, "File %s, invalid centralStartOffset %lu", zs->zipName, end.centralStartOffset);
+        say(zs, kLogErr, "File %s, invalid centralStartOffset %lu", zs->zipName, end.centralStartOffset);
         return false;
     }
     return true;
@@ -249,13 +224,13 @@ bool setLibraryId(ZipStructure* zs) {
     std::optional<std::string> id = libidGetFromText(zs->centralDirEnd.comment);
     zs->libID = copyText(zs, id.value_or(std::string()));
     if (!zs->libID) {
-        say(zs, kError, "File %s, out of memory for LZN number", zs->zipName);
+        say(zs, kLogErr, "File %s, out of memory for LZN number", zs->zipName);
         return false;
     }
     std::optional<std::string> code = libidGetLanguageCodeOrDefault(zs->libID);
     zs->languageCode = copyText(zs, code.value_or(std::string()));
     if (!zs->languageCode) {
-        say(zs, kError, "File %s, out of memory for language code", zs->zipName);
+        say(zs, kLogErr, "File %s, out of memory for language code", zs->zipName);
         return false;
     }
     return true;
@@ -285,7 +260,7 @@ bool readCentralDirectory(ZipStructure* zs, int fd, unsigned long endOffset, Fol
     const size_t dirSize = end.centralDirSize;
     // Bounded by the file before anything is allocated from the header field.
     if (dirStart + dirSize > endOffset) {
-        say(zs, kError, "File %s, read only %d bytes", zs->zipName,
+        say(zs, kLogErr, "File %s, read only %d bytes", zs->zipName,
             int(endOffset > dirStart ? endOffset - dirStart : 0));
         return false;
     }
@@ -293,12 +268,12 @@ bool readCentralDirectory(ZipStructure* zs, int fd, unsigned long endOffset, Fol
         static_cast<unsigned char*>(std::malloc(dirSize ? dirSize : 1)), &std::free);
     if (dir) {
         if (::lseek(fd, off_t(dirStart), SEEK_SET) < 0) {
-            say(zs, kError, "File %s [%d], failed to seek to %lu", zs->zipName, fd, dirStart);
+            say(zs, kLogErr, "File %s [%d], failed to seek to %lu", zs->zipName, fd, dirStart);
             return false;
         }
         size_t got = readUpTo(fd, dir.get(), dirSize);
         if (got < dirSize) {
-            say(zs, kError, "File %s, read only %d bytes", zs->zipName, int(got));
+            say(zs, kLogErr, "File %s, read only %d bytes", zs->zipName, int(got));
             return false;
         }
     }
@@ -309,7 +284,7 @@ bool readCentralDirectory(ZipStructure* zs, int fd, unsigned long endOffset, Fol
         if (dir) return {dir.get() + pos, left};
         unsigned long offset = dirStart + pos;
         if (::lseek(fd, off_t(offset), SEEK_SET) < 0) {
-            say(zs, kError, "File %s [%d], failed to seek to %lu", zs->zipName, fd, offset);
+            say(zs, kLogErr, "File %s [%d], failed to seek to %lu", zs->zipName, fd, offset);
             return {nullptr, 0};
         }
         return {single, readUpTo(fd, single, std::min(left, sizeof single))};
@@ -321,16 +296,15 @@ bool readCentralDirectory(ZipStructure* zs, int fd, unsigned long endOffset, Fol
         if (!bytes) return false;
         CentralHeader* ch = zs->parseCentralHeader(bytes, count);
         if (!ch) return false;
-        pos += kCentralHeaderSize + ch->trailerLen;
+        pos += kZipCentralHeaderSize + ch->trailerLen;
         folders.see(ch);
     }
     // One more header inside the directory: the 16-bit count has wrapped.
-    if (dirSize - pos >= sizeof kCentralSignature) {
+    if (dirSize - pos >= kZipSignatureSize) {
         auto [bytes, count] = bytesAt(pos);
         if (!bytes) return false;
-        if (count >= sizeof kCentralSignature &&
-            std::memcmp(bytes, kCentralSignature, sizeof kCentralSignature) == 0) {
-            say(zs, kError, "File %s, ZIP64 archive not supported", zs->zipName);
+        if (count >= kZipSignatureSize && isZipSignature(bytes, kZipCentralSignature)) {
+            say(zs, kLogErr, "File %s, ZIP64 archive not supported", zs->zipName);
             return false;
         }
     }
@@ -340,15 +314,15 @@ bool readCentralDirectory(ZipStructure* zs, int fd, unsigned long endOffset, Fol
 }  // namespace
 
 void setFolderIndexHooks(const FolderIndexHooks* hooks) {
-    folderIndexHooks.createIndexfile =
+    g_folderIndexHooks.createIndexfile =
         hooks && hooks->createIndexfile ? hooks->createIndexfile : noCreateIndexfile;
-    folderIndexHooks.addIndexfile = hooks && hooks->addIndexfile ? hooks->addIndexfile : noAddIndexfile;
-    folderIndexHooks.parseIndexfile =
+    g_folderIndexHooks.addIndexfile = hooks && hooks->addIndexfile ? hooks->addIndexfile : noAddIndexfile;
+    g_folderIndexHooks.parseIndexfile =
         hooks && hooks->parseIndexfile ? hooks->parseIndexfile : noParseIndexfile;
 }
 
 void setFolderIndexObserver(FolderIndexObserver observer) {
-    folderIndexObserver = observer;
+    g_folderIndexObserver = observer;
 }
 
 ZipStructure* newZipStructure(ZipPool* zipPool, const char* path, uint16_t flags, void* clientData,
@@ -356,12 +330,12 @@ ZipStructure* newZipStructure(ZipPool* zipPool, const char* path, uint16_t flags
     if (!path) return nullptr;
     struct stat st;
     if (::stat(path, &st) != 0) {
-        if (warn) warn(clientData, kError, "File %s, stat failed, %s", path, errorText());
+        if (warn) warn(clientData, kLogErr, "File %s, stat failed, %s", path, errorText());
         return nullptr;
     }
-    if (st.st_size <= off_t(kEndRecordSize - 1)) {
+    if (st.st_size <= off_t(kZipEndRecordSize - 1)) {
         if (warn)
-            warn(clientData, kError, "File %s too small, %lu", path, static_cast<unsigned long>(st.st_size));
+            warn(clientData, kLogErr, "File %s too small, %lu", path, static_cast<unsigned long>(st.st_size));
         return nullptr;
     }
 
@@ -373,7 +347,7 @@ ZipStructure* newZipStructure(ZipPool* zipPool, const char* path, uint16_t flags
         mem = std::malloc(sizeof(ZipStructure));
     }
     if (!mem) {
-        if (warn) warn(clientData, kError, "File %s, out of memory for ZIP structure", path);
+        if (warn) warn(clientData, kLogErr, "File %s, out of memory for ZIP structure", path);
         return nullptr;
     }
     ZipStructure* zs = new (mem) ZipStructure{};
@@ -388,7 +362,7 @@ ZipStructure* newZipStructure(ZipPool* zipPool, const char* path, uint16_t flags
     zs->zipBasename =
         zs->zipName ? copyText(zs, slash ? slash + 1 : path, std::strlen(slash ? slash + 1 : path)) : nullptr;
     if (!zs->zipBasename) {
-        say(zs, kError, "File %s, out of memory for string", path);
+        say(zs, kLogErr, "File %s, out of memory for string", path);
         zs->del();
         return nullptr;
     }
@@ -410,11 +384,11 @@ ZipStructure* newZipStructure(ZipPool* zipPool, const char* path, uint16_t flags
     }
 
     if (folders.kvo) {
-        if (folderIndexObserver) folderIndexObserver(zs, &folders.pages, folders.indexMember);
+        if (g_folderIndexObserver) g_folderIndexObserver(zs, &folders.pages, folders.indexMember);
         if (folders.indexMember) {
             zs->parseIndexfile(folders.indexMember);
             if (zs->flags & kZipIndexBuilder)
-                say(zs, kNotice, "Index file already exists in library %s", zs->zipName);
+                say(zs, kLogNotice, "Index file already exists in library %s", zs->zipName);
         } else {
             zs->createIndexfile(&folders.pages);
         }
@@ -469,31 +443,30 @@ CentralHeader* ZipStructure::readCentralHeader(int fd) {
 }
 
 CentralHeader* ZipStructure::parseCentralHeader(const unsigned char* bytes, size_t count) {
-    if (!bytes || count < kCentralHeaderSize) {
-        say(this, kError, "File %s, read only %d bytes of CentralHeader", zipName, int(bytes ? count : 0));
+    if (!bytes || count < kZipCentralHeaderSize) {
+        say(this, kLogErr, "File %s, read only %d bytes of CentralHeader", zipName, int(bytes ? count : 0));
         return nullptr;
     }
-    if (std::memcmp(bytes, kCentralSignature, sizeof kCentralSignature) != 0) {
-        say(this, kError, "File %s, CentralDirectory signature mismatch 0x%02x%02x%02x%02x, ZIP file corrupt",
-            zipName, bytes[0], bytes[1], bytes[2], bytes[3]);
+    if (!isZipSignature(bytes, kZipCentralSignature)) {
+        say(this, kLogErr,
+            "File %s, CentralDirectory signature mismatch 0x%02x%02x%02x%02x, ZIP file corrupt", zipName,
+            bytes[0], bytes[1], bytes[2], bytes[3]);
         return nullptr;
     }
-    const uint32_t crc = L2H(bytes + 16);
-    const uint32_t cSize = L2H(bytes + 20);
-    const uint32_t ucSize = L2H(bytes + 24);
-    const uint32_t localOffset = L2H(bytes + 42);
-    if (cSize == kZip64Field || ucSize == kZip64Field || localOffset == kZip64Field) {
-        say(this, kError, "File %s, ZIP64 archive not supported", zipName);
+    const ZipCentralRecord record = decodeZipCentral(bytes);
+    if (record.compressedSize == kZip64Field || record.size == kZip64Field ||
+        record.localHeaderOffset == kZip64Field) {
+        say(this, kLogErr, "File %s, ZIP64 archive not supported", zipName);
         return nullptr;
     }
     CentralHeader* ch = allocHeader(this);
     if (!ch) {
-        say(this, kError, "File %s, out of memory for CentralHeader", zipName);
+        say(this, kLogErr, "File %s, out of memory for CentralHeader", zipName);
         return nullptr;
     }
-    const uint16_t nameLen = W2H(bytes + 28);
-    const uint16_t extraLen = W2H(bytes + 30);
-    const uint16_t commentLen = W2H(bytes + 32);
+    const uint16_t nameLen = record.nameLength;
+    const uint16_t extraLen = record.extraLength;
+    const uint16_t commentLen = record.commentLength;
     // Up to 3 x 65535: a 16-bit sum would wrap and let the copies run past
     // the bytes given.
     ch->trailerLen = uint32_t(nameLen) + extraLen + commentLen;
@@ -501,19 +474,19 @@ CentralHeader* ZipStructure::parseCentralHeader(const unsigned char* bytes, size
         freeHeader(this, ch);
         return nullptr;
     };
-    if (count - kCentralHeaderSize < ch->trailerLen) {
-        say(this, kError, "File %s, CentralHeader trailer too long (%u), only have %d", zipName,
+    if (count - kZipCentralHeaderSize < ch->trailerLen) {
+        say(this, kLogErr, "File %s, CentralHeader trailer too long (%u), only have %d", zipName,
             unsigned(ch->trailerLen), int(std::min<size_t>(count, 0x7fffffff)));
         return fail();
     }
     if (nameLen == 0) {
-        say(this, kError, "File %s, CentralHeader indicates 0 length filename, ZIP file corrupt", zipName);
+        say(this, kLogErr, "File %s, CentralHeader indicates 0 length filename, ZIP file corrupt", zipName);
         return fail();
     }
-    const unsigned char* trailer = bytes + kCentralHeaderSize;
+    const unsigned char* trailer = bytes + kZipCentralHeaderSize;
     ch->fname = copyText(this, trailer, nameLen);
     if (!ch->fname) {
-        say(this, kError, "File %s, out of memory for filename", zipName);
+        say(this, kLogErr, "File %s, out of memory for filename", zipName);
         return fail();
     }
     ch->fnameSize = uint32_t(nameLen) + 1;
@@ -521,23 +494,23 @@ CentralHeader* ZipStructure::parseCentralHeader(const unsigned char* bytes, size
     if (commentLen) {
         ch->comment = copyText(this, trailer + nameLen + extraLen, commentLen);
         if (!ch->comment) {
-            say(this, kError, "File %s, out of memory for string", zipName);
+            say(this, kLogErr, "File %s, out of memory for string", zipName);
             return fail();
         }
         ch->commentSize = uint32_t(commentLen) + 1;
         if (std::strstr(ch->comment, "CAT:")) {
             std::optional<std::string> bitmap = extractDocumentBitmap(ch->comment);
             if (bitmap && !(ch->bitmap = copyText(this, *bitmap))) {
-                say(this, kError, "File %s, out of memory for string", zipName);
+                say(this, kLogErr, "File %s, out of memory for string", zipName);
                 return fail();
             }
         }
     }
     ch->folder = 0;
-    ch->localHeaderOffset = localOffset;
-    ch->crc = crc;
-    ch->cSize = cSize;
-    ch->ucSize = ucSize;
+    ch->localHeaderOffset = record.localHeaderOffset;
+    ch->crc = record.crc;
+    ch->cSize = record.compressedSize;
+    ch->ucSize = record.size;
     if (ch->comment && std::strcmp(ch->fname, "kvoversion.txt") == 0) readKvoVersion(this, ch->comment);
 
     if (lastCentralHeader)
@@ -550,7 +523,7 @@ CentralHeader* ZipStructure::parseCentralHeader(const unsigned char* bytes, size
 
 int ZipStructure::openZipFile() {
     int fd = ::open(zipName, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) say(this, kError, "Failed to open ZIP file, %s '%s'", errorText(), zipName);
+    if (fd < 0) say(this, kLogErr, "Failed to open ZIP file, %s '%s'", errorText(), zipName);
     return fd;
 }
 
@@ -560,7 +533,7 @@ void ZipStructure::closeZipFile(int fd) {
 
 LocalHeader* ZipStructure::readLocalHeader(const CentralHeader* ch, int fd) {
     if (!ch) {
-        say(this, kCritical, "Invalid arguments to readLocalHeader");
+        say(this, kLogCrit, "Invalid arguments to readLocalHeader");
         return nullptr;
     }
     int ownFd = -1;
@@ -569,35 +542,36 @@ LocalHeader* ZipStructure::readLocalHeader(const CentralHeader* ch, int fd) {
         if (fd < 0) return nullptr;
     }
     LocalHeader* lh = nullptr;
-    unsigned char b[kLocalHeaderSize];
+    unsigned char b[kZipLocalHeaderSize];
     size_t got = 0;
     if (::lseek(fd, off_t(ch->localHeaderOffset), SEEK_SET) < 0) {
-        say(this, kError, "File %s [%d], lseek to %lu failed, %s", zipName, fd, ch->localHeaderOffset,
+        say(this, kLogErr, "File %s [%d], lseek to %lu failed, %s", zipName, fd, ch->localHeaderOffset,
             errorText());
     } else if ((got = readUpTo(fd, b, sizeof b)) < sizeof b) {
-        say(this, kError, "File %s, read only %d bytes", zipName, int(got));
-    } else if (std::memcmp(b, kLocalSignature, sizeof kLocalSignature) != 0) {
+        say(this, kLogErr, "File %s, read only %d bytes", zipName, int(got));
+    } else if (!isZipSignature(b, kZipLocalSignature)) {
         // The text names the wrong header; callers' logs are matched on it.
-        say(this, kError, "File %s, Central Header signature mismatch 0x%02x%02x%02x%02x", zipName, b[0],
+        say(this, kLogErr, "File %s, Central Header signature mismatch 0x%02x%02x%02x%02x", zipName, b[0],
             b[1], b[2], b[3]);
     } else if (!(lh = static_cast<LocalHeader*>(std::malloc(sizeof(LocalHeader))))) {
-        say(this, kError, "File %s, no memory for LocalHeader", zipName);
+        say(this, kLogErr, "File %s, no memory for LocalHeader", zipName);
     } else {
+        const ZipLocalRecord record = decodeZipLocal(b);
         lh = new (lh) LocalHeader{};
-        lh->versionNeeded[0] = b[4];
-        lh->versionNeeded[1] = b[5];
-        lh->generalFlags = W2H(b + 6);
-        lh->method = W2H(b + 8);
-        lh->modTime = W2H(b + 10);
-        lh->modDate = W2H(b + 12);
-        lh->crc = L2H(b + 14);
-        lh->cSize = L2H(b + 18);
-        lh->ucSize = L2H(b + 22);
-        lh->fnameLen = W2H(b + 26);
-        lh->extraLen = W2H(b + 28);
+        lh->versionNeeded[0] = record.versionNeeded;
+        lh->versionNeeded[1] = record.hostNeeded;
+        lh->generalFlags = record.flags;
+        lh->method = record.method;
+        lh->modTime = record.time;
+        lh->modDate = record.date;
+        lh->crc = record.crc;
+        lh->cSize = record.compressedSize;
+        lh->ucSize = record.size;
+        lh->fnameLen = record.nameLength;
+        lh->extraLen = record.extraLength;
         // The local fields are 0 (or unreliable) when a descriptor follows
         // the data; the central directory has the real values.
-        if (lh->generalFlags & kDataDescriptorFlag) {
+        if (lh->generalFlags & kZipFlagDescriptor) {
             lh->crc = ch->crc;
             lh->cSize = ch->cSize;
             lh->ucSize = ch->ucSize;
@@ -612,15 +586,15 @@ void ZipStructure::freeLocalHeader(LocalHeader* lh) {
 }
 
 int ZipStructure::createIndexfile(StringList* pageNames) {
-    return folderIndexHooks.createIndexfile(this, pageNames);
+    return g_folderIndexHooks.createIndexfile(this, pageNames);
 }
 
 int ZipStructure::addIndexfile(const char* path) {
-    return folderIndexHooks.addIndexfile(this, path);
+    return g_folderIndexHooks.addIndexfile(this, path);
 }
 
 int ZipStructure::parseIndexfile(CentralHeader* indexMember) {
-    return folderIndexHooks.parseIndexfile(this, indexMember);
+    return g_folderIndexHooks.parseIndexfile(this, indexMember);
 }
 
 }  // namespace ruva

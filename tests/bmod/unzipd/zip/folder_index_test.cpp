@@ -14,12 +14,15 @@
 #include "common/string_list.h"
 #include "common/sysv_lock.h"
 #include "tests/bmod/unzipd/zip/zip_write_fixture.h"
+#include "tests/support/zip_builder.h"
 
 namespace ruva {
 namespace {
 
 using namespace test::zw;
 using test::TempDir;
+using test::writeZip;
+using test::ZipMember;
 
 struct LogLine {
     int level;
@@ -91,27 +94,23 @@ FolderTable folders(const ZipStructure& zs) {
     return t;
 }
 
-// Runs a fixture script in dir. It may call build(path, members) with
-// members (name, data[, method]) and td(name), a document line of a page.
-void fixture(const TempDir& dir, const std::string& script) {
-    std::string py =
-        "import os, zipfile\n"
-        "os.chdir(bytes.fromhex('" +
-        hex(dir.path()) +
-        "').decode())\n"
-        "def build(path, members):\n"
-        "    with zipfile.ZipFile(path, 'w') as z:\n"
-        "        for m in members:\n"
-        "            i = zipfile.ZipInfo(m[0], (2020, 1, 1, 12, 0, 0))\n"
-        "            i.compress_type = m[2] if len(m) > 2 else zipfile.ZIP_DEFLATED\n"
-        "            i.external_attr = 0o100644 << 16\n"
-        "            z.writestr(i, m[1])\n"
-        "def td(name):\n"
-        "    return b'<TR><TD valign=top nowrap><A HREF=\"show.cgi?FN=' + name + b'\">x</A></TD></TR>\\n'\n" +
-        script;
-    int status = -1;
-    std::string out = python(py, &status);
-    ASSERT_EQ(status, 0) << out;
+// A member as python's zipfile writes one: deflated at zlib's default
+// level unless stored, made by version 2.0 on Unix, 2020-01-01 12:00, mode
+// 0644. The libraries of these tests are laid out so.
+ZipMember page(std::string name, std::string data, uint16_t method = ZIPMETHOD_DEFLATED) {
+    return {.name = std::move(name),
+            .data = std::move(data),
+            .method = method,
+            .level = Z_DEFAULT_COMPRESSION,
+            .versionMadeBy = 0x0314,
+            .dosTime = 0x6000,
+            .dosDate = 0x5021,
+            .externalAttributes = 0100644u << 16};
+}
+
+// A document line of a folder page.
+std::string td(const std::string& name) {
+    return "<TR><TD valign=top nowrap><A HREF=\"show.cgi?FN=" + name + "\">x</A></TD></TR>\n";
 }
 
 // ---- parseIndexfile ---------------------------------------------------------------
@@ -199,10 +198,8 @@ TEST(FolderIndexParse, ReadsLinesInDirectoryOrderAndReportsStrays) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const std::string path = dir.file("parse.kvo");
-        writeFile(dir.file("index.txt"), c.index);
-        fixture(dir,
-                "build('parse.kvo', [('a.html', b'a'), ('b.html', b'b'), ('c.html', b'c'), ('d.html', b'd'),"
-                " ('folderindex.txt', open('index.txt', 'rb').read())])\n");
+        writeZip(path, {.members = {page("a.html", "a"), page("b.html", "b"), page("c.html", "c"),
+                                    page("d.html", "d"), page("folderindex.txt", c.index)}});
         FolderIndexEnv env;
         ZsPtr zs = open(path, c.flags);
         ASSERT_TRUE(zs) << env.joined();
@@ -226,15 +223,11 @@ TEST(FolderIndexParse, UnreadableIndexMemberLeavesFoldersAndSaysSo) {
     TempDir dir;
     ASSERT_TRUE(dir.ok());
     // The index member's deflated data is damaged in its middle.
-    fixture(dir, R"PY(
-build('bad.kvo', [('a.html', b'a'), ('folderindex.txt', b'FolderID:1|File:a.html|\n' * 200)])
-z = zipfile.ZipFile('bad.kvo')
-i = z.getinfo('folderindex.txt')
-data = bytearray(open('bad.kvo', 'rb').read())
-at = i.header_offset + 30 + len(i.filename) + i.compress_size // 2
-data[at] ^= 0xFF
-open('bad.kvo', 'wb').write(data)
-)PY");
+    std::string index;
+    for (int i = 0; i < 200; ++i) index += "FolderID:1|File:a.html|\n";
+    test::BuiltZip bad = test::buildZip({.members = {page("a.html", "a"), page("folderindex.txt", index)}});
+    bad.bytes[bad.places[1].data + bad.places[1].compressedSize / 2] ^= 0xFF;
+    writeFile(dir.file("bad.kvo"), bad.bytes);
     FolderIndexEnv env;
     const std::string path = dir.file("bad.kvo");
     ZsPtr zs = open(path, 0);
@@ -249,37 +242,40 @@ open('bad.kvo', 'wb').write(data)
 // ---- createIndexfile: the library of the folder-index outcome ----------------------
 
 // Directory order matters: the index lists members in it.
-constexpr const char* kLibraryFixture = R"PY(
-big = b''.join(b'<P>filler line %d of a long folder page</P>\n' % n for n in range(30000))
-assert len(big) > (1 << 20)
-members = [
-    ('h0001_17.html', td(b'doc.html') + td(b'doc.v.html') + td(b'r19089_0.v1.html') + td(b'hx.txt')
-                      + b'<TD valign=top nowrap>no document here</TD>\n'
-                      + b'<A HREF="show.cgi?FN=loose.html">not a document line</A>\n'),
-    ('doc.html', b'doc'),
-    ('doc.v.html', b'doc v'),
-    ('doc.v-2.html', b'doc v part 2'),
-    ('r19089_0.v1.html', b'r'),
-    ('r19089_0.v1.c.html', b'r c'),
-    ('r19089_1.v1.c.html', b'r1 c'),
-    ('h0002_5.html', td(b'doc.v-2.html') + td(b'x.y.html') + td(b'zzz._.pdf'), zipfile.ZIP_STORED),
-    ('x.y.html', b'x y'),
-    ('x.y-3.html', b'x y 3'),
-    ('doc._.pdf', b'%PDF doc'),
-    ('zzz._.pdf', b'%PDF zzz'),
-    ('zzz.html', b'zzz'),
-    ('nopage.v-1.html', b'no page'),
-    ('loose.html', b'loose'),
-    ('loose._.pdf', b'%PDF loose'),
-    ('hidx.html', td(b'idx.html')),
-    ('idx.html', b'idx'),
-    ('h0003_9.html', big + td(b'big.html')),
-    ('big.html', b'big'),
-    ('hx.txt', b'hx'),
-    ('readme.txt', b'readme'),
-]
-build(LIB, members)
-)PY";
+void writeLibrary(const std::string& path) {
+    std::string big;
+    for (int n = 0; n < 30000; ++n)
+        big += "<P>filler line " + std::to_string(n) + " of a long folder page</P>\n";
+    ASSERT_GT(big.size(), 1u << 20);
+    writeZip(
+        path,
+        {.members = {
+             page("h0001_17.html", td("doc.html") + td("doc.v.html") + td("r19089_0.v1.html") + td("hx.txt") +
+                                       "<TD valign=top nowrap>no document here</TD>\n" +
+                                       "<A HREF=\"show.cgi?FN=loose.html\">not a document line</A>\n"),
+             page("doc.html", "doc"),
+             page("doc.v.html", "doc v"),
+             page("doc.v-2.html", "doc v part 2"),
+             page("r19089_0.v1.html", "r"),
+             page("r19089_0.v1.c.html", "r c"),
+             page("r19089_1.v1.c.html", "r1 c"),
+             page("h0002_5.html", td("doc.v-2.html") + td("x.y.html") + td("zzz._.pdf"), ZIPMETHOD_STORED),
+             page("x.y.html", "x y"),
+             page("x.y-3.html", "x y 3"),
+             page("doc._.pdf", "%PDF doc"),
+             page("zzz._.pdf", "%PDF zzz"),
+             page("zzz.html", "zzz"),
+             page("nopage.v-1.html", "no page"),
+             page("loose.html", "loose"),
+             page("loose._.pdf", "%PDF loose"),
+             page("hidx.html", td("idx.html")),
+             page("idx.html", "idx"),
+             page("h0003_9.html", big + td("big.html")),
+             page("big.html", "big"),
+             page("hx.txt", "hx"),
+             page("readme.txt", "readme"),
+         }});
+}
 
 // The folders when the library is opened normally: a member with a related
 // member takes its folder even when a page gave it one (doc.v-2.html,
@@ -343,8 +339,8 @@ constexpr time_t kLibraryTime = 1500000000;
 TEST(FolderIndexCreate, NormalRunWorksOutFoldersAndWritesNothing) {
     TempDir dir;
     ASSERT_TRUE(dir.ok());
-    fixture(dir, "LIB = 'lib.kvo'\n" + std::string(kLibraryFixture));
     const std::string path = dir.file("lib.kvo");
+    ASSERT_NO_FATAL_FAILURE(writeLibrary(path));
     setMtime(path, kLibraryTime);
     const std::string before = readFile(path);
     FolderIndexEnv env;
@@ -367,8 +363,8 @@ TEST(FolderIndexCreate, IndexRunAddsTheIndexAndKeepsTheLibraryTime) {
     TempDir dir;
     ASSERT_TRUE(dir.ok());
     // A name a shell would split twice over.
-    fixture(dir, "LIB = 'a b;x.kvo'\n" + std::string(kLibraryFixture));
     const std::string path = dir.file("a b;x.kvo");
+    ASSERT_NO_FATAL_FAILURE(writeLibrary(path));
     setMtime(path, kLibraryTime);
     const auto before = records(path);
     FolderIndexEnv env;
@@ -419,8 +415,8 @@ TEST(FolderIndexCreate, IndexRunAddsTheIndexAndKeepsTheLibraryTime) {
 TEST(FolderIndexCreate, FailedZipLeavesTheLibraryAndNoFiles) {
     TempDir dir;
     ASSERT_TRUE(dir.ok());
-    fixture(dir, "LIB = 'lib.kvo'\n" + std::string(kLibraryFixture));
     const std::string path = dir.file("lib.kvo");
+    ASSERT_NO_FATAL_FAILURE(writeLibrary(path));
     // A second hard link: the rewrite refuses to split it.
     ASSERT_EQ(link(path.c_str(), dir.file("link.kvo").c_str()), 0);
     setMtime(path, kLibraryTime);
@@ -442,8 +438,8 @@ TEST(FolderIndexCreate, FailedZipLeavesTheLibraryAndNoFiles) {
 TEST(FolderIndexCreate, LibraryNotWritableIsLeftAlone) {
     TempDir dir;
     ASSERT_TRUE(dir.ok());
-    fixture(dir, "LIB = 'ro.kvo'\n" + std::string(kLibraryFixture));
     const std::string path = dir.file("ro.kvo");
+    ASSERT_NO_FATAL_FAILURE(writeLibrary(path));
     ASSERT_EQ(chmod(path.c_str(), 0444), 0);
     giveToNobody(dir.path());
     const std::string before = readFile(path);
@@ -469,31 +465,37 @@ TEST(FolderIndexCreate, LibraryNotWritableIsLeftAlone) {
 TEST(FolderIndexCreate, HostilePagesNameNothingTheyShouldNot) {
     TempDir dir;
     ASSERT_TRUE(dir.ok());
-    fixture(dir, R"PY(
-# One 5 MiB line, read in cuts of 1024 characters: a document line is seen
-# when a cut starts with it, not when a cut falls inside it.
-half = b'z' * (5 << 19)
-line = half + td(b'five.html')[:-1] + half
-line += b'x' * ((1014 - len(line) % 1024) % 1024) + td(b'cut.html')
-members = [
-    ('h0001_3.html', line),
-    ('h0002_4.html', b'<TD valign=top nowrap><A HREF="?FN=open.html>\n"\n'
-                     b'?FN=before.html" <TD valign=top nowrap>\n'
-                     b'<TD valign=top nowrap>?FN=' + b'w' * 1100 + b'"\n'
-                     b'<TD valign=top nowrap>?FN="\n'),
-    ('h0003_99999999999.html', td(b'ovf.html')),
-    ('h[1]_6.html', td(b'pattern.html')),
-    ('h0005_7.html', td(b'broken.html') * 500),
-    ('five.html', b'5'), ('cut.html', b'c'), ('open.html', b'o'), ('before.html', b'b'),
-    ('ovf.html', b'v'), ('pattern.html', b'p'), ('broken.html', b'b'),
-]
-build('hostile.kvo', members)
-z = zipfile.ZipFile('hostile.kvo')
-i = z.getinfo('h0005_7.html')
-data = bytearray(open('hostile.kvo', 'rb').read())
-data[i.header_offset + 30 + len(i.filename) + i.compress_size // 2] ^= 0xFF
-open('hostile.kvo', 'wb').write(data)
-)PY");
+    // One 5 MiB line, read in cuts of 1024 characters: a document line is
+    // seen when a cut starts with it, not when a cut falls inside it.
+    const std::string half(5 << 19, 'z');
+    std::string line = half + td("five.html").substr(0, td("five.html").size() - 1) + half;
+    line += std::string((1014 + 1024 - line.size() % 1024) % 1024, 'x') + td("cut.html");
+    std::string broken;
+    for (int i = 0; i < 500; ++i) broken += td("broken.html");
+    test::BuiltZip hostile = test::buildZip({.members = {
+                                                 page("h0001_3.html", line),
+                                                 page("h0002_4.html",
+                                                      "<TD valign=top nowrap><A HREF=\"?FN=open.html>\n\"\n"
+                                                      "?FN=before.html\" <TD valign=top nowrap>\n"
+                                                      "<TD valign=top nowrap>?FN=" +
+                                                          std::string(1100, 'w') +
+                                                          "\"\n"
+                                                          "<TD valign=top nowrap>?FN=\"\n"),
+                                                 page("h0003_99999999999.html", td("ovf.html")),
+                                                 page("h[1]_6.html", td("pattern.html")),
+                                                 page("h0005_7.html", broken),
+                                                 page("five.html", "5"),
+                                                 page("cut.html", "c"),
+                                                 page("open.html", "o"),
+                                                 page("before.html", "b"),
+                                                 page("ovf.html", "v"),
+                                                 page("pattern.html", "p"),
+                                                 page("broken.html", "b"),
+                                             }});
+    // h0005_7.html's deflated data damaged in its middle.
+    const test::ZipPlace& damaged = hostile.places[4];
+    hostile.bytes[damaged.data + damaged.compressedSize / 2] ^= 0xFF;
+    writeFile(dir.file("hostile.kvo"), hostile.bytes);
     const std::string path = dir.file("hostile.kvo");
     FolderIndexEnv env;
     ZsPtr zs = open(path, 0);
@@ -513,15 +515,14 @@ open('hostile.kvo', 'wb').write(data)
 TEST(FolderIndexCreate, PagesNumberedInOrderAndNamesFoldedWhenAsked) {
     TempDir dir;
     ASSERT_TRUE(dir.ok());
-    fixture(dir, R"PY(
-build('fold.kvo', [
-    ('h0001_2.html', td(b'doc.html') + td(b'Other.HTML')),
-    ('hnext.html', td(b'next.html')),
-    ('h0002_x.html', td(b'nan.html')),
-    ('Doc.HTML', b'd'), ('other.html', b'o'), ('next.html', b'n'), ('nan.html', b'n'),
-])
-build('first.kvo', [('hfirst.html', td(b'a.html')), ('h0001_8.html', td(b'b.html')), ('a.html', b'a'), ('b.html', b'b')])
-)PY");
+    writeZip(dir.file("fold.kvo"),
+             {.members = {page("h0001_2.html", td("doc.html") + td("Other.HTML")),
+                          page("hnext.html", td("next.html")), page("h0002_x.html", td("nan.html")),
+                          page("Doc.HTML", "d"), page("other.html", "o"), page("next.html", "n"),
+                          page("nan.html", "n")}});
+    writeZip(dir.file("first.kvo"),
+             {.members = {page("hfirst.html", td("a.html")), page("h0001_8.html", td("b.html")),
+                          page("a.html", "a"), page("b.html", "b")}});
     struct Case {
         const char* file;
         uint16_t flags;
@@ -562,7 +563,7 @@ build('first.kvo', [('hfirst.html', td(b'a.html')), ('h0001_8.html', td(b'b.html
 TEST(FolderIndexCreate, InvalidInputOrAGoneArchiveIsRefused) {
     TempDir dir;
     ASSERT_TRUE(dir.ok());
-    fixture(dir, "build('lib.kvo', [('a.html', b'a')])\n");
+    writeZip(dir.file("lib.kvo"), {.members = {page("a.html", "a")}});
     const std::string path = dir.file("lib.kvo");
     FolderIndexEnv env;
     ZsPtr zs = open(path, 0);

@@ -1,8 +1,7 @@
-// Inflate on raw deflate streams, driven through the decoder state of an
-// Unzip: payloads made by zlib, and hand-built streams for each error.
+// Inflate on raw deflate streams held in memory, driven through the decoder
+// state alone: payloads made by zlib, and hand-built streams for each error.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/mman.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <zlib.h>
@@ -14,42 +13,19 @@
 #include <vector>
 
 #include "bmod/unzipd/zip/crc32.h"
-#include "bmod/unzipd/zip/unzip.h"
+#include "bmod/unzipd/zip/decoder_state.h"
+#include "tests/support/payloads.h"
 #include "tests/support/test_support.h"
 
 namespace ruva {
 namespace {
 
+using test::randomBytes;
+using test::runs;
 using test::SocketReader;
+using test::text;
 
 // ---- payloads and zlib
-
-std::string randomBytes(size_t n, uint32_t seed) {
-    std::mt19937 rng(seed);
-    std::string s(n, '\0');
-    for (char& c : s) c = char(rng());
-    return s;
-}
-
-// Words from a small vocabulary: the matches of ordinary text.
-std::string text(size_t n, uint32_t seed) {
-    static const char* const words[] = {"the ",      "library ", "member ", "of ",  "a ",
-                                        "document ", "index ",   "search ", "and ", "is ",
-                                        "archive ",  "\n",       "server ", "to ",  "in "};
-    std::mt19937 rng(seed);
-    std::string s;
-    while (s.size() < n) s += words[rng() % (sizeof words / sizeof *words)];
-    s.resize(n);
-    return s;
-}
-
-std::string runs(size_t n, uint32_t seed) {
-    std::mt19937 rng(seed);
-    std::string s;
-    while (s.size() < n) s.append(1 + rng() % 3000, char('a' + rng() % 3));
-    s.resize(n);
-    return s;
-}
 
 // A random block repeated with small changes: distances near 32 KiB.
 std::string farRepeats(size_t n, uint32_t seed) {
@@ -92,42 +68,35 @@ struct Result {
     uint32_t crc = 0;
 };
 
-int memoryFile(const std::string& bytes) {
-    int fd = memfd_create("deflate", 0);
-    EXPECT_GE(fd, 0);
-    EXPECT_EQ(write(fd, bytes.data(), bytes.size()), ssize_t(bytes.size()));
-    lseek(fd, 0, SEEK_SET);
-    return fd;
-}
-
-Result inflateWith(Unzip& uz, const std::string& compressed, unsigned long ucsize, Sink sink) {
+// The input is read from the string's bytes; memory output goes into a
+// region of exactly ucsize bytes, the room the fast path decodes into.
+Result inflateWith(UnzipGlobals& G, const std::string& compressed, unsigned long ucsize, Sink sink) {
     Result r;
-    int in = memoryFile(compressed);
-    UnzipGlobals& G = uz.unzipGlobals;
+    const auto* in = reinterpret_cast<const unsigned char*>(compressed.data());
+    G.reset(in, compressed.size(), ucsize, 0, 8);
+    G.out = DecoderOutput{};
     if (sink == Sink::Memory) {
-        EXPECT_EQ(uz.allocUnzipBuffer(ucsize ? ucsize : 1, 0), 1);
-        uz.fd = -1;
-        uz.bufwritten = 0;
-        G.reset(in, compressed.size(), ucsize, 0, 8);
+        std::vector<unsigned char> region(ucsize ? ucsize : 1);
+        G.out.buf = region.data();
+        G.out.room = region.size();
         r.rc = inflate(G);
-        r.out.assign(reinterpret_cast<char*>(uz.buf), uz.bufwritten);
+        r.out.assign(reinterpret_cast<char*>(region.data()), G.out.filled);
     } else {
         SocketReader reader;
-        uz.fd = reader.fd();
-        uz.fdwritten = 0;
-        G.reset(in, compressed.size(), ucsize, 0, 8);
+        G.out.fd = reader.fd();
         r.rc = inflate(G);
-        uz.fd = -1;
+        G.out.fd = -1;
         r.out = reader.finish();
     }
     r.crc = ~G.crc32val;
-    close(in);
     return r;
 }
 
+// One state for every call, as one Unzip serves a session's members; a
+// fresh one per call costs more than most of the streams here.
 Result inflateRaw(const std::string& compressed, unsigned long ucsize, Sink sink = Sink::Memory) {
-    std::unique_ptr<Unzip> uz = newUnzip(0);
-    return inflateWith(*uz, compressed, ucsize, sink);
+    static UnzipGlobals* const G = new UnzipGlobals;
+    return inflateWith(*G, compressed, ucsize, sink);
 }
 
 // ---- hand-built streams
@@ -256,7 +225,7 @@ const Strategy kStrategies[] = {
 const size_t kSizes[] = {0, 1, 32767, 32768, 32769, 1 << 20};
 
 void roundTrips(const char* kind, std::string (*make)(size_t, uint32_t)) {
-    std::unique_ptr<Unzip> uz = newUnzip(0);
+    auto G = std::make_unique<UnzipGlobals>();
     for (size_t size : kSizes) {
         std::string payload = make(size, uint32_t(size) + 7);
         for (const Strategy& st : kStrategies) {
@@ -264,7 +233,7 @@ void roundTrips(const char* kind, std::string (*make)(size_t, uint32_t)) {
             for (Sink sink : {Sink::Memory, Sink::Descriptor}) {
                 SCOPED_TRACE(std::string(kind) + " size " + std::to_string(size) + " " + st.name +
                              (sink == Sink::Memory ? " memory" : " socket"));
-                Result r = inflateWith(*uz, z, size, sink);
+                Result r = inflateWith(*G, z, size, sink);
                 EXPECT_EQ(r.rc, 0);
                 EXPECT_TRUE(r.out == payload);
                 EXPECT_EQ(r.crc, zlibCrc(payload));
@@ -288,10 +257,10 @@ TEST(InflatePayload, FarMatchesEqualSource) {
 
 TEST(InflatePayload, OneUnzipDecodesFixedBlocksTwice) {
     // The fixed tables are built at the first fixed block and kept.
-    std::unique_ptr<Unzip> uz = newUnzip(0);
+    auto G = std::make_unique<UnzipGlobals>();
     for (uint32_t seed : {1u, 2u}) {
         std::string payload = text(50000, seed);
-        Result r = inflateWith(*uz, zlibDeflate(payload, 6, Z_FIXED), payload.size(), Sink::Memory);
+        Result r = inflateWith(*G, zlibDeflate(payload, 6, Z_FIXED), payload.size(), Sink::Memory);
         EXPECT_EQ(r.rc, 0);
         EXPECT_TRUE(r.out == payload);
     }
@@ -302,17 +271,15 @@ TEST(InflatePayload, BufferSmallerThanMemberKeepsWhatFits) {
     // and flush, which appends what fits and drops the rest.
     std::string payload = text(100000, 3);
     std::string z = zlibDeflate(payload, 9, Z_DEFAULT_STRATEGY);
-    std::unique_ptr<Unzip> uz = newUnzip(0);
-    ASSERT_EQ(uz->allocUnzipBuffer(40000, 0), 1);
-    int in = memoryFile(z);
-    UnzipGlobals& G = uz->unzipGlobals;
-    uz->fd = -1;
-    uz->bufwritten = 0;
-    G.reset(in, z.size(), payload.size(), 0, 8);
+    std::vector<unsigned char> region(40000);
+    auto globals = std::make_unique<UnzipGlobals>();
+    UnzipGlobals& G = *globals;
+    G.reset(reinterpret_cast<const unsigned char*>(z.data()), z.size(), payload.size(), 0, 8);
+    G.out.buf = region.data();
+    G.out.room = region.size();
     EXPECT_EQ(inflate(G), 0);
-    close(in);
-    EXPECT_EQ(uz->bufwritten, 40000u);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(uz->buf), 40000), payload.substr(0, 40000));
+    EXPECT_EQ(G.out.filled, 40000u);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(G.out.buf), 40000), payload.substr(0, 40000));
     EXPECT_EQ(~G.crc32val, zlibCrc(payload));
 }
 

@@ -1,8 +1,9 @@
 // The old methods: unshrink (1), unreduce (2-5) and explode (6), over the
 // provided archives of ../shared/testdata/oldzip and over streams built here.
-// Decoders run both directly on an Unzip's globals and through Unzip::unzip,
-// to a descriptor and into memory; Info-ZIP's `unzip` checks every shrink
-// and implode stream and settles the expected bytes where it can.
+// Decoders run both directly on their state over a byte buffer and through
+// Unzip::unzip, to a descriptor and into memory; Info-ZIP's `unzip` checks
+// every shrink and implode stream and settles the expected bytes where it
+// can.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -26,6 +27,7 @@
 #include "bmod/unzipd/zip/zip_reader.h"
 #include "tests/bmod/unzipd/zip/legacy_encoders.h"
 #include "tests/support/test_support.h"
+#include "tests/support/zip_builder.h"
 
 namespace ruva {
 namespace {
@@ -132,26 +134,16 @@ int runDecoder(UnzipGlobals& G, int method, int factor) {
     return unreduce(G, factor >= 0 ? factor : method - 1);
 }
 
-// One decoder over a raw stream, on the globals of a fresh Unzip whose
-// output goes into memory (at most 4 MiB are kept).
+// One decoder over a raw stream held in memory, on a fresh decoder state
+// whose output goes into a memory region (at most 4 MiB are kept).
 Decoded decodeRaw(int method, uint16_t flags, const Bytes& stream, unsigned long ucSize, int factor = -1) {
-    TempDir dir;
-    std::string path = dir.file("stream");
-    if (!writeFile(path, stream)) return {-1, {}, 0};
-    int fd = ::open(path.c_str(), O_RDONLY);
-    if (fd < 0) return {-1, {}, 0};
-    auto uz = newUnzip(0);
-    if (!uz) {
-        ::close(fd);
-        return {-1, {}, 0};
-    }
-    size_t cap = std::min<unsigned long>(ucSize, 1ul << 22);
-    if (cap) uz->allocUnzipBuffer(cap, 0);
-    uz->fd = -1;
-    UnzipGlobals& G = uz->unzipGlobals;
-    G.reset(fd, stream.size(), ucSize, flags, method);
-    Decoded d{runDecoder(G, method, factor), Bytes(uz->buf, uz->buf + uz->bufwritten), G.bytesLeft()};
-    ::close(fd);
+    auto G = std::make_unique<UnzipGlobals>();
+    Bytes region(std::min<unsigned long>(ucSize, 1ul << 22));
+    G->reset(stream.data(), stream.size(), ucSize, flags, method);
+    G->out.buf = region.data();
+    G->out.room = region.size();
+    Decoded d{runDecoder(*G, method, factor), Bytes(region.begin(), region.begin() + long(G->out.filled)),
+              G->bytesLeft()};
     return d;
 }
 
@@ -317,9 +309,27 @@ const std::vector<Vector>& vectors(int method) {
     return method == 6 ? implode : method == 1 ? shrink : reduce;
 }
 
+// A member of plain as the encoder left it in stream, at version 1.0 and
+// with no date.
+test::ZipMember zipMember(std::string name, uint16_t method, uint16_t flags, const Bytes& stream,
+                          const Bytes& plain) {
+    return {.name = std::move(name),
+            .data = std::string(plain.begin(), plain.end()),
+            .method = method,
+            .compressed = std::string(stream.begin(), stream.end()),
+            .flags = flags,
+            .versionNeeded = 10,
+            .versionMadeBy = 10,
+            .dosDate = 0};
+}
+
+Bytes zipOf(const std::vector<test::ZipMember>& members) {
+    return bytesOf(test::buildZip({.members = members}).bytes);
+}
+
 std::vector<test::ZipMember> zipMembers(const std::vector<Vector>& vs) {
     std::vector<test::ZipMember> ms;
-    for (const Vector& v : vs) ms.push_back(test::zipMember(v.name, v.method, v.flags, v.stream, v.plain));
+    for (const Vector& v : vs) ms.push_back(zipMember(v.name, v.method, v.flags, v.stream, v.plain));
     return ms;
 }
 
@@ -425,7 +435,7 @@ TEST(Explode, UniformTreesAreStoredAsTheNoteShows) {
 void checkVectors(int method) {
     TempDir tmp;
     std::string path = tmp.file("vectors.zip");
-    ASSERT_TRUE(writeFile(path, test::buildZip(zipMembers(vectors(method)))));
+    ASSERT_TRUE(writeFile(path, zipOf(zipMembers(vectors(method)))));
     const bool oracle = method == 1 || method == 6;
     if (oracle) {
         ASSERT_TRUE(unzipTestPasses(path));
@@ -666,8 +676,8 @@ TEST(LegacyDecoders, BrokenMembersFailThroughUnzip) {
     auto half = [](const Bytes& b) { return Bytes(b.begin(), b.begin() + long(b.size() / 2)); };
     auto sized = [&](const char* name, uint16_t method, uint16_t flags, const Bytes& stream,
                      uint32_t ucSize) {
-        test::ZipMember m = test::zipMember(name, method, flags, stream, text);
-        m.ucSize = ucSize;
+        test::ZipMember m = zipMember(name, method, flags, stream, text);
+        m.local.size = m.central.size = ucSize;
         return m;
     };
     constexpr uint32_t kHuge = 0xFFFFFFF0;
@@ -682,17 +692,17 @@ TEST(LegacyDecoders, BrokenMembersFailThroughUnzip) {
         {sized("small-implode", 6, 6, imploded, 1000), "3 Unzip, explode failed with code 5", 1000},
         {sized("small-reduce", 5, 0, reduced, 1000), "3 Unzip, CRC mismatch, ", 1000},
         {sized("small-shrink", 1, 0, shrunk, 1000), "3 Unzip, unshrink failed with code 1", 1000},
-        {test::zipMember("trailing-implode", 6, 6, cat({imploded, {0}}), text),
+        {zipMember("trailing-implode", 6, 6, cat({imploded, {0}}), text),
          "3 Unzip, explode failed with code 5", long(text.size())},
-        {test::zipMember("self-prefixed-shrink", 1, 0, lzwCodes({'a', 'b', 257, 256, 2, 'c', 257}),
-                         bytesOf("abcab")),
+        {zipMember("self-prefixed-shrink", 1, 0, lzwCodes({'a', 'b', 257, 256, 2, 'c', 257}),
+                   bytesOf("abcab")),
          "3 Unzip, unshrink failed with code 1", 0},
     };
     TempDir tmp;
     std::string path = tmp.file("broken.zip");
     std::vector<test::ZipMember> members;
     for (const Case& c : cases) members.push_back(c.member);
-    ASSERT_TRUE(writeFile(path, test::buildZip(members)));
+    ASSERT_TRUE(writeFile(path, zipOf(members)));
     std::vector<std::string> readerMsgs;
     ZsPtr zs(newZipStructure(nullptr, path.c_str(), 0, &readerMsgs, readerWarn));
     ASSERT_TRUE(zs);
@@ -724,16 +734,16 @@ TEST(LegacyDecoders, BrokenMembersFailThroughUnzip) {
 TEST(LegacyDecoders, WriteFailureStopsTheDecoder) {
     const Bytes text = mixedText(100000, 13);
     std::vector<test::ZipMember> members = {
-        test::zipMember("implode", 6, 2, test::implodeEncode(text, 2), text),
-        test::zipMember("reduce", 3, 0, test::reduceEncode(text, 2, 0), text),
-        test::zipMember("shrink", 1, 0, test::shrinkEncode(text), text),
+        zipMember("implode", 6, 2, test::implodeEncode(text, 2), text),
+        zipMember("reduce", 3, 0, test::reduceEncode(text, 2, 0), text),
+        zipMember("shrink", 1, 0, test::shrinkEncode(text), text),
     };
     const char* failure[] = {"3 Unzip, explode failed with code 1",
                              "2 Unzip, wrote only 0 bytes of 100000, reduce",
                              "3 Unzip, unshrink failed with code 1"};
     TempDir tmp;
     std::string path = tmp.file("w.zip");
-    ASSERT_TRUE(writeFile(path, test::buildZip(members)));
+    ASSERT_TRUE(writeFile(path, zipOf(members)));
     std::vector<std::string> readerMsgs;
     ZsPtr zs(newZipStructure(nullptr, path.c_str(), 0, &readerMsgs, readerWarn));
     ASSERT_TRUE(zs);
@@ -757,14 +767,14 @@ TEST(LegacyDecoders, WriteFailureStopsTheDecoder) {
 TEST(LegacyDecoders, NoBytesLeakBetweenMembers) {
     const Bytes a = mixedText(20000, 10), b = zerosThenText();
     std::vector<test::ZipMember> members = {
-        test::zipMember("a-implode", 6, 2, test::implodeEncode(a, 2), a),
-        test::zipMember("b-implode", 6, 2, test::implodeEncode(b, 2), b),
-        test::zipMember("a-reduce", 3, 0, test::reduceEncode(a, 2, 0), a),
-        test::zipMember("b-reduce", 3, 0, test::reduceEncode(b, 2, 0), b),
+        zipMember("a-implode", 6, 2, test::implodeEncode(a, 2), a),
+        zipMember("b-implode", 6, 2, test::implodeEncode(b, 2), b),
+        zipMember("a-reduce", 3, 0, test::reduceEncode(a, 2, 0), a),
+        zipMember("b-reduce", 3, 0, test::reduceEncode(b, 2, 0), b),
     };
     TempDir tmp;
     std::string path = tmp.file("leak.zip");
-    ASSERT_TRUE(writeFile(path, test::buildZip(members)));
+    ASSERT_TRUE(writeFile(path, zipOf(members)));
     std::vector<std::string> readerMsgs;
     ZsPtr zs(newZipStructure(nullptr, path.c_str(), 0, &readerMsgs, readerWarn));
     ASSERT_TRUE(zs);

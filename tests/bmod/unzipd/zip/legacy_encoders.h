@@ -1,5 +1,5 @@
-// Small encoders for the old ZIP methods (shrink, reduce, implode) and a
-// ZIP writer, for building test streams the provided archives lack. They
+// Small encoders for the old ZIP methods (shrink, reduce, implode), for
+// building test streams the provided archives lack. They
 // favour clarity over ratio; each shrink and implode stream is checked by
 // `unzip -t` before a test relies on it, so an encoder sharing a decoder's
 // misreading cannot hide it.
@@ -357,74 +357,6 @@ inline Bytes reduceFollowers(const Bytes& escaped, unsigned maxFollowers) {
 
 inline Bytes reduceEncode(const Bytes& in, int factor, unsigned maxFollowers) {
     return reduceFollowers(reduceEscape(in, factor), maxFollowers);
-}
-
-// ---- ZIP writer -------------------------------------------------------------
-
-struct ZipMember {
-    std::string name;
-    uint16_t method = 0;
-    uint16_t flags = 0;
-    Bytes data;  // compressed bytes as stored
-    uint32_t crc = 0;
-    uint32_t ucSize = 0;
-    uint16_t version = 10;
-};
-
-// A member of `plain` compressed by the caller into `data`.
-inline ZipMember zipMember(std::string name, uint16_t method, uint16_t flags, Bytes data,
-                           const Bytes& plain) {
-    return ZipMember{std::move(name), method, flags, std::move(data), crc32Of(plain), uint32_t(plain.size())};
-}
-
-inline Bytes buildZip(const std::vector<ZipMember>& members) {
-    Bytes out, central;
-    auto le = [](Bytes& b, uint32_t v, int n) {
-        for (int i = 0; i < n; ++i) b.push_back(uint8_t(v >> (8 * i)));
-    };
-    for (const auto& m : members) {
-        uint32_t offset = uint32_t(out.size());
-        le(out, 0x04034b50, 4);
-        le(out, m.version, 2);
-        le(out, m.flags, 2);
-        le(out, m.method, 2);
-        le(out, 0, 4);  // time, date
-        le(out, m.crc, 4);
-        le(out, uint32_t(m.data.size()), 4);
-        le(out, m.ucSize, 4);
-        le(out, uint32_t(m.name.size()), 2);
-        le(out, 0, 2);
-        out.insert(out.end(), m.name.begin(), m.name.end());
-        out.insert(out.end(), m.data.begin(), m.data.end());
-
-        le(central, 0x02014b50, 4);
-        le(central, m.version, 2);
-        le(central, m.version, 2);
-        le(central, m.flags, 2);
-        le(central, m.method, 2);
-        le(central, 0, 4);
-        le(central, m.crc, 4);
-        le(central, uint32_t(m.data.size()), 4);
-        le(central, m.ucSize, 4);
-        le(central, uint32_t(m.name.size()), 2);
-        le(central, 0, 2);  // extra
-        le(central, 0, 2);  // comment
-        le(central, 0, 2);  // disk
-        le(central, 0, 2);  // internal attributes
-        le(central, 0, 4);  // external attributes
-        le(central, offset, 4);
-        central.insert(central.end(), m.name.begin(), m.name.end());
-    }
-    uint32_t centralStart = uint32_t(out.size());
-    out.insert(out.end(), central.begin(), central.end());
-    le(out, 0x06054b50, 4);
-    le(out, 0, 4);
-    le(out, uint32_t(members.size()), 2);
-    le(out, uint32_t(members.size()), 2);
-    le(out, uint32_t(central.size()), 4);
-    le(out, centralStart, 4);
-    le(out, 0, 2);
-    return out;
 }
 
 }  // namespace ruva::test

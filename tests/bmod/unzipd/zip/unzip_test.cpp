@@ -1,6 +1,6 @@
-// Member extraction through Unzip::unzip: archives made by zip, jar and
-// python (zipfile, or laid out by hand with struct and zlib), extracted to a
-// socket and into memory, against their sources and `unzip -p`.
+// Member extraction through Unzip::unzip: archives made by zip, jar,
+// python's zipfile and the archive builder, extracted to a socket and into
+// memory, against their sources and `unzip -p`.
 #include "bmod/unzipd/zip/unzip.h"
 
 #include <fcntl.h>
@@ -22,15 +22,25 @@
 #include <vector>
 
 #include "bmod/unzipd/zip/zip_reader.h"
+#include "tests/support/payloads.h"
 #include "tests/support/test_support.h"
+#include "tests/support/zip_builder.h"
 
 namespace ruva {
 namespace {
 
 using test::capture;
+using test::crc32Of;
+using test::randomBytes;
+using test::rawDeflate;
 using test::readFile;
+using test::runs;
+using test::runShell;
 using test::SocketReader;
+using test::text;
 using test::writeFile;
+using test::writeZip;
+using test::ZipMember;
 
 using test::TempDir;
 
@@ -79,62 +89,15 @@ private:
 
 // ---- fixtures
 
-// Payload files and archives are written by python. zipit() lays an archive
-// out by hand: each member dict may falsify any local or central field.
-constexpr const char* kPrelude = R"PY(
-import os, random, struct, subprocess, sys, zipfile, zlib
+// A member deflated unless a case says otherwise.
+ZipMember member(std::string name, std::string data, uint16_t method = ZIPMETHOD_DEFLATED) {
+    return {.name = std::move(name), .data = std::move(data), .method = method};
+}
 
-def text(n, seed):
-    words = [b'the ', b'library ', b'member ', b'of ', b'a ', b'document ', b'index ', b'search ',
-             b'and ', b'is ', b'archive ', b'\n', b'server ', b'to ', b'in ']
-    r = random.Random(seed); out = bytearray()
-    while len(out) < n: out += r.choice(words)
-    return bytes(out[:n])
-
-def rand(n, seed):
-    return random.Random(seed).randbytes(n)
-
-def runs(n, seed):
-    r = random.Random(seed); out = bytearray()
-    while len(out) < n: out += bytes([97 + r.randrange(3)]) * (1 + r.randrange(3000))
-    return bytes(out[:n])
-
-def raw_deflate(data, level=9, strategy=zlib.Z_DEFAULT_STRATEGY):
-    c = zlib.compressobj(level, zlib.DEFLATED, -15, 9, strategy)
-    return c.compress(data) + c.flush()
-
-def member(name, data=b'', method=8, **over):
-    return dict(name=name, data=data, method=method, **over)
-
-def zipit(path, members):
-    out = bytearray(); central = bytearray()
-    for m in members:
-        name = m['name'].encode(); data = m['data']; method = m['method']
-        comp = m.get('comp')
-        if comp is None: comp = data if method == 0 else raw_deflate(data)
-        crc = zlib.crc32(data)
-        flags = m.get('flags', 0); version = m.get('version', 20)
-        l = dict(crc=crc, csize=len(comp), usize=len(data))
-        if m.get('descriptor'):
-            flags |= 8; l = dict(crc=0, csize=0, usize=0)
-        l.update(m.get('local', {}))
-        c = dict(crc=crc, csize=len(comp), usize=len(data)); c.update(m.get('central', {}))
-        off = len(out)
-        out += struct.pack('<IBBHHHHIIIHH', 0x04034b50, version, 0, flags, method, 0, 0x21,
-                           l['crc'], l['csize'], l['usize'], len(name), 0) + name + comp
-        if m.get('descriptor'):
-            out += struct.pack('<IIII', 0x08074b50, crc, len(comp), len(data))
-        central += struct.pack('<IBBBBHHHHIIIHHHHHII', 0x02014b50, 20, 3, version, 0, flags, method, 0,
-                               0x21, c['crc'], c['csize'], c['usize'], len(name), 0, 0, 0, 0, 0, off) + name
-    start = len(out); out += central
-    out += struct.pack('<IHHHHIIH', 0x06054b50, 0, 0, len(members), len(members), len(central), start, 0)
-    open(path, 'wb').write(out)
-)PY";
-
-bool runPython(const TempDir& dir, const std::string& body) {
-    std::string script = dir.file("fixture.py");
-    writeFile(script, std::string(kPrelude) + "os.chdir(" + "'" + dir.path() + "')\n" + body);
-    return std::system(("python3 " + script).c_str()) == 0;
+// Runs a python3 script in dir.
+bool runPython(const TempDir& dir, const std::string& script) {
+    writeFile(dir.file("fixture.py"), script);
+    return runShell("cd '" + dir.path() + "' && python3 fixture.py") == 0;
 }
 
 struct ZsDel {
@@ -170,15 +133,19 @@ const CentralHeader* find(ZipStructure* zs, const char* name) {
 
 // ---- extraction equals the sources and unzip -p
 
-constexpr const char* kCorpus = R"PY(
-os.makedirs('src', exist_ok=True)
-names = []
-for size in (0, 1, 32767, 32768, 32769, 1 << 20):
-    for kind, make in (('text', text), ('rand', rand), ('runs', runs)):
-        name = '%s-%d' % (kind, size)
-        open('src/' + name, 'wb').write(make(size, size + 3))
-        names.append(name)
-)PY";
+// The sources in src/: each kind at sizes around deflate's 32 KiB window.
+std::vector<std::string> writeCorpus(const TempDir& dir) {
+    mkdir(dir.file("src").c_str(), 0755);
+    std::vector<std::string> names;
+    for (size_t size : {0, 1, 32767, 32768, 32769, 1 << 20}) {
+        for (auto [kind, make] : {std::pair{"text", &text}, {"rand", &randomBytes}, {"runs", &runs}}) {
+            const std::string name = std::string(kind) + "-" + std::to_string(size);
+            writeFile(dir.file("src/" + name), make(size, unsigned(size + 3)));
+            names.push_back(name);
+        }
+    }
+    return names;
+}
 
 // Every member of the archive, to a socket and into memory, equals its
 // source file in src/ and unzip -p.
@@ -208,8 +175,9 @@ void checkArchive(const TempDir& dir, const std::string& archive) {
 
 void zipCorpus(const char* level) {
     TempDir dir;
-    ASSERT_TRUE(runPython(dir, std::string(kCorpus) + "subprocess.check_call(['zip', '-q', '-X', '" + level +
-                                   "', '../a.zip'] + names, cwd='src')\n"));
+    std::string names;
+    for (const std::string& name : writeCorpus(dir)) names += " " + name;
+    ASSERT_EQ(runShell("cd '" + dir.file("src") + "' && zip -q -X " + level + " ../a.zip" + names), 0);
     checkArchive(dir, "a.zip");
 }
 
@@ -225,40 +193,45 @@ TEST(UnzipExtract, DeflatedBestByZipEqualsSourceAndUnzipP) {
 
 // One strategy a case: each runs a few dozen unzip -p children, so together
 // they would crowd the time limit of one case on a slow machine.
-void zlibStrategyCorpus(const char* sname, int level, const char* strategy) {
+void zlibStrategyCorpus(const char* sname, int level, int strategy) {
     TempDir dir;
-    ASSERT_TRUE(runPython(dir, std::string(kCorpus) + "sname, level, strategy = '" + sname + "', " +
-                                   std::to_string(level) + ", zlib." + strategy + R"PY(
-members = []
-for name in names:
-    if name.endswith(str(1 << 20)) and not name.startswith('text'): continue
-    data = open('src/' + name, 'rb').read()
-    os.link('src/' + name, 'src/%s-%s' % (name, sname))
-    members.append(member('%s-%s' % (name, sname), data, comp=raw_deflate(data, level, strategy)))
-zipit('z.zip', members)
-)PY"));
+    std::vector<ZipMember> members;
+    for (const std::string& name : writeCorpus(dir)) {
+        if (name.ends_with(std::to_string(1 << 20)) && !name.starts_with("text")) continue;
+        const std::string data = readFile(dir.file("src/" + name));
+        const std::string member = name + "-" + sname;
+        writeFile(dir.file("src/" + member), data);
+        members.push_back({.name = member,
+                           .data = data,
+                           .method = ZIPMETHOD_DEFLATED,
+                           .compressed = rawDeflate(data, level, strategy, 9)});
+    }
+    writeZip(dir.file("z.zip"), {.members = members});
     checkArchive(dir, "z.zip");
 }
 
 TEST(UnzipExtract, ZlibDefaultStrategyEqualsSourceAndUnzipP) {
-    zlibStrategyCorpus("default", 6, "Z_DEFAULT_STRATEGY");
+    zlibStrategyCorpus("default", 6, Z_DEFAULT_STRATEGY);
 }
 TEST(UnzipExtract, ZlibFixedStrategyEqualsSourceAndUnzipP) {
-    zlibStrategyCorpus("fixed", 6, "Z_FIXED");
+    zlibStrategyCorpus("fixed", 6, Z_FIXED);
 }
 TEST(UnzipExtract, ZlibHuffmanOnlyEqualsSourceAndUnzipP) {
-    zlibStrategyCorpus("huffman", 6, "Z_HUFFMAN_ONLY");
+    zlibStrategyCorpus("huffman", 6, Z_HUFFMAN_ONLY);
 }
 TEST(UnzipExtract, ZlibRleEqualsSourceAndUnzipP) {
-    zlibStrategyCorpus("rle", 6, "Z_RLE");
+    zlibStrategyCorpus("rle", 6, Z_RLE);
 }
 TEST(UnzipExtract, ZlibLevel0EqualsSourceAndUnzipP) {
-    zlibStrategyCorpus("level0", 0, "Z_DEFAULT_STRATEGY");
+    zlibStrategyCorpus("level0", 0, Z_DEFAULT_STRATEGY);
 }
 
 TEST(UnzipExtract, ZipfileArchiveEqualsSource) {
     TempDir dir;
-    ASSERT_TRUE(runPython(dir, std::string(kCorpus) + R"PY(
+    std::string names = "names = [";
+    for (const std::string& name : writeCorpus(dir)) names += "'" + name + "', ";
+    ASSERT_TRUE(runPython(dir, names + "]\n" + R"PY(
+import zipfile
 with zipfile.ZipFile('p.zip', 'w') as z:
     for i, name in enumerate(names):
         if name.endswith(str(1 << 20)): continue
@@ -271,11 +244,14 @@ with zipfile.ZipFile('p.zip', 'w') as z:
 
 TEST(UnzipExtract, DataDescriptorMembersUseTheCentralValues) {
     TempDir dir;
+    mkdir(dir.file("d").c_str(), 0755);
+    mkdir(dir.file("d/sub").c_str(), 0755);
+    writeFile(dir.file("d/a.txt"), text(70000, 1));
+    writeFile(dir.file("d/sub/b.bin"), randomBytes(5000, 2));
+    writeFile(dir.file("d/empty"), "");
+    writeFile(dir.file("d/c.txt"), runs(200000, 3));
     ASSERT_TRUE(runPython(dir, R"PY(
-os.makedirs('d/sub', exist_ok=True)
-for name, data in (('d/a.txt', text(70000, 1)), ('d/sub/b.bin', rand(5000, 2)), ('d/empty', b''),
-                   ('d/c.txt', runs(200000, 3))):
-    open(name, 'wb').write(data)
+import subprocess, zipfile
 files = ['d/a.txt', 'd/sub/b.bin', 'd/empty', 'd/c.txt']
 # zip writes descriptors only when its output cannot seek.
 zipped = subprocess.run(['zip', '-q', '-X', '-', *files], stdout=subprocess.PIPE, check=True).stdout
@@ -326,23 +302,33 @@ open('pyz.zip', 'wb').write(p.buf)
 
 TEST(UnzipRefusal, EachGivesItsMessage) {
     TempDir dir;
-    ASSERT_TRUE(runPython(dir, R"PY(
-data = text(3000, 1)
-zipit('t.zip', [
-    member('v20', data, version=20),
-    member('v21', data, version=21),
-    member('m7', data, method=7),
-    member('m9', data, method=9),
-    member('m12', data, method=12),
-    member('badcrc', data, local=dict(crc=zlib.crc32(data) ^ 1)),
-    member('storedlong', data, method=0, local=dict(usize=len(data) + 1)),
-    member('deflatedlong', data, local=dict(usize=len(data) + 1000)),
-    member('beyond', data, local=dict(csize=1 << 24)),
-    member('huge', data, local=dict(usize=(1 << 30) + 1)),
-])
-open('secret.txt', 'wb').write(data)
-subprocess.check_call(['zip', '-q', '-X', '-P', 'pw', 'e.zip', 'secret.txt'])
-)PY"));
+    const std::string data = text(3000, 1);
+    const uint32_t size = uint32_t(data.size());
+    writeZip(
+        dir.file("t.zip"),
+        {.members = {
+             {.name = "v20", .data = data, .method = ZIPMETHOD_DEFLATED, .versionNeeded = 20},
+             {.name = "v21", .data = data, .method = ZIPMETHOD_DEFLATED, .versionNeeded = 21},
+             member("m7", data, 7),
+             member("m9", data, 9),
+             member("m12", data, 12),
+             {.name = "badcrc",
+              .data = data,
+              .method = ZIPMETHOD_DEFLATED,
+              .local = {.crc = crc32Of(data) ^ 1}},
+             {.name = "storedlong", .data = data, .method = ZIPMETHOD_STORED, .local = {.size = size + 1}},
+             {.name = "deflatedlong",
+              .data = data,
+              .method = ZIPMETHOD_DEFLATED,
+              .local = {.size = size + 1000}},
+             {.name = "beyond",
+              .data = data,
+              .method = ZIPMETHOD_DEFLATED,
+              .local = {.compressedSize = 1 << 24}},
+             {.name = "huge", .data = data, .method = ZIPMETHOD_DEFLATED, .local = {.size = (1u << 30) + 1}},
+         }});
+    writeFile(dir.file("secret.txt"), data);
+    ASSERT_EQ(runShell("cd '" + dir.path() + "' && zip -q -X -P pw e.zip secret.txt"), 0);
     struct Case {
         const char* archive;
         const char* member;
@@ -401,7 +387,7 @@ subprocess.check_call(['zip', '-q', '-X', '-P', 'pw', 'e.zip', 'secret.txt'])
 
 TEST(UnzipRefusal, ArgumentsAndOpenFailures) {
     TempDir dir;
-    ASSERT_TRUE(runPython(dir, "zipit('t.zip', [member('one', b'abc')])\n"));
+    writeZip(dir.file("t.zip"), {.members = {member("one", "abc")}});
     Log log;
     ZsPtr zs = openArchive(dir.file("t.zip"), log);
     ASSERT_TRUE(zs);
@@ -418,11 +404,11 @@ TEST(UnzipRefusal, ArgumentsAndOpenFailures) {
 
 TEST(UnzipRefusal, BrokenLocalHeaderIsNotRead) {
     TempDir dir;
-    ASSERT_TRUE(runPython(dir, R"PY(
-zipit('t.zip', [member('one', text(100, 1))])
-b = bytearray(open('t.zip', 'rb').read()); b[0] = 0x51
-open('t.zip', 'wb').write(b)
-)PY"));
+    // "QK\3\4": the first byte of the signature off by one.
+    writeZip(dir.file("t.zip"), {.members = {{.name = "one",
+                                              .data = text(100, 1),
+                                              .method = ZIPMETHOD_DEFLATED,
+                                              .local = {.signature = kZipLocalSignature + 1}}}});
     Log log;
     ZsPtr zs = openArchive(dir.file("t.zip"), log);
     ASSERT_TRUE(zs);
@@ -435,12 +421,9 @@ open('t.zip', 'wb').write(b)
 
 TEST(UnzipCorruption, FlippedDataByteFails) {
     TempDir dir;
-    ASSERT_TRUE(runPython(dir, R"PY(
-data = text(50000, 4)
-zipit('t.zip', [member('one', data)])
-b = bytearray(open('t.zip', 'rb').read()); b[30 + 3 + 2000] ^= 0x10
-open('t.zip', 'wb').write(b)
-)PY"));
+    test::BuiltZip zip = test::buildZip({.members = {member("one", text(50000, 4))}});
+    zip.bytes[zip.places[0].data + 2000] ^= 0x10;
+    writeFile(dir.file("t.zip"), zip.bytes);
     Log log;
     ZsPtr zs = openArchive(dir.file("t.zip"), log);
     ASSERT_TRUE(zs);
@@ -450,29 +433,38 @@ open('t.zip', 'wb').write(b)
     EXPECT_EQ(log.lines.size(), 2u) << log.all();
 }
 
-TEST(UnzipCorruption, StoredMemberIntoMemoryIsMappedUnchecked) {
+TEST(UnzipCorruption, StoredMemberIntoMemoryFailsItsCrcCheck) {
     TempDir dir;
-    ASSERT_TRUE(runPython(dir, R"PY(
-data = text(10000, 5)
-zipit('t.zip', [member('one', data, method=0, local=dict(crc=zlib.crc32(data) ^ 1))])
-open('one', 'wb').write(data)
-)PY"));
+    const std::string data = text(10000, 5);
+    writeZip(dir.file("t.zip"), {.members = {{.name = "one",
+                                              .data = data,
+                                              .method = ZIPMETHOD_STORED,
+                                              .local = {.crc = crc32Of(data) ^ 1}}}});
+    writeFile(dir.file("one"), data);
     Log log;
     ZsPtr zs = openArchive(dir.file("t.zip"), log);
     ASSERT_TRUE(zs);
     std::unique_ptr<Unzip> uz = newUnzip(0);
     const CentralHeader* ch = zs->getFirstCentralHeader();
     Extracted m = toMemory(*uz, zs.get(), ch);
-    EXPECT_EQ(m.ok, 1);
-    EXPECT_TRUE(m.bytes == readFile(dir.file("one")));
-    EXPECT_EQ(log.all(), "");
+    EXPECT_EQ(m.ok, 0);
+    ASSERT_EQ(log.lines.size(), 1u);
+    const Message memory = log.lines[0];
+    log.clear();
     EXPECT_EQ(toSocket(*uz, zs.get(), ch).ok, 0);
-    EXPECT_EQ(log.lines.size(), 1u);
+    ASSERT_EQ(log.lines.size(), 1u);
+    // The deflated members' message, into memory as through a descriptor.
+    EXPECT_EQ(memory.level, 3);
+    EXPECT_EQ(memory.text, log.lines[0].text);
+    EXPECT_EQ(memory.text.rfind("Unzip, CRC mismatch, calculated 0x", 0), 0u) << memory.text;
 }
 
 TEST(UnzipCorruption, DeflateBombStopsAtTheDeclaredSize) {
     TempDir dir;
-    ASSERT_TRUE(runPython(dir, "zipit('t.zip', [member('bomb', bytes(1 << 20), local=dict(usize=1000))])\n"));
+    writeZip(dir.file("t.zip"), {.members = {{.name = "bomb",
+                                              .data = std::string(1 << 20, '\0'),
+                                              .method = ZIPMETHOD_DEFLATED,
+                                              .local = {.size = 1000}}}});
     Log log;
     ZsPtr zs = openArchive(dir.file("t.zip"), log);
     ASSERT_TRUE(zs);
@@ -492,7 +484,7 @@ TEST(UnzipCorruption, StoredMemberPastTheEndOfATruncatedCopyIsRefused) {
     // The library shrank after it was indexed: mapping the member would
     // raise SIGBUS, so the child must end normally with a message.
     TempDir dir;
-    ASSERT_TRUE(runPython(dir, "zipit('t.zip', [member('big', rand(300000, 6), method=0)])\n"));
+    writeZip(dir.file("t.zip"), {.members = {member("big", randomBytes(300000, 6), ZIPMETHOD_STORED)}});
     Log log;
     ZsPtr zs = openArchive(dir.file("t.zip"), log);
     ASSERT_TRUE(zs);
@@ -515,14 +507,15 @@ TEST(UnzipCorruption, StoredMemberPastTheEndOfATruncatedCopyIsRefused) {
 
 TEST(UnzipBuffer, ReusedGrownMappedAndEmptied) {
     TempDir dir;
-    ASSERT_TRUE(runPython(dir, R"PY(
-zipit('t.zip', [member('small', text(5000, 1)), member('large', text(300000, 2)),
-                member('stored', text(7000, 3), method=0), member('empty', b''),
-                member('emptystored', b'', method=0), member('small2', text(4000, 4))])
-for name, data in (('small', text(5000, 1)), ('large', text(300000, 2)), ('stored', text(7000, 3)),
-                   ('small2', text(4000, 4))):
-    open(name, 'wb').write(data)
-)PY"));
+    const std::vector<ZipMember> members = {member("small", text(5000, 1)),
+                                            member("large", text(300000, 2)),
+                                            member("stored", text(7000, 3), ZIPMETHOD_STORED),
+                                            member("empty", ""),
+                                            member("emptystored", "", ZIPMETHOD_STORED),
+                                            member("small2", text(4000, 4))};
+    writeZip(dir.file("t.zip"), {.members = members});
+    for (const ZipMember& m : members)
+        if (!m.data.empty()) writeFile(dir.file(m.name), m.data);
     Log log;
     ZsPtr zs = openArchive(dir.file("t.zip"), log);
     ASSERT_TRUE(zs);
@@ -600,7 +593,7 @@ TEST(UnzipBuffer, ErrorTextIsKept) {
 
 TEST(UnzipExtract, VerboseLibraryLogsEachExtraction) {
     TempDir dir;
-    ASSERT_TRUE(runPython(dir, "zipit('t.zip', [member('one', b'abc')])\n"));
+    writeZip(dir.file("t.zip"), {.members = {member("one", "abc")}});
     Log log;
     ZsPtr zs = openArchive(dir.file("t.zip"), log, kZipVerbose);
     ASSERT_TRUE(zs);
@@ -611,7 +604,9 @@ TEST(UnzipExtract, VerboseLibraryLogsEachExtraction) {
 
 TEST(UnzipExtract, OpenArchiveDescriptorIsUsedAndKept) {
     TempDir dir;
-    ASSERT_TRUE(runPython(dir, "zipit('t.zip', [member('one', b'abc' * 1000), member('two', b'xyz')])\n"));
+    std::string abc;
+    for (int i = 0; i < 1000; ++i) abc += "abc";
+    writeZip(dir.file("t.zip"), {.members = {member("one", abc), member("two", "xyz")}});
     Log log;
     ZsPtr zs = openArchive(dir.file("t.zip"), log);
     ASSERT_TRUE(zs);
@@ -626,18 +621,17 @@ TEST(UnzipExtract, OpenArchiveDescriptorIsUsedAndKept) {
 
 // ---- signals while writing
 
-volatile sig_atomic_t usr2Count = 0;
+volatile sig_atomic_t g_usr2Count = 0;
 void onUsr2(int) {
-    usr2Count = usr2Count + 1;
+    g_usr2Count = g_usr2Count + 1;
 }
 
 TEST(UnzipSignals, SlowReaderAndSigusr2KeepBytesAndCrc) {
     // Session processes keep the parent's SIGUSR2 handler, installed without
     // SA_RESTART: blocked writes come back with EINTR or short.
     TempDir dir;
-    ASSERT_TRUE(runPython(dir,
-                          "open('src', 'wb').write(text(1 << 20, 8) + rand(1000, 8))\n"
-                          "zipit('t.zip', [member('big', open('src', 'rb').read())])\n"));
+    writeFile(dir.file("src"), text(1 << 20, 8) + randomBytes(1000, 8));
+    writeZip(dir.file("t.zip"), {.members = {member("big", readFile(dir.file("src")))}});
     std::string source = readFile(dir.file("src"));
     std::string path = dir.file("t.zip");
     int status = test::inChild([&] {
@@ -671,10 +665,140 @@ TEST(UnzipSignals, SlowReaderAndSigusr2KeepBytesAndCrc) {
         reader.join();
         if (ok != 1) return 3;
         if (got != source) return 4;
-        if (usr2Count == 0) return 5;
+        if (g_usr2Count == 0) return 5;
         return log.all().empty() ? 0 : 6;
     });
     EXPECT_EQ(status, 0);
+}
+
+// A stored member is shown from a mapping of the archive; the buffer the
+// deflated members decode into is set aside, not freed, so the member after
+// it needs no fresh buffer.
+TEST(UnzipBuffer, StoredMemberKeepsTheReusableBuffer) {
+    TempDir dir;
+    const std::vector<ZipMember> members = {member("a", text(20000, 1)),
+                                            member("s.gz", randomBytes(9000, 2), ZIPMETHOD_STORED),
+                                            member("b", text(30000, 3))};
+    writeZip(dir.file("t.zip"), {.members = members});
+    for (const ZipMember& m : members) writeFile(dir.file(m.name), m.data);
+    Log log;
+    ZsPtr zs = openArchive(dir.file("t.zip"), log);
+    ASSERT_TRUE(zs);
+    std::unique_ptr<Unzip> uz = newUnzip(1 << 20);
+    ASSERT_NE(uz, nullptr);
+    unsigned char* const buffer = uz->buf;
+    const size_t size = uz->bufsize;
+    for (const char* name : {"a", "s.gz", "b", "a", "s.gz"}) {
+        SCOPED_TRACE(name);
+        Extracted m = toMemory(*uz, zs.get(), find(zs.get(), name));
+        EXPECT_EQ(m.ok, 1);
+        EXPECT_TRUE(m.bytes == readFile(dir.file(name)));
+        if (name[0] == 's') {
+            EXPECT_NE(uz->mmapbufstart, nullptr);
+        } else {
+            EXPECT_EQ(uz->buf, buffer);
+            EXPECT_EQ(uz->bufsize, size);
+        }
+    }
+    uz->freeUnzipBuffer();
+    EXPECT_EQ(uz->buf, nullptr);
+    EXPECT_EQ(log.all(), "");
+}
+
+// A stored member into memory stays a view of the archive, checked before
+// it is returned: a byte changed in the file fails it, and the buffer is
+// back for the next member.
+TEST(UnzipCorruption, StoredMemberIsCheckedInPlace) {
+    TempDir dir;
+    const std::string good = text(12000, 21), bad = text(12000, 22);
+    test::BuiltZip zip = test::buildZip(
+        {.members = {member("good", good, ZIPMETHOD_STORED), member("flipped", bad, ZIPMETHOD_STORED)}});
+    zip.bytes[zip.places[1].data + 5000] ^= 0x20;
+    writeFile(dir.file("t.zip"), zip.bytes);
+    Log log;
+    ZsPtr zs = openArchive(dir.file("t.zip"), log);
+    ASSERT_TRUE(zs);
+    std::unique_ptr<Unzip> uz = newUnzip(1 << 16);
+    unsigned char* const buffer = uz->buf;
+    for (int round = 0; round < 2; round++) {
+        SCOPED_TRACE(round);
+        Extracted m = toMemory(*uz, zs.get(), find(zs.get(), "good"));
+        EXPECT_EQ(m.ok, 1);
+        EXPECT_TRUE(m.bytes == good);
+        ASSERT_NE(uz->mmapbufstart, nullptr);
+        EXPECT_GE(uz->buf, uz->mmapbufstart);
+        EXPECT_LE(uz->buf + uz->bufwritten, uz->mmapbufstart + uz->mmapbufsize);
+        EXPECT_EQ(log.all(), "");
+
+        EXPECT_EQ(toMemory(*uz, zs.get(), find(zs.get(), "flipped")).ok, 0);
+        EXPECT_EQ(uz->mmapbufstart, nullptr);
+        EXPECT_EQ(uz->buf, buffer);
+        ASSERT_EQ(log.lines.size(), 1u);
+        EXPECT_EQ(log.lines[0].level, 3);
+        char expected[128];
+        std::snprintf(expected, sizeof expected,
+                      "Unzip, CRC mismatch, calculated 0x%x, expected 0x%x, flipped",
+                      crc32Of(zip.bytes.substr(zip.places[1].data, bad.size())), crc32Of(bad));
+        EXPECT_EQ(log.lines[0].text, expected);
+        log.clear();
+    }
+}
+
+// The central entry names a member; its local header must name the same
+// one, or another member's bytes would be served under that name.
+TEST(UnzipRefusal, LocalHeaderNameMustMatchTheCentralName) {
+    const std::string a = text(6000, 31), b = text(7000, 32);
+    struct Case {
+        const char* name;
+        bool overlap;           // b.html's central entry points at a.html's local header
+        const char* localName;  // written into b.html's local header instead, same length
+        const char* bName;      // b's name in the archive
+        uint16_t flags;         // of the library
+        bool served;
+    };
+    const Case cases[] = {
+        {"overlapping members", true, nullptr, "b.html", 0, false},
+        {"renamed local header", false, "c.html", "b.html", 0, false},
+        {"case differs", false, "B.html", "b.html", 0, false},
+        {"equal names", false, nullptr, "b.html", 0, true},
+        {"equal names folded", false, nullptr, "B.html", kZipFoldNames, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        ZipMember second = member(c.bName, b);
+        if (c.overlap) second.central.localHeaderOffset = 0;  // a.html's local header comes first
+        test::BuiltZip zip = test::buildZip({.members = {member("a.html", a), second}});
+        if (c.localName)
+            zip.bytes.replace(zip.places[1].localHeader + kZipLocalHeaderSize, std::strlen(c.localName),
+                              c.localName);
+        writeFile(dir.file("t.zip"), zip.bytes);
+        Log log;
+        ZsPtr zs = openArchive(dir.file("t.zip"), log, c.flags);
+        ASSERT_TRUE(zs) << log.all();
+        const CentralHeader* ch = zs->getFirstCentralHeader()->next;
+        std::unique_ptr<Unzip> uz = newUnzip(0);
+        Extracted m = toMemory(*uz, zs.get(), ch);
+        Extracted s = toSocket(*uz, zs.get(), ch);
+        if (c.served) {
+            EXPECT_EQ(m.ok, 1);
+            EXPECT_TRUE(m.bytes == b);
+            EXPECT_EQ(s.ok, 1);
+            EXPECT_TRUE(s.bytes == b);
+            EXPECT_EQ(log.all(), "");
+        } else {
+            EXPECT_EQ(m.ok, 0);
+            EXPECT_EQ(s.ok, 0);
+            EXPECT_EQ(s.bytes, "");
+            const std::string line =
+                "3 Unzip, local header name of " + std::string(ch->fname) + " does not match\n";
+            EXPECT_EQ(log.all(), line + line);
+        }
+        // The member the entry pointed at is still served under its own name.
+        Extracted first = toMemory(*uz, zs.get(), zs->getFirstCentralHeader());
+        EXPECT_EQ(first.ok, 1);
+        EXPECT_TRUE(first.bytes == a);
+    }
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <zlib.h>
 
+#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -15,6 +16,7 @@
 #include "bmod/unzipd/zip/unzip.h"
 #include "bmod/unzipd/zip/zip_reader.h"
 #include "tests/bmod/unzipd/zip/zip_write_fixture.h"
+#include "tests/support/zip_builder.h"
 
 namespace ruva {
 namespace {
@@ -793,24 +795,17 @@ TEST(ZipReplace, ConcurrentReaderNeverSeesATornArchive) {
 
 // 65535 empty stored entries, written directly.
 void make65535(const std::string& path) {
-    std::string py =
-        "import struct\n"
-        "loc, cen = [], []\n"
-        "off = 0\n"
-        "for i in range(65535):\n"
-        "  n = b'%05d' % i\n"
-        "  h = struct.pack('<IHHHIIIIHH', 0x04034b50, 10, 0, 0, 0x50210000, 0, 0, 0, 5, 0) + n\n"
-        "  cen.append(struct.pack('<IHHHHIIIIHHHHHII', 0x02014b50, 788, 10, 0, 0, 0x50210000, 0, 0, 0,"
-        " 5, 0, 0, 0, 0, 0o100644 << 16, off) + n)\n"
-        "  loc.append(h)\n"
-        "  off += len(h)\n"
-        "c = b''.join(cen)\n"
-        "end = struct.pack('<IHHHHIIH', 0x06054b50, 0, 0, 65535, 65535, len(c), off, 0)\n"
-        "open(bytes.fromhex('" +
-        hex(path) + "').decode(), 'wb').write(b''.join(loc) + c + end)\n";
-    int st;
-    std::string out = python(py, &st);
-    ASSERT_EQ(st, 0) << out;
+    test::ZipArchive full;
+    char name[16];
+    for (int i = 0; i < 65535; ++i) {
+        std::snprintf(name, sizeof name, "%05d", i);
+        full.members.push_back({.name = name,
+                                .versionNeeded = 10,
+                                .versionMadeBy = 0x0314,
+                                .dosDate = 0x5021,
+                                .externalAttributes = 0100644u << 16});
+    }
+    test::writeZip(path, full);
 }
 
 TEST(ZipLimits, AddingTo65535EntriesIsRefused) {
