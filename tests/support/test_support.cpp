@@ -135,6 +135,12 @@ void writeFile(const std::string& path, const std::string& bytes) {
     ASSERT_TRUE(ok) << path;
 }
 
+std::string pythonCommand() {
+    const char* env = std::getenv("RUVA_PYTHON");
+    if (env && *env) return env;
+    return access("/usr/bin/python3", X_OK) == 0 ? "/usr/bin/python3" : "python3";
+}
+
 int runShell(const std::string& cmd) {
     int st = std::system(cmd.c_str());
     return st != -1 && WIFEXITED(st) ? WEXITSTATUS(st) : -1;

@@ -100,6 +100,10 @@ private:
 std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& bytes);
 
+// The python3 to run: RUVA_PYTHON, else the system's (a version-manager
+// shim costs seconds over a test's hundreds of calls).
+std::string pythonCommand();
+
 // Runs a shell command; its exit status, -1 when it did not exit.
 int runShell(const std::string& cmd);
 // Standard output of a shell command; *status (when given) as runShell's.

@@ -35,7 +35,7 @@ with zipfile.ZipFile(sys.argv[1]) as z:
         print('M', h(i.orig_filename.encode('cp437')), h(i.comment), h(z.read(i)))
 )PY");
     int status = -1;
-    std::string out = capture("python3 '" + script + "' '" + path + "' 2>&1", &status);
+    std::string out = capture(pythonCommand() + " '" + script + "' '" + path + "' 2>&1", &status);
     EXPECT_EQ(status, 0) << out;
     return out;
 }

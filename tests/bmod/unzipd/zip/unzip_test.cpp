@@ -97,7 +97,7 @@ ZipMember member(std::string name, std::string data, uint16_t method = ZIPMETHOD
 // Runs a python3 script in dir.
 bool runPython(const TempDir& dir, const std::string& script) {
     writeFile(dir.file("fixture.py"), script);
-    return runShell("cd '" + dir.path() + "' && python3 fixture.py") == 0;
+    return runShell("cd '" + dir.path() + "' && " + test::pythonCommand() + " fixture.py") == 0;
 }
 
 struct ZsDel {

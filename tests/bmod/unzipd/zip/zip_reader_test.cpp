@@ -84,7 +84,7 @@ ZipMember member(std::string name, std::string data = "") {
 // Runs a python3 script in dir.
 bool python(const TempDir& dir, const std::string& script) {
     std::ofstream(dir.file("fixture.py")) << script;
-    return runShell("cd '" + dir.path() + "' && python3 fixture.py") == 0;
+    return runShell("cd '" + dir.path() + "' && " + test::pythonCommand() + " fixture.py") == 0;
 }
 
 std::string fromHex(const std::string& hex) {

@@ -80,14 +80,6 @@ inline std::string unhex(const std::string& h) {
     return s;
 }
 
-// The interpreter: RUVA_PYTHON, else the system's (a version-manager shim
-// costs seconds over a test's hundreds of calls).
-inline std::string pythonCommand() {
-    const char* env = getenv("RUVA_PYTHON");
-    if (env && *env) return env;
-    return access("/usr/bin/python3", X_OK) == 0 ? "/usr/bin/python3" : "python3";
-}
-
 // Runs a python3 script; its standard output.
 inline std::string python(const std::string& script, int* status = nullptr) {
     char name[] = "/tmp/ruva_zw_py.XXXXXX";
