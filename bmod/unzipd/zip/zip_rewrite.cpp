@@ -21,6 +21,7 @@
 #include "bmod/unzipd/zip/zip_name_match.h"
 #include "bmod/unzipd/zip/zip_old_archive.h"
 #include "common/fd_io.h"
+#include "common/mapped_file.h"
 
 namespace ruva {
 
@@ -188,14 +189,13 @@ public:
     int putFile(const char* archive, const char* filePath, const char* memberName, bool foldNames);
     int deleteMembers(const char* archive, const char* pattern, bool foldNames);
 
-    // Cleanup after a failure: closes and removes the temporary files unless
-    // a failed rename left the new archive there on purpose.
+    // Cleanup after a failure: closes and removes the temporary file unless
+    // a failed rename left the new archive there on purpose (a copy made
+    // across file systems is renameFile's to clean up or keep).
     void abandon() {
         old_.reset();
         temp_.reset();
         if (!tempzip_.empty() && !keepTemp_) ::unlink(tempzip_.c_str());
-        copyTemp_.reset();
-        if (!copyTempPath_.empty() && !keepCopyTemp_) ::unlink(copyTempPath_.c_str());
     }
 
 private:
@@ -259,9 +259,8 @@ private:
     std::string localHeader(const ArchiveEntry& e) const;
     void writeCentral();
     void replace();
-    void copyAcross();
+    bool applyMode(int fd) const;
     void setMode(int fd);
-    void syncDir();
 
     Zip* zip_;
     ZipAction action_;
@@ -288,9 +287,6 @@ private:
     std::string tempzip_;
     Fd temp_;
     bool keepTemp_ = false;
-    std::string copyTempPath_;
-    Fd copyTemp_;
-    bool keepCopyTemp_ = false;
     Output out_;
     mode_t newMode_ = 0;
     unsigned long ordinal_ = 0;
@@ -931,75 +927,65 @@ void Run::syncTemp() {
 }
 
 // The new archive gets the old one's owner (where permitted) and mode.
-void Run::setMode(int fd) {
-    if (exists_ && ::fchown(fd, zipStat_.st_uid, zipStat_.st_gid) != 0 && errno != EPERM)
-        fail(kZipTemp, tempzip_, errno);
-    if (::fchmod(fd, newMode_) != 0) fail(kZipTemp, tempzip_, errno);
+// False with errno.
+bool Run::applyMode(int fd) const {
+    if (exists_ && ::fchown(fd, zipStat_.st_uid, zipStat_.st_gid) != 0 && errno != EPERM) return false;
+    return ::fchmod(fd, newMode_) == 0;
 }
 
+void Run::setMode(int fd) {
+    if (!applyMode(fd)) fail(kZipTemp, tempzip_, errno);
+}
+
+// The synced temporary file goes over the archive. With "-b" on another
+// file system it is first copied to a second temporary file beside the
+// archive. Each step keeps its own message.
 void Run::replace() {
-    if (::rename(tempzip_.c_str(), target_.c_str()) != 0) {
-        if (errno == EXDEV) {
-            copyAcross();
-        } else {
-            int e = errno;
+    ReplaceOptions options;
+    options.sourceSynced = true;
+    options.copyName = "_ZXXXXXX";
+    options.prepareCopy = [this](int fd) { return applyMode(fd); };
+    options.renamed = [this] { step(ZipStep::Renamed); };
+    options.keepCopyOnFailedRename = true;
+    ReplaceReport r;
+    renameFile(tempzip_.c_str(), target_.c_str(), options, &r);
+    const std::string& copy = r.copyPath;
+    switch (r.failed) {
+        case ReplaceStep::None:
+            break;
+        case ReplaceStep::SyncSource:  // not asked for
+        case ReplaceStep::Rename:
             keepTemp_ = true;
             warn("new zip file left as: ", tempzip_);
-            fail(kZipCreate, "was replacing the original zip file", e);
+            fail(kZipCreate, "was replacing the original zip file", r.err);
+        case ReplaceStep::CreateCopy: {
+            std::string dir = dirPart(target_);
+            fail(kZipTemp, dir.empty() ? "." : dir, r.err);
         }
+        case ReplaceStep::OpenSource:
+            zip_->printf(" replace: can't open %s\n", tempzip_.c_str());
+            fail(kZipTemp, tempzip_, r.err);
+        case ReplaceStep::ReadSource:
+            fail(kZipRead, tempzip_, r.err);
+        case ReplaceStep::WriteCopy:
+        case ReplaceStep::SyncCopy:
+            fail(kZipWrite, copy, r.err);
+        case ReplaceStep::PrepareCopy:
+            fail(kZipTemp, tempzip_, r.err);
+        case ReplaceStep::CloseCopy:
+            fail(kZipTemp, copy, r.err);
+        case ReplaceStep::RenameCopy:
+            warn("new zip file left as: ", copy);
+            fail(kZipCreate, "was replacing the original zip file", r.err);
     }
-    step(ZipStep::Renamed);
-    syncDir();
-    step(ZipStep::DirSynced);
-}
-
-// "-b" on another file system: a second temporary file beside the archive.
-void Run::copyAcross() {
-    std::string pattern = dirPart(target_) + "_ZXXXXXX";
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
-    int fd = ::mkostemp(name.data(), O_CLOEXEC);
-    if (fd < 0) fail(kZipTemp, dirPart(target_).empty() ? "." : dirPart(target_), errno);
-    copyTempPath_ = name.data();
-    copyTemp_.reset(fd);
-    Fd src;
-    int s;
-    do s = ::open(tempzip_.c_str(), O_RDONLY | O_CLOEXEC);
-    while (s < 0 && errno == EINTR);
-    if (s < 0) {
-        zip_->printf(" replace: can't open %s\n", tempzip_.c_str());
-        fail(kZipTemp, tempzip_, errno);
-    }
-    src.reset(s);
-    std::unique_ptr<char[]> buf(new char[kOutBufSize]);
-    for (;;) {
-        ssize_t r = readRetry(s, buf.get(), kOutBufSize);
-        if (r < 0) fail(kZipRead, tempzip_, errno);
-        if (r == 0) break;
-        if (!writeAll(fd, buf.get(), static_cast<size_t>(r))) fail(kZipWrite, copyTempPath_, errno);
-    }
-    setMode(fd);
-    if (fsyncRetry(fd) != 0) fail(kZipWrite, copyTempPath_, errno);
-    if (::close(copyTemp_.release()) != 0) fail(kZipTemp, copyTempPath_, errno);
-    if (::rename(copyTempPath_.c_str(), target_.c_str()) != 0) {
-        int e = errno;
-        keepCopyTemp_ = true;
-        warn("new zip file left as: ", copyTempPath_);
-        fail(kZipCreate, "was replacing the original zip file", e);
-    }
-    src.reset();
-    ::unlink(tempzip_.c_str());
     tempzip_.clear();
-}
-
-void Run::syncDir() {
-    std::string dir = dirPart(target_);
-    if (dir.size() > 1) dir.pop_back();
-    if (dir.empty()) dir = ".";
-    int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    bool ok = fd >= 0 && fsyncRetry(fd) == 0;
-    if (fd >= 0) ::close(fd);
-    if (!ok) warn("could not sync directory ", dir);
+    if (r.dirSyncErr) {
+        std::string dir = dirPart(target_);
+        if (dir.size() > 1) dir.pop_back();
+        if (dir.empty()) dir = ".";
+        warn("could not sync directory ", dir);
+    }
+    step(ZipStep::DirSynced);
 }
 
 // Runs body as one run: failures become the Zip's error text and 0.
