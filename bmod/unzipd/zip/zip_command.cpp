@@ -1,7 +1,8 @@
 #include "bmod/unzipd/zip/zip_command.h"
 
-#include <cstdio>
 #include <deque>
+
+#include "common/string_format.h"
 
 namespace ruva {
 
@@ -170,11 +171,7 @@ bool Parser::option(const std::string& arg) {
         const OptionRow* row = nullptr;
         for (const OptionRow& o : kOptions)
             if (o.letter == c) row = &o;
-        if (!row) {
-            char text[32];
-            snprintf(text, sizeof text, "no such option: %c", c);
-            return fail(text);
-        }
+        if (!row) return fail(format("no such option: %c", c));
         if (!row->effect(*this, c)) return false;
         if (row->value != Value::None) pending_.push_back(row->value);
     }

@@ -2,11 +2,11 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 
 #include "common/byte_order.h"
 #include "common/fd_io.h"
+#include "common/string_format.h"
 
 namespace ruva {
 
@@ -310,12 +310,9 @@ void Reader::compareHeaders(ArchiveEntry& e, const Shared& local) {
         }
         if (l == c) continue;
         if (verbose_ && !differ) warn("local and central headers differ for ", e.iname);
-        if (verbose_) {
-            char line[80];
-            snprintf(line, sizeof line, " offset %d--local = %02x, central = %02x", static_cast<int>(k),
-                     local.bytes[k], central[k]);
-            warn(line);
-        }
+        if (verbose_)
+            warn(format(" offset %d--local = %02x, central = %02x", static_cast<int>(k), local.bytes[k],
+                        central[k]));
         differ = true;
     }
     // The local values win; equal flags keep the central's high bits.
