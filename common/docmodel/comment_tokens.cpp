@@ -12,6 +12,7 @@
 #include "common/html_escape.h"
 #include "common/text.h"
 #include "common/tokens.h"
+#include "common/zip_format.h"
 
 namespace ruva {
 
@@ -43,11 +44,6 @@ constexpr std::string_view kMethodNames[] = {
 };
 
 constexpr std::string_view kLibExtensions[] = {"kvo", "z", "zip", "zdf", "zsw", "zgp"};
-
-// End-of-central-directory record: signature (4), disk numbers (2+2),
-// entry counts (2+2), directory size (4) and offset (4), comment length (2).
-constexpr size_t kEndRecordSize = 22;
-constexpr size_t kEndCommentLengthAt = 20;
 
 }  // namespace
 
@@ -213,19 +209,19 @@ int isZipFile(const char* fileName) {
         got += static_cast<size_t>(n);
     }
     close(fd);
-    return got == sizeof head && head[0] == 'P' && head[1] == 'K' && head[2] == 3 && head[3] == 4;
+    return got == sizeof head && isZipSignature(head, kZipLocalSignature);
 }
 
 int extractMappedZipVolumeComment(const char* zip, size_t len, char* buf, size_t bufSize) {
-    if (zip == nullptr || buf == nullptr || len < kEndRecordSize) return 0;
+    if (zip == nullptr || buf == nullptr || len < kZipEndRecordSize) return 0;
     // A signature whose record would run past the mapping is comment text
     // or a cut archive, never the record: the search goes on before it.
-    for (size_t at = len - kEndRecordSize + 1; at-- > 0;) {
-        if (zip[at] != 'P' || zip[at + 1] != 'K' || zip[at + 2] != 5 || zip[at + 3] != 6) continue;
-        const size_t stored = W2H(zip + at + kEndCommentLengthAt);
-        const size_t present = len - (at + kEndRecordSize);
+    for (size_t at = len - kZipEndRecordSize + 1; at-- > 0;) {
+        if (!isZipSignature(zip + at, kZipEndSignature)) continue;
+        const size_t stored = W2H(zip + at + ZipEndField::kCommentLength);
+        const size_t present = len - (at + kZipEndRecordSize);
         const size_t n = std::min({stored, present, bufSize});
-        std::memcpy(buf, zip + at + kEndRecordSize, n);
+        std::memcpy(buf, zip + at + kZipEndRecordSize, n);
         buf[n] = '\0';
         return 1;
     }

@@ -19,6 +19,8 @@
 #include <string>
 #include <string_view>
 
+#include "common/zip_format.h"  // ZipMethod
+
 namespace ruva {
 
 // Keywords of archive comments (searched anywhere, case as written).
@@ -53,19 +55,6 @@ enum LibType {
     LIB_SW = 5,       // "zsw"
     LIB_GENERIC = 6,  // "zgp"
     LIB_HELP = 7,     // never derived from an extension
-};
-
-enum ZipMethod {
-    ZIPMETHOD_STORED = 0,
-    ZIPMETHOD_SHRUNK = 1,
-    ZIPMETHOD_REDUCED1 = 2,
-    ZIPMETHOD_REDUCED2 = 3,
-    ZIPMETHOD_REDUCED3 = 4,
-    ZIPMETHOD_REDUCED4 = 5,
-    ZIPMETHOD_IMPLODED = 6,
-    ZIPMETHOD_TOKENIZED = 7,
-    ZIPMETHOD_DEFLATED = 8,
-    ZIPMETHOD_UNKNOWN = 255,
 };
 
 // Title and library id of an archive comment. The title is the text before
@@ -138,11 +127,11 @@ std::string zipMethodName(unsigned method);
 ZipMethod methodNameToType(std::string_view name);
 
 // 1 when the file has at least 64 bytes and begins with the local header
-// signature "PK\3\4"; 0 when it cannot be opened or read, or is shorter.
+// signature; 0 when it cannot be opened or read, or is shorter.
 int isZipFile(const char* fileName);
 
 // The archive comment of a mapped archive of len bytes. Searches back for
-// the end-of-central-directory signature "PK\5\6", taking only one whose
+// the end-of-central-directory signature, taking only one whose
 // 22-byte record lies inside the mapping, and copies min(stored comment
 // length, bytes after the record, bufSize) bytes into buf and a NUL after
 // them: buf holds bufSize + 1 bytes. 1; 0 for a null argument or when no

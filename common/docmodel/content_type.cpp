@@ -8,6 +8,7 @@
 #include "common/docmodel/comment_tokens.h"
 #include "common/ebcdic.h"
 #include "common/text.h"
+#include "common/zip_format.h"
 
 namespace ruva {
 
@@ -112,7 +113,7 @@ constexpr Signature kSignatures[] = {
     {"GIF8"sv, DOCT_GIF, DOC_SUBTYPE_UNKNOWN},
     {"\xC5\xD0\xD3\xC6"sv, DOCT_POSTSCRIPT, DOC_SUBTYPE_PS_BEPSF},
     {"\xD0\xCF\x11\xE0"sv, DOCT_MICROSOFT, DOC_SUBTYPE_UNKNOWN},
-    {"PK\x03\x04"sv, DOCT_ZIP, DOC_SUBTYPE_UNKNOWN},
+    {kZipFileMagic, DOCT_ZIP, DOC_SUBTYPE_UNKNOWN},
     {"#define "sv, DOCT_XBITMAP, DOC_SUBTYPE_UNKNOWN},  // with "_width" and "_height"
     {"/* XPM */"sv, DOCT_XPM, DOC_SUBTYPE_UNKNOWN},
     {"srcdocid:"sv, DOCT_MILR28002, DOC_SUBTYPE_UNKNOWN},

@@ -17,6 +17,7 @@
 #include "bmod/unzipd/zip/zip_reader.h"
 #include "common/heap_mapping.h"
 #include "common/mapped_file.h"
+#include "common/zip_format.h"
 
 namespace ruva {
 namespace {
@@ -26,9 +27,6 @@ namespace {
 constexpr size_t kMaxUnzipBuffer = size_t(1) << 30;
 
 constexpr int kMaxVersionNeeded = 20;  // 2.0: deflate and the older methods
-constexpr uint16_t kFlagEncrypted = 0x01;
-constexpr uint16_t kFlagDataDescriptor = 0x08;
-constexpr unsigned long kLocalHeaderSize = 30;
 
 struct LogSink {
     UnzipLogSink fn = nullptr;
@@ -293,20 +291,14 @@ int Unzip::extract(ZipStructure* zs, const CentralHeader* ch, int zipfd) {
              kMaxVersionNeeded / 10, kMaxVersionNeeded % 10, name);
         return 0;
     }
-    if (lh->generalFlags & kFlagEncrypted) {
+    if (lh->generalFlags & kZipFlagEncrypted) {
         warn(3, "Unzip, encrypted file '%s'", name);
         return 0;
     }
-    // Behind a data descriptor the local CRC and sizes are zeros; the
-    // central directory has the real ones.
-    unsigned long crc = lh->crc, cSize = lh->cSize;
-    size_t ucSize = lh->ucSize;
-    if (lh->generalFlags & kFlagDataDescriptor) {
-        crc = ch->crc;
-        cSize = ch->cSize;
-        ucSize = ch->ucSize;
-    }
-    unsigned long offset = ch->localHeaderOffset + kLocalHeaderSize + lh->fnameLen + lh->extraLen;
+    // readLocalHeader has put the central values in place of a descriptor's.
+    const unsigned long crc = lh->crc, cSize = lh->cSize;
+    const size_t ucSize = lh->ucSize;
+    unsigned long offset = ch->localHeaderOffset + kZipLocalHeaderSize + lh->fnameLen + lh->extraLen;
 
     // Mapping or reading past the end of the file would raise SIGBUS or
     // leave the decoders short: the data must lie inside the archive.
@@ -315,14 +307,14 @@ int Unzip::extract(ZipStructure* zs, const CentralHeader* ch, int zipfd) {
         warn(3, "Unzip, data of %s beyond end of %s", name, zs->zipName);
         return 0;
     }
-    int method = lh->method;
-    if (method == 0 && cSize != ucSize) {
+    const ZipMethod method = static_cast<ZipMethod>(lh->method);
+    if (method == ZIPMETHOD_STORED && cSize != ucSize) {
         warn(3, "Unzip, store failed with code %d", 1);
         return 0;
     }
 
     if (fd < 0) {
-        if (method == 0 && ucSize > 0 && mmapUnzipBuffer(zipfd, offset, ucSize)) {
+        if (method == ZIPMETHOD_STORED && ucSize > 0 && mmapUnzipBuffer(zipfd, offset, ucSize)) {
             bufwritten = bufsize;
             return 1;
         }
@@ -341,10 +333,10 @@ int Unzip::extract(ZipStructure* zs, const CentralHeader* ch, int zipfd) {
 
     UnzipGlobals& G = unzipGlobals;
     G.uz = this;
-    G.reset(zipfd, cSize, ucSize, lh->generalFlags, method);
+    G.reset(zipfd, cSize, ucSize, lh->generalFlags, int(method));
     int rc;
     switch (method) {
-        case 0:
+        case ZIPMETHOD_STORED:
             rc = 0;
             while (rc == 0 && G.fill()) {
                 rc = G.flush(G.inptr, size_t(G.inend - G.inptr));
@@ -355,32 +347,32 @@ int Unzip::extract(ZipStructure* zs, const CentralHeader* ch, int zipfd) {
                 return 0;
             }
             break;
-        case 1:
+        case ZIPMETHOD_SHRUNK:
             if ((rc = unshrink(G)) != 0) {
                 warn(3, "Unzip, unshrink failed with code %d", rc);
                 return 0;
             }
             break;
-        case 2:
-        case 3:
-        case 4:
-        case 5:
-            unreduce(G, method - 1);  // short output fails the count below
+        case ZIPMETHOD_REDUCED1:
+        case ZIPMETHOD_REDUCED2:
+        case ZIPMETHOD_REDUCED3:
+        case ZIPMETHOD_REDUCED4:
+            unreduce(G, int(method) - ZIPMETHOD_SHRUNK);  // short output fails the count below
             break;
-        case 6:
+        case ZIPMETHOD_IMPLODED:
             if ((rc = explode(G)) != 0) {
                 warn(3, "Unzip, explode failed with code %d", rc);
                 return 0;
             }
             break;
-        case 8:
+        case ZIPMETHOD_DEFLATED:
             if ((rc = inflate(G)) != 0) {
                 warn(3, "Unzip, inflate failed with code %d", rc);
                 return 0;
             }
             break;
         default:
-            warn(3, "Unzip, unknown compression method %d in %s", method, zs->zipName);
+            warn(3, "Unzip, unknown compression method %d in %s", int(method), zs->zipName);
             return 0;
     }
 

@@ -17,13 +17,13 @@
 #include <vector>
 
 #include "bmod/unzipd/zip/zip_pool.h"
-#include "common/byte_order.h"
 #include "common/docmodel/comment_tokens.h"
 #include "common/docmodel/libid.h"
 #include "common/patterns.h"
 #include "common/string_list.h"
 #include "common/text.h"
 #include "common/tokens.h"
+#include "common/zip_format.h"
 
 namespace ruva {
 namespace {
@@ -32,9 +32,6 @@ constexpr int kError = 3;
 constexpr int kCritical = 2;
 constexpr int kNotice = 5;
 
-constexpr size_t kEndRecordSize = 22;
-constexpr size_t kCentralHeaderSize = 46;
-constexpr size_t kLocalHeaderSize = 30;
 // The end record is looked for in the last 1023 bytes, then in the last
 // 65535 + 22. The comment is read with one 1023-byte read, so a longer one
 // makes the library unreadable.
@@ -43,15 +40,6 @@ constexpr unsigned long kLastWindow = 65557;
 constexpr size_t kMaxArchiveComment = 1023;
 // readCentralHeader reads this much for one header.
 constexpr size_t kCentralReadSize = 1023;
-// A 32-bit field of all ones means the real value is in a ZIP64 record.
-constexpr uint32_t kZip64Field = 0xFFFFFFFF;
-constexpr uint16_t kDataDescriptorFlag = 0x08;
-
-constexpr unsigned char kEndSignature[4] = {'P', 'K', 5, 6};
-constexpr unsigned char kCentralSignature[4] = {'P', 'K', 1, 2};
-constexpr unsigned char kLocalSignature[4] = {'P', 'K', 3, 4};
-constexpr unsigned char kZip64LocatorSignature[4] = {'P', 'K', 6, 7};
-constexpr unsigned long kZip64LocatorSize = 20;
 
 FolderIndexObserver folderIndexObserver = nullptr;
 
@@ -170,39 +158,40 @@ EndSearch findEndRecord(ZipStructure* zs, int fd, unsigned long start, unsigned 
     }
     std::vector<unsigned char> window(zs->fileSize - start);
     size_t got = readUpTo(fd, window.data(), window.size());
-    if (got < sizeof kEndSignature) return EndSearch::kNotFound;
-    size_t pos = got - sizeof kEndSignature;
-    while (std::memcmp(&window[pos], kEndSignature, sizeof kEndSignature) != 0) {
+    if (got < kZipSignatureSize) return EndSearch::kNotFound;
+    size_t pos = got - kZipSignatureSize;
+    while (!isZipSignature(&window[pos], kZipEndSignature)) {
         if (pos == 0) return EndSearch::kNotFound;
         --pos;
     }
 
     const unsigned char* p = &window[pos];
-    size_t behind = got - pos - sizeof kEndSignature;
-    if (behind < kEndRecordSize - sizeof kEndSignature) {
+    size_t behind = got - pos - kZipSignatureSize;
+    if (behind < kZipEndRecordSize - kZipSignatureSize) {
         say(zs, kError, "File %s, read only %d bytes", zs->zipName, int(behind));
         return EndSearch::kFailed;
     }
     *endOffset = start + pos;
+    const ZipEndRecord record = decodeZipEnd(p);
     CentralDirEnd& end = zs->centralDirEnd;
-    end.diskNumber = W2H(p + 4);
-    end.diskCentralStart = W2H(p + 6);
-    end.centralEntryCountThisDisk = W2H(p + 8);
-    end.totalCentralEntries = W2H(p + 10);
-    end.centralDirSize = L2H(p + 12);
-    end.centralStartOffset = L2H(p + 16);
-    uint16_t storedLen = W2H(p + 20);
+    end.diskNumber = record.diskNumber;
+    end.diskCentralStart = record.centralDisk;
+    end.centralEntryCountThisDisk = record.entriesThisDisk;
+    end.totalCentralEntries = record.totalEntries;
+    end.centralDirSize = record.centralSize;
+    end.centralStartOffset = record.centralOffset;
+    uint16_t storedLen = record.commentLength;
     end.comment = nullptr;
     end.commentLen = 0;
     if (storedLen == 0) return EndSearch::kFound;
 
-    size_t available = got - pos - kEndRecordSize;
+    size_t available = got - pos - kZipEndRecordSize;
     if (available < storedLen || storedLen > kMaxArchiveComment) {
         say(zs, kError, "File %s, read only %d bytes", zs->zipName,
             int(std::min(available, kMaxArchiveComment)));
         return EndSearch::kFailed;
     }
-    const unsigned char* comment = p + kEndRecordSize;
+    const unsigned char* comment = p + kZipEndRecordSize;
     size_t blanks = 0;
     while (blanks < storedLen && comment[blanks] == ' ') ++blanks;
     uint16_t len = uint16_t(storedLen - blanks);
@@ -230,10 +219,10 @@ bool readEndRecord(ZipStructure* zs, int fd, unsigned long* endOffset) {
     // A ZIP64 archive keeps its real counts, sizes and offsets elsewhere:
     // reading the 32-bit end record would lose members.
     const CentralDirEnd& end = zs->centralDirEnd;
-    unsigned char locator[sizeof kZip64LocatorSignature];
+    unsigned char locator[kZipSignatureSize];
     bool hasLocator = *endOffset >= kZip64LocatorSize &&
                       readAt(fd, *endOffset - kZip64LocatorSize, locator, sizeof locator) &&
-                      std::memcmp(locator, kZip64LocatorSignature, sizeof locator) == 0;
+                      isZipSignature(locator, kZip64LocatorSignature);
     if (hasLocator || end.centralDirSize == kZip64Field || end.centralStartOffset == kZip64Field) {
         say(zs, kError, "File %s, ZIP64 archive not supported", zs->zipName);
         return false;
@@ -321,15 +310,14 @@ bool readCentralDirectory(ZipStructure* zs, int fd, unsigned long endOffset, Fol
         if (!bytes) return false;
         CentralHeader* ch = zs->parseCentralHeader(bytes, count);
         if (!ch) return false;
-        pos += kCentralHeaderSize + ch->trailerLen;
+        pos += kZipCentralHeaderSize + ch->trailerLen;
         folders.see(ch);
     }
     // One more header inside the directory: the 16-bit count has wrapped.
-    if (dirSize - pos >= sizeof kCentralSignature) {
+    if (dirSize - pos >= kZipSignatureSize) {
         auto [bytes, count] = bytesAt(pos);
         if (!bytes) return false;
-        if (count >= sizeof kCentralSignature &&
-            std::memcmp(bytes, kCentralSignature, sizeof kCentralSignature) == 0) {
+        if (count >= kZipSignatureSize && isZipSignature(bytes, kZipCentralSignature)) {
             say(zs, kError, "File %s, ZIP64 archive not supported", zs->zipName);
             return false;
         }
@@ -359,7 +347,7 @@ ZipStructure* newZipStructure(ZipPool* zipPool, const char* path, uint16_t flags
         if (warn) warn(clientData, kError, "File %s, stat failed, %s", path, errorText());
         return nullptr;
     }
-    if (st.st_size <= off_t(kEndRecordSize - 1)) {
+    if (st.st_size <= off_t(kZipEndRecordSize - 1)) {
         if (warn)
             warn(clientData, kError, "File %s too small, %lu", path, static_cast<unsigned long>(st.st_size));
         return nullptr;
@@ -469,20 +457,18 @@ CentralHeader* ZipStructure::readCentralHeader(int fd) {
 }
 
 CentralHeader* ZipStructure::parseCentralHeader(const unsigned char* bytes, size_t count) {
-    if (!bytes || count < kCentralHeaderSize) {
+    if (!bytes || count < kZipCentralHeaderSize) {
         say(this, kError, "File %s, read only %d bytes of CentralHeader", zipName, int(bytes ? count : 0));
         return nullptr;
     }
-    if (std::memcmp(bytes, kCentralSignature, sizeof kCentralSignature) != 0) {
+    if (!isZipSignature(bytes, kZipCentralSignature)) {
         say(this, kError, "File %s, CentralDirectory signature mismatch 0x%02x%02x%02x%02x, ZIP file corrupt",
             zipName, bytes[0], bytes[1], bytes[2], bytes[3]);
         return nullptr;
     }
-    const uint32_t crc = L2H(bytes + 16);
-    const uint32_t cSize = L2H(bytes + 20);
-    const uint32_t ucSize = L2H(bytes + 24);
-    const uint32_t localOffset = L2H(bytes + 42);
-    if (cSize == kZip64Field || ucSize == kZip64Field || localOffset == kZip64Field) {
+    const ZipCentralRecord record = decodeZipCentral(bytes);
+    if (record.compressedSize == kZip64Field || record.size == kZip64Field ||
+        record.localHeaderOffset == kZip64Field) {
         say(this, kError, "File %s, ZIP64 archive not supported", zipName);
         return nullptr;
     }
@@ -491,9 +477,9 @@ CentralHeader* ZipStructure::parseCentralHeader(const unsigned char* bytes, size
         say(this, kError, "File %s, out of memory for CentralHeader", zipName);
         return nullptr;
     }
-    const uint16_t nameLen = W2H(bytes + 28);
-    const uint16_t extraLen = W2H(bytes + 30);
-    const uint16_t commentLen = W2H(bytes + 32);
+    const uint16_t nameLen = record.nameLength;
+    const uint16_t extraLen = record.extraLength;
+    const uint16_t commentLen = record.commentLength;
     // Up to 3 x 65535: a 16-bit sum would wrap and let the copies run past
     // the bytes given.
     ch->trailerLen = uint32_t(nameLen) + extraLen + commentLen;
@@ -501,7 +487,7 @@ CentralHeader* ZipStructure::parseCentralHeader(const unsigned char* bytes, size
         freeHeader(this, ch);
         return nullptr;
     };
-    if (count - kCentralHeaderSize < ch->trailerLen) {
+    if (count - kZipCentralHeaderSize < ch->trailerLen) {
         say(this, kError, "File %s, CentralHeader trailer too long (%u), only have %d", zipName,
             unsigned(ch->trailerLen), int(std::min<size_t>(count, 0x7fffffff)));
         return fail();
@@ -510,7 +496,7 @@ CentralHeader* ZipStructure::parseCentralHeader(const unsigned char* bytes, size
         say(this, kError, "File %s, CentralHeader indicates 0 length filename, ZIP file corrupt", zipName);
         return fail();
     }
-    const unsigned char* trailer = bytes + kCentralHeaderSize;
+    const unsigned char* trailer = bytes + kZipCentralHeaderSize;
     ch->fname = copyText(this, trailer, nameLen);
     if (!ch->fname) {
         say(this, kError, "File %s, out of memory for filename", zipName);
@@ -534,10 +520,10 @@ CentralHeader* ZipStructure::parseCentralHeader(const unsigned char* bytes, size
         }
     }
     ch->folder = 0;
-    ch->localHeaderOffset = localOffset;
-    ch->crc = crc;
-    ch->cSize = cSize;
-    ch->ucSize = ucSize;
+    ch->localHeaderOffset = record.localHeaderOffset;
+    ch->crc = record.crc;
+    ch->cSize = record.compressedSize;
+    ch->ucSize = record.size;
     if (ch->comment && std::strcmp(ch->fname, "kvoversion.txt") == 0) readKvoVersion(this, ch->comment);
 
     if (lastCentralHeader)
@@ -569,35 +555,36 @@ LocalHeader* ZipStructure::readLocalHeader(const CentralHeader* ch, int fd) {
         if (fd < 0) return nullptr;
     }
     LocalHeader* lh = nullptr;
-    unsigned char b[kLocalHeaderSize];
+    unsigned char b[kZipLocalHeaderSize];
     size_t got = 0;
     if (::lseek(fd, off_t(ch->localHeaderOffset), SEEK_SET) < 0) {
         say(this, kError, "File %s [%d], lseek to %lu failed, %s", zipName, fd, ch->localHeaderOffset,
             errorText());
     } else if ((got = readUpTo(fd, b, sizeof b)) < sizeof b) {
         say(this, kError, "File %s, read only %d bytes", zipName, int(got));
-    } else if (std::memcmp(b, kLocalSignature, sizeof kLocalSignature) != 0) {
+    } else if (!isZipSignature(b, kZipLocalSignature)) {
         // The text names the wrong header; callers' logs are matched on it.
         say(this, kError, "File %s, Central Header signature mismatch 0x%02x%02x%02x%02x", zipName, b[0],
             b[1], b[2], b[3]);
     } else if (!(lh = static_cast<LocalHeader*>(std::malloc(sizeof(LocalHeader))))) {
         say(this, kError, "File %s, no memory for LocalHeader", zipName);
     } else {
+        const ZipLocalRecord record = decodeZipLocal(b);
         lh = new (lh) LocalHeader{};
-        lh->versionNeeded[0] = b[4];
-        lh->versionNeeded[1] = b[5];
-        lh->generalFlags = W2H(b + 6);
-        lh->method = W2H(b + 8);
-        lh->modTime = W2H(b + 10);
-        lh->modDate = W2H(b + 12);
-        lh->crc = L2H(b + 14);
-        lh->cSize = L2H(b + 18);
-        lh->ucSize = L2H(b + 22);
-        lh->fnameLen = W2H(b + 26);
-        lh->extraLen = W2H(b + 28);
+        lh->versionNeeded[0] = record.versionNeeded;
+        lh->versionNeeded[1] = record.hostNeeded;
+        lh->generalFlags = record.flags;
+        lh->method = record.method;
+        lh->modTime = record.time;
+        lh->modDate = record.date;
+        lh->crc = record.crc;
+        lh->cSize = record.compressedSize;
+        lh->ucSize = record.size;
+        lh->fnameLen = record.nameLength;
+        lh->extraLen = record.extraLength;
         // The local fields are 0 (or unreliable) when a descriptor follows
         // the data; the central directory has the real values.
-        if (lh->generalFlags & kDataDescriptorFlag) {
+        if (lh->generalFlags & kZipFlagDescriptor) {
             lh->crc = ch->crc;
             lh->cSize = ch->cSize;
             lh->ucSize = ch->ucSize;
