@@ -7,23 +7,16 @@
 #include "common/byte_order.h"
 #include "common/fd_io.h"
 #include "common/string_format.h"
+#include "common/zip_format.h"
 
 namespace ruva {
 
 namespace {
 
-constexpr uint32_t kLocalSig = 0x04034b50;
-constexpr uint32_t kCentralSig = 0x02014b50;
-constexpr uint32_t kEndSig = 0x06054b50;
-constexpr uint32_t kDescriptorSig = 0x08074b50;
-constexpr size_t kLocalLen = 30;
-constexpr size_t kCentralLen = 46;
-constexpr size_t kEndLen = 22;
-constexpr size_t kDescriptorLen = 16;
-constexpr uint16_t kExtFlag = 8;  // general flag: data descriptor follows
 // The local header's fields from the version needed to the name length,
 // which the central header repeats after its version made by.
-constexpr size_t kSharedLen = 24;
+constexpr size_t kSharedLen = ZipLocalField::kExtraLength - ZipLocalField::kVersionNeeded;
+constexpr size_t kSharedFlagsHigh = ZipLocalField::kFlags + 1 - ZipLocalField::kVersionNeeded;
 
 // The old archive read through a 64 KiB window. Every offset and length is
 // checked against the file size before it is used. A failed call stores its
@@ -140,10 +133,10 @@ private:
     // a truncated one.
     bool signatureAt(uint64_t at) {
         if (at == size_) {
-            memset(h_, 0, 4);
+            memset(h_, 0, kZipSignatureSize);
             return true;
         }
-        return src_.read(at, h_, 4);
+        return src_.read(at, h_, kZipSignatureSize);
     }
 
     bool readLocals();
@@ -161,18 +154,18 @@ private:
     bool verbose_;
     OldArchive& out_;
     uint64_t pos_ = 0;
-    unsigned char h_[kCentralLen];
+    unsigned char h_[kZipCentralHeaderSize];
     std::vector<Shared> localShared_;
 };
 
 bool Reader::readLocals() {
-    if (!src_.find(0, kLocalSig, kEndSig, pos_)) return false;
+    if (!src_.find(0, kZipLocalSignature, kZipEndSignature, pos_)) return false;
     if (pos_ >= size_) return structure("missing end signature--probably not a zip file");
     out_.preambleLen = pos_;
     if (pos_ > 0) warn(path_, " has a preamble of " + std::to_string(pos_) + " bytes");
     for (;;) {
         if (!signatureAt(pos_)) return false;
-        if (L2H(h_) != kLocalSig) break;
+        if (!isZipSignature(h_, kZipLocalSignature)) break;
         auto e = std::make_unique<ArchiveEntry>();
         uint64_t end;
         if (!readLocal(*e, end)) return false;
@@ -188,23 +181,25 @@ bool Reader::readLocals() {
 // One local record at pos_, its signature already in h_; end gets the offset
 // after its data (and descriptor).
 bool Reader::readLocal(ArchiveEntry& e, uint64_t& end) {
-    if (!src_.read(pos_ + 4, h_ + 4, kLocalLen - 4)) return false;
-    e.versionNeeded = W2H(h_ + 4);
-    e.localFlags = W2H(h_ + 6);
+    if (!src_.read(pos_ + kZipSignatureSize, h_ + kZipSignatureSize, kZipLocalHeaderSize - kZipSignatureSize))
+        return false;
+    ZipLocalRecord h = decodeZipLocal(h_);
+    e.versionNeeded = static_cast<uint16_t>(h.versionNeeded | h.hostNeeded << 8);
+    e.localFlags = h.flags;
     e.generalFlags = e.localFlags;
-    e.method = W2H(h_ + 8);
-    e.dosTime = L2H(h_ + 10);
-    e.crc = L2H(h_ + 14);
-    e.compressedSize = L2H(h_ + 18);
-    e.size = L2H(h_ + 22);
-    uint16_t nameLen = W2H(h_ + 26);
-    uint16_t extraLen = W2H(h_ + 28);
-    if (!src_.string(pos_ + kLocalLen, nameLen, e.iname)) return false;
+    e.method = h.method;
+    e.dosTime = h.time | uint32_t{h.date} << 16;
+    e.crc = h.crc;
+    e.compressedSize = h.compressedSize;
+    e.size = h.size;
+    uint16_t nameLen = h.nameLength;
+    uint16_t extraLen = h.extraLength;
+    if (!src_.string(pos_ + kZipLocalHeaderSize, nameLen, e.iname)) return false;
     if (nameLen == 0)
         return structure("zero-length name for entry #", std::to_string(out_.entries.size() + 1));
-    if (!src_.string(pos_ + kLocalLen + nameLen, extraLen, e.localExtra)) return false;
-    uint64_t data = pos_ + kLocalLen + nameLen + extraLen;
-    if (e.localFlags & kExtFlag) {
+    if (!src_.string(pos_ + kZipLocalHeaderSize + nameLen, extraLen, e.localExtra)) return false;
+    uint64_t data = pos_ + kZipLocalHeaderSize + nameLen + extraLen;
+    if (e.localFlags & kZipFlagDescriptor) {
         if (!readDescriptor(e, data, end)) return false;
     } else {
         if (e.compressedSize > size_ - data) {
@@ -232,40 +227,42 @@ bool Reader::readLocal(ArchiveEntry& e, uint64_t& end) {
 // The data descriptor after the data at data: its CRC and sizes replace the
 // local header's.
 bool Reader::readDescriptor(ArchiveEntry& e, uint64_t data, uint64_t& end) {
-    unsigned char d[kDescriptorLen];
+    unsigned char d[kZipDescriptorSize];
     uint64_t at;
     if (e.compressedSize != 0) {
         at = data + e.compressedSize;
-        if (at > size_ || size_ - at < kDescriptorLen)
+        if (at > size_ || size_ - at < kZipDescriptorSize)
             return structure("extended local header not found for ", e.iname);
-        if (!src_.read(at, d, kDescriptorLen)) return false;
-        if (L2H(d) != kDescriptorSig) return structure("extended local header not found for ", e.iname);
+        if (!src_.read(at, d, kZipDescriptorSize)) return false;
+        if (!isZipSignature(d, kZipDescriptorSignature))
+            return structure("extended local header not found for ", e.iname);
     } else {
         // Streamed: the descriptor is the first one that ends where its
         // compressed size says the data end.
         bool seen = false;
         for (at = data;; ++at) {
-            if (!src_.find(at, kDescriptorSig, kDescriptorSig, at)) return false;
+            if (!src_.find(at, kZipDescriptorSignature, kZipDescriptorSignature, at)) return false;
             if (at >= size_) break;
             seen = true;
-            if (size_ - at < kDescriptorLen) continue;
-            if (!src_.read(at, d, kDescriptorLen)) return false;
-            if (L2H(d + 8) == at - data) break;
+            if (size_ - at < kZipDescriptorSize) continue;
+            if (!src_.read(at, d, kZipDescriptorSize)) return false;
+            if (L2H(d + ZipDescriptorField::kCompressedSize) == at - data) break;
         }
         if (at >= size_)
             return structure(seen ? "bad extended local header for " : "extended local header not found for ",
                              e.iname);
     }
-    e.crc = L2H(d + 4);
-    e.compressedSize = L2H(d + 8);
-    e.size = L2H(d + 12);
-    end = at + kDescriptorLen;
+    e.crc = L2H(d + ZipDescriptorField::kCrc);
+    e.compressedSize = L2H(d + ZipDescriptorField::kCompressedSize);
+    e.size = L2H(d + ZipDescriptorField::kSize);
+    end = at + kZipDescriptorSize;
     return true;
 }
 
 bool Reader::readCentrals() {
     for (size_t i = 0; i < out_.entries.size(); ++i) {
-        if (L2H(h_) != kCentralSig) return structure("missing end signature--probably not a zip file");
+        if (!isZipSignature(h_, kZipCentralSignature))
+            return structure("missing end signature--probably not a zip file");
         if (!readCentral(*out_.entries[i], localShared_[i])) return false;
         if (!signatureAt(pos_)) return false;
     }
@@ -275,23 +272,26 @@ bool Reader::readCentrals() {
 // The central header at pos_ of entry e, its signature already in h_;
 // leaves pos_ after its comment.
 bool Reader::readCentral(ArchiveEntry& e, const Shared& local) {
-    if (!src_.read(pos_ + 4, h_ + 4, kCentralLen - 4)) return false;
-    uint16_t nameLen = W2H(h_ + 28);
-    uint16_t extraLen = W2H(h_ + 30);
-    uint16_t commentLen = W2H(h_ + 32);
+    if (!src_.read(pos_ + kZipSignatureSize, h_ + kZipSignatureSize,
+                   kZipCentralHeaderSize - kZipSignatureSize))
+        return false;
+    ZipCentralRecord h = decodeZipCentral(h_);
+    uint16_t nameLen = h.nameLength;
+    uint16_t extraLen = h.extraLength;
+    uint16_t commentLen = h.commentLength;
     std::string name;
-    if (!src_.string(pos_ + kCentralLen, nameLen, name)) return false;
+    if (!src_.string(pos_ + kZipCentralHeaderSize, nameLen, name)) return false;
     if (name != e.iname) return structure("names in local and central differ for ", e.iname);
-    if (L2H(h_ + 42) != e.oldOffset)
+    if (h.localHeaderOffset != e.oldOffset)
         return structure("local offset in central header incorrect for ", e.iname);
-    e.versionMadeBy = W2H(h_ + 4);
+    e.versionMadeBy = h.versionMadeBy;
     compareHeaders(e, local);
-    e.diskStart = W2H(h_ + 34);
-    e.internalAttributes = W2H(h_ + 36);
-    e.externalAttributes = L2H(h_ + 38);
-    if (!src_.string(pos_ + kCentralLen + nameLen, extraLen, e.centralExtra)) return false;
-    if (!src_.string(pos_ + kCentralLen + nameLen + extraLen, commentLen, e.comment)) return false;
-    pos_ += kCentralLen + nameLen + extraLen + commentLen;
+    e.diskStart = h.diskStart;
+    e.internalAttributes = h.internalAttributes;
+    e.externalAttributes = h.externalAttributes;
+    if (!src_.string(pos_ + kZipCentralHeaderSize + nameLen, extraLen, e.centralExtra)) return false;
+    if (!src_.string(pos_ + kZipCentralHeaderSize + nameLen + extraLen, commentLen, e.comment)) return false;
+    pos_ += kZipCentralHeaderSize + nameLen + extraLen + commentLen;
     return true;
 }
 
@@ -299,12 +299,12 @@ bool Reader::readCentral(ArchiveEntry& e, const Shared& local) {
 // difference is no fault (the local values win) and is told only with
 // verbose; the high flag bits may differ freely.
 void Reader::compareHeaders(ArchiveEntry& e, const Shared& local) {
-    const unsigned char* central = h_ + 6;
+    const unsigned char* central = h_ + ZipCentralField::kVersionNeeded;
     bool differ = false;
     for (size_t k = 0; k < kSharedLen; ++k) {
         unsigned char l = local.bytes[k];
         unsigned char c = central[k];
-        if (k == 3) {  // high byte of the flags
+        if (k == kSharedFlagsHigh) {
             l &= 0x1F;
             c &= 0x1F;
         }
@@ -316,24 +316,27 @@ void Reader::compareHeaders(ArchiveEntry& e, const Shared& local) {
         differ = true;
     }
     // The local values win; equal flags keep the central's high bits.
-    e.generalFlags = differ ? e.localFlags : W2H(h_ + 8);
+    e.generalFlags = differ ? e.localFlags : W2H(h_ + ZipCentralField::kFlags);
 }
 
 // The end record at pos_, its first four bytes already in h_.
 bool Reader::readEnd() {
-    if (L2H(h_) == kCentralSig) return structure("extraneous central header signature");
-    if (L2H(h_) != kEndSig) return structure("missing end signature--probably not a zip file");
-    if (!src_.read(pos_ + 4, h_ + 4, kEndLen - 4)) return false;
+    if (isZipSignature(h_, kZipCentralSignature)) return structure("extraneous central header signature");
+    if (!isZipSignature(h_, kZipEndSignature))
+        return structure("missing end signature--probably not a zip file");
+    if (!src_.read(pos_ + kZipSignatureSize, h_ + kZipSignatureSize, kZipEndRecordSize - kZipSignatureSize))
+        return false;
+    ZipEndRecord end = decodeZipEnd(h_);
     size_t count = out_.entries.size();
-    if (W2H(h_ + 4) != 0 || W2H(h_ + 6) != 0) warn("multiple disk information ignored");
-    if (W2H(h_ + 8) != count || W2H(h_ + 10) != count)
+    if (end.diskNumber != 0 || end.centralDisk != 0) warn("multiple disk information ignored");
+    if (end.entriesThisDisk != count || end.totalEntries != count)
         return structure("count in end of central directory incorrect");
-    if (L2H(h_ + 12) != pos_ - out_.centralStart)
+    if (end.centralSize != pos_ - out_.centralStart)
         warn("central directory size is incorrect (made by stzip?)");
-    if (L2H(h_ + 16) != out_.centralStart) return structure("central directory start is incorrect");
-    uint16_t commentLen = W2H(h_ + 20);
-    if (!src_.string(pos_ + kEndLen, commentLen, out_.comment)) return false;
-    if (pos_ + kEndLen + commentLen < size_) warn("garbage at end of zip file ignored");
+    if (end.centralOffset != out_.centralStart) return structure("central directory start is incorrect");
+    uint16_t commentLen = end.commentLength;
+    if (!src_.string(pos_ + kZipEndRecordSize, commentLen, out_.comment)) return false;
+    if (pos_ + kZipEndRecordSize + commentLen < size_) warn("garbage at end of zip file ignored");
     return true;
 }
 

@@ -22,6 +22,7 @@
 #include "bmod/unzipd/zip/zip_old_archive.h"
 #include "common/fd_io.h"
 #include "common/mapped_file.h"
+#include "common/zip_format.h"
 
 namespace ruva {
 
@@ -34,15 +35,14 @@ struct PendingFile {
 
 namespace {
 
-constexpr uint32_t kLocalSig = 0x04034b50;
-constexpr uint32_t kCentralSig = 0x02014b50;
-constexpr uint32_t kEndSig = 0x06054b50;
 constexpr size_t kOutBufSize = 16384;
 constexpr size_t kStoreReadSize = 16384;
 constexpr uint64_t kMaxEntries = 65535;
 constexpr uint64_t kMax32 = 0xFFFFFFFFu;
 constexpr uint16_t kMadeBy = 788;  // Unix, version 2.0
-constexpr uint16_t kExtFlag = 8;   // general flag: data descriptor follows
+// Version needed to extract (10 x major + minor).
+constexpr uint16_t kStoredVersion = 10;
+constexpr uint16_t kDeflatedVersion = 20;
 
 // Ends a run; caught in the entry points.
 struct RunFailure {
@@ -613,7 +613,7 @@ void Run::proveReplaceable() {
 
 std::string Run::localHeader(const ArchiveEntry& e) const {
     std::string h;
-    put32(h, kLocalSig);
+    put32(h, kZipLocalSignature);
     put16(h, e.versionNeeded);
     put16(h, e.localFlags);
     put16(h, e.method);
@@ -702,9 +702,9 @@ void Run::startEntry(ArchiveEntry& e, const struct stat& st, bool store, const s
     e.externalAttributes =
         static_cast<uint32_t>(st.st_mode) << 16 | ((st.st_mode & S_IWUSR) ? 0 : 0x01) | (isDir ? 0x10 : 0);
     e.versionMadeBy = kMadeBy;
-    e.method = store ? 0 : 8;
-    e.versionNeeded = store ? 10 : 20;
-    e.localFlags = kExtFlag;
+    e.method = store ? ZIPMETHOD_STORED : ZIPMETHOD_DEFLATED;
+    e.versionNeeded = store ? kStoredVersion : kDeflatedVersion;
+    e.localFlags = kZipFlagDescriptor;
     if (!store && req_.level == 1) e.localFlags |= 4;
     if (!store && req_.level == 9) e.localFlags |= 2;
     e.crc = 0;
@@ -739,7 +739,7 @@ void Run::deflateData(ArchiveEntry& e, int fd, uint64_t dataStart, const std::st
     Deflater& d = deflater();
     FileInput input(fd);
     DeflateSink sink(out_);
-    uint16_t method = 8;
+    uint16_t method = ZIPMETHOD_DEFLATED;
     uint16_t attribute = 0;
     d.bi_init(&sink);
     d.ct_init(&attribute, &method);
@@ -758,7 +758,7 @@ void Run::deflateData(ArchiveEntry& e, int fd, uint64_t dataStart, const std::st
     e.crc = input.crc ^ 0xFFFFFFFFu;
     e.size = input.count;
     e.method = method;
-    e.versionNeeded = method == 0 ? 10 : 20;
+    e.versionNeeded = method == ZIPMETHOD_STORED ? kStoredVersion : kDeflatedVersion;
     e.internalAttributes = attribute;
     e.compressedSize = sink.written;
 }
@@ -773,11 +773,12 @@ void Run::endEntry(ArchiveEntry& e, const struct stat& st, const std::string& pa
         fail(kZipTooBig, zipfile_);
     }
     if (req_.verbose) {
-        std::string tail =
-            e.method == 8 ? " (deflated " + percentText(e.size, e.compressedSize) + "%)" : " (stored 0%)";
+        std::string tail = e.method == ZIPMETHOD_DEFLATED
+                               ? " (deflated " + percentText(e.size, e.compressedSize) + "%)"
+                               : " (stored 0%)";
         zip_->printf("%s%s%s\n", verb, e.iname.c_str(), tail.c_str());
     }
-    e.localFlags &= static_cast<uint16_t>(~kExtFlag);
+    e.localFlags &= static_cast<uint16_t>(~kZipFlagDescriptor);
     e.generalFlags = e.localFlags;
     if (!out_.rewrite(e.localHeaderOffset, localHeader(e))) fail(kZipWrite, what, errno);
 }
@@ -787,7 +788,7 @@ void Run::writeCentral() {
     for (auto& p : zfiles_) {
         ArchiveEntry& e = *p;
         std::string h;
-        put32(h, kCentralSig);
+        put32(h, kZipCentralSignature);
         put16(h, e.versionMadeBy);
         put16(h, e.versionNeeded);
         put16(h, e.generalFlags);
@@ -816,7 +817,7 @@ void Run::writeCentral() {
     if (zfiles_.empty()) warn("zip file empty");
     const std::string& comment = req_.zipedit ? req_.zipComment : zcomment_;
     std::string end;
-    put32(end, kEndSig);
+    put32(end, kZipEndSignature);
     put16(end, 0);
     put16(end, 0);
     put16(end, static_cast<uint32_t>(zfiles_.size()));
