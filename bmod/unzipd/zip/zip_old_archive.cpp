@@ -167,7 +167,7 @@ bool Reader::readLocals() {
         if (!signatureAt(pos_)) return false;
         if (!isZipSignature(h_, kZipLocalSignature)) break;
         auto e = std::make_unique<ArchiveEntry>();
-        uint64_t end;
+        uint64_t end = 0;
         if (!readLocal(*e, end)) return false;
         e->oldOffset = pos_;
         e->recordLen = end - pos_;
@@ -228,7 +228,7 @@ bool Reader::readLocal(ArchiveEntry& e, uint64_t& end) {
 // local header's.
 bool Reader::readDescriptor(ArchiveEntry& e, uint64_t data, uint64_t& end) {
     unsigned char d[kZipDescriptorSize];
-    uint64_t at;
+    uint64_t at = 0;
     if (e.compressedSize != 0) {
         at = data + e.compressedSize;
         if (at > size_ || size_ - at < kZipDescriptorSize)
