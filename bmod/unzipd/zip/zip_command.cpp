@@ -6,12 +6,6 @@
 
 namespace ruva {
 
-const char* const kZipUsage[3] = {
-    "",
-    "zip [-options] [-b path] [-t mmddyy] [-n suffixes] [-z comment] [[-c comment]...]",
-    "    [zipfile list] [-xi list]",
-};
-
 std::string zipLastComponent(const std::string& path) {
     size_t slash = path.rfind('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
@@ -20,6 +14,12 @@ std::string zipLastComponent(const std::string& path) {
 namespace {
 
 constexpr size_t kMaxZipComment = 2047;
+
+const char* const kUsage[kZipUsageLines] = {
+    "",
+    "zip [-options] [-b path] [-t mmddyy] [-n suffixes] [-z comment] [[-c comment]...]",
+    "    [zipfile list] [-xi list]",
+};
 
 // What an option's value is for.
 enum class Value { None, Comment, ZipComment, TempDir, Date, Suffixes };
@@ -261,6 +261,10 @@ void Parser::run(int argc, const char* const* argv) {
 }
 
 }  // namespace
+
+const char* zipUsageLine(size_t i) {
+    return i < kZipUsageLines ? kUsage[i] : "";
+}
 
 ZipRequest parseZipCommand(ZipAction action, int argc, const char* const* argv) {
     ZipRequest r;

@@ -71,8 +71,10 @@ ZipRequest parseZipCommand(ZipAction action, int argc, const char* const* argv);
 // suffix list where nothing is stored by suffix (level 9, or ":" or ";").
 ZipFailure checkZipOptions(ZipAction action, ZipRequest& request, const std::string& archive);
 
-// The usage lines "-h", "-H" and "-?" append to the messages.
-extern const char* const kZipUsage[3];
+// The usage lines "-h", "-H" and "-?" append to the messages: line i of
+// kZipUsageLines.
+inline constexpr size_t kZipUsageLines = 3;
+const char* zipUsageLine(size_t i);
 
 // The last component of path.
 std::string zipLastComponent(const std::string& path);

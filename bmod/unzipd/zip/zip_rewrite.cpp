@@ -478,7 +478,7 @@ int Run::commandLine(int argc, const char* const* argv) {
         setArchive(*req_.archive, req_.verboseAtArchive != 0);
     if (req_.failure) fail(req_.failure);
     if (req_.help) {
-        for (const char* line : kZipUsage) zip_->printf("%s", line);
+        for (size_t i = 0; i < kZipUsageLines; ++i) zip_->printf("%s", zipUsageLine(i));
         return 1;
     }
     if (req_.junkPaths) pathput_ = 0;
