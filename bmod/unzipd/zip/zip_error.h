@@ -1,3 +1,4 @@
+// Internal to the ZIP layer (deflate.h includes it for Deflater's codes).
 // The rewrite engine's error codes and their fixed texts. The numbers are
 // what callers and the protocol have always seen; 1 and 17 are unused and
 // have an empty text.
