@@ -10,36 +10,13 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
+
+#include "common/fd_io.h"
 
 namespace ruva {
 
 namespace {
-
-// Closes a descriptor on every path out, keeping the errno of the failure
-// that is being reported.
-class Fd {
-public:
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0) {
-            int saved = errno;
-            ::close(fd_);
-            errno = saved;
-        }
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-    // Closes now and reports a failure that shows only at close.
-    bool close() {
-        int fd = fd_;
-        fd_ = -1;
-        return ::close(fd) == 0;
-    }
-
-private:
-    int fd_;
-};
 
 int fail(char** data, size_t* size, int err) {
     *data = nullptr;
@@ -48,37 +25,22 @@ int fail(char** data, size_t* size, int err) {
     return 0;
 }
 
-// Writes every byte: a single write may take less (a pipe, a signal, the
-// per-call cap of the kernel).
-bool writeAll(int fd, const char* p, size_t len) {
-    while (len > 0) {
-        ssize_t n = ::write(fd, p, len);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        if (n == 0) {
-            errno = EIO;
-            return false;
-        }
-        p += n;
-        len -= static_cast<size_t>(n);
-    }
-    return true;
-}
-
 // Copies fd `in` to fd `out` until end of input, blocksize bytes at a time.
-bool copyAll(int in, int out, size_t blocksize) {
+// False with errno; *readFailed tells a failed read from a failed write.
+bool copyAll(int in, int out, size_t blocksize, bool* readFailed = nullptr) {
     char buf[65536];
     if (blocksize > sizeof buf) blocksize = sizeof buf;
     for (;;) {
-        ssize_t n = ::read(in, buf, blocksize);
+        ssize_t n = readRetry(in, buf, blocksize);
         if (n < 0) {
-            if (errno == EINTR) continue;
+            if (readFailed) *readFailed = true;
             return false;
         }
         if (n == 0) return true;
-        if (!writeAll(out, buf, static_cast<size_t>(n))) return false;
+        if (!writeAll(out, buf, static_cast<size_t>(n))) {
+            if (readFailed) *readFailed = false;
+            return false;
+        }
     }
 }
 
@@ -132,8 +94,23 @@ std::string directoryOf(const char* path) {
     return std::string(path, slash);
 }
 
-// A fresh file beside dst, created exclusively with the mode writeFile uses.
-int createTempBeside(const char* dst, std::string& tmpName) {
+// dst's directory as a prefix of names beside it: "" or ending in '/'.
+std::string besidePrefix(const char* dst) {
+    const char* slash = std::strrchr(dst, '/');
+    return slash ? std::string(dst, slash + 1) : std::string();
+}
+
+// A fresh file beside dst: from the caller's mkostemp template, or created
+// exclusively with the mode writeFile uses.
+int createCopyBeside(const char* dst, const char* copyName, std::string& tmpName) {
+    if (copyName) {
+        std::string pattern = besidePrefix(dst) + copyName;
+        std::vector<char> name(pattern.begin(), pattern.end());
+        name.push_back('\0');
+        int fd = ::mkostemp(name.data(), O_CLOEXEC);
+        if (fd >= 0) tmpName = name.data();
+        return fd;
+    }
     std::string dir = directoryOf(dst);
     for (unsigned attempt = 0; attempt < 1000; attempt++) {
         char suffix[64];
@@ -144,6 +121,86 @@ int createTempBeside(const char* dst, std::string& tmpName) {
     }
     errno = EEXIST;
     return -1;
+}
+
+// Makes a rename in dir survive a crash. 0 or errno.
+int syncDirectory(const std::string& dir) {
+    Fd fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd.get() < 0) return errno;
+    return fsyncRetry(fd.get()) == 0 ? 0 : errno;
+}
+
+int syncFile(const char* path) {
+    Fd fd(::open(path, O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0) return errno;
+    return fsyncRetry(fd.get()) == 0 ? 0 : errno;
+}
+
+class Replace {
+public:
+    Replace(const char* src, const char* dst, const ReplaceOptions& options, ReplaceReport& report)
+        : src_(src), dst_(dst), options_(options), report_(report) {}
+
+    int run() {
+        if (!options_.sourceSynced) {
+            if (int e = syncFile(src_)) return fail(ReplaceStep::SyncSource, e);
+        }
+        if (::rename(src_, dst_) != 0) {
+            if (errno != EXDEV) return fail(ReplaceStep::Rename, errno);
+            if (!copyOver()) return 0;
+        }
+        if (options_.renamed) options_.renamed();
+        report_.dirSyncErr = syncDirectory(directoryOf(dst_));
+        if (report_.sourceLeftErr) {
+            errno = report_.sourceLeftErr;
+            return 0;
+        }
+        return 1;
+    }
+
+private:
+    int fail(ReplaceStep step, int err) {
+        report_.failed = step;
+        report_.err = err;
+        errno = err;
+        return 0;
+    }
+    // Another file system: copy beside the target and rename over it, so a
+    // failed copy leaves the old target in place.
+    bool copyOver();
+
+    const char* src_;
+    const char* dst_;
+    const ReplaceOptions& options_;
+    ReplaceReport& report_;
+};
+
+bool Replace::copyOver() {
+    std::string& copy = report_.copyPath;
+    Fd out(createCopyBeside(dst_, options_.copyName, copy));
+    if (out.get() < 0) return fail(ReplaceStep::CreateCopy, errno);
+    bool keep = false;
+    auto abandon = [&](ReplaceStep step, int err) {
+        out.reset();
+        if (!keep) ::unlink(copy.c_str());
+        return fail(step, err);
+    };
+    Fd in(::open(src_, O_RDONLY | O_CLOEXEC));
+    if (in.get() < 0) return abandon(ReplaceStep::OpenSource, errno);
+    bool readFailed = false;
+    if (!copyAll(in.get(), out.get(), 65536, &readFailed))
+        return abandon(readFailed ? ReplaceStep::ReadSource : ReplaceStep::WriteCopy, errno);
+    if (options_.prepareCopy && !options_.prepareCopy(out.get()))
+        return abandon(ReplaceStep::PrepareCopy, errno);
+    if (fsyncRetry(out.get()) != 0) return abandon(ReplaceStep::SyncCopy, errno);
+    if (!out.close()) return abandon(ReplaceStep::CloseCopy, errno);
+    if (::rename(copy.c_str(), dst_) != 0) {
+        keep = options_.keepCopyOnFailedRename;
+        return abandon(ReplaceStep::RenameCopy, errno);
+    }
+    in.reset();
+    if (::unlink(src_) != 0) report_.sourceLeftErr = errno;
+    return true;
 }
 
 }  // namespace
@@ -252,30 +309,18 @@ int copyFile(const char* dst, const char* src) {
 }
 
 int renameFile(const char* src, const char* dst) {
+    return renameFile(src, dst, ReplaceOptions(), nullptr);
+}
+
+int renameFile(const char* src, const char* dst, const ReplaceOptions& options, ReplaceReport* report) {
+    ReplaceReport own;
+    ReplaceReport& r = report ? *report : own;
+    r = ReplaceReport();
     if (!src || !dst) {
         errno = EINVAL;
         return 0;
     }
-    if (::rename(src, dst) == 0) return 1;
-    if (errno != EXDEV) return 0;
-
-    // Another file system: copy beside the target and rename over it, so a
-    // failed copy leaves the old target in place.
-    Fd in(::open(src, O_RDONLY | O_CLOEXEC));
-    if (in.get() < 0) return 0;
-    std::string tmpName;
-    Fd out(createTempBeside(dst, tmpName));
-    if (out.get() < 0) return 0;
-    auto abandon = [&]() {
-        int saved = errno;
-        ::unlink(tmpName.c_str());
-        errno = saved;
-        return 0;
-    };
-    if (!copyAll(in.get(), out.get(), 65536)) return abandon();
-    if (!out.close()) return abandon();
-    if (::rename(tmpName.c_str(), dst) != 0) return abandon();
-    return ::unlink(src) == 0 ? 1 : 0;
+    return Replace(src, dst, options, r).run();
 }
 
 }  // namespace ruva

@@ -1,5 +1,6 @@
-// The two wildcard matchers. They differ on purpose (ranges, '*' greed, a
-// leftover '?', newline, '!') and share no code.
+// Two of the three wildcard matchers; the third, the ZIP writer's member
+// selector, is bmod/unzipd/zip/zip_name_match.h. They differ on purpose
+// (ranges, '*' greed, a leftover '?', newline, '!') and share no code.
 #pragma once
 
 #include <string>

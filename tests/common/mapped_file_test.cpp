@@ -439,6 +439,45 @@ TEST(MappedFileRenameFile, SameFileSystem) {
     EXPECT_EQ(errno, ENOENT);
 }
 
+// Callers that give each step its own message learn which one failed; the
+// callback comes once the target is in place.
+TEST(MappedFileRenameFile, ReportsTheFailedStep) {
+    TempDir dir;
+    ASSERT_TRUE(dir.ok());
+    ReplaceOptions synced;
+    synced.sourceSynced = true;
+    struct Case {
+        const char* name;
+        const ReplaceOptions* options;
+        ReplaceStep failed;
+    } cases[] = {
+        {"source synced by the caller", &synced, ReplaceStep::Rename},
+        {"source synced here", nullptr, ReplaceStep::SyncSource},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ReplaceReport r;
+        errno = 0;
+        EXPECT_EQ(renameFile(dir.file("missing").c_str(), dir.file("b").c_str(),
+                             c.options ? *c.options : ReplaceOptions(), &r),
+                  0);
+        EXPECT_EQ(errno, ENOENT);
+        EXPECT_EQ(r.failed, c.failed);
+        EXPECT_EQ(r.err, ENOENT);
+    }
+
+    putFile(dir.file("a"), "content");
+    int renamed = 0;
+    ReplaceOptions counting;
+    counting.renamed = [&] { renamed += fileBytes(dir.file("b")) == "content" ? 1 : 100; };
+    ReplaceReport r;
+    ASSERT_EQ(renameFile(dir.file("a").c_str(), dir.file("b").c_str(), counting, &r), 1);
+    EXPECT_EQ(renamed, 1);
+    EXPECT_EQ(r.failed, ReplaceStep::None);
+    EXPECT_EQ(r.dirSyncErr, 0);
+    EXPECT_EQ(entries(dir.path()), std::set<std::string>{"b"});
+}
+
 // Source in /dev/shm (tmpfs), target under /tmp: rename gives EXDEV.
 class MappedFileRenameAcross : public ::testing::Test {
 protected:
@@ -499,6 +538,39 @@ TEST_F(MappedFileRenameAcross, FailedCopyKeepsSourceAndOldTarget) {
     EXPECT_EQ(fileBytes(from), bytes);
     EXPECT_EQ(fileBytes(to), "old target");
     EXPECT_EQ(entries(dst_.path()), std::set<std::string>{"to"});
+}
+
+// The copy's own steps: a failed prepare removes the copy; a copy that
+// cannot be renamed over the target stays when asked, and is named.
+TEST_F(MappedFileRenameAcross, ReportsTheCopysFailedStep) {
+    const std::string from = src_.file("from");
+    putFile(from, "new bytes");
+    putFile(dst_.file("to"), "old target");
+
+    ReplaceOptions refuse;
+    refuse.copyName = "_ZXXXXXX";
+    refuse.prepareCopy = [](int) {
+        errno = EPERM;
+        return false;
+    };
+    ReplaceReport r;
+    EXPECT_EQ(renameFile(from.c_str(), dst_.file("to").c_str(), refuse, &r), 0);
+    EXPECT_EQ(r.failed, ReplaceStep::PrepareCopy);
+    EXPECT_EQ(r.err, EPERM);
+    EXPECT_EQ(r.copyPath.rfind(dst_.file("_Z"), 0), 0u) << r.copyPath;
+    EXPECT_EQ(entries(dst_.path()), std::set<std::string>{"to"});
+    EXPECT_EQ(fileBytes(from), "new bytes");
+
+    // A directory in the target's place: the copy cannot be renamed over it.
+    ASSERT_EQ(mkdir(dst_.file("dir").c_str(), 0755), 0);
+    putFile(dst_.file("dir") + "/x", "keeps the directory non-empty");
+    ReplaceOptions keep;
+    keep.copyName = "_ZXXXXXX";
+    keep.keepCopyOnFailedRename = true;
+    EXPECT_EQ(renameFile(from.c_str(), dst_.file("dir").c_str(), keep, &r), 0);
+    EXPECT_EQ(r.failed, ReplaceStep::RenameCopy);
+    EXPECT_EQ(fileBytes(r.copyPath), "new bytes");
+    EXPECT_EQ(fileBytes(from), "new bytes");
 }
 
 }  // namespace

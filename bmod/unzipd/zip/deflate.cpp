@@ -260,7 +260,7 @@ struct Deflater::State {
 
     // --- output ---
     void writeOut(const uint8_t* data, size_t n) {
-        if (error == 0 && !output->write(data, n)) setError(kInternalError, "write error on zip file");
+        if (error == 0 && !output->write(data, n)) setError(kZipLogic, "write error on zip file");
         bytesOut += static_cast<int64_t>(n);
     }
     void flushFull() {
@@ -712,7 +712,7 @@ bool Deflater::State::fillWindow() {
         if (eofile) break;
         ptrdiff_t n = input->read(window + strstart + lookahead, more);
         if (n < 0) {
-            setError(kReadError, "");
+            setError(kZipRead, "");
             return false;
         }
         if (n == 0) {
@@ -852,7 +852,7 @@ void Deflater::ct_init(uint16_t* attribute, uint16_t* method) {
 int Deflater::lm_init(int level, uint16_t* flags, DeflateInput* input) {
     State& s = *s_;
     if (level < 1 || level > 9) {
-        s.setError(kInternalError, "bad pack level");
+        s.setError(kZipLogic, "bad pack level");
         return s.error;
     }
     const LevelConfig& c = kLevels[level];

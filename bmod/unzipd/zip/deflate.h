@@ -20,6 +20,8 @@
 #include <cstdint>
 #include <memory>
 
+#include "bmod/unzipd/zip/zip_error.h"
+
 namespace ruva {
 
 // Where the bytes to compress come from: for files, the engine's reader,
@@ -44,8 +46,8 @@ public:
 class Deflater {
 public:
     // Error codes, as the engine reports them.
-    static constexpr int kInternalError = 5;  // "bad pack level", "write error on zip file"
-    static constexpr int kReadError = 11;     // the input returned -1; the engine knows why
+    static constexpr int kInternalError = kZipLogic;  // "bad pack level", "write error on zip file"
+    static constexpr int kReadError = kZipRead;       // the input returned -1; the engine knows why
 
     // Internal attribute values written through ct_init's attribute pointer.
     static constexpr uint16_t kBinary = 0;

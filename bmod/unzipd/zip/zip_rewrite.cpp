@@ -17,39 +17,14 @@
 
 #include "bmod/unzipd/zip/crc32.h"
 #include "bmod/unzipd/zip/deflate.h"
-#include "common/byte_order.h"
+#include "bmod/unzipd/zip/zip_command.h"
+#include "bmod/unzipd/zip/zip_name_match.h"
+#include "bmod/unzipd/zip/zip_old_archive.h"
+#include "common/fd_io.h"
+#include "common/mapped_file.h"
+#include "common/zip_format.h"
 
 namespace ruva {
-
-// One entry of the archive being written. Copied entries keep every value
-// read from the old archive but the local header offset.
-struct ArchiveEntry {
-    uint16_t vem = 0;  // version made by
-    uint16_t ver = 0;  // version needed
-    uint16_t flg = 0;  // central general flags
-    uint16_t how = 0;  // method
-    uint64_t tim = 0;  // DOS time and date
-    uint64_t crc = 0;
-    uint64_t siz = 0;  // compressed
-    uint64_t len = 0;  // uncompressed
-    uint16_t dsk = 0;
-    uint16_t att = 0;   // internal attributes
-    uint16_t lflg = 0;  // local general flags
-    uint32_t atx = 0;   // external attributes
-    uint64_t off = 0;   // local header offset in the new archive
-    std::string name;   // file-system path of a replacement; empty when none
-    std::string extra;  // local extra field
-    std::string cextra;
-    std::string comment;
-    std::string iname;
-    bool mark = false;
-    bool trash = false;
-    // Where the local record (header through data and descriptor) lies in the
-    // old archive; recordLen 0 for a new entry.
-    uint64_t oldOff = 0;
-    uint64_t recordLen = 0;
-    std::optional<std::string> newComment;  // a "-c" text for a replacement
-};
 
 // One file to add.
 struct PendingFile {
@@ -60,77 +35,25 @@ struct PendingFile {
 
 namespace {
 
-constexpr uint32_t kLocalSig = 0x04034b50;
-constexpr uint32_t kCentralSig = 0x02014b50;
-constexpr uint32_t kEndSig = 0x06054b50;
-constexpr uint32_t kDescriptorSig = 0x08074b50;
-constexpr size_t kLocalLen = 30;
-constexpr size_t kCentralLen = 46;
-constexpr size_t kEndLen = 22;
-constexpr size_t kDescriptorLen = 16;
 constexpr size_t kOutBufSize = 16384;
 constexpr size_t kStoreReadSize = 16384;
-constexpr size_t kMaxNewText = 383;  // the reader's name-pool item
-constexpr size_t kMaxZipComment = 2047;
 constexpr uint64_t kMaxEntries = 65535;
 constexpr uint64_t kMax32 = 0xFFFFFFFFu;
 constexpr uint16_t kMadeBy = 788;  // Unix, version 2.0
-constexpr uint16_t kExtFlag = 8;   // general flag: data descriptor follows
-
-const char* const kDefaultSuffixes = ".Z:.zip:.zoo:.arc:.lzh:.arj";
-
-const char* errorText(int code) {
-    switch (code) {
-        case 2:
-            return "Unexpected end of zip file";
-        case 3:
-            return "Zip file structure invalid";
-        case 4:
-            return "Out of memory";
-        case 5:
-            return "Internal logic error";
-        case 6:
-            return "Entry too big to split";
-        case 7:
-            return "Invalid comment format";
-        case 8:
-            return "Zip file invalid or insufficient memory";
-        case 9:
-            return "Interrupted";
-        case 10:
-            return "Temporary file failure";
-        case 11:
-            return "Input file read failure";
-        case 12:
-            return "Nothing to do!";
-        case 13:
-            return "Missing or empty zip file";
-        case 14:
-            return "Output file write failure";
-        case 15:
-            return "Could not create output file";
-        case 16:
-            return "Invalid command arguments";
-        case 18:
-            return "File not found or no read permission";
-        default:
-            return "";
-    }
-}
-
-bool withSystemText(int code) {
-    return code == 10 || code == 11 || code == 14 || code == 15 || code == 18;
-}
+// Version needed to extract (10 x major + minor).
+constexpr uint16_t kStoredVersion = 10;
+constexpr uint16_t kDeflatedVersion = 20;
 
 // Ends a run; caught in the entry points.
 struct RunFailure {
-    int code;
-    std::string detail;
-    int sysErr;
+    ZipFailure failure;
 };
 
+[[noreturn]] void fail(ZipFailure f) {
+    throw RunFailure{std::move(f)};
+}
 [[noreturn]] void fail(int code, std::string detail, int sysErr = 0) {
-    throw RunFailure{code, std::move(detail), sysErr};
+    fail(ZipFailure{code, std::move(detail), sysErr});
 }
 
 ZipStepHook g_stepHook = nullptr;
@@ -149,65 +72,6 @@ void put16(std::string& s, uint32_t v) {
 void put32(std::string& s, uint64_t v) {
     put16(s, static_cast<uint32_t>(v & 0xFFFF));
     put16(s, static_cast<uint32_t>((v >> 16) & 0xFFFF));
-}
-
-ssize_t readRetry(int fd, void* buf, size_t n) {
-    ssize_t r;
-    do r = ::read(fd, buf, n);
-    while (r < 0 && errno == EINTR);
-    return r;
-}
-
-ssize_t preadRetry(int fd, void* buf, size_t n, off_t off) {
-    ssize_t r;
-    do r = ::pread(fd, buf, n, off);
-    while (r < 0 && errno == EINTR);
-    return r;
-}
-
-// Whole-range write; false with errno set.
-bool writeAll(int fd, const void* data, size_t n) {
-    auto p = static_cast<const char*>(data);
-    while (n > 0) {
-        ssize_t w = ::write(fd, p, n);
-        if (w < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        if (w == 0) {
-            errno = EIO;
-            return false;
-        }
-        p += w;
-        n -= static_cast<size_t>(w);
-    }
-    return true;
-}
-
-bool pwriteAll(int fd, const void* data, size_t n, off_t off) {
-    auto p = static_cast<const char*>(data);
-    while (n > 0) {
-        ssize_t w = ::pwrite(fd, p, n, off);
-        if (w < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        if (w == 0) {
-            errno = EIO;
-            return false;
-        }
-        p += w;
-        n -= static_cast<size_t>(w);
-        off += w;
-    }
-    return true;
-}
-
-int fsyncRetry(int fd) {
-    int r;
-    do r = ::fsync(fd);
-    while (r < 0 && errno == EINTR);
-    return r;
 }
 
 // The archive stream: a 16384-byte buffer in front of the temporary file.
@@ -293,80 +157,6 @@ private:
     int fd_;
 };
 
-class Fd {
-public:
-    Fd() = default;
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() { reset(); }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-    void reset(int fd = -1) {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = fd;
-    }
-    int release() {
-        int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
-
-private:
-    int fd_ = -1;
-};
-
-unsigned char lowerAscii(unsigned char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + 32) : c;
-}
-
-bool equalFold(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (lowerAscii(static_cast<unsigned char>(a[i])) != lowerAscii(static_cast<unsigned char>(b[i])))
-            return false;
-    return true;
-}
-
-// Matches one bracket set at pattern[p] ('[') against c. Returns the index
-// after the closing ']', or npos when the set is not closed (the '[' is then
-// an ordinary character).
-size_t matchSet(std::string_view pat, size_t p, unsigned char c, bool fold, bool& matched) {
-    size_t i = p + 1;
-    bool negate = false;
-    if (i < pat.size() && (pat[i] == '!' || pat[i] == '^')) {
-        negate = true;
-        ++i;
-    }
-    bool hit = false;
-    bool first = true;
-    unsigned char lc = lowerAscii(c);
-    unsigned char uc = (c >= 'a' && c <= 'z') ? static_cast<unsigned char>(c - 32) : c;
-    while (i < pat.size()) {
-        unsigned char lo = static_cast<unsigned char>(pat[i]);
-        if (lo == ']' && !first) {
-            matched = hit != negate;
-            return i + 1;
-        }
-        first = false;
-        if (lo == '\\' && i + 1 < pat.size()) lo = static_cast<unsigned char>(pat[++i]);
-        ++i;
-        unsigned char hi = lo;
-        if (i + 1 < pat.size() && pat[i] == '-' && pat[i + 1] != ']') {
-            hi = static_cast<unsigned char>(pat[i + 1]);
-            i += 2;
-            if (hi == '\\' && i < pat.size()) hi = static_cast<unsigned char>(pat[i++]);
-        }
-        if (c >= lo && c <= hi) hit = true;
-        if (fold && ((lc >= lo && lc <= hi) || (uc >= lo && uc <= hi))) hit = true;
-    }
-    return std::string_view::npos;
-}
-
-std::string lastComponent(const std::string& path) {
-    size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 // Directory part of a path, for the temporary file: "" means the current one.
 std::string dirPart(const std::string& path) {
     size_t slash = path.rfind('/');
@@ -399,23 +189,16 @@ public:
     int putFile(const char* archive, const char* filePath, const char* memberName, bool foldNames);
     int deleteMembers(const char* archive, const char* pattern, bool foldNames);
 
-    // Cleanup after a failure: closes and removes the temporary files unless
-    // a failed rename left the new archive there on purpose.
+    // Cleanup after a failure: closes and removes the temporary file unless
+    // a failed rename left the new archive there on purpose (a copy made
+    // across file systems is renameFile's to clean up or keep).
     void abandon() {
         old_.reset();
         temp_.reset();
         if (!tempzip_.empty() && !keepTemp_) ::unlink(tempzip_.c_str());
-        copyTemp_.reset();
-        if (!copyTempPath_.empty() && !keepCopyTemp_) ::unlink(copyTempPath_.c_str());
     }
 
 private:
-    enum class Pending { Comment, ZipComment, TempDir, Date, Suffixes };
-    struct Item {
-        bool isComment;
-        std::string text;
-    };
-
     void warn(const std::string& a, const std::string& b = "") {
         zip_->printf("warning: %s%s\n", a.c_str(), b.c_str());
     }
@@ -423,66 +206,78 @@ private:
         unsigned long n = ++stepCount_[static_cast<int>(s)];
         if (g_stepHook) g_stepHook(s, n);
     }
+    void statusCallback(const std::string& iname) {
+        ++ordinal_;
+        if (zip_->statusCallback) zip_->statusCallback(zip_->clientData, iname.c_str(), ordinal_);
+        step(ZipStep::Status);
+    }
+    void clearCurrent() {
+        zip_->curZList = nullptr;
+        zip_->curFList = nullptr;
+    }
 
-    void setArchive(const std::string& path);
-    void readZipFile();
-    void readEntries(int fd, uint64_t size);
+    // The old archive.
+    void setArchive(const std::string& path, bool verbose);
+    void readZipFile(bool verbose);
     void sortEntries();
     ArchiveEntry* findEntry(const std::string& iname) const;
 
+    // The names of the command line.
     bool filter(const std::string& iname) const;
+    void processItems();
     void processName(const std::string& arg);
     void matchPattern(const std::string& pattern);
     void newName(const std::string& path, std::string iname);
     std::string internalName(const std::string& path) const;
     void attachComment(const std::string& text);
-    void parseDate(const std::string& text);
     void checkNewName(const std::string& iname);
+    bool isArchive(const struct stat& st) const {
+        return exists_ && st.st_dev == zipStat_.st_dev && st.st_ino == zipStat_.st_ino;
+    }
 
+    // The checks before writing.
     int finish();
+    void selectEntries();
+    void selectFiles();
+    void proveReplaceable();
+
+    // Writing.
     void write();
+    void writeOldEntries();
+    void writeNewFiles();
+    void checkLimits();
+    void syncTemp();
     void copyEntry(ArchiveEntry& e);
     void copyRange(int fd, uint64_t from, uint64_t len, const std::string& what);
     bool zipFile(ArchiveEntry& e, const std::string& path, const char* verb);
+    bool storedAnyway(const ArchiveEntry& e) const;
+    void startEntry(ArchiveEntry& e, const struct stat& st, bool store, const std::string& what);
+    void storeData(ArchiveEntry& e, int fd, const std::string& what);
+    void deflateData(ArchiveEntry& e, int fd, uint64_t dataStart, const std::string& what);
+    void endEntry(ArchiveEntry& e, const struct stat& st, const std::string& path, const char* verb,
+                  const std::string& what);
     std::string localHeader(const ArchiveEntry& e) const;
     void writeCentral();
     void replace();
-    void copyAcross();
+    bool applyMode(int fd) const;
     void setMode(int fd);
-    void syncDir();
 
     Zip* zip_;
     ZipAction action_;
     bool fold_ = false;
-
-    // Options, reset for every run.
     int pathput_ = 1;
-    int method_ = -1;  // -1 automatic, 0 store
-    int level_ = 6;
-    int dirnames_ = 1;
-    int verbose_ = 0;
-    std::string special_ = kDefaultSuffixes;
-    bool suffixGiven_ = false;
-    uint32_t before_ = 0;  // -t as a DOS time, 0 when not given
-    bool haveBefore_ = false;
-    std::optional<std::string> tempdir_;
-    bool comadd_ = false;
-    bool zipedit_ = false;
-    std::vector<std::pair<bool, std::string>> patterns_;  // (include, pattern)
+    ZipRequest req_;  // the options; defaults for the typed calls
 
     // The archive.
     std::string zipfile_;  // as named
     std::string target_;   // the file renamed over: symlinks resolved
-    bool haveZipfile_ = false;
     bool exists_ = false;
     struct stat zipStat_ {};
     Fd old_;
     uint64_t zipbeg_ = 0;
-    uint64_t cenbeg_ = 0;
     std::vector<std::unique_ptr<ArchiveEntry>> zfiles_;
     std::vector<ArchiveEntry*> zsort_;
     std::string zcomment_;
-    std::string zipComment_;
     std::vector<std::unique_ptr<PendingFile>> found_;
     bool namesGiven_ = false;
     bool couldNotRead_ = false;
@@ -492,9 +287,6 @@ private:
     std::string tempzip_;
     Fd temp_;
     bool keepTemp_ = false;
-    std::string copyTempPath_;
-    Fd copyTemp_;
-    bool keepCopyTemp_ = false;
     Output out_;
     mode_t newMode_ = 0;
     unsigned long ordinal_ = 0;
@@ -502,23 +294,22 @@ private:
     std::unique_ptr<char[]> copyBuf_;
 };
 
-void Run::setArchive(const std::string& path) {
+void Run::setArchive(const std::string& path, bool verbose) {
     zipfile_ = path;
-    haveZipfile_ = true;
-    if (zipfile_.empty()) fail(16, "no zip file name");
+    if (zipfile_.empty()) fail(kZipBadArgs, "no zip file name");
     target_ = zipfile_;
     struct stat lst;
     if (::lstat(zipfile_.c_str(), &lst) == 0 && S_ISLNK(lst.st_mode)) {
         // The rename goes to the link's target, so the link stays a link.
         char* real = ::realpath(zipfile_.c_str(), nullptr);
-        if (!real) fail(15, zipfile_, errno);
+        if (!real) fail(kZipCreate, zipfile_, errno);
         target_ = real;
         free(real);
     }
-    readZipFile();
+    readZipFile(verbose);
 }
 
-void Run::readZipFile() {
+void Run::readZipFile(bool verbose) {
     int fd;
     do fd = ::open(target_.c_str(), O_RDONLY | O_CLOEXEC);
     while (fd < 0 && errno == EINTR);
@@ -526,236 +317,20 @@ void Run::readZipFile() {
         // A missing archive is an empty one; any other failure must not be
         // taken for one, or its entries would be lost.
         if (errno == ENOENT) return;
-        fail(11, zipfile_, errno);
+        fail(kZipRead, zipfile_, errno);
     }
     old_.reset(fd);
-    if (::fstat(fd, &zipStat_) != 0) fail(11, zipfile_, errno);
+    if (::fstat(fd, &zipStat_) != 0) fail(kZipRead, zipfile_, errno);
     exists_ = true;
-    if (!S_ISREG(zipStat_.st_mode)) fail(11, zipfile_, S_ISDIR(zipStat_.st_mode) ? EISDIR : EINVAL);
-    readEntries(fd, static_cast<uint64_t>(zipStat_.st_size));
+    if (!S_ISREG(zipStat_.st_mode)) fail(kZipRead, zipfile_, S_ISDIR(zipStat_.st_mode) ? EISDIR : EINVAL);
+    OldArchive old;
+    ZipFailure failure = readOldArchive(fd, static_cast<uint64_t>(zipStat_.st_size), zipfile_, verbose, old);
+    for (const ZipWarning& w : old.warnings) warn(w.text, w.detail);
+    if (failure) fail(std::move(failure));
+    zfiles_ = std::move(old.entries);
+    zcomment_ = std::move(old.comment);
+    zipbeg_ = old.preambleLen;
     sortEntries();
-}
-
-// The old archive read through a 64 KiB window. Every offset and length is
-// checked against the file size before it is used.
-class Source {
-public:
-    Source(int fd, uint64_t size, const std::string& path) : fd_(fd), size_(size), path_(path), win_(65536) {}
-
-    void read(uint64_t off, void* buf, size_t n) {
-        if (off > size_ || n > size_ - off) fail(2, path_);
-        if (off >= winOff_ && off + n <= winOff_ + winLen_) {
-            memcpy(buf, win_.data() + (off - winOff_), n);
-            return;
-        }
-        if (n > win_.size()) {
-            fill(off, static_cast<char*>(buf), n);
-            return;
-        }
-        size_t want = static_cast<size_t>(std::min<uint64_t>(win_.size(), size_ - off));
-        winLen_ = 0;
-        fill(off, win_.data(), want);
-        winOff_ = off;
-        winLen_ = want;
-        memcpy(buf, win_.data(), n);
-    }
-    std::string string(uint64_t off, size_t n) {
-        std::string s(n, '\0');
-        if (n) read(off, s.data(), n);
-        return s;
-    }
-    // Offset of the next signature a or b at or after from; size() when none.
-    uint64_t find(uint64_t from, uint32_t a, uint32_t b) {
-        unsigned char buf[4096];
-        uint64_t pos = from;
-        while (pos < size_ && size_ - pos >= 4) {
-            size_t n = static_cast<size_t>(std::min<uint64_t>(sizeof buf, size_ - pos));
-            read(pos, buf, n);
-            for (size_t i = 0; i + 4 <= n; ++i) {
-                if (buf[i] != 'P' || buf[i + 1] != 'K') continue;
-                uint32_t sig = L2H(&buf[i]);
-                if (sig == a || sig == b) return pos + i;
-            }
-            pos += n - 3;
-        }
-        return size_;
-    }
-    uint64_t size() const { return size_; }
-
-private:
-    void fill(uint64_t off, char* buf, size_t n) {
-        size_t got = 0;
-        while (got < n) {
-            ssize_t r = preadRetry(fd_, buf + got, n - got, static_cast<off_t>(off + got));
-            if (r < 0) fail(11, path_, errno);
-            if (r == 0) fail(2, path_);
-            got += static_cast<size_t>(r);
-        }
-    }
-    int fd_;
-    uint64_t size_;
-    const std::string& path_;
-    std::vector<char> win_;
-    uint64_t winOff_ = 0;
-    size_t winLen_ = 0;
-};
-
-// Reads the old archive from the front: local records, then one central
-// header per local one in the same order, then the end record.
-void Run::readEntries(int fd, uint64_t size) {
-    Source src(fd, size, zipfile_);
-    auto readAt = [&](uint64_t off, void* buf, size_t n) { src.read(off, buf, n); };
-    auto readString = [&](uint64_t off, size_t n) { return src.string(off, n); };
-    auto structure = [&](const std::string& text, const std::string& name = "") {
-        warn(text, name);
-        fail(3, zipfile_);
-    };
-    auto scan = [&](uint64_t from, uint32_t a, uint32_t b) { return src.find(from, a, b); };
-    // A record boundary at the very end of the file is a missing record, not
-    // a truncated one.
-    auto signatureAt = [&](uint64_t at, unsigned char* buf) {
-        if (at == size) {
-            memset(buf, 0, 4);
-            return;
-        }
-        readAt(at, buf, 4);
-    };
-
-    if (size == 0) return;
-    uint64_t pos = scan(0, kLocalSig, kEndSig);
-    if (pos >= size) structure("missing end signature--probably not a zip file");
-    zipbeg_ = pos;
-    if (zipbeg_ > 0) warn(zipfile_, " has a preamble of " + std::to_string(zipbeg_) + " bytes");
-
-    // The 24 bytes after the version made by: compared between the headers.
-    std::vector<std::string> localFields;
-    unsigned char h[kCentralLen];
-    for (;;) {
-        signatureAt(pos, h);
-        if (L2H(h) != kLocalSig) break;
-        readAt(pos + 4, h + 4, kLocalLen - 4);
-        auto e = std::make_unique<ArchiveEntry>();
-        e->ver = W2H(h + 4);
-        e->lflg = W2H(h + 6);
-        e->flg = e->lflg;
-        e->how = W2H(h + 8);
-        e->tim = L2H(h + 10);
-        e->crc = L2H(h + 14);
-        e->siz = L2H(h + 18);
-        e->len = L2H(h + 22);
-        uint16_t nam = W2H(h + 26);
-        uint16_t ext = W2H(h + 28);
-        e->iname = readString(pos + kLocalLen, nam);
-        if (nam == 0) structure("zero-length name for entry #", std::to_string(zfiles_.size() + 1));
-        e->extra = readString(pos + kLocalLen + nam, ext);
-        uint64_t data = pos + kLocalLen + nam + ext;
-        uint64_t end;
-        if (e->lflg & kExtFlag) {
-            unsigned char d[kDescriptorLen];
-            uint64_t at;
-            if (e->siz != 0) {
-                at = data + e->siz;
-                if (at > size || size - at < kDescriptorLen)
-                    structure("extended local header not found for ", e->iname);
-                readAt(at, d, kDescriptorLen);
-                if (L2H(d) != kDescriptorSig) structure("extended local header not found for ", e->iname);
-            } else {
-                // Streamed: the descriptor is the first one that ends where
-                // its compressed size says the data end.
-                bool seen = false;
-                for (at = data;; ++at) {
-                    at = scan(at, kDescriptorSig, kDescriptorSig);
-                    if (at >= size) break;
-                    seen = true;
-                    if (size - at < kDescriptorLen) continue;
-                    readAt(at, d, kDescriptorLen);
-                    if (L2H(d + 8) == at - data) break;
-                }
-                if (at >= size)
-                    structure(
-                        seen ? "bad extended local header for " : "extended local header not found for ",
-                        e->iname);
-            }
-            e->crc = L2H(d + 4);
-            e->siz = L2H(d + 8);
-            e->len = L2H(d + 12);
-            end = at + kDescriptorLen;
-        } else {
-            if (e->siz > size - data) fail(2, zipfile_);
-            end = data + e->siz;
-        }
-        std::string fields;
-        put16(fields, e->ver);
-        put16(fields, e->lflg);
-        put16(fields, e->how);
-        put32(fields, e->tim);
-        put32(fields, e->crc);
-        put32(fields, e->siz);
-        put32(fields, e->len);
-        put16(fields, nam);
-        localFields.push_back(std::move(fields));
-        e->oldOff = pos;
-        e->recordLen = end - pos;
-        zfiles_.push_back(std::move(e));
-        pos = end;
-    }
-
-    cenbeg_ = pos;
-    for (size_t i = 0; i < zfiles_.size(); ++i) {
-        ArchiveEntry& e = *zfiles_[i];
-        uint32_t sig = L2H(h);
-        if (sig != kCentralSig) structure("missing end signature--probably not a zip file");
-        readAt(pos + 4, h + 4, kCentralLen - 4);
-        uint16_t nam = W2H(h + 28);
-        uint16_t cext = W2H(h + 30);
-        uint16_t com = W2H(h + 32);
-        std::string name = readString(pos + kCentralLen, nam);
-        if (name != e.iname) structure("names in local and central differ for ", e.iname);
-        if (L2H(h + 42) != e.oldOff) structure("local offset in central header incorrect for ", e.iname);
-        e.vem = W2H(h + 4);
-        const std::string& local = localFields[i];
-        unsigned char central[24];
-        memcpy(central, h + 6, 24);
-        bool differ = false;
-        for (size_t k = 0; k < 24; ++k) {
-            unsigned char l = static_cast<unsigned char>(local[k]);
-            unsigned char c = central[k];
-            if (k == 3) {  // high byte of the flags
-                l &= 0x1F;
-                c &= 0x1F;
-            }
-            if (l != c) {
-                if (verbose_ && !differ) warn("local and central headers differ for ", e.iname);
-                if (verbose_) {
-                    char line[80];
-                    snprintf(line, sizeof line, " offset %d--local = %02x, central = %02x",
-                             static_cast<int>(k), static_cast<unsigned char>(local[k]), central[k]);
-                    warn(line);
-                }
-                differ = true;
-            }
-        }
-        // The local values win; equal flags keep the central's high bits.
-        e.flg = differ ? e.lflg : W2H(h + 8);
-        e.dsk = W2H(h + 34);
-        e.att = W2H(h + 36);
-        e.atx = L2H(h + 38);
-        e.cextra = readString(pos + kCentralLen + nam, cext);
-        e.comment = readString(pos + kCentralLen + nam + cext, com);
-        pos += kCentralLen + nam + cext + com;
-        signatureAt(pos, h);
-    }
-    if (L2H(h) == kCentralSig) structure("extraneous central header signature");
-    if (L2H(h) != kEndSig) structure("missing end signature--probably not a zip file");
-    readAt(pos + 4, h + 4, kEndLen - 4);
-    if (W2H(h + 4) != 0 || W2H(h + 6) != 0) warn("multiple disk information ignored");
-    if (W2H(h + 8) != zfiles_.size() || W2H(h + 10) != zfiles_.size())
-        structure("count in end of central directory incorrect");
-    if (L2H(h + 12) != pos - cenbeg_) warn("central directory size is incorrect (made by stzip?)");
-    if (L2H(h + 16) != cenbeg_) structure("central directory start is incorrect");
-    uint16_t clen = W2H(h + 20);
-    zcomment_ = readString(pos + kEndLen, clen);
-    if (pos + kEndLen + clen < size) warn("garbage at end of zip file ignored");
 }
 
 void Run::sortEntries() {
@@ -771,7 +346,7 @@ void Run::sortEntries() {
 ArchiveEntry* Run::findEntry(const std::string& iname) const {
     if (fold_) {
         for (auto& e : zfiles_)
-            if (equalFold(e->iname, iname)) return e.get();
+            if (zipNameEqualFold(e->iname, iname)) return e.get();
         return nullptr;
     }
     auto it = std::lower_bound(zsort_.begin(), zsort_.end(), iname,
@@ -783,7 +358,7 @@ ArchiveEntry* Run::findEntry(const std::string& iname) const {
 bool Run::filter(const std::string& iname) const {
     bool haveInclude = false;
     bool included = false;
-    for (const auto& [include, pat] : patterns_) {
+    for (const auto& [include, pat] : req_.patterns) {
         bool m = zipNameMatch(pat, iname, false);
         if (!include && m) return false;
         if (include) {
@@ -797,19 +372,30 @@ bool Run::filter(const std::string& iname) const {
 std::string Run::internalName(const std::string& path) const {
     size_t start = path.find_first_not_of('/');
     std::string n = start == std::string::npos ? std::string() : path.substr(start);
-    if (!pathput_) n = lastComponent(n);
+    if (!pathput_) n = zipLastComponent(n);
     return n;
 }
 
 void Run::checkNewName(const std::string& iname) {
     // The reader keeps names in 384-byte pool items.
-    if (iname.size() > kMaxNewText)
-        fail(16, "name longer than 383 characters: " + iname.substr(0, 64) + "...");
+    if (iname.size() > kZipMaxNewText)
+        fail(kZipBadArgs, "name longer than 383 characters: " + iname.substr(0, 64) + "...");
+}
+
+// Names and "-c" comments in command-line order: a comment goes to what the
+// name before it denoted.
+void Run::processItems() {
+    for (const ZipCommandItem& it : req_.items) {
+        if (it.isComment)
+            attachComment(it.text);
+        else
+            processName(it.text);
+    }
+    clearCurrent();
 }
 
 void Run::processName(const std::string& arg) {
-    zip_->curZList = nullptr;
-    zip_->curFList = nullptr;
+    clearCurrent();
     namesGiven_ = true;
     struct stat st;
     if (zipHasWildcard(arg) || ::stat(arg.c_str(), &st) != 0) {
@@ -818,17 +404,16 @@ void Run::processName(const std::string& arg) {
     }
     std::string path = arg;
     if (S_ISDIR(st.st_mode)) {
-        if (!dirnames_) return;
+        if (!req_.dirnames) return;
         if (path.back() != '/') path += '/';
     }
     std::string iname = internalName(path);
     if (iname.empty()) {
-        if (pathput_) fail(5, "empty name without -j");
+        if (pathput_) fail(kZipLogic, "empty name without -j");
         return;
     }
     if (!filter(iname)) return;
-    // Never the archive itself.
-    if (exists_ && st.st_dev == zipStat_.st_dev && st.st_ino == zipStat_.st_ino) return;
+    if (isArchive(st)) return;  // never the archive itself
     newName(arg, iname);
 }
 
@@ -837,7 +422,7 @@ void Run::matchPattern(const std::string& pattern) {
     for (auto& e : zfiles_) {
         if (!zipNameMatch(pattern, e->iname, fold_) || !filter(e->iname)) continue;
         e->mark = true;
-        if (e->name.empty()) e->name = e->iname;
+        if (e->path.empty()) e->path = e->iname;
         zip_->curZList = e.get();
         any = true;
     }
@@ -846,14 +431,14 @@ void Run::matchPattern(const std::string& pattern) {
 
 void Run::newName(const std::string& path, std::string iname) {
     if (ArchiveEntry* e = findEntry(iname)) {
-        if (!e->name.empty() && e->name != e->iname && e->name != path) {
+        if (!e->path.empty() && e->path != e->iname && e->path != path) {
             warn("name in zip file repeated: ", e->iname);
-            warn("  first full name: ", e->name);
+            warn("  first full name: ", e->path);
             warn(" second full name: ", path);
-            fail(16, "cannot repeat names in zip file");
+            fail(kZipBadArgs, "cannot repeat names in zip file");
         }
         e->mark = true;
-        e->name = path;
+        e->path = path;
         zip_->curZList = e;
         return;
     }
@@ -867,7 +452,7 @@ void Run::newName(const std::string& path, std::string iname) {
         warn("name in zip file repeated: ", iname);
         warn("  first full name: ", f->path);
         warn(" second full name: ", path);
-        fail(16, "cannot repeat names in zip file");
+        fail(kZipBadArgs, "cannot repeat names in zip file");
     }
     auto f = std::make_unique<PendingFile>();
     f->path = path;
@@ -878,217 +463,63 @@ void Run::newName(const std::string& path, std::string iname) {
 
 void Run::attachComment(const std::string& text) {
     if (!zip_->curZList && !zip_->curFList) return;
-    if (text.size() > kMaxNewText) fail(7, zipfile_);
+    if (text.size() > kZipMaxNewText) fail(kZipBadComment, zipfile_);
     if (zip_->curZList)
         zip_->curZList->newComment = text;
     else
         zip_->curFList->comment = text;
 }
 
-void Run::parseDate(const std::string& text) {
-    auto bad = [] { fail(16, "invalid date entered for -t option"); };
-    if (text.size() != 6) bad();
-    for (char c : text)
-        if (c < '0' || c > '9') bad();
-    int m = (text[0] - '0') * 10 + (text[1] - '0');
-    int d = (text[2] - '0') * 10 + (text[3] - '0');
-    int y = (text[4] - '0') * 10 + (text[5] - '0');
-    if (m < 1 || m > 12 || d < 1 || d > 31) bad();
-    y += y < 80 ? 2000 : 1900;
-    before_ = static_cast<uint32_t>((y - 1980) << 25 | m << 21 | d << 16);
-    haveBefore_ = true;
-}
-
 int Run::commandLine(int argc, const char* const* argv) {
-    std::vector<Pending> pending;
-    std::vector<Item> items;
-    int selecting = 0;  // 'i' or 'x' once a selection list began
-    bool nGiven = false;
-    bool tSeen = false;
-
-    for (int i = 0; i < argc; ++i) {
-        std::string arg = argv[i] ? argv[i] : "";
-        if (!pending.empty()) {
-            Pending p = pending.front();
-            pending.erase(pending.begin());
-            switch (p) {
-                case Pending::Comment:
-                    items.push_back({true, arg});
-                    break;
-                case Pending::ZipComment:
-                    zipComment_ += arg;
-                    if (zipComment_.size() > kMaxZipComment) zipComment_.resize(kMaxZipComment);
-                    break;
-                case Pending::TempDir:
-                    tempdir_ = arg;
-                    break;
-                case Pending::Date:
-                    parseDate(arg);
-                    break;
-                case Pending::Suffixes:
-                    special_ = arg;
-                    suffixGiven_ = true;
-                    break;
-            }
-            continue;
-        }
-        if (arg == "-") fail(16, "no such option: -");
-        if (arg.size() > 1 && arg[0] == '-') {
-            for (size_t k = 1; k < arg.size(); ++k) {
-                char c = arg[k];
-                switch (c) {
-                    case '0':
-                        method_ = 0;
-                        level_ = 0;
-                        break;
-                    case '1':
-                    case '2':
-                    case '3':
-                    case '4':
-                    case '5':
-                    case '6':
-                    case '7':
-                    case '8':
-                    case '9':
-                        level_ = c - '0';
-                        break;
-                    case '?':
-                    case 'H':
-                    case 'h':
-                        zip_->printf("%s", "");
-                        zip_->printf("%s",
-                                     "zip [-options] [-b path] [-t mmddyy] [-n suffixes] [-z comment] [[-c "
-                                     "comment]...]");
-                        zip_->printf("%s", "    [zipfile list] [-xi list]");
-                        return 1;
-                    case 'c':
-                        comadd_ = true;
-                        pending.push_back(Pending::Comment);
-                        break;
-                    case 'z':
-                        zipedit_ = true;
-                        pending.push_back(Pending::ZipComment);
-                        break;
-                    case 'j':
-                        pathput_ = 0;
-                        break;
-                    case 'D':
-                        dirnames_ = 0;
-                        break;
-                    case 'b':
-                        if (haveZipfile_) fail(16, "use -b before zip file name");
-                        pending.push_back(Pending::TempDir);
-                        break;
-                    case 't':
-                        if (tSeen) fail(16, "can only have one -t");
-                        tSeen = true;
-                        pending.push_back(Pending::Date);
-                        break;
-                    case 'n':
-                        nGiven = true;
-                        pending.push_back(Pending::Suffixes);
-                        break;
-                    case 'i':
-                    case 'x': {
-                        bool names = false;
-                        for (const Item& it : items) names = names || !it.isComment;
-                        if (!names && !(haveZipfile_ &&
-                                        (action_ == ZIP_ACTION_UPDATE || action_ == ZIP_ACTION_FRESHEN)))
-                            fail(16, "nothing to select from");
-                        selecting = c;
-                        break;
-                    }
-                    case 'q':
-                        verbose_ = 0;
-                        break;
-                    case 'v':
-                        verbose_ = 1;
-                        break;
-                    case 'S':
-                    case 'e':
-                    case 'p':
-                        break;
-                    default: {
-                        char text[32];
-                        snprintf(text, sizeof text, "no such option: %c", c);
-                        fail(16, text);
-                    }
-                }
-            }
-            continue;
-        }
-        if (selecting) {
-            patterns_.emplace_back(selecting == 'i', arg);
-            continue;
-        }
-        if (!haveZipfile_) {
-            std::string path = arg;
-            if (lastComponent(path).find('.') == std::string::npos) path += ".zip";
-            setArchive(path);
-            continue;
-        }
-        items.push_back({false, arg});
+    req_ = parseZipCommand(action_, argc, argv);
+    // The archive is read when its name comes before the argument that ended
+    // reading, so that its faults come first, as they are met in the line.
+    if (req_.archive && (req_.stopAt < 0 || req_.archiveAt < req_.stopAt))
+        setArchive(*req_.archive, req_.verboseAtArchive != 0);
+    if (req_.failure) fail(req_.failure);
+    if (req_.help) {
+        for (size_t i = 0; i < kZipUsageLines; ++i) zip_->printf("%s", zipUsageLine(i));
+        return 1;
     }
-    for (Pending p : pending) {
-        if (p == Pending::Comment) fail(16, "-C must be followed by comment string argument");
-        if (p == Pending::ZipComment) fail(16, "-z must be followed by comment string");
-        if (p == Pending::TempDir) fail(16, "-b must be followed by a path");
-        if (p == Pending::Date) fail(16, "invalid date entered for -t option");
-    }
-    if (!haveZipfile_) fail(16, "no zip file name");
-
-    for (const Item& it : items) {
-        if (it.isComment)
-            attachComment(it.text);
-        else
-            processName(it.text);
-    }
-    zip_->curZList = nullptr;
-    zip_->curFList = nullptr;
+    if (req_.junkPaths) pathput_ = 0;
+    processItems();
 
     // Check 1: update and freshen without names take every entry.
     if (!namesGiven_ && (action_ == ZIP_ACTION_UPDATE || action_ == ZIP_ACTION_FRESHEN)) {
         for (auto& e : zfiles_) {
             if (!filter(e->iname)) continue;
             e->mark = true;
-            if (e->name.empty()) e->name = e->iname;
+            if (e->path.empty()) e->path = e->iname;
         }
     }
-    // Check 3.
-    bool missingList = nGiven && !suffixGiven_;
-    if (missingList) fail(16, "missing suffix list");
-    if (level_ == 9 || special_ == ";" || special_ == ":") special_.clear();
-    // Check 4.
-    if (action_ == ZIP_ACTION_DELETE && (method_ == 0 || comadd_ || zipedit_))
-        fail(16, "invalid option(s) used with -d");
-    if (zipedit_ && zipComment_.size() > kMaxNewText) fail(7, zipfile_);
+    // Checks 3 and 4: the options fit together and fit the action.
+    if (ZipFailure f = checkZipOptions(action_, req_, zipfile_)) fail(std::move(f));
     return finish();
 }
 
 int Run::putFile(const char* archive, const char* filePath, const char* memberName, bool foldNames) {
     if (action_ != ZIP_ACTION_ADD && action_ != ZIP_ACTION_UPDATE && action_ != ZIP_ACTION_FRESHEN)
-        fail(16, "putFile takes add, update or freshen");
-    if (!archive || !filePath || !memberName || !*memberName) fail(16, "missing argument");
+        fail(kZipBadArgs, "putFile takes add, update or freshen");
+    if (!archive || !filePath || !memberName || !*memberName) fail(kZipBadArgs, "missing argument");
     fold_ = foldNames;
-    setArchive(archive);
+    setArchive(archive, false);
     namesGiven_ = true;
     struct stat st;
     if (::stat(filePath, &st) != 0) {
         warn("name not matched: ", filePath);
     } else if (S_ISDIR(st.st_mode)) {
-        fail(16, std::string(filePath) + " is a directory");
-    } else if (!(exists_ && st.st_dev == zipStat_.st_dev && st.st_ino == zipStat_.st_ino)) {
+        fail(kZipBadArgs, std::string(filePath) + " is a directory");
+    } else if (!isArchive(st)) {
         newName(filePath, memberName);
     }
-    zip_->curZList = nullptr;
-    zip_->curFList = nullptr;
+    clearCurrent();
     return finish();
 }
 
 int Run::deleteMembers(const char* archive, const char* pattern, bool foldNames) {
-    if (!archive || !pattern) fail(16, "missing argument");
+    if (!archive || !pattern) fail(kZipBadArgs, "missing argument");
     fold_ = foldNames;
-    setArchive(archive);
+    setArchive(archive, false);
     namesGiven_ = true;
     matchPattern(pattern);
     zip_->curZList = nullptr;
@@ -1097,86 +528,103 @@ int Run::deleteMembers(const char* archive, const char* pattern, bool foldNames)
 
 // Checks 5 to 10, then the writing and the replace.
 int Run::finish() {
+    // Check 5: say when there is no old archive to start from.
     if (zfiles_.empty() && action_ != ZIP_ACTION_ADD) warn(zipfile_, " not found or empty");
 
     // Check 6: the temporary file lies beside the file that is renamed over.
-    tempath_ = tempdir_ ? *tempdir_ : dirPart(target_);
+    tempath_ = req_.tempdir ? *req_.tempdir : dirPart(target_);
     if (!tempath_.empty() && tempath_.back() != '/') tempath_ += '/';
 
-    // Check 7.
-    for (auto& e : zfiles_) {
-        if (!e->mark || action_ == ZIP_ACTION_DELETE) continue;
-        struct stat st;
-        bool keep = false;
-        if (::stat(e->name.c_str(), &st) == 0) {
-            uint32_t t = zipDosTime(st.st_mtime);
-            e->trash = !haveBefore_ || t >= before_;
-            keep = e->trash && (action_ == ZIP_ACTION_ADD || t > e->tim);
-        }
-        e->mark = keep;
-    }
-    // Check 8.
-    std::vector<std::unique_ptr<PendingFile>> kept;
-    for (auto& f : found_) {
-        if (action_ == ZIP_ACTION_DELETE || action_ == ZIP_ACTION_FRESHEN) continue;
-        struct stat st;
-        if (::stat(f->path.c_str(), &st) != 0) continue;
-        if (haveBefore_ && zipDosTime(st.st_mtime) < before_) continue;
-        if (f->path == zipfile_) continue;
-        kept.push_back(std::move(f));
-    }
-    found_ = std::move(kept);
-    // Check 9.
+    selectEntries();
+    selectFiles();
+    // Check 9: with nothing to delete, replace, add or comment on, update
+    // and freshen are done; the other actions fail.
     bool marked = std::any_of(zfiles_.begin(), zfiles_.end(), [](auto& e) { return e->mark; });
-    if (!marked && found_.empty() && !(zipedit_ && !zfiles_.empty())) {
+    if (!marked && found_.empty() && !(req_.zipedit && !zfiles_.empty())) {
         if (action_ == ZIP_ACTION_UPDATE || action_ == ZIP_ACTION_FRESHEN) return 1;
-        fail(12, zipfile_);
+        fail(kZipNothing, zipfile_);
     }
-    // Check 10: prove the archive can be replaced before writing anything.
-    if (exists_) {
-        int fd;
-        do fd = ::open(target_.c_str(), O_WRONLY | O_CLOEXEC);
-        while (fd < 0 && errno == EINTR);
-        if (fd < 0) fail(15, zipfile_, errno);
-        struct stat st;
-        int r = ::fstat(fd, &st);
-        int e = errno;
-        ::close(fd);
-        if (r != 0) fail(15, zipfile_, e);
-        // A rename would split the links silently.
-        if (st.st_nlink > 1) fail(15, zipfile_, EMLINK);
-        zipStat_ = st;
-        newMode_ = st.st_mode & 07777;
-    } else {
-        mode_t mask = ::umask(0);
-        ::umask(mask);
-        newMode_ = 0666 & ~mask;
-        if (!tempdir_) {
-            std::string dir = dirPart(target_);
-            if (dir.empty()) dir = ".";
-            if (::faccessat(AT_FDCWD, dir.c_str(), W_OK, AT_EACCESS) != 0) fail(15, zipfile_, errno);
-        }
-    }
-
+    proveReplaceable();
     write();
     replace();
     return couldNotRead_ ? 0 : 1;
 }
 
+// Check 7: a named entry is replaced only when its file exists, is not
+// older than "-t", and, but for add, is newer than the entry (DOS time).
+void Run::selectEntries() {
+    for (auto& e : zfiles_) {
+        if (!e->mark || action_ == ZIP_ACTION_DELETE) continue;
+        struct stat st;
+        bool keep = false;
+        if (::stat(e->path.c_str(), &st) == 0) {
+            uint32_t t = zipDosTime(st.st_mtime);
+            e->trash = !req_.before || t >= *req_.before;
+            keep = e->trash && (action_ == ZIP_ACTION_ADD || t > e->dosTime);
+        }
+        e->mark = keep;
+    }
+}
+
+// Check 8: a new file is added only by add and update, when it still
+// exists, is not older than "-t" and is not the archive itself.
+void Run::selectFiles() {
+    std::vector<std::unique_ptr<PendingFile>> kept;
+    for (auto& f : found_) {
+        if (action_ == ZIP_ACTION_DELETE || action_ == ZIP_ACTION_FRESHEN) continue;
+        struct stat st;
+        if (::stat(f->path.c_str(), &st) != 0) continue;
+        if (req_.before && zipDosTime(st.st_mtime) < *req_.before) continue;
+        if (f->path == zipfile_) continue;
+        kept.push_back(std::move(f));
+    }
+    found_ = std::move(kept);
+}
+
+// Check 10: prove the archive can be replaced before writing anything: an
+// existing one must open for writing and have one link; a new one needs a
+// writable directory.
+void Run::proveReplaceable() {
+    if (exists_) {
+        int fd;
+        do fd = ::open(target_.c_str(), O_WRONLY | O_CLOEXEC);
+        while (fd < 0 && errno == EINTR);
+        if (fd < 0) fail(kZipCreate, zipfile_, errno);
+        struct stat st;
+        int r = ::fstat(fd, &st);
+        int e = errno;
+        ::close(fd);
+        if (r != 0) fail(kZipCreate, zipfile_, e);
+        // A rename would split the links silently.
+        if (st.st_nlink > 1) fail(kZipCreate, zipfile_, EMLINK);
+        zipStat_ = st;
+        newMode_ = st.st_mode & 07777;
+        return;
+    }
+    mode_t mask = ::umask(0);
+    ::umask(mask);
+    newMode_ = 0666 & ~mask;
+    if (!req_.tempdir) {
+        std::string dir = dirPart(target_);
+        if (dir.empty()) dir = ".";
+        if (::faccessat(AT_FDCWD, dir.c_str(), W_OK, AT_EACCESS) != 0) fail(kZipCreate, zipfile_, errno);
+    }
+}
+
 std::string Run::localHeader(const ArchiveEntry& e) const {
     std::string h;
-    put32(h, kLocalSig);
-    put16(h, e.ver);
-    put16(h, e.lflg);
-    put16(h, e.how);
-    put32(h, e.tim);
+    put32(h, kZipLocalSignature);
+    put16(h, e.versionNeeded);
+    put16(h, e.localFlags);
+    put16(h, e.method);
+    put32(h, e.dosTime);
     put32(h, e.crc);
-    put32(h, e.siz);
-    put32(h, e.len);
+    put32(h, e.compressedSize);
+    put32(h, e.size);
     put16(h, static_cast<uint32_t>(e.iname.size()));
-    put16(h, static_cast<uint32_t>(e.extra.size()));
+    put16(h, static_cast<uint32_t>(e.localExtra.size()));
     h += e.iname;
-    h += e.extra;
+    h += e.localExtra;
     return h;
 }
 
@@ -1186,24 +634,24 @@ void Run::copyRange(int fd, uint64_t from, uint64_t len, const std::string& what
     while (len > 0) {
         size_t n = static_cast<size_t>(std::min<uint64_t>(len, kStoreReadSize));
         ssize_t r = preadRetry(fd, buf, n, static_cast<off_t>(from));
-        if (r < 0) fail(11, what, errno);
-        if (r == 0) fail(2, what);
-        if (!out_.write(buf, static_cast<size_t>(r))) fail(14, what, errno);
+        if (r < 0) fail(kZipRead, what, errno);
+        if (r == 0) fail(kZipEof, what);
+        if (!out_.write(buf, static_cast<size_t>(r))) fail(kZipWrite, what, errno);
         from += static_cast<uint64_t>(r);
         len -= static_cast<uint64_t>(r);
     }
 }
 
 void Run::copyEntry(ArchiveEntry& e) {
-    e.off = out_.tell();
-    copyRange(old_.get(), e.oldOff, e.recordLen, "was copying " + e.iname);
+    e.localHeaderOffset = out_.tell();
+    copyRange(old_.get(), e.oldOffset, e.recordLen, "was copying " + e.iname);
 }
 
 // Compresses one file into entry e (new or replaced). False when the file
 // cannot be opened: nothing was written then.
 bool Run::zipFile(ArchiveEntry& e, const std::string& path, const char* verb) {
     struct stat st;
-    if (::stat(path.c_str(), &st) != 0) fail(18, path, errno);
+    if (::stat(path.c_str(), &st) != 0) fail(kZipNoFile, path, errno);
     bool isDir = S_ISDIR(st.st_mode);
     Fd in;
     if (!isDir) {
@@ -1214,99 +662,125 @@ bool Run::zipFile(ArchiveEntry& e, const std::string& path, const char* verb) {
         in.reset(fd);
     }
     const std::string what = "was zipping " + path;
-    e.tim = zipDosTime(st.st_mtime);
-    e.atx =
-        static_cast<uint32_t>(st.st_mode) << 16 | ((st.st_mode & S_IWUSR) ? 0 : 0x01) | (isDir ? 0x10 : 0);
     uint64_t size = S_ISREG(st.st_mode) ? static_cast<uint64_t>(st.st_size) : 0;
-
-    bool store = isDir || (S_ISREG(st.st_mode) && size == 0) || method_ == 0 || level_ == 0;
-    if (!store && !special_.empty()) {
-        size_t start = 0;
-        while (start <= special_.size()) {
-            size_t end = special_.find_first_of(":;", start);
-            if (end == std::string::npos) end = special_.size();
-            std::string suffix = special_.substr(start, end - start);
-            if (!suffix.empty() && e.iname.size() >= suffix.size() &&
-                e.iname.compare(e.iname.size() - suffix.size(), suffix.size(), suffix) == 0)
-                store = true;
-            start = end + 1;
-        }
-    }
-    e.vem = kMadeBy;
-    e.how = store ? 0 : 8;
-    e.ver = store ? 10 : 20;
-    e.lflg = kExtFlag;
-    if (!store && level_ == 1) e.lflg |= 4;
-    if (!store && level_ == 9) e.lflg |= 2;
-    e.crc = 0;
-    e.siz = store ? size : 0;
-    e.len = size;
-    e.att = 0;
-    e.dsk = 0;
-    e.extra.clear();
-    e.cextra.clear();
-    e.off = out_.tell();
-    if (!out_.write(localHeader(e))) fail(14, what, errno);
+    bool store = isDir || (S_ISREG(st.st_mode) && size == 0) || req_.method == 0 || req_.level == 0;
+    if (!store) store = storedAnyway(e);
+    startEntry(e, st, store, what);
     uint64_t dataStart = out_.tell();
+    if (store) {
+        if (!isDir) storeData(e, in.get(), what);
+    } else {
+        deflateData(e, in.get(), dataStart, what);
+    }
+    endEntry(e, st, path, verb, what);
+    return true;
+}
 
+// Whether the name ends in one of the suffixes of files stored as they are.
+bool Run::storedAnyway(const ArchiveEntry& e) const {
+    const std::string& special = req_.special;
+    bool store = false;
+    size_t start = 0;
+    while (!special.empty() && start <= special.size()) {
+        size_t end = special.find_first_of(":;", start);
+        if (end == std::string::npos) end = special.size();
+        std::string suffix = special.substr(start, end - start);
+        if (!suffix.empty() && e.iname.size() >= suffix.size() &&
+            e.iname.compare(e.iname.size() - suffix.size(), suffix.size(), suffix) == 0)
+            store = true;
+        start = end + 1;
+    }
+    return store;
+}
+
+// Fills in what is known before the data and writes a provisional local
+// header with the descriptor flag; endEntry rewrites it.
+void Run::startEntry(ArchiveEntry& e, const struct stat& st, bool store, const std::string& what) {
+    bool isDir = S_ISDIR(st.st_mode);
+    uint64_t size = S_ISREG(st.st_mode) ? static_cast<uint64_t>(st.st_size) : 0;
+    e.dosTime = zipDosTime(st.st_mtime);
+    e.externalAttributes =
+        static_cast<uint32_t>(st.st_mode) << 16 | ((st.st_mode & S_IWUSR) ? 0 : 0x01) | (isDir ? 0x10 : 0);
+    e.versionMadeBy = kMadeBy;
+    e.method = store ? ZIPMETHOD_STORED : ZIPMETHOD_DEFLATED;
+    e.versionNeeded = store ? kStoredVersion : kDeflatedVersion;
+    e.localFlags = kZipFlagDescriptor;
+    if (!store && req_.level == 1) e.localFlags |= 4;
+    if (!store && req_.level == 9) e.localFlags |= 2;
+    e.crc = 0;
+    e.compressedSize = store ? size : 0;
+    e.size = size;
+    e.internalAttributes = 0;
+    e.diskStart = 0;
+    e.localExtra.clear();
+    e.centralExtra.clear();
+    e.localHeaderOffset = out_.tell();
+    if (!out_.write(localHeader(e))) fail(kZipWrite, what, errno);
+}
+
+void Run::storeData(ArchiveEntry& e, int fd, const std::string& what) {
     uint32_t crc = 0xFFFFFFFFu;
     uint64_t count = 0;
-    if (store) {
-        if (!isDir) {
-            std::unique_ptr<char[]> buf(new char[kStoreReadSize]);
-            for (;;) {
-                ssize_t r = readRetry(in.get(), buf.get(), kStoreReadSize);
-                if (r < 0) fail(11, what, errno);
-                if (r == 0) break;
-                crc = crc32Update(crc, reinterpret_cast<unsigned char*>(buf.get()), static_cast<size_t>(r));
-                count += static_cast<uint64_t>(r);
-                if (!out_.write(buf.get(), static_cast<size_t>(r))) fail(14, what, errno);
-            }
-        }
-        e.siz = count;
-    } else {
-        Deflater& d = deflater();
-        FileInput input(in.get());
-        DeflateSink sink(out_);
-        uint16_t method = 8;
-        uint16_t attribute = 0;
-        d.bi_init(&sink);
-        d.ct_init(&attribute, &method);
-        int rc = d.lm_init(level_, &e.lflg, &input);
-        if (rc == Deflater::kReadError) fail(11, what, input.err);
-        if (rc != 0) fail(5, d.errorText());
-        int64_t n = d.deflate();
-        d.lm_free();
-        if (n < 0) {
-            if (sink.err) fail(14, what, sink.err);
-            if (d.errorCode() == Deflater::kReadError) fail(11, what, input.err);
-            fail(5, d.errorText());
-        }
-        if (static_cast<uint64_t>(n) != sink.written || out_.tell() - dataStart != sink.written)
-            fail(5, "incorrect compressed size");
-        crc = input.crc;
-        count = input.count;
-        e.how = method;
-        e.ver = method == 0 ? 10 : 20;
-        e.att = attribute;
-        e.siz = sink.written;
+    std::unique_ptr<char[]> buf(new char[kStoreReadSize]);
+    for (;;) {
+        ssize_t r = readRetry(fd, buf.get(), kStoreReadSize);
+        if (r < 0) fail(kZipRead, what, errno);
+        if (r == 0) break;
+        crc = crc32Update(crc, reinterpret_cast<unsigned char*>(buf.get()), static_cast<size_t>(r));
+        count += static_cast<uint64_t>(r);
+        if (!out_.write(buf.get(), static_cast<size_t>(r))) fail(kZipWrite, what, errno);
     }
     e.crc = crc ^ 0xFFFFFFFFu;
-    e.len = count;
-    if (S_ISREG(st.st_mode) && count != size) warn(" file size changed while zipping ", path);
-    if (e.siz >= kMax32 || e.len >= kMax32 || e.off >= kMax32) {
-        warn("entry sizes and offsets must stay below 4 GiB (0xFFFFFFFF) without zip64: ", e.iname);
-        fail(6, zipfile_);
+    e.size = count;
+    e.compressedSize = count;
+}
+
+void Run::deflateData(ArchiveEntry& e, int fd, uint64_t dataStart, const std::string& what) {
+    Deflater& d = deflater();
+    FileInput input(fd);
+    DeflateSink sink(out_);
+    uint16_t method = ZIPMETHOD_DEFLATED;
+    uint16_t attribute = 0;
+    d.bi_init(&sink);
+    d.ct_init(&attribute, &method);
+    int rc = d.lm_init(req_.level, &e.localFlags, &input);
+    if (rc == kZipRead) fail(kZipRead, what, input.err);
+    if (rc != kZipOk) fail(kZipLogic, d.errorText());
+    int64_t n = d.deflate();
+    d.lm_free();
+    if (n < 0) {
+        if (sink.err) fail(kZipWrite, what, sink.err);
+        if (d.errorCode() == kZipRead) fail(kZipRead, what, input.err);
+        fail(kZipLogic, d.errorText());
     }
-    if (verbose_) {
-        std::string tail = e.how == 8 ? " (deflated " + percentText(e.len, e.siz) + "%)" : " (stored 0%)";
+    if (static_cast<uint64_t>(n) != sink.written || out_.tell() - dataStart != sink.written)
+        fail(kZipLogic, "incorrect compressed size");
+    e.crc = input.crc ^ 0xFFFFFFFFu;
+    e.size = input.count;
+    e.method = method;
+    e.versionNeeded = method == ZIPMETHOD_STORED ? kStoredVersion : kDeflatedVersion;
+    e.internalAttributes = attribute;
+    e.compressedSize = sink.written;
+}
+
+// The final values go into the local header; no descriptor follows.
+void Run::endEntry(ArchiveEntry& e, const struct stat& st, const std::string& path, const char* verb,
+                   const std::string& what) {
+    if (S_ISREG(st.st_mode) && e.size != static_cast<uint64_t>(st.st_size))
+        warn(" file size changed while zipping ", path);
+    if (e.compressedSize >= kMax32 || e.size >= kMax32 || e.localHeaderOffset >= kMax32) {
+        warn("entry sizes and offsets must stay below 4 GiB (0xFFFFFFFF) without zip64: ", e.iname);
+        fail(kZipTooBig, zipfile_);
+    }
+    if (req_.verbose) {
+        std::string tail = e.method == ZIPMETHOD_DEFLATED
+                               ? " (deflated " + percentText(e.size, e.compressedSize) + "%)"
+                               : " (stored 0%)";
         zip_->printf("%s%s%s\n", verb, e.iname.c_str(), tail.c_str());
     }
-    // The final values go into the local header; no descriptor follows.
-    e.lflg &= static_cast<uint16_t>(~kExtFlag);
-    e.flg = e.lflg;
-    if (!out_.rewrite(e.off, localHeader(e))) fail(14, what, errno);
-    return true;
+    e.localFlags &= static_cast<uint16_t>(~kZipFlagDescriptor);
+    e.generalFlags = e.localFlags;
+    if (!out_.rewrite(e.localHeaderOffset, localHeader(e))) fail(kZipWrite, what, errno);
 }
 
 void Run::writeCentral() {
@@ -1314,36 +788,36 @@ void Run::writeCentral() {
     for (auto& p : zfiles_) {
         ArchiveEntry& e = *p;
         std::string h;
-        put32(h, kCentralSig);
-        put16(h, e.vem);
-        put16(h, e.ver);
-        put16(h, e.flg);
-        put16(h, e.how);
-        put32(h, e.tim);
+        put32(h, kZipCentralSignature);
+        put16(h, e.versionMadeBy);
+        put16(h, e.versionNeeded);
+        put16(h, e.generalFlags);
+        put16(h, e.method);
+        put32(h, e.dosTime);
         put32(h, e.crc);
-        put32(h, e.siz);
-        put32(h, e.len);
+        put32(h, e.compressedSize);
+        put32(h, e.size);
         put16(h, static_cast<uint32_t>(e.iname.size()));
-        put16(h, static_cast<uint32_t>(e.cextra.size()));
+        put16(h, static_cast<uint32_t>(e.centralExtra.size()));
         put16(h, static_cast<uint32_t>(e.comment.size()));
-        put16(h, e.dsk);
-        put16(h, e.att);
-        put32(h, e.atx);
-        put32(h, e.off);
+        put16(h, e.diskStart);
+        put16(h, e.internalAttributes);
+        put32(h, e.externalAttributes);
+        put32(h, e.localHeaderOffset);
         h += e.iname;
-        h += e.cextra;
+        h += e.centralExtra;
         h += e.comment;
-        if (!out_.write(h)) fail(14, "was writing central directory", errno);
+        if (!out_.write(h)) fail(kZipWrite, "was writing central directory", errno);
     }
     uint64_t cenEnd = out_.tell();
     if (cenEnd >= kMax32) {
         warn("the central directory must end below 4 GiB (0xFFFFFFFF) without zip64");
-        fail(6, zipfile_);
+        fail(kZipTooBig, zipfile_);
     }
     if (zfiles_.empty()) warn("zip file empty");
-    const std::string& comment = zipedit_ ? zipComment_ : zcomment_;
+    const std::string& comment = req_.zipedit ? req_.zipComment : zcomment_;
     std::string end;
-    put32(end, kEndSig);
+    put32(end, kZipEndSignature);
     put16(end, 0);
     put16(end, 0);
     put16(end, static_cast<uint32_t>(zfiles_.size()));
@@ -1352,7 +826,7 @@ void Run::writeCentral() {
     put32(end, cenStart);
     put16(end, static_cast<uint32_t>(comment.size()));
     end += comment;
-    if (!out_.write(end)) fail(14, "was writing central directory", errno);
+    if (!out_.write(end)) fail(kZipWrite, "was writing central directory", errno);
 }
 
 void Run::write() {
@@ -1360,14 +834,23 @@ void Run::write() {
     std::vector<char> name(pattern.begin(), pattern.end());
     name.push_back('\0');
     int fd = ::mkostemp(name.data(), O_CLOEXEC);
-    if (fd < 0) fail(10, tempath_.empty() ? "." : tempath_, errno);
+    if (fd < 0) fail(kZipTemp, tempath_.empty() ? "." : tempath_, errno);
     tempzip_ = name.data();
     temp_.reset(fd);
     step(ZipStep::TempCreated);
     out_.attach(fd);
 
     if (zipbeg_ > 0) copyRange(old_.get(), 0, zipbeg_, zipfile_);
+    writeOldEntries();
+    writeNewFiles();
+    checkLimits();
+    writeCentral();
+    syncTemp();
+}
 
+// The old entries in archive order: copied, left out (delete) or replaced
+// by their file.
+void Run::writeOldEntries() {
     std::vector<std::unique_ptr<ArchiveEntry>> kept;
     kept.reserve(zfiles_.size());
     for (auto& p : zfiles_) {
@@ -1378,22 +861,20 @@ void Run::write() {
             kept.push_back(std::move(p));
             continue;
         }
-        ++ordinal_;
-        if (zip_->statusCallback) zip_->statusCallback(zip_->clientData, e.iname.c_str(), ordinal_);
-        step(ZipStep::Status);
+        statusCallback(e.iname);
         if (action_ == ZIP_ACTION_DELETE) {
-            if (verbose_) zip_->printf("deleting: %s\n", e.iname.c_str());
+            if (req_.verbose) zip_->printf("deleting: %s\n", e.iname.c_str());
             continue;
         }
         // A replacement keeps its member comment unless "-c" gives one.
         ArchiveEntry fresh;
         fresh.iname = e.iname;
         fresh.comment = e.newComment ? *e.newComment : e.comment;
-        if (zipFile(fresh, e.name, "updating: ")) {
-            fresh.name = e.name;
+        if (zipFile(fresh, e.path, "updating: ")) {
+            fresh.path = e.path;
             e = std::move(fresh);
         } else {
-            zip_->setError("warn: Could not open %s for reading, will copy over %s", e.name.c_str(),
+            zip_->setError("warn: Could not open %s for reading, will copy over %s", e.path.c_str(),
                            e.iname.c_str());
             couldNotRead_ = true;
             copyEntry(e);
@@ -1401,115 +882,111 @@ void Run::write() {
         kept.push_back(std::move(p));
     }
     zfiles_ = std::move(kept);
+}
 
+void Run::writeNewFiles() {
     for (auto& f : found_) {
         auto e = std::make_unique<ArchiveEntry>();
         e->iname = f->iname;
         if (f->comment) e->comment = *f->comment;
-        ++ordinal_;
-        if (zip_->statusCallback) zip_->statusCallback(zip_->clientData, e->iname.c_str(), ordinal_);
-        step(ZipStep::Status);
+        statusCallback(e->iname);
         if (!zipFile(*e, f->path, "  adding: ")) {
             zip_->setError("warn: Could not open %s for reading", f->path.c_str());
             couldNotRead_ = true;
             continue;
         }
-        e->name = f->path;
+        e->path = f->path;
         if (zip_->okCallback) zip_->okCallback(zip_->okClientData, e->iname.c_str(), f->path.c_str());
         zfiles_.push_back(std::move(e));
     }
+}
 
-    // The reader takes no zip64 records: refuse what it could not read.
+// The reader takes no zip64 records: refuse what it could not read.
+void Run::checkLimits() {
     if (zfiles_.size() > kMaxEntries) {
         warn("a zip file without zip64 holds at most 65535 entries");
-        fail(6, zipfile_);
+        fail(kZipTooBig, zipfile_);
     }
     for (auto& e : zfiles_) {
-        if (e->off >= kMax32 || e->siz >= kMax32 || e->len >= kMax32) {
+        if (e->localHeaderOffset >= kMax32 || e->compressedSize >= kMax32 || e->size >= kMax32) {
             warn("entry sizes and offsets must stay below 4 GiB (0xFFFFFFFF) without zip64: ", e->iname);
-            fail(6, zipfile_);
+            fail(kZipTooBig, zipfile_);
         }
     }
-    writeCentral();
-    if (!out_.flush()) fail(14, tempzip_, errno);
+}
+
+// Data first: the rename must never put a file in place whose bytes may
+// still be lost.
+void Run::syncTemp() {
+    if (!out_.flush()) fail(kZipWrite, tempzip_, errno);
     step(ZipStep::DataWritten);
     setMode(temp_.get());
-    if (fsyncRetry(temp_.get()) != 0) fail(14, tempzip_, errno);
-    if (::close(temp_.release()) != 0) fail(10, tempzip_, errno);
+    if (fsyncRetry(temp_.get()) != 0) fail(kZipWrite, tempzip_, errno);
+    if (::close(temp_.release()) != 0) fail(kZipTemp, tempzip_, errno);
     step(ZipStep::Synced);
     old_.reset();
 }
 
 // The new archive gets the old one's owner (where permitted) and mode.
-void Run::setMode(int fd) {
-    if (exists_ && ::fchown(fd, zipStat_.st_uid, zipStat_.st_gid) != 0 && errno != EPERM)
-        fail(10, tempzip_, errno);
-    if (::fchmod(fd, newMode_) != 0) fail(10, tempzip_, errno);
+// False with errno.
+bool Run::applyMode(int fd) const {
+    if (exists_ && ::fchown(fd, zipStat_.st_uid, zipStat_.st_gid) != 0 && errno != EPERM) return false;
+    return ::fchmod(fd, newMode_) == 0;
 }
 
+void Run::setMode(int fd) {
+    if (!applyMode(fd)) fail(kZipTemp, tempzip_, errno);
+}
+
+// The synced temporary file goes over the archive. With "-b" on another
+// file system it is first copied to a second temporary file beside the
+// archive. Each step keeps its own message.
 void Run::replace() {
-    if (::rename(tempzip_.c_str(), target_.c_str()) != 0) {
-        if (errno == EXDEV) {
-            copyAcross();
-        } else {
-            int e = errno;
+    ReplaceOptions options;
+    options.sourceSynced = true;
+    options.copyName = "_ZXXXXXX";
+    options.prepareCopy = [this](int fd) { return applyMode(fd); };
+    options.renamed = [this] { step(ZipStep::Renamed); };
+    options.keepCopyOnFailedRename = true;
+    ReplaceReport r;
+    renameFile(tempzip_.c_str(), target_.c_str(), options, &r);
+    const std::string& copy = r.copyPath;
+    switch (r.failed) {
+        case ReplaceStep::None:
+            break;
+        case ReplaceStep::SyncSource:  // not asked for
+        case ReplaceStep::Rename:
             keepTemp_ = true;
             warn("new zip file left as: ", tempzip_);
-            fail(15, "was replacing the original zip file", e);
+            fail(kZipCreate, "was replacing the original zip file", r.err);
+        case ReplaceStep::CreateCopy: {
+            std::string dir = dirPart(target_);
+            fail(kZipTemp, dir.empty() ? "." : dir, r.err);
         }
+        case ReplaceStep::OpenSource:
+            zip_->printf(" replace: can't open %s\n", tempzip_.c_str());
+            fail(kZipTemp, tempzip_, r.err);
+        case ReplaceStep::ReadSource:
+            fail(kZipRead, tempzip_, r.err);
+        case ReplaceStep::WriteCopy:
+        case ReplaceStep::SyncCopy:
+            fail(kZipWrite, copy, r.err);
+        case ReplaceStep::PrepareCopy:
+            fail(kZipTemp, tempzip_, r.err);
+        case ReplaceStep::CloseCopy:
+            fail(kZipTemp, copy, r.err);
+        case ReplaceStep::RenameCopy:
+            warn("new zip file left as: ", copy);
+            fail(kZipCreate, "was replacing the original zip file", r.err);
     }
-    step(ZipStep::Renamed);
-    syncDir();
-    step(ZipStep::DirSynced);
-}
-
-// "-b" on another file system: a second temporary file beside the archive.
-void Run::copyAcross() {
-    std::string pattern = dirPart(target_) + "_ZXXXXXX";
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
-    int fd = ::mkostemp(name.data(), O_CLOEXEC);
-    if (fd < 0) fail(10, dirPart(target_).empty() ? "." : dirPart(target_), errno);
-    copyTempPath_ = name.data();
-    copyTemp_.reset(fd);
-    Fd src;
-    int s;
-    do s = ::open(tempzip_.c_str(), O_RDONLY | O_CLOEXEC);
-    while (s < 0 && errno == EINTR);
-    if (s < 0) {
-        zip_->printf(" replace: can't open %s\n", tempzip_.c_str());
-        fail(10, tempzip_, errno);
-    }
-    src.reset(s);
-    std::unique_ptr<char[]> buf(new char[kOutBufSize]);
-    for (;;) {
-        ssize_t r = readRetry(s, buf.get(), kOutBufSize);
-        if (r < 0) fail(11, tempzip_, errno);
-        if (r == 0) break;
-        if (!writeAll(fd, buf.get(), static_cast<size_t>(r))) fail(14, copyTempPath_, errno);
-    }
-    setMode(fd);
-    if (fsyncRetry(fd) != 0) fail(14, copyTempPath_, errno);
-    if (::close(copyTemp_.release()) != 0) fail(10, copyTempPath_, errno);
-    if (::rename(copyTempPath_.c_str(), target_.c_str()) != 0) {
-        int e = errno;
-        keepCopyTemp_ = true;
-        warn("new zip file left as: ", copyTempPath_);
-        fail(15, "was replacing the original zip file", e);
-    }
-    src.reset();
-    ::unlink(tempzip_.c_str());
     tempzip_.clear();
-}
-
-void Run::syncDir() {
-    std::string dir = dirPart(target_);
-    if (dir.size() > 1) dir.pop_back();
-    if (dir.empty()) dir = ".";
-    int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    bool ok = fd >= 0 && fsyncRetry(fd) == 0;
-    if (fd >= 0) ::close(fd);
-    if (!ok) warn("could not sync directory ", dir);
+    if (r.dirSyncErr) {
+        std::string dir = dirPart(target_);
+        if (dir.size() > 1) dir.pop_back();
+        if (dir.empty()) dir = ".";
+        warn("could not sync directory ", dir);
+    }
+    step(ZipStep::DirSynced);
 }
 
 // Runs body as one run: failures become the Zip's error text and 0.
@@ -1517,7 +994,7 @@ template <class Body>
 int runOnce(Zip* zip, ZipAction action, const char* archive, Body body) {
     if (!zip) return 0;
     if (g_running) {
-        zip->setError("%s (%s)", errorText(5), archive ? archive : "");
+        zip->setError("%s (%s)", zipErrorText(kZipLogic), archive ? archive : "");
         return 0;
     }
     g_running = true;
@@ -1526,17 +1003,17 @@ int runOnce(Zip* zip, ZipAction action, const char* archive, Body body) {
     try {
         run.emplace(zip, action);
         result = body(*run);
-    } catch (const RunFailure& f) {
+    } catch (const RunFailure& rf) {
         if (run) run->abandon();
-        const std::string& detail = f.detail;
-        if (withSystemText(f.code))
-            zip->setError("%s, %s (%s)", errorText(f.code), strerror(f.sysErr), detail.c_str());
+        const ZipFailure& f = rf.failure;
+        if (zipErrorHasSystemText(f.code))
+            zip->setError("%s, %s (%s)", zipErrorText(f.code), strerror(f.sysErr), f.detail.c_str());
         else
-            zip->setError("%s (%s)", errorText(f.code), detail.c_str());
+            zip->setError("%s (%s)", zipErrorText(f.code), f.detail.c_str());
         result = 0;
     } catch (const std::bad_alloc&) {
         if (run) run->abandon();
-        zip->setError("%s (%s)", errorText(4), "was adding files to zip file");
+        zip->setError("%s (%s)", zipErrorText(kZipMemory), "was adding files to zip file");
         result = 0;
     }
     run.reset();
@@ -1560,78 +1037,6 @@ int zipEntryPutFile(Zip* zip, ZipAction action, const char* archive, const char*
 int zipEntryDeleteMembers(Zip* zip, const char* archive, const char* pattern, bool foldNames) {
     return runOnce(zip, ZIP_ACTION_DELETE, archive,
                    [&](Run& run) { return run.deleteMembers(archive, pattern, foldNames); });
-}
-
-bool zipNameMatch(std::string_view pat, std::string_view name, bool fold) {
-    size_t p = 0;
-    size_t n = 0;
-    size_t starP = std::string_view::npos;
-    size_t starN = 0;
-    auto same = [fold](unsigned char a, unsigned char b) {
-        return a == b || (fold && lowerAscii(a) == lowerAscii(b));
-    };
-    while (n < name.size()) {
-        if (p < pat.size()) {
-            char c = pat[p];
-            if (c == '*') {
-                while (p < pat.size() && pat[p] == '*') ++p;
-                starP = p;
-                starN = n;
-                continue;
-            }
-            unsigned char nc = static_cast<unsigned char>(name[n]);
-            if (c == '?') {
-                ++p;
-                ++n;
-                continue;
-            }
-            if (c == '[') {
-                bool matched = false;
-                size_t next = matchSet(pat, p, nc, fold, matched);
-                if (next != std::string_view::npos) {
-                    if (matched) {
-                        p = next;
-                        ++n;
-                        continue;
-                    }
-                    goto backtrack;
-                }
-            }
-            if (c == '\\' && p + 1 < pat.size()) {
-                if (same(static_cast<unsigned char>(pat[p + 1]), nc)) {
-                    p += 2;
-                    ++n;
-                    continue;
-                }
-                goto backtrack;
-            }
-            if (same(static_cast<unsigned char>(c), nc)) {
-                ++p;
-                ++n;
-                continue;
-            }
-        }
-    backtrack:
-        // The last star takes one more character; earlier stars never need
-        // to, so the walk stays linear in each star's span.
-        if (starP == std::string_view::npos) return false;
-        p = starP;
-        n = ++starN;
-    }
-    while (p < pat.size() && pat[p] == '*') ++p;
-    return p == pat.size();
-}
-
-bool zipHasWildcard(std::string_view name) {
-    for (size_t i = 0; i < name.size(); ++i) {
-        char c = name[i];
-        if (c == '\\') {
-            ++i;
-            continue;
-        }
-        if (c == '*' || c == '?' || c == '[') return true;
-    }
-    return false;
 }
 
 uint32_t zipDosTime(time_t t) {

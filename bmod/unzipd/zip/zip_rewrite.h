@@ -1,3 +1,4 @@
+// Internal to the ZIP layer.
 // The rewrite engine: one run reads the old archive, keeps, deletes or
 // replaces its entries, compresses the files to add, writes the result to a
 // "_ZXXXXXX" file beside the archive, syncs it and renames it into place.
@@ -13,7 +14,6 @@
 
 #include <cstdint>
 #include <ctime>
-#include <string_view>
 
 #include "bmod/unzipd/zip/zip_update.h"
 
@@ -28,15 +28,6 @@ int zipEntry(Zip* zip, ZipAction action, int argc, const char* const* argv);
 int zipEntryPutFile(Zip* zip, ZipAction action, const char* archive, const char* filePath,
                     const char* memberName, bool foldNames);
 int zipEntryDeleteMembers(Zip* zip, const char* archive, const char* pattern, bool foldNames);
-
-// The engine's name matcher: '*' matches any run of characters, slashes
-// included; '?' one character; "[...]" a set with ranges, negated by a
-// leading '!' or '^'; a backslash takes the next character literally. ASCII
-// case-blind with foldCase. Linear in practice: one backtrack point, no
-// recursion.
-bool zipNameMatch(std::string_view pattern, std::string_view name, bool foldCase);
-// Whether name holds '*', '?' or '[' not escaped by a backslash.
-bool zipHasWildcard(std::string_view name);
 
 // MS-DOS time of t: local time rounded up to an even second, packed as
 // (year - 1980) << 25 | month << 21 | day << 16 | hour << 11 | minute << 5 |

@@ -1,13 +1,13 @@
 #include "bmod/unzipd/zip/zip_update.h"
 
 #include <cstdarg>
-#include <cstdio>
 #include <cstring>
 #include <new>
 #include <string>
 #include <vector>
 
 #include "bmod/unzipd/zip/zip_rewrite.h"
+#include "common/string_format.h"
 
 namespace ruva {
 
@@ -64,26 +64,36 @@ const char* Zip::getError() const {
 void Zip::setError(const char* format, ...) {
     errmsg.reset();
     if (!format) return;
-    char buf[kMaxErrorLen + 1];
+    std::string text;
     va_list ap;
     va_start(ap, format);
-    int n = vsnprintf(buf, sizeof buf, format, ap);
+    try {
+        text = vformat(format, ap);
+    } catch (const std::bad_alloc&) {
+        va_end(ap);
+        return;  // no memory: no error text, as with a failed copy below
+    }
     va_end(ap);
-    if (n < 0) return;
-    size_t len = strlen(buf);
+    if (text.size() > kMaxErrorLen) text.resize(kMaxErrorLen);
+    size_t len = strlen(text.c_str());
     errmsg.reset(new (std::nothrow) char[len + 1]);
-    if (errmsg) memcpy(errmsg.get(), buf, len + 1);
+    if (errmsg) memcpy(errmsg.get(), text.c_str(), len + 1);
 }
 
 int Zip::printf(const char* format, ...) {
     if (!format) return 0;
-    char buf[kMaxMessageLen + 1];
+    std::string text;
     va_list ap;
     va_start(ap, format);
-    int n = vsnprintf(buf, sizeof buf, format, ap);
+    try {
+        text = vformat(format, ap);
+    } catch (const std::bad_alloc&) {
+        va_end(ap);
+        return 0;
+    }
     va_end(ap);
-    if (n < 0) return 0;
-    return zipMsg->add(buf) ? 1 : 0;
+    if (text.size() > kMaxMessageLen) text.resize(kMaxMessageLen);
+    return zipMsg->add(text.c_str()) ? 1 : 0;
 }
 
 void Zip::setStatusCallback(ZipStatusCallback callback, void* data) {

@@ -29,6 +29,7 @@
 #include "bmod/unzipd/zip/folder_index.h"
 #include "bmod/unzipd/zip/unzip.h"
 #include "bmod/unzipd/zip/zip_reader.h"
+#include "bmod/unzipd/zip/zip_name_match.h"
 #include "bmod/unzipd/zip/zip_rewrite.h"
 #include "common/mapped_file.h"
 #include "common/patterns.h"

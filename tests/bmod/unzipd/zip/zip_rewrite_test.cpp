@@ -14,6 +14,7 @@
 
 #include "bmod/unzipd/zip/crc32.h"
 #include "bmod/unzipd/zip/unzip.h"
+#include "bmod/unzipd/zip/zip_name_match.h"
 #include "bmod/unzipd/zip/zip_reader.h"
 #include "tests/bmod/unzipd/zip/zip_write_fixture.h"
 #include "tests/support/zip_builder.h"
