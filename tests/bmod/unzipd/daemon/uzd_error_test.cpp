@@ -8,6 +8,11 @@
 #include <string>
 #include <vector>
 
+#include "bmod/unzipd/daemon/uzd_main.h"
+#include "bmod/unzipd/zip/unzip.h"
+#include "tests/bmod/unzipd/daemon/daemon_fixture.h"
+#include "tests/support/test_support.h"
+
 namespace ruva {
 namespace {
 
@@ -48,6 +53,126 @@ TEST(LogError, TextIsCutAt503AndPercentPassesUnchanged) {
     auto text = [](const std::string& line) { return line.substr(line.find(": ") + 2); };
     EXPECT_EQ(text(cap.lines[0]), std::string(503, 'x') + "\n");
     EXPECT_EQ(text(cap.lines[1]), "100% done\n");
+}
+
+}  // namespace
+}  // namespace ruva
+
+namespace ruva {
+namespace {
+
+using test::LogCapture;
+
+// A main object with a log object (no system log) as the process's current
+// one, for the filter and the log object's cut.
+struct CurrentMain {
+    UzdMain main;
+    explicit CurrentMain(bool withLog, int level = kLogDebug) {
+        if (withLog) main.error = newUzdError("ruvadaemon", 0);
+        main.logLevel = level;
+        UZD = &main;
+    }
+    ~CurrentMain() {
+        UZD = nullptr;
+        flags = 0;
+    }
+};
+
+std::string textOf(const std::string& line) {
+    return LogCapture::tail(line).substr(6);
+}
+
+TEST(LogError, LevelNameToPri) {
+    struct Case {
+        const char* name;
+        int pri;
+    } cases[] = {{"Alert", 1}, {"Crit", 2},  {"Emergency", 0}, {"Error", 3}, {"E", 6},  {"Info", 6},
+                 {"Notice", 5}, {"Warn", 4}, {"Debug", 7},     {"xyz", 7},   {"", 7},   {"eRR", 3},
+                 {nullptr, 7}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name != nullptr ? c.name : "(null)");
+        EXPECT_EQ(UzdError::levelNameToPri(c.name), c.pri);
+    }
+}
+
+TEST(LogError, LinesOfEveryLevelMatchTheLogFormat) {
+    test::TempDir dir;
+    std::string lines;
+    {
+        LogCapture log;
+        for (int level = 0; level < 8; ++level) logError(level, "plain %d", level);
+        CurrentMain current(true);
+        for (int level = 0; level < 8; ++level) logError(level, "object %d", level);
+        lines = log.all();
+        ASSERT_EQ(log.lines.size(), 16u);
+    }
+    test::writeFile(dir.file("lines"), lines);
+    int status = -1;
+    std::string bad = test::capture(
+        "python3 -c \"import re,sys\n"
+        "for l in open(sys.argv[1]).read().splitlines():\n"
+        "    if not re.fullmatch(r'\\[\\d+\\] \\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d "
+        "(Emrg|Alrt|Crit|Err\\.|Warn|Note|Info|Dbg\\.): .*', l): print(l)\" " +
+            dir.file("lines"),
+        &status);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(bad, "");
+}
+
+TEST(LogError, ConfiguredLevelDropsLaterLevels) {
+    LogCapture log;
+    CurrentMain current(true, kLogWarning);
+    logError(kLogNotice, "dropped");
+    logError(kLogWarning, "kept");
+    ASSERT_EQ(log.lines.size(), 1u);
+    EXPECT_EQ(textOf(log.lines[0]), "kept");
+    EXPECT_STREQ(current.main.error->getLastError(), "kept");
+    // Without a log object the filter still holds.
+    current.main.error.reset();
+    logError(kLogInfo, "dropped too");
+    EXPECT_EQ(log.lines.size(), 1u);
+}
+
+TEST(LogError, CutsAndPercentSigns) {
+    std::string longText(600, 'x');
+    {
+        LogCapture log;
+        CurrentMain current(true);
+        logError(kLogNotice, "%s", longText.c_str());
+        logError(kLogNotice, "%s", "100%s done %d");
+        ASSERT_EQ(log.lines.size(), 2u);
+        EXPECT_EQ(textOf(log.lines[0]), std::string(487, 'x'));
+        EXPECT_EQ(textOf(log.lines[1]), "100%s done %d");
+    }
+    LogCapture log;
+    logError(kLogNotice, "%s", longText.c_str());
+    ASSERT_EQ(log.lines.size(), 1u);
+    EXPECT_EQ(textOf(log.lines[0]), std::string(503, 'x'));
+}
+
+TEST(LogError, ReconfigurationWithoutLogObjectDropsLines) {
+    LogCapture log;
+    flags = kOptReconfig;
+    logError(kLogErr, "between two main objects");
+    EXPECT_TRUE(log.lines.empty());
+    {
+        CurrentMain current(true);
+        flags = kOptReconfig;
+        logError(kLogErr, "with a log object");
+    }
+    EXPECT_EQ(log.lines.size(), 1u);
+    flags = 0;
+}
+
+TEST(LogError, UnzipWarningsBecomeLogLines) {
+    LogCapture log;
+    CurrentMain current(true);
+    auto unzip = newUnzip(0);
+    ASSERT_TRUE(unzip);
+    unzip->warn(kLogWarning, "member %s: %d%%", "a.htm", 50);
+    setUnzipLogSink(nullptr, nullptr);
+    ASSERT_EQ(log.lines.size(), 1u);
+    EXPECT_EQ(LogCapture::tail(log.lines[0]), "Warn: member a.htm: 50%");
 }
 
 }  // namespace
