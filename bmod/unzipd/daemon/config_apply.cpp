@@ -315,6 +315,9 @@ int UzdMain::applyEntry(const ConfigEntry& entry, ApplyState* st) {
         st->pools[1] = num > 0 ? static_cast<unsigned>(num) : kDefaultMaxCentralHeaders;
     } else if (is("NamePoolSize")) {
         st->pools[2] = num > 0 ? static_cast<unsigned>(num) : kDefaultNamePoolSize;
+    } else if (is("MaxSessions")) {
+        if (num <= 0) logError(kLogWarning, "Invalid value in MaxSessions keyword: %d", num);
+        serverConfig.maxSessions = num > 0 ? num : kDefaultMaxSessions;
     }
     // User and Group were applied by changeUser before every row.
     return 1;

@@ -22,6 +22,7 @@ inline constexpr uint16_t kServerNoBroadcasts = 0x01;
 
 inline constexpr int kDefaultWellKnownPort = 9229;
 inline constexpr int kDefaultParentWaitTime = 120;  // for a configured 0
+inline constexpr int kDefaultMaxSessions = 256;
 
 // What the command server takes from the configuration.
 struct ServerConfig {
@@ -34,6 +35,7 @@ struct ServerConfig {
     std::vector<IpMask> ipMasks;  // in file order
     std::string serverComment;
     int parentWaitTime = 30;  // seconds
+    int maxSessions = kDefaultMaxSessions;  // live session processes at most
 };
 
 class UzdMain {
