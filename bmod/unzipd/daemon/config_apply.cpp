@@ -78,12 +78,6 @@ struct UzdMain::ApplyState {
     unsigned pools[3] = {0, 0, 0};  // MaxDatabases, MaxCentralHeaders, NamePoolSize
 };
 
-UzdMain::UzdMain() = default;
-
-UzdMain::~UzdMain() {
-    if (logFile >= 0) ::close(logFile);
-}
-
 std::string UzdMain::homeDir() const {
     std::string home = userHome;
     if (home.empty()) {
