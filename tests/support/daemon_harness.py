@@ -258,11 +258,18 @@ class Daemon:
             return p.wait(timeout=timeout)
         return p
 
+    def _output(self, which):
+        try:
+            with open(os.path.join(self.root, "%s.%d" % (which, self.n)), "rb") as f:
+                return f.read().decode("latin-1")
+        except FileNotFoundError:
+            return ""
+
     def stdout_text(self):
-        return open(os.path.join(self.root, "stdout.%d" % self.n), "rb").read().decode("latin-1")
+        return self._output("stdout")
 
     def stderr_text(self):
-        return open(os.path.join(self.root, "stderr.%d" % self.n), "rb").read().decode("latin-1")
+        return self._output("stderr")
 
     def log_text(self):
         try:
