@@ -237,6 +237,9 @@ int runMainLoop() {
             break;
         }
         NsState state = ns.networkServer();
+        // The server's reaper may have collected the scanner: the fault
+        // handler must not signal a collected pid.
+        setFaultScannerPid(u->filesysPid);
         // The scanner's lines are still to be read after its own order.
         bool keep = pipeMode(ns) && state == NS_UPDATE && ns.updatePending && ns.scannerOrdered;
         if (!keep) stopScanner(u);

@@ -136,6 +136,22 @@ class Stopping(Base):
 
 
 class Reconfiguration(Base):
+    def test_failed_reconfiguration_ends_with_status_1(self):
+        d = self.daemon()
+        pid = d.pid
+        d.extra_config = 'IPMask "Deny 10.1.2.256"\n'
+        d.write_conf()
+        os.kill(pid, signal.SIGHUP)
+        status = None
+        deadline = time.time() + 10
+        while time.time() < deadline and status is None:
+            got, st = os.waitpid(pid, os.WNOHANG)
+            if got == pid:
+                status = os.waitstatus_to_exitcode(st)
+            time.sleep(0.05)
+        self.assertEqual(status, 1)
+        self.assertFalse(os.path.exists(d.pidfile))
+
     def test_sighup_takes_new_comment(self):
         d = self.daemon()
         old = d.client()
@@ -152,9 +168,33 @@ class Reconfiguration(Base):
         self.assertEqual(old.command("VER"), b'200 Version: ruvadaemon "DOCSRV 1" R19K "Kivo Browser"\n')
 
 
+class OtherRuns(Base):
+    def test_index_run_leaves_the_running_daemon_alone(self):
+        d = self.daemon()
+        status = d.launch(["-i", "-c", d.conf], wait=True)
+        self.assertEqual(status, 0)
+        self.assertIn("Indexing completed, ruvadaemon about to terminate", d.log_text())
+        self.assertIn("Flags: VERBOSE \nIndexing is in progress..., refer log file for more details.",
+                      d.stdout_text())
+        self.assertEqual(d.read_pid(), d.pid)
+        self.assertEqual(d.client().greeting(), GREETING)
+
+    def test_term_right_after_a_refresh_order_stops_cleanly(self):
+        d = self.daemon()
+        os.kill(d.pid, signal.SIGUSR1)
+        self.assertTrue(d.stop())
+        self.assertEqual(d.exit_status, 0)
+        self.assertTrue(d.log_text().splitlines()[-1].endswith("Note: ruvadaemon about to terminate"))
+
+
 class FaultRestart(Base):
     def test_segv_restarts_with_next_count(self):
-        d = self.daemon()
+        for args, count in (((), 1), (("-F3",), 4)):
+            with self.subTest(args=args):
+                self.restart_once(args, count)
+
+    def restart_once(self, args, count):
+        d = self.daemon(args=list(args))
         old = d.pid
         os.kill(old, signal.SIGSEGV)
 
@@ -165,10 +205,10 @@ class FaultRestart(Base):
         self.assertTrue(wait_until(restarted, 10))
         new = d.read_pid()
         with open("/proc/%d/cmdline" % new, "rb") as f:
-            self.assertTrue(f.read().endswith(b"\0-F1\0"))
+            self.assertTrue(f.read().endswith(b"\0-F%d\0" % count))
         d.pid = new
         self.assertTrue(d.wait_ready(allow_retry=False, timeout=10))
-        self.assertIn("Restart 1 after SEGV/BUS error", d.log_text())
+        self.assertIn("Restart %d after SEGV/BUS error" % count, d.log_text())
         c = d.client()
         self.assertEqual(c.greeting(), GREETING)
 
