@@ -350,8 +350,26 @@ class Daemon:
                 self.children.add(c)
 
     # -- stopping ---------------------------------------------------------
+    def orphans(self):
+        """Processes of this daemon re-parented to us (a detached daemon whose
+        pid file never came, its scanner, its sessions), found by pid."""
+        found = set()
+        for entry in os.listdir("/proc"):
+            if not entry.isdigit():
+                continue
+            try:
+                with open("/proc/%s/stat" % entry) as f:
+                    ppid = int(f.read().rsplit(")", 1)[1].split()[1])
+                with open("/proc/%s/cmdline" % entry, "rb") as f:
+                    argv0 = f.read().split(b"\0", 1)[0].decode("latin-1")
+            except (OSError, IndexError, ValueError):
+                continue
+            if ppid == os.getpid() and argv0 == self.link:
+                found.add(int(entry))
+        return found
+
     def kill_everything(self):
-        pids = set(self.children)
+        pids = set(self.children) | self.orphans()
         if self.pid:
             pids.add(self.pid)
             pids.update(children_of(self.pid))

@@ -111,6 +111,14 @@ class StartAndSessions(Base):
 
 
 class Stopping(Base):
+    def test_debug_daemon_ends_after_its_session(self):
+        # The readiness probe is the one session a -d daemon serves.
+        d = self.daemon(debug=True)
+        self.assertEqual(d.launcher.wait(timeout=10), 0)
+        self.assertFalse(os.path.exists(d.pidfile))
+        self.assertNotIn(d.port + h.UPDATE_MUTEX_KEY_BASE, h.semaphore_keys())
+        self.assertTrue(d.log_text().splitlines()[-1].endswith("Note: ruvadaemon about to terminate"))
+
     def test_sigterm_stops_cleanly(self):
         d = self.daemon()
         self.assertTrue(d.wait_log("Filesystem scan process started"))
