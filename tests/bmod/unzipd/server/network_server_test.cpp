@@ -245,6 +245,52 @@ TEST(NetworkServerMasks, InvalidAllowIsDroppedInvalidDenyRefused) {
     EXPECT_EQ(ns->applyServerConfig(cfg), 0);
 }
 
+// A port free for TCP and UDP on any address, as the daemon binds them;
+// another test may take it meanwhile, so the caller retries.
+int freePort() {
+    int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    struct sockaddr_in a = {};
+    a.sin_family = AF_INET;
+    socklen_t len = sizeof a;
+    int port = 0;
+    if (fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+        getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0)
+        port = ntohs(a.sin_port);
+    if (fd >= 0) close(fd);
+    return port;
+}
+
+TEST(NetworkServerSockets, ListenOnAFreePortRefuseATakenOne) {
+    test::LogCapture log;
+    UzdMain uzd;
+    auto ns = test::testServer(&uzd, 0);
+    ASSERT_TRUE(ns);
+    int ok = 0;
+    for (int attempt = 0; attempt < 20 && !ok; ++attempt) {
+        ns->wellKnownPort = freePort();
+        ok = ns->listenSockets();
+    }
+    ASSERT_EQ(ok, 1) << log.all();
+    EXPECT_GE(ns->tcpfd, 0);
+    EXPECT_GE(ns->udpfd, 0);
+
+    auto second = test::testServer(&uzd, 0);
+    second->wellKnownPort = ns->wellKnownPort;
+    EXPECT_EQ(second->listenSockets(), 0);
+    EXPECT_EQ(second->tcpfd, -1);
+    EXPECT_EQ(second->udpfd, -1);
+    EXPECT_TRUE(log.has("Err.: Cannot bind tcp socket, Address already in use")) << log.all();
+
+    ns->closeSockets();
+    EXPECT_EQ(ns->tcpfd, -1);
+    EXPECT_EQ(ns->udpfd, -1);
+    // Without broadcasts there is no UDP socket.
+    second->flags = kNsNoUdp;
+    ASSERT_EQ(second->listenSockets(), 1) << log.all();
+    EXPECT_GE(second->tcpfd, 0);
+    EXPECT_EQ(second->udpfd, -1);
+}
+
 TEST(NetworkServerStates, NoSocketIsAFailure) {
     UzdMain uzd;
     auto ns = test::testServer(&uzd, 0);
