@@ -163,6 +163,37 @@ TEST(NetworkServerStates, DebugModeServesOneSessionThenQuits) {
     EXPECT_EQ(status, 0);
 }
 
+TEST(NetworkServerStates, SessionsRunInChildProcesses) {
+    int status = inChild([] {
+        UzdMain uzd;
+        int port = 0;
+        auto ns = loopServer(&uzd, 0, &port);
+        if (!ns || ns->tcpfd < 0) return 1;
+        std::string got;
+        pid_t loop = getpid();
+        std::thread client([&got, port, loop] {
+            int fd = connectLoopback(port);
+            got = readLine(fd) + "|";
+            test::sendText(fd, "VER\n");
+            got += readLine(fd) + "|";
+            test::sendText(fd, "QUIT\n");
+            got += readLine(fd) + "|";
+            got += readLine(fd);
+            close(fd);
+            kill(loop, SIGTERM);
+        });
+        NsState s = ns->networkServer();
+        client.join();
+        if (s != NS_QUIT) return 2;
+        std::string id = test::serverIdentity();
+        if (got != "200 UZD " + id + "|200 Version: " + id + "|200-See you later.|<EOF>") return 3;
+        if (ns->sessionCount != 1) return 4;
+        if (ns->tcpfd < 0) return 5;  // only the debug mode gives its socket up
+        return 0;
+    });
+    EXPECT_EQ(status, 0);
+}
+
 TEST(NetworkServerStates, MasksAndSessionCapRefuseBeforeTheGreeting) {
     int status = inChild([] {
         UzdMain uzd;
