@@ -37,6 +37,7 @@ constexpr size_t kMlNodesPerHeap = 2048;
 struct CatalogueBlock {
     ZipStructure* firstZipStructure;     // ascending by base name (strcmp)
     ZipStructure* firstZipStructureLZN;  // ascending by library id (strcmp)
+    ZipStructure* MlFirst;               // libraries outside any tree: never filled
     unsigned long structureCount;
     unsigned long subCount;
     ZipStructure* zipStructIndex[kQuickIndexSlots];

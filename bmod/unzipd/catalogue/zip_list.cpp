@@ -199,8 +199,17 @@ ZipStructure* ZipList::findZipStructure(const char* name, ZipStructure* prev) co
         }
         return nullptr;
     }
-    for (; zs; zs = zs->next)
+    // Most libraries differ from the name in their first character: telling
+    // those apart inline saves a strcasecmp call per library (bytes from
+    // 0x80 on are left to strcasecmp, which may fold them by locale).
+    unsigned char first = static_cast<unsigned char>(name[0]);
+    bool asciiFirst = first < 0x80;
+    first = asciiLower(first);
+    for (; zs; zs = zs->next) {
+        unsigned char c = static_cast<unsigned char>(zs->zipBasename[0]);
+        if (asciiFirst && c < 0x80 && asciiLower(c) != first) continue;
         if (strcasecmp(zs->zipBasename, name) == 0) return zs;
+    }
     return nullptr;
 }
 

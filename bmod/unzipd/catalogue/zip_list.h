@@ -25,13 +25,13 @@
 #include <vector>
 
 #include "bmod/unzipd/catalogue/catalogue_shared.h"
+#include "bmod/unzipd/catalogue/filesys_scanner.h"
 #include "bmod/unzipd/catalogue/ml_tree.h"
 #include "common/docmodel/language_list.h"
 #include "common/string_list.h"
 
 namespace ruva {
 
-class FilesysScanner;
 class Unzip;
 class ZipPool;
 class ZipStructure;

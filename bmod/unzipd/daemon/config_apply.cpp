@@ -140,6 +140,7 @@ int UzdMain::changeUser() {
             return 0;
         }
     }
+    errno = 0;
     if (::setgid(gid) != 0 || ::getgid() != gid || ::getegid() != gid) {
         if (errno == 0) errno = EPERM;
         logError(kLogErr, "setgid(%d) failed, %s", static_cast<int>(gid), std::strerror(errno));
@@ -225,10 +226,10 @@ void UzdMain::applyLibStatusPath(const ConfigEntry& entry) {
     libStatusToPath = home + "/tmp/libraryStatus.txt";
 }
 
-int UzdMain::applyEntry(const ConfigEntry& entry, ApplyState* st) {
+// The rows that reach the catalogue and its scanner; -1 for any other key.
+int UzdMain::applyCatalogueEntry(const ConfigEntry& entry, ApplyState* st) {
     const ConfigValue* first = entry.first();
     const int num = first != nullptr ? first->v : 0;
-    const std::string text = first != nullptr ? first->s : std::string();
     const char* name = entry.name.c_str();
     auto is = [name](const char* key) { return strcasecmp(name, key) == 0; };
     FilesysScanner& scanner = *zipList->filesysScanner;
@@ -238,35 +239,12 @@ int UzdMain::applyEntry(const ConfigEntry& entry, ApplyState* st) {
     auto catalogueBit = [st, num](uint16_t bit) {
         setBit(&st->catalogueFlags, bit, num != 0 || (st->options & kFromOptions & bit) != 0);
     };
+    auto poolSize = [num](unsigned fallback) { return num > 0 ? static_cast<unsigned>(num) : fallback; };
 
-    if (is("WellKnownPort")) {
-        int port = num == 0 ? kDefaultWellKnownPort : num;
-        if (port > kMaxPort) {
-            logError(kLogErr, "Invalid value in WellKnownPort keyword: %d", port);
-            return 0;
-        }
-        serverConfig.port = port;
-        setZipUpdateMutexKey(zupdMutexKey(config.get()));
-    } else if (is("AnswerBroadcasts")) {
-        setBit(&serverConfig.flags, kServerNoBroadcasts, num == 0);
-    } else if (is("DetectStructChange")) {
+    if (is("DetectStructChange")) {
         catalogueBit(kCatalogueWatchStructure);
-    } else if (is("IPMask")) {
-        return applyIpMasks(entry);
-    } else if (is("CentralServer")) {
-        centralServer = text;
-    } else if (is("ServerComment")) {
-        for (const ConfigValue& v : entry.val) serverConfig.serverComment += v.s;
-    } else if (is("CacheFile")) {
-        cacheFileName = text;
     } else if (is("FoldNames")) {
         catalogueBit(kZipFoldNames);
-    } else if (is("LogLevel")) {
-        logLevel = first != nullptr ? UzdError::levelNameToPri(text.c_str()) : kLogInfo;
-    } else if (is("LogFile")) {
-        setLogPath(first != nullptr ? text.c_str() : nullptr);
-    } else if (is("UseSysLog")) {
-        if (error) setBit(&error->flags, kLogToSyslog, num != 0);
     } else if (is("VerboseMode")) {
         catalogueBit(kZipVerbose);
     } else if (is("DebugMode")) {
@@ -285,10 +263,55 @@ int UzdMain::applyEntry(const ConfigEntry& entry, ApplyState* st) {
         addEach(&FilesysScanner::addIncludePattern);
     } else if (is("ExcludePattern")) {
         addEach(&FilesysScanner::addExcludePattern);
-    } else if (is("EnforceIPMask")) {
-        enforceIPMask = num != 0;
     } else if (is("SuperUserName")) {
         for (const ConfigValue& v : entry.val) zipList->addSuperuser(v.s.c_str());
+    } else if (is("MaxDatabases")) {
+        st->pools[0] = poolSize(kDefaultMaxZipStructures);
+    } else if (is("MaxCentralHeaders")) {
+        st->pools[1] = poolSize(kDefaultMaxCentralHeaders);
+    } else if (is("NamePoolSize")) {
+        st->pools[2] = poolSize(kDefaultNamePoolSize);
+    } else {
+        return -1;
+    }
+    return 1;
+}
+
+int UzdMain::applyEntry(const ConfigEntry& entry, ApplyState* st) {
+    int done = applyCatalogueEntry(entry, st);
+    if (done >= 0) return done;
+    const ConfigValue* first = entry.first();
+    const int num = first != nullptr ? first->v : 0;
+    const std::string text = first != nullptr ? first->s : std::string();
+    const char* name = entry.name.c_str();
+    auto is = [name](const char* key) { return strcasecmp(name, key) == 0; };
+
+    if (is("WellKnownPort")) {
+        int port = num == 0 ? kDefaultWellKnownPort : num;
+        if (port > kMaxPort) {
+            logError(kLogErr, "Invalid value in WellKnownPort keyword: %d", port);
+            return 0;
+        }
+        serverConfig.port = port;
+        setZipUpdateMutexKey(zupdMutexKey(config.get()));
+    } else if (is("AnswerBroadcasts")) {
+        setBit(&serverConfig.flags, kServerNoBroadcasts, num == 0);
+    } else if (is("IPMask")) {
+        return applyIpMasks(entry);
+    } else if (is("CentralServer")) {
+        centralServer = text;
+    } else if (is("ServerComment")) {
+        for (const ConfigValue& v : entry.val) serverConfig.serverComment += v.s;
+    } else if (is("CacheFile")) {
+        cacheFileName = text;
+    } else if (is("LogLevel")) {
+        logLevel = first != nullptr ? UzdError::levelNameToPri(text.c_str()) : kLogInfo;
+    } else if (is("LogFile")) {
+        setLogPath(first != nullptr ? text.c_str() : nullptr);
+    } else if (is("UseSysLog")) {
+        if (error) setBit(&error->flags, kLogToSyslog, num != 0);
+    } else if (is("EnforceIPMask")) {
+        enforceIPMask = num != 0;
     } else if (is("ParentWaitTime")) {
         serverConfig.parentWaitTime = num == 0 ? kDefaultParentWaitTime : num;
     } else if (is("LibStatusPath")) {
@@ -303,12 +326,6 @@ int UzdMain::applyEntry(const ConfigEntry& entry, ApplyState* st) {
         maxLogSize = num;
     } else if (is("MaxLogBackups")) {
         maxLogBackups = num;
-    } else if (is("MaxDatabases")) {
-        st->pools[0] = num > 0 ? static_cast<unsigned>(num) : kDefaultMaxZipStructures;
-    } else if (is("MaxCentralHeaders")) {
-        st->pools[1] = num > 0 ? static_cast<unsigned>(num) : kDefaultMaxCentralHeaders;
-    } else if (is("NamePoolSize")) {
-        st->pools[2] = num > 0 ? static_cast<unsigned>(num) : kDefaultNamePoolSize;
     } else if (is("MaxSessions")) {
         if (num <= 0) logError(kLogWarning, "Invalid value in MaxSessions keyword: %d", num);
         serverConfig.maxSessions = num > 0 ? num : kDefaultMaxSessions;

@@ -172,6 +172,7 @@ private:
     // when neither is known.
     std::string homeDir() const;
     int applyEntry(const ConfigEntry& entry, ApplyState* st);
+    int applyCatalogueEntry(const ConfigEntry& entry, ApplyState* st);
     int applyIpMasks(const ConfigEntry& entry);
     int addDirectoryValue(const ConfigEntry& entry, bool libraryPath);
     void applyLibStatusPath(const ConfigEntry& entry);

@@ -109,6 +109,40 @@ TEST_F(MlTree, AFullTableLeavesALibraryWithoutSlot) {
     for (MlHashTable& slot : zl->block()->MlZipHash) slot.MlNode = nullptr;
 }
 
+TEST_F(MlTree, AFullTableSkipsANodeAndTheReadGoesOn) {
+    int taken = 0;
+    for (int id = 1; id < kMlHashSize; ++id) zl->block()->MlZipHash[id].MlNode = &taken;
+    LogCapture log;
+    EXPECT_EQ(read(kRoot + record("B", "1")), 1);
+    EXPECT_TRUE(log.has("No free hash id for 'B'")) << log.all();
+    ASSERT_NE(zl->getMlRoot(), nullptr);
+    EXPECT_EQ(zl->getMlRoot()->child, nullptr);
+    EXPECT_EQ(zl->subCount(), 1u);
+    for (int id = 1; id < kMlHashSize; ++id) zl->block()->MlZipHash[id].MlNode = nullptr;
+}
+
+TEST_F(MlTree, SkippedRecordsAreNotCountedOrAnnounced) {
+    zl = newTestZipList(kZipVerbose);
+    ASSERT_TRUE(zl);
+    LogCapture log;
+    EXPECT_EQ(read(kRoot + record("Gone", "1", "{D}/nothere") + record("B", "1")), 2);
+    EXPECT_TRUE(log.has("Node 'R' added to multilevel configuration")) << log.all();
+    EXPECT_TRUE(log.has("Node 'B' added to multilevel configuration")) << log.all();
+    EXPECT_FALSE(log.has("Node 'Gone' added to multilevel configuration")) << log.all();
+    EXPECT_EQ(zl->subCount(), 2u);
+}
+
+TEST_F(MlTree, StructureFileNameHasRoomFor4095Characters) {
+    std::string longest(4095, 'f');
+    EXPECT_EQ(zl->setMlConfFile(longest.c_str()), 1);
+    EXPECT_EQ(zl->getMlConfFile(), longest);
+    EXPECT_EQ(zl->setMlConfFile((longest + "g").c_str()), 0);
+    EXPECT_EQ(zl->getMlConfFile(), longest);
+    EXPECT_EQ(zl->setMlConfFile(nullptr), 0);
+    EXPECT_EQ(zl->setMlConfFile("default"), 1);
+    EXPECT_STREQ(zl->getMlConfFile(), "default");
+}
+
 TEST_F(MlTree, NodesAgreeingInFifteenCharactersGetNeighbouringIds) {
     std::string p1 = folder("p1"), p2 = folder("p2");
     ASSERT_EQ(p1.substr(0, 15), p2.substr(0, 15));

@@ -182,6 +182,23 @@ TEST_F(Apply, PoolSizesReachTheCatalogue) {
     EXPECT_EQ(m->zipList->zipPool->centralHeaderPool->nitems, 3u);
 }
 
+TEST_F(Apply, PoolFailureFailsTheApply) {
+    // Only the process that made the catalogue may make its pools.
+    auto m = mainWith("MaxDatabases 3\n");
+    std::string messages = T.file("messages");
+    EXPECT_EQ(test::inChild([&] {
+                  LogCapture log;
+                  int r = m->applyConfig(0);
+                  test::writeFile(messages, log.all());
+                  return r;
+              }),
+              0);
+    EXPECT_NE(test::readFile(messages).find(
+                  "Err.: Pool allocation failure, 3 structures, 280000 headers, 9004800 namepoolsize\n"),
+              std::string::npos)
+        << test::readFile(messages);
+}
+
 TEST_F(Apply, WellKnownPortRangeAndUpdateMutexKey) {
     {
         LogCapture log;

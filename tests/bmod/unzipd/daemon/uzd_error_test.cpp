@@ -16,11 +16,7 @@
 namespace ruva {
 namespace {
 
-struct Capture {
-    std::vector<std::string> lines;
-    Capture() { setLogLineSink([](void* c, const std::string& l) { static_cast<Capture*>(c)->lines.push_back(l); }, this); }
-    ~Capture() { setLogLineSink(nullptr, nullptr); }
-};
+using Capture = test::LogCapture;
 
 TEST(LogError, LineCarriesPidTimeAndLevelName) {
     Capture cap;

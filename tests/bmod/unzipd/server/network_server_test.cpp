@@ -163,6 +163,37 @@ TEST(NetworkServerStates, DebugModeServesOneSessionThenQuits) {
     EXPECT_EQ(status, 0);
 }
 
+TEST(NetworkServerStates, SessionsRunInChildProcesses) {
+    int status = inChild([] {
+        UzdMain uzd;
+        int port = 0;
+        auto ns = loopServer(&uzd, 0, &port);
+        if (!ns || ns->tcpfd < 0) return 1;
+        std::string got;
+        pid_t loop = getpid();
+        std::thread client([&got, port, loop] {
+            int fd = connectLoopback(port);
+            got = readLine(fd) + "|";
+            test::sendText(fd, "VER\n");
+            got += readLine(fd) + "|";
+            test::sendText(fd, "QUIT\n");
+            got += readLine(fd) + "|";
+            got += readLine(fd);
+            close(fd);
+            kill(loop, SIGTERM);
+        });
+        NsState s = ns->networkServer();
+        client.join();
+        if (s != NS_QUIT) return 2;
+        std::string id = test::serverIdentity();
+        if (got != "200 UZD " + id + "|200 Version: " + id + "|200-See you later.|<EOF>") return 3;
+        if (ns->sessionCount != 1) return 4;
+        if (ns->tcpfd < 0) return 5;  // only the debug mode gives its socket up
+        return 0;
+    });
+    EXPECT_EQ(status, 0);
+}
+
 TEST(NetworkServerStates, MasksAndSessionCapRefuseBeforeTheGreeting) {
     int status = inChild([] {
         UzdMain uzd;
@@ -243,6 +274,52 @@ TEST(NetworkServerMasks, InvalidAllowIsDroppedInvalidDenyRefused) {
     EXPECT_EQ(ns->checkIpMasks("not an address"), 0);
     cfg.ipMasks = {{false, "10.1.2.256"}};
     EXPECT_EQ(ns->applyServerConfig(cfg), 0);
+}
+
+// A port free for TCP and UDP on any address, as the daemon binds them;
+// another test may take it meanwhile, so the caller retries.
+int freePort() {
+    int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    struct sockaddr_in a = {};
+    a.sin_family = AF_INET;
+    socklen_t len = sizeof a;
+    int port = 0;
+    if (fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+        getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0)
+        port = ntohs(a.sin_port);
+    if (fd >= 0) close(fd);
+    return port;
+}
+
+TEST(NetworkServerSockets, ListenOnAFreePortRefuseATakenOne) {
+    test::LogCapture log;
+    UzdMain uzd;
+    auto ns = test::testServer(&uzd, 0);
+    ASSERT_TRUE(ns);
+    int ok = 0;
+    for (int attempt = 0; attempt < 20 && !ok; ++attempt) {
+        ns->wellKnownPort = freePort();
+        ok = ns->listenSockets();
+    }
+    ASSERT_EQ(ok, 1) << log.all();
+    EXPECT_GE(ns->tcpfd, 0);
+    EXPECT_GE(ns->udpfd, 0);
+
+    auto second = test::testServer(&uzd, 0);
+    second->wellKnownPort = ns->wellKnownPort;
+    EXPECT_EQ(second->listenSockets(), 0);
+    EXPECT_EQ(second->tcpfd, -1);
+    EXPECT_EQ(second->udpfd, -1);
+    EXPECT_TRUE(log.has("Err.: Cannot bind tcp socket, Address already in use")) << log.all();
+
+    ns->closeSockets();
+    EXPECT_EQ(ns->tcpfd, -1);
+    EXPECT_EQ(ns->udpfd, -1);
+    // Without broadcasts there is no UDP socket.
+    second->flags = kNsNoUdp;
+    ASSERT_EQ(second->listenSockets(), 1) << log.all();
+    EXPECT_GE(second->tcpfd, 0);
+    EXPECT_EQ(second->udpfd, -1);
 }
 
 TEST(NetworkServerStates, NoSocketIsAFailure) {

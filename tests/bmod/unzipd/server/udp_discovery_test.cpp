@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -200,6 +201,26 @@ TEST_F(Discovery, CommentControlsAreStoredAsBlanks) {
     std::string cache = test::readFile(uzd.cacheFileName);
     EXPECT_NE(cache.find(" \"a b\"\n"), std::string::npos) << cache;
     EXPECT_EQ(std::count(cache.begin(), cache.end(), '\n'), 4);
+}
+
+// A burst of announcements writes the cache once a second; what is left
+// waits for the loop's next turn.
+TEST_F(Discovery, CacheIsWrittenAtMostOnceASecond) {
+    std::string line = "16777343 " + std::to_string(client.port) + " ";
+    bool sameSecond = false;
+    for (int attempt = 0; attempt < 5 && !sameSecond; ++attempt) {
+        time_t t = time(nullptr);
+        ns->ksWritten = t;
+        EXPECT_EQ(deliver("UZd " + client.at()), 1);
+        sameSecond = time(nullptr) == t;
+    }
+    ASSERT_TRUE(sameSecond);
+    EXPECT_TRUE(ns->ksChanged);
+    EXPECT_EQ(test::readFile(uzd.cacheFileName).find(line), std::string::npos);
+    ns->ksWritten = 0;  // a second later
+    ns->writeKnownServersIfDue();
+    EXPECT_FALSE(ns->ksChanged);
+    EXPECT_NE(test::readFile(uzd.cacheFileName).find(line), std::string::npos);
 }
 
 TEST_F(Discovery, ForeignOrBrokenDatagramsGetNoAnswer) {
