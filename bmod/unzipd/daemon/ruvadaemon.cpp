@@ -1,4 +1,5 @@
 // The daemon's entry: command line, detaching, start-up and the main loop.
+#include <signal.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -80,6 +81,11 @@ int main(int argc, char** argv) {
         if (pid > 0) ::_exit(0);
         ::setsid();
     }
+    // For the whole life: a write to a closed client must not end the daemon.
+    struct sigaction ignore = {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    sigaction(SIGPIPE, &ignore, nullptr);
     savedArgv0 = argv[0];
     prepareFaultRestart(argc, argv);
     UzdMain* u = Startup(nullptr);

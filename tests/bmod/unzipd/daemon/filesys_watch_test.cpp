@@ -147,6 +147,34 @@ TEST_F(Watch, FileGrowingInTheStabilityWaitIsUnstable) {
         << log.all();
 }
 
+TEST_F(Watch, LibraryStatusFileListsAChangedLibrary) {
+    makeLibs({"a.khx", "b.khx"});
+    scanAll();
+    ZipStructure* a = byName("a.khx");
+    int node = u.zipList->findMlNode(u.zipList->getMlRoot(), a->zipName)->ID;
+    char expect[1024];
+    std::snprintf(expect, sizeof expect, "CH-FILE:|%s|HASHID:|%d|MLID:|%d|\n", a->zipName, a->hashID, node);
+    u.libStatusFromPath = dir.file("status.txt");
+    u.libStatusToPath = dir.file("libraryStatus.txt");
+    test::writeFile(u.libStatusFromPath, lib + "/a.khx new members\n");
+    EXPECT_EQ(cycle(), expect);
+    // Moved, read whole, removed: no shell, nothing left behind.
+    EXPECT_NE(::access(u.libStatusFromPath.c_str(), F_OK), 0);
+    EXPECT_NE(::access(u.libStatusToPath.c_str(), F_OK), 0);
+    EXPECT_EQ(cycle(), "");
+}
+
+TEST_F(Watch, PollCheckSeesChangesAndStableNewFiles) {
+    makeLibs({"a.khx"});
+    scanAll();
+    EXPECT_EQ(u.checkFilesystemChanges(), 0);
+    makeLibs({"b.khx"});
+    EXPECT_EQ(u.checkFilesystemChanges(), 1);
+    ASSERT_EQ(::unlink((lib + "/b.khx").c_str()), 0);
+    ASSERT_EQ(::unlink((lib + "/a.khx").c_str()), 0);
+    EXPECT_EQ(u.checkFilesystemChanges(), 1);
+}
+
 TEST_F(Watch, PathsThatWouldBreakALineAreNotReported) {
     makeLibs({"a.khx"});
     scanAll();
