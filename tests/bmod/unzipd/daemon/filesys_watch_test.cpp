@@ -268,6 +268,27 @@ TEST_F(Refresh, ScriptedAndForgedLines) {
     EXPECT_EQ(test::cat::nodeLibraries(u.zipList->findMlNodeLabel(u.zipList->getMlRoot(), node)).size(), 2u);
 }
 
+TEST_F(Refresh, StructureFileLineReadsTheTreeAgainOrKeepsTheOld) {
+    makeLibs({"a.khx"});
+    std::string conf = dir.file("structure.txt");
+    test::writeFile(conf, test::cat::structureText({{"Top", "Top", "1", lib}}));
+    ASSERT_TRUE(u.zipList->setMlConfFile(conf.c_str()));
+    scanAll();
+    int counts[3] = {0, 0, 0};
+    std::string line = "FS-FILE:|" + conf + "|";
+    test::writeFile(conf, test::cat::structureText({{"Top", "Top", "1", lib}, {"Sub", "Sub", "2", lib + "/sub"}}));
+    LogCapture log;
+    EXPECT_EQ(u.applyPipeLine(line.c_str(), counts), 'F');
+    EXPECT_TRUE(log.has("Reconfigured " + conf)) << log.all();
+    MlZipStruct* root = u.zipList->getMlRoot();
+    ASSERT_NE(root, nullptr);
+    ASSERT_EQ(::unlink(conf.c_str()), 0);
+    EXPECT_EQ(u.applyPipeLine(line.c_str(), counts), -1);
+    EXPECT_TRUE(log.has("Attempting to proceed with last known good configuration"));
+    EXPECT_EQ(u.zipList->getMlRoot(), root);
+    EXPECT_NE(byName("a.khx"), nullptr);
+}
+
 TEST(ParseFSstring, FieldsAndMissingOnes) {
     std::string name;
     int h = 0, m = 0;
