@@ -63,6 +63,8 @@ class StartAndSessions(Base):
         d = self.daemon()
         self.assertTrue(d.wait_log("Filesystem scan process started"))
         scanner = d.scanner_pid()
+        # The readiness probe's session must have been reaped first.
+        self.assertTrue(wait_until(lambda: h.children_of(d.pid) == [scanner], 6))
         clients = [d.client() for _ in range(3)]
         for c in clients:
             self.assertEqual(c.greeting(), GREETING)
