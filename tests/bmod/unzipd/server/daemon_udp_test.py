@@ -91,11 +91,21 @@ class Discovery(Base):
         s_port = other.getsockname()[1]
         self.send(other, 'UZD 127.0.0.1:%d ruvadaemon "x" R01A "a\nb"' % s_port)
         self.assertTrue(other.recv(70000).startswith(b"UZd "))
+        # UZd adds without an answer; UZR removes.
+        quiet = udp_socket()
+        t = quiet.getsockname()[1]
+        self.send(quiet, 'UZd 127.0.0.1:%d ruvadaemon "x" R01A "quiet"' % t)
+        self.assertEqual(receive_all(quiet), [])
+        self.send(peer, "UZR 127.0.0.1:%d" % r)
+        self.assertTrue(self.d.wait_log("Asked to remove known server"))
         self.assertTrue(self.d.stop())
         with open(self.d.cache) as f:
             text = f.read()
         self.assertIn('16777343 %d ' % s_port, text)
         self.assertIn('"a b"\n', text)
+        self.assertIn('16777343 %d ' % t, text)
+        self.assertNotIn('16777343 %d ' % r, text)
+        quiet.close()
         peer.close()
         other.close()
 
