@@ -78,12 +78,6 @@ struct UzdMain::ApplyState {
     unsigned pools[3] = {0, 0, 0};  // MaxDatabases, MaxCentralHeaders, NamePoolSize
 };
 
-UzdMain::UzdMain() = default;
-
-UzdMain::~UzdMain() {
-    if (logFile >= 0) ::close(logFile);
-}
-
 std::string UzdMain::homeDir() const {
     std::string home = userHome;
     if (home.empty()) {
@@ -332,6 +326,9 @@ int UzdMain::applyEntry(const ConfigEntry& entry, ApplyState* st) {
         maxLogSize = num;
     } else if (is("MaxLogBackups")) {
         maxLogBackups = num;
+    } else if (is("MaxSessions")) {
+        if (num <= 0) logError(kLogWarning, "Invalid value in MaxSessions keyword: %d", num);
+        serverConfig.maxSessions = num > 0 ? num : kDefaultMaxSessions;
     }
     // User and Group were applied by changeUser before every row.
     return 1;

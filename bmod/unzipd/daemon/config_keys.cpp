@@ -40,6 +40,7 @@ const ConfigRegister uzdConfigRegister[] = {
     {"INT", "MaxDatabases", "700", 0},
     {"INT", "MaxCentralHeaders", "280000", 0},
     {"INT", "NamePoolSize", "9004800", 0},
+    {"INT", "MaxSessions", "256", 0},
     {nullptr, nullptr, nullptr, 0},
 };
 

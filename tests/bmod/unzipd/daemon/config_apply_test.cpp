@@ -69,7 +69,7 @@ protected:
     std::unique_ptr<UzdMain> mainWith(const std::string& text, bool smallPools = true) {
         auto m = std::make_unique<UzdMain>();
         m->config = test::configFromText(T.file("ruvadaemon.conf"), smallPools ? withSmallPools(text) : text);
-        EXPECT_EQ(m->config->readConfig(), 33);
+        EXPECT_EQ(m->config->readConfig(), 34);
         m->zipList = test::cat::newTestZipList();
         m->error = newUzdError("ruvadaemon", 0);
         EXPECT_TRUE(m->zipList && m->error);
@@ -265,7 +265,7 @@ TEST_F(Apply, ServerAndLogSettings) {
     auto m = mainWith(
         "AnswerBroadcasts no\nServerComment \"Main site\"\nParentWaitTime 0\nCentralServer host:9229\n"
         "CacheFile c.cache\nEnforceIPMask no\nLogLevel Warn\nUseSysLog no\nSuperUserName root\n"
-        "SuperUserName admin\nMaxLogSize 2\nMaxLogBackups 3\n");
+        "SuperUserName admin\nMaxLogSize 2\nMaxLogBackups 3\nMaxSessions 2\n");
     m->error->flags = kLogToSyslog;
     ASSERT_EQ(m->applyConfig(0), 1);
     EXPECT_EQ(m->serverConfig.flags, kServerNoBroadcasts);
@@ -279,9 +279,13 @@ TEST_F(Apply, ServerAndLogSettings) {
     EXPECT_EQ(listOf(m->zipList->superusers.get()), (std::vector<std::string>{"root", "admin"}));
     EXPECT_EQ(m->maxLogSize, 2);
     EXPECT_EQ(m->maxLogBackups, 3);
+    EXPECT_EQ(m->serverConfig.maxSessions, 2);
 
-    auto d = mainWith("AnswerBroadcasts yes\n");
+    LogCapture log;
+    auto d = mainWith("AnswerBroadcasts yes\nMaxSessions 0\n");
     ASSERT_EQ(d->applyConfig(0), 1);
+    EXPECT_EQ(d->serverConfig.maxSessions, 256);
+    EXPECT_TRUE(log.has("Warn: Invalid value in MaxSessions keyword: 0")) << log.all();
     EXPECT_EQ(d->serverConfig.flags, 0);
     EXPECT_EQ(d->serverConfig.parentWaitTime, 30);
     EXPECT_EQ(d->serverConfig.serverComment, "Kivo Browser");
@@ -350,7 +354,7 @@ protected:
             m->zipList = test::cat::newTestZipList();
             if (out == nullptr || !m->config || !m->zipList) return 99;
             m->config->registerConfigTypes(uzdConfigRegister);
-            if (m->config->readConfig() != 33) return 98;
+            if (m->config->readConfig() != 34) return 98;
             if (before && !before()) return 97;
             LogCapture log;
             int r = m->applyConfig(0);

@@ -15,7 +15,7 @@ using test::LogCapture;
 
 std::unique_ptr<Config> daemonConfig(const std::string& path) {
     auto config = newConfig(path.c_str());
-    EXPECT_EQ(config->registerConfigTypes(uzdConfigRegister), 33);
+    EXPECT_EQ(config->registerConfigTypes(uzdConfigRegister), 34);
     return config;
 }
 
@@ -25,7 +25,7 @@ int readText(test::TempDir& dir, const std::string& text, std::unique_ptr<Config
     return (*out)->readConfig();
 }
 
-TEST(Config, RegistersTheThirtyThreeKeysInApplyOrder) {
+TEST(Config, RegistersTheThirtyFourKeysInApplyOrder) {
     struct Row {
         const char* name;
         ConfigType type;
@@ -66,6 +66,7 @@ TEST(Config, RegistersTheThirtyThreeKeysInApplyOrder) {
         {"MaxDatabases", CFGTYPE_INT, "#700", false},
         {"MaxCentralHeaders", CFGTYPE_INT, "#280000", false},
         {"NamePoolSize", CFGTYPE_INT, "#9004800", false},
+        {"MaxSessions", CFGTYPE_INT, "#256", false},
     };
     auto config = daemonConfig("/nonexistent/ruvadaemon.conf");
     ASSERT_EQ(config->entries.size(), std::size(rows));
@@ -88,7 +89,7 @@ TEST(Config, RegistersTheThirtyThreeKeysInApplyOrder) {
 TEST(Config, MissingFileGivesAllDefaultsAndAWarning) {
     LogCapture log;
     auto config = daemonConfig("/nonexistent/ruvadaemon.conf");
-    EXPECT_EQ(config->readConfig(), 33);
+    EXPECT_EQ(config->readConfig(), 34);
     EXPECT_TRUE(log.has("Warn: configuration file /nonexistent/ruvadaemon.conf not found, using defaults"));
     EXPECT_EQ(config->findEntry("wellknownport")->first()->v, 9229);
     EXPECT_EQ(config->findEntry("CacheFile")->first()->s, "tmp/ruvaknown.cache");
@@ -132,7 +133,7 @@ TEST(Config, ValuesAreReadByType) {
         SCOPED_TRACE(c.line);
         test::TempDir dir;
         std::unique_ptr<Config> config;
-        ASSERT_EQ(readText(dir, std::string(c.line) + "\n", &config), 33);
+        ASSERT_EQ(readText(dir, std::string(c.line) + "\n", &config), 34);
         const ConfigEntry* e = config->findEntry(c.key);
         ASSERT_EQ(e->val.size(), 1u);
         if (c.s != nullptr)
@@ -167,7 +168,7 @@ TEST(Config, SkippedLinesAndTheirMessages) {
         test::TempDir dir;
         LogCapture log;
         std::unique_ptr<Config> config;
-        ASSERT_EQ(readText(dir, c.text, &config), 33);
+        ASSERT_EQ(readText(dir, c.text, &config), 34);
         if (c.message != nullptr)
             EXPECT_TRUE(log.has(c.message)) << log.all();
         else
@@ -183,7 +184,7 @@ TEST(Config, LineOf254CharactersIsRead) {
     test::TempDir dir;
     std::string value(254 - 10, 'x');
     std::unique_ptr<Config> config;
-    ASSERT_EQ(readText(dir, "CacheFile " + value + "\nMaxLogSize 5", &config), 33);
+    ASSERT_EQ(readText(dir, "CacheFile " + value + "\nMaxLogSize 5", &config), 34);
     EXPECT_EQ(config->findEntry("CacheFile")->val[0].s, value);
     EXPECT_EQ(config->findEntry("MaxLogSize")->val[0].v, 5) << "a last line without LF counts";
 }
@@ -194,7 +195,7 @@ TEST(Config, NulEndsTheLinesText) {
     std::string text = "CacheFile a.cache";
     text += '\0';
     text += "junk\nServerComment hello\n";
-    ASSERT_EQ(readText(dir, text, &config), 33);
+    ASSERT_EQ(readText(dir, text, &config), 34);
     EXPECT_EQ(config->findEntry("CacheFile")->val[0].s, "a.cache");
     EXPECT_EQ(config->findEntry("ServerComment")->val[0].s, "hello");
 }
@@ -204,7 +205,7 @@ TEST(Config, RepeatedKeywords) {
     LogCapture log;
     std::unique_ptr<Config> config;
     ASSERT_EQ(readText(dir, "CacheFile one\nCacheFile two\nIncludePattern *.a\nIncludePattern *.b\n", &config),
-              33);
+              34);
     EXPECT_EQ(config->findEntry("CacheFile")->val.size(), 1u);
     EXPECT_EQ(config->findEntry("CacheFile")->val[0].s, "one");
     EXPECT_TRUE(log.has("Warn: Multiple definitions for keyword not allowed: <CacheFile>"));
@@ -235,7 +236,7 @@ TEST(Config, IpMaskMustBeOneQuotedText) {
         LogCapture log;
         std::unique_ptr<Config> config;
         int n = readText(dir, std::string("CacheFile x\n") + c.line + "\n", &config);
-        EXPECT_EQ(n, c.ok ? 33 : 0);
+        EXPECT_EQ(n, c.ok ? 34 : 0);
         if (c.ok) {
             ASSERT_EQ(config->findEntry("IPMask")->val.size(), 1u);
             EXPECT_EQ(config->findEntry("IPMask")->val[0].s, "Allow 1.2.3.4");
@@ -251,7 +252,7 @@ TEST(Config, SelfReferringVariableEndsBounded) {
     ASSERT_EQ(setenv("SELF", "$SELF", 1), 0);
     test::TempDir dir;
     std::unique_ptr<Config> config;
-    EXPECT_EQ(readText(dir, "LibraryPath \"$SELF\"\n", &config), 33);
+    EXPECT_EQ(readText(dir, "LibraryPath \"$SELF\"\n", &config), 34);
     EXPECT_EQ(config->findEntry("LibraryPath")->val.size(), 1u);
     unsetenv("SELF");
 }
@@ -259,9 +260,9 @@ TEST(Config, SelfReferringVariableEndsBounded) {
 TEST(Config, RereadingDropsEarlierValues) {
     test::TempDir dir;
     std::unique_ptr<Config> config;
-    ASSERT_EQ(readText(dir, "RecursiveDir /a\n", &config), 33);
+    ASSERT_EQ(readText(dir, "RecursiveDir /a\n", &config), 34);
     test::writeFile(dir.file("ruvadaemon.conf"), "RecursiveDir /b\n");
-    ASSERT_EQ(config->readConfig(), 33);
+    ASSERT_EQ(config->readConfig(), 34);
     ASSERT_EQ(config->findEntry("RecursiveDir")->val.size(), 1u);
     EXPECT_EQ(config->findEntry("RecursiveDir")->val[0].s, "/b");
 }

@@ -46,7 +46,7 @@ struct LogCapture {
 inline std::unique_ptr<Config> configFromText(const std::string& path, const std::string& text) {
     writeFile(path, text);
     auto config = newConfig(path.c_str());
-    EXPECT_EQ(config->registerConfigTypes(uzdConfigRegister), 33);
+    EXPECT_EQ(config->registerConfigTypes(uzdConfigRegister), 34);
     return config;
 }
 

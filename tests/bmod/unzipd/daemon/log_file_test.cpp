@@ -20,7 +20,7 @@ using test::LogCapture;
 std::unique_ptr<UzdMain> mainWith(test::TempDir& dir, const std::string& text) {
     auto m = std::make_unique<UzdMain>();
     m->config = test::configFromText(dir.file("ruvadaemon.conf"), text);
-    EXPECT_EQ(m->config->readConfig(), 33);
+    EXPECT_EQ(m->config->readConfig(), 34);
     return m;
 }
 

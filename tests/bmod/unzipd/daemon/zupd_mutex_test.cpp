@@ -14,7 +14,7 @@ namespace {
 
 std::unique_ptr<Config> configWithPort(test::TempDir& dir, const std::string& port) {
     auto config = test::configFromText(dir.file("ruvadaemon.conf"), "WellKnownPort " + port + "\n");
-    EXPECT_EQ(config->readConfig(), 33);
+    EXPECT_EQ(config->readConfig(), 34);
     return config;
 }
 

@@ -1,0 +1,326 @@
+// The watcher's checks and lines, and the parent's refresh from them, on a
+// catalogue over a fixture folder with millisecond timings.
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utime.h>
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "bmod/unzipd/catalogue/filesys_scanner.h"
+#include "bmod/unzipd/catalogue/zip_list.h"
+#include "bmod/unzipd/daemon/uzd_main.h"
+#include "bmod/unzipd/zip/zip_reader.h"
+#include "tests/bmod/unzipd/catalogue/catalogue_fixture.h"
+#include "tests/support/test_support.h"
+
+namespace ruva {
+namespace {
+
+using test::cat::LibrarySpec;
+using test::cat::LogCapture;
+
+// Reads what is in a pipe without waiting.
+std::string drain(int fd) {
+    std::string got;
+    char buf[4096];
+    ssize_t n;
+    while ((n = ::read(fd, buf, sizeof buf)) > 0) got.append(buf, static_cast<size_t>(n));
+    return got;
+}
+
+class Watch : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir.ok());
+        lib = dir.file("lib");
+        u.zipList = test::cat::newTestZipList();
+        ASSERT_TRUE(u.zipList);
+        ASSERT_TRUE(u.zipList->allocZipPool(0, 0, 0));
+        FilesysScanner& s = *u.zipList->filesysScanner;
+        s.addNonRecursiveDir(lib.c_str());
+        s.addIncludePattern("*.khx");
+        u.ruvaScanCount = 50;
+        u.timings = WatchTimings{100, 5000, 200, 10, 100, 50};
+        ASSERT_EQ(::pipe2(lines, O_NONBLOCK), 0);
+    }
+    void TearDown() override {
+        ::close(lines[0]);
+        ::close(lines[1]);
+    }
+
+    void makeLibs(const std::vector<std::string>& names, int members = 1) {
+        std::vector<LibrarySpec> specs;
+        for (const std::string& n : names) specs.push_back({lib + "/" + n, "Library " + n});
+        ASSERT_TRUE(test::cat::makeLibraries(specs));
+        for (int i = 1; i < members; ++i) {
+            for (const std::string& n : names) {
+                std::string cmd = "cd " + dir.path() + " && printf 'more %d' > extra" + std::to_string(i) +
+                                  ".txt && zip -q -j -X " + lib + "/" + n + " extra" + std::to_string(i) + ".txt";
+                ASSERT_EQ(test::runShell(cmd), 0);
+            }
+        }
+    }
+    void scanAll() {
+        ASSERT_GE(u.zipList->scanFilesystem(), 0);
+        u.rememberStructureTime();
+    }
+    ZipStructure* byName(const std::string& name) const {
+        return u.zipList->findZipStructureByPath((lib + "/" + name).c_str());
+    }
+    // The next cycle's lines, as the scanner would send them.
+    std::string cycle() {
+        if (u.checkFullFilesystemChanges() != 1) return "";
+        u.writeDataToParent(lines[1]);
+        return drain(lines[0]);
+    }
+
+    test::TempDir dir;
+    test::SetRemover remover{test::cat::languageKey()};
+    std::string lib;
+    UzdMain u;
+    int lines[2] = {-1, -1};
+};
+
+TEST_F(Watch, SizeChangeDeletionAndNewFileGiveTheirLines) {
+    makeLibs({"a.khx", "b.khx"});
+    scanAll();
+    int ha = byName("a.khx")->hashID;
+    int hb = byName("b.khx")->hashID;
+    makeLibs({"a.khx"}, 2);
+    ASSERT_EQ(::unlink((lib + "/b.khx").c_str()), 0);
+    makeLibs({"c.khx"});
+    std::string got = cycle();
+    int node = u.zipList->findMlNode(u.zipList->getMlRoot(), (lib + "/a.khx").c_str())->ID;
+    char expect[2048];
+    std::snprintf(expect, sizeof expect, "CH-FILE:|%s/a.khx|HASHID:|%d|MLID:|%d|\nRM-FILE:|%s/b.khx|HASHID:|%d|\n"
+                  "AD-FILE:|%s/c.khx|MLID:|%d|\n",
+                  lib.c_str(), ha, node, lib.c_str(), hb, lib.c_str(), node);
+    EXPECT_EQ(got, expect);
+    // The catalogue was not refreshed: the next check finds the changes again.
+    EXPECT_EQ(u.checkFullFilesystemChanges(), 1);
+    u.zipList->freeFileChangeInfoList();
+    u.zipList->changeCount = 0;
+}
+
+TEST_F(Watch, StructureFileTouchIsSentAlone) {
+    makeLibs({"a.khx", "b.khx"});
+    std::string conf = dir.file("structure.txt");
+    test::writeFile(conf, test::cat::structureText({{"Top", "Top", "1", lib}}));
+    ASSERT_TRUE(u.zipList->setMlConfFile(conf.c_str()));
+    u.zipList->flags |= kCatalogueWatchStructure;
+    scanAll();
+    int hb = byName("b.khx")->hashID;
+    struct utimbuf later = {::time(nullptr) + 100, ::time(nullptr) + 100};
+    ASSERT_EQ(::utime(conf.c_str(), &later), 0);
+    ASSERT_EQ(::unlink((lib + "/b.khx").c_str()), 0);
+    EXPECT_EQ(cycle(), "FS-FILE:|" + conf + "|\n");
+    char rm[1024];
+    std::snprintf(rm, sizeof rm, "RM-FILE:|%s/b.khx|HASHID:|%d|\n", lib.c_str(), hb);
+    EXPECT_EQ(cycle(), rm);
+}
+
+TEST_F(Watch, FileGrowingInTheStabilityWaitIsUnstable) {
+    makeLibs({"a.khx"});
+    scanAll();
+    makeLibs({"grow.khx"});
+    LogCapture log;
+    ASSERT_EQ(u.checkFullFilesystemChanges(), 1);
+    std::thread writer([this] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        FILE* f = std::fopen((lib + "/grow.khx").c_str(), "ab");
+        std::fputs("more bytes", f);
+        std::fclose(f);
+    });
+    int wrote = u.writeDataToParent(lines[1]);
+    writer.join();
+    EXPECT_EQ(wrote, 0);
+    EXPECT_EQ(drain(lines[0]), "");
+    int node = u.zipList->findMlNode(u.zipList->getMlRoot(), (lib + "/grow.khx").c_str())->ID;
+    EXPECT_TRUE(log.has("FS: UNSTABLE file-AD-FILE:|" + lib + "/grow.khx|MLID:|" + std::to_string(node) + "|"))
+        << log.all();
+}
+
+TEST_F(Watch, LibraryStatusFileListsAChangedLibrary) {
+    makeLibs({"a.khx", "b.khx"});
+    scanAll();
+    ZipStructure* a = byName("a.khx");
+    int node = u.zipList->findMlNode(u.zipList->getMlRoot(), a->zipName)->ID;
+    char expect[1024];
+    std::snprintf(expect, sizeof expect, "CH-FILE:|%s|HASHID:|%d|MLID:|%d|\n", a->zipName, a->hashID, node);
+    u.libStatusFromPath = dir.file("status.txt");
+    u.libStatusToPath = dir.file("libraryStatus.txt");
+    test::writeFile(u.libStatusFromPath, lib + "/a.khx new members\n");
+    EXPECT_EQ(cycle(), expect);
+    // Moved, read whole, removed: no shell, nothing left behind.
+    EXPECT_NE(::access(u.libStatusFromPath.c_str(), F_OK), 0);
+    EXPECT_NE(::access(u.libStatusToPath.c_str(), F_OK), 0);
+    EXPECT_EQ(cycle(), "");
+}
+
+TEST_F(Watch, PollCheckSeesChangesAndStableNewFiles) {
+    makeLibs({"a.khx"});
+    scanAll();
+    EXPECT_EQ(u.checkFilesystemChanges(), 0);
+    makeLibs({"b.khx"});
+    EXPECT_EQ(u.checkFilesystemChanges(), 1);
+    ASSERT_EQ(::unlink((lib + "/b.khx").c_str()), 0);
+    ASSERT_EQ(::unlink((lib + "/a.khx").c_str()), 0);
+    EXPECT_EQ(u.checkFilesystemChanges(), 1);
+}
+
+TEST_F(Watch, PathsThatWouldBreakALineAreNotReported) {
+    makeLibs({"a.khx"});
+    scanAll();
+    makeLibs({"bar|x.khx"});
+    LogCapture log;
+    EXPECT_EQ(cycle(), "");
+    EXPECT_EQ(log.levelOf("Path not reported, it holds a line feed or '|': " + lib + "/bar|x.khx"), kLogWarning);
+}
+
+// Signals the scanner sends, written to a pipe so that a forked scanner
+// reports them to the test.
+int sinkFd = -1;
+int recordSignal(void*, pid_t, int sig) {
+    char c = static_cast<char>(sig);
+    return ::write(sinkFd, &c, 1) == 1 ? 0 : -1;
+}
+
+TEST_F(Watch, FiftyNewFilesGiveOneFullScanRequest) {
+    makeLibs({"a.khx"});
+    scanAll();
+    makeLibs({"n0.khx"});
+    ASSERT_EQ(test::runShell("cd " + lib + " && for i in $(seq 1 50); do cp n0.khx n$i.khx; done"), 0);
+    int sig[2];
+    ASSERT_EQ(::pipe(sig), 0);
+    sinkFd = sig[1];
+    u.signalSink = recordSignal;
+    test::Child scanner([this](const test::Link&) {
+        u.watchParent = ::getppid();
+        return u.filesysScanProcess(lines[1]);
+    });
+    ASSERT_TRUE(scanner.started());
+    char got = 0;
+    ASSERT_EQ(::read(sig[0], &got, 1), 1);
+    EXPECT_EQ(got, SIGUSR1);
+    ::kill(scanner.pid(), SIGHUP);  // the kill order
+    EXPECT_EQ(scanner.finish(), 0);
+    ::close(sig[1]);
+    EXPECT_EQ(drain(sig[0]), "");  // one signal only
+    EXPECT_EQ(drain(lines[0]), "");  // and no lines
+    ::close(sig[0]);
+}
+
+class Refresh : public Watch {};
+
+TEST_F(Refresh, ScriptedAndForgedLines) {
+    makeLibs({"a.khx", "b.khx"});
+    scanAll();
+    ZipStructure* a = byName("a.khx");
+    int ha = a->hashID;
+    int hb = byName("b.khx")->hashID;
+    int node = u.zipList->findMlNode(u.zipList->getMlRoot(), a->zipName)->ID;
+    makeLibs({"c.khx"});
+    makeLibs({"a.khx"}, 3);
+    LogCapture log;
+    auto line = [](const char* format, auto... args) {
+        char buf[2048];
+        std::snprintf(buf, sizeof buf, format, args...);
+        return std::string(buf);
+    };
+    struct Row {
+        std::string text;
+        int result;
+    };
+    const std::string L = lib;
+    std::vector<Row> rows = {
+        {line("AD-FILE:|%s/c.khx|MLID:|%d|", L.c_str(), node), 'A'},
+        {line("AD-FILE:|%s/b.khx|MLID:|%d|", L.c_str(), node), 'A'},            // already there: skipped
+        {line("CH-FILE:|%s/b.khx|HASHID:|%d|MLID:|%d|", L.c_str(), ha, node), 'C'},  // slot holds a.khx
+        {line("CH-FILE:|%s/a.khx|HASHID:|%d|MLID:|%d|", L.c_str(), ha, node), 'C'},
+        {line("RM-FILE:|%s/b.khx|HASHID:|%d|", L.c_str(), 32767), 'R'},          // unknown id
+        {line("RM-FILE:|%s/b.khx|HASHID:|%d|", L.c_str(), hb), 'R'},
+        {line("AD-FILE:|%s/x|y.khx|MLID:|%d|", L.c_str(), node), 'A'},           // cut at the bar: no file
+        {"ZZ-FILE:|/nowhere|", 0},
+        {"garbage", 0},
+    };
+    int counts[3] = {0, 0, 0};
+    for (const Row& r : rows) EXPECT_EQ(u.applyPipeLine(r.text.c_str(), counts), r.result) << r.text;
+    EXPECT_EQ(counts[0], 1);  // c added
+    EXPECT_EQ(counts[1], 1);  // b removed
+    EXPECT_EQ(counts[2], 1);  // a changed
+    ASSERT_NE(byName("a.khx"), nullptr);
+    EXPECT_EQ(byName("a.khx")->hashID, ha);
+    EXPECT_EQ(byName("b.khx"), nullptr);
+    ASSERT_NE(byName("c.khx"), nullptr);
+    EXPECT_TRUE(log.has(line("Invalid hashID:%d or mlID:%d for Removing\n", ha, node))) << log.all();
+    EXPECT_TRUE(log.has("Invalid hashID 32767 for Removing\n"));
+    EXPECT_TRUE(log.has("INVALID: ZZ-FILE:|/nowhere|"));
+    EXPECT_TRUE(log.has("ADD FAIL: " + L + "/x"));
+    // No pipe entry: nothing read, the tree is rebuilt, success.
+    EXPECT_EQ(u.updateCache(), 1);
+    EXPECT_EQ(test::cat::nodeLibraries(u.zipList->findMlNodeLabel(u.zipList->getMlRoot(), node)).size(), 2u);
+}
+
+TEST_F(Refresh, StructureFileLineReadsTheTreeAgainOrKeepsTheOld) {
+    makeLibs({"a.khx"});
+    std::string conf = dir.file("structure.txt");
+    test::writeFile(conf, test::cat::structureText({{"Top", "Top", "1", lib}}));
+    ASSERT_TRUE(u.zipList->setMlConfFile(conf.c_str()));
+    scanAll();
+    int counts[3] = {0, 0, 0};
+    std::string line = "FS-FILE:|" + conf + "|";
+    test::writeFile(conf, test::cat::structureText({{"Top", "Top", "1", lib}, {"Sub", "Sub", "2", lib + "/sub"}}));
+    LogCapture log;
+    EXPECT_EQ(u.applyPipeLine(line.c_str(), counts), 'F');
+    EXPECT_TRUE(log.has("Reconfigured " + conf)) << log.all();
+    MlZipStruct* root = u.zipList->getMlRoot();
+    ASSERT_NE(root, nullptr);
+    ASSERT_EQ(::unlink(conf.c_str()), 0);
+    EXPECT_EQ(u.applyPipeLine(line.c_str(), counts), -1);
+    EXPECT_TRUE(log.has("Attempting to proceed with last known good configuration"));
+    EXPECT_EQ(u.zipList->getMlRoot(), root);
+    EXPECT_NE(byName("a.khx"), nullptr);
+}
+
+TEST(ParseFSstring, FieldsAndMissingOnes) {
+    std::string name;
+    int h = 0, m = 0;
+    ASSERT_TRUE(parseFSstring("CH-FILE:|/a/b.khx|HASHID:|12|MLID:|3|", &name, &h, &m));
+    EXPECT_EQ(name, "/a/b.khx");
+    EXPECT_EQ(h, 12);
+    EXPECT_EQ(m, 3);
+    ASSERT_TRUE(parseFSstring("RM-FILE:|/a/b.khx|HASHID:|7|", &name, &h, &m));
+    EXPECT_EQ(h, 7);
+    EXPECT_EQ(m, -1);
+    EXPECT_FALSE(parseFSstring("RM-FILE:||", &name, &h, &m));
+    EXPECT_FALSE(parseFSstring("nothing", &name, &h, &m));
+}
+
+TEST_F(Refresh, ChangedLibraryKeepsItsIdAndAFailedReopenPassesOn) {
+    makeLibs({"a.khx", "b.khx", "c.khx"});
+    scanAll();
+    int ha = byName("a.khx")->hashID;
+    makeLibs({"a.khx"}, 2);
+    test::writeFile(lib + "/b.khx", "no library at all, and of another size");
+    LogCapture log;
+    EXPECT_EQ(u.checkChangedZipFiles(), 2);
+    ASSERT_NE(byName("a.khx"), nullptr);
+    EXPECT_EQ(byName("a.khx")->hashID, ha);
+    EXPECT_EQ(byName("b.khx"), nullptr);
+    EXPECT_NE(byName("c.khx"), nullptr);
+    bool corrupt = false;
+    for (const CorruptFile& c : u.zipList->corruptFiles) corrupt = corrupt || c.path == lib + "/b.khx";
+    EXPECT_TRUE(corrupt);
+    EXPECT_TRUE(log.has("Failed to refresh \"" + lib + "/b.khx\"")) << log.all();
+    EXPECT_EQ(u.checkChangedZipFiles(), 0);
+}
+
+}  // namespace
+}  // namespace ruva

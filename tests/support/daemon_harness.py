@@ -1,0 +1,477 @@
+#!/usr/bin/env python3
+"""Starts, talks to and stops ruvadaemon instances for end-to-end tests.
+
+Each daemon gets its own folder T (home/tmp, lib, annot), a free loopback
+port, a configuration file, and runs through a symlink T/bin/rd_<pid>_<n> so
+that its pid file is unique. Stopping leaves no process, pid file or update
+semaphore set behind.
+
+Command line: daemon_harness.py run [--lib DIR] -- CMD
+starts a daemon, exports RUVA_PORT, runs CMD and stops the daemon.
+"""
+
+import ctypes
+import os
+import shutil
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+
+PR_SET_CHILD_SUBREAPER = 36
+UPDATE_MUTEX_KEY_BASE = 9350000
+ARTICLE = "DOCSRV 1"
+REVISION = "R19K"
+PROGRAM = "ruvadaemon"
+SANITIZER_MARKS = ("ERROR: AddressSanitizer", "ERROR: LeakSanitizer", "runtime error:")
+
+_counter = [0]
+_subreaper = [False]
+
+
+def become_subreaper():
+    """Orphaned daemons and scanners are re-parented to us, so we can reap them."""
+    if _subreaper[0]:
+        return
+    libc = ctypes.CDLL(None, use_errno=True)
+    libc.prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0)
+    _subreaper[0] = True
+
+
+def reap_all():
+    while True:
+        try:
+            pid, _ = os.waitpid(-1, os.WNOHANG)
+        except ChildProcessError:
+            return
+        if pid == 0:
+            return
+
+
+def free_port():
+    """A port free for TCP and UDP on 127.0.0.1 when probed."""
+    for _ in range(50):
+        t = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        t.bind(("127.0.0.1", 0))
+        port = t.getsockname()[1]
+        u = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        try:
+            u.bind(("127.0.0.1", port))
+        except OSError:
+            t.close()
+            u.close()
+            continue
+        t.close()
+        u.close()
+        if port >= 1024:
+            return port
+    raise RuntimeError("no free port")
+
+
+def daemon_binary():
+    path = os.environ.get("RUVADAEMON")
+    if not path:
+        raise RuntimeError("RUVADAEMON not set")
+    return path
+
+
+def pid_alive(pid):
+    try:
+        with open("/proc/%d/stat" % pid) as f:
+            state = f.read().rsplit(")", 1)[1].split()[0]
+        return state != "Z"
+    except (FileNotFoundError, ProcessLookupError, IndexError):
+        return False
+
+
+def children_of(pid):
+    try:
+        with open("/proc/%d/task/%d/children" % (pid, pid)) as f:
+            return [int(x) for x in f.read().split()]
+    except (FileNotFoundError, ProcessLookupError):
+        return []
+
+
+def semaphore_keys():
+    """Keys of the System V semaphore sets, from /proc."""
+    keys = set()
+    try:
+        with open("/proc/sysvipc/sem") as f:
+            next(f)
+            for line in f:
+                parts = line.split()
+                if parts:
+                    keys.add(int(parts[0]))
+    except FileNotFoundError:
+        pass
+    return keys
+
+
+def remove_semaphore(key):
+    if key in semaphore_keys():
+        subprocess.run(["ipcrm", "-S", str(key)], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+class Client:
+    """One protocol connection; every read is time-limited."""
+
+    def __init__(self, port, host="127.0.0.1", source=None, timeout=10):
+        self.sock = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        self.sock.settimeout(timeout)
+        if source:
+            self.sock.bind((source, 0))
+        self.sock.connect((host, port))
+        self.buf = b""
+
+    def read_line(self):
+        while b"\n" not in self.buf:
+            data = self.sock.recv(65536)
+            if not data:
+                line, self.buf = self.buf, b""
+                return line if line else None
+            self.buf += data
+        line, self.buf = self.buf.split(b"\n", 1)
+        return line + b"\n"
+
+    def read_bytes(self, n):
+        while len(self.buf) < n:
+            data = self.sock.recv(65536)
+            if not data:
+                break
+            self.buf += data
+        out, self.buf = self.buf[:n], self.buf[n:]
+        return out
+
+    def greeting(self):
+        return self.read_line()
+
+    def read_reply(self):
+        """Lines of one reply, written from the protocol's reply rules."""
+        lines = []
+        while True:
+            line = self.read_line()
+            if line is None:
+                return lines
+            lines.append(line)
+            text = line.decode("latin-1")
+            if not text or text[0] not in "23":
+                return lines
+            code = int(text[:3]) if text[:3].isdigit() else 0
+            sep = text[3:4]
+            if code <= 299 and (sep == "-" or sep == " "):
+                return lines
+            if text.startswith("300-Length "):
+                n = int(text[len("300-Length "):].strip())
+                lines.append(self.read_bytes(n))
+                continue
+            # other 3xx- lines are headers, 3xx lines are entries
+
+    def command(self, line):
+        self.sock.sendall(line.encode("latin-1") + b"\n")
+        return b"".join(self.read_reply())
+
+    def at_eof(self):
+        try:
+            return self.sock.recv(1) == b"" and not self.buf
+        except (ConnectionResetError, socket.timeout):
+            return False
+
+    def close(self):
+        try:
+            self.sock.close()
+        except OSError:
+            pass
+
+
+class Daemon:
+    """One daemon in its own folder."""
+
+    def __init__(self, extra_config="", args=(), lib=None, start=True, debug=False, port=None,
+                 write_config=True):
+        become_subreaper()
+        _counter[0] += 1
+        self.n = _counter[0]
+        self.root = tempfile.mkdtemp(prefix="rdh_")
+        for d in ("home/tmp", "lib", "annot", "bin"):
+            os.makedirs(os.path.join(self.root, d), exist_ok=True)
+        if lib:
+            for name in os.listdir(lib):
+                shutil.copy(os.path.join(lib, name), os.path.join(self.root, "lib", name))
+        self.name = "rd_%d_%d" % (os.getpid(), self.n)
+        self.link = os.path.join(self.root, "bin", self.name)
+        os.symlink(os.path.abspath(daemon_binary()), self.link)
+        self.pidfile = "/tmp/%s.pid" % self.name
+        if os.path.exists(self.pidfile):
+            os.unlink(self.pidfile)
+        self.conf = os.path.join(self.root, "ruvadaemon.conf")
+        self.log = os.path.join(self.root, "ruvadaemon.log")
+        self.cache = os.path.join(self.root, "ruvaknown.cache")
+        self.extra_config = extra_config
+        self.args = list(args)
+        self.debug = debug
+        self.port = port
+        self.write_config = write_config
+        self.pid = None
+        self.launcher = None
+        self.children = set()
+        self.stopped = False
+        self.exit_status = None
+        self.clients = []
+        if start:
+            self.start()
+
+    # -- set-up ---------------------------------------------------------
+    def config_text(self):
+        return ("WellKnownPort %d\nUseSysLog no\nLogFile %s\nLogLevel Debug\nLibraryPath %s\n"
+                "AnnotationDb %s\nCacheFile %s\nParentWaitTime 5\n%s\n"
+                % (self.port, self.log, os.path.join(self.root, "lib"), os.path.join(self.root, "annot"),
+                   self.cache, self.extra_config))
+
+    def write_conf(self):
+        with open(self.conf, "w") as f:
+            f.write(self.config_text())
+
+    def env(self):
+        env = dict(os.environ)
+        env["HOME"] = os.path.join(self.root, "home")
+        for k in ("RUVAHOME", "PRERELHOME", "WUBHOME"):
+            env.pop(k, None)
+        return env
+
+    def launch(self, args, wait=False, timeout=30):
+        """Runs the daemon binary; returns the Popen (or the status when wait)."""
+        out = open(os.path.join(self.root, "stdout.%d" % self.n), "ab")
+        err = open(os.path.join(self.root, "stderr.%d" % self.n), "ab")
+
+        def pre():
+            os.setsid()
+            import resource
+            resource.setrlimit(resource.RLIMIT_CORE, (0, 0))
+
+        p = subprocess.Popen([self.link] + list(args), cwd=self.root, env=self.env(), stdin=subprocess.DEVNULL,
+                             stdout=out, stderr=err, preexec_fn=pre)
+        out.close()
+        err.close()
+        if wait:
+            return p.wait(timeout=timeout)
+        return p
+
+    def _output(self, which):
+        try:
+            with open(os.path.join(self.root, "%s.%d" % (which, self.n)), "rb") as f:
+                return f.read().decode("latin-1")
+        except FileNotFoundError:
+            return ""
+
+    def stdout_text(self):
+        return self._output("stdout")
+
+    def stderr_text(self):
+        return self._output("stderr")
+
+    def log_text(self):
+        try:
+            with open(self.log, "rb") as f:
+                return f.read().decode("latin-1")
+        except FileNotFoundError:
+            return ""
+
+    def start(self, retry=True):
+        for attempt in range(2 if retry else 1):
+            if self.port is None or attempt > 0:
+                self.port = free_port()
+            if self.write_config:
+                self.write_conf()
+            args = ["-c", self.conf] + self.args
+            if self.debug:
+                args = ["-d"] + args
+            self.launcher = self.launch(args)
+            if not self.debug:
+                self.launcher.wait(timeout=30)
+            if self.wait_ready(allow_retry=retry):
+                return
+            self.kill_everything()
+        raise RuntimeError("daemon did not start:\n" + self.log_text())
+
+    def read_pid(self):
+        try:
+            with open(self.pidfile) as f:
+                text = f.read()
+            if text.endswith("\n") and text[:-1].isdigit():
+                return int(text)
+        except FileNotFoundError:
+            pass
+        return None
+
+    def wait_ready(self, allow_retry=True, timeout=20):
+        deadline = time.time() + timeout
+        while time.time() < deadline:
+            pid = self.read_pid()
+            if pid:
+                self.pid = pid
+                c = Client(self.port)
+                g = c.greeting()
+                c.close()
+                if g and g.startswith(b"200 UZD "):
+                    return True
+            if allow_retry and "Failed to initialize server sockets" in self.log_text():
+                return False
+            reap_all()
+            time.sleep(0.05)
+        return False
+
+    # -- talking ----------------------------------------------------------
+    def client(self, **kw):
+        c = Client(self.port, **kw)
+        self.clients.append(c)
+        return c
+
+    def wait_log(self, text, timeout=20, count=1):
+        deadline = time.time() + timeout
+        while time.time() < deadline:
+            if self.log_text().count(text) >= count:
+                return True
+            reap_all()
+            time.sleep(0.05)
+        return False
+
+    def scanner_pid(self, nth=1):
+        """Pid of the nth scanner, from the prefix of its start line."""
+        found = [l for l in self.log_text().splitlines() if "Filesystem scan process started" in l]
+        if len(found) < nth:
+            return None
+        return int(found[nth - 1].split("]", 1)[0].lstrip("["))
+
+    def record_children(self):
+        if self.pid:
+            for c in children_of(self.pid):
+                self.children.add(c)
+
+    # -- stopping ---------------------------------------------------------
+    def orphans(self):
+        """Processes of this daemon re-parented to us (a detached daemon whose
+        pid file never came, its scanner, its sessions), found by pid."""
+        found = set()
+        for entry in os.listdir("/proc"):
+            if not entry.isdigit():
+                continue
+            try:
+                with open("/proc/%s/stat" % entry) as f:
+                    ppid = int(f.read().rsplit(")", 1)[1].split()[1])
+                with open("/proc/%s/cmdline" % entry, "rb") as f:
+                    argv0 = f.read().split(b"\0", 1)[0].decode("latin-1")
+            except (OSError, IndexError, ValueError):
+                continue
+            if ppid == os.getpid() and argv0 == self.link:
+                found.add(int(entry))
+        return found
+
+    def kill_everything(self):
+        pids = set(self.children) | self.orphans()
+        if self.pid:
+            pids.add(self.pid)
+            pids.update(children_of(self.pid))
+        for p in pids:
+            try:
+                os.kill(p, signal.SIGKILL)
+            except ProcessLookupError:
+                pass
+        deadline = time.time() + 5
+        while time.time() < deadline and any(pid_alive(p) for p in pids):
+            reap_all()
+            time.sleep(0.05)
+        reap_all()
+        if self.launcher is not None:
+            try:
+                self.launcher.wait(timeout=5)
+            except subprocess.TimeoutExpired:
+                pass
+        if self.port:
+            remove_semaphore(self.port + UPDATE_MUTEX_KEY_BASE)
+        if os.path.exists(self.pidfile):
+            os.unlink(self.pidfile)
+
+    def stop(self, sig=signal.SIGTERM, timeout=15):
+        """Clean stop; returns True when the daemon ended by itself."""
+        if self.stopped:
+            return True
+        self.stopped = True
+        for c in self.clients:
+            c.close()
+        self.clients = []
+        pid = self.read_pid() or self.pid
+        self.pid = pid
+        self.record_children()
+        clean = False
+        if pid:
+            try:
+                os.kill(pid, sig)
+            except ProcessLookupError:
+                pass
+            deadline = time.time() + timeout
+            while time.time() < deadline:
+                if self.launcher is not None and self.debug and self.launcher.poll() is not None:
+                    self.exit_status = self.launcher.returncode
+                    break
+                try:
+                    got, status = os.waitpid(pid, os.WNOHANG)
+                    if got == pid:
+                        self.exit_status = os.waitstatus_to_exitcode(status)
+                        break
+                except ChildProcessError:
+                    if not pid_alive(pid):
+                        break
+                time.sleep(0.05)
+            clean = not pid_alive(pid)
+        self.kill_everything()
+        return clean
+
+    def leftovers(self):
+        """What a stopped daemon left behind; empty when nothing."""
+        left = []
+        for p in set(self.children) | ({self.pid} if self.pid else set()):
+            if pid_alive(p):
+                left.append("process %d" % p)
+        if os.path.exists(self.pidfile):
+            left.append("pid file " + self.pidfile)
+        if self.port and (self.port + UPDATE_MUTEX_KEY_BASE) in semaphore_keys():
+            left.append("semaphore set %d" % (self.port + UPDATE_MUTEX_KEY_BASE))
+        for mark in SANITIZER_MARKS:
+            if mark in self.log_text():
+                left.append("sanitizer report in log")
+        return left
+
+    def cleanup(self):
+        self.stop()
+        shutil.rmtree(self.root, ignore_errors=True)
+
+
+def main(argv):
+    if len(argv) < 2 or argv[1] != "run" or "--" not in argv:
+        print("usage: daemon_harness.py run [--lib DIR] -- CMD", file=sys.stderr)
+        return 2
+    sep = argv.index("--")
+    opts = argv[2:sep]
+    cmd = argv[sep + 1:]
+    lib = None
+    if len(opts) >= 2 and opts[0] == "--lib":
+        lib = opts[1]
+    d = Daemon(lib=lib)
+    try:
+        env = dict(os.environ)
+        env["RUVA_PORT"] = str(d.port)
+        status = subprocess.call(cmd, env=env)
+    finally:
+        d.stop()
+        left = d.leftovers()
+        d.cleanup()
+    if left:
+        print("left behind: " + ", ".join(left), file=sys.stderr)
+        return 1
+    return status
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))
