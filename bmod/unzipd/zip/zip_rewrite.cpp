@@ -143,7 +143,6 @@ private:
     void copyEntry(ArchiveEntry& e);
     void copyRange(int fd, uint64_t from, uint64_t len, const std::string& what);
     bool zipFile(ArchiveEntry& e, const std::string& path, const char* verb);
-    bool storedAnyway(const ArchiveEntry& e) const;
     void startEntry(ArchiveEntry& e, const struct stat& st, bool store, const std::string& what);
     void storeData(ArchiveEntry& e, int fd, const std::string& what);
     void deflateData(ArchiveEntry& e, int fd, uint64_t dataStart, const std::string& what);
@@ -421,7 +420,7 @@ bool Run::zipFile(ArchiveEntry& e, const std::string& path, const char* verb) {
     const std::string what = "was zipping " + path;
     uint64_t size = S_ISREG(st.st_mode) ? static_cast<uint64_t>(st.st_size) : 0;
     bool store = isDir || (S_ISREG(st.st_mode) && size == 0) || req_.method == 0 || req_.level == 0;
-    if (!store) store = storedAnyway(e);
+    if (!store) store = zipStoredBySuffix(e.iname, req_.special);
     startEntry(e, st, store, what);
     uint64_t dataStart = out_.tell();
     if (store) {
@@ -431,23 +430,6 @@ bool Run::zipFile(ArchiveEntry& e, const std::string& path, const char* verb) {
     }
     endEntry(e, st, path, verb, what);
     return true;
-}
-
-// Whether the name ends in one of the suffixes of files stored as they are.
-bool Run::storedAnyway(const ArchiveEntry& e) const {
-    const std::string& special = req_.special;
-    bool store = false;
-    size_t start = 0;
-    while (!special.empty() && start <= special.size()) {
-        size_t end = special.find_first_of(":;", start);
-        if (end == std::string::npos) end = special.size();
-        std::string suffix = special.substr(start, end - start);
-        if (!suffix.empty() && e.iname.size() >= suffix.size() &&
-            e.iname.compare(e.iname.size() - suffix.size(), suffix.size(), suffix) == 0)
-            store = true;
-        start = end + 1;
-    }
-    return store;
 }
 
 // Fills in what is known before the data and writes a provisional local
