@@ -36,6 +36,9 @@ constexpr uint16_t kMadeBy = 788;  // Unix, version 2.0
 // Version needed to extract (10 x major + minor).
 constexpr uint16_t kStoredVersion = 10;
 constexpr uint16_t kDeflatedVersion = 20;
+// MS-DOS attribute bits, the low byte of the external attributes.
+constexpr uint32_t kDosReadOnly = 0x01;
+constexpr uint32_t kDosDirectory = 0x10;
 
 // Ends a run; caught in the entry points.
 struct RunFailure {
@@ -438,14 +441,14 @@ void Run::startEntry(ArchiveEntry& e, const struct stat& st, bool store, const s
     bool isDir = S_ISDIR(st.st_mode);
     uint64_t size = S_ISREG(st.st_mode) ? static_cast<uint64_t>(st.st_size) : 0;
     e.dosTime = zipDosTime(st.st_mtime);
-    e.externalAttributes =
-        static_cast<uint32_t>(st.st_mode) << 16 | ((st.st_mode & S_IWUSR) ? 0 : 0x01) | (isDir ? 0x10 : 0);
+    e.externalAttributes = static_cast<uint32_t>(st.st_mode) << 16 |
+                           ((st.st_mode & S_IWUSR) ? 0 : kDosReadOnly) | (isDir ? kDosDirectory : 0);
     e.versionMadeBy = kMadeBy;
     e.method = store ? ZIPMETHOD_STORED : ZIPMETHOD_DEFLATED;
     e.versionNeeded = store ? kStoredVersion : kDeflatedVersion;
     e.localFlags = kZipFlagDescriptor;
-    if (!store && req_.level == 1) e.localFlags |= 4;
-    if (!store && req_.level == 9) e.localFlags |= 2;
+    if (!store && req_.level == 1) e.localFlags |= kZipFlagDeflateFast;
+    if (!store && req_.level == 9) e.localFlags |= kZipFlagDeflateMaximum;
     e.crc = 0;
     e.compressedSize = store ? size : 0;
     e.size = size;

@@ -110,7 +110,8 @@ ZipFailure ZipSelection::repeated(const std::string& iname, const std::string& f
 
 ZipFailure ZipSelection::addFile(const std::string& path, std::string iname) {
     if (ArchiveEntry* e = findEntry(iname)) {
-        if (!e->path.empty() && e->path != e->iname && e->path != path) return repeated(e->iname, e->path, path);
+        if (!e->path.empty() && e->path != e->iname && e->path != path)
+            return repeated(e->iname, e->path, path);
         e->mark = true;
         e->path = path;
         current_ = e;
