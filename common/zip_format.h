@@ -40,6 +40,9 @@ inline constexpr size_t kZip64LocatorSize = 20;
 // General-purpose flag bits.
 inline constexpr uint16_t kZipFlagEncrypted = 0x01;
 inline constexpr uint16_t kZipFlagDescriptor = 0x08;
+// Bits 1-2 of a deflated entry: the compressor's effort.
+inline constexpr uint16_t kZipFlagDeflateMaximum = 0x02;
+inline constexpr uint16_t kZipFlagDeflateFast = 0x04;
 
 // A 32-bit size or offset of all ones: the value is in a ZIP64 record.
 inline constexpr uint32_t kZip64Field = 0xFFFFFFFF;

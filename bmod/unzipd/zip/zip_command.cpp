@@ -11,6 +11,21 @@ std::string zipLastComponent(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+bool zipStoredBySuffix(const std::string& iname, const std::string& suffixes) {
+    bool store = false;
+    size_t start = 0;
+    while (!suffixes.empty() && start <= suffixes.size()) {
+        size_t end = suffixes.find_first_of(":;", start);
+        if (end == std::string::npos) end = suffixes.size();
+        std::string suffix = suffixes.substr(start, end - start);
+        if (!suffix.empty() && iname.size() >= suffix.size() &&
+            iname.compare(iname.size() - suffix.size(), suffix.size(), suffix) == 0)
+            store = true;
+        start = end + 1;
+    }
+    return store;
+}
+
 namespace {
 
 constexpr size_t kMaxZipComment = 2047;

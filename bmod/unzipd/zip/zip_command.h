@@ -76,6 +76,10 @@ ZipFailure checkZipOptions(ZipAction action, ZipRequest& request, const std::str
 inline constexpr size_t kZipUsageLines = 3;
 const char* zipUsageLine(size_t i);
 
+// Whether iname ends in one of the suffixes (a list split at ':' or ';',
+// as "-n" gives it): such files are stored as they are.
+bool zipStoredBySuffix(const std::string& iname, const std::string& suffixes);
+
 // The last component of path.
 std::string zipLastComponent(const std::string& path);
 

@@ -18,24 +18,17 @@
 #include "bmod/unzipd/zip/crc32.h"
 #include "bmod/unzipd/zip/deflate.h"
 #include "bmod/unzipd/zip/zip_command.h"
-#include "bmod/unzipd/zip/zip_name_match.h"
 #include "bmod/unzipd/zip/zip_old_archive.h"
+#include "bmod/unzipd/zip/zip_output.h"
+#include "bmod/unzipd/zip/zip_select.h"
 #include "common/fd_io.h"
 #include "common/mapped_file.h"
 #include "common/zip_format.h"
 
 namespace ruva {
 
-// One file to add.
-struct PendingFile {
-    std::string path;
-    std::string iname;
-    std::optional<std::string> comment;
-};
-
 namespace {
 
-constexpr size_t kOutBufSize = 16384;
 constexpr size_t kStoreReadSize = 16384;
 constexpr uint64_t kMaxEntries = 65535;
 constexpr uint64_t kMax32 = 0xFFFFFFFFu;
@@ -43,6 +36,9 @@ constexpr uint16_t kMadeBy = 788;  // Unix, version 2.0
 // Version needed to extract (10 x major + minor).
 constexpr uint16_t kStoredVersion = 10;
 constexpr uint16_t kDeflatedVersion = 20;
+// MS-DOS attribute bits, the low byte of the external attributes.
+constexpr uint32_t kDosReadOnly = 0x01;
+constexpr uint32_t kDosDirectory = 0x10;
 
 // Ends a run; caught in the entry points.
 struct RunFailure {
@@ -64,98 +60,6 @@ Deflater& deflater() {
     static std::unique_ptr<Deflater> d(new Deflater());
     return *d;
 }
-
-void put16(std::string& s, uint32_t v) {
-    s.push_back(static_cast<char>(v & 0xFF));
-    s.push_back(static_cast<char>((v >> 8) & 0xFF));
-}
-void put32(std::string& s, uint64_t v) {
-    put16(s, static_cast<uint32_t>(v & 0xFFFF));
-    put16(s, static_cast<uint32_t>((v >> 16) & 0xFFFF));
-}
-
-// The archive stream: a 16384-byte buffer in front of the temporary file.
-class Output {
-public:
-    void attach(int fd) {
-        fd_ = fd;
-        used_ = 0;
-        pos_ = 0;
-        if (!buf_) buf_.reset(new char[kOutBufSize]);
-    }
-    uint64_t tell() const { return pos_; }
-    bool write(const void* data, size_t n) {
-        auto p = static_cast<const char*>(data);
-        pos_ += n;
-        while (n > 0) {
-            if (used_ == kOutBufSize && !flush()) return false;
-            size_t take = std::min(n, kOutBufSize - used_);
-            memcpy(buf_.get() + used_, p, take);
-            used_ += take;
-            p += take;
-            n -= take;
-        }
-        return true;
-    }
-    bool write(const std::string& s) { return write(s.data(), s.size()); }
-    bool flush() {
-        if (used_ == 0) return true;
-        if (!writeAll(fd_, buf_.get(), used_)) return false;
-        used_ = 0;
-        return true;
-    }
-    // Overwrites bytes already written (the local header's final values).
-    bool rewrite(uint64_t at, const std::string& s) {
-        return flush() && pwriteAll(fd_, s.data(), s.size(), static_cast<off_t>(at));
-    }
-
-private:
-    int fd_ = -1;
-    std::unique_ptr<char[]> buf_;
-    size_t used_ = 0;
-    uint64_t pos_ = 0;
-};
-
-// The compressor's output: counts what it wrote and keeps the write error.
-class DeflateSink : public DeflateOutput {
-public:
-    explicit DeflateSink(Output& out) : out_(out) {}
-    bool write(const uint8_t* data, size_t n) override {
-        if (!out_.write(data, n)) {
-            err = errno;
-            return false;
-        }
-        written += n;
-        return true;
-    }
-    uint64_t written = 0;
-    int err = 0;
-
-private:
-    Output& out_;
-};
-
-// The file being compressed: counts the CRC-32 and the size of what is read.
-class FileInput : public DeflateInput {
-public:
-    explicit FileInput(int fd) : fd_(fd) {}
-    ptrdiff_t read(uint8_t* buf, size_t n) override {
-        ssize_t r = readRetry(fd_, buf, n);
-        if (r < 0) {
-            err = errno;
-            return -1;
-        }
-        crc = crc32Update(crc, buf, static_cast<size_t>(r));
-        count += static_cast<uint64_t>(r);
-        return r;
-    }
-    uint32_t crc = 0xFFFFFFFFu;
-    uint64_t count = 0;
-    int err = 0;
-
-private:
-    int fd_;
-};
 
 // Directory part of a path, for the temporary file: "" means the current one.
 std::string dirPart(const std::string& path) {
@@ -219,20 +123,12 @@ private:
     // The old archive.
     void setArchive(const std::string& path, bool verbose);
     void readZipFile(bool verbose);
-    void sortEntries();
-    ArchiveEntry* findEntry(const std::string& iname) const;
 
-    // The names of the command line.
-    bool filter(const std::string& iname) const;
-    void processItems();
-    void processName(const std::string& arg);
-    void matchPattern(const std::string& pattern);
-    void newName(const std::string& path, std::string iname);
-    std::string internalName(const std::string& path) const;
-    void attachComment(const std::string& text);
-    void checkNewName(const std::string& iname);
-    bool isArchive(const struct stat& st) const {
-        return exists_ && st.st_dev == zipStat_.st_dev && st.st_ino == zipStat_.st_ino;
+    // The names: looked up by a selection over the old entries.
+    ZipSelection selection();
+    void take(ZipSelection& s) {
+        found_ = std::move(s.found);
+        namesGiven_ = s.namesGiven;
     }
 
     // The checks before writing.
@@ -250,13 +146,11 @@ private:
     void copyEntry(ArchiveEntry& e);
     void copyRange(int fd, uint64_t from, uint64_t len, const std::string& what);
     bool zipFile(ArchiveEntry& e, const std::string& path, const char* verb);
-    bool storedAnyway(const ArchiveEntry& e) const;
     void startEntry(ArchiveEntry& e, const struct stat& st, bool store, const std::string& what);
     void storeData(ArchiveEntry& e, int fd, const std::string& what);
     void deflateData(ArchiveEntry& e, int fd, uint64_t dataStart, const std::string& what);
     void endEntry(ArchiveEntry& e, const struct stat& st, const std::string& path, const char* verb,
                   const std::string& what);
-    std::string localHeader(const ArchiveEntry& e) const;
     void writeCentral();
     void replace();
     bool applyMode(int fd) const;
@@ -276,7 +170,6 @@ private:
     Fd old_;
     uint64_t zipbeg_ = 0;
     std::vector<std::unique_ptr<ArchiveEntry>> zfiles_;
-    std::vector<ArchiveEntry*> zsort_;
     std::string zcomment_;
     std::vector<std::unique_ptr<PendingFile>> found_;
     bool namesGiven_ = false;
@@ -287,7 +180,7 @@ private:
     std::string tempzip_;
     Fd temp_;
     bool keepTemp_ = false;
-    Output out_;
+    ArchiveOutput out_;
     mode_t newMode_ = 0;
     unsigned long ordinal_ = 0;
     unsigned long stepCount_[7] = {};
@@ -330,144 +223,20 @@ void Run::readZipFile(bool verbose) {
     zfiles_ = std::move(old.entries);
     zcomment_ = std::move(old.comment);
     zipbeg_ = old.preambleLen;
-    sortEntries();
 }
 
-void Run::sortEntries() {
-    zsort_.clear();
-    zsort_.reserve(zfiles_.size());
-    for (auto& e : zfiles_) zsort_.push_back(e.get());
-    std::stable_sort(zsort_.begin(), zsort_.end(),
-                     [](const ArchiveEntry* a, const ArchiveEntry* b) { return a->iname < b->iname; });
-}
-
-// The entry of that internal name: the first in archive order among equals,
-// which is the one the reader serves; case-blind with folded names.
-ArchiveEntry* Run::findEntry(const std::string& iname) const {
-    if (fold_) {
-        for (auto& e : zfiles_)
-            if (zipNameEqualFold(e->iname, iname)) return e.get();
-        return nullptr;
-    }
-    auto it = std::lower_bound(zsort_.begin(), zsort_.end(), iname,
-                               [](const ArchiveEntry* a, const std::string& n) { return a->iname < n; });
-    if (it == zsort_.end() || (*it)->iname != iname) return nullptr;
-    return *it;
-}
-
-bool Run::filter(const std::string& iname) const {
-    bool haveInclude = false;
-    bool included = false;
-    for (const auto& [include, pat] : req_.patterns) {
-        bool m = zipNameMatch(pat, iname, false);
-        if (!include && m) return false;
-        if (include) {
-            haveInclude = true;
-            included = included || m;
-        }
-    }
-    return !haveInclude || included;
-}
-
-std::string Run::internalName(const std::string& path) const {
-    size_t start = path.find_first_not_of('/');
-    std::string n = start == std::string::npos ? std::string() : path.substr(start);
-    if (!pathput_) n = zipLastComponent(n);
-    return n;
-}
-
-void Run::checkNewName(const std::string& iname) {
-    // The reader keeps names in 384-byte pool items.
-    if (iname.size() > kZipMaxNewText)
-        fail(kZipBadArgs, "name longer than 383 characters: " + iname.substr(0, 64) + "...");
-}
-
-// Names and "-c" comments in command-line order: a comment goes to what the
-// name before it denoted.
-void Run::processItems() {
-    for (const ZipCommandItem& it : req_.items) {
-        if (it.isComment)
-            attachComment(it.text);
-        else
-            processName(it.text);
-    }
-    clearCurrent();
-}
-
-void Run::processName(const std::string& arg) {
-    clearCurrent();
-    namesGiven_ = true;
-    struct stat st;
-    if (zipHasWildcard(arg) || ::stat(arg.c_str(), &st) != 0) {
-        matchPattern(arg);
-        return;
-    }
-    std::string path = arg;
-    if (S_ISDIR(st.st_mode)) {
-        if (!req_.dirnames) return;
-        if (path.back() != '/') path += '/';
-    }
-    std::string iname = internalName(path);
-    if (iname.empty()) {
-        if (pathput_) fail(kZipLogic, "empty name without -j");
-        return;
-    }
-    if (!filter(iname)) return;
-    if (isArchive(st)) return;  // never the archive itself
-    newName(arg, iname);
-}
-
-void Run::matchPattern(const std::string& pattern) {
-    bool any = false;
-    for (auto& e : zfiles_) {
-        if (!zipNameMatch(pattern, e->iname, fold_) || !filter(e->iname)) continue;
-        e->mark = true;
-        if (e->path.empty()) e->path = e->iname;
-        zip_->curZList = e.get();
-        any = true;
-    }
-    if (!any) warn("name not matched: ", pattern);
-}
-
-void Run::newName(const std::string& path, std::string iname) {
-    if (ArchiveEntry* e = findEntry(iname)) {
-        if (!e->path.empty() && e->path != e->iname && e->path != path) {
-            warn("name in zip file repeated: ", e->iname);
-            warn("  first full name: ", e->path);
-            warn(" second full name: ", path);
-            fail(kZipBadArgs, "cannot repeat names in zip file");
-        }
-        e->mark = true;
-        e->path = path;
-        zip_->curZList = e;
-        return;
-    }
-    checkNewName(iname);
-    for (auto& f : found_) {
-        if (f->iname != iname) continue;
-        if (f->path == path) {  // named twice: kept once
-            zip_->curFList = f.get();
-            return;
-        }
-        warn("name in zip file repeated: ", iname);
-        warn("  first full name: ", f->path);
-        warn(" second full name: ", path);
-        fail(kZipBadArgs, "cannot repeat names in zip file");
-    }
-    auto f = std::make_unique<PendingFile>();
-    f->path = path;
-    f->iname = std::move(iname);
-    zip_->curFList = f.get();
-    found_.push_back(std::move(f));
-}
-
-void Run::attachComment(const std::string& text) {
-    if (!zip_->curZList && !zip_->curFList) return;
-    if (text.size() > kZipMaxNewText) fail(kZipBadComment, zipfile_);
-    if (zip_->curZList)
-        zip_->curZList->newComment = text;
-    else
-        zip_->curFList->comment = text;
+ZipSelection Run::selection() {
+    ZipSelectOptions o;
+    o.archive = zipfile_;
+    o.fold = fold_;
+    o.pathput = pathput_ != 0;
+    o.dirnames = req_.dirnames != 0;
+    o.patterns = req_.patterns;
+    o.archiveExists = exists_;
+    o.archiveDev = zipStat_.st_dev;
+    o.archiveIno = zipStat_.st_ino;
+    return ZipSelection(zfiles_, std::move(o), zip_->curZList, zip_->curFList,
+                        [this](const std::string& text, const std::string& detail) { warn(text, detail); });
 }
 
 int Run::commandLine(int argc, const char* const* argv) {
@@ -482,12 +251,15 @@ int Run::commandLine(int argc, const char* const* argv) {
         return 1;
     }
     if (req_.junkPaths) pathput_ = 0;
-    processItems();
+    ZipSelection sel = selection();
+    ZipFailure picked = sel.addItems(req_.items);
+    take(sel);
+    if (picked) fail(std::move(picked));
 
     // Check 1: update and freshen without names take every entry.
     if (!namesGiven_ && (action_ == ZIP_ACTION_UPDATE || action_ == ZIP_ACTION_FRESHEN)) {
         for (auto& e : zfiles_) {
-            if (!filter(e->iname)) continue;
+            if (!sel.filter(e->iname)) continue;
             e->mark = true;
             if (e->path.empty()) e->path = e->iname;
         }
@@ -503,16 +275,18 @@ int Run::putFile(const char* archive, const char* filePath, const char* memberNa
     if (!archive || !filePath || !memberName || !*memberName) fail(kZipBadArgs, "missing argument");
     fold_ = foldNames;
     setArchive(archive, false);
-    namesGiven_ = true;
+    ZipSelection sel = selection();
+    sel.namesGiven = true;
     struct stat st;
     if (::stat(filePath, &st) != 0) {
         warn("name not matched: ", filePath);
     } else if (S_ISDIR(st.st_mode)) {
         fail(kZipBadArgs, std::string(filePath) + " is a directory");
-    } else if (!isArchive(st)) {
-        newName(filePath, memberName);
+    } else if (!sel.isArchive(st)) {
+        if (ZipFailure f = sel.addFile(filePath, memberName)) fail(std::move(f));
     }
     clearCurrent();
+    take(sel);
     return finish();
 }
 
@@ -520,9 +294,11 @@ int Run::deleteMembers(const char* archive, const char* pattern, bool foldNames)
     if (!archive || !pattern) fail(kZipBadArgs, "missing argument");
     fold_ = foldNames;
     setArchive(archive, false);
-    namesGiven_ = true;
-    matchPattern(pattern);
+    ZipSelection sel = selection();
+    sel.namesGiven = true;
+    sel.matchPattern(pattern);
     zip_->curZList = nullptr;
+    take(sel);
     return finish();
 }
 
@@ -611,23 +387,6 @@ void Run::proveReplaceable() {
     }
 }
 
-std::string Run::localHeader(const ArchiveEntry& e) const {
-    std::string h;
-    put32(h, kZipLocalSignature);
-    put16(h, e.versionNeeded);
-    put16(h, e.localFlags);
-    put16(h, e.method);
-    put32(h, e.dosTime);
-    put32(h, e.crc);
-    put32(h, e.compressedSize);
-    put32(h, e.size);
-    put16(h, static_cast<uint32_t>(e.iname.size()));
-    put16(h, static_cast<uint32_t>(e.localExtra.size()));
-    h += e.iname;
-    h += e.localExtra;
-    return h;
-}
-
 void Run::copyRange(int fd, uint64_t from, uint64_t len, const std::string& what) {
     if (!copyBuf_) copyBuf_.reset(new char[kStoreReadSize]);
     char* buf = copyBuf_.get();
@@ -664,7 +423,7 @@ bool Run::zipFile(ArchiveEntry& e, const std::string& path, const char* verb) {
     const std::string what = "was zipping " + path;
     uint64_t size = S_ISREG(st.st_mode) ? static_cast<uint64_t>(st.st_size) : 0;
     bool store = isDir || (S_ISREG(st.st_mode) && size == 0) || req_.method == 0 || req_.level == 0;
-    if (!store) store = storedAnyway(e);
+    if (!store) store = zipStoredBySuffix(e.iname, req_.special);
     startEntry(e, st, store, what);
     uint64_t dataStart = out_.tell();
     if (store) {
@@ -676,37 +435,20 @@ bool Run::zipFile(ArchiveEntry& e, const std::string& path, const char* verb) {
     return true;
 }
 
-// Whether the name ends in one of the suffixes of files stored as they are.
-bool Run::storedAnyway(const ArchiveEntry& e) const {
-    const std::string& special = req_.special;
-    bool store = false;
-    size_t start = 0;
-    while (!special.empty() && start <= special.size()) {
-        size_t end = special.find_first_of(":;", start);
-        if (end == std::string::npos) end = special.size();
-        std::string suffix = special.substr(start, end - start);
-        if (!suffix.empty() && e.iname.size() >= suffix.size() &&
-            e.iname.compare(e.iname.size() - suffix.size(), suffix.size(), suffix) == 0)
-            store = true;
-        start = end + 1;
-    }
-    return store;
-}
-
 // Fills in what is known before the data and writes a provisional local
 // header with the descriptor flag; endEntry rewrites it.
 void Run::startEntry(ArchiveEntry& e, const struct stat& st, bool store, const std::string& what) {
     bool isDir = S_ISDIR(st.st_mode);
     uint64_t size = S_ISREG(st.st_mode) ? static_cast<uint64_t>(st.st_size) : 0;
     e.dosTime = zipDosTime(st.st_mtime);
-    e.externalAttributes =
-        static_cast<uint32_t>(st.st_mode) << 16 | ((st.st_mode & S_IWUSR) ? 0 : 0x01) | (isDir ? 0x10 : 0);
+    e.externalAttributes = static_cast<uint32_t>(st.st_mode) << 16 |
+                           ((st.st_mode & S_IWUSR) ? 0 : kDosReadOnly) | (isDir ? kDosDirectory : 0);
     e.versionMadeBy = kMadeBy;
     e.method = store ? ZIPMETHOD_STORED : ZIPMETHOD_DEFLATED;
     e.versionNeeded = store ? kStoredVersion : kDeflatedVersion;
     e.localFlags = kZipFlagDescriptor;
-    if (!store && req_.level == 1) e.localFlags |= 4;
-    if (!store && req_.level == 9) e.localFlags |= 2;
+    if (!store && req_.level == 1) e.localFlags |= kZipFlagDeflateFast;
+    if (!store && req_.level == 9) e.localFlags |= kZipFlagDeflateMaximum;
     e.crc = 0;
     e.compressedSize = store ? size : 0;
     e.size = size;
@@ -715,7 +457,7 @@ void Run::startEntry(ArchiveEntry& e, const struct stat& st, bool store, const s
     e.localExtra.clear();
     e.centralExtra.clear();
     e.localHeaderOffset = out_.tell();
-    if (!out_.write(localHeader(e))) fail(kZipWrite, what, errno);
+    if (!out_.write(zipLocalHeaderBytes(e))) fail(kZipWrite, what, errno);
 }
 
 void Run::storeData(ArchiveEntry& e, int fd, const std::string& what) {
@@ -780,35 +522,13 @@ void Run::endEntry(ArchiveEntry& e, const struct stat& st, const std::string& pa
     }
     e.localFlags &= static_cast<uint16_t>(~kZipFlagDescriptor);
     e.generalFlags = e.localFlags;
-    if (!out_.rewrite(e.localHeaderOffset, localHeader(e))) fail(kZipWrite, what, errno);
+    if (!out_.rewrite(e.localHeaderOffset, zipLocalHeaderBytes(e))) fail(kZipWrite, what, errno);
 }
 
 void Run::writeCentral() {
     uint64_t cenStart = out_.tell();
-    for (auto& p : zfiles_) {
-        ArchiveEntry& e = *p;
-        std::string h;
-        put32(h, kZipCentralSignature);
-        put16(h, e.versionMadeBy);
-        put16(h, e.versionNeeded);
-        put16(h, e.generalFlags);
-        put16(h, e.method);
-        put32(h, e.dosTime);
-        put32(h, e.crc);
-        put32(h, e.compressedSize);
-        put32(h, e.size);
-        put16(h, static_cast<uint32_t>(e.iname.size()));
-        put16(h, static_cast<uint32_t>(e.centralExtra.size()));
-        put16(h, static_cast<uint32_t>(e.comment.size()));
-        put16(h, e.diskStart);
-        put16(h, e.internalAttributes);
-        put32(h, e.externalAttributes);
-        put32(h, e.localHeaderOffset);
-        h += e.iname;
-        h += e.centralExtra;
-        h += e.comment;
-        if (!out_.write(h)) fail(kZipWrite, "was writing central directory", errno);
-    }
+    for (auto& p : zfiles_)
+        if (!out_.write(zipCentralHeaderBytes(*p))) fail(kZipWrite, "was writing central directory", errno);
     uint64_t cenEnd = out_.tell();
     if (cenEnd >= kMax32) {
         warn("the central directory must end below 4 GiB (0xFFFFFFFF) without zip64");
@@ -816,16 +536,7 @@ void Run::writeCentral() {
     }
     if (zfiles_.empty()) warn("zip file empty");
     const std::string& comment = req_.zipedit ? req_.zipComment : zcomment_;
-    std::string end;
-    put32(end, kZipEndSignature);
-    put16(end, 0);
-    put16(end, 0);
-    put16(end, static_cast<uint32_t>(zfiles_.size()));
-    put16(end, static_cast<uint32_t>(zfiles_.size()));
-    put32(end, cenEnd - cenStart);
-    put32(end, cenStart);
-    put16(end, static_cast<uint32_t>(comment.size()));
-    end += comment;
+    std::string end = zipEndRecordBytes(zfiles_.size(), cenEnd - cenStart, cenStart, comment);
     if (!out_.write(end)) fail(kZipWrite, "was writing central directory", errno);
 }
 
