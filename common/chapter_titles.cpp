@@ -4,30 +4,15 @@
 #include <vector>
 
 #include "common/text.h"
+#include "common/text_view.h"
 
 namespace ruva {
 
 namespace {
 
-std::string_view upToNul(std::string_view text) {
-    return text.substr(0, text.find('\0'));
-}
-
-unsigned char byteAt(std::string_view text, size_t i) {
-    return static_cast<unsigned char>(text[i]);
-}
-
-bool startsCaseBlind(std::string_view text, size_t at, std::string_view word) {
-    if (at > text.size() || text.size() - at < word.size()) return false;
-    for (size_t i = 0; i < word.size(); ++i) {
-        if (asciiLower(byteAt(text, at + i)) != asciiLower(static_cast<unsigned char>(word[i]))) return false;
-    }
-    return true;
-}
-
 size_t findCaseBlind(std::string_view text, size_t from, std::string_view word) {
     for (size_t i = from; i + word.size() <= text.size(); ++i) {
-        if (startsCaseBlind(text, i, word)) return i;
+        if (startsCaseBlindAt(text, i, word)) return i;
     }
     return std::string_view::npos;
 }
@@ -65,7 +50,7 @@ std::optional<std::string_view> nameAttribute(std::string_view s) {
                 value = s.substr(valueStart, p - valueStart);
             }
         }
-        if (attr.size() == 4 && startsCaseBlind(attr, 0, "name")) return value;
+        if (attr.size() == 4 && startsCaseBlindAt(attr, 0, "name")) return value;
     }
     return std::nullopt;
 }
@@ -150,13 +135,13 @@ std::optional<std::string> getDocTitle(std::string_view html) {
 
 std::optional<ChapterTitle> getChapterTitleAndNumber(std::string_view html) {
     const std::string_view s = upToNul(html);
-    if (!startsCaseBlind(s, 0, "<a") || s.size() < 3 || (!isSpaceAt(s, 2) && s[2] != '>'))
+    if (!startsCaseBlindAt(s, 0, "<a") || s.size() < 3 || (!isSpaceAt(s, 2) && s[2] != '>'))
         return std::nullopt;
 
     const size_t p = s.find('>', 2);
     if (p == std::string_view::npos) return std::nullopt;
     const std::optional<std::string_view> name = nameAttribute(s.substr(2, p - 2));
-    if (!name || !startsCaseBlind(*name, 0, "CHAPTER")) return std::nullopt;
+    if (!name || !startsCaseBlindAt(*name, 0, "CHAPTER")) return std::nullopt;
 
     ChapterTitle chapter;
     const std::string_view rest = name->substr(7);

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "common/text.h"
+#include "common/text_view.h"
 
 namespace ruva {
 
@@ -16,27 +17,6 @@ constexpr size_t kTitleEndTag = 12;
 constexpr size_t kHitWordLook = 50;
 constexpr size_t kHitposSeparators = 150;
 constexpr std::string_view kBlockTags[] = {"<p", "<li", "<tr", "<dt"};
-
-std::string_view upToNul(std::string_view text) {
-    return text.substr(0, text.find('\0'));
-}
-
-unsigned char byteAt(std::string_view text, size_t i) {
-    return static_cast<unsigned char>(text[i]);
-}
-
-bool startsAt(std::string_view text, size_t pos, std::string_view word) {
-    return pos <= text.size() && text.substr(pos, word.size()) == word;
-}
-
-bool startsCaseBlindAt(std::string_view text, size_t pos, std::string_view word) {
-    if (pos > text.size() || text.size() - pos < word.size()) return false;
-    for (size_t i = 0; i < word.size(); ++i) {
-        if (asciiLower(byteAt(text, pos + i)) != asciiLower(static_cast<unsigned char>(word[i])))
-            return false;
-    }
-    return true;
-}
 
 bool isBlockStartAt(std::string_view html, size_t pos) {
     for (std::string_view tag : kBlockTags) {
@@ -242,6 +222,20 @@ size_t hexStr(std::string& dst, std::string_view html, int isKwd, size_t count, 
     return kwdTitle ? 1 : 0;
 }
 
+size_t hitWordLength(std::string_view html, size_t hitPos, bool* nbsp) {
+    size_t word = 0;
+    *nbsp = false;
+    for (; hitPos + word < html.size() && word < kHitWordLook; ++word) {
+        if (startsAt(html, hitPos + word, kNbsp)) {
+            *nbsp = true;
+            break;
+        }
+        const unsigned char c = byteAt(html, hitPos + word);
+        if (c == ' ' || !isSnippetVisible(c)) break;
+    }
+    return word;
+}
+
 size_t backStr(std::string& dst, std::string_view html, size_t hitPos, size_t isTitle, SnippetState& state) {
     html = upToNul(html);
     hitPos = std::min(hitPos, html.size());
@@ -264,16 +258,8 @@ size_t backStr(std::string& dst, std::string_view html, size_t hitPos, size_t is
             dst += between.cut ? fromWordStart(between.text, 0) : between.text;
         }
     } else {
-        size_t word = 0;
         bool nbsp = false;
-        for (; hitPos + word < html.size() && word < kHitWordLook; ++word) {
-            if (startsAt(html, hitPos + word, kNbsp)) {
-                nbsp = true;
-                break;
-            }
-            const unsigned char c = byteAt(html, hitPos + word);
-            if (c == ' ' || !isSnippetVisible(c)) break;
-        }
+        const size_t word = hitWordLength(html, hitPos, &nbsp);
         state.spaceContext = nbsp;
 
         if (!titleBeforeHit || title.empty())

@@ -63,6 +63,11 @@ size_t hitpos(std::string_view html);
 // 0.
 size_t hexStr(std::string& dst, std::string_view html, int isKwd, size_t count, SnippetState& state);
 
+// Length of the hit word at html[hitPos]: up to a blank, another invisible
+// byte or "&nbsp;", at most 50 characters. *nbsp tells whether "&nbsp;"
+// ended it.
+size_t hitWordLength(std::string_view html, size_t hitPos, bool* nbsp);
+
 // Replaces dst with the context that precedes the hit at html[hitPos]: '"'
 // and no closing quote (the joined hexStr closes it). Returns dst's length,
 // every character counted, which the caller passes to hexStr as count.

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/ipc.h>
+#include <sys/mman.h>
 #include <sys/sem.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -173,6 +174,29 @@ std::string SocketReader::finish() {
     reader_.join();
     close(fds_[1]);
     return got_;
+}
+
+PageEndText::PageEndText(std::string_view text) {
+    const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+    const size_t dataPages = (text.size() + page - 1) / page;
+    mapLen_ = (dataPages + 1) * page;
+    void* map = mmap(nullptr, mapLen_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (map == MAP_FAILED) {
+        ADD_FAILURE() << "mmap: " << std::strerror(errno);
+        mapLen_ = 0;
+        return;
+    }
+    map_ = map;
+    char* guard = static_cast<char*>(map_) + dataPages * page;
+    EXPECT_EQ(mprotect(guard, page, PROT_NONE), 0);
+    char* start = guard - text.size();
+    std::memcpy(start, text.data(), text.size());
+    data_ = start;
+    size_ = text.size();
+}
+
+PageEndText::~PageEndText() {
+    if (map_) munmap(map_, mapLen_);
 }
 
 }  // namespace ruva::test

@@ -124,4 +124,25 @@ private:
     std::string got_;
 };
 
+// A copy of text whose last byte ends a page, the next page inaccessible:
+// a read past the end faults even without AddressSanitizer, as it would
+// past a member mapped in place from its archive. No NUL follows the text.
+class PageEndText {
+public:
+    explicit PageEndText(std::string_view text);
+    ~PageEndText();
+    PageEndText(const PageEndText&) = delete;
+    PageEndText& operator=(const PageEndText&) = delete;
+
+    const char* data() const { return data_; }
+    size_t size() const { return size_; }
+    std::string_view view() const { return {data_, size_}; }
+
+private:
+    void* map_ = nullptr;
+    size_t mapLen_ = 0;
+    const char* data_ = nullptr;
+    size_t size_ = 0;
+};
+
 }  // namespace ruva::test
