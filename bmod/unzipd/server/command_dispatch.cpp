@@ -11,6 +11,7 @@
 #include <string>
 
 #include "bmod/unzipd/daemon/uzd_error.h"
+#include "bmod/unzipd/server/command_handlers.h"
 #include "bmod/unzipd/server/network_server.h"
 #include "common/text.h"
 #include "common/tokens.h"
@@ -104,17 +105,17 @@ struct Command {
 };
 
 const Command kCommands[] = {
-    {"BLOBTYPES", nullptr},
-    {"CONT", nullptr},
-    {"CONTV", nullptr},
+    {"BLOBTYPES", handleBlobTypesCommand},
+    {"CONT", handleContCommand},
+    {"CONTV", handleContvCommand},
     {"FLABEL", answerFlabel},
     {"FSRCH", nullptr},
     {"GET", nullptr},
     {"HELP", answerHelp},
     {"IDRETR", nullptr},
     {"INFO", nullptr},
-    {"LANGLIST", nullptr},
-    {"LIST", nullptr},
+    {"LANGLIST", handleLangListCommand},
+    {"LIST", handleListCommand},
     {"MLLIST", nullptr},
     {"MLNLIST", nullptr},
     {"MLSLIST", nullptr},
@@ -127,7 +128,7 @@ const Command kCommands[] = {
     {"QUIT", answerQuit},
     {"RETR", nullptr},
     {"RMFILE", nullptr},
-    {"SLIST", nullptr},
+    {"SLIST", handleSListCommand},
     {"SRCH", nullptr},
     {"UPDFILE", nullptr},
     {"USER", nullptr},
