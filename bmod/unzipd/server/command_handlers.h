@@ -25,6 +25,8 @@ int handleContvCommand(NetworkServer* ns, char* args);
 int handleLangListCommand(NetworkServer* ns, char* args);
 int handleBlobTypesCommand(NetworkServer* ns, char* args);
 int handleSListCommand(NetworkServer* ns, char* args);
+int handleGetCommand(NetworkServer* ns, char* args);
+int handleRetrCommand(NetworkServer* ns, char* args);
 
 // The session's catalogue; null when the daemon has none.
 ZipList* sessionCatalogue(const NetworkServer* ns);
@@ -42,6 +44,12 @@ int isRmdUpdtFile(NetworkServer* ns, const ZipStructure* zs);
 // gone) when the open file differs from the catalogue entry. 1 when it
 // wrote a line.
 int isChangedOpenFile(NetworkServer* ns, const ZipStructure* zs, int fd);
+
+// Opens the library for reading and checks the open file. -1 when it
+// cannot be opened ("Could not open ZIP file %s" logged; the library check,
+// else "500-Could not open \"%s\"") or differs from the catalogue; the
+// reply has then ended.
+int openCheckedLibrary(NetworkServer* ns, ZipStructure* zs);
 
 // A dbpat/ID argument: node number or library-name pattern.
 struct LibrarySelection {

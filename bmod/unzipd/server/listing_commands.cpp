@@ -65,19 +65,7 @@ ContvStep writeContvMembers(NetworkServer* ns, ZipStructure* zs, const char* fil
     int fd = -1;
     ContvStep step = ContvStep::kNext;
     for (CentralHeader* ch = zs->findCentralHeader(filepat, nullptr); ch; ch = zs->findCentralHeader(filepat, ch)) {
-        if (fd < 0) {
-            fd = zs->openZipFile();
-            if (fd < 0) {
-                logError(kLogErr, "Could not open ZIP file %s", zs->zipName);
-                if (!isRmdUpdtFile(ns, zs)) ns->reply->line(kReplyFailed, kReplyHeader, "Could not open \"%s\"",
-                                                            zs->zipBasename);
-                return ContvStep::kEnded;
-            }
-            if (isChangedOpenFile(ns, zs, fd)) {
-                zs->closeZipFile(fd);
-                return ContvStep::kEnded;
-            }
-        }
+        if (fd < 0 && (fd = openCheckedLibrary(ns, zs)) < 0) return ContvStep::kEnded;
         LocalHeader* lh = zs->readLocalHeader(ch, fd);
         if (lh == nullptr) {
             zs->closeZipFile(fd);
@@ -150,6 +138,20 @@ int isChangedOpenFile(NetworkServer* ns, const ZipStructure* zs, int fd) {
                     "Library \"%s\" is being updated. Please perform this operation after some time.",
                     zs->zipBasename);
     return 1;
+}
+
+int openCheckedLibrary(NetworkServer* ns, ZipStructure* zs) {
+    int fd = zs->openZipFile();
+    if (fd < 0) {
+        logError(kLogErr, "Could not open ZIP file %s", zs->zipName);
+        if (!isRmdUpdtFile(ns, zs)) ns->reply->line(kReplyFailed, kReplyHeader, "Could not open \"%s\"", zs->zipBasename);
+        return -1;
+    }
+    if (isChangedOpenFile(ns, zs, fd)) {
+        zs->closeZipFile(fd);
+        return -1;
+    }
+    return fd;
 }
 
 bool isNodeNumber(const char* arg) {

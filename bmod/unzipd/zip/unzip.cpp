@@ -274,6 +274,49 @@ int Unzip::unzip(ZipStructure* zs, const CentralHeader* ch, int zipfd, int outfd
     return ok;
 }
 
+int Unzip::checkMember(ZipStructure* zs, const CentralHeader* ch, const LocalHeader* lh, int zipfd) {
+    const char* name = ch->fname;
+    int version = lh->versionNeeded[0];
+    if (version > kMaxVersionNeeded) {
+        refuse(3, "Unzip, version needed %d.%d, supported %d.%d, %s", version / 10, version % 10,
+               kMaxVersionNeeded / 10, kMaxVersionNeeded % 10, name);
+        return 0;
+    }
+    if (lh->generalFlags & kFlagEncrypted) {
+        refuse(3, "Unzip, encrypted file '%s'", name);
+        return 0;
+    }
+    bool descriptor = lh->generalFlags & kFlagDataDescriptor;
+    unsigned long cSize = descriptor ? ch->cSize : lh->cSize;
+    unsigned long ucSize = descriptor ? ch->ucSize : static_cast<unsigned long>(lh->ucSize);
+    unsigned long offset = ch->localHeaderOffset + kLocalHeaderSize + lh->fnameLen + lh->extraLen;
+    // Mapping or reading past the end of the file would raise SIGBUS or
+    // leave the decoders short: the data must lie inside the archive.
+    struct stat st;
+    if (::fstat(zipfd, &st) != 0 || (unsigned long long)offset + cSize > (unsigned long long)st.st_size) {
+        refuse(3, "Unzip, data of %s beyond end of %s", name, zs->zipName);
+        return 0;
+    }
+    int method = lh->method;
+    if (method == 0 && cSize != ucSize) {
+        refuse(3, "Unzip, store failed with code %d", 1);
+        return 0;
+    }
+    if (method > 8 || method == 7) {
+        refuse(3, "Unzip, unknown compression method %d in %s", method, zs->zipName);
+        return 0;
+    }
+    return 1;
+}
+
+void Unzip::refuse(int level, const char* format, ...) {
+    va_list ap;
+    va_start(ap, format);
+    errmsg = vformat(format, ap);
+    va_end(ap);
+    warn(level, "%s", errmsg.c_str());
+}
+
 int Unzip::extract(ZipStructure* zs, const CentralHeader* ch, int zipfd) {
     LocalHeader* lh = zs->readLocalHeader(ch, zipfd);
     if (!lh) {
@@ -286,17 +329,8 @@ int Unzip::extract(ZipStructure* zs, const CentralHeader* ch, int zipfd) {
         ~FreeLocal() { zs->freeLocalHeader(lh); }
     } freeLocal{zs, lh};
 
+    if (!checkMember(zs, ch, lh, zipfd)) return 0;
     const char* name = ch->fname;
-    int version = lh->versionNeeded[0];
-    if (version > kMaxVersionNeeded) {
-        warn(3, "Unzip, version needed %d.%d, supported %d.%d, %s", version / 10, version % 10,
-             kMaxVersionNeeded / 10, kMaxVersionNeeded % 10, name);
-        return 0;
-    }
-    if (lh->generalFlags & kFlagEncrypted) {
-        warn(3, "Unzip, encrypted file '%s'", name);
-        return 0;
-    }
     // Behind a data descriptor the local CRC and sizes are zeros; the
     // central directory has the real ones.
     unsigned long crc = lh->crc, cSize = lh->cSize;
@@ -307,19 +341,7 @@ int Unzip::extract(ZipStructure* zs, const CentralHeader* ch, int zipfd) {
         ucSize = ch->ucSize;
     }
     unsigned long offset = ch->localHeaderOffset + kLocalHeaderSize + lh->fnameLen + lh->extraLen;
-
-    // Mapping or reading past the end of the file would raise SIGBUS or
-    // leave the decoders short: the data must lie inside the archive.
-    struct stat st;
-    if (::fstat(zipfd, &st) != 0 || (unsigned long long)offset + cSize > (unsigned long long)st.st_size) {
-        warn(3, "Unzip, data of %s beyond end of %s", name, zs->zipName);
-        return 0;
-    }
     int method = lh->method;
-    if (method == 0 && cSize != ucSize) {
-        warn(3, "Unzip, store failed with code %d", 1);
-        return 0;
-    }
 
     if (fd < 0) {
         if (method == 0 && ucSize > 0 && mmapUnzipBuffer(zipfd, offset, ucSize)) {

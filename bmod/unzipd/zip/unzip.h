@@ -192,6 +192,11 @@ public:
     // is an open descriptor of the archive, or -1 to open it for the call.
     // 1 done, 0 failed (logged with the member name).
     int unzip(ZipStructure* zs, const CentralHeader* ch, int zipfd, int outfd);
+    // What unzip refuses before it writes a byte: version needed above 2.0,
+    // encryption, a method other than 0-6 and 8, a stored member whose sizes
+    // differ, data past the end of zipfd's file. 1 when none holds; else 0
+    // with the reason logged and kept as the error text.
+    int checkMember(ZipStructure* zs, const CentralHeader* ch, const LocalHeader* lh, int zipfd);
     void warn(int level, const char* format, ...) __attribute__((format(printf, 3, 4)));
 
     int fd = -1;  // output of the current extraction, -1 = memory
@@ -209,6 +214,7 @@ private:
     friend std::unique_ptr<Unzip> newUnzip(size_t bufsize);
     Unzip() = default;
     bool takeBuffer(size_t size, int mapped);
+    void refuse(int level, const char* format, ...) __attribute__((format(printf, 3, 4)));
     int extract(ZipStructure* zs, const CentralHeader* ch, int zipfd);
 };
 

@@ -154,5 +154,13 @@ TEST_F(Dispatch, GetFilterEndsTheSessionWithoutReply) {
     }
 }
 
+TEST_F(Dispatch, GetFilterPassesNumbersLibraryNamesAndPatterns) {
+    startAndGreet();
+    EXPECT_EQ(ask("GET 12\n"), "511 Invalid ID 12");
+    EXPECT_EQ(ask("GET x.kvo\n"), "200-GET executed.");
+    EXPECT_EQ(ask("GET *\n"), "200-GET executed.");
+    EXPECT_EQ(ask("GET\n"), "400 Syntax error in GET command. Try HELP GET");
+}
+
 }  // namespace
 }  // namespace ruva

@@ -11,8 +11,7 @@
 #include "bmod/unzipd/catalogue/zip_list.h"
 #include "bmod/unzipd/daemon/known_server.h"
 #include "bmod/unzipd/zip/zip_reader.h"
-#include "tests/bmod/unzipd/catalogue/catalogue_fixture.h"
-#include "tests/bmod/unzipd/server/server_fixture.h"
+#include "tests/bmod/unzipd/server/library_fixture.h"
 
 namespace ruva {
 namespace {
@@ -26,79 +25,7 @@ using test::SetRemover;
 using test::TempDir;
 using test::writeFile;
 
-// Members: stored, deflated, deflated empty; comments absent, "abc12",
-// "a b", holding a quote, ending in a backslash, holding LF. The script
-// prints the zipfile figures of each member as CONTV writes them.
-const char* kMakeLibrary = R"PY(
-import sys, zipfile, zlib
-path = sys.argv[1]
-members = [("a.html", b"<html>a</html>", zipfile.ZIP_STORED, None),
-           ("b.html", b"bbbb" * 300, zipfile.ZIP_DEFLATED, b"abc12"),
-           ("c.html", b"cc", zipfile.ZIP_DEFLATED, b"a b"),
-           ("d.html", b"d" * 50, zipfile.ZIP_STORED, b'say "hi"'),
-           ("e.html", b"e", zipfile.ZIP_STORED, b"ends\\"),
-           ("f.html", b"f", zipfile.ZIP_STORED, b"two\nlines"),
-           ("empty.txt", b"", zipfile.ZIP_DEFLATED, None)]
-with zipfile.ZipFile(path, "w") as z:
-    for name, data, method, comment in members:
-        info = zipfile.ZipInfo(name, (2020, 1, 2, 3, 4, 6))
-        info.compress_type = method
-        if comment is not None:
-            info.comment = comment
-        z.writestr(info, data)
-    z.comment = b"Guide [EN/DOCLIB1 R1A]"
-with zipfile.ZipFile(path) as z:
-    for i in z.infolist():
-        m = "Stored" if i.compress_type == 0 else "Deflated"
-        r = 0 if i.compress_size == 0 or i.file_size == 0 else 100 - i.compress_size * 100 // i.file_size
-        print("%8d %12s %8d %2d%% %08x %s" % (i.file_size, m, i.compress_size, r, i.CRC, i.filename))
-)PY";
-
-class Listing : public test::SessionFixture {
-protected:
-    void SetUp() override {
-        test::SessionFixture::SetUp();
-        ASSERT_TRUE(dir.ok());
-        libDir = dir.file("lib");
-        svDir = dir.file("sv");
-        ASSERT_EQ(runShell("mkdir -p " + shellQuote(libDir) + " " + shellQuote(svDir)), 0);
-        writeFile(dir.file("make.py"), kMakeLibrary);
-        int status = 0;
-        contvOracle = capture("python3 " + shellQuote(dir.file("make.py")) + " " + shellQuote(libDir + "/lib.kvo"),
-                              &status);
-        ASSERT_EQ(status, 0);
-        ASSERT_TRUE(test::cat::makeLibraries({{svDir + "/sv.kvo", "Handbok [SV/DOCLIB2]"}}));
-        uzd.zipList = test::cat::newTestZipList(0);
-        ZipList* zl = uzd.zipList.get();
-        ASSERT_TRUE(zl && zl->allocZipPool(100, 1000, 65536));
-        zl->filesysScanner->addNonRecursiveDir(libDir.c_str());
-        zl->filesysScanner->addNonRecursiveDir(svDir.c_str());
-        zl->filesysScanner->addIncludePattern("*.kvo");
-        ASSERT_GE(zl->scanFilesystem(), 2);
-        lib = zl->findZipStructure("lib.kvo", nullptr);
-        ASSERT_NE(lib, nullptr);
-    }
-    void TearDown() override {
-        test::SessionFixture::TearDown();
-        uzd.zipList.reset();
-    }
-    // Every line of one reply, up to and with its final line.
-    std::vector<std::string> reply(const std::string& command) {
-        EXPECT_TRUE(sendText(sv[1], command));
-        std::vector<std::string> lines;
-        for (;;) {
-            std::string l = readLine(sv[1]);
-            lines.push_back(l);
-            if (l.size() < 4 || l[0] != '3' || l == "<EOF>" || l == "<TIMEOUT>") break;
-        }
-        return lines;
-    }
-
-    TempDir dir;
-    SetRemover remover{test::cat::languageKey()};
-    std::string libDir, svDir, contvOracle;
-    ZipStructure* lib = nullptr;
-};
+class Listing : public test::LibrarySession {};
 
 TEST_F(Listing, ListLinesCarrySizeEntriesTimeAndComment) {
     struct stat st;
