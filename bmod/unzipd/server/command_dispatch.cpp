@@ -127,11 +127,11 @@ const Command kCommands[] = {
     {"PUSRCH", nullptr},
     {"QUIT", answerQuit},
     {"RETR", handleRetrCommand},
-    {"RMFILE", nullptr},
+    {"RMFILE", handleRmFileCommand},
     {"SLIST", handleSListCommand},
     {"SRCH", nullptr},
-    {"UPDFILE", nullptr},
-    {"USER", nullptr},
+    {"UPDFILE", handleUpdFileCommand},
+    {"USER", handleUserCommand},
     {"VER", answerVer},
 };
 

@@ -27,6 +27,9 @@ int handleBlobTypesCommand(NetworkServer* ns, char* args);
 int handleSListCommand(NetworkServer* ns, char* args);
 int handleGetCommand(NetworkServer* ns, char* args);
 int handleRetrCommand(NetworkServer* ns, char* args);
+int handleUpdFileCommand(NetworkServer* ns, char* args);
+int handleRmFileCommand(NetworkServer* ns, char* args);
+int handleUserCommand(NetworkServer* ns, char* args);
 
 // The session's catalogue; null when the daemon has none.
 ZipList* sessionCatalogue(const NetworkServer* ns);

@@ -145,8 +145,7 @@ TEST_F(Dispatch, LineWithoutEndAtTheLimitEndsTheSession) {
 TEST_F(Dispatch, GetFilterEndsTheSessionWithoutReply) {
     for (const char* line : {"GET abc\n", "get ab12\n", "GET x.KVO\n"}) {
         SCOPED_TRACE(line);
-        TearDown();
-        SetUp();
+        newSession();
         startAndGreet();
         ASSERT_TRUE(sendText(sv[1], line));
         EXPECT_EQ(readLine(sv[1]), "<EOF>");

@@ -68,6 +68,7 @@ protected:
         zl->filesysScanner->addNonRecursiveDir(libDir.c_str());
         zl->filesysScanner->addNonRecursiveDir(svDir.c_str());
         zl->filesysScanner->addIncludePattern("*.kvo");
+        configureScanner(zl);
         ASSERT_GE(zl->scanFilesystem(), 2);
         lib = zl->findZipStructure("lib.kvo", nullptr);
         ASSERT_NE(lib, nullptr);
@@ -78,6 +79,8 @@ protected:
     }
     // More libraries, made before the scan.
     virtual void addLibraries() {}
+    // More folders and patterns for the scan.
+    virtual void configureScanner(ZipList*) {}
     // Exactly n bytes, fewer when the stream ends or stalls for 5 s.
     std::string readBytes(size_t n) {
         std::string out;

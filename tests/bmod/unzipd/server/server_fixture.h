@@ -98,13 +98,22 @@ protected:
         ns->newtcpfd = sv[0];
         std::snprintf(ns->cAddrStr, sizeof ns->cAddrStr, "127.0.0.1");
     }
-    void TearDown() override {
+    void TearDown() override { endSession(); }
+    void endSession() {
         if (server.joinable()) {
             shutdown(sv[1], SHUT_RDWR);
             server.join();
         }
-        close(sv[1]);
-        if (ns->newtcpfd >= 0) close(ns->newtcpfd);
+        if (sv[1] >= 0) close(sv[1]);
+        if (ns && ns->newtcpfd >= 0) close(ns->newtcpfd);
+        sv[0] = sv[1] = -1;
+    }
+    // Ends the session, if any, and opens a new socketpair for the next.
+    void newSession() {
+        endSession();
+        ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, sv), 0);
+        ns->newtcpfd = sv[0];
+        ns->flags &= static_cast<uint16_t>(~kNsQuit);
     }
     void start() {
         server = std::thread([this] { result = ns->handleConnection(); });
