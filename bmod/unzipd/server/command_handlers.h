@@ -54,6 +54,14 @@ int isChangedOpenFile(NetworkServer* ns, const ZipStructure* zs, int fd);
 // reply has then ended.
 int openCheckedLibrary(NetworkServer* ns, ZipStructure* zs);
 
+// The library for the library id in text (between its last square
+// brackets), walking the catalogue in library-id order after previous (from
+// the start when null): without '*' the first equal id; with '*' the latest
+// revision among the ids holding the part before the '*' whose base (up to
+// the first P or R) is the prefix's, else the last id holding that part.
+// Null when none.
+ZipStructure* findZipStructureByLi(const ZipList* zl, const char* text, ZipStructure* previous);
+
 // A dbpat/ID argument: node number or library-name pattern.
 struct LibrarySelection {
     bool byNode = false;
