@@ -113,7 +113,7 @@ const Command kCommands[] = {
     {"GET", handleGetCommand},
     {"HELP", answerHelp},
     {"IDRETR", nullptr},
-    {"INFO", nullptr},
+    {"INFO", handleInfoCommand},
     {"LANGLIST", handleLangListCommand},
     {"LIST", handleListCommand},
     {"MLLIST", handleMlListCommand},

@@ -25,6 +25,7 @@ int handleContvCommand(NetworkServer* ns, char* args);
 int handleLangListCommand(NetworkServer* ns, char* args);
 int handleBlobTypesCommand(NetworkServer* ns, char* args);
 int handleSListCommand(NetworkServer* ns, char* args);
+int handleInfoCommand(NetworkServer* ns, char* args);
 int handleGetCommand(NetworkServer* ns, char* args);
 int handleRetrCommand(NetworkServer* ns, char* args);
 int handleMlListCommand(NetworkServer* ns, char* args);

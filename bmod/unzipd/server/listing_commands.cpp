@@ -10,6 +10,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <string>
 #include <string_view>
 
@@ -17,6 +18,7 @@
 #include "bmod/unzipd/daemon/known_server.h"
 #include "bmod/unzipd/daemon/uzd_error.h"
 #include "bmod/unzipd/server/command_handlers.h"
+#include "bmod/unzipd/zip/zip_pool.h"
 #include "bmod/unzipd/zip/zip_reader.h"
 #include "common/docmodel/comment_tokens.h"
 #include "common/tokens.h"
@@ -296,6 +298,45 @@ int handleContvCommand(NetworkServer* ns, char* args) {
         }
     }
     ns->reply->line(kReplyOk, kReplyHeader, "CONTV executed.");
+    return replyResult(ns);
+}
+
+int handleInfoCommand(NetworkServer* ns, char*) {
+    ZipList* zl = sessionCatalogue(ns);
+    unsigned long libraries = 0, files = 0;
+    for (const ZipStructure* zs = zl ? zl->getFirstZipStructure() : nullptr; zs; zs = zs->getNext()) {
+        ++libraries;
+        files += zs->centralDirEnd.totalCentralEntries;
+    }
+    struct tm local = {};
+    ::localtime_r(&ns->startTime, &local);
+    const char* tz = std::getenv("TZ");
+    const ZipPool* pool = zl ? zl->zipPool.get() : nullptr;
+    const Pool* zsPool = pool ? pool->zipStructurePool.get() : nullptr;
+    const Pool* chPool = pool ? pool->centralHeaderPool.get() : nullptr;
+    const VPool* names = pool ? pool->namePool.get() : nullptr;
+    unsigned long nameBytes = names ? names->allocSize : 0;
+    ReplyWriter& r = *ns->reply;
+    r.line(kReplyData, kReplyHeader, "Server Information:");
+    r.line(kReplyData, kReplyEntry, "Server start/reconfiguration time: [%04d-%02d-%02d %02d:%02d %s] %lu",
+           local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, tz ? tz : "",
+           static_cast<unsigned long>(ns->startTime));
+    r.line(kReplyData, kReplyEntry, "Number of client sessions: %lu", ns->sessionCount);
+    r.line(kReplyData, kReplyEntry, "Number of active sessions: %lu",
+           static_cast<unsigned long>(ns->childCountP ? *ns->childCountP : 0));
+    r.line(kReplyData, kReplyEntry, "Number of databases: %lu", zl ? zl->structureCount() : 0UL);
+    r.line(kReplyData, kReplyEntry, "Number of Sub-systems: %lu", zl ? zl->subCount() : 0UL);
+    r.line(kReplyData, kReplyEntry, "Total number of files: %lu", files);
+    r.line(kReplyData, kReplyEntry, "Estimated cache memory requirement (in bytes): %lu",
+           libraries * 376 + files * 72 + nameBytes);
+    r.line(kReplyData, kReplyEntry, "ZipStructure Pool: Heaps %d, usedItems %lu, itemSize %lu",
+           zsPool ? zsPool->numHeaps : 0, static_cast<unsigned long>(zsPool ? zsPool->usedItems : 0),
+           static_cast<unsigned long>(zsPool ? zsPool->itemSize : 0));
+    r.line(kReplyData, kReplyEntry, "CentralHeader Pool: Heaps %d, usedItems %lu, itemSize %lu",
+           chPool ? chPool->numHeaps : 0, static_cast<unsigned long>(chPool ? chPool->usedItems : 0),
+           static_cast<unsigned long>(chPool ? chPool->itemSize : 0));
+    r.line(kReplyData, kReplyEntry, "Name Pool: Heaps %d, allocSize %lu", names ? names->numHeaps : 0, nameBytes);
+    r.line(kReplyOk, kReplyHeader, "INFO executed.");
     return replyResult(ns);
 }
 

@@ -86,6 +86,7 @@ std::unique_ptr<NetworkServer> newNetworkServer(UzdMain* uzd, int port, uint16_t
     }
     ns->uzd = uzd;
     ns->flags = flags;
+    ns->startTime = ::time(nullptr);
     ns->wellKnownPort = port != 0 ? port : kDefaultWellKnownPort;
     return ns;
 }

@@ -158,6 +158,7 @@ public:
     std::string ProgName;
     std::string Article;
     std::string Revision;
+    time_t startTime = 0;  // when this server was made: start-up or reconfiguration
     unsigned long sessionCount = 0;
     int* childCountP = &childCount;  // shared with the sessions once set
     int childCount = 0;

@@ -10,6 +10,7 @@
 
 #include "bmod/unzipd/catalogue/zip_list.h"
 #include "bmod/unzipd/daemon/known_server.h"
+#include "bmod/unzipd/zip/zip_pool.h"
 #include "bmod/unzipd/zip/zip_reader.h"
 #include "tests/bmod/unzipd/server/library_fixture.h"
 
@@ -113,6 +114,33 @@ TEST_F(Listing, SlistInFileOrder) {
     startAndGreet();
     EXPECT_EQ(reply("SLIST\n"), (std::vector<std::string>{"300-Address \"Comment\"", "300 127.0.0.1:9300 \"a b\"",
                                                            "300 127.0.0.1:9301 ", "200-SLIST executed."}));
+}
+
+TEST_F(Listing, InfoLinesInOrder) {
+    ns->startTime = 1704103200;  // 2024-01-01 10:00 UTC
+    ns->sessionCount = 5;
+    ns->childCount = 3;
+    setenv("TZ", "", 1);
+    tzset();
+    startAndGreet();
+    auto lines = reply("INFO\n");
+    ASSERT_EQ(lines.size(), 12u);
+    EXPECT_EQ(lines[0], "300-Server Information:");
+    EXPECT_EQ(lines[1], "300 Server start/reconfiguration time: [2024-01-01 10:00 ] 1704103200");
+    EXPECT_EQ(lines[2], "300 Number of client sessions: 5");
+    EXPECT_EQ(lines[3], "300 Number of active sessions: 3");
+    EXPECT_EQ(lines[4], "300 Number of databases: 2");
+    EXPECT_EQ(lines[6], "300 Total number of files: 8");
+    const ZipPool* pool = uzd.zipList->zipPool.get();
+    EXPECT_EQ(lines[7], "300 Estimated cache memory requirement (in bytes): " +
+                            std::to_string(2 * 376 + 8 * 72 + pool->namePool->allocSize));
+    EXPECT_EQ(lines[8].rfind("300 ZipStructure Pool: Heaps ", 0), 0u);
+    EXPECT_EQ(lines[9].rfind("300 CentralHeader Pool: Heaps ", 0), 0u);
+    EXPECT_EQ(lines[10], "300 Name Pool: Heaps " + std::to_string(pool->namePool->numHeaps) + ", allocSize " +
+                             std::to_string(pool->namePool->allocSize));
+    EXPECT_EQ(lines[11], "200-INFO executed.");
+    unsetenv("TZ");
+    tzset();
 }
 
 }  // namespace
