@@ -155,5 +155,74 @@ TEST_F(Retrieval, WaitPageStandsInForPdf) {
     }
 }
 
+// bad.kvo: a deflated member whose stream is broken in the middle; pipe.kvo:
+// written by zip to a pipe, so its members carry data descriptors.
+const char* kMakeBrokenLibraries = R"PY(
+import os, random, subprocess, sys, zipfile
+folder = sys.argv[1]
+random.seed(7)
+data = bytes(random.choice(b"abcdefgh ") for _ in range(200000))
+bad = os.path.join(folder, "bad.kvo")
+with zipfile.ZipFile(bad, "w", zipfile.ZIP_DEFLATED) as z:
+    z.writestr("big.html", data)
+    z.writestr("ok.html", b"fine")
+raw = bytearray(open(bad, "rb").read())
+start = 30 + len("big.html")
+for i in range(start + 5000, start + 5400):
+    raw[i] ^= 0x5a
+open(bad, "wb").write(raw)
+os.makedirs(os.path.join(folder, "src"), exist_ok=True)
+for name, body in (("p1.html", b"<p>one</p>" * 500), ("p2.html", b"")):
+    open(os.path.join(folder, "src", name), "wb").write(body)
+with open(os.path.join(folder, "pipe.kvo"), "wb") as out:
+    p = subprocess.Popen("zip -q - p1.html p2.html | cat", shell=True, cwd=os.path.join(folder, "src"), stdout=out)
+    sys.exit(p.wait())
+)PY";
+
+class BrokenRetrieval : public Retrieval {
+protected:
+    void addLibraries() override {
+        test::writeFile(dir.file("broken.py"), kMakeBrokenLibraries);
+        ASSERT_EQ(runShell("python3 " + shellQuote(dir.file("broken.py")) + " " + shellQuote(libDir)), 0);
+    }
+};
+
+TEST_F(BrokenRetrieval, BrokenStreamNeverPutsALineInsideTheData) {
+    startAndGreet();
+    ASSERT_TRUE(sendText(sv[1], "RETR bad.kvo big.html\n"));
+    EXPECT_EQ(readLine(sv[1]), "300-Length 200000 \"bad.kvo\" \"big.html\" \"0\"");
+    std::string data = readBytes(200000);
+    if (data.size() == 200000) {
+        // All bytes went: the check's failure stands in the CRC's place.
+        EXPECT_EQ(readLine(sv[1]).rfind("500-Failed, ", 0), 0u);
+        EXPECT_EQ(readLine(sv[1]), "400-File \"big.html\" not found in database \"bad.kvo\", 1 database(s) checked");
+    } else {
+        EXPECT_EQ(readLine(sv[1]), "<EOF>");
+    }
+    EXPECT_EQ(finish(), 0);
+}
+
+TEST_F(BrokenRetrieval, DataDescriptorMembersEqualUnzip) {
+    startAndGreet();
+    auto contv = reply("CONTV pipe.kvo\n");
+    ASSERT_EQ(contv.size(), 4u);
+    EXPECT_EQ(contv[2].substr(4, 36), "       0       Stored        0  0% 0");
+    for (const char* m : {"p1.html", "p2.html"}) {
+        SCOPED_TRACE(m);
+        std::string data = capture("unzip -p " + shellQuote(libDir + "/pipe.kvo") + " " + m);
+        ASSERT_TRUE(sendText(sv[1], std::string("RETR pipe.kvo ") + m + "\n"));
+        EXPECT_EQ(readLine(sv[1]), "300-Length " + std::to_string(data.size()) + " \"pipe.kvo\" \"" + m + "\" \"0\"");
+        EXPECT_EQ(readBytes(data.size()), data);
+        EXPECT_EQ(readLine(sv[1]), crcLine(data));
+        EXPECT_EQ(readLine(sv[1]), "200-RETR executed.");
+    }
+    // The broken member's neighbour comes out whole.
+    ASSERT_TRUE(sendText(sv[1], "RETR bad.kvo ok.html\n"));
+    EXPECT_EQ(readLine(sv[1]), "300-Length 4 \"bad.kvo\" \"ok.html\" \"0\"");
+    EXPECT_EQ(readBytes(4), "fine");
+    EXPECT_EQ(readLine(sv[1]), crcLine("fine"));
+    EXPECT_EQ(readLine(sv[1]), "200-RETR executed.");
+}
+
 }  // namespace
 }  // namespace ruva
