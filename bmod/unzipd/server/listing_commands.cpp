@@ -216,8 +216,8 @@ int handleContCommand(NetworkServer* ns, char* args) {
     if (!selectLibraries(ns, dbpat, &sel)) return replyResult(ns);
     if (sel.byNode) {
         if (sel.libraries.empty()) {
-            ns->reply->line(kReplyNoDatabases, kReplyEntry, "Node contains no databases %s",
-                            ReplyWriter::quotedField(sel.folder->descr).c_str());
+            ns->reply->line(kReplyNoDatabases, kReplyEntry, "Node contains no databases \"%s\"",
+                            ReplyWriter::plainField(sel.folder->descr).c_str());
             return replyResult(ns);
         }
         // Only the first library of a folder is checked.
@@ -266,8 +266,8 @@ int handleContvCommand(NetworkServer* ns, char* args) {
             return replyResult(ns);
         }
         if (sel.libraries.empty()) {
-            ns->reply->line(kReplyNoDatabases, kReplyEntry, "Node contains no databases %s",
-                            ReplyWriter::quotedField(sel.folder->descr).c_str());
+            ns->reply->line(kReplyNoDatabases, kReplyEntry, "Node contains no databases \"%s\"",
+                            ReplyWriter::plainField(sel.folder->descr).c_str());
             return replyResult(ns);
         }
         if (isRmdUpdtFile(ns, sel.libraries.front())) return replyResult(ns);

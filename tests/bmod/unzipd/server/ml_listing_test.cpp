@@ -88,5 +88,24 @@ TEST_F(MlListing, SmallAnswers) {
     EXPECT_EQ(readLine(sv[1]), "<EOF>");
 }
 
+TEST_F(MlListing, FolderNumbersSelectTheirLibraries) {
+    std::string b1 = test::readFile(root + "/b/b1.kvo"), s1 = test::readFile(root + "/b/s1.kvo");
+    std::string rootId = std::to_string(folderId("Root"));
+    startAndGreet();
+    // GET of a folder: each library after its own framing line, in the
+    // folder's order (by comment).
+    ASSERT_TRUE(sendText(sv[1], "GET " + std::to_string(folderId("FolderB")) + "\n"));
+    EXPECT_EQ(readLine(sv[1]), "300-Length " + std::to_string(b1.size()) + " \"b1.kvo\"");
+    EXPECT_EQ(readBytes(b1.size()), b1);
+    EXPECT_EQ(readLine(sv[1]), "300-Length " + std::to_string(s1.size()) + " \"s1.kvo\"");
+    EXPECT_EQ(readBytes(s1.size()), s1);
+    EXPECT_EQ(readLine(sv[1]), "200-GET executed.");
+    EXPECT_EQ(reply("CONT " + rootId + "\n"), (std::vector<std::string>{"510 Node contains no databases \"Root\""}));
+    EXPECT_EQ(reply("CONTV " + rootId + "\n"), (std::vector<std::string>{"510 Node contains no databases \"Root\""}));
+    EXPECT_EQ(reply("GET " + rootId + "\n"), (std::vector<std::string>{"510 Node contains no databases 'Root'"}));
+    // The sub-folder page needs no library.
+    EXPECT_EQ(reply("CONTV " + rootId + " kvo_ml_sub_main_page\n").back(), "200-CONTV executed.");
+}
+
 }  // namespace
 }  // namespace ruva
