@@ -88,6 +88,11 @@ TEST_F(Update, SendTimingsGiveTheSameArchive) {
         EXPECT_EQ(ask("VER\n"), "200 Version: " + test::serverIdentity());
     }
     EXPECT_EQ(listing(annotDir).find("._upd"), std::string::npos);
+    // A second save within the same second replaces the first.
+    EXPECT_EQ(ask("UPDFILE annot.anx " + kMember + " 3\nxyz" + kEnd), "200-UPDFILE executed.");
+    EXPECT_EQ(ask("UPDFILE annot.anx " + kMember + " 3\nuvw" + kEnd), "200-UPDFILE executed.");
+    EXPECT_EQ(ask("VER\n"), "200 Version: " + test::serverIdentity());
+    EXPECT_EQ(unzipP(annot(), kMember), "uvw");
 }
 
 TEST_F(Update, NewLibraryIsWorldWritableAndRmfileRemoves) {
