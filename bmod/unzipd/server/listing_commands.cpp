@@ -73,8 +73,10 @@ ContvStep writeContvMembers(NetworkServer* ns, ZipStructure* zs, const char* fil
             zs->closeZipFile(fd);
             fd = -1;
             std::string path = zs->zipName, name = ch->fname;
+            // One refresh per library: a second failure ends the reply.
             if (mayRetry && ns->orderParentUpdate(path.c_str())) {
                 if (!byNode) return ContvStep::kRelist;
+                mayRetry = false;
                 continue;
             }
             logError(kLogErr, "CONTV, failed to read local header of %s in %s", name.c_str(), path.c_str());
