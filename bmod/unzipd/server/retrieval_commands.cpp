@@ -196,7 +196,13 @@ RetrStep retrLibrary(NetworkServer* ns, ZipStructure* zs, RetrRequest& rq, bool 
             zs->closeZipFile(fd);
             fd = -1;
             std::string path = zs->zipName;
-            if (mayRetry && ns->orderParentUpdate(path.c_str())) return rq.byNode ? RetrStep::kNext : RetrStep::kRestart;
+            // One refresh per library; by node number the next member follows,
+            // by pattern the command starts again.
+            if (mayRetry && ns->orderParentUpdate(path.c_str())) {
+                if (!rq.byNode) return RetrStep::kRestart;
+                mayRetry = false;
+                continue;
+            }
             if (!isRmdUpdtFile(ns, zs))
                 ns->reply->line(kReplyFailed, kReplyHeader,
                                 "Failed to read Local Header of file \"%s\" in database \"%s\"", rq.filepat, rq.dbpat);
