@@ -1,13 +1,17 @@
 // Reading and dispatching a session's command lines.
 #include <poll.h>
+#include <strings.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <string>
 
 #include "bmod/unzipd/daemon/uzd_error.h"
+#include "bmod/unzipd/server/command_handlers.h"
 #include "bmod/unzipd/server/network_server.h"
 #include "common/text.h"
 #include "common/tokens.h"
@@ -33,15 +37,119 @@ int answerQuit(NetworkServer* ns, char*) {
     return written(ns, ns->reply->line(kReplyOk, kReplyHeader, "See you later."));
 }
 
+int answerFlabel(NetworkServer*, char*) { return 1; }
+
+struct HelpText {
+    const char* word;
+    const char* text;  // after "200 "
+};
+
+const HelpText kHelpTexts[] = {
+    {"BLOBTYPES", "BLOBTYPES -- List library types supported by the server"},
+    {"CONT", "CONT dbpat/ID [filepat] -- List ZIP contents"},
+    {"CONTV", "CONTV dbpat/ID   [filepat] -- Verbose list of ZIP contents"},
+    {"FSRCH", "FSRCH pattern dbpat/ID filepat -- Search for text pattern in database file(s)"},
+    {"FLABEL", "FLABEL HashID -- returns the LDAP ID for the folder"},
+    {"GET", "GET dbpat/ID -- Retrieve whole ZIP database"},
+    {"HELP", "HELP -- List all commands supported by the server"},
+    {"INFO", "INFO -- Display general info and statistics about data on the server"},
+    {"LANGLIST", "LANGLIST -- List language codes found in libraries on the server"},
+    {"LIST", "LIST [dbpat] -- List available databases"},
+    {"MLLIST", "MLLIST -- List available databases and multilevel nodes"},
+    {"MLNLIST",
+     "MLNLIST HashId UserId-- List available databases and multilevel nodes to those user has upload access"},
+    {"MLSLIST",
+     "MLSLIST node/Productname/Path  path/name -- List available databases and multilevel nodes in the "
+     "selected node/Productname/Path"},
+    {"MSRCH", "MSRCH pattern [ProductId] -- Search for all systems matching pattern"},
+    {"MPSRCH", "MPSRCH pattern prod_id date_from date_to system -- Search for all systems matching search conditions"},
+    {"QXSRCH",
+     "QXSRCH pattern dbpat/ID/\"dbpat1/ID1 dbpat2/ID2 .... dbpatn/IDn\" filepat -- Search for pattern in RUVX "
+     "index(es)"},
+    {"QXFSRCH",
+     "QXFSRCH pattern dbpat/ID/\"dbpat1/ID1 dbpat2/ID2 .... dbpatn/IDn\" filepat -- Search for pattern in "
+     "Fulltext RUVX index(es)"},
+    {"QXSRCHSGS",
+     "QXSRCHSGS pattern dbpat/ID fulltext_ruvx_filename maxHits -- Search for suggestions in Fulltext RUVX index"},
+    {"PUSRCH", "PUSRCH dbpat filepat [blk pfx caa ind1 ind2 mar rev adj] -- Search PU-index"},
+    {"QUIT", "QUIT -- End session with server"},
+    {"RETR", "RETR dbpat/ID filepat -- Uncompress and retrieve file(s) from database(s)"},
+    {"RMFILE", "RMFILE dbpat filepat -- Remove a file from a zip database"},
+    {"SLIST", "SLIST -- List addresses of other known servers"},
+    {"SRCH", "SRCH pattern dbpat/ID filepat -- Search for text pattern in database file(s)"},
+    // One line: the line feed inside this help text would read as a
+    // second reply line, so it is written as a blank.
+    {"UPDFILE", "UPDFILE dbpat/ID filename filelength \\n data 200-UPDFILE END  -- Add/update a file in a zip database"},
+    {"IDRETR",
+     "IDRETR pattern dbpat/ID -- extracting the section contents based on the input pattern in the database "
+     "file(s)"},
+    {"VER", "VER -- Query server program version"},
+};
+
+int answerHelp(NetworkServer* ns, char* args) {
+    char* topic = getNextToken(&args);
+    if (topic == nullptr)
+        return written(ns, ns->reply->line(kReplyOk, kReplyEntry,
+                                           "Supported commands: BLOBTYPES CONT CONTV FSRCH FLABEL GET HELP INFO "
+                                           "LANGLIST LIST MLLIST MLNLIST MLSLIST MPSRCH MSRCH QXSRCH QXFSRCH "
+                                           "QXSRCHSGS PUSRCH QUIT RETR SLIST SRCH IDRETR VER"));
+    lstrupr(topic);
+    for (const HelpText& h : kHelpTexts)
+        if (std::strcmp(topic, h.word) == 0) return written(ns, ns->reply->line(kReplyOk, kReplyEntry, "%s", h.text));
+    return written(ns, ns->reply->line(kReplySyntax, kReplyEntry, "No such command <%s>", topic));
+}
+
 struct Command {
     const char* word;  // upper case
-    CommandHandler handler;
+    CommandHandler handler;  // null: answered as an unknown word until its handler exists
 };
 
 const Command kCommands[] = {
+    {"BLOBTYPES", handleBlobTypesCommand},
+    {"CONT", handleContCommand},
+    {"CONTV", handleContvCommand},
+    {"FLABEL", answerFlabel},
+    {"FSRCH", nullptr},
+    {"GET", handleGetCommand},
+    {"HELP", answerHelp},
+    {"IDRETR", nullptr},
+    {"INFO", handleInfoCommand},
+    {"LANGLIST", handleLangListCommand},
+    {"LIST", handleListCommand},
+    {"MLLIST", handleMlListCommand},
+    {"MLNLIST", handleMlNListCommand},
+    {"MLSLIST", handleMlsListCommand},
+    {"MPSRCH", nullptr},
+    {"MSRCH", nullptr},
+    {"QXSRCH", nullptr},
+    {"QXFSRCH", nullptr},
+    {"QXSRCHSGS", nullptr},
+    {"PUSRCH", nullptr},
     {"QUIT", answerQuit},
+    {"RETR", handleRetrCommand},
+    {"RMFILE", handleRmFileCommand},
+    {"SLIST", handleSListCommand},
+    {"SRCH", nullptr},
+    {"UPDFILE", handleUpdFileCommand},
+    {"USER", handleUserCommand},
     {"VER", answerVer},
 };
+
+// GET of a name that is neither a node number nor a library file name is
+// refused without a word: the session just ends. "Contains" is tested
+// case-sensitively on a private copy, since tokenising cuts in place.
+bool refusedGet(const char* line) {
+    if (strncasecmp(line, "GET ", 4) != 0) return false;
+    std::string copy(line + 4);
+    char* cursor = copy.data();
+    const char* arg = getNextToken(&cursor);
+    if (arg == nullptr) return false;
+    for (const char* ext : {".ers", ".kvo", ".zgp", ".zdf", ".z", ".zsw"})
+        if (std::strstr(arg, ext) != nullptr) return false;
+    for (const char* p = arg; *p; ++p)
+        if (std::isalpha(static_cast<unsigned char>(*p))) return true;
+    return false;
+}
 
 long long monotonicMs() {
     struct timespec ts;
@@ -52,14 +160,20 @@ long long monotonicMs() {
 }  // namespace
 
 int NetworkServer::parseCommand(char* line) {
+    if (refusedGet(line)) {
+        logError(kLogNotice, "Refused GET request <%s> from %s", line, cAddrStr);
+        return 0;
+    }
     reply->beginReply();
     char* cursor = line;
     char* word = getNextToken(&cursor);
     if (word == nullptr) return written(this, reply->line(kReplySyntax, kReplyEntry, "Missing command. Try HELP"));
     lstrupr(word);
     for (const Command& c : kCommands)
-        if (std::strcmp(word, c.word) == 0) return c.handler(this, cursor);
-    return written(this, reply->line(kReplySyntax, kReplyEntry, "Unknown command <%s>. Try HELP.", word));
+        if (c.handler != nullptr && std::strcmp(word, c.word) == 0) return c.handler(this, cursor) == 1 ? 1 : 0;
+    reply->line(kReplySyntax, kReplyEntry, "Unknown command <%s>. Try HELP.", word);
+    logError(kLogNotice, "Invalid command <%s> received from %s", word, cAddrStr);
+    return 1;
 }
 
 // 1 when input waits, 0 after idleTimeout seconds without any, -1 when a
@@ -108,18 +222,36 @@ int NetworkServer::getClientCommand(char* buffer, size_t limit) {
             logError(kLogDebug, "Socket read failed from %s, %s", cAddrStr, std::strerror(errno));
             return -1;
         }
-        char* end = buffer + got + n;
-        for (char* p = buffer + got; p < end; ++p) {
+        char* begin = buffer + got;
+        if (skipLeadingLf) {
+            skipLeadingLf = false;
+            if (*begin == '\n') {
+                std::memmove(begin, begin + 1, static_cast<size_t>(n - 1));
+                if (--n == 0) continue;
+            }
+        }
+        char* end = begin + n;
+        for (char* p = begin; p < end; ++p) {
             if (*p != '\r' && *p != '\n') continue;
+            bool cr = *p == '\r';
             *p = '\0';
             restData.assign(p + 1, end);
+            // The LF of a CR LF is never a command or a data byte, whether
+            // it came in this read or comes first in the next one.
+            if (cr && restData.empty()) skipLeadingLf = true;
+            if (cr && !restData.empty() && restData[0] == '\n') restData.erase(0, 1);
             return static_cast<int>(p - buffer);
         }
         got += static_cast<size_t>(n);
     }
-    // A line as long as the buffer is taken as it is; nothing past it is read.
+    // The rest of so long a line would be read as the next command.
     buffer[got] = '\0';
-    return static_cast<int>(got);
+    if (reply) {
+        reply->beginReply();
+        reply->line(kReplySyntax, kReplyEntry, "Missing command. Try HELP");
+    }
+    logError(kLogNotice, "Command line of %zu bytes without a line end from %s", got, cAddrStr);
+    return -1;
 }
 
 }  // namespace ruva

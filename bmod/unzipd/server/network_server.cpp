@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -85,6 +86,7 @@ std::unique_ptr<NetworkServer> newNetworkServer(UzdMain* uzd, int port, uint16_t
     }
     ns->uzd = uzd;
     ns->flags = flags;
+    ns->startTime = ::time(nullptr);
     ns->wellKnownPort = port != 0 ? port : kDefaultWellKnownPort;
     return ns;
 }
@@ -412,6 +414,10 @@ int NetworkServer::orderParentUpdate(const char* zipName) {
 int NetworkServer::orderParentUpdateUSR1() { return orderParentUpdate(nullptr); }
 
 int NetworkServer::handleConnection() {
+    // Without Nagle a small framed reply (line, data, CRC line) does not
+    // wait for the client's delayed ACK. Not a TCP socket: nothing to do.
+    int one = 1;
+    ::setsockopt(newtcpfd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     reply = std::make_unique<ReplyWriter>(newtcpfd);
     int ok = 0;
     if (!reply->line(kReplyOk, kReplyEntry, "UZD %s", identityText().c_str())) {

@@ -72,13 +72,17 @@ public:
     // input, an error that ends it, or a quit request. The socket is shut
     // down and closed at the end. 1 on a normal end, 0 otherwise.
     int handleConnection();
-    // Dispatches one command line (cut in place). 1 to go on, 0 to end.
+    // Dispatches one command line (cut in place). 1 to go on, 0 to end; 0
+    // without a reply for a GET of a name that is neither a node number nor
+    // a library file name.
     int parseCommand(char* line);
     // Reads one command line into buffer (limit bytes and a NUL): the bytes
     // before the first CR or LF; what followed in the same read becomes the
     // rest data. -1 when the client closed, the read failed or a quit was
     // requested while waiting. After idleTimeout seconds without input a
     // session process ends with _exit(0); in debug mode -1 with kNsQuit.
+    // A line that fills limit without a line end gets "400 Missing command"
+    // and -1. After a CR, one LF that comes next is skipped.
     int getClientCommand(char* buffer, size_t limit);
     // In a session: asks the parent for a refresh (SIGUSR1; zipName, when
     // given, is logged as the library that failed) and waits for the
@@ -154,6 +158,7 @@ public:
     std::string ProgName;
     std::string Article;
     std::string Revision;
+    time_t startTime = 0;  // when this server was made: start-up or reconfiguration
     unsigned long sessionCount = 0;
     int* childCountP = &childCount;  // shared with the sessions once set
     int childCount = 0;
@@ -172,6 +177,9 @@ public:
     char resToken[17] = {};
 
     std::string restData;  // bytes after the last command line's end
+    // The last line ended with CR and nothing followed it in that read: an
+    // LF that comes first in the next read belongs to that line end.
+    bool skipLeadingLf = false;
 
     std::string LDAPServerName;
     std::string LDAPSearchBaseUser;

@@ -214,6 +214,14 @@ int Unzip::unzip(ZipStructure* zs, const CentralHeader* ch, int zipfd, int outfd
     return ok;
 }
 
+void Unzip::refuse(int level, const char* format, ...) {
+    va_list ap;
+    va_start(ap, format);
+    errmsg = vformat(format, ap);
+    va_end(ap);
+    warn(level, "%s", errmsg.c_str());
+}
+
 int Unzip::extract(ZipStructure* zs, const CentralHeader* ch, int zipfd) {
     Member m;
     if (!checkHeader(zs, ch, zipfd, m)) return 0;
@@ -234,7 +242,6 @@ bool Unzip::checkHeader(ZipStructure* zs, const CentralHeader* ch, int zipfd, Me
         warn(kLogErr, "Unzip, failed to read LocalHeader of %s", ch->fname);
         return false;
     }
-    const int version = lh->versionNeeded[0];
     m = Member{ch->fname,
                static_cast<ZipMethod>(lh->method),
                lh->generalFlags,
@@ -242,36 +249,47 @@ bool Unzip::checkHeader(ZipStructure* zs, const CentralHeader* ch, int zipfd, Me
                lh->cSize,
                lh->ucSize,
                ch->localHeaderOffset + kZipLocalHeaderSize + lh->fnameLen + lh->extraLen};
-    const uint16_t localNameLength = lh->fnameLen;
+    const bool ok = checkMember(zs, ch, lh, zipfd);
     zs->freeLocalHeader(lh);
+    return ok;
+}
 
+int Unzip::checkMember(ZipStructure* zs, const CentralHeader* ch, const LocalHeader* lh, int zipfd) {
+    const char* name = ch->fname;
     // A central entry pointing at another member's local header would serve
     // that member's bytes under its own name.
-    if (!localNameMatches(zs, ch, zipfd, localNameLength)) {
-        warn(kLogErr, "Unzip, local header name of %s does not match", m.name);
-        return false;
+    if (!localNameMatches(zs, ch, zipfd, lh->fnameLen)) {
+        refuse(kLogErr, "Unzip, local header name of %s does not match", name);
+        return 0;
     }
+    const int version = lh->versionNeeded[0];
     if (version > kMaxVersionNeeded) {
-        warn(kLogErr, "Unzip, version needed %d.%d, supported %d.%d, %s", version / 10, version % 10,
-             kMaxVersionNeeded / 10, kMaxVersionNeeded % 10, m.name);
-        return false;
+        refuse(kLogErr, "Unzip, version needed %d.%d, supported %d.%d, %s", version / 10, version % 10,
+               kMaxVersionNeeded / 10, kMaxVersionNeeded % 10, name);
+        return 0;
     }
-    if (m.flags & kZipFlagEncrypted) {
-        warn(kLogErr, "Unzip, encrypted file '%s'", m.name);
-        return false;
+    if (lh->generalFlags & kZipFlagEncrypted) {
+        refuse(kLogErr, "Unzip, encrypted file '%s'", name);
+        return 0;
     }
     // Mapping or reading past the end of the file would raise SIGBUS or
     // leave the decoders short: the data must lie inside the archive.
+    const unsigned long offset = ch->localHeaderOffset + kZipLocalHeaderSize + lh->fnameLen + lh->extraLen;
     struct stat st;
-    if (::fstat(zipfd, &st) != 0 || (unsigned long long)m.offset + m.cSize > (unsigned long long)st.st_size) {
-        warn(kLogErr, "Unzip, data of %s beyond end of %s", m.name, zs->zipName);
-        return false;
+    if (::fstat(zipfd, &st) != 0 || (unsigned long long)offset + lh->cSize > (unsigned long long)st.st_size) {
+        refuse(kLogErr, "Unzip, data of %s beyond end of %s", name, zs->zipName);
+        return 0;
     }
-    if (m.method == ZIPMETHOD_STORED && m.cSize != m.ucSize) {
-        warn(kLogErr, "Unzip, store failed with code %d", 1);
-        return false;
+    if (lh->method == ZIPMETHOD_STORED && lh->cSize != lh->ucSize) {
+        refuse(kLogErr, "Unzip, store failed with code %d", 1);
+        return 0;
     }
-    return true;
+    // Refused before a buffer is taken for it.
+    if (lh->method > ZIPMETHOD_DEFLATED || lh->method == ZIPMETHOD_TOKENIZED) {
+        refuse(kLogErr, "Unzip, unknown compression method %d in %s", int(lh->method), zs->zipName);
+        return 0;
+    }
+    return 1;
 }
 
 bool Unzip::localNameMatches(ZipStructure* zs, const CentralHeader* ch, int zipfd, uint16_t length) {

@@ -57,6 +57,12 @@ public:
     // is an open descriptor of the archive, or -1 to open it for the call.
     // 1 done, 0 failed (logged with the member name).
     int unzip(ZipStructure* zs, const CentralHeader* ch, int zipfd, int outfd);
+    // What unzip refuses before it writes a byte: a local header naming
+    // another member, version needed above 2.0,
+    // encryption, a method other than 0-6 and 8, a stored member whose sizes
+    // differ, data past the end of zipfd's file. 1 when none holds; else 0
+    // with the reason logged and kept as the error text.
+    int checkMember(ZipStructure* zs, const CentralHeader* ch, const LocalHeader* lh, int zipfd);
     void warn(int level, const char* format, ...) __attribute__((format(printf, 3, 4)));
 
     int fd = -1;  // output of the current extraction, -1 = memory
@@ -79,6 +85,8 @@ private:
     bool takeBuffer(size_t size, int mapped);
     // Unmaps a stored member shown in place and brings the buffer back.
     void releaseMapping();
+    // Logs the reason and keeps it as the error text.
+    void refuse(int level, const char* format, ...) __attribute__((format(printf, 3, 4)));
     // The steps of one extraction; each false (or kFailed) has logged why.
     int extract(ZipStructure* zs, const CentralHeader* ch, int zipfd);
     bool checkHeader(ZipStructure* zs, const CentralHeader* ch, int zipfd, Member& m);

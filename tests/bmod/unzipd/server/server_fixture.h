@@ -8,11 +8,16 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
+#include <cstdio>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "bmod/unzipd/server/network_server.h"
 #include "common/version.h"
+#include "tests/bmod/unzipd/daemon/daemon_fixture.h"
 
 namespace ruva::test {
 
@@ -80,5 +85,60 @@ inline std::string readLine(int fd) {
 inline bool sendText(int fd, const std::string& text) {
     return send(fd, text.data(), text.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(text.size());
 }
+
+// A session of a debug-mode server without listening sockets, on a
+// socketpair: the server runs handleConnection on a thread, the test is
+// the client on sv[1].
+class SessionFixture : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ns = testServer(&uzd, kNsDebug | kNsNoUdp);
+        ASSERT_TRUE(ns);
+        ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, sv), 0);
+        ns->newtcpfd = sv[0];
+        std::snprintf(ns->cAddrStr, sizeof ns->cAddrStr, "127.0.0.1");
+    }
+    void TearDown() override { endSession(); }
+    void endSession() {
+        if (server.joinable()) {
+            shutdown(sv[1], SHUT_RDWR);
+            server.join();
+        }
+        if (sv[1] >= 0) close(sv[1]);
+        if (ns && ns->newtcpfd >= 0) close(ns->newtcpfd);
+        sv[0] = sv[1] = -1;
+    }
+    // Ends the session, if any, and opens a new socketpair for the next.
+    void newSession() {
+        endSession();
+        ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, sv), 0);
+        ns->newtcpfd = sv[0];
+        ns->flags &= static_cast<uint16_t>(~kNsQuit);
+    }
+    void start() {
+        server = std::thread([this] { result = ns->handleConnection(); });
+    }
+    // Starts the session and reads the greeting.
+    void startAndGreet() {
+        start();
+        EXPECT_EQ(readLine(sv[1]), "200 UZD " + serverIdentity());
+    }
+    // The first reply line to one command line.
+    std::string ask(const std::string& line) {
+        EXPECT_TRUE(sendText(sv[1], line));
+        return readLine(sv[1]);
+    }
+    int finish() {
+        server.join();
+        return result;
+    }
+
+    LogCapture log;
+    UzdMain uzd;
+    std::unique_ptr<NetworkServer> ns;
+    int sv[2] = {-1, -1};
+    std::thread server;
+    int result = -1;
+};
 
 }  // namespace ruva::test
