@@ -23,7 +23,7 @@ protected:
         root = dir.file("root");
         ASSERT_EQ(test::runShell("mkdir -p " + test::shellQuote(root) + "/r " + test::shellQuote(root) + "/docs " +
                                  test::shellQuote(root) + "/h " + test::shellQuote(root) + "/f1 " +
-                                 test::shellQuote(root) + "/f2"),
+                                 test::shellQuote(root) + "/f2 " + test::shellQuote(root) + "/big"),
                   0);
         // docs/hit.kvo: title.qxx, A in m0 and m1, B in m1 and m2.
         IndexDef hit;
@@ -45,12 +45,26 @@ protected:
         f2.word("abc", {{0, 1}, {1, 1}}).word("abd", {{1, 1}}).word("ac", {{1, 1}});
         f2.members = {{"2-X.R1A.html", "", "<html><body>red apple</body></html>"},
                       {"3-X.R1A.html", "CAT:\"2|0\"", "<html><body>red</body></html>"}};
+        // big.kvo: one word in 120 documents, its index stored (mapped in
+        // place when unpacked), every member holding the phrase.
+        IndexDef big;
+        IndexDef::Postings all;
+        for (unsigned i = 0; i < 120; ++i) {
+            std::string name = "N" + std::to_string(i) + "-X.R1A.html";
+            big.doc(name);
+            big.members.push_back({name, "", "<html><body>red apple</body></html>"});
+            all.push_back({i, 1});
+        }
+        big.word("many", all);
+        // A word of 300 letters: suggestions stay within their room.
+        big.word("ab" + std::string(298, 'q'), {{0, 1}});
         std::vector<test::LibraryOut> out = {{root + "/docs/hit.kvo"},
                                              {root + "/docs/nohit.kvo"},
                                              {root + "/h/hidden.kvo"},
                                              {root + "/f1/f1.kvo", "fulltext.qxx", true},
-                                             {root + "/f2/f2.kvo", "fulltext.qxx"}};
-        ASSERT_EQ(test::runRuvxBuilder({hit, nohit, hidden, f1, f2}, dir, out).size(), 5u);
+                                             {root + "/f2/f2.kvo", "fulltext.qxx"},
+                                             {root + "/big/big.kvo", "fulltext.qxx"}};
+        ASSERT_EQ(test::runRuvxBuilder({hit, nohit, hidden, f1, f2, big}, dir, out).size(), 6u);
         // The catalogue takes libraries with an id in their archive comment.
         int n = 0;
         for (const test::LibraryOut& lib : out) {
@@ -65,7 +79,8 @@ protected:
                                                   {"Docs", "d", "1", root + "/docs"},
                                                   {"__Hidden", "h", "1", root + "/h"},
                                                   {"F1", "f1", "1", root + "/f1"},
-                                                  {"F2", "f2", "1", root + "/f2"}}));
+                                                  {"F2", "f2", "1", root + "/f2"},
+                                                  {"Big", "big", "1", root + "/big"}}));
     }
     void configureScanner(ZipList* zl) override { zl->setMlConfFile(dir.file("structure.txt").c_str()); }
     std::string id(const char* folder) {
@@ -189,6 +204,36 @@ TEST_F(QxSearch, QxSrchSgsRepliesAndRefusals) {
         SCOPED_TRACE(c.line);
         EXPECT_EQ(reply(c.line + "\n"), c.want);
     }
+}
+
+TEST_F(QxSearch, MultiModeStopsAt101HitLines) {
+    startAndGreet();
+    const std::string big = id("Big");
+    Lines lines = reply("QXFSRCH many " + big + "," + big + " 200 1 \"red apple\"\n");
+    ASSERT_EQ(lines.size(), 103u);
+    EXPECT_EQ(lines[0], "300-Database Filename Hash DocType Score Tokens Comment");
+    EXPECT_EQ(lines[1], "300 \"N0-X R1A\"");
+    EXPECT_EQ(lines[101], "300 \"N100-X R1A\"");
+    EXPECT_EQ(lines[102], "200-QXFSRCH executed.");
+    // Single mode neither collects nor limits.
+    EXPECT_EQ(reply("QXFSRCH many " + big + " 200 0\n").size(), 122u);
+    Lines sugs = reply("QXSRCHSGS ab " + big + " fulltext.qxx 10\n");
+    ASSERT_EQ(sugs.size(), 3u);
+    EXPECT_EQ(sugs[1], "300 \"big.kvo\" \"AB" + std::string(298, 'Q') + "\"");
+}
+
+TEST_F(QxSearch, DeepExpressionsAreExpressionErrors) {
+    startAndGreet();
+    const std::string h = hash("hit.kvo");
+    const Lines noHits = {"300-Database Filename Hash DocType Score Tokens Comment", "349 \"Docs\" \"hit.kvo\" " + h,
+                          "200-QXSRCH executed."};
+    EXPECT_EQ(reply("QXSRCH " + std::string(65000, '(') + " " + h + " title.qxx\n"), noHits);
+    std::string words = "a";
+    for (int i = 1; i < 65000; ++i) words += " a";
+    EXPECT_EQ(reply("QXSRCH \"" + words + "\" " + h + " title.qxx\n"), noHits);
+    // a* is a pattern, not an illegal term; maxHits 0 lists every hit.
+    EXPECT_EQ(reply("QXSRCH a* " + h + " title.qxx 0\n").size(), 4u);
+    EXPECT_EQ(reply("VER\n"), (Lines{"200 Version: " + test::serverIdentity()}));
 }
 
 TEST(QxSrchFilter, LibraryBitmapAgainstDocumentBitmap) {
