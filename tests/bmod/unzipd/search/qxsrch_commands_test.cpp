@@ -65,6 +65,11 @@ protected:
                                              {root + "/f2/f2.kvo", "fulltext.qxx"},
                                              {root + "/big/big.kvo", "fulltext.qxx"}};
         ASSERT_EQ(test::runRuvxBuilder({hit, nohit, hidden, f1, f2, big}, dir, out).size(), 6u);
+        // bad.kvo: its title.qxx is no index.
+        out.push_back({root + "/r/bad.kvo"});
+        ASSERT_EQ(test::runShell("python3 -c 'import sys, zipfile; zipfile.ZipFile(sys.argv[1], \"w\").writestr("
+                                 "\"title.qxx\", b\"RUVY 1 0 0 3 0\")' " + test::shellQuote(out.back().path)),
+                  0);
         // The catalogue takes libraries with an id in their archive comment.
         int n = 0;
         for (const test::LibraryOut& lib : out) {
@@ -145,6 +150,16 @@ TEST_F(QxSearch, HiddenLibrariesOnlyThroughTheirOwnFolder) {
     for (const std::string& l : all) EXPECT_EQ(l.find("hidden.kvo"), std::string::npos) << l;
     // "-.kvo" matches no library: the root is searched instead.
     EXPECT_EQ(reply("QXSRCH a -.kvo title.qxx\n"), all);
+}
+
+TEST_F(QxSearch, BrokenIndexIsReportedAndTheReplyGoesOn) {
+    startAndGreet();
+    const std::string bad = root + "/r/bad.kvo";
+    EXPECT_EQ(reply("QXSRCH zzz \"" + hash("bad.kvo") + " " + id("Docs") + "\" title.qxx\n"),
+              (Lines{"300-Database Filename Hash DocType Score Tokens Comment",
+                     "310-Failed to create RUVX object from " + bad + " title.qxx",
+                     "349 \"Docs\" \"hit.kvo\" " + hash("hit.kvo"),
+                     "300 \"nohit.kvo\" " + hash("nohit.kvo") + " \"z.html\" HTML 0 [ZZZ]", "200-QXSRCH executed."}));
 }
 
 TEST_F(QxSearch, ChangedLibraryEndsTheReplyWithIts577) {
