@@ -11,6 +11,7 @@
 #include <string>
 
 #include "bmod/unzipd/daemon/uzd_error.h"
+#include "bmod/unzipd/search/qxsrch_commands.h"
 #include "bmod/unzipd/server/command_handlers.h"
 #include "bmod/unzipd/server/network_server.h"
 #include "common/text.h"
@@ -121,9 +122,9 @@ const Command kCommands[] = {
     {"MLSLIST", handleMlsListCommand},
     {"MPSRCH", nullptr},
     {"MSRCH", nullptr},
-    {"QXSRCH", nullptr},
-    {"QXFSRCH", nullptr},
-    {"QXSRCHSGS", nullptr},
+    {"QXSRCH", handleQxSrchCommand},
+    {"QXFSRCH", handleQxSrchFSCommand},
+    {"QXSRCHSGS", handleQxSrchSgsCommand},
     {"PUSRCH", nullptr},
     {"QUIT", answerQuit},
     {"RETR", handleRetrCommand},

@@ -12,10 +12,15 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <string_view>
 
 #include "bmod/unzipd/daemon/known_server.h"
 #include "bmod/unzipd/daemon/user_profile.h"
 #include "bmod/unzipd/daemon/uzd_error.h"
+#include "bmod/unzipd/search/qxsrch_commands.h"
+#include "bmod/unzipd/search/ruvx.h"
+#include "bmod/unzipd/zip/zip_reader.h"
+#include "common/docmodel/content_type.h"
 #include "int_interfaces/pipe_handler.h"
 
 namespace ruva {
@@ -23,6 +28,7 @@ namespace {
 
 constexpr int kScannerPipeDeaths = 2;  // deaths after which pipes are given up
 constexpr int kOrderWaitDefault = 120;  // a ParentWaitTime of 0
+constexpr size_t kHitCommentMax = 1022;  // characters of a member comment on a hit line
 
 // The server the handlers reach; a plain pointer store is atomic here.
 NetworkServer* volatile currentServer = nullptr;
@@ -449,6 +455,24 @@ std::string NetworkServer::identityText() const {
     auto known = [](const std::string& s) { return s.empty() ? std::string("unknown") : s; };
     return known(ProgName) + " \"" + known(Article) + "\" " + known(Revision) + " \"" +
            ReplyWriter::plainField(serverComment) + "\"";
+}
+
+int NetworkServer::presentRuvxScore(ZipStructure* zs, const std::vector<RuvxSearchResult>* hits, const char* bitmap) {
+    if (hits == nullptr) return 1;
+    for (const RuvxSearchResult& hit : *hits) {
+        const char* name = hit.filename ? hit.filename->c_str() : "";
+        const CentralHeader* ch = zs->findCentralHeader(name, nullptr);
+        if (ch && bitmap && (!ch->bitmap || !*ch->bitmap || !filterSearchResult(bitmap, ch->bitmap))) continue;
+        std::string comment;
+        if (ch && ch->comment)
+            comment = " " + ReplyWriter::quotedField(std::string_view(ch->comment).substr(0, kHitCommentMax));
+        if (!reply->line(kReplyData, kReplyEntry, "\"%s\" %u \"%s\" %s 0 [%s]%s", zs->zipBasename,
+                         static_cast<unsigned>(zs->hashID), ReplyWriter::plainField(name).c_str(),
+                         getDocTypeName(hit.docType, hit.subType), ReplyWriter::plainField(hit.tokens).c_str(),
+                         comment.c_str()))
+            return 0;
+    }
+    return 1;
 }
 
 }  // namespace ruva

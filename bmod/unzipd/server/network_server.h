@@ -31,6 +31,8 @@ namespace ruva {
 class KnownServer;
 class PipeHandler;
 class UserProfile;
+class ZipStructure;
+struct RuvxSearchResult;
 
 inline constexpr const char* kDaemonProgName = "ruvadaemon";
 inline constexpr const char* kDaemonArticle = "DOCSRV 1";
@@ -89,6 +91,12 @@ public:
     // group's SIGUSR1 up to waitOnParentUpdate seconds. 1 when it came.
     int orderParentUpdate(const char* zipName);
     int orderParentUpdateUSR1();
+    // QXSRCH hit lines of one index of library zs, in list order (null:
+    // none): library, hash, member, type name, score 0, tokens and the
+    // member's comment. With a library bitmap, a member found in zs is kept
+    // only when its own bitmap is non-empty and passes filterSearchResult.
+    // 1, or 0 when a line could not be written.
+    int presentRuvxScore(ZipStructure* zs, const std::vector<RuvxSearchResult>* hits, const char* bitmap);
 
     // Sends this daemon's "UZD" (remove: "UZR") line to host:port. 1 when
     // the whole line was sent. Its socket is closed on every path.
