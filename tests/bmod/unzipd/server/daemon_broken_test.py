@@ -5,12 +5,11 @@
 import os
 import shutil
 import subprocess
-import tempfile
 import unittest
 import zipfile
 import zlib
 
-import daemon_harness as h
+from daemon_commands_test import LibraryCase
 
 TEXT = b"<html><title>Piped</title><body>" + b"line of text\n" * 400 + b"</body></html>"
 
@@ -37,26 +36,13 @@ def make_fixtures(folder):
     shutil.rmtree(src)
 
 
-class Broken(unittest.TestCase):
+class Broken(LibraryCase):
+    make_fixtures = staticmethod(make_fixtures)
+
     @classmethod
     def setUpClass(cls):
-        cls.fixtures = tempfile.mkdtemp(prefix="rdbrk_")
-        make_fixtures(cls.fixtures)
-        cls.d = h.Daemon(lib=cls.fixtures)
+        super().setUpClass()
         cls.lib = os.path.join(cls.d.root, "lib")
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.d.stop()
-        left = cls.d.leftovers()
-        cls.d.cleanup()
-        shutil.rmtree(cls.fixtures, ignore_errors=True)
-        assert left == [], left
-
-    def session(self):
-        c = self.d.client()
-        self.assertTrue(c.greeting().startswith(b"200 UZD "))
-        return c
 
     def retr_raw(self, c, library, member):
         """The framing rule: after 300-Length n come n bytes or EOF, never a status line inside the data."""

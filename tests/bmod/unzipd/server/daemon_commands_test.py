@@ -56,13 +56,16 @@ def make_library(folder):
     return path
 
 
-class Commands(unittest.TestCase):
+class LibraryCase(unittest.TestCase):
+    """One daemon per class over the libraries make_fixtures writes."""
+
+    make_fixtures = staticmethod(make_library)
+
     @classmethod
     def setUpClass(cls):
         cls.fixtures = tempfile.mkdtemp(prefix="rdcmd_")
-        make_library(cls.fixtures)
+        cls.make_fixtures(cls.fixtures)
         cls.d = h.Daemon(lib=cls.fixtures)
-        cls.lib = os.path.join(cls.d.root, "lib", "lib.kvo")
 
     @classmethod
     def tearDownClass(cls):
@@ -76,6 +79,13 @@ class Commands(unittest.TestCase):
         c = self.d.client()
         self.assertTrue(c.greeting().startswith(b"200 UZD "))
         return c
+
+
+class Commands(LibraryCase):
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
+        cls.lib = os.path.join(cls.d.root, "lib", "lib.kvo")
 
     def test_list_cont_contv_against_zipfile(self):
         c = self.session()
