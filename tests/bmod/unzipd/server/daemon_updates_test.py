@@ -6,6 +6,7 @@ import shutil
 import subprocess
 import tempfile
 import time
+import ctypes
 import unittest
 import uuid
 
@@ -16,6 +17,25 @@ from daemon_commands_test import make_library
 WALKER = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "zip", "zip_walk.py")
 END = b"200-UPDFILE END\n"
 MEMBER = "1551-ABC10101Uen.A.3"
+
+
+class SemBuf(ctypes.Structure):
+    _fields_ = [("sem_num", ctypes.c_ushort), ("sem_op", ctypes.c_short), ("sem_flg", ctypes.c_short)]
+
+
+SEM_UNDO = 0x1000
+IPC_CREAT = 0o1000
+
+
+def update_lock_ops(key, ops):
+    """The update mutex's own steps on the daemon's semaphore set."""
+    libc = ctypes.CDLL(None, use_errno=True)
+    sid = libc.semget(key, 1, IPC_CREAT | 0o666)
+    if sid < 0:
+        raise OSError(ctypes.get_errno(), "semget")
+    arr = (SemBuf * len(ops))(*[SemBuf(0, op, flg) for op, flg in ops])
+    if libc.semop(sid, arr, len(ops)) != 0:
+        raise OSError(ctypes.get_errno(), "semop")
 
 
 def settled(folder, timeout=5):
@@ -76,11 +96,14 @@ class Updates(unittest.TestCase):
         self.assertEqual(self.upload(c, MEMBER, b"second"), b"200-UPDFILE executed.\n")
         self.assertEqual(subprocess.run(["unzip", "-p", self.anx, MEMBER], capture_output=True).stdout, b"second")
         # The refresh the upload orders comes shortly; until then the check answers 577.
+        want = b"300-Contents of Database annot.anx\n300 %s\n200-CONT executed.\n" % MEMBER.lower().encode()
         deadline = time.time() + 10
-        while time.time() < deadline and earlier.command("CONT annot.anx").startswith(b"577 "):
+        got = earlier.command("CONT annot.anx")
+        while time.time() < deadline and got != want:
+            self.assertTrue(got.startswith(b"577 "), got)
             time.sleep(0.1)
-        self.assertEqual(earlier.command("CONT annot.anx"),
-                         b"300-Contents of Database annot.anx\n300 %s\n200-CONT executed.\n" % MEMBER.lower().encode())
+            got = earlier.command("CONT annot.anx")
+        self.assertEqual(got, want)
         before = snapshot(settled(self.annot))
         self.assertEqual(c.command("RMFILE annot.anx -h"),
                          b"500-Zip Error in RMFILE, Nothing to do! (%s)\n" % self.anx.encode())
@@ -124,6 +147,21 @@ class Updates(unittest.TestCase):
         after = (snapshot(settled(self.annot)), snapshot(settled(lib_dir)), sorted(os.listdir(self.d.root)))
         self.assertEqual(after, before)
         self.assertFalse(os.path.exists(escape))
+
+    def test_update_lock_held_elsewhere(self):
+        c = self.d.client(timeout=30)  # the daemon waits 15 s for the lock
+        self.assertTrue(c.greeting().startswith(b"200 UZD "))
+        key = self.d.port + h.UPDATE_MUTEX_KEY_BASE
+        update_lock_ops(key, [(0, 0), (1, SEM_UNDO)])  # wait for 0, then take it
+        try:
+            started = time.time()
+            self.assertEqual(self.upload(c, MEMBER, b"locked out"),
+                             b"520-Cannot update ZIP, function locked by other user\n")
+            self.assertGreaterEqual(time.time() - started, 14)
+        finally:
+            update_lock_ops(key, [(-1, SEM_UNDO)])
+        self.assertTrue(c.command("VER").startswith(b"200 Version: "))
+        self.assertFalse(os.path.exists(self.anx))
 
 
 if __name__ == "__main__":
