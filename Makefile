@@ -12,7 +12,7 @@ export PATH := /usr/bin:$(PATH)
 
 CMAKE_COMMON := -G Ninja -DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache
 
-.PHONY: test release bench fuzz setup clean
+.PHONY: test release bench run fuzz setup clean
 
 setup:
 	@scripts/setup
@@ -28,6 +28,10 @@ release: setup
 
 bench: release
 	@for b in build-release/bench/*_bench; do echo "== $$b"; "$$b" || exit 1; done
+
+# The daemon over the sample libraries, on 127.0.0.1:9229 or the next free port.
+run: release
+	@scripts/run build-release/run 9229 build-release/bmod/unzipd/ruvadaemon
 
 # libFuzzer targets with clang, outside make test and CI; FUZZ_SECONDS per target.
 FUZZ_SECONDS ?= 60

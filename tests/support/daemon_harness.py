@@ -163,7 +163,7 @@ class Client:
             if code <= 299 and (sep == "-" or sep == " "):
                 return lines
             if text.startswith("300-Length "):
-                n = int(text[len("300-Length "):].strip())
+                n = int(text[len("300-Length "):].split()[0])
                 lines.append(self.read_bytes(n))
                 continue
             # other 3xx- lines are headers, 3xx lines are entries

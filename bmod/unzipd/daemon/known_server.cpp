@@ -154,7 +154,7 @@ int KnownServer::write(const char* name) const {
             comment = quoteString(e.comment->c_str());
             // A backslash before the closing quote would escape it on reading.
             if (comment.size() > 1 && comment.back() == '"' && comment[comment.size() - 2] == '\\')
-                comment.insert(comment.size() - 1, " ");
+                comment.insert(comment.size() - 1, 1, ' ');
         }
         body += format("%u %u %lu %s\n", static_cast<unsigned>(e.iaddr), static_cast<unsigned>(e.port),
                        static_cast<unsigned long>(e.lastUpdate), comment.c_str());

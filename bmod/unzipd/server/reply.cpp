@@ -81,7 +81,7 @@ std::string ReplyWriter::quotedField(std::string_view text) {
     // getNextToken reads \" as a quote inside the field: a text ending in a
     // backslash would swallow the closing quote. An inner quote comes out
     // as \" before the closing one, so only such a text ends in \".
-    if (out.size() >= 2 && out.back() == '"' && out[out.size() - 2] == '\\') out.insert(out.size() - 1, " ");
+    if (out.size() >= 2 && out.back() == '"' && out[out.size() - 2] == '\\') out.insert(out.size() - 1, 1, ' ');
     return out;
 }
 

@@ -1,0 +1,90 @@
+#!/usr/bin/env python3
+"""Broken and unusual archives: a corrupt deflate stream, members with data descriptors
+(written by zip to a pipe), a deflated empty member. Framing stays exact and the session survives."""
+
+import os
+import shutil
+import subprocess
+import unittest
+import zipfile
+import zlib
+
+from daemon_commands_test import LibraryCase
+
+TEXT = b"<html><title>Piped</title><body>" + b"line of text\n" * 400 + b"</body></html>"
+
+
+def make_fixtures(folder):
+    with zipfile.ZipFile(os.path.join(folder, "broken.kvo"), "w") as z:
+        z.writestr("good.html", TEXT, zipfile.ZIP_DEFLATED)
+        z.writestr("bad.html", TEXT, zipfile.ZIP_DEFLATED)
+        z.writestr("empty.html", b"", zipfile.ZIP_DEFLATED)
+    with open(os.path.join(folder, "broken.kvo"), "r+b") as f:
+        raw = f.read()
+        at = raw.index(b"bad.html") + len(b"bad.html")  # local header: no extra field from zipfile
+        f.seek(at)
+        f.write(b"\x07")  # final block of the reserved type 3
+    src = os.path.join(folder, "src")
+    os.makedirs(src)
+    for name, data in (("p1.html", TEXT), ("p2.html", TEXT[:100])):
+        with open(os.path.join(src, name), "wb") as f:
+            f.write(data)
+    piped = subprocess.run("zip -q - p1.html p2.html | cat", shell=True, cwd=src, capture_output=True,
+                           check=True).stdout
+    with open(os.path.join(folder, "piped.kvo"), "wb") as f:
+        f.write(piped)
+    shutil.rmtree(src)
+
+
+class Broken(LibraryCase):
+    make_fixtures = staticmethod(make_fixtures)
+
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
+        cls.lib = os.path.join(cls.d.root, "lib")
+
+    def retr_raw(self, c, library, member):
+        """The framing rule: after 300-Length n come n bytes or EOF, never a status line inside the data."""
+        c.sock.sendall(b"RETR %s %s\n" % (library.encode(), member.encode()))
+        first = c.read_line()
+        self.assertIsNotNone(first)
+        if not first.startswith(b"300-Length "):
+            return first, None, None
+        n = int(first.split()[1])
+        data = c.read_bytes(n)
+        if len(data) < n:
+            self.assertTrue(c.at_eof(), member)
+            return first, data, None
+        return first, data, c.read_line() + (c.read_line() or b"")
+
+    def test_piped_members_equal_unzip(self):
+        c = self.session()
+        lib = os.path.join(self.lib, "piped.kvo")
+        for member in ("p1.html", "p2.html"):
+            want = subprocess.run(["unzip", "-p", lib, member], capture_output=True, check=True).stdout
+            first, data, tail = self.retr_raw(c, "piped.kvo", member)
+            self.assertEqual(data, want, first)
+            self.assertEqual(tail, b"300-CRC 0x%x\n200-RETR executed.\n" % zlib.crc32(want))
+
+    def test_corrupt_stream_and_empty_member(self):
+        c = self.session()
+        reply = c.command("CONTV broken.kvo")
+        self.assertIn(b"        0     Deflated        2  0% 00000000 empty.html\n", reply)
+        self.assertTrue(reply.endswith(b"200-CONTV executed.\n"), reply)
+        first, data, tail = self.retr_raw(c, "broken.kvo", "bad.html")
+        if data is not None and tail is not None:
+            self.assertTrue(tail.startswith(b"500-Failed, "), tail)
+        if tail is None and data is not None:
+            c = self.session()  # the connection was closed inside the data
+        elif data is None:
+            self.assertTrue(first.startswith(b"500-Failed, "), first)
+        first, data, tail = self.retr_raw(c, "broken.kvo", "good.html")
+        self.assertEqual(data, TEXT)
+        first, data, tail = self.retr_raw(c, "broken.kvo", "empty.html")
+        self.assertEqual((data, tail), (b"", b"300-CRC 0x0\n200-RETR executed.\n"))
+        self.assertTrue(c.command("VER").startswith(b"200 Version: "))
+
+
+if __name__ == "__main__":
+    unittest.main()

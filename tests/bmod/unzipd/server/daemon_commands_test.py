@@ -1,0 +1,197 @@
+#!/usr/bin/env python3
+"""Listing, retrieval, dispatch, reading and the library check, end to end, against zipfile and zlib."""
+
+import os
+import shutil
+import subprocess
+import tempfile
+import time
+import unittest
+import zipfile
+import zlib
+
+import daemon_harness as h
+
+# name, data, method, member comment (None: absent)
+MEMBERS = [
+    ("a.html", b"<title>A</title>hello " * 20, zipfile.ZIP_DEFLATED, None),
+    ("b.html", b"stored data", zipfile.ZIP_STORED, b"abc12"),
+    ("c.html", b"", zipfile.ZIP_DEFLATED, b"a b"),
+    ("d.html", b"x" * 3000, zipfile.ZIP_DEFLATED, b'q"t'),
+    ("e.html", b"e", zipfile.ZIP_DEFLATED, b"ends\\"),
+    ("f.html", b"f" * 10, zipfile.ZIP_STORED, b"l1\nl2"),
+]
+LIB_COMMENT = b'Lib "one" [EN/DOCLIB9 R1A]'
+UPDATING = b'577 Library "lib.kvo" is being updated. Please perform this operation after some time.\n'
+REMOVED = b'578 Library "lib.kvo" has been removed.\n'
+
+
+def quoted(text):
+    """The reply's quoting rule: bare when alphanumeric, else quoted with \\" inside;
+    control characters as blanks; a blank after a trailing backslash."""
+    if text is None:
+        return b""
+    text = bytes(b if b >= 32 else 32 for b in text)
+    if text and text.isalnum():
+        return b" " + text
+    if text.endswith(b"\\"):
+        text += b" "
+    return b' "' + text.replace(b'"', b'\\"') + b'"'
+
+
+def ratio(size, csize):
+    return 0 if size == 0 or csize == 0 else 100 - csize * 100 // size
+
+
+def make_library(folder):
+    path = os.path.join(folder, "lib.kvo")
+    with zipfile.ZipFile(path, "w") as z:
+        for name, data, method, comment in MEMBERS:
+            zi = zipfile.ZipInfo(name, (2020, 1, 1, 0, 0, 0))
+            zi.compress_type = method
+            if comment is not None:
+                zi.comment = comment
+            z.writestr(zi, data)
+        z.comment = LIB_COMMENT
+    return path
+
+
+class LibraryCase(unittest.TestCase):
+    """One daemon per class over the libraries make_fixtures writes."""
+
+    make_fixtures = staticmethod(make_library)
+
+    @classmethod
+    def setUpClass(cls):
+        cls.fixtures = tempfile.mkdtemp(prefix="rdcmd_")
+        cls.make_fixtures(cls.fixtures)
+        cls.d = h.Daemon(lib=cls.fixtures)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.d.stop()
+        left = cls.d.leftovers()
+        cls.d.cleanup()
+        shutil.rmtree(cls.fixtures, ignore_errors=True)
+        assert left == [], left
+
+    def session(self):
+        c = self.d.client()
+        self.assertTrue(c.greeting().startswith(b"200 UZD "))
+        return c
+
+
+class Commands(LibraryCase):
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
+        cls.lib = os.path.join(cls.d.root, "lib", "lib.kvo")
+
+    def test_list_cont_contv_against_zipfile(self):
+        c = self.session()
+        st = os.stat(self.lib)
+        with zipfile.ZipFile(self.lib) as z:
+            infos = z.infolist()
+        self.assertEqual(c.command("LIST"),
+                         b'300-Database     Size    Entries CTime "Comment"\n'
+                         + b'300 "%13s" %8d %5d %10d' % (b"lib.kvo", st.st_size, len(infos), int(st.st_mtime))
+                         + quoted(LIB_COMMENT) + b"\n200-LIST executed.\n")
+        cont = b"".join(b"300 %s%s\n" % (i.filename.encode(), quoted(i.comment or None)) for i in infos)
+        self.assertEqual(c.command("CONT lib.kvo"),
+                         b"300-Contents of Database lib.kvo\n" + cont + b"200-CONT executed.\n")
+        method = {zipfile.ZIP_STORED: b"Stored", zipfile.ZIP_DEFLATED: b"Deflated"}
+        contv = b"".join(b"300 %8d %12s %8d %2d%% %08x %s%s\n"
+                         % (i.file_size, method[i.compress_type], i.compress_size, ratio(i.file_size, i.compress_size),
+                            i.CRC, i.filename.encode(), quoted(i.comment or None)) for i in infos)
+        self.assertEqual(c.command("CONTV lib.kvo"),
+                         b"300-  Length       Method     Size Ratio CRC-32 lib.kvo\n" + contv + b"200-CONTV executed.\n")
+
+    def test_retr_every_member_equals_unzip(self):
+        c = self.session()
+        for name, data, _, _ in MEMBERS:
+            want = subprocess.run(["unzip", "-p", self.lib, name], capture_output=True, check=True).stdout
+            self.assertEqual(want, data)
+            self.assertEqual(c.command("RETR lib.kvo " + name),
+                             b'300-Length %d "lib.kvo" "%s" "0"\n' % (len(data), name.encode()) + data
+                             + b"300-CRC 0x%x\n200-RETR executed.\n" % zlib.crc32(data), name)
+        self.assertEqual(c.command("RETR lib.kvo x.html"),
+                         b'400-File "x.html" not found in database "lib.kvo", 1 database(s) checked\n')
+        # A pattern sends its members in central-directory order.
+        reply = c.command("RETR lib.kvo *.html")
+        order = [l.split(b'"')[3].decode() for l in reply.split(b"\n") if l.startswith(b"300-Length ")]
+        self.assertEqual(order, [m[0] for m in MEMBERS])
+
+    def test_get_sends_the_file(self):
+        c = self.session()
+        with open(self.lib, "rb") as f:
+            raw = f.read()
+        c.sock.sendall(b"GET lib.kvo\n")
+        self.assertEqual(c.read_line(), b'300-Length %d "lib.kvo"\n' % len(raw))
+        self.assertEqual(c.read_bytes(len(raw)), raw)
+        self.assertTrue(c.read_line().startswith(b"200"))
+        self.assertEqual(c.command("VER")[:12], b"200 Version:")
+
+    def test_dispatch(self):
+        c = self.session()
+        for line, first in [("ver", b"200 Version: "), ("Ver", b"200 Version: "), ("list", b"300-Database "),
+                            ("Cont lib.kvo", b"300-Contents of Database lib.kvo\n"),
+                            ("BLOB", b"400 Unknown command <BLOB>. Try HELP.\n"),
+                            ("", b"400 Missing command. Try HELP\n"),
+                            ("HELP USER", b"400 No such command <USER>\n"),
+                            ("HELP UPDFILE", b"200 UPDFILE dbpat/ID filename filelength \\n data 200-UPDFILE END  "
+                                             b"-- Add/update a file in a zip database\n")]:
+            self.assertTrue(c.command(line).startswith(first), line)
+        # FLABEL writes nothing: the next command gets its own answer.
+        c.sock.sendall(b"FLABEL\n")
+        self.assertTrue(c.command("VER").startswith(b"200 Version: "))
+
+    def test_reading_ends_and_split_sends(self):
+        for end in (b"\n", b"\r", b"\r\n"):
+            c = self.session()
+            for _ in range(2):
+                c.sock.sendall(b"VER" + end)
+                self.assertTrue(b"".join(c.read_reply()).startswith(b"200 Version: "), end)
+            c.close()
+        c = self.session()
+        for b in b"CONT lib.kvo\r\n":
+            c.sock.sendall(bytes([b]))
+            time.sleep(0.002)
+        self.assertTrue(b"".join(c.read_reply()).startswith(b"300-Contents of Database lib.kvo\n"))
+        self.assertTrue(c.command("VER").startswith(b"200 Version: "))
+        # The longest line still read, and one byte more without a line end.
+        c.sock.sendall(b"VER" + b" " * 131140 + b"\n")
+        self.assertTrue(b"".join(c.read_reply()).startswith(b"200 Version: "))
+        c.sock.sendall(b"VER" + b" " * 131141)
+        self.assertEqual(b"".join(c.read_reply()), b"400 Missing command. Try HELP\n")
+        self.assertTrue(c.at_eof())
+
+
+class LibraryCheck(unittest.TestCase):
+    """A library changed or removed after the scan is never read with the catalogue's offsets."""
+
+    def test_touched_then_removed(self):
+        fixtures = tempfile.mkdtemp(prefix="rdchk_")
+        make_library(fixtures)
+        d = h.Daemon(lib=fixtures)
+        try:
+            lib = os.path.join(d.root, "lib", "lib.kvo")
+            c = d.client()
+            c.greeting()
+            commands = ["CONT lib.kvo", "CONTV lib.kvo", "GET lib.kvo", "RETR lib.kvo a.html"]
+            st = os.stat(lib)
+            os.utime(lib, (st.st_atime, st.st_mtime + 10))
+            for cmd in commands:
+                self.assertEqual(c.command(cmd), UPDATING, cmd)
+            os.unlink(lib)
+            for cmd in commands:
+                self.assertEqual(c.command(cmd), REMOVED, cmd)
+        finally:
+            d.stop()
+            left = d.leftovers()
+            d.cleanup()
+            shutil.rmtree(fixtures, ignore_errors=True)
+        self.assertEqual(left, [])
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,168 @@
+#!/usr/bin/env python3
+"""UPDFILE and RMFILE end to end: uploads, removal, and hostile uploads that must change nothing."""
+
+import os
+import shutil
+import subprocess
+import tempfile
+import time
+import ctypes
+import unittest
+import uuid
+
+import daemon_harness as h
+
+from daemon_commands_test import make_library
+
+WALKER = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "zip", "zip_walk.py")
+END = b"200-UPDFILE END\n"
+MEMBER = "1551-ABC10101Uen.A.3"
+
+
+class SemBuf(ctypes.Structure):
+    _fields_ = [("sem_num", ctypes.c_ushort), ("sem_op", ctypes.c_short), ("sem_flg", ctypes.c_short)]
+
+
+SEM_UNDO = 0x1000
+IPC_CREAT = 0o1000
+
+
+def update_lock_ops(key, ops):
+    """The update mutex's own steps on the daemon's semaphore set."""
+    libc = ctypes.CDLL(None, use_errno=True)
+    sid = libc.semget(key, 1, IPC_CREAT | 0o666)
+    if sid < 0:
+        raise OSError(ctypes.get_errno(), "semget")
+    arr = (SemBuf * len(ops))(*[SemBuf(0, op, flg) for op, flg in ops])
+    if libc.semop(sid, arr, len(ops)) != 0:
+        raise OSError(ctypes.get_errno(), "semop")
+
+
+def settled(folder, timeout=5):
+    """The private upload folder goes after the answer: wait for it, bounded."""
+    deadline = time.time() + timeout
+    while time.time() < deadline and any(n.startswith("._upd.") for n in os.listdir(folder)):
+        time.sleep(0.02)
+    return folder
+
+
+def snapshot(folder):
+    """Names and bytes of a folder's files, and its sub-folders."""
+    out = {}
+    for name in sorted(os.listdir(folder)):
+        p = os.path.join(folder, name)
+        if os.path.isdir(p):
+            out[name] = "dir"
+        else:
+            with open(p, "rb") as f:
+                out[name] = f.read()
+    return out
+
+
+class Updates(unittest.TestCase):
+    def setUp(self):
+        self.fixtures = tempfile.mkdtemp(prefix="rdupd_")
+        make_library(self.fixtures)
+        self.d = h.Daemon(lib=self.fixtures)
+        self.annot = os.path.join(self.d.root, "annot")
+        self.anx = os.path.join(self.annot, "annot.anx")
+
+    def tearDown(self):
+        self.d.stop()
+        left = self.d.leftovers()
+        self.d.cleanup()
+        shutil.rmtree(self.fixtures, ignore_errors=True)
+        self.assertEqual(left, [])
+
+    def session(self):
+        c = self.d.client()
+        self.assertTrue(c.greeting().startswith(b"200 UZD "))
+        return c
+
+    def upload(self, c, member, data, library="annot.anx"):
+        c.sock.sendall(b"UPDFILE %s %s %d\n" % (library.encode(), member.encode(), len(data)) + data + END)
+        return b"".join(c.read_reply())
+
+    def test_upload_list_replace_and_remove(self):
+        earlier = self.session()
+        c = self.session()
+        data = b"note\x00one\r\n" * 50
+        self.assertEqual(self.upload(c, MEMBER, data), b"200-UPDFILE executed.\n")
+        self.assertEqual(os.stat(self.anx).st_mode & 0o777, 0o666)
+        subprocess.run(["unzip", "-tq", self.anx], check=True, stdout=subprocess.DEVNULL)
+        subprocess.run(["python3", WALKER, self.anx, MEMBER], check=True)
+        self.assertEqual(subprocess.run(["unzip", "-p", self.anx, MEMBER], capture_output=True).stdout, data)
+        # Within the same second the second save still wins.
+        self.assertEqual(self.upload(c, MEMBER, b"second"), b"200-UPDFILE executed.\n")
+        self.assertEqual(subprocess.run(["unzip", "-p", self.anx, MEMBER], capture_output=True).stdout, b"second")
+        # The refresh the upload orders comes shortly; until then the check answers 577.
+        want = b"300-Contents of Database annot.anx\n300 %s\n200-CONT executed.\n" % MEMBER.lower().encode()
+        deadline = time.time() + 10
+        got = earlier.command("CONT annot.anx")
+        while time.time() < deadline and got != want:
+            self.assertTrue(got.startswith(b"577 "), got)
+            time.sleep(0.1)
+            got = earlier.command("CONT annot.anx")
+        self.assertEqual(got, want)
+        before = snapshot(settled(self.annot))
+        self.assertEqual(c.command("RMFILE annot.anx -h"),
+                         b"500-Zip Error in RMFILE, Nothing to do! (%s)\n" % self.anx.encode())
+        self.assertEqual(snapshot(self.annot), before)
+        self.assertEqual(c.command("RMFILE annot.anx " + MEMBER), b"200-RMFILE executed.\n")
+        listed = subprocess.run(["unzip", "-Z1", self.anx], capture_output=True).stdout
+        self.assertNotIn(MEMBER.encode(), listed)
+
+    def test_hostile_uploads_change_nothing(self):
+        c = self.session()
+        self.assertEqual(self.upload(c, MEMBER, b"seed"), b"200-UPDFILE executed.\n")
+        lib_dir = os.path.join(self.d.root, "lib")
+        escape = "/tmp/rdesc_" + uuid.uuid4().hex
+        before = (snapshot(settled(self.annot)), snapshot(settled(lib_dir)), sorted(os.listdir(self.d.root)))
+        data = b"VER\n"
+        # (library, member, length text, expected line, session ends)
+        refused_member = b"500-Could not open temporary file\n"
+        refused_library = b"500-ZIP file update not allowed by server\n"
+        cases = [("annot.anx", m, None, refused_member, False)
+                 for m in ("../x", escape, "a/b", ".", "..", "'a b'", "'\"q\"'", "*")]
+        cases += [(lib, "m.1", None, refused_library, False) for lib in ("../lib/x.kvo", "x", "q*.anx")]
+        cases += [("annot.anx", "m.1", n, b"500-File contained no data 'm.1'\n", True)
+                  for n in ("0", "-5", "abc", "99999999999999999999", "2147483648")]
+        for lib, member, length, want, ends in cases:
+            c = self.session()
+            if length is None:
+                c.sock.sendall(b"UPDFILE %s %s %d\n" % (lib.encode(), member.encode(), len(data)) + data + END)
+            else:
+                c.sock.sendall(b"UPDFILE %s %s %s\n" % (lib.encode(), member.encode(), length.encode()) + data)
+            self.assertEqual(b"".join(c.read_reply()), want, (lib, member, length))
+            if ends:
+                self.assertTrue(c.at_eof(), (lib, member, length))
+            else:
+                self.assertTrue(c.command("VER").startswith(b"200 Version: "), (lib, member))
+            c.close()
+        # A wrong end line ends the session.
+        c = self.session()
+        c.sock.sendall(b"UPDFILE annot.anx %s %d\n" % (MEMBER.encode(), len(data)) + data + b"200-UPDFILE ENDX")
+        self.assertEqual(b"".join(c.read_reply()), b"500-System error, failed to terminate UPDFILE\n")
+        self.assertTrue(c.at_eof())
+        after = (snapshot(settled(self.annot)), snapshot(settled(lib_dir)), sorted(os.listdir(self.d.root)))
+        self.assertEqual(after, before)
+        self.assertFalse(os.path.exists(escape))
+
+    def test_update_lock_held_elsewhere(self):
+        c = self.d.client(timeout=30)  # the daemon waits 15 s for the lock
+        self.assertTrue(c.greeting().startswith(b"200 UZD "))
+        key = self.d.port + h.UPDATE_MUTEX_KEY_BASE
+        update_lock_ops(key, [(0, 0), (1, SEM_UNDO)])  # wait for 0, then take it
+        try:
+            started = time.time()
+            self.assertEqual(self.upload(c, MEMBER, b"locked out"),
+                             b"520-Cannot update ZIP, function locked by other user\n")
+            self.assertGreaterEqual(time.time() - started, 14)
+        finally:
+            update_lock_ops(key, [(-1, SEM_UNDO)])
+        self.assertTrue(c.command("VER").startswith(b"200 Version: "))
+        self.assertFalse(os.path.exists(self.anx))
+
+
+if __name__ == "__main__":
+    unittest.main()
