@@ -11,6 +11,7 @@
 #include <string>
 
 #include "bmod/unzipd/daemon/uzd_error.h"
+#include "bmod/unzipd/search/search_commands.h"
 #include "bmod/unzipd/server/command_handlers.h"
 #include "bmod/unzipd/server/network_server.h"
 #include "common/text.h"
@@ -109,7 +110,7 @@ const Command kCommands[] = {
     {"CONT", handleContCommand},
     {"CONTV", handleContvCommand},
     {"FLABEL", answerFlabel},
-    {"FSRCH", nullptr},
+    {"FSRCH", handleFSrchCommand},
     {"GET", handleGetCommand},
     {"HELP", answerHelp},
     {"IDRETR", nullptr},
@@ -129,7 +130,7 @@ const Command kCommands[] = {
     {"RETR", handleRetrCommand},
     {"RMFILE", handleRmFileCommand},
     {"SLIST", handleSListCommand},
-    {"SRCH", nullptr},
+    {"SRCH", handleSrchCommand},
     {"UPDFILE", handleUpdFileCommand},
     {"USER", handleUserCommand},
     {"VER", answerVer},
