@@ -10,5 +10,12 @@ class NetworkServer;
 
 int handleSrchCommand(NetworkServer* ns, char* args);
 int handleFSrchCommand(NetworkServer* ns, char* args);
+int handleIDRETRCommand(NetworkServer* ns, char* args);
+int handlePuSrchCommand(NetworkServer* ns, char* args);
+
+// Splits an expanded packed line into ns's extension (columns 117-119),
+// eight fields (tokBuf, at most 16 characters each), their columns
+// (tokOffs) and tokCnt. 1 when the line is a record, else 0.
+int scanPuLine(NetworkServer* ns, const char* line);
 
 }  // namespace ruva

@@ -9,6 +9,7 @@
 #include "bmod/unzipd/catalogue/zip_list.h"
 #include "bmod/unzipd/daemon/uzd_error.h"
 #include "bmod/unzipd/search/html_plain_text.h"
+#include "bmod/unzipd/search/member_search.h"
 #include "bmod/unzipd/search/pattern_search.h"
 #include "bmod/unzipd/search/search_commands.h"
 #include "bmod/unzipd/server/command_handlers.h"
@@ -28,7 +29,7 @@ constexpr size_t kTitleMax = 823;
 constexpr size_t kSentenceLook = 160;
 constexpr size_t kSynopsisMax = 200;
 
-enum class Step { kNext, kRestart, kEnded };
+using Step = MemberStep;
 
 struct SrchRequest {
     const char* word;  // SRCH or FSRCH
@@ -40,13 +41,6 @@ struct SrchRequest {
     bool byNode = false;
     bool refreshed = false;  // one refresh per command
 };
-
-// Where the searched text starts: "<!--@BODY-->", else "<body", else 0.
-size_t bodyStart(const std::string& text) {
-    const char* p = ruva::strcasestr(text.c_str(), "<!--@BODY-->");
-    if (p == nullptr) p = ruva::strcasestr(text.c_str(), "<body");
-    return p == nullptr ? 0 : static_cast<size_t>(p - text.c_str());
-}
 
 // FSRCH's context: doubled blanks once, no blank after 0x11, no "&nbsp;",
 // the tail from the last blank on as "...". Control bytes other than the
@@ -94,7 +88,7 @@ std::string hitContext(const SrchRequest& rq, std::string_view body, size_t hit)
 bool searchMember(NetworkServer* ns, SrchRequest& rq, ZipStructure* zs, const CentralHeader* ch, Unzip* uz) {
     // The extracted text is not NUL-ended; the string copy is.
     std::string text(reinterpret_cast<const char*>(uz->buf), uz->bufwritten);
-    size_t start = bodyStart(text);
+    size_t start = memberBodyStart(text);
     std::string_view body(text.data() + start, text.size() - start);
     uint32_t hit = rq.search->search(body.data(), body.size(), rq.chkTags, rq.tokens);
     if (hit >= kSearchNoPattern) return true;
@@ -104,32 +98,12 @@ bool searchMember(NetworkServer* ns, SrchRequest& rq, ZipStructure* zs, const Ce
                            ctx.c_str());
 }
 
-// After a failed extraction: a refresh (once per command) lets the walk go
-// on; else the log line, the 310 line unless the library changed, and the
-// reply's end.
-Step extractFailed(NetworkServer* ns, SrchRequest& rq, ZipStructure* zs, const CentralHeader* ch) {
-    std::string path = zs->zipName;
-    std::string member = ch->fname;
-    if (!rq.refreshed) {
-        rq.refreshed = true;
-        ns->reply->flush();
-        if (ns->orderParentUpdate(path.c_str())) return rq.byNode ? Step::kNext : Step::kRestart;
-    }
-    logError(kLogWarning, "Unzip of %s %s failed during search", path.c_str(), member.c_str());
-    if (!isRmdUpdtFile(ns, zs)) {
-        ns->reply->line(kReplyUnpackFailed, kReplyHeader, "Failed to unzip %s %s",
-                        ReplyWriter::plainField(path.c_str()).c_str(), ReplyWriter::plainField(member.c_str()).c_str());
-        ns->reply->line(kReplyOk, kReplyHeader, "%s executed.", rq.word);
-    }
-    return Step::kEnded;
-}
-
 // By node: members in order until one extracts, that one searched.
 Step searchLibraryByNode(NetworkServer* ns, SrchRequest& rq, ZipStructure* zs, Unzip* uz) {
     for (CentralHeader* ch = zs->findCentralHeader(rq.members, nullptr); ch;
          ch = zs->findCentralHeader(rq.members, ch)) {
         if (uz->unzip(zs, ch, -1, -1)) return searchMember(ns, rq, zs, ch, uz) ? Step::kNext : Step::kEnded;
-        Step s = extractFailed(ns, rq, zs, ch);
+        Step s = memberUnzipFailed(ns, &rq.refreshed, rq.byNode, zs, ch, "search", std::string(rq.word) + " executed.");
         if (s != Step::kNext) return s;
     }
     return Step::kNext;
@@ -139,7 +113,7 @@ Step searchLibraryByNode(NetworkServer* ns, SrchRequest& rq, ZipStructure* zs, U
 Step searchLibraryByPattern(NetworkServer* ns, SrchRequest& rq, ZipStructure* zs, Unzip* uz) {
     CentralHeader* ch = zs->findCentralHeader(rq.members, nullptr);
     if (ch == nullptr) return Step::kNext;
-    if (!uz->unzip(zs, ch, -1, -1)) return extractFailed(ns, rq, zs, ch);
+    if (!uz->unzip(zs, ch, -1, -1)) return memberUnzipFailed(ns, &rq.refreshed, rq.byNode, zs, ch, "search", std::string(rq.word) + " executed.");
     return searchMember(ns, rq, zs, ch, uz) ? Step::kNext : Step::kEnded;
 }
 

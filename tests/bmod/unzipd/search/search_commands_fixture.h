@@ -55,6 +55,32 @@ with zipfile.ZipFile(root + "/edge/two.kvo", "w") as z:
     i = zipfile.ZipInfo("two.html", (2020, 1, 2, 3, 4, 6)); i.compress_type = D
     z.writestr(i, bytes(two))
     z.comment = b"Two [EN/T]"
+sec = b'<html><body><h1>Top</h1><h2><a name="x"></a>Head</h2><p>body\nline</p><h2>Next</h2></body></html>'
+lib(root + "/sec/s1.kvo", [("s.html", sec, D)])
+lib(root + "/sec/s2.kvo", [("s.html", b"<body><h2>None</h2></body>", D)])
+lib(root + "/sec/s3.kvo", [("s.html", sec.replace(b"body\n", b"more\n"), S)])
+dita = b'<body><div id="t"><h2>T</h2><p id="x">in</p></div><div id="u"><h2>U</h2></div></body>'
+lib(root + "/sec/s4.dita", [("d.html", dita, D)])
+def pack(line):
+    out, i = bytearray(), 0
+    while i < len(line):
+        j = i
+        while j < len(line) and line[j] == " " and j - i < 127:
+            j += 1
+        if j - i >= 2:
+            out.append(0x80 | (j - i)); i = j
+        else:
+            out.append(ord(line[i]) | (0x80 if False else 0)); i += 1
+    return bytes(out)
+def col(head, ext):
+    return head.ljust(117) + ext
+recs = [col("BOOK1 CAND / PFX123 45          R1A X9", "HTM"),
+        col("BOOK2 OTHR / ABC 7 8 9 10 ABCDEFGHIJKLMNOPQRST", "TXT"),
+        col("SHORT", "ABC")[:119],
+        col("BLANK CAND / PFX123 45 6 7 8", "A C"),
+        col("SHORT", "ABC")]
+data = b"\0".join(pack(r) for r in recs)
+lib(root + "/pu/pu.kvo", [("idx.txt", data, D)])
 )PY";
 
 class SearchSession : public LibrarySession {
@@ -71,7 +97,9 @@ protected:
                                                                  {"One", "one", "1", root + "/one"},
                                                                  {"Empty", "empty", "1", root + "/empty"},
                                                                  {"Big", "big", "1", root + "/big"},
-                                                                 {"Edge", "edge", "1", root + "/edge"}}));
+                                                                 {"Edge", "edge", "1", root + "/edge"},
+                                                                 {"Sec", "sec", "1", root + "/sec"},
+                                                                 {"Pu", "pu", "1", root + "/pu"}}));
     }
     void configureScanner(ZipList* zl) override { zl->setMlConfFile(dir.file("structure.txt").c_str()); }
     std::string folderId(const char* name) {
