@@ -246,11 +246,14 @@ int handleIDRETRCommand(NetworkServer* ns, char* args) {
     rq.filepat = filepat;
     rq.dita = strcasecmp(mode, "DITA") == 0 ? 1 : 0;
     ZipList* zl = sessionCatalogue(ns);
-    if (zl == nullptr || !zl->unzip || !zl->unzip->allocUnzipBuffer(kIdretrBuffer, 1)) return replyResult(ns);
-    Unzip* uz = zl->unzip.get();
     ns->reply->line(kReplyData, kReplyHeader, "Size Database Filename Context");
     LibrarySelection sel;
     if (!selectLibraries(ns, libraries, &sel)) return replyResult(ns);
+    if (zl == nullptr || !zl->unzip || !zl->unzip->allocUnzipBuffer(kIdretrBuffer, 1)) {
+        ns->reply->line(kReplyOk, kReplyHeader, "IDRETR executed.");
+        return replyResult(ns);
+    }
+    Unzip* uz = zl->unzip.get();
     Step step = Step::kNext;
     if (sel.byNode) {
         rq.byNode = true;
@@ -289,12 +292,12 @@ int handlePuSrchCommand(NetworkServer* ns, char* args) {
         if (isSearchPattern(rq.values[i])) rq.patterns = true;
     }
     ZipList* zl = sessionCatalogue(ns);
-    if (zl == nullptr || !zl->unzip || !zl->unzip->allocUnzipBuffer(kPusrchBuffer, 1)) return replyResult(ns);
     ns->reply->line(kReplyData, kReplyHeader, "Database Index Ext Block Prefix Caa Ind1 Ind2 Marshal Rev Adj");
-    Step step;
-    do {
-        step = puWalk(ns, rq, zl, libraries, filepat, zl->unzip.get());
-    } while (step == Step::kRestart);
+    Step step = Step::kNext;
+    // Without a catalogue nothing is inspected.
+    if (zl != nullptr && zl->unzip && zl->unzip->allocUnzipBuffer(kPusrchBuffer, 1)) do {
+            step = puWalk(ns, rq, zl, libraries, filepat, zl->unzip.get());
+        } while (step == Step::kRestart);
     if (step != Step::kEnded) ns->reply->line(kReplyOk, kReplyHeader, "%s", puFinal(rq).c_str());
     return replyResult(ns);
 }
