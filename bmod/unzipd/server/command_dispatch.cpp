@@ -12,6 +12,7 @@
 
 #include "bmod/unzipd/daemon/uzd_error.h"
 #include "bmod/unzipd/search/qxsrch_commands.h"
+#include "bmod/unzipd/search/search_commands.h"
 #include "bmod/unzipd/server/command_handlers.h"
 #include "bmod/unzipd/server/network_server.h"
 #include "common/text.h"
@@ -110,27 +111,27 @@ const Command kCommands[] = {
     {"CONT", handleContCommand},
     {"CONTV", handleContvCommand},
     {"FLABEL", answerFlabel},
-    {"FSRCH", nullptr},
+    {"FSRCH", handleFSrchCommand},
     {"GET", handleGetCommand},
     {"HELP", answerHelp},
-    {"IDRETR", nullptr},
+    {"IDRETR", handleIDRETRCommand},
     {"INFO", handleInfoCommand},
     {"LANGLIST", handleLangListCommand},
     {"LIST", handleListCommand},
     {"MLLIST", handleMlListCommand},
     {"MLNLIST", handleMlNListCommand},
     {"MLSLIST", handleMlsListCommand},
-    {"MPSRCH", nullptr},
-    {"MSRCH", nullptr},
+    {"MPSRCH", handleMPSrchCommand},
+    {"MSRCH", handleMSrchCommand},
     {"QXSRCH", handleQxSrchCommand},
     {"QXFSRCH", handleQxSrchFSCommand},
     {"QXSRCHSGS", handleQxSrchSgsCommand},
-    {"PUSRCH", nullptr},
+    {"PUSRCH", handlePuSrchCommand},
     {"QUIT", answerQuit},
     {"RETR", handleRetrCommand},
     {"RMFILE", handleRmFileCommand},
     {"SLIST", handleSListCommand},
-    {"SRCH", nullptr},
+    {"SRCH", handleSrchCommand},
     {"UPDFILE", handleUpdFileCommand},
     {"USER", handleUserCommand},
     {"VER", answerVer},

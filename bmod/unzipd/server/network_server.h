@@ -181,7 +181,7 @@ public:
     int resTokOffs = 0;
     int tokOffs[8] = {};
     char extension[4] = {};
-    char tokBuf[17] = {};
+    char tokBuf[8][17] = {};  // eight fields of at most 16 characters
     char resToken[17] = {};
 
     std::string restData;  // bytes after the last command line's end
