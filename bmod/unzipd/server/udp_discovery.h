@@ -26,9 +26,9 @@ struct PeerInfo {
 
 // Reads one datagram's text. Null, after the level-5 reason ("Missing
 // peer-ID in broadcast message <%s>", "No inet addr ...", "Missing port
-// number ...", "Invalid port number ...") and the level-4 line "Invalid
-// iaddr/port specification received <%s>", when the peer id, a dotted
-// IPv4 address or a port of 1-65535 is missing.
+// number ...", "Invalid port number ...") and the level-4 line that
+// rejects the address/port field, when the peer id, a dotted IPv4 address or
+// a port of 1-65535 is missing.
 std::unique_ptr<PeerInfo> getPeerInfo(const char* text);
 
 }  // namespace ruva
