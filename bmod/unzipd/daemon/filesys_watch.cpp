@@ -55,6 +55,10 @@ void childCommon(UzdMain* u, pid_t parent) {
     setDisposition(SIGBUS, SIG_DFL);
     setDisposition(SIGINT, SIG_DFL);
     setDisposition(SIGTERM, SIG_DFL);
+    // A stop order that came before the line above met the parent's quit
+    // handler, which only notes it: obey it now instead of running on until
+    // the parent's SIGKILL.
+    if (NetworkServer::quitRequested()) ::_exit(0);
     ::prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (::getppid() != parent) ::_exit(0);
     NetworkServer* ns = u->networkServer.get();

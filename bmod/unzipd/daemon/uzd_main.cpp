@@ -181,15 +181,17 @@ bool actOnState(NsState state, int* status) {
     }
     case NS_UPDATE: {
         ignoreSignal(SIGHUP);
-        ignoreSignal(SIGUSR1);
+        bool pending = ns.updatePending != 0;
+        bool byScanner = ns.scannerOrdered != 0;
+        ns.takeUpdateOrders();
         int ok = 1;
-        if (!ns.updatePending) {
+        if (!pending) {
             logError(kLogNotice, "Updating by child request");
             int n = u->checkChangedZipFiles();
             logError(kLogNotice, "Update finished, %d changed databases", n);
         } else {
             int done = 0;
-            if (ns.scannerOrdered && pipeMode(ns)) {
+            if (byScanner && pipeMode(ns)) {
                 done = u->updateCache();
                 u->stopFilesysCheckPipe();
             }
@@ -201,10 +203,9 @@ bool actOnState(NsState state, int* status) {
             *status = 1;
             return false;
         }
-        // The waiting sessions; the parent ignores its own signal.
+        // Wakes the waiting sessions; the parent's handler passes over its
+        // own signal.
         ::kill(0, SIGUSR1);
-        ns.updatePending = 0;
-        ns.scannerOrdered = 0;
         return true;
     }
     case NS_FSRESTART:

@@ -43,14 +43,30 @@ void hupHandler(int) {
     if (s != nullptr) s->reconfigRequested = 1;
 }
 
-void usr1Handler(int) {
+// Orders that reach the parent between two server loops, while it refreshes
+// or restarts the scanner, wait here: the next loop acts on them at once
+// instead of losing them (a session that wrote a library just then would
+// otherwise leave the catalogue stale until the next change).
+volatile sig_atomic_t heldUpdate = 0;
+volatile sig_atomic_t heldScanner = 0;
+
+// The parent wakes its waiting sessions with kill(0, SIGUSR1), which
+// reaches the parent too: its own signal is not an order.
+bool selfSent(const siginfo_t* info) { return info != nullptr && info->si_pid == ::getpid(); }
+
+void usr1Handler(int, siginfo_t* info, void*) {
+    if (selfSent(info)) return;
+    heldUpdate = 1;
     NetworkServer* s = currentServer;
     if (s == nullptr) return;
     s->updateOrdered = 1;
     s->updatePending = 1;
 }
 
-void usr2Handler(int) {
+void usr2Handler(int, siginfo_t* info, void*) {
+    if (selfSent(info)) return;
+    heldUpdate = 1;
+    heldScanner = 1;
     NetworkServer* s = currentServer;
     if (s == nullptr) return;
     s->updateOrdered = 1;
@@ -65,6 +81,14 @@ void setHandler(int sig, void (*handler)(int)) {
     sa.sa_handler = handler;
     sigemptyset(&sa.sa_mask);
     sa.sa_flags = 0;
+    sigaction(sig, &sa, nullptr);
+}
+
+void setHandler(int sig, void (*action)(int, siginfo_t*, void*)) {
+    struct sigaction sa = {};
+    sa.sa_sigaction = action;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_SIGINFO;
     sigaction(sig, &sa, nullptr);
 }
 
@@ -99,6 +123,14 @@ std::unique_ptr<NetworkServer> newNetworkServer(UzdMain* uzd, int port, uint16_t
 
 bool NetworkServer::quitRequested() { return quitRequest != 0; }
 void NetworkServer::clearQuitRequest() { quitRequest = 0; }
+
+void NetworkServer::takeUpdateOrders() {
+    heldUpdate = 0;
+    heldScanner = 0;
+    updateOrdered = 0;
+    updatePending = 0;
+    scannerOrdered = 0;
+}
 
 int NetworkServer::applyServerConfig(const ServerConfig& cfg) {
     wellKnownPort = cfg.port != 0 ? cfg.port : kDefaultWellKnownPort;
@@ -237,9 +269,9 @@ NsState NetworkServer::networkServer() {
     setHandler(SIGUSR2, usr2Handler);
     setHandler(SIGPIPE, SIG_IGN);
     reconfigRequested = 0;
-    updateOrdered = 0;
-    updatePending = 0;
-    scannerOrdered = 0;
+    updateOrdered = heldUpdate;
+    updatePending = heldUpdate;
+    scannerOrdered = heldScanner;
     flags &= static_cast<uint16_t>(~kNsQuit);
 
     bool sitOut = false;
@@ -368,8 +400,6 @@ void NetworkServer::cleanupNetworkServer() {
     int status = 0;
     pid_t pid;
     while ((pid = ::waitpid(-1, &status, WNOHANG)) > 0) childReaped(pid);
-    setHandler(SIGUSR1, SIG_IGN);
-    setHandler(SIGUSR2, SIG_IGN);
     setHandler(SIGHUP, SIG_DFL);
     if (currentServer == this) currentServer = nullptr;
 }

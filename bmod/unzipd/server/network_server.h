@@ -115,9 +115,10 @@ public:
     // Builds bResp from the host's address; also sets localAddr and the
     // known-server list's local address. 1 when built.
     int setBroadcastResponse();
-    // Reaps finished children without waiting; SIGUSR1 and SIGUSR2 to
-    // ignored, SIGHUP to default (the quit handler and SIGPIPE's ignore
-    // stay); clears the current-server pointer.
+    // Reaps finished children without waiting; SIGHUP to default (the quit
+    // and refresh-order handlers and SIGPIPE's ignore stay: an order that
+    // comes before the next loop is held for it); clears the current-server
+    // pointer.
     void cleanupNetworkServer();
 
     // The configuration's port, broadcast flag, masks (0 for an invalid
@@ -132,6 +133,9 @@ public:
     std::string identityText() const;
     // The process-wide quit request (SIGINT, SIGTERM).
     static bool quitRequested();
+    // The parent takes the refresh orders it is about to act on; an order
+    // that comes later, during the refresh, starts another one.
+    void takeUpdateOrders();
     static void clearQuitRequest();
 
     UzdMain* uzd = nullptr;

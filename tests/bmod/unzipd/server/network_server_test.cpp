@@ -7,6 +7,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <chrono>
 #include <string>
 #include <thread>
 
@@ -133,6 +135,42 @@ TEST(NetworkServerStates, TermAfterCleanupEndsTheNextLoop) {
         kill(getpid(), SIGTERM);
         if (!NetworkServer::quitRequested()) return 3;
         if (ns->networkServer() != NS_QUIT) return 4;
+        return 0;
+    });
+    EXPECT_EQ(status, 0);
+}
+
+// A refresh order that comes while the parent refreshes (after the loop's
+// clean-up) starts the next refresh at once; the parent's own wake-up
+// broadcast reaches it too and is no order.
+TEST(NetworkServerStates, OrderDuringRefreshIsHeldButOwnWakeUpIsNot) {
+    int status = inChild([] {
+        UzdMain uzd;
+        int port = 0;
+        auto ns = loopServer(&uzd, 0, &port);
+        if (!ns || ns->tcpfd < 0) return 1;
+        signalFromASession(port, SIGUSR1);
+        if (ns->networkServer() != NS_UPDATE) return 2;
+        ns->takeUpdateOrders();
+        pid_t session = fork();
+        if (session == 0) {
+            kill(getppid(), SIGUSR1);
+            _exit(0);
+        }
+        int st;
+        while (waitpid(session, &st, 0) < 0 && errno == EINTR) {
+        }
+        if (ns->networkServer() != NS_UPDATE) return 3;
+        if (!ns->updatePending || ns->scannerOrdered) return 4;
+        ns->takeUpdateOrders();
+        kill(getpid(), SIGUSR1);
+        std::thread stopper([] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            kill(getpid(), SIGTERM);
+        });
+        NsState s = ns->networkServer();
+        stopper.join();
+        if (s != NS_QUIT) return 10 + s;
         return 0;
     });
     EXPECT_EQ(status, 0);
