@@ -274,6 +274,85 @@ bool Ruvx::startOf(const std::string& word, bool pattern, uint64_t* start) {
     return true;
 }
 
+namespace {
+
+struct Posting {
+    uint32_t doc;
+    bool last;  // the word's last posting
+    uint8_t count;
+};
+
+// The posting at p (5 bytes wide, else 3); false at the table's end mark.
+bool readPosting(const unsigned char* p, bool wide, Posting* out) {
+    if (wide) {
+        uint32_t doc = getLong(p);
+        if (doc == 0xFFFFFFFF) return false;
+        *out = {doc & 0x7FFFFFFFu, (doc & 0x80000000u) != 0, p[4]};
+    } else {
+        uint32_t doc = getWord(p);
+        if (doc == 0xFFFF) return false;
+        *out = {doc & 0x7FFFu, (doc & 0x8000u) != 0, p[2]};
+    }
+    return true;
+}
+
+// Room for a word's postings at once: a common word has thousands.
+void reserveForPostings(RuvxSearchList* list, const unsigned char* base, uint64_t pos, uint64_t end,
+                        uint64_t postingSize) {
+    size_t n = 0;
+    for (uint64_t p = pos; end - p >= postingSize; p += postingSize) {
+        ++n;
+        if (base[p] & 0x80) break;
+    }
+    if (list->capacity() < list->size() + n) list->reserve(std::max(list->size() + n, 2 * list->capacity()));
+}
+
+}  // namespace
+
+// Whether a table word answers the query, by the index type's own rule.
+bool Ruvx::wordMatches(const WordQuery& q, const char* word) const {
+    const char* query = q.word.c_str();
+    if (!q.pattern) return indexType_ == IXT_CTW ? asciiCaseEqual(query, word) : std::strcmp(query, word) == 0;
+    if (q.fs) return matchPattern(query, word, 0);
+    switch (indexType_) {
+    case IXT_DOCNO:
+        return matchPatternDocID(query, word, 0);
+    case IXT_CTW:
+        return matchPattern(query, word, 1);
+    case IXT_TOPICTITLE:
+        return matchTopicTitle(query, word);
+    default:
+        return matchPattern(query, word, 0);
+    }
+}
+
+// Appends the posting's document unless the library bitmap filters it out
+// (one verdict per document, kept in passes). False without its LST record.
+bool Ruvx::addPosting(const WordQuery& q, uint32_t doc, uint8_t count, const std::string& token,
+                      std::unordered_map<uint32_t, bool>* passes, RuvxSearchList* list) {
+    const unsigned char* rec = getLstPtr(doc);
+    if (!rec) {
+        setError("No LST pointer for docid %lu", static_cast<unsigned long>(doc));
+        return false;
+    }
+    if (q.fs && q.libCurrentBitmap && q.zxs) {
+        auto [it, fresh] = passes->try_emplace(doc, true);
+        if (fresh) {
+            const CentralHeader* ch = q.zxs->findCentralHeader(reinterpret_cast<const char*>(rec + 2), nullptr);
+            if (ch) it->second = ch->bitmap && *ch->bitmap && filterSearchResultFS(q.libCurrentBitmap, ch->bitmap);
+        }
+        if (!it->second) return true;
+    }
+    RuvxSearchResult e;
+    e.docId = doc;
+    e.docType = static_cast<DocType>(static_cast<signed char>(rec[0]));
+    e.subType = static_cast<SubDocType>(rec[1]);
+    e.tokens = token;
+    e.occuranceCount[0] = count;
+    list->push_back(std::move(e));
+    return true;
+}
+
 std::unique_ptr<RuvxSearchList> Ruvx::scanWords(const WordQuery& q) {
     uint64_t pos;
     if (!startOf(q.word, q.pattern, &pos)) return nullptr;
@@ -283,104 +362,30 @@ std::unique_ptr<RuvxSearchList> Ruvx::scanWords(const WordQuery& q) {
     const bool sorted = !q.pattern && indexType_ != IXT_CTW;
     const bool wide = !(fileFlags_ & kRuvxPostings16);
     const uint64_t postingSize = wide ? 5 : 3;
-    const char* query = q.word.c_str();
     std::unordered_map<uint32_t, bool> passes;  // bitmap verdict per document
 
-    for (;;) {
-        if (pos >= end) break;
+    while (pos < end) {
         if (end - pos >= 4 && getLong(base + pos) == kRuvxNone) break;
         const char* word = reinterpret_cast<const char*>(base + pos);
         // A word without its NUL inside the image ends the table.
         const void* nul = std::memchr(word, 0, end - pos);
         if (!nul) break;
-        if (sorted && std::strcmp(query, word) < 0) break;
-        bool match;
-        if (!q.pattern)
-            match = indexType_ == IXT_CTW ? asciiCaseEqual(query, word) : std::strcmp(query, word) == 0;
-        else if (q.fs)
-            match = matchPattern(query, word, 0);
-        else if (indexType_ == IXT_DOCNO)
-            match = matchPatternDocID(query, word, 0);
-        else if (indexType_ == IXT_CTW)
-            match = matchPattern(query, word, 1);
-        else if (indexType_ == IXT_TOPICTITLE)
-            match = matchTopicTitle(query, word);
-        else
-            match = matchPattern(query, word, 0);
+        if (sorted && std::strcmp(q.word.c_str(), word) < 0) break;
+        bool match = wordMatches(q, word);
         std::string token = match ? quoteString(word) : std::string();
         pos = static_cast<uint64_t>(static_cast<const unsigned char*>(nul) - base) + 1;
-        if (match) {
-            // Room for the word's postings at once: a common word has thousands.
-            size_t n = 0;
-            for (uint64_t p = pos; end - p >= postingSize; p += postingSize) {
-                ++n;
-                if (base[p] & 0x80) break;
-            }
-            if (list->capacity() < list->size() + n) list->reserve(std::max(list->size() + n, 2 * list->capacity()));
-        }
-
-        bool tableEnds = false;
+        if (match) reserveForPostings(list.get(), base, pos, end, postingSize);
         for (;;) {
             // A posting cut by the image end ends the table, as the end mark does.
-            if (end - pos < postingSize) {
-                tableEnds = true;
-                break;
-            }
-            uint32_t doc;
-            bool last;
-            uint8_t count;
-            if (wide) {
-                doc = getLong(base + pos);
-                if (doc == 0xFFFFFFFF) {
-                    tableEnds = true;
-                    break;
-                }
-                last = doc & 0x80000000u;
-                doc &= 0x7FFFFFFFu;
-                count = base[pos + 4];
-            } else {
-                doc = getWord(base + pos);
-                if (doc == 0xFFFF) {
-                    tableEnds = true;
-                    break;
-                }
-                last = doc & 0x8000u;
-                doc &= 0x7FFFu;
-                count = base[pos + 2];
-            }
+            Posting post;
+            if (end - pos < postingSize || !readPosting(base + pos, wide, &post)) return list;
             pos += postingSize;
-            if (match && count) {
-                const unsigned char* rec = getLstPtr(doc);
-                if (!rec) {
-                    setError("No LST pointer for docid %lu", static_cast<unsigned long>(doc));
-                    return nullptr;
-                }
-                bool keep = true;
-                if (q.fs && q.libCurrentBitmap && q.zxs) {
-                    auto [it, fresh] = passes.try_emplace(doc, true);
-                    if (fresh) {
-                        const CentralHeader* ch = q.zxs->findCentralHeader(reinterpret_cast<const char*>(rec + 2), nullptr);
-                        if (ch)
-                            it->second = ch->bitmap && *ch->bitmap && filterSearchResultFS(q.libCurrentBitmap, ch->bitmap);
-                    }
-                    keep = it->second;
-                }
-                if (keep) {
-                    RuvxSearchResult e;
-                    e.docId = doc;
-                    e.docType = static_cast<DocType>(static_cast<signed char>(rec[0]));
-                    e.subType = static_cast<SubDocType>(rec[1]);
-                    e.tokens = token;
-                    e.occuranceCount[0] = count;
-                    list->push_back(std::move(e));
-                }
-            }
-            if (last) {
-                tableEnds = count == 0;
+            if (match && post.count && !addPosting(q, post.doc, post.count, token, &passes, list.get())) return nullptr;
+            if (post.last) {
+                if (post.count == 0) return list;
                 break;
             }
         }
-        if (tableEnds) break;
     }
     return list;
 }

@@ -25,6 +25,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "common/docmodel/content_type.h"
@@ -150,6 +151,9 @@ private:
     struct WordQuery;
     bool openImage();
     std::unique_ptr<RuvxSearchList> scanWords(const WordQuery& q);
+    bool wordMatches(const WordQuery& q, const char* word) const;
+    bool addPosting(const WordQuery& q, uint32_t doc, uint8_t count, const std::string& token,
+                    std::unordered_map<uint32_t, bool>* passes, RuvxSearchList* list);
     bool startOf(const std::string& word, bool pattern, uint64_t* start);
     ExprTree* descend(ExprTree* et, bool fs, const char* libCurrentBitmap, ZipStructure* zxs);
     bool evaluateNode(ExprTree* node, bool fs, const char* libCurrentBitmap, ZipStructure* zxs);
