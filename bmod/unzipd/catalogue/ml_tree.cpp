@@ -276,6 +276,60 @@ MlZipStruct* ZipList::addNode(MlZipStruct* root, int level, const char* name, co
     return root ? root : node;
 }
 
+// The records of a structure file read so far.
+struct ZipList::MlRead {
+    const char* file;
+    MlZipStruct* root = nullptr;
+    int count = 0;
+    int field = 0;  // the keyword the next line must carry
+    std::string values[kMlFields];
+};
+
+bool ZipList::readMlLine(char* line, int lineNo, MlRead* r) {
+    char* cursor = line;
+    char* keyword = getNextToken(&cursor);
+    // A blank or comment line also drops a record begun before it.
+    if (!keyword || keyword[0] == '#') {
+        r->field = 0;
+        return true;
+    }
+    if (strcasecmp(keyword, kMlKeywords[r->field]) != 0) {
+        logError(kLogErr, "Unexpected keyword \"%s\" on line %d in '%s', expected \"%s\"", keyword, lineNo,
+                 r->file, kMlKeywords[r->field]);
+        return false;
+    }
+    char* value = getNextToken(&cursor);
+    if (!value) {
+        logError(kLogErr, "Value for keyword \"%s\" missing in '%s'", keyword, r->file);
+        return false;
+    }
+    r->values[r->field] = value;
+    if (++r->field < kMlFields) return true;
+    r->field = 0;
+    std::string& path = r->values[3];
+    if (size_t quote = path.rfind('"'); quote != std::string::npos) path.resize(quote);
+    bool added;
+    MlZipStruct* root = addNode(r->root, saturatingLevel(r->values[2].c_str()), r->values[0].c_str(), path.c_str(),
+                                r->values[4].c_str(), r->values[1].c_str(), 0, r->file, &added);
+    if (!root) return false;
+    r->root = root;
+    if (!added) return true;
+    ++r->count;
+    if (flags & kZipVerbose) logError(kLogDebug, "Node '%s' added to multilevel configuration", r->values[0].c_str());
+    return true;
+}
+
+int ZipList::installMlTree(MlZipStruct* root, int count, const char* file) {
+    CatalogueBlock* b = block();
+    // A tree still in place (no backup was taken) goes with the new one.
+    if (b->MlRoot && b->MlRoot != root) delMlStruct(b->MlRoot);
+    publish(b->MlRoot, root);
+    b->subCount = static_cast<unsigned long>(count);
+    struct stat st;
+    if (::stat(file, &st) == 0) b->m_ConfFileTime = st.st_mtime;
+    return count;
+}
+
 int ZipList::readMlConfig(const char* file) {
     if (!mayChange()) return -1;
     if (!file) file = "";
@@ -284,82 +338,36 @@ int ZipList::readMlConfig(const char* file) {
         logError(kLogErr, "Failed to open multilevel library config file '%s'", file);
         return -1;
     }
-    MlZipStruct* root = nullptr;
-    int count = 0;
+    MlRead r;
+    r.file = file;
     int lineNo = 0;
-    int field = 0;
-    std::string values[kMlFields];
     bool failed = false;
     char* line = nullptr;
     size_t capacity = 0;
     ssize_t got;
-    while ((got = getline(&line, &capacity, fp)) >= 0) {
+    while (!failed && (got = getline(&line, &capacity, fp)) >= 0) {
         ++lineNo;
         size_t len = static_cast<size_t>(got);
         if (len > 0 && line[len - 1] == '\n') line[--len] = '\0';
         if (len > kMlLineMax) {
             logError(kLogErr, "Line %d too long in '%s'", lineNo, file);
             failed = true;
-            break;
+        } else {
+            failed = !readMlLine(line, lineNo, &r);
         }
-        char* cursor = line;
-        char* keyword = getNextToken(&cursor);
-        // A blank or comment line also drops a record begun before it.
-        if (!keyword || keyword[0] == '#') {
-            field = 0;
-            continue;
-        }
-        if (strcasecmp(keyword, kMlKeywords[field]) != 0) {
-            logError(kLogErr, "Unexpected keyword \"%s\" on line %d in '%s', expected \"%s\"", keyword,
-                     lineNo, file, kMlKeywords[field]);
-            failed = true;
-            break;
-        }
-        char* value = getNextToken(&cursor);
-        if (!value) {
-            logError(kLogErr, "Value for keyword \"%s\" missing in '%s'", keyword, file);
-            failed = true;
-            break;
-        }
-        values[field] = value;
-        if (++field < kMlFields) continue;
-        field = 0;
-        std::string& path = values[3];
-        if (size_t quote = path.rfind('"'); quote != std::string::npos) path.resize(quote);
-        bool added;
-        MlZipStruct* r = addNode(root, saturatingLevel(values[2].c_str()), values[0].c_str(), path.c_str(),
-                                 values[4].c_str(), values[1].c_str(), 0, file, &added);
-        if (!r) {
-            failed = true;
-            break;
-        }
-        root = r;
-        if (!added) continue;
-        ++count;
-        if (flags & kZipVerbose)
-            logError(kLogDebug, "Node '%s' added to multilevel configuration", values[0].c_str());
     }
     if (!failed && std::ferror(fp))
         logError(kLogErr, "Failed to read from multilevel config file '%s' %s", file, std::strerror(errno));
-    else if (!failed && field > 0)
+    else if (!failed && r.field > 0)
         logError(kLogErr, "Failed to read from multilevel config file '%s'", file);
     std::free(line);
     std::fclose(fp);
-
+    if (!failed) return installMlTree(r.root, r.count, file);
+    delMlStruct(r.root);
+    // The root read took slot 0 from a tree still in place.
     CatalogueBlock* b = block();
-    if (failed) {
-        delMlStruct(root);
-        // The root read took slot 0 from a tree still in place.
-        if (b->MlRoot) setHashSlot(b, 0, ML_NODE_TYPE_SUB, b->MlRoot);
-        return -1;
-    }
-    // A tree still in place (no backup was taken) goes with the new one.
-    if (b->MlRoot && b->MlRoot != root) delMlStruct(b->MlRoot);
-    publish(b->MlRoot, root);
-    b->subCount = static_cast<unsigned long>(count);
-    struct stat st;
-    if (::stat(file, &st) == 0) b->m_ConfFileTime = st.st_mtime;
-    return count;
+    if (b->MlRoot) setHashSlot(b, 0, ML_NODE_TYPE_SUB, b->MlRoot);
+    return -1;
 }
 
 void ZipList::clearMlStruct(MlZipStruct* node) {

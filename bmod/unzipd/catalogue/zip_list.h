@@ -234,6 +234,12 @@ private:
                          const char* indexFile, const char* label, int dummyNode, const char* confName,
                          bool* added);
     void placeNode(MlZipStruct* root, MlZipStruct* node, int level);
+    struct MlRead;
+    // One line of the structure file into the record being read; a record
+    // complete after it is added to the tree. False ends the read as failed.
+    bool readMlLine(char* line, int lineNo, MlRead* r);
+    // Replaces the catalogue's tree by root; returns count.
+    int installMlTree(MlZipStruct* root, int count, const char* file);
     MlZipStruct* lastSibling(MlZipStruct* first);
     int makeDefaultTree();
     int readTreeKeepingOld();
