@@ -3,12 +3,15 @@
 
 import os
 import shutil
+import signal
+import socket
 import subprocess
 import tempfile
 import time
 import ctypes
 import unittest
 import uuid
+import zipfile
 
 import daemon_harness as h
 
@@ -171,6 +174,116 @@ class Updates(unittest.TestCase):
             update_lock_ops(key, [(-1, SEM_UNDO)])
         self.assertTrue(c.command("VER").startswith(b"200 Version: "))
         self.assertFalse(os.path.exists(self.anx))
+
+    def test_send_timings_store_the_same_member(self):
+        """However the command, data and end line are cut into writes, the
+        same member is stored and the session stays in step."""
+        # Starts with LF (kept: only the LF of a CR LF is skipped), holds NUL,
+        # CR LF, a command and the end line inside the data.
+        data = b"\nVER\r\n" + bytes(range(256)) * 300 + END + b"\x00tail\r"
+        cut = len(data) // 3
+
+        def one_write(s, cmd):
+            s.sendall(cmd + b"\n" + data + END)
+
+        def data_in_pieces(s, cmd):
+            s.sendall(cmd + b"\n")
+            for piece in (data[:1], data[1:cut], data[cut:2 * cut], data[2 * cut:]):
+                time.sleep(0.05)
+                s.sendall(piece)
+            time.sleep(0.05)
+            s.sendall(END)
+
+        def end_line_split(s, cmd):
+            s.sendall(cmd + b"\n" + data + END[:7])
+            time.sleep(0.05)
+            s.sendall(END[7:15])
+            time.sleep(0.05)
+            s.sendall(END[15:])
+
+        def cr_then_lf_with_data(s, cmd):
+            s.sendall(cmd + b"\r")
+            time.sleep(0.05)
+            s.sendall(b"\n" + data + END)
+
+        stored = {}
+        for n, send in enumerate((one_write, data_in_pieces, end_line_split, cr_then_lf_with_data)):
+            library = os.path.join(self.annot, "t%d.anx" % n)
+            c = self.session()
+            c.sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+            send(c.sock, b"UPDFILE t%d.anx %s %d" % (n, MEMBER.encode(), len(data)))
+            self.assertEqual(b"".join(c.read_reply()), b"200-UPDFILE executed.\n", send.__name__)
+            self.assertTrue(c.command("VER").startswith(b"200 Version: "), send.__name__)
+            # Everything up to EOF is QUIT's line: no stray line came.
+            c.sock.sendall(b"QUIT\n")
+            rest = c.buf
+            while True:
+                got = c.sock.recv(65536)
+                if not got:
+                    break
+                rest += got
+            self.assertEqual(rest, b"200-See you later.\n", send.__name__)
+            c.close()
+            subprocess.run(["unzip", "-tq", library], check=True, stdout=subprocess.DEVNULL)
+            subprocess.run(["python3", WALKER, library, MEMBER], check=True, stdout=subprocess.DEVNULL)
+            self.assertEqual(subprocess.run(["unzip", "-p", library, MEMBER], capture_output=True).stdout, data,
+                             send.__name__)
+            with zipfile.ZipFile(library) as z:
+                stored[send.__name__] = [(i.filename, i.file_size, i.CRC, i.compress_type, i.compress_size)
+                                         for i in z.infolist()]
+        self.assertEqual(len(set(map(tuple, stored.values()))), 1, stored)
+
+    def test_refresh_during_upload_catalogues_nothing_new(self):
+        """A half-received upload sits in a folder a recursive scan enters;
+        a refresh then must not offer it, even when the part already
+        received is a whole library and the member is named like one."""
+        d = h.Daemon(lib=self.fixtures, start=False)
+        try:
+            d.extra_config = "RecursiveDir %s\n" % d.root
+            annot = os.path.join(d.root, "annot")
+            with zipfile.ZipFile(os.path.join(annot, "annot.anx"), "w") as z:
+                z.writestr("seed.1", b"seed")
+            d.start()
+            inner = os.path.join(self.fixtures, "inner.kvo")
+            with zipfile.ZipFile(inner, "w") as z:
+                z.writestr("page.html", b"<title>inner</title>" * 50)
+            with open(inner, "rb") as f:
+                whole = f.read()
+            data = whole + b"more"
+            lister = d.client()
+            lister.greeting()
+            before = lister.command("LIST")
+            self.assertIn(b"annot.anx", before)
+            c = d.client(timeout=30)
+            c.greeting()
+            c.sock.sendall(b"UPDFILE annot.anx x.kvo %d\n" % len(data) + whole)
+            # Held: the received part is on disk in the private folder.
+            deadline = time.time() + 10
+            held = []
+            while time.time() < deadline and not held:
+                held = [os.path.join(annot, n, f) for n in os.listdir(annot) if n.startswith("._upd.")
+                        for f in os.listdir(os.path.join(annot, n))]
+                held = [p for p in held if os.path.getsize(p) == len(whole)]
+                time.sleep(0.02)
+            self.assertEqual(len(held), 1, os.listdir(annot))
+            count = d.log_text().count("Refresh finished,")
+            os.kill(d.pid, signal.SIGUSR1)
+            self.assertTrue(d.wait_log("Refresh finished,", count=count + 1), d.log_text())
+            self.assertTrue(os.path.exists(held[0]))
+            self.assertEqual(lister.command("LIST"), before)
+            fresh = d.client()
+            fresh.greeting()
+            self.assertEqual(fresh.command("LIST"), before)
+            c.sock.sendall(b"more" + END)
+            self.assertEqual(b"".join(c.read_reply()), b"200-UPDFILE executed.\n")
+            self.assertEqual(subprocess.run(["unzip", "-p", os.path.join(annot, "annot.anx"), "x.kvo"],
+                                            capture_output=True).stdout, data)
+            self.assertFalse([n for n in os.listdir(settled(annot)) if n.startswith("._upd.")])
+        finally:
+            d.stop()
+            left = d.leftovers()
+            d.cleanup()
+        self.assertEqual(left, [])
 
 
 if __name__ == "__main__":
