@@ -12,6 +12,8 @@ starts a daemon, exports RUVA_PORT, runs CMD and stops the daemon.
 
 import ctypes
 import os
+import re
+import select
 import shutil
 import signal
 import socket
@@ -114,8 +116,20 @@ def remove_semaphore(key):
         subprocess.run(["ipcrm", "-S", str(key)], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
+class ReplyError(AssertionError):
+    """A reply broke the framing rules: no final line, or bytes after it."""
+
+
+def is_final(text):
+    """A reply's last line: any line that is no 3xx line, and 2xx lines."""
+    return not text or text[0] not in "3"
+
+
 class Client:
     """One protocol connection; every read is time-limited."""
+
+    # How long a reply's end is watched for bytes that should not come.
+    settle = 0.02
 
     def __init__(self, port, host="127.0.0.1", source=None, timeout=10):
         self.sock = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
@@ -150,27 +164,50 @@ class Client:
     def read_reply(self):
         """Lines of one reply, written from the protocol's reply rules."""
         lines = []
+        after_data = False
         while True:
             line = self.read_line()
             if line is None:
                 return lines
             lines.append(line)
             text = line.decode("latin-1")
-            if not text or text[0] not in "23":
-                return lines
-            code = int(text[:3]) if text[:3].isdigit() else 0
-            sep = text[3:4]
-            if code <= 299 and (sep == "-" or sep == " "):
-                return lines
-            if text.startswith("300-Length "):
-                n = int(text[len("300-Length "):].split()[0])
-                lines.append(self.read_bytes(n))
+            # A count or CRC failure stands in the CRC line's place; the next member follows.
+            if after_data and text.startswith("500-Failed, "):
+                after_data = False
                 continue
-            # other 3xx- lines are headers, 3xx lines are entries
+            after_data = False
+            if not is_final(text):
+                # CONTV's header also starts "300-Length", with no number.
+                framing = re.match(r"300-Length (\d+)", text)
+                if framing:
+                    lines.append(self.read_bytes(int(framing.group(1))))
+                    after_data = True
+                # other 3xx- lines are headers, 3xx lines are entries
+                continue
+            return lines
 
-    def command(self, line):
+    def command(self, line, whole=True):
+        """Sends one command line and reads its reply. With whole, the reply must
+        end at exactly one final line with no byte waiting after it (EOF may follow)."""
         self.sock.sendall(line.encode("latin-1") + b"\n")
-        return b"".join(self.read_reply())
+        lines = self.read_reply()
+        if whole:
+            self.check_reply_end(line, lines)
+        return b"".join(lines)
+
+    def check_reply_end(self, command, lines):
+        if not lines or not is_final(lines[-1].decode("latin-1")):
+            raise ReplyError("%r: reply ends without a final line: %r" % (command, b"".join(lines)[-200:]))
+        waiting = self.buf
+        if not waiting:
+            ready, _, _ = select.select([self.sock], [], [], Client.settle)
+            if ready:
+                try:
+                    waiting = self.sock.recv(65536, socket.MSG_PEEK)
+                except (ConnectionResetError, socket.timeout):
+                    waiting = b""
+        if waiting:
+            raise ReplyError("%r: bytes after the final line: %r" % (command, waiting[:200]))
 
     def at_eof(self):
         try:
@@ -189,7 +226,7 @@ class Daemon:
     """One daemon in its own folder."""
 
     def __init__(self, extra_config="", args=(), lib=None, start=True, debug=False, port=None,
-                 write_config=True):
+                 write_config=True, library_path=None):
         become_subreaper()
         _counter[0] += 1
         self.n = _counter[0]
@@ -213,6 +250,8 @@ class Daemon:
         self.debug = debug
         self.port = port
         self.write_config = write_config
+        # A structure file or another folder instead of T/lib.
+        self.library_path = library_path or os.path.join(self.root, "lib")
         self.pid = None
         self.launcher = None
         self.children = set()
@@ -226,7 +265,7 @@ class Daemon:
     def config_text(self):
         return ("WellKnownPort %d\nUseSysLog no\nLogFile %s\nLogLevel Debug\nLibraryPath %s\n"
                 "AnnotationDb %s\nCacheFile %s\nParentWaitTime 5\n%s\n"
-                % (self.port, self.log, os.path.join(self.root, "lib"), os.path.join(self.root, "annot"),
+                % (self.port, self.log, self.library_path, os.path.join(self.root, "annot"),
                    self.cache, self.extra_config))
 
     def write_conf(self):

@@ -34,6 +34,12 @@ def make_fixtures(folder):
     with open(os.path.join(folder, "piped.kvo"), "wb") as f:
         f.write(piped)
     shutil.rmtree(src)
+    # One library cut short before the scan, two the test changes after it.
+    for name in ("cut.kvo", "later_cut.kvo", "later_grown.kvo"):
+        with zipfile.ZipFile(os.path.join(folder, name), "w") as z:
+            z.writestr("good.html", TEXT, zipfile.ZIP_DEFLATED)
+    cut = os.path.join(folder, "cut.kvo")
+    os.truncate(cut, os.path.getsize(cut) // 2)
 
 
 class Broken(LibraryCase):
@@ -84,6 +90,22 @@ class Broken(LibraryCase):
         first, data, tail = self.retr_raw(c, "broken.kvo", "empty.html")
         self.assertEqual((data, tail), (b"", b"300-CRC 0x0\n200-RETR executed.\n"))
         self.assertTrue(c.command("VER").startswith(b"200 Version: "))
+
+    def test_library_cut_or_grown(self):
+        c = self.session()
+        self.assertEqual(c.command("RETR cut.kvo good.html"),
+                         b'400-File "good.html" not found in database "cut.kvo", 0 database(s) checked\n')
+        cut = os.path.join(self.lib, "later_cut.kvo")
+        os.truncate(cut, os.path.getsize(cut) // 2)
+        grown = os.path.join(self.lib, "later_grown.kvo")
+        with open(grown, "ab") as f:
+            f.write(b"\0" * 100)
+        # Refused before any framing line.
+        for command, name in (("RETR later_cut.kvo good.html", b"later_cut.kvo"), ("GET later_cut.kvo", b"later_cut.kvo"),
+                              ("GET later_grown.kvo", b"later_grown.kvo"),
+                              ("RETR later_grown.kvo good.html", b"later_grown.kvo")):
+            self.assertEqual(c.command(command), b'577 Library "%s" is being updated. '
+                             b"Please perform this operation after some time.\n" % name, command)
 
 
 if __name__ == "__main__":

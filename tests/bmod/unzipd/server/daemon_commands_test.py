@@ -61,11 +61,15 @@ class LibraryCase(unittest.TestCase):
 
     make_fixtures = staticmethod(make_library)
 
+    @staticmethod
+    def daemon_options(fixtures):
+        return {"lib": fixtures}
+
     @classmethod
     def setUpClass(cls):
         cls.fixtures = tempfile.mkdtemp(prefix="rdcmd_")
         cls.make_fixtures(cls.fixtures)
-        cls.d = h.Daemon(lib=cls.fixtures)
+        cls.d = h.Daemon(**cls.daemon_options(cls.fixtures))
 
     @classmethod
     def tearDownClass(cls):
@@ -164,6 +168,22 @@ class Commands(LibraryCase):
         c.sock.sendall(b"VER" + b" " * 131141)
         self.assertEqual(b"".join(c.read_reply()), b"400 Missing command. Try HELP\n")
         self.assertTrue(c.at_eof())
+        # Two commands in one write: the second is lost, the session stays in step.
+        c = self.session()
+        c.sock.sendall(b"VER\nLIST\n")
+        lines = c.read_reply()
+        c.check_reply_end("VER", lines)
+        self.assertTrue(lines[0].startswith(b"200 Version: "))
+        self.assertTrue(c.command("CONT lib.kvo").startswith(b"300-Contents of Database lib.kvo\n"))
+
+    def test_get_filter(self):
+        c = self.session()
+        c.sock.sendall(b"GET abc\n")
+        self.assertTrue(c.at_eof())
+        for line in ("GET 12", "GET x.kvo", "GET *", "GET"):
+            c = self.session()
+            reply = c.command(line)
+            self.assertTrue(reply and reply[0:1] in b"2345", (line, reply[:80]))
 
 
 class LibraryCheck(unittest.TestCase):
