@@ -39,6 +39,39 @@ def quoted(text):
     return b' "' + text.replace(b'"', b'\\"') + b'"'
 
 
+def tokens(line):
+    """The fields of a reply line as a client reads them: white space separates; a field
+    opening with a quote runs to the same quote, a backslash before that quote dropped."""
+    out, i, n = [], 0, len(line)
+    while True:
+        while i < n and chr(line[i]).isspace():
+            i += 1
+        if i >= n:
+            return out
+        if line[i] in b"\"'":
+            quote, field = line[i], bytearray()
+            i += 1
+            while i < n and line[i] != quote:
+                if line[i] == ord("\\") and i + 1 < n and line[i + 1] == quote:
+                    i += 1
+                field.append(line[i])
+                i += 1
+            out.append(bytes(field))
+            i += 1
+        else:
+            start = i
+            while i < n and not chr(line[i]).isspace():
+                i += 1
+            out.append(line[start:i])
+
+
+def as_read(comment):
+    """A comment as the reader gets it back: control characters as blanks, a blank
+    after a trailing backslash."""
+    text = bytes(b if b >= 32 else 32 for b in comment)
+    return text + b" " if text.endswith(b"\\") else text
+
+
 def ratio(size, csize):
     return 0 if size == 0 or csize == 0 else 100 - csize * 100 // size
 
@@ -53,6 +86,15 @@ def make_library(folder):
                 zi.comment = comment
             z.writestr(zi, data)
         z.comment = LIB_COMMENT
+    # The same kind of library written by Info-ZIP zip, archive comment from stdin.
+    src = os.path.join(folder, "src")
+    os.makedirs(src)
+    for name, data, _, _ in MEMBERS:
+        with open(os.path.join(src, name), "wb") as f:
+            f.write(data)
+    subprocess.run(["zip", "-q", "-z", os.path.join(folder, "zipped.kvo")] + [m[0] for m in MEMBERS], cwd=src,
+                   input=b"Zipped [EN/Z1]\n", check=True)
+    shutil.rmtree(src)
     return path
 
 
@@ -93,13 +135,17 @@ class Commands(LibraryCase):
 
     def test_list_cont_contv_against_zipfile(self):
         c = self.session()
-        st = os.stat(self.lib)
         with zipfile.ZipFile(self.lib) as z:
             infos = z.infolist()
+        entries = b""
+        for path in (self.lib, os.path.join(os.path.dirname(self.lib), "zipped.kvo")):
+            st = os.stat(path)
+            with zipfile.ZipFile(path) as z:
+                entries += (b'300 "%13s" %8d %5d %10d' % (os.path.basename(path).encode(), st.st_size,
+                                                          len(z.infolist()), int(st.st_mtime))
+                            + quoted(z.comment) + b"\n")
         self.assertEqual(c.command("LIST"),
-                         b'300-Database     Size    Entries CTime "Comment"\n'
-                         + b'300 "%13s" %8d %5d %10d' % (b"lib.kvo", st.st_size, len(infos), int(st.st_mtime))
-                         + quoted(LIB_COMMENT) + b"\n200-LIST executed.\n")
+                         b'300-Database     Size    Entries CTime "Comment"\n' + entries + b"200-LIST executed.\n")
         cont = b"".join(b"300 %s%s\n" % (i.filename.encode(), quoted(i.comment or None)) for i in infos)
         self.assertEqual(c.command("CONT lib.kvo"),
                          b"300-Contents of Database lib.kvo\n" + cont + b"200-CONT executed.\n")
@@ -109,6 +155,44 @@ class Commands(LibraryCase):
                             i.CRC, i.filename.encode(), quoted(i.comment or None)) for i in infos)
         self.assertEqual(c.command("CONTV lib.kvo"),
                          b"300-  Length       Method     Size Ratio CRC-32 lib.kvo\n" + contv + b"200-CONTV executed.\n")
+
+    def test_lines_read_back_into_their_fields(self):
+        c = self.session()
+        st = os.stat(self.lib)
+        with zipfile.ZipFile(self.lib) as z:
+            infos = z.infolist()
+            comment = z.comment
+        entry = [l for l in c.command("LIST").split(b"\n") if l.startswith(b"300 ")]
+        self.assertEqual(tokens(entry[0]), [b"300", b"%13s" % b"lib.kvo", b"%d" % st.st_size, b"%d" % len(infos),
+                                            b"%d" % int(st.st_mtime), as_read(comment)])
+        method = {zipfile.ZIP_STORED: b"Stored", zipfile.ZIP_DEFLATED: b"Deflated"}
+        for kind in ("CONT", "CONTV"):
+            lines = [l for l in c.command(kind + " lib.kvo").split(b"\n") if l.startswith(b"300 ")]
+            self.assertEqual(len(lines), len(infos))
+            for line, i in zip(lines, infos):
+                want = [b"300"]
+                if kind == "CONTV":
+                    want += [b"%d" % i.file_size, method[i.compress_type], b"%d" % i.compress_size,
+                             b"%d%%" % ratio(i.file_size, i.compress_size), b"%08x" % i.CRC]
+                want += [i.filename.encode()] + ([as_read(i.comment)] if i.comment else [])
+                self.assertEqual(tokens(line), want, line)
+
+    def test_info_zip_library_against_zipfile_and_unzip(self):
+        c = self.session()
+        lib = os.path.join(os.path.dirname(self.lib), "zipped.kvo")
+        with zipfile.ZipFile(lib) as z:
+            infos = z.infolist()
+        method = {zipfile.ZIP_STORED: b"Stored", zipfile.ZIP_DEFLATED: b"Deflated"}
+        lines = [l for l in c.command("CONTV zipped.kvo").split(b"\n") if l.startswith(b"300 ")]
+        self.assertEqual([tokens(l) for l in lines],
+                         [[b"300", b"%d" % i.file_size, method[i.compress_type], b"%d" % i.compress_size,
+                           b"%d%%" % ratio(i.file_size, i.compress_size), b"%08x" % i.CRC, i.filename.encode()]
+                          for i in infos])
+        for i in infos:
+            data = subprocess.run(["unzip", "-p", lib, i.filename], capture_output=True, check=True).stdout
+            self.assertEqual(c.command("RETR zipped.kvo " + i.filename),
+                             b'300-Length %d "zipped.kvo" "%s" "0"\n' % (len(data), i.filename.encode()) + data
+                             + b"300-CRC 0x%x\n200-RETR executed.\n" % zlib.crc32(data))
 
     def test_retr_every_member_equals_unzip(self):
         c = self.session()
