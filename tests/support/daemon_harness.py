@@ -186,14 +186,17 @@ class Client:
                 continue
             return lines
 
-    def command(self, line, whole=True):
-        """Sends one command line and reads its reply. With whole, the reply must
-        end at exactly one final line with no byte waiting after it (EOF may follow)."""
-        self.sock.sendall(line.encode("latin-1") + b"\n")
+    def reply(self, label=""):
+        """One whole reply: it must end at exactly one final line with no byte
+        waiting after it (EOF may follow)."""
         lines = self.read_reply()
-        if whole:
-            self.check_reply_end(line, lines)
+        self.check_reply_end(label, lines)
         return b"".join(lines)
+
+    def command(self, line):
+        """Sends one command line and reads its whole reply."""
+        self.sock.sendall(line.encode("latin-1") + b"\n")
+        return self.reply(line)
 
     def check_reply_end(self, command, lines):
         if not lines or not is_final(lines[-1].decode("latin-1")):

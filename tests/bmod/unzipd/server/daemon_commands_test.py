@@ -238,26 +238,24 @@ class Commands(LibraryCase):
             c = self.session()
             for _ in range(2):
                 c.sock.sendall(b"VER" + end)
-                self.assertTrue(b"".join(c.read_reply()).startswith(b"200 Version: "), end)
+                self.assertTrue(c.reply().startswith(b"200 Version: "), end)
             c.close()
         c = self.session()
         for b in b"CONT lib.kvo\r\n":
             c.sock.sendall(bytes([b]))
             time.sleep(0.002)
-        self.assertTrue(b"".join(c.read_reply()).startswith(b"300-Contents of Database lib.kvo\n"))
+        self.assertTrue(c.reply().startswith(b"300-Contents of Database lib.kvo\n"))
         self.assertTrue(c.command("VER").startswith(b"200 Version: "))
         # The longest line still read, and one byte more without a line end.
         c.sock.sendall(b"VER" + b" " * 131140 + b"\n")
-        self.assertTrue(b"".join(c.read_reply()).startswith(b"200 Version: "))
+        self.assertTrue(c.reply().startswith(b"200 Version: "))
         c.sock.sendall(b"VER" + b" " * 131141)
-        self.assertEqual(b"".join(c.read_reply()), b"400 Missing command. Try HELP\n")
+        self.assertEqual(c.reply(), b"400 Missing command. Try HELP\n")
         self.assertTrue(c.at_eof())
         # Two commands in one write: the second is lost, the session stays in step.
         c = self.session()
         c.sock.sendall(b"VER\nLIST\n")
-        lines = c.read_reply()
-        c.check_reply_end("VER", lines)
-        self.assertTrue(lines[0].startswith(b"200 Version: "))
+        self.assertTrue(c.reply("VER").startswith(b"200 Version: "))
         self.assertTrue(c.command("CONT lib.kvo").startswith(b"300-Contents of Database lib.kvo\n"))
 
     def test_get_filter(self):

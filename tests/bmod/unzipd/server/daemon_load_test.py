@@ -138,7 +138,7 @@ class Load(unittest.TestCase):
                 data = (b"note %d\x00\r\n" % i) * (i * 37 % 500 + 1)
                 c.sock.sendall(b"UPDFILE annot.anx %s %d\n" % (member.encode(), len(data)) + data
                                + b"200-UPDFILE END\n")
-                got = b"".join(c.read_reply())
+                got = c.reply()
                 if got != b"200-UPDFILE executed.\n":
                     raise AssertionError("UPDFILE %s: %r" % (member, got))
                 got = c.command("RMFILE annot.anx " + member)
@@ -156,7 +156,7 @@ class Load(unittest.TestCase):
         # The annotation library exists and is catalogued before the load.
         c = self.session()
         c.sock.sendall(b"UPDFILE annot.anx %s 4\nkeep200-UPDFILE END\n" % KEEP.encode())
-        self.assertEqual(b"".join(c.read_reply()), b"200-UPDFILE executed.\n")
+        self.assertEqual(c.reply(), b"200-UPDFILE executed.\n")
         deadline = time.time() + 20
         while b"annot.anx" not in c.command("LIST") and time.time() < deadline:
             time.sleep(0.1)

@@ -84,7 +84,7 @@ class Updates(unittest.TestCase):
 
     def upload(self, c, member, data, library="annot.anx"):
         c.sock.sendall(b"UPDFILE %s %s %d\n" % (library.encode(), member.encode(), len(data)) + data + END)
-        return b"".join(c.read_reply())
+        return c.reply()
 
     def test_upload_list_replace_and_remove(self):
         earlier = self.session()
@@ -145,7 +145,7 @@ class Updates(unittest.TestCase):
                 c.sock.sendall(b"UPDFILE %s %s %d\n" % (lib.encode(), member.encode(), len(data)) + data + END)
             else:
                 c.sock.sendall(b"UPDFILE %s %s %s\n" % (lib.encode(), member.encode(), length.encode()) + data)
-            self.assertEqual(b"".join(c.read_reply()), want, (lib, member, length))
+            self.assertEqual(c.reply(), want, (lib, member, length))
             if ends:
                 self.assertTrue(c.at_eof(), (lib, member, length))
             else:
@@ -154,7 +154,7 @@ class Updates(unittest.TestCase):
         # A wrong end line ends the session.
         c = self.session()
         c.sock.sendall(b"UPDFILE annot.anx %s %d\n" % (MEMBER.encode(), len(data)) + data + b"200-UPDFILE ENDX")
-        self.assertEqual(b"".join(c.read_reply()), b"500-System error, failed to terminate UPDFILE\n")
+        self.assertEqual(c.reply(), b"500-System error, failed to terminate UPDFILE\n")
         self.assertTrue(c.at_eof())
         after = (snapshot(settled(self.annot)), snapshot(settled(lib_dir)), sorted(os.listdir(self.d.root)))
         self.assertEqual(after, before)
@@ -212,7 +212,7 @@ class Updates(unittest.TestCase):
             c = self.session()
             c.sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
             send(c.sock, b"UPDFILE t%d.anx %s %d" % (n, MEMBER.encode(), len(data)))
-            self.assertEqual(b"".join(c.read_reply()), b"200-UPDFILE executed.\n", send.__name__)
+            self.assertEqual(c.reply(), b"200-UPDFILE executed.\n", send.__name__)
             self.assertTrue(c.command("VER").startswith(b"200 Version: "), send.__name__)
             # Everything up to EOF is QUIT's line: no stray line came.
             c.sock.sendall(b"QUIT\n")
@@ -275,7 +275,7 @@ class Updates(unittest.TestCase):
             fresh.greeting()
             self.assertEqual(fresh.command("LIST"), before)
             c.sock.sendall(b"more" + END)
-            self.assertEqual(b"".join(c.read_reply()), b"200-UPDFILE executed.\n")
+            self.assertEqual(c.reply(), b"200-UPDFILE executed.\n")
             self.assertEqual(subprocess.run(["unzip", "-p", os.path.join(annot, "annot.anx"), "x.kvo"],
                                             capture_output=True).stdout, data)
             self.assertFalse([n for n in os.listdir(settled(annot)) if n.startswith("._upd.")])
