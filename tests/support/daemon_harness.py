@@ -21,6 +21,7 @@ import subprocess
 import sys
 import tempfile
 import time
+import unittest
 
 PR_SET_CHILD_SUBREAPER = 36
 UPDATE_MUTEX_KEY_BASE = 9350000
@@ -488,6 +489,37 @@ class Daemon:
     def cleanup(self):
         self.stop()
         shutil.rmtree(self.root, ignore_errors=True)
+
+
+
+class LibraryCase(unittest.TestCase):
+    """One daemon per class over the libraries make_fixtures(folder) writes; subclasses set it."""
+
+    make_fixtures = None
+
+    @staticmethod
+    def daemon_options(fixtures):
+        """Daemon arguments: by default the fixtures are the library folder."""
+        return {"lib": fixtures}
+
+    @classmethod
+    def setUpClass(cls):
+        cls.fixtures = tempfile.mkdtemp(prefix="rdlib_")
+        cls.make_fixtures(cls.fixtures)
+        cls.d = Daemon(**cls.daemon_options(cls.fixtures))
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.d.stop()
+        left = cls.d.leftovers()
+        cls.d.cleanup()
+        shutil.rmtree(cls.fixtures, ignore_errors=True)
+        assert left == [], left
+
+    def session(self):
+        c = self.d.client()
+        self.assertTrue(c.greeting().startswith(b"200 UZD "))
+        return c
 
 
 def main(argv):

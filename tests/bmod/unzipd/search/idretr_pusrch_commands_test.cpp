@@ -1,10 +1,17 @@
 // IDRETR's size-framed sections and PUSRCH over packed records.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "tests/bmod/unzipd/search/search_commands_fixture.h"
+#include "tests/support/zip_builder.h"
 
 namespace ruva {
 namespace {
@@ -12,6 +19,16 @@ namespace {
 using Lines = std::vector<std::string>;
 using test::readLine;
 using test::sendText;
+
+// The fixture's heading sections around id "x" (s1.kvo, s3.kvo) and its
+// packed records.
+const std::string kSection1 = "<h2><a name=\"x\"></a>Head</h2><p>body\nline</p>";
+const std::string kSection3 = "<h2><a name=\"x\"></a>Head</h2><p>more\nline</p>";
+const std::string kPuHeader = "300-Database Index Ext Block Prefix Caa Ind1 Ind2 Marshal Rev Adj";
+const std::string kPu1 = "300 \"pu.kvo\" \"idx.txt\" HTM \"BOOK1\" \"CAND\" \"PFX\" \"123\" \"45\" \"\" \"R1A\" \"X9\" ";
+const std::string kPu2 =
+    "300 \"pu.kvo\" \"idx.txt\" TXT \"BOOK2\" \"OTHR\" \"ABC\" \"7\" \"8\" \"9\" \"10\" \"ABCDEFGHIJKLMNOP\" ";
+const std::string kPu3 = "300 \"pu.kvo\" \"idx.txt\" ABC \"SHORT\" \"\" \"\" \"\" \"\" \"\" \"\" \"\" ";
 
 class IdretrPusrch : public test::SearchSession {
 protected:
@@ -39,6 +56,19 @@ protected:
         EXPECT_EQ(readBytes(1), "\n");
         return head;
     }
+    // A whole IDRETR reply, each entry its line with the section after it;
+    // cut after 100 lines, so a reply that never ends fails the test.
+    Lines idretrReply(const std::string& command) {
+        EXPECT_TRUE(sendText(sv[1], command));
+        Lines lines;
+        while (lines.size() < 100) {
+            std::string section;
+            std::string head = entry(&section);
+            lines.push_back(head + section);
+            if (head.size() < 4 || head[0] != '3' || head == "<EOF>") break;
+        }
+        return lines;
+    }
 };
 
 TEST_F(IdretrPusrch, IdretrHeadingSectionsOfAFolder) {
@@ -47,12 +77,10 @@ TEST_F(IdretrPusrch, IdretrHeadingSectionsOfAFolder) {
     ASSERT_TRUE(sendText(sv[1], "IDRETR x " + id + " s.html heading\n"));
     EXPECT_EQ(readLine(sv[1]), "300-Size Database Filename Context");
     std::string sec1, sec3;
-    std::string want1 = "<h2><a name=\"x\"></a>Head</h2><p>body\nline</p>";
-    std::string want3 = "<h2><a name=\"x\"></a>Head</h2><p>more\nline</p>";
-    EXPECT_EQ(entry(&sec1), "300 " + std::to_string(want1.size()) + " \"s1.kvo\" \"s.html\"  ");
-    EXPECT_EQ(sec1, want1);
-    EXPECT_EQ(entry(&sec3), "300 " + std::to_string(want3.size()) + " \"s3.kvo\" \"s.html\"  ");
-    EXPECT_EQ(sec3, want3);
+    EXPECT_EQ(entry(&sec1), "300 " + std::to_string(kSection1.size()) + " \"s1.kvo\" \"s.html\"  ");
+    EXPECT_EQ(sec1, kSection1);
+    EXPECT_EQ(entry(&sec3), "300 " + std::to_string(kSection3.size()) + " \"s3.kvo\" \"s.html\"  ");
+    EXPECT_EQ(sec3, kSection3);
     EXPECT_EQ(readLine(sv[1]), "200-IDRETR executed.");
 }
 
@@ -77,28 +105,114 @@ TEST_F(IdretrPusrch, IdretrDitaAndRefusals) {
 
 TEST_F(IdretrPusrch, PusrchRecords) {
     startAndGreet();
-    const std::string header = "300-Database Index Ext Block Prefix Caa Ind1 Ind2 Marshal Rev Adj";
-    const std::string r1 = "300 \"pu.kvo\" \"idx.txt\" HTM \"BOOK1\" \"CAND\" \"PFX\" \"123\" \"45\" \"\" \"R1A\" \"X9\" ";
-    const std::string r2 =
-        "300 \"pu.kvo\" \"idx.txt\" TXT \"BOOK2\" \"OTHR\" \"ABC\" \"7\" \"8\" \"9\" \"10\" \"ABCDEFGHIJKLMNOP\" ";
-    const std::string r3 = "300 \"pu.kvo\" \"idx.txt\" ABC \"SHORT\" \"\" \"\" \"\" \"\" \"\" \"\" \"\" ";
     const std::string all = "200-PUSRCH executed. Databases, files and lines inspected: 1 1 3";
     struct Case {
         const char* command;
         Lines want;
     } cases[] = {
-        {"PUSRCH pu.kvo idx.txt\n", {header, r1, r2, r3, all}},
-        {"PUSRCH pu.kvo idx.txt book1\n", {header, r1, all}},
-        {"PUSRCH pu.kvo idx.txt book1 \"\" \"\" 12\n", {header, all}},
-        {"PUSRCH pu.kvo idx.txt book1 \"\" \"\" 12*\n", {header, r1, all}},
-        {"PUSRCH pu.kvo idx.txt \"\" \"\" \"\" \"\" \"\" \"\" \"\" abcdefghijklmnop\n", {header, r2, all}},
+        {"PUSRCH pu.kvo idx.txt\n", {kPuHeader, kPu1, kPu2, kPu3, all}},
+        {"PUSRCH pu.kvo idx.txt book1\n", {kPuHeader, kPu1, all}},
+        {"PUSRCH pu.kvo idx.txt book1 \"\" \"\" 12\n", {kPuHeader, all}},
+        {"PUSRCH pu.kvo idx.txt book1 \"\" \"\" 12*\n", {kPuHeader, kPu1, all}},
+        {"PUSRCH pu.kvo idx.txt \"\" \"\" \"\" \"\" \"\" \"\" \"\" abcdefghijklmnop\n", {kPuHeader, kPu2, all}},
         {"PUSRCH pu.kvo\n", {"400 Syntax error in PUSRCH command. Try HELP PUSRCH"}},
-        {"PUSRCH none.kvo idx.txt\n", {header, "200-PUSRCH executed. Databases, files and lines inspected: 0 0 0"}},
+        {"PUSRCH none.kvo idx.txt\n",
+         {kPuHeader, "200-PUSRCH executed. Databases, files and lines inspected: 0 0 0"}},
     };
     for (const Case& c : cases) EXPECT_EQ(reply(c.command), c.want) << c.command;
     // Unterminated member texts answer normally.
     EXPECT_EQ(reply("PUSRCH page.kvo edge.html\n"),
-              (Lines{header, "200-PUSRCH executed. Databases, files and lines inspected: 1 1 0"}));
+              (Lines{kPuHeader, "200-PUSRCH executed. Databases, files and lines inspected: 1 1 0"}));
+}
+
+// Libraries beside lib.kvo whose member never extracts: its deflate
+// stream is broken halfway, and the library stays as it is, so a refresh
+// finds it unchanged. sz.kvo follows s1-s3.kvo in name order, pz.kvo
+// follows pu.kvo.
+class BrokenMember : public IdretrPusrch {
+protected:
+    void addLibraries() override {
+        IdretrPusrch::addLibraries();
+        std::mt19937 rnd(7);
+        std::string text(200000, ' ');
+        for (char& c : text) c = "abcdefgh "[rnd() % 9];
+        std::string broken = test::rawDeflate(text);
+        for (size_t i = broken.size() / 2; i < broken.size() / 2 + 400; ++i) broken[i] ^= 0x5a;
+        for (auto [library, member] : {std::pair{"sz.kvo", "s.html"}, std::pair{"pz.kvo", "idx.txt"}})
+            test::writeZip(libDir + "/" + library,
+                           {.members = {{.name = member, .data = text, .method = ZIPMETHOD_DEFLATED,
+                                         .compressed = broken}}});
+    }
+    // The session in a forked process under a stand-in for the daemon that
+    // answers each refresh order at once, as the daemon does when its
+    // refresh is done. The orders come back as its exit status.
+    void startUnderParent(std::unique_ptr<test::Child>* parent) {
+        std::fflush(nullptr);
+        *parent = std::make_unique<test::Child>([this](const test::Link&) {
+            static volatile sig_atomic_t orders = 0;
+            static pid_t session = 0;
+            // The session's end of the pair only: a test that gives up
+            // early closes its end, and the session must see that.
+            close(sv[1]);
+            struct sigaction sa = {};
+            sa.sa_handler = [](int) {
+                orders = orders + 1;
+                kill(session, SIGUSR1);
+            };
+            sigaction(SIGUSR1, &sa, nullptr);
+            sigset_t usr1;
+            sigemptyset(&usr1);
+            sigaddset(&usr1, SIGUSR1);
+            // No order is answered before the session's pid is known.
+            sigprocmask(SIG_BLOCK, &usr1, nullptr);
+            session = fork();
+            if (session == 0) {
+                sigprocmask(SIG_UNBLOCK, &usr1, nullptr);
+                ns->flags &= static_cast<uint16_t>(~kNsDebug);
+                ns->handleConnection();
+                _exit(0);
+            }
+            sigprocmask(SIG_UNBLOCK, &usr1, nullptr);
+            int status;
+            while (waitpid(session, &status, 0) < 0 && errno == EINTR) {
+            }
+            return static_cast<int>(orders);
+        });
+        ASSERT_TRUE((*parent)->started());
+        EXPECT_EQ(readLine(sv[1]), "200 UZD " + test::serverIdentity());
+    }
+};
+
+// One refresh at most per command: the member fails again after it, and the
+// reply gets the 310 line and its usual final line. Without a refresh (the
+// debug session has no parent) the 310 line comes at the first failure.
+TEST_F(BrokenMember, OneRefreshThenThe310LineAndTheFinalLine) {
+    const std::string idretrHeader = "300-Size Database Filename Context";
+    Lines idretrPass = {"300 " + std::to_string(kSection1.size()) + " \"s1.kvo\" \"s.html\"  " + kSection1,
+                        "300 " + std::to_string(kSection3.size()) + " \"s3.kvo\" \"s.html\"  " + kSection3};
+    Lines idretrTail = {"310-Failed to unzip " + libDir + "/sz.kvo s.html", "200-IDRETR executed."};
+    Lines puPass = {kPu1, kPu2, kPu3};
+    // The counters start again with the walk.
+    Lines puTail = {"310-Failed to unzip " + libDir + "/pz.kvo idx.txt",
+                    "200-PUSRCH executed. Databases, files and lines inspected: 2 1 3"};
+    auto join = [](std::initializer_list<Lines> parts) {
+        Lines all;
+        for (const Lines& p : parts) all.insert(all.end(), p.begin(), p.end());
+        return all;
+    };
+    {
+        std::unique_ptr<test::Child> parent;
+        startUnderParent(&parent);
+        EXPECT_EQ(idretrReply("IDRETR x s?.kvo s.html heading\n"),
+                  join({{idretrHeader}, idretrPass, idretrPass, idretrTail}));
+        EXPECT_EQ(reply("PUSRCH p?.kvo idx.txt\n"), join({{kPuHeader}, puPass, puPass, puTail}));
+        shutdown(sv[1], SHUT_RDWR);
+        EXPECT_EQ(parent->finish(), 2);
+    }
+    newSession();
+    startAndGreet();
+    EXPECT_EQ(idretrReply("IDRETR x s?.kvo s.html heading\n"), join({{idretrHeader}, idretrPass, idretrTail}));
+    EXPECT_EQ(reply("PUSRCH p?.kvo idx.txt\n"), join({{kPuHeader}, puPass, puTail}));
 }
 
 }  // namespace

@@ -98,33 +98,8 @@ def make_library(folder):
     return path
 
 
-class LibraryCase(unittest.TestCase):
-    """One daemon per class over the libraries make_fixtures writes."""
-
+class LibraryCase(h.LibraryCase):
     make_fixtures = staticmethod(make_library)
-
-    @staticmethod
-    def daemon_options(fixtures):
-        return {"lib": fixtures}
-
-    @classmethod
-    def setUpClass(cls):
-        cls.fixtures = tempfile.mkdtemp(prefix="rdcmd_")
-        cls.make_fixtures(cls.fixtures)
-        cls.d = h.Daemon(**cls.daemon_options(cls.fixtures))
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.d.stop()
-        left = cls.d.leftovers()
-        cls.d.cleanup()
-        shutil.rmtree(cls.fixtures, ignore_errors=True)
-        assert left == [], left
-
-    def session(self):
-        c = self.d.client()
-        self.assertTrue(c.greeting().startswith(b"200 UZD "))
-        return c
 
 
 class Commands(LibraryCase):

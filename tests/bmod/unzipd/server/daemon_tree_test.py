@@ -14,7 +14,6 @@ import zipfile
 import zlib
 
 import daemon_harness as h
-from daemon_commands_test import LibraryCase
 
 
 def library(path, comment, members=(("doc.html", b"<html>x</html>", None),)):
@@ -71,7 +70,7 @@ def make_tree(f):
                                   ("__Hidden", "h", 1, f + "/h")]))
 
 
-class Tree(LibraryCase):
+class Tree(h.LibraryCase):
     """A root without libraries, three level-1 folders, a "__" folder, a "//" library id
     and an annotation library."""
 
