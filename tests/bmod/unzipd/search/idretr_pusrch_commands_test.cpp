@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "bmod/unzipd/search/search_commands.h"
 #include "tests/bmod/unzipd/search/search_commands_fixture.h"
 #include "tests/support/zip_builder.h"
 
@@ -123,6 +124,47 @@ TEST_F(IdretrPusrch, PusrchRecords) {
     // Unterminated member texts answer normally.
     EXPECT_EQ(reply("PUSRCH page.kvo edge.html\n"),
               (Lines{kPuHeader, "200-PUSRCH executed. Databases, files and lines inspected: 1 1 0"}));
+}
+
+// Expanded packed lines split into extension and eight fields, or not
+// counted. A line is its head padded to column 117 and its extension.
+TEST_F(IdretrPusrch, ScanPuLineTable) {
+    using Fields = std::vector<std::string>;
+    struct Case {
+        std::string head, ext;
+        int counted;
+        Fields fields;
+    } cases[] = {
+        // The candidate before "/" is the second field; the third splits at
+        // its digits; an "R" run far after the fifth leaves the sixth empty.
+        {"BOOK1 CAND / PFX123 45          R1A X9", "HTM", 1, {"BOOK1", "CAND", "PFX", "123", "45", "", "R1A", "X9"}},
+        // "/" where the second field is due, dashes after it: two empty fields.
+        {"BOOK2 /-- 7 8 R9 X Y", "TXT", 1, {"BOOK2", "", "", "7", "8", "R9", "X", "Y"}},
+        // A run followed by "/" is the second field; the "/" after it stores
+        // the candidate still remembered.
+        {"BOOK3 CAND NEXT/ 12 34 56 78 90", "HTM", 1, {"BOOK3", "NEXT", "CAND", "12", "34", "56", "78", "90"}},
+        // A field keeps its first 16 characters; the scan goes on after the run.
+        {"BOOK5 / ABCDEFGHIJKLMNOPQRST 1 2 3 4 5", "HTM", 1,
+         {"BOOK5", "", "ABCDEFGHIJKLMNOP", "1", "2", "3", "4", "5"}},
+        // Second field at column 117: a short record.
+        {"SHORT", "ABC", 1, {"SHORT", "", "", "", "", "", "", ""}},
+        {"BOOK4 / ABC DEF 1 2 3 4", "HTM", 0, {}},  // fourth field without a digit
+        {"BOOK6 / P1 2 3 4 5 6", "A C", 0, {}},     // blank in the extension
+        {"1BOOK / P1 2 3 4 5 6", "HTM", 0, {}},     // no letter first
+        {"BOOK7 / P1 2 3", "HTM", 0, {}},           // fewer than eight fields
+    };
+    for (const Case& c : cases) {
+        std::string line = c.head + std::string(117 - c.head.size(), ' ') + c.ext;
+        SCOPED_TRACE(line);
+        ASSERT_EQ(scanPuLine(ns.get(), line.c_str()), c.counted);
+        if (!c.counted) continue;
+        EXPECT_STREQ(ns->extension, c.ext.c_str());
+        Fields got(ns->tokBuf, ns->tokBuf + 8);
+        EXPECT_EQ(got, c.fields);
+    }
+    // One column short of a record: not counted.
+    std::string short119 = "SHORT" + std::string(112, ' ') + "AB";
+    EXPECT_EQ(scanPuLine(ns.get(), short119.c_str()), 0);
 }
 
 // Libraries beside lib.kvo whose member never extracts: its deflate
