@@ -35,7 +35,7 @@ constexpr int kQueries = 1000;
 // Library file names of a few shapes in mixed case, in a fixed
 // pseudo-random order.
 std::vector<std::string> makeNames() {
-    static const char* const kForms[] = {"Manual_%04u.kvo", "guide_%04u.kvo", "SPEC%04u_ref.kvo",
+    static const char* const kForms[] = {"Manual_%04u.kvo", "guide_%04u.kvo", "NOTE%04u_ref.kvo",
                                          "lzn%04uR2A.kvo"};
     std::vector<std::string> names;
     std::mt19937 rng(20261210);
