@@ -257,11 +257,7 @@ int handleIDRETRCommand(NetworkServer* ns, char* args) {
     Step step = Step::kNext;
     if (sel.byNode) {
         rq.byNode = true;
-        if (sel.libraries.empty()) {
-            ns->reply->line(kReplyNoDatabases, kReplyEntry, "Node contains no databases '%s'",
-                            ReplyWriter::plainField(sel.folder->descr).c_str());
-            return replyResult(ns);
-        }
+        if (folderWithoutLibraries(ns, sel, '\'')) return replyResult(ns);
         if (isRmdUpdtFile(ns, sel.libraries.front())) return replyResult(ns);
         for (ZipStructure* zs : sel.libraries)
             if ((step = idretrLibrary(ns, rq, zs, uz)) != Step::kNext) break;

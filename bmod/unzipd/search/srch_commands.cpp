@@ -133,11 +133,7 @@ int runSearch(NetworkServer* ns, SrchRequest& rq, const char* pattern, const cha
     Step step = Step::kNext;
     if (sel.byNode) {
         rq.byNode = true;
-        if (sel.libraries.empty()) {
-            ns->reply->line(kReplyNoDatabases, kReplyEntry, "Node contains no databases '%s'",
-                            ReplyWriter::plainField(sel.folder->descr).c_str());
-            return replyResult(ns);
-        }
+        if (folderWithoutLibraries(ns, sel, '\'')) return replyResult(ns);
         for (ZipStructure* zs : sel.libraries)
             if ((step = searchLibraryByNode(ns, rq, zs, uz)) != Step::kNext) break;
     } else {
@@ -215,11 +211,7 @@ int phraseSearchContext(NetworkServer* ns, SrchRequest& rq, const char* librarie
     }
     LibrarySelection sel;
     if (!selectLibraries(ns, libraries, &sel)) return replyResult(ns);
-    if (sel.libraries.empty()) {
-        ns->reply->line(kReplyNoDatabases, kReplyEntry, "Node contains no databases '%s'",
-                        ReplyWriter::plainField(sel.folder->descr).c_str());
-        return replyResult(ns);
-    }
+    if (folderWithoutLibraries(ns, sel, '\'')) return replyResult(ns);
     // Clients send phrase blanks as 0x11.
     for (char& c : phrase)
         if (c == kTitleSeparator) c = ' ';

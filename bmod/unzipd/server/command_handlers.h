@@ -77,6 +77,10 @@ struct LibrarySelection {
 // (returns 0). Otherwise byNode is false and nothing is selected: the
 // caller walks the pattern. 1 when the caller goes on.
 int selectLibraries(NetworkServer* ns, const char* arg, LibrarySelection* sel);
+// A selection by node that holds no library: writes "Node contains no
+// databases" with the folder's description between two quote characters
+// and returns 1 (the reply has ended); else 0.
+int folderWithoutLibraries(NetworkServer* ns, const LibrarySelection& sel, char quote);
 // True for a non-empty text of decimal digits only.
 bool isNodeNumber(const char* arg);
 

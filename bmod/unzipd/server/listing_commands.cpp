@@ -192,6 +192,13 @@ int selectLibraries(NetworkServer* ns, const char* arg, LibrarySelection* sel) {
     return 0;
 }
 
+int folderWithoutLibraries(NetworkServer* ns, const LibrarySelection& sel, char quote) {
+    if (!sel.libraries.empty()) return 0;
+    ns->reply->line(kReplyNoDatabases, kReplyEntry, "Node contains no databases %c%s%c", quote,
+                    ReplyWriter::plainField(sel.folder->descr).c_str(), quote);
+    return 1;
+}
+
 int handleListCommand(NetworkServer* ns, char* args) {
     const char* pattern = getNextToken(&args);
     if (pattern == nullptr) pattern = "*";
@@ -217,11 +224,7 @@ int handleContCommand(NetworkServer* ns, char* args) {
     LibrarySelection sel;
     if (!selectLibraries(ns, dbpat, &sel)) return replyResult(ns);
     if (sel.byNode) {
-        if (sel.libraries.empty()) {
-            ns->reply->line(kReplyNoDatabases, kReplyEntry, "Node contains no databases \"%s\"",
-                            ReplyWriter::plainField(sel.folder->descr).c_str());
-            return replyResult(ns);
-        }
+        if (folderWithoutLibraries(ns, sel, '"')) return replyResult(ns);
         // Only the first library of a folder is checked.
         if (isRmdUpdtFile(ns, sel.libraries.front())) return replyResult(ns);
         for (ZipStructure* zs : sel.libraries)
@@ -267,11 +270,7 @@ int handleContvCommand(NetworkServer* ns, char* args) {
             ns->reply->line(kReplyOk, kReplyHeader, "CONTV executed.");
             return replyResult(ns);
         }
-        if (sel.libraries.empty()) {
-            ns->reply->line(kReplyNoDatabases, kReplyEntry, "Node contains no databases \"%s\"",
-                            ReplyWriter::plainField(sel.folder->descr).c_str());
-            return replyResult(ns);
-        }
+        if (folderWithoutLibraries(ns, sel, '"')) return replyResult(ns);
         if (isRmdUpdtFile(ns, sel.libraries.front())) return replyResult(ns);
         for (ZipStructure* zs : sel.libraries) {
             if (!contvHeader(ns, zs, true)) return replyResult(ns);

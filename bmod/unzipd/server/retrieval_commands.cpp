@@ -67,11 +67,7 @@ int handleGetCommand(NetworkServer* ns, char* args) {
     LibrarySelection sel;
     if (!selectLibraries(ns, dbpat, &sel)) return replyResult(ns);
     if (sel.byNode) {
-        if (sel.libraries.empty()) {
-            ns->reply->line(kReplyNoDatabases, kReplyEntry, "Node contains no databases '%s'",
-                            ReplyWriter::plainField(sel.folder->descr).c_str());
-            return replyResult(ns);
-        }
+        if (folderWithoutLibraries(ns, sel, '\'')) return replyResult(ns);
         if (isRmdUpdtFile(ns, sel.libraries.front())) return replyResult(ns);
         for (ZipStructure* zs : sel.libraries)
             if (!sendLibrary(ns, zs, block.get())) return (ns->flags & kNsQuit) ? 0 : replyResult(ns);
@@ -251,11 +247,7 @@ int handleRetrCommand(NetworkServer* ns, char* args) {
     if (sel.byNode) {
         rq.byNode = true;
         if (std::strcmp(rq.filepat, kSubMainPage) == 0) return PrintDefaultSubMain(ns);
-        if (sel.libraries.empty()) {
-            ns->reply->line(kReplyNoDatabases, kReplyEntry, "Node contains no databases '%s'",
-                            ReplyWriter::plainField(sel.folder->descr).c_str());
-            return replyResult(ns);
-        }
+        if (folderWithoutLibraries(ns, sel, '\'')) return replyResult(ns);
         if (isRmdUpdtFile(ns, sel.libraries.front())) return replyResult(ns);
         // Retried at most once per library: a refresh that does not mend
         // the header ends the reply.
