@@ -98,12 +98,14 @@ bool searchMember(NetworkServer* ns, SrchRequest& rq, ZipStructure* zs, const Ce
                            ctx.c_str());
 }
 
+std::string finalLine(const SrchRequest& rq) { return std::string(rq.word) + " executed."; }
+
 // By node: members in order until one extracts, that one searched.
 Step searchLibraryByNode(NetworkServer* ns, SrchRequest& rq, ZipStructure* zs, Unzip* uz) {
     for (CentralHeader* ch = zs->findCentralHeader(rq.members, nullptr); ch;
          ch = zs->findCentralHeader(rq.members, ch)) {
         if (uz->unzip(zs, ch, -1, -1)) return searchMember(ns, rq, zs, ch, uz) ? Step::kNext : Step::kEnded;
-        Step s = memberUnzipFailed(ns, &rq.refreshed, rq.byNode, zs, ch, "search", std::string(rq.word) + " executed.");
+        Step s = memberUnzipFailed(ns, &rq.refreshed, rq.byNode, zs, ch, "search", finalLine(rq));
         if (s != Step::kNext) return s;
     }
     return Step::kNext;
@@ -113,7 +115,8 @@ Step searchLibraryByNode(NetworkServer* ns, SrchRequest& rq, ZipStructure* zs, U
 Step searchLibraryByPattern(NetworkServer* ns, SrchRequest& rq, ZipStructure* zs, Unzip* uz) {
     CentralHeader* ch = zs->findCentralHeader(rq.members, nullptr);
     if (ch == nullptr) return Step::kNext;
-    if (!uz->unzip(zs, ch, -1, -1)) return memberUnzipFailed(ns, &rq.refreshed, rq.byNode, zs, ch, "search", std::string(rq.word) + " executed.");
+    if (!uz->unzip(zs, ch, -1, -1))
+        return memberUnzipFailed(ns, &rq.refreshed, rq.byNode, zs, ch, "search", finalLine(rq));
     return searchMember(ns, rq, zs, ch, uz) ? Step::kNext : Step::kEnded;
 }
 
