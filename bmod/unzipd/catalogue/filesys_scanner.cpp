@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "bmod/unzipd/daemon/uzd_error.h"
+#include "bmod/unzipd/log/log_call.h"
 #include "common/patterns.h"
 
 namespace ruva {

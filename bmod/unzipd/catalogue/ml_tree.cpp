@@ -16,7 +16,7 @@
 
 #include "bmod/unzipd/catalogue/filesys_scanner.h"
 #include "bmod/unzipd/catalogue/zip_list.h"
-#include "bmod/unzipd/daemon/uzd_error.h"
+#include "bmod/unzipd/log/log_call.h"
 #include "bmod/unzipd/zip/zip_reader.h"
 #include "common/text.h"
 #include "common/tokens.h"

@@ -8,7 +8,7 @@
 #include <new>
 
 #include "bmod/unzipd/catalogue/filesys_scanner.h"
-#include "bmod/unzipd/daemon/uzd_error.h"
+#include "bmod/unzipd/log/log_call.h"
 #include "bmod/unzipd/zip/unzip.h"
 #include "bmod/unzipd/zip/zip_pool.h"
 #include "bmod/unzipd/zip/zip_reader.h"

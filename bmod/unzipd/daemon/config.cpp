@@ -6,7 +6,7 @@
 #include <strings.h>
 
 #include "bmod/unzipd/daemon/line_reader.h"
-#include "bmod/unzipd/daemon/uzd_error.h"
+#include "bmod/unzipd/log/log_call.h"
 #include "common/paths.h"
 #include "common/text.h"
 #include "common/tokens.h"

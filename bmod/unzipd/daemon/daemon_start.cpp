@@ -172,7 +172,7 @@ void removePidFile(UzdMain* uzd) {
 UzdMain* Startup(UzdMain* old) {
     if (old != nullptr) {
         removePidFile(old);
-        UZD = nullptr;
+        setCurrentMain(nullptr);
         delete old;
     }
     std::unique_ptr<UzdMain> made = newUzdMain(kDaemonProgName, cnfName.c_str(), static_cast<uint16_t>(flags & 0xFF));
@@ -181,7 +181,7 @@ UzdMain* Startup(UzdMain* old) {
         return nullptr;
     }
     UzdMain* u = made.release();
-    UZD = u;
+    setCurrentMain(u);
     NetworkServer& ns = *u->networkServer;
     ns.ProgName = kDaemonProgName;
     ns.Article = kDaemonArticle;
@@ -193,7 +193,7 @@ UzdMain* Startup(UzdMain* old) {
         logError(kLogNotice, "%s %s initializing", kDaemonProgName, kSystemRevision);
 
     auto fail = [u]() -> UzdMain* {
-        UZD = nullptr;
+        setCurrentMain(nullptr);
         delete u;
         return nullptr;
     };

@@ -10,7 +10,7 @@
 #include <new>
 
 #include "bmod/unzipd/daemon/line_reader.h"
-#include "bmod/unzipd/daemon/uzd_error.h"
+#include "bmod/unzipd/log/log_call.h"
 #include "common/net_util.h"
 #include "common/quoting.h"
 #include "common/string_format.h"

@@ -92,7 +92,7 @@ int main(int argc, char** argv) {
     if (u == nullptr) return 1;
     if (flags & kOptIndexRun) {
         logError(kLogNotice, "Indexing completed, %s about to terminate", kDaemonProgName);
-        UZD = nullptr;
+        setCurrentMain(nullptr);
         delete u;
         return 0;
     }

@@ -1,17 +1,13 @@
 #include "bmod/unzipd/daemon/uzd_error.h"
 
 #include <syslog.h>
-#include <unistd.h>
 
 #include <cstdarg>
 #include <cstdio>
-#include <cstring>
-#include <ctime>
 #include <new>
 
 #include "bmod/unzipd/daemon/uzd_main.h"
 #include "bmod/unzipd/zip/unzip.h"
-#include "common/string_format.h"
 #include "common/text.h"
 
 namespace ruva {
@@ -21,26 +17,8 @@ UzdMain* UZD = nullptr;
 
 namespace {
 
-LogLineSink g_lineSink = nullptr;
-void* g_lineSinkContext = nullptr;
-
-std::string localTimeText() {
-    time_t now = time(nullptr);
-    struct tm tm {};
-    localtime_r(&now, &tm);
-    return format("%04d-%02d-%02d %02d:%02d:%02d", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday,
-                  tm.tm_hour, tm.tm_min, tm.tm_sec);
-}
-
-void emitLine(int level, const char* text) {
-    std::string line = format("[%d] %s %s: %s\n", static_cast<int>(getpid()), localTimeText().c_str(),
-                              logLevelName(level), text);
-    if (g_lineSink != nullptr) {
-        g_lineSink(g_lineSinkContext, line);
-        return;
-    }
-    std::fwrite(line.data(), 1, line.size(), stderr);
-    std::fflush(stderr);
+void writeToLogObject(void* object, int level, const char* text) {
+    static_cast<UzdError*>(object)->logError(level, "%s", text);
 }
 
 // The ZIP layer's messages: the text is data, never a format.
@@ -50,33 +28,19 @@ void unzipToLog(void*, int level, const char* message) {
 
 }  // namespace
 
-const char* logLevelName(int level) {
-    static const char* const kNames[] = {"Emrg", "Alrt", "Crit", "Err.", "Warn", "Note", "Info", "Dbg."};
-    if (level < 0 || level > 7) return "?";
-    return kNames[level];
+void setCurrentMain(UzdMain* u) {
+    UZD = u;
+    UzdError* log = u != nullptr ? u->error.get() : nullptr;
+    setLogTarget(u != nullptr ? &u->logLevel : nullptr, log, log != nullptr ? writeToLogObject : nullptr,
+                 (flags & kOptReconfig) != 0);
 }
 
-void setLogLineSink(LogLineSink sink, void* context) {
-    g_lineSink = sink;
-    g_lineSinkContext = context;
-}
-
-void logError(int level, const char* fmt, ...) {
-    UzdMain* main = UZD;
-    if (main != nullptr && level > main->logLevel) return;
-    UzdError* log = main != nullptr ? main->error.get() : nullptr;
-    // Between two main objects of a reconfiguration standard error may
-    // not be the log file any more; such lines are dropped.
-    if (log == nullptr && (flags & kOptReconfig) != 0) return;
-    va_list ap;
-    va_start(ap, fmt);
-    std::string text = vformat(fmt, ap);
-    va_end(ap);
-    if (text.size() > kLogTextMax) text.resize(kLogTextMax);
-    if (log != nullptr)
-        log->logError(level, "%s", text.c_str());
+void setReconfiguring(bool on) {
+    if (on)
+        flags |= kOptReconfig;
     else
-        emitLine(level, text.c_str());
+        flags &= static_cast<uint16_t>(~kOptReconfig);
+    setCurrentMain(UZD);
 }
 
 UzdError::~UzdError() {
@@ -102,7 +66,7 @@ void UzdError::logError(int level, const char* fmt, ...) {
     std::vsnprintf(errmsg, sizeof errmsg, fmt, ap);
     va_end(ap);
     if ((flags & kLogToSyslog) != 0 && logOpen) syslog(level, "%s\n", errmsg);
-    emitLine(level, errmsg);
+    writeLogLine(level, errmsg);
 }
 
 int UzdError::levelNameToPri(const char* name) {

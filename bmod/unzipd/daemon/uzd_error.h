@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "common/log_levels.h"
+#include "bmod/unzipd/log/log_call.h"
 
 namespace ruva {
 
@@ -22,31 +22,19 @@ inline constexpr uint16_t kOptUnregister = 0x100; // -u
 extern uint16_t flags;
 
 // The current main object, or null while there is none (before start-up
-// and during a reconfiguration). logError takes its level filter and log
-// object from it.
+// and during a reconfiguration). Set it through setCurrentMain only.
 extern UzdMain* UZD;
 
-// The daemon's one log call. With a main object, a level above its logLevel
-// is dropped. The message is formatted (cut at 503 characters) and handed
-// to the main object's log object; without one the line
-// "[pid] yyyy-mm-dd hh:mm:ss Name: text\n" goes to standard error (which
-// start-up redirects into the log file), unless a reconfiguration is under
-// way (kOptReconfig), when it is dropped. Uses localtime and stdio: never
-// call it from a signal handler.
-void logError(int level, const char* format, ...) __attribute__((format(printf, 2, 3)));
+// Makes u (null: none) the current main object and installs its logLevel
+// and log object as logError's level filter and log object, with the
+// reconfiguration's rule: while kOptReconfig is set and there is no log
+// object, log lines are dropped. Call it again when u's log object is
+// replaced.
+void setCurrentMain(UzdMain* u);
 
-// "Emrg" .. "Dbg." for 0..7, "?" for anything else.
-const char* logLevelName(int level);
-
-// Longest message text a log line carries: through logError alone, and
-// through a log object (whose message buffer is 488 bytes).
-inline constexpr size_t kLogTextMax = 503;
-inline constexpr size_t kLogObjectTextMax = 487;
-
-// Tests: every finished line goes to the sink instead of standard error;
-// a null sink restores standard error.
-using LogLineSink = void (*)(void* context, const std::string& line);
-void setLogLineSink(LogLineSink sink, void* context);
+// Sets or clears kOptReconfig in flags and installs the rule that goes with
+// it into logError.
+void setReconfiguring(bool on);
 
 // UzdError::flags bit: copy each message to the system log.
 inline constexpr uint16_t kLogToSyslog = 0x01;

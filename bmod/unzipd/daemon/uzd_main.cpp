@@ -168,14 +168,14 @@ bool actOnState(NsState state, int* status) {
     case NS_RECONFIG: {
         logError(kLogNotice, "Reconfigure starting");
         if (!u->cacheFileName.empty()) ns.ks->write(u->cacheFileName.c_str());
-        flags |= kOptReconfig;
+        setReconfiguring(true);
         UzdMain* fresh = Startup(u);
         if (fresh == nullptr) {
-            flags &= static_cast<uint16_t>(~kOptReconfig);
+            setReconfiguring(false);
             *status = 1;
             return false;
         }
-        flags &= static_cast<uint16_t>(~kOptReconfig);
+        setReconfiguring(false);
         logError(kLogNotice, "Reconfigure finished.");
         return true;
     }
@@ -260,7 +260,7 @@ int runMainLoop() {
         uninstallFaultHandler();
         if (!u->centralServer.empty()) u->networkServer->informCentralServer(u->centralServer.c_str(), 1);
         logError(kLogNotice, "%s about to terminate", kDaemonProgName);
-        UZD = nullptr;
+        setCurrentMain(nullptr);
         delete u;
     }
     return status;

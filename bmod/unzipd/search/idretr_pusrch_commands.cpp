@@ -9,7 +9,7 @@
 #include <string_view>
 
 #include "bmod/unzipd/catalogue/zip_list.h"
-#include "bmod/unzipd/daemon/uzd_error.h"
+#include "bmod/unzipd/log/log_call.h"
 #include "bmod/unzipd/search/member_search.h"
 #include "bmod/unzipd/search/pattern_search.h"
 #include "bmod/unzipd/search/search_commands.h"

@@ -1,6 +1,6 @@
 #include "bmod/unzipd/search/member_search.h"
 
-#include "bmod/unzipd/daemon/uzd_error.h"
+#include "bmod/unzipd/log/log_call.h"
 #include "bmod/unzipd/server/command_handlers.h"
 #include "bmod/unzipd/zip/zip_reader.h"
 #include "common/log_levels.h"

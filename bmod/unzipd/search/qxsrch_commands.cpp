@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "bmod/unzipd/catalogue/zip_list.h"
-#include "bmod/unzipd/daemon/uzd_error.h"
+#include "bmod/unzipd/log/log_call.h"
 #include "bmod/unzipd/search/html_plain_text.h"
 #include "bmod/unzipd/search/ruvx.h"
 #include "bmod/unzipd/search/search_args.h"

@@ -10,7 +10,7 @@
 #include <ctime>
 #include <string>
 
-#include "bmod/unzipd/daemon/uzd_error.h"
+#include "bmod/unzipd/log/log_call.h"
 #include "bmod/unzipd/search/qxsrch_commands.h"
 #include "bmod/unzipd/search/search_commands.h"
 #include "bmod/unzipd/server/command_handlers.h"

@@ -9,7 +9,7 @@
 
 #include "bmod/unzipd/catalogue/zip_list.h"
 #include "bmod/unzipd/daemon/user_profile.h"
-#include "bmod/unzipd/daemon/uzd_error.h"
+#include "bmod/unzipd/log/log_call.h"
 #include "bmod/unzipd/server/command_handlers.h"
 #include "bmod/unzipd/zip/zip_reader.h"
 #include "common/tokens.h"

@@ -16,7 +16,7 @@
 
 #include "bmod/unzipd/daemon/known_server.h"
 #include "bmod/unzipd/daemon/user_profile.h"
-#include "bmod/unzipd/daemon/uzd_error.h"
+#include "bmod/unzipd/log/log_call.h"
 #include "bmod/unzipd/search/qxsrch_commands.h"
 #include "bmod/unzipd/search/ruvx.h"
 #include "bmod/unzipd/zip/zip_reader.h"

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "bmod/unzipd/catalogue/zip_list.h"
-#include "bmod/unzipd/daemon/uzd_error.h"
+#include "bmod/unzipd/log/log_call.h"
 #include "bmod/unzipd/server/command_handlers.h"
 #include "bmod/unzipd/server/generated_pages.h"
 #include "bmod/unzipd/zip/unzip.h"

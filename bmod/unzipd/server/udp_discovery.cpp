@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "bmod/unzipd/daemon/known_server.h"
-#include "bmod/unzipd/daemon/uzd_error.h"
+#include "bmod/unzipd/log/log_call.h"
 #include "bmod/unzipd/server/network_server.h"
 #include "common/fd_io.h"
 #include "common/net_util.h"

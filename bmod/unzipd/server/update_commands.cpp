@@ -23,8 +23,8 @@
 
 #include "bmod/unzipd/catalogue/zip_list.h"
 #include "bmod/unzipd/daemon/user_profile.h"
-#include "bmod/unzipd/daemon/uzd_error.h"
 #include "bmod/unzipd/daemon/zupd_mutex.h"
+#include "bmod/unzipd/log/log_call.h"
 #include "bmod/unzipd/server/command_handlers.h"
 #include "bmod/unzipd/zip/zip_reader.h"
 #include "bmod/unzipd/zip/zip_update.h"

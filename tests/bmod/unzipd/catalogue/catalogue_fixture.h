@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "bmod/unzipd/catalogue/zip_list.h"
-#include "bmod/unzipd/daemon/uzd_error.h"
+#include "bmod/unzipd/log/log_call.h"
 #include "bmod/unzipd/zip/zip_reader.h"
 #include "tests/support/test_support.h"
 

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "bmod/unzipd/daemon/uzd_error.h"
+#include "bmod/unzipd/log/log_call.h"
 #include "tests/support/test_support.h"
 
 namespace ruva {

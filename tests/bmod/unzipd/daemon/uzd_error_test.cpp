@@ -66,11 +66,11 @@ struct CurrentMain {
     explicit CurrentMain(bool withLog, int level = kLogDebug) {
         if (withLog) main.error = newUzdError("ruvadaemon", 0);
         main.logLevel = level;
-        UZD = &main;
+        setCurrentMain(&main);
     }
     ~CurrentMain() {
-        UZD = nullptr;
         flags = 0;
+        setCurrentMain(nullptr);
     }
 };
 
@@ -123,10 +123,17 @@ TEST(LogError, ConfiguredLevelDropsLaterLevels) {
     ASSERT_EQ(log.lines.size(), 1u);
     EXPECT_EQ(textOf(log.lines[0]), "kept");
     EXPECT_STREQ(current.main.error->getLastError(), "kept");
+    // A level the configuration sets later holds at once.
+    current.main.logLevel = kLogNotice;
+    logError(kLogNotice, "kept after the level changed");
+    logError(kLogInfo, "dropped after the level changed");
+    ASSERT_EQ(log.lines.size(), 2u);
+    EXPECT_EQ(textOf(log.lines[1]), "kept after the level changed");
     // Without a log object the filter still holds.
     current.main.error.reset();
+    setCurrentMain(&current.main);
     logError(kLogInfo, "dropped too");
-    EXPECT_EQ(log.lines.size(), 1u);
+    EXPECT_EQ(log.lines.size(), 2u);
 }
 
 TEST(LogError, CutsAndPercentSigns) {
@@ -148,16 +155,23 @@ TEST(LogError, CutsAndPercentSigns) {
 
 TEST(LogError, ReconfigurationWithoutLogObjectDropsLines) {
     LogCapture log;
-    flags = kOptReconfig;
+    setReconfiguring(true);
     logError(kLogErr, "between two main objects");
     EXPECT_TRUE(log.lines.empty());
     {
         CurrentMain current(true);
-        flags = kOptReconfig;
+        setReconfiguring(true);
         logError(kLogErr, "with a log object");
     }
     EXPECT_EQ(log.lines.size(), 1u);
-    flags = 0;
+    // A reconfiguration that failed leaves no main object; once it is over,
+    // lines go to standard error again.
+    setReconfiguring(true);
+    logError(kLogErr, "dropped");
+    setReconfiguring(false);
+    logError(kLogErr, "after the reconfiguration");
+    ASSERT_EQ(log.lines.size(), 2u);
+    EXPECT_EQ(textOf(log.lines[1]), "after the reconfiguration");
 }
 
 TEST(LogError, UnzipWarningsBecomeLogLines) {
