@@ -142,9 +142,12 @@ int UzdMain::updateMlNodesInCache(const char* name) {
         logError(kLogErr, "FS FAIL: %s", name);
         return 0;
     }
-    if (zl.readMlConfig(zl.getMlConfFile()) >= 0) {
+    // A file without records leaves no root: every library would go with it.
+    if (zl.readMlConfig(zl.getMlConfFile()) > 0) {
         logError(kLogDebug, "Releasing backup copies of multi-level structures");
         zl.releaseMlBackup(&backup);
+        // A dropped folder's libraries go now; else they stay listed without a node.
+        zl.bldMlSnChkRMl();
         logError(kLogInfo, "Reconfigured %s", name);
         logError(kLogInfo, "Reconfigure request handled for %s", name);
         return 1;

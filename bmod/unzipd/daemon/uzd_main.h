@@ -104,6 +104,8 @@ public:
     int addNewFileToCache(const char* name, int mlID);
     int updateFileInCache(const char* name, int hashID, int mlID);
     int removeFileFromCache(const char* name, int hashID);
+    // Reads the structure file again and deletes the libraries whose folder
+    // lost its node. 0, with the old tree kept, when the file gives no record.
     int updateMlNodesInCache(const char* name);
     // Applies one pipe line; 'A', 'C', 'R', 'F' or 0 for an invalid line,
     // -1 when an F line failed.

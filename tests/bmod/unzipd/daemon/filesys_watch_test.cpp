@@ -322,5 +322,42 @@ TEST_F(Refresh, ChangedLibraryKeepsItsIdAndAFailedReopenPassesOn) {
     EXPECT_EQ(u.checkChangedZipFiles(), 0);
 }
 
+TEST_F(Refresh, FolderDroppedFromTheStructureFileTakesItsLibraries) {
+    makeLibs({"a.khx", "sub/s1.khx", "sub/s2.khx"});
+    test::writeFile(lib + "/sub/bad.khx", test::readFile(lib + "/a.khx").substr(0, 200));
+    std::string conf = dir.file("structure.txt");
+    test::writeFile(conf, test::cat::structureText({{"Top", "Top", "1", lib}, {"Sub", "Sub", "2", lib + "/sub"}}));
+    ASSERT_TRUE(u.zipList->setMlConfFile(conf.c_str()));
+    scanAll();
+    ASSERT_NE(byName("sub/s1.khx"), nullptr);
+    ASSERT_EQ(u.zipList->corruptFiles.size(), 1u);
+    int ha = byName("a.khx")->hashID;
+    int counts[3] = {0, 0, 0};
+    std::string line = "FS-FILE:|" + conf + "|";
+    LogCapture log;
+    // An emptied file reads no root: a failed read, nothing leaves.
+    test::writeFile(conf, "");
+    EXPECT_EQ(u.applyPipeLine(line.c_str(), counts), -1);
+    EXPECT_NE(byName("sub/s1.khx"), nullptr);
+    EXPECT_EQ(u.zipList->corruptFiles.size(), 1u);
+
+    test::writeFile(conf, test::cat::structureText({{"Top", "Top", "1", lib}}));
+    EXPECT_EQ(u.applyPipeLine(line.c_str(), counts), 'F');
+    for (const char* gone : {"sub/s1.khx", "sub/s2.khx"}) {
+        EXPECT_EQ(byName(gone), nullptr) << gone;
+        EXPECT_EQ(log.levelOf("Remove '" + lib + "/" + gone + "' as MLnode removed"), kLogNotice) << log.all();
+    }
+    EXPECT_TRUE(u.zipList->corruptFiles.empty());
+    ASSERT_NE(byName("a.khx"), nullptr);
+    EXPECT_EQ(byName("a.khx")->hashID, ha);
+    // Later refreshes find every library a node, and the dropped folder is no
+    // longer scanned.
+    EXPECT_EQ(u.updateCache(), 1);
+    EXPECT_EQ(u.rescanFilesystem(), 1);
+    EXPECT_EQ(byName("sub/s1.khx"), nullptr);
+    for (const std::string& t : log.texts) EXPECT_EQ(t.find("Failed to add"), std::string::npos) << t;
+    EXPECT_EQ(test::cat::nodeLibraries(u.zipList->getMlRoot()), std::vector<std::string>{lib + "/a.khx"});
+}
+
 }  // namespace
 }  // namespace ruva

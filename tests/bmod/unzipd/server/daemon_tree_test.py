@@ -1,11 +1,12 @@
 #!/usr/bin/env python3
 """Folder tree, user profile, small listings and generated pages, end to end: a daemon
-over a structure file, and one over a folder of libraries with a second folder and a
-known-server cache."""
+over a structure file, one whose structure file loses a folder, and one over a folder
+of libraries with a second folder and a known-server cache."""
 
 import os
 import re
 import shutil
+import signal
 import socket
 import tempfile
 import time
@@ -173,6 +174,61 @@ class Tree(h.LibraryCase):
         for c in sessions[1:]:
             c.close()
         self.assertEqual(settles_at(sessions[0], 1), 1)
+
+
+class DroppedFolder(unittest.TestCase):
+    """The watcher sees the structure file rewritten without a folder."""
+
+    def test_folder_dropped_from_structure_file_takes_its_libraries(self):
+        fixtures = tempfile.mkdtemp(prefix="rddrop_")
+        d = None
+        try:
+            os.makedirs(fixtures + "/r")
+            library(fixtures + "/a/a1.kvo", b"A one [EN/A1]")
+            library(fixtures + "/b/b1.kvo", b"B one [EN/B1]")
+            library(fixtures + "/b/b2.kvo", b"B two [EN/B2]")
+            conf = fixtures + "/structure.txt"
+            records = [("Root", "root", 0, fixtures + "/r"), ("FolderA", "a", 1, fixtures + "/a"),
+                       ("FolderB", "b", 1, fixtures + "/b")]
+            with open(conf, "w") as out:
+                out.write(structure_text(records))
+            d = h.Daemon(library_path=conf, extra_config="DetectStructChange yes\n")
+            self.assertTrue(d.wait_log("Filesystem scan process started"), d.log_text())
+            c = d.client()
+            c.greeting()
+            before = tree(c.command("MLLIST"))
+            asks = ("CONT %s", "RETR %s doc.html")
+            unknown = {ask: c.command(ask % "never.kvo") for ask in asks}
+            c.close()
+            with open(conf, "w") as out:
+                out.write(structure_text(records[:2]))
+            later = int(os.stat(conf).st_mtime) + 10
+            os.utime(conf, (later, later))
+            # One watcher cycle and its stability wait.
+            self.assertTrue(d.wait_log("Reconfigure request handled for ", timeout=75), d.log_text())
+            c = d.client()
+            c.greeting()
+            listing = c.command("LIST")
+            self.assertIn(b"a1.kvo", listing)
+            for name in ("b1.kvo", "b2.kvo"):
+                self.assertNotIn(name.encode(), listing)
+                for ask in asks:
+                    self.assertEqual(c.command(ask % name), unknown[ask].replace(b"never.kvo", name.encode()),
+                                     ask % name)
+            self.assertEqual(tree(c.command("MLLIST")),
+                             [t for t in before if t[1] not in ("FolderB", "b1.kvo", "b2.kvo")])
+            c.close()
+            refreshes = d.log_text().count("Refresh finished,")
+            os.kill(d.pid, signal.SIGUSR1)
+            self.assertTrue(d.wait_log("Refresh finished,", count=refreshes + 1), d.log_text())
+            self.assertNotIn("Failed to add", d.log_text())
+        finally:
+            if d:
+                d.stop()
+                left = d.leftovers()
+                d.cleanup()
+            shutil.rmtree(fixtures, ignore_errors=True)
+        self.assertEqual(left, [])
 
 
 class Flat(unittest.TestCase):
