@@ -26,7 +26,7 @@ constexpr unsigned kMaxPort = 65535;
 
 std::unique_ptr<PeerInfo> refused(const char* reason, const char* text) {
     if (reason != nullptr) logError(kLogNotice, reason, text);
-    logError(kLogWarning, "Invalid iaddr/port received <%s>", text);
+    logError(kLogWarning, "Invalid iaddr/port specification received <%s>", text);
     return nullptr;
 }
 
@@ -212,7 +212,7 @@ int NetworkServer::handleUdpConnection() {
     // Answers go to, and servers are listed under, the sender's own address
     // only; a client's call must name its own port too.
     if (peer->addr != from.sin_addr.s_addr || (id == "UZC" && peer->port != ntohs(from.sin_port))) {
-        logError(kLogWarning, "Invalid iaddr/port received <%s>", text);
+        logError(kLogWarning, "Invalid iaddr/port specification received <%s>", text);
         return 0;
     }
     struct sockaddr_in to = {};

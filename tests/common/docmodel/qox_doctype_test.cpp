@@ -75,6 +75,55 @@ TEST(QoxDoctypeTable, SpecialRows) {
     }
 }
 
+// Type names are shown on pages and compared by the front end, so the long
+// names stay whole, byte for byte.
+TEST(QoxDoctypeTable, TypeNamesAreWrittenInFull) {
+    const struct {
+        int value;
+        const char* decimalClass;
+        const char* name;
+    } rows[] = {
+        {31, "15502", "Characteristics Specification"},
+        {38, "15517", "Function Specification"},
+        {62, "15241", "Test Specification"},
+        {63, "15242", "System Test Specification"},
+        {66, "1528", "Method Specification"},
+        {78, "1533", "Environmental Specifications"},
+        {94, "15935", "Specification"},
+        {100, "1301", "Product Specification"},
+        {101, "13011", "Process Specification"},
+        {104, "13051", "Administration Specification"},
+        {107, "1313", "Specification Key"},
+        {110, "13161", "Structure Specification"},
+        {115, "19001", "Data Specification"},
+        {147, "19098", "Message Specification"},
+        {155, "19205", "Model Specification"},
+        {157, "19212", "Test Specification"},
+        {160, "19306", "Floor Plan Specification"},
+        {187, "19811", "Requirements Specification"},
+        {194, "19823", "Market Adaptation Specification"},
+        {201, "12261", "Assignment Specification"},
+        {207, "12702", "Project Specification"},
+        {209, "12711", "Plant Specification"},
+        {225, "10262", "Design Specification Information"},
+        {231, "10272", "Integration Specification"},
+        {234, "10291", "Product Function Specification"},
+        {236, "10549", "Material Specification"},
+        {238, "1056", "Requirements Specification"},
+        {260, "10942", "Info Structure Specification"},
+        {279, "17425", "Test Environment Specification"},
+        {357, "0450", "Environmental Care Specification"},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.value);
+        const QoxDocTypeRow& row = qoxDoctypeTable()[r.value];
+        EXPECT_STREQ(row.decimalClass, r.decimalClass);
+        EXPECT_STREQ(row.name, r.name);
+        EXPECT_STREQ(getQoxDoctypeString(r.value), r.name);
+        EXPECT_EQ(decimalClassToQoxDoctype(exactCopy(r.decimalClass).get()), r.value);
+    }
+}
+
 // Each enumerator is named after its row's class and carries its value.
 TEST(QoxDoctypeTable, EnumeratorsMatchRows) {
     struct Enumerator {

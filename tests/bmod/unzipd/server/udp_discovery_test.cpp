@@ -110,7 +110,7 @@ TEST(PeerInfo, RefusesBrokenAddressesAndPorts) {
         if (c.reason != nullptr) {
             EXPECT_NE(all.find(std::string("Note: ") + c.reason + " <"), std::string::npos) << all;
         }
-        EXPECT_NE(all.find("Warn: Invalid iaddr/port received <"), std::string::npos) << all;
+        EXPECT_NE(all.find("Warn: Invalid iaddr/port specification received <"), std::string::npos) << all;
     }
 }
 
@@ -230,9 +230,9 @@ TEST_F(Discovery, ForeignOrBrokenDatagramsGetNoAnswer) {
         std::string text;
         const char* logged;
     } cases[] = {
-        {"UZC 127.0.0.2:" + p + " kivoserv \"a\" R19K", "Invalid iaddr/port received"},
-        {"UZD 127.0.0.2:" + p, "Invalid iaddr/port received"},
-        {"UZC 127.0.0.1:1" + p, "Invalid iaddr/port received"},  // not the sender's port
+        {"UZC 127.0.0.2:" + p + " kivoserv \"a\" R19K", "Invalid iaddr/port specification received"},
+        {"UZD 127.0.0.2:" + p, "Invalid iaddr/port specification received"},
+        {"UZC 127.0.0.1:1" + p, "Invalid iaddr/port specification received"},  // not the sender's port
         {"UZC 127.0.0.1" + p, "No inet addr in broadcast message"},
         {"UZC 127.0.0.1:0", "Invalid port number in broadcast message"},
         {"UZC 127.0.0.1:x", "Invalid port number in broadcast message"},
