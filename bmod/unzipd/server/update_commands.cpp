@@ -386,7 +386,7 @@ int handleUserCommand(NetworkServer* ns, char* args) {
     ns->userp = newUserProfile();
     if (ns->userp) {
         ns->userp->setBLOBTypes(types);
-        if (systems != nullptr) ns->userp->setSystems(systems);
+        ns->userp->setSystems(systems);  // none given: all systems
     }
     ns->reply->line(kReplyOk, kReplyHeader, "User profile successfuly set");
     return replyResult(ns);

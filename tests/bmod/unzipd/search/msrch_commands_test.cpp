@@ -144,6 +144,22 @@ TEST_F(MsrchFilters, ProdidTypesAndHiddenFolders) {
     for (const Case& c : cases) EXPECT_EQ(reply(c.command), c.want) << c.command;
 }
 
+// A profile without a systems list filters types only, as "0" does: the
+// level-1 folder's ".ers" library stays.
+TEST_F(MsrchFilters, ProfileWithoutSystemsKeepsEveryFolder) {
+    startAndGreet();
+    std::string ers = entry("k.ers", "Kinds"), zip = entry("k.zip", "Kinds");
+    struct Case {
+        std::string command;
+        Lines want;
+    } cases[] = {
+        {"USER u 4\n", {"200-User profile successfuly set"}},
+        {"MPSRCH hush \"\" \"\" \"\"\n", {kMpsrchHeader, ers, zip, "200-MPSRCH executed."}},
+        {"MSRCH hush\n", {kMsrchHeader, ers, zip, "200-MSRCH executed."}},
+    };
+    for (const Case& c : cases) EXPECT_EQ(reply(c.command), c.want) << c.command;
+}
+
 // 5000 sibling folders, then a chain of 1000 levels; one library at the
 // end of each.
 class MsrchWideDeep : public Msrch {

@@ -76,6 +76,39 @@ TEST_F(MlListing, ProfileKeepsItsFolders) {
     EXPECT_EQ(names(reply("MLLIST\n")), (std::vector<std::string>{"SUB Root", "SUB FolderA", "DB a1.kvo", "SUB FolderC", "DB c1.kvo"}));
 }
 
+// One library of a type that profile types 5 (kvo and zip) let through, one
+// of a type they filter out.
+class MlListingTypes : public MlListing {
+protected:
+    void addLibraries() override {
+        MlListing::addLibraries();
+        ASSERT_TRUE(test::cat::makeLibraries(
+            {{root + "/a/a2.zip", "A paper [EN/A2]"}, {root + "/c/c2.zdf", "C pdf [EN/C2]"}}));
+    }
+    void configureScanner(ZipList* zl) override {
+        MlListing::configureScanner(zl);
+        zl->filesysScanner->addIncludePattern("*.zip");
+        zl->filesysScanner->addIncludePattern("*.zdf");
+    }
+};
+
+// A profile without a systems list allows every level-1 folder, as "0" does.
+TEST_F(MlListingTypes, ProfileWithoutSystemsShowsEveryFolder) {
+    std::string folderA = std::to_string(folderId("FolderA"));
+    for (const char* user : {"USER u 5\n", "USER u 5 0\n"}) {
+        SCOPED_TRACE(user);
+        newSession();
+        startAndGreet();
+        EXPECT_EQ(reply(user), (std::vector<std::string>{"200-User profile successfuly set"}));
+        EXPECT_EQ(names(reply("MLLIST\n")),
+                  (std::vector<std::string>{"SUB Root", "SUB FolderA", "DB a1.kvo", "DB a2.zip",
+                                            "SUB FolderB", "DB b1.kvo", "SUB FolderC", "DB c1.kvo"}));
+        auto lines = reply("MLNLIST " + folderA + " u\n");
+        EXPECT_EQ(lines.back(), "200-MLNLIST executed.");
+        EXPECT_EQ(names(lines), (std::vector<std::string>{"SUB FolderA", "DB a1.kvo", "DB a2.zip"}));
+    }
+}
+
 TEST_F(MlListing, SmallAnswers) {
     startAndGreet();
     EXPECT_EQ(reply("MLSLIST\n"), (std::vector<std::string>{"500 No Product Name/Path specified "}));
