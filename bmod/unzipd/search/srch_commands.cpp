@@ -45,9 +45,13 @@ struct SrchRequest {
 // FSRCH's context: doubled blanks once, no blank after 0x11, no "&nbsp;",
 // the tail from the last blank on as "...". Control bytes other than the
 // title separator become blanks here, since the context goes out raw.
-std::string compactContext(const std::string& ctx) {
+// hitStart is where the hit word begins in ctx: the tail is cut only at a
+// blank after that word, so the context never loses the hit itself.
+std::string compactContext(const std::string& ctx, size_t hitStart) {
     std::string out;
+    size_t hitOut = std::string::npos;
     for (size_t i = 0; i < ctx.size(); ++i) {
+        if (hitOut == std::string::npos && i >= hitStart) hitOut = out.size();
         char c = ctx[i];
         if (c != kTitleSeparator && static_cast<unsigned char>(c) < 0x20) c = ' ';
         if (ctx.compare(i, 6, "&nbsp;") == 0) {
@@ -58,13 +62,15 @@ std::string compactContext(const std::string& ctx) {
         if (c == ' ' && !out.empty() && out.back() == kTitleSeparator) continue;
         out += c;
     }
-    // The closing quote stays.
+    if (hitOut == std::string::npos) return out;
+    size_t word = out.find_first_not_of(' ', hitOut);
+    size_t wordEnd = word == std::string::npos ? word : out.find(' ', word);
     size_t blank = out.rfind(' ');
-    if (blank != std::string::npos) {
-        bool quoted = out.size() > 1 && out.back() == '"';
-        out.erase(blank);
-        out += quoted ? "...\"" : "...";
-    }
+    if (wordEnd == std::string::npos || blank == std::string::npos || blank < wordEnd) return out;
+    // The closing quote stays.
+    bool quoted = out.size() > 1 && out.back() == '"';
+    out.erase(blank);
+    out += quoted ? "...\"" : "...";
     return out;
 }
 
@@ -73,14 +79,15 @@ std::string hitContext(const SrchRequest& rq, std::string_view body, size_t hit)
     std::string ctx;
     if (rq.chkTags != kSearchPlain) {
         hexStr(ctx, body.substr(hit), 1, 0, state);
-        return ctx;
+        return rq.fsrch ? compactContext(ctx, 1) : ctx;  // after the opening quote
     }
     size_t isTitle = hitpos(body.substr(hit));
     size_t count = rq.fsrch ? backStrFT(ctx, body, hit, isTitle, state) : backStr(ctx, body, hit, isTitle, state);
+    size_t hitStart = ctx.size();
     std::string tail;
     hexStr(tail, body.substr(hit), 0, count, state);
     if (!tail.empty()) ctx.append(tail, 1, std::string::npos);
-    return rq.fsrch ? compactContext(ctx) : ctx;
+    return rq.fsrch ? compactContext(ctx, hitStart) : ctx;
 }
 
 // Searches the extracted member; a hit writes its line. false when the

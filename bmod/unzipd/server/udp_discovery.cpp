@@ -24,6 +24,11 @@ namespace {
 
 constexpr unsigned kMaxPort = 65535;
 
+// A datagram as log text: its closing line feed would leave an empty line.
+std::string logText(const std::string& datagram) {
+    return !datagram.empty() && datagram.back() == '\n' ? datagram.substr(0, datagram.size() - 1) : datagram;
+}
+
 std::unique_ptr<PeerInfo> refused(const char* reason, const char* text) {
     if (reason != nullptr) logError(kLogNotice, reason, text);
     logError(kLogWarning, "Invalid iaddr/port specification received <%s>", text);
@@ -149,7 +154,7 @@ int NetworkServer::informCentralServer(const char* address, int remove) {
     to.sin_port = htons(static_cast<uint16_t>(port));
     ssize_t n = ::sendto(s.get(), line.data(), line.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
     if (n == static_cast<ssize_t>(line.size())) {
-        logError(kLogDebug, "Sent: %s", line.c_str());
+        logError(kLogDebug, "Sent: %s", logText(line).c_str());
         return 1;
     }
     logError(kLogWarning, "Cannot send UDP message to server \"%s\", %s", address,
@@ -170,7 +175,7 @@ int NetworkServer::sendReplyTwice(const std::string& line, const struct sockaddr
         if (i == 0) {
             logError(kLogDebug, "Replied %u bytes to %s broadcast from %s.", static_cast<unsigned>(n), what,
                      dest.c_str());
-            if (what[2] == 'D') logError(kLogDebug, "Sent: %s", line.c_str());
+            if (what[2] == 'D') logError(kLogDebug, "Sent: %s", logText(line).c_str());
         }
     }
     return 1;

@@ -42,6 +42,33 @@ constexpr size_t kUploadPiece = 65536;
 constexpr char kUploadEnd[] = "200-UPDFILE END\n";
 constexpr size_t kUploadEndSize = sizeof kUploadEnd - 1;
 
+constexpr size_t kRestTraceMax = 200;  // longer rest data is not traced at all
+// Data bytes a trace line shows, so that "] cnt=" and the count survive the
+// log's cut.
+constexpr size_t kDataTraceMax = kLogObjectTextMax - (sizeof "data=[] cnt=-2147483648" - 1);
+
+// Upload bytes as log text: blank '@', LF '$', NUL '#', any other byte
+// outside printable ASCII '.', so no byte can end or garble a log line.
+std::string traceText(const char* data, size_t n) {
+    std::string out(data, n);
+    for (char& c : out) {
+        switch (c) {
+            case ' ':
+                c = '@';
+                break;
+            case '\n':
+                c = '$';
+                break;
+            case '\0':
+                c = '#';
+                break;
+            default:
+                if (c < '!' || c > '~') c = '.';
+        }
+    }
+    return out;
+}
+
 long long nowMs() {
     struct timespec ts;
     clock_gettime(CLOCK_MONOTONIC, &ts);
@@ -52,7 +79,15 @@ long long nowMs() {
 // the socket, each read waiting at most 15 s and all of them 300 s.
 class UploadReader {
 public:
-    explicit UploadReader(NetworkServer* ns) : ns_(ns), deadline_(nowMs() + kUploadTotalWait * 1000LL) {}
+    explicit UploadReader(NetworkServer* ns) : ns_(ns), deadline_(nowMs() + kUploadTotalWait * 1000LL) {
+        const std::string& rest = ns_->restData;
+        if (!(ns_->flags & kNsVerbose) || rest.empty()) return;
+        if (rest.size() > kRestTraceMax)
+            logError(kLogDebug, "Annotations: Too much data to trace");
+        else
+            logError(kLogDebug, "restdata=[%s] restcnt=%d", traceText(rest.data(), rest.size()).c_str(),
+                     static_cast<int>(rest.size()));
+    }
 
     // Up to n bytes; 0 at the end of input, a failed read or a deadline.
     size_t read(char* buf, size_t n) {
@@ -72,6 +107,10 @@ public:
             ssize_t got = ::recv(ns_->newtcpfd, buf, n, 0);
             if (got < 0 && errno == EINTR) continue;
             if (got <= 0) return 0;
+            if (ns_->flags & kNsVerbose)
+                logError(kLogDebug, "data=[%s] cnt=%d",
+                         traceText(buf, std::min(static_cast<size_t>(got), kDataTraceMax)).c_str(),
+                         static_cast<int>(got));
             // The LF of a CR LF whose CR ended the command line.
             if (ns_->skipLeadingLf) {
                 ns_->skipLeadingLf = false;

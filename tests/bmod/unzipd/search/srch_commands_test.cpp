@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "tests/bmod/unzipd/search/search_commands_fixture.h"
+#include "tests/support/zip_builder.h"
 
 namespace ruva {
 namespace {
@@ -74,6 +75,47 @@ TEST_F(Srch, FsrchContextIsCompacted) {
     EXPECT_EQ(lines[2], "200-FSRCH executed.");
     EXPECT_EQ(lines[1].back(), '"') << lines[1];
     EXPECT_NE(lines[1].find("...\""), std::string::npos) << lines[1];
+}
+
+// Members whose contexts show each step of FSRCH's compaction.
+class SrchContexts : public Srch {
+protected:
+    void addLibraries() override {
+        Srch::addLibraries();
+        auto member = [](const char* name, const char* html) {
+            return test::ZipMember{.name = name, .data = html};
+        };
+        test::writeZip(
+            libDir + "/ctx.kvo",
+            {.members = {member("only.html", "<body>cat</body>"),
+                         member("last.html", "<body>a dog and a cat</body>"),
+                         member("kw.html", "<body><a name=\"KW:foo\">foo</a> bar</body>"),
+                         member("ch.html", "<body><a name=\"CHAPTERintro\">In  the intro</a> text</body>")}});
+    }
+};
+
+TEST_F(SrchContexts, FsrchCompactsEveryContextAndKeepsTheHitWord) {
+    startAndGreet();
+    const struct {
+        const char* command;
+        const char* line;
+    } cases[] = {
+        // The hit word is the text's last word: nothing after it to cut.
+        {"FSRCH cat ctx.kvo only.html 2 0 x\n", "300 \"ctx.kvo\" \"only.html\" 6 \"... cat\""},
+        {"FSRCH cat ctx.kvo last.html 2 0 x\n", "300 \"ctx.kvo\" \"last.html\" 18 \"...a dog and a cat\""},
+        {"FSRCH dog ctx.kvo last.html 2 0 x\n", "300 \"ctx.kvo\" \"last.html\" 8 \"...a dog and a...\""},
+        // Anchor contexts are compacted too.
+        {"FSRCH \"foo*\" ctx.kvo kw.html 2 1 foo\n", "300 \"ctx.kvo\" \"kw.html\" 18 \"foo\\\">foo...\""},
+        {"FSRCH \"intro*\" ctx.kvo ch.html 2 2 intro\n",
+         "300 \"ctx.kvo\" \"ch.html\" 22 \"intro\\\">In the intro...\""},
+        // SRCH leaves them as they are.
+        {"SRCH \"foo*\" ctx.kvo kw.html 1 foo\n", "300 \"ctx.kvo\" \"kw.html\" 18 \"foo\\\">foo bar\""},
+    };
+    for (const auto& c : cases) {
+        Lines lines = reply(c.command);
+        ASSERT_EQ(lines.size(), 3u) << c.command << ::testing::PrintToString(lines);
+        EXPECT_EQ(lines[1], c.line) << c.command;
+    }
 }
 
 TEST_F(Srch, PhraseMode) {

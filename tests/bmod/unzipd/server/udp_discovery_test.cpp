@@ -166,6 +166,8 @@ TEST_F(Discovery, DaemonAnnouncementIsListedWrittenAndAnswered) {
     std::string answer = ns->bResp;
     answer[2] = 'd';
     EXPECT_EQ(peer.pending(), (std::vector<std::string>{answer, answer}));
+    // Logged without its line feed: no empty log line follows.
+    EXPECT_TRUE(log.has("Dbg.: Sent: " + answer.substr(0, answer.size() - 1))) << log.all();
     EXPECT_EQ(ns->bResp.rfind("UZD ", 0), 0u);  // the answer was a copy
     ASSERT_EQ(ns->ks->entries.size(), 1u);
     const KnownServEntry& e = ns->ks->entries.front();
@@ -280,6 +282,7 @@ TEST_F(Discovery, CentralServerGetsOneLineAndNoDescriptorLeaks) {
     ASSERT_EQ(got.size(), 2u);
     EXPECT_EQ(got[0], "UZD" + ns->bResp.substr(3));
     EXPECT_EQ(got[1], "UZR" + ns->bResp.substr(3));
+    EXPECT_TRUE(log.has("Dbg.: Sent: " + got[1].substr(0, got[1].size() - 1))) << log.all();
 
     EXPECT_EQ(ns->informCentralServer("127.0.0.1", 0), 0);
     EXPECT_EQ(ns->informCentralServer(nullptr, 0), 0);

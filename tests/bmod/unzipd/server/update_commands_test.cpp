@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "bmod/unzipd/daemon/config.h"
+#include "bmod/unzipd/daemon/uzd_error.h"
 #include "bmod/unzipd/daemon/zupd_mutex.h"
 #include "tests/bmod/unzipd/server/library_fixture.h"
 
@@ -172,6 +173,63 @@ TEST_F(Update, HostileUploadsChangeNothing) {
         EXPECT_EQ(listing(libDir), libList);
         EXPECT_EQ(access(tmpName.c_str(), F_OK), -1);
     }
+}
+
+// The verbose trace shows upload bytes on one log line each: blank '@',
+// LF '$', NUL '#', other unprintable bytes '.'.
+TEST_F(Update, VerboseTraceKeepsEachUploadLineWhole) {
+    ns->flags |= kNsVerbose;
+    auto shown = [](std::string bytes) {
+        for (char& c : bytes)
+            c = c == ' ' ? '@' : c == '\n' ? '$' : c == '\0' ? '#' : c < '!' || c > '~' ? '.' : c;
+        return bytes;
+    };
+    auto dataLines = [this] {
+        std::vector<std::string> out;
+        for (const std::string& l : log.lines)
+            if (test::LogCapture::tail(l).compare(0, 11, "Dbg.: data=") == 0)
+                out.push_back(test::LogCapture::tail(l));
+        return out;
+    };
+    // Bytes that came with the command line are the rest data.
+    startAndGreet();
+    ASSERT_TRUE(
+        sendText(sv[1], "UPDFILE annot.anx " + kMember + " 7\n" + std::string("a b\n\0\x01\xff", 7) + kEnd));
+    EXPECT_EQ(readLine(sv[1]), "200-UPDFILE executed.");
+    endSession();
+    EXPECT_TRUE(log.has("Dbg.: restdata=[a@b$#..200-UPDFILE@END$] restcnt=23")) << log.all();
+    EXPECT_EQ(dataLines().size(), 0u);
+    EXPECT_EQ(unzipP(annot(), kMember), std::string("a b\n\0\x01\xff", 7));
+
+    // Over 200 bytes of rest data are not shown; each socket read is, cut to
+    // fit, its count kept. The reads end where the stream ends.
+    log.lines.clear();
+    newSession();
+    startAndGreet();
+    std::string data;
+    for (int i = 0; i < 300000; ++i) data += static_cast<char>(i % 251);
+    ASSERT_TRUE(sendText(
+        sv[1], "UPDFILE annot.anx " + kMember + " " + std::to_string(data.size()) + "\n" + data + kEnd));
+    EXPECT_EQ(readLine(sv[1]), "200-UPDFILE executed.");
+    endSession();
+    EXPECT_TRUE(log.has("Dbg.: Annotations: Too much data to trace"));
+    const std::string stream = data + kEnd;
+    size_t end = stream.size();
+    std::vector<std::string> lines = dataLines();
+    ASSERT_FALSE(lines.empty());
+    for (auto l = lines.rbegin(); l != lines.rend(); ++l) {
+        SCOPED_TRACE(*l);
+        size_t cntAt = l->rfind("] cnt=");
+        ASSERT_NE(cntAt, std::string::npos);
+        size_t cnt = std::stoul(l->substr(cntAt + 6));
+        ASSERT_LE(cnt, end);
+        std::string text = l->substr(11 + 1, cntAt - 12);
+        EXPECT_LE(l->size() - 6, kLogObjectTextMax);
+        EXPECT_FALSE(text.empty());
+        EXPECT_EQ(text, shown(stream.substr(end - cnt, text.size())));
+        end -= cnt;
+    }
+    EXPECT_GT(end, 200u);  // what came with the command line
 }
 
 TEST_F(Update, UserProfileOnce) {
