@@ -4,6 +4,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstring>
@@ -198,11 +199,37 @@ int NetworkServer::waitForCommand() {
     }
 }
 
+// Ends the line at the first CR or LF in buffer[from, to): what follows it
+// goes before the rest data. The line's length, or -1 when no end is there.
+int NetworkServer::cutLine(char* buffer, size_t from, size_t to) {
+    for (char* p = buffer + from; p < buffer + to; ++p) {
+        if (*p != '\r' && *p != '\n') continue;
+        bool cr = *p == '\r';
+        *p = '\0';
+        restData.insert(0, p + 1, static_cast<size_t>(buffer + to - (p + 1)));
+        // The LF of a CR LF is never a command or a data byte, whether it
+        // came with the line or comes first in the next read.
+        if (cr && restData.empty()) skipLeadingLf = true;
+        if (cr && !restData.empty() && restData[0] == '\n') restData.erase(0, 1);
+        return static_cast<int>(p - buffer);
+    }
+    return -1;
+}
+
 int NetworkServer::getClientCommand(char* buffer, size_t limit) {
     buffer[0] = '\0';
-    restData.clear();
     if (reply) reply->flush();
-    size_t got = 0;
+    // Commands sent together: the bytes the last command left unread come
+    // first, and count against the limit like the bytes still to come. Only
+    // the first line leaves them, so many short commands cost no copies of
+    // all the others.
+    size_t got = std::min(restData.size(), limit);
+    size_t lineEnd = restData.find_first_of("\r\n");
+    if (lineEnd < got) got = lineEnd + 1;
+    std::memcpy(buffer, restData.data(), got);
+    restData.erase(0, got);
+    int length = cutLine(buffer, 0, got);
+    if (length >= 0) return length;
     while (got < limit) {
         int w = waitForCommand();
         if (w < 0) return -1;
@@ -232,18 +259,8 @@ int NetworkServer::getClientCommand(char* buffer, size_t limit) {
                 if (--n == 0) continue;
             }
         }
-        char* end = begin + n;
-        for (char* p = begin; p < end; ++p) {
-            if (*p != '\r' && *p != '\n') continue;
-            bool cr = *p == '\r';
-            *p = '\0';
-            restData.assign(p + 1, end);
-            // The LF of a CR LF is never a command or a data byte, whether
-            // it came in this read or comes first in the next one.
-            if (cr && restData.empty()) skipLeadingLf = true;
-            if (cr && !restData.empty() && restData[0] == '\n') restData.erase(0, 1);
-            return static_cast<int>(p - buffer);
-        }
+        length = cutLine(buffer, got, got + static_cast<size_t>(n));
+        if (length >= 0) return length;
         got += static_cast<size_t>(n);
     }
     // The rest of so long a line would be read as the next command.

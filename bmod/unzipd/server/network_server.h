@@ -79,12 +79,13 @@ public:
     // a library file name.
     int parseCommand(char* line);
     // Reads one command line into buffer (limit bytes and a NUL): the bytes
-    // before the first CR or LF; what followed in the same read becomes the
-    // rest data. -1 when the client closed, the read failed or a quit was
-    // requested while waiting. After idleTimeout seconds without input a
-    // session process ends with _exit(0); in debug mode -1 with kNsQuit.
-    // A line that fills limit without a line end gets "400 Missing command"
-    // and -1. After a CR, one LF that comes next is skipped.
+    // before the first CR or LF, taken from the rest data first, then from
+    // the socket; what follows the line end stays as the rest data, the
+    // start of the next command. -1 when the client closed, the read failed
+    // or a quit was requested while waiting. After idleTimeout seconds
+    // without input a session process ends with _exit(0); in debug mode -1
+    // with kNsQuit. A line that fills limit without a line end gets "400
+    // Missing command" and -1. After a CR, one LF that comes next is skipped.
     int getClientCommand(char* buffer, size_t limit);
     // In a session: asks the parent for a refresh (SIGUSR1; zipName, when
     // given, is logged as the library that failed) and waits for the
@@ -188,7 +189,9 @@ public:
     char tokBuf[8][17] = {};  // eight fields of at most 16 characters
     char resToken[17] = {};
 
-    std::string restData;  // bytes after the last command line's end
+    // Bytes after the last command line's end not yet taken: the next
+    // command's, after UPDFILE has taken its data and end line.
+    std::string restData;
     // The last line ended with CR and nothing followed it in that read: an
     // LF that comes first in the next read belongs to that line end.
     bool skipLeadingLf = false;
@@ -219,6 +222,7 @@ private:
     [[noreturn]] void runSessionChild();
     int waitForParent();
     int waitForCommand();
+    int cutLine(char* buffer, size_t from, size_t to);
     void buildBroadcastLine();
     int sendReplyTwice(const std::string& line, const struct sockaddr_in& to, const char* what);
 

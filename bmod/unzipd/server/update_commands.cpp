@@ -91,10 +91,12 @@ public:
 
     // Up to n bytes; 0 at the end of input, a failed read or a deadline.
     size_t read(char* buf, size_t n) {
-        if (restPos_ < ns_->restData.size()) {
-            size_t take = std::min(n, ns_->restData.size() - restPos_);
-            std::memcpy(buf, ns_->restData.data() + restPos_, take);
-            restPos_ += take;
+        // Taken bytes leave the rest data: what the end line leaves there
+        // is the next command's.
+        if (!ns_->restData.empty()) {
+            size_t take = std::min(n, ns_->restData.size());
+            std::memcpy(buf, ns_->restData.data(), take);
+            ns_->restData.erase(0, take);
             return take;
         }
         for (;;) {
@@ -137,7 +139,7 @@ public:
         return true;
     }
 
-    // The 16-byte end line; what follows it is dropped with the rest data.
+    // The 16-byte end line, never a byte more.
     bool endLine() {
         char end[kUploadEndSize];
         size_t have = 0;
@@ -151,7 +153,6 @@ public:
 
 private:
     NetworkServer* ns_;
-    size_t restPos_ = 0;
     long long deadline_;
 };
 

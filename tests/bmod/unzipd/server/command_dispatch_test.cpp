@@ -1,6 +1,7 @@
 // Command words, HELP and the ways a command line can arrive, on a
 // debug-mode session over a socketpair.
 #include <gtest/gtest.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -52,11 +53,7 @@ TEST_F(Dispatch, WordsInAnyCaseAnswerTheirFirstLine) {
 
 TEST_F(Dispatch, FlabelWritesNothing) {
     startAndGreet();
-    ASSERT_TRUE(sendText(sv[1], "FLABEL 12\n"));
-    // A command sent with the previous one in the same read is lost: give
-    // the session time to take FLABEL alone.
-    usleep(200 * 1000);
-    EXPECT_EQ(ask("VER\n"), "200 Version: " + test::serverIdentity());
+    EXPECT_EQ(ask("FLABEL 12\nVER\n"), "200 Version: " + test::serverIdentity());
 }
 
 TEST_F(Dispatch, HelpTopics) {
@@ -126,16 +123,56 @@ TEST_F(Dispatch, LineEndsAndPiecesAreAnsweredAlike) {
     // The LF of a CR LF split across reads is no empty command.
     EXPECT_EQ(ask("VER\r"), ver);
     EXPECT_EQ(ask("\nVER\n"), ver);
-    // Two commands in one write: the second is lost, the next is answered.
+    // Two commands in one write: both answered, in order.
     EXPECT_EQ(ask("VER\nHELP HELP\n"), ver);
+    EXPECT_EQ(readLine(sv[1]), "200 HELP -- List all commands supported by the server");
     EXPECT_EQ(ask("HELP QUIT\n"), "200 QUIT -- End session with server");
     // Longest line with its line end: answered.
     EXPECT_EQ(ask("VER" + std::string(131140, ' ') + "\n"), ver);
 }
 
+// Waits until the session has taken every byte sent so far, so that the
+// next send comes in a read of its own.
+void waitTaken(int serverFd) {
+    for (int i = 0; i < 5000; ++i) {
+        int queued = 0;
+        if (ioctl(serverFd, FIONREAD, &queued) != 0 || queued == 0) return;
+        usleep(1000);
+    }
+}
+
+TEST_F(Dispatch, CommandsCutAnywhereAreAllAnsweredInOrder) {
+    const std::string text = "VER\nHELP QUIT\nQUIT\n";
+    for (size_t cut = 1; cut < text.size(); ++cut) {
+        SCOPED_TRACE(cut);
+        newSession();
+        startAndGreet();
+        ASSERT_TRUE(sendText(sv[1], text.substr(0, cut)));
+        waitTaken(sv[0]);
+        ASSERT_TRUE(sendText(sv[1], text.substr(cut)));
+        EXPECT_EQ(readLine(sv[1]), "200 Version: " + test::serverIdentity());
+        EXPECT_EQ(readLine(sv[1]), "200 QUIT -- End session with server");
+        EXPECT_EQ(readLine(sv[1]), "200-See you later.");
+        EXPECT_EQ(readLine(sv[1]), "<EOF>");
+        EXPECT_EQ(finish(), 1);
+    }
+}
+
 TEST_F(Dispatch, LineWithoutEndAtTheLimitEndsTheSession) {
     startAndGreet();
     ASSERT_TRUE(sendText(sv[1], "VER" + std::string(131141, ' ')));
+    EXPECT_EQ(readLine(sv[1]), "400 Missing command. Try HELP");
+    EXPECT_EQ(readLine(sv[1]), "<EOF>");
+    finish();
+}
+
+// The bytes a command leaves unread count towards the next line's limit.
+TEST_F(Dispatch, LimitCountsTheBytesSentWithThePreviousCommand) {
+    const std::string ver = "200 Version: " + test::serverIdentity();
+    startAndGreet();
+    EXPECT_EQ(ask("VER\nVER" + std::string(131140, ' ') + "\n"), ver);
+    EXPECT_EQ(readLine(sv[1]), ver);
+    EXPECT_EQ(ask("VER\nVER" + std::string(131141, ' ')), ver);
     EXPECT_EQ(readLine(sv[1]), "400 Missing command. Try HELP");
     EXPECT_EQ(readLine(sv[1]), "<EOF>");
     finish();

@@ -227,11 +227,29 @@ class Commands(LibraryCase):
         c.sock.sendall(b"VER" + b" " * 131141)
         self.assertEqual(c.reply(), b"400 Missing command. Try HELP\n")
         self.assertTrue(c.at_eof())
-        # Two commands in one write: the second is lost, the session stays in step.
-        c = self.session()
-        c.sock.sendall(b"VER\nLIST\n")
-        self.assertTrue(c.reply("VER").startswith(b"200 Version: "))
-        self.assertTrue(c.command("CONT lib.kvo").startswith(b"300-Contents of Database lib.kvo\n"))
+
+    def test_commands_in_one_write(self):
+        """Each command of one write gets its whole reply, in order, as when sent alone."""
+        alone = self.session()
+        # (one write, its commands in order, the session ends after them)
+        for write, commands, ends in [
+                (b"VER\nLIST\n", ["VER", "LIST"], False),
+                (b"VER\nQUIT\n", ["VER", "QUIT"], True),
+                (b"RETR lib.kvo *\nVER\n", ["RETR lib.kvo *", "VER"], False),
+                (b"CONT lib.kvo\r\nLIST\r\n", ["CONT lib.kvo", "LIST"], False),
+                (b"VER\nGET abc\nVER\n", ["VER"], True)]:
+            want = [b"200-See you later.\n" if cmd == "QUIT" else alone.command(cmd) for cmd in commands]
+            c = self.session()
+            started = time.time()
+            c.sock.sendall(write)
+            got = [b"".join(c.read_reply()) for _ in commands[:-1]] + [c.reply(commands[-1])]
+            self.assertEqual(got, want, write)
+            if ends:
+                self.assertTrue(c.at_eof(), write)
+                self.assertLess(time.time() - started, 1, write)
+            else:
+                self.assertTrue(c.command("VER").startswith(b"200 Version: "), write)
+            c.close()
 
     def test_get_filter(self):
         c = self.session()

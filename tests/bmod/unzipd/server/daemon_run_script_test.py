@@ -74,6 +74,19 @@ class RunScript(unittest.TestCase):
         self.assertIn(b"300-Length %d " % len(doc), replies[1])
         self.assertIn(doc + b"300-CRC 0x", replies[1])
         self.assertTrue(replies[1].endswith(b"200-RETR executed.\n"), replies[1])
+        # The commands the text sends together through nc: three replies, then end of stream.
+        m = re.search(r"^  printf '([^']*)' \| nc 127\.0\.0\.1 (\d+)$", text, re.M)
+        self.assertIsNotNone(m, text)
+        self.assertEqual(int(m.group(2)), port)
+        c = h.Client(port)
+        self.assertTrue(c.greeting().startswith(b"200 UZD "))
+        c.sock.sendall(subprocess.run(["printf", m.group(1)], capture_output=True, check=True).stdout)
+        together = [b"".join(c.read_reply()) for _ in range(3)]
+        self.assertTrue(together[0].startswith(b"200 Version: "), together)
+        self.assertTrue(together[1].endswith(b"200-LIST executed.\n"), together)
+        self.assertEqual(together[2], b"200-See you later.\n")
+        self.assertTrue(c.at_eof())
+        c.close()
 
         # A second run stops the first daemon by its pid and takes the port again.
         text2, port2, pid2 = self.run_script(port)

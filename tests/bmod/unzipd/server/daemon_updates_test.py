@@ -186,6 +186,10 @@ class Updates(unittest.TestCase):
         def one_write(s, cmd):
             s.sendall(cmd + b"\n" + data + END)
 
+        # The next command follows the end line in the same write.
+        def one_write_then_ver(s, cmd):
+            s.sendall(cmd + b"\n" + data + END + b"VER\n")
+
         def data_in_pieces(s, cmd):
             s.sendall(cmd + b"\n")
             for piece in (data[:1], data[1:cut], data[cut:2 * cut], data[2 * cut:]):
@@ -207,12 +211,17 @@ class Updates(unittest.TestCase):
             s.sendall(b"\n" + data + END)
 
         stored = {}
-        for n, send in enumerate((one_write, data_in_pieces, end_line_split, cr_then_lf_with_data)):
+        for n, send in enumerate((one_write, one_write_then_ver, data_in_pieces, end_line_split,
+                                  cr_then_lf_with_data)):
             library = os.path.join(self.annot, "t%d.anx" % n)
             c = self.session()
             c.sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
             send(c.sock, b"UPDFILE t%d.anx %s %d" % (n, MEMBER.encode(), len(data)))
-            self.assertEqual(c.reply(), b"200-UPDFILE executed.\n", send.__name__)
+            if send is one_write_then_ver:
+                self.assertEqual(b"".join(c.read_reply()), b"200-UPDFILE executed.\n")
+                self.assertTrue(c.reply().startswith(b"200 Version: "))
+            else:
+                self.assertEqual(c.reply(), b"200-UPDFILE executed.\n", send.__name__)
             self.assertTrue(c.command("VER").startswith(b"200 Version: "), send.__name__)
             # Everything up to EOF is QUIT's line: no stray line came.
             c.sock.sendall(b"QUIT\n")
