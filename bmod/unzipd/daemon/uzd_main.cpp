@@ -28,13 +28,6 @@ namespace {
 constexpr uint16_t kForwardedZipBits = kZipFoldNames | kZipVerbose | kCatalogueDebug;
 constexpr size_t kSessionCountSize = 4;
 
-void ignoreSignal(int sig) {
-    struct sigaction sa = {};
-    sa.sa_handler = SIG_IGN;
-    sigemptyset(&sa.sa_mask);
-    sigaction(sig, &sa, nullptr);
-}
-
 }  // namespace
 
 UzdMain::UzdMain() = default;
@@ -166,6 +159,9 @@ bool actOnState(NsState state, int* status) {
         if (!u->cacheFileName.empty()) ns.ks->write(u->cacheFileName.c_str());
         return false;
     case NS_RECONFIG: {
+        // Taken before the configuration is read: a hang-up from here on
+        // asks for one more reconfiguration when this one ends.
+        ns.takeReconfigOrder();
         logError(kLogNotice, "Reconfigure starting");
         if (!u->cacheFileName.empty()) ns.ks->write(u->cacheFileName.c_str());
         setReconfiguring(true);
@@ -180,7 +176,6 @@ bool actOnState(NsState state, int* status) {
         return true;
     }
     case NS_UPDATE: {
-        ignoreSignal(SIGHUP);
         bool pending = ns.updatePending != 0;
         bool byScanner = ns.scannerOrdered != 0;
         ns.takeUpdateOrders();

@@ -38,7 +38,13 @@ int scannerDeaths = 0;
 
 void quitHandler(int) { quitRequest = 1; }
 
+// A hang-up between two server loops, during a reconfiguration or a
+// refresh, is held for the next loop: with the default disposition a
+// second SIGHUP would end the daemon mid-reconfiguration.
+volatile sig_atomic_t heldReconfig = 0;
+
 void hupHandler(int) {
+    heldReconfig = 1;
     NetworkServer* s = currentServer;
     if (s != nullptr) s->reconfigRequested = 1;
 }
@@ -130,6 +136,11 @@ void NetworkServer::takeUpdateOrders() {
     updateOrdered = 0;
     updatePending = 0;
     scannerOrdered = 0;
+}
+
+void NetworkServer::takeReconfigOrder() {
+    heldReconfig = 0;
+    reconfigRequested = 0;
 }
 
 int NetworkServer::applyServerConfig(const ServerConfig& cfg) {
@@ -268,7 +279,7 @@ NsState NetworkServer::networkServer() {
     setHandler(SIGUSR1, usr1Handler);
     setHandler(SIGUSR2, usr2Handler);
     setHandler(SIGPIPE, SIG_IGN);
-    reconfigRequested = 0;
+    reconfigRequested = heldReconfig;
     updateOrdered = heldUpdate;
     updatePending = heldUpdate;
     scannerOrdered = heldScanner;
@@ -400,7 +411,6 @@ void NetworkServer::cleanupNetworkServer() {
     int status = 0;
     pid_t pid;
     while ((pid = ::waitpid(-1, &status, WNOHANG)) > 0) childReaped(pid);
-    setHandler(SIGHUP, SIG_DFL);
     if (currentServer == this) currentServer = nullptr;
 }
 

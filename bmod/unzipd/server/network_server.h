@@ -7,9 +7,10 @@
 // server (one static pointer, set by networkServer, cleared by
 // cleanupNetworkServer) or the process-wide quit request, which outlives
 // every server: once networkServer has installed the quit handler for
-// SIGINT and SIGTERM it stays, and a quit asked for between two calls ends
-// the next one at once with NS_QUIT. The parent ignores SIGPIPE; replies go
-// out with MSG_NOSIGNAL.
+// SIGINT and SIGTERM and the hang-up handler for SIGHUP they stay; a quit
+// asked for between two calls ends the next one at once with NS_QUIT, a
+// hang-up makes it return NS_RECONFIG. The parent ignores SIGPIPE; replies
+// go out with MSG_NOSIGNAL.
 #pragma once
 
 #include <netinet/in.h>
@@ -116,10 +117,9 @@ public:
     // Builds bResp from the host's address; also sets localAddr and the
     // known-server list's local address. 1 when built.
     int setBroadcastResponse();
-    // Reaps finished children without waiting; SIGHUP to default (the quit
-    // and refresh-order handlers and SIGPIPE's ignore stay: an order that
-    // comes before the next loop is held for it); clears the current-server
-    // pointer.
+    // Reaps finished children without waiting; clears the current-server
+    // pointer. The quit, hang-up and refresh-order handlers and SIGPIPE's
+    // ignore stay: an order that comes before the next loop is held for it.
     void cleanupNetworkServer();
 
     // The configuration's port, broadcast flag, masks (0 for an invalid
@@ -137,6 +137,8 @@ public:
     // The parent takes the refresh orders it is about to act on; an order
     // that comes later, during the refresh, starts another one.
     void takeUpdateOrders();
+    // The same for a reconfiguration: a hang-up after this starts another.
+    void takeReconfigOrder();
     static void clearQuitRequest();
 
     UzdMain* uzd = nullptr;

@@ -7,6 +7,7 @@ import socket
 import struct
 import time
 import unittest
+import zipfile
 
 import daemon_harness as h
 
@@ -176,6 +177,39 @@ class Reconfiguration(Base):
         c = d.client()
         self.assertEqual(c.greeting(), b'200 UZD ruvadaemon "DOCSRV 1" R19K "New words"\n')
         self.assertEqual(old.command("VER"), b'200 Version: ruvadaemon "DOCSRV 1" R19K "Kivo Browser"\n')
+
+    def test_hangups_in_a_row_leave_it_serving(self):
+        # A hang-up that comes during a reconfiguration is held for one more.
+        d = self.daemon(start=False)
+        with zipfile.ZipFile(os.path.join(d.root, "lib", "one.kvo"), "w") as z:
+            z.writestr("page.htm", "<html>one</html>")
+        d.start()
+        pid = d.pid
+
+        def reconfigured_after(mark):
+            text = d.log_text()
+            at = text.find("Reconfigure starting", mark)
+            return (at >= 0 and text.find("Reconfigure finished.", at) >= 0
+                    and text.count("Reconfigure starting") == text.count("Reconfigure finished."))
+
+        for gaps in ((0.01,), (0.05,), (0.04, 0.04)):
+            with self.subTest(gaps=gaps):
+                os.kill(pid, signal.SIGHUP)
+                for gap in gaps:
+                    time.sleep(gap)
+                    mark = len(d.log_text())
+                    os.kill(pid, signal.SIGHUP)
+                self.assertTrue(wait_until(lambda: reconfigured_after(mark), 30), d.log_text()[mark:])
+                self.assertTrue(h.pid_alive(pid))
+                c = d.client()
+                self.assertEqual(c.greeting(), GREETING)
+                listing = c.command("LIST")
+                self.assertIn(b'300 "      one.kvo"', listing)
+                self.assertTrue(listing.endswith(b"200-LIST executed.\n"), listing)
+                c.close()
+        self.assertTrue(d.stop())
+        self.assertEqual(d.exit_status, 0)
+        self.assertTrue(d.log_text().splitlines()[-1].endswith("Note: ruvadaemon about to terminate"))
 
 
 class OtherRuns(Base):

@@ -52,6 +52,18 @@ pid_t signalFromASession(int port, int sig) {
     _exit(greeting.rfind("200 UZD ", 0) == 0 ? 0 : 1);
 }
 
+// One more loop with a SIGTERM after 300 ms: NS_QUIT unless an order that
+// was taken is seen again.
+NsState loopUntilTerm(NetworkServer& ns) {
+    std::thread stopper([] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        kill(getpid(), SIGTERM);
+    });
+    NsState s = ns.networkServer();
+    stopper.join();
+    return s;
+}
+
 TEST(NetworkServerStates, SignalsBecomeStates) {
     struct Case {
         int sig;
@@ -74,10 +86,11 @@ TEST(NetworkServerStates, SignalsBecomeStates) {
             if (s != c.state) return 10 + s;
             if (c.state == NS_UPDATE && (!ns->updatePending || ns->scannerOrdered != c.scanner)) return 3;
             if (ns->sessionCount != 1) return 4;
-            // The handlers go with the loop: HUP is back to its default.
+            // The hang-up handler outlives the loop: a second SIGHUP during
+            // the reconfiguration must not end the daemon.
             struct sigaction sa;
             sigaction(SIGHUP, nullptr, &sa);
-            if (sa.sa_handler != SIG_DFL) return 5;
+            if (sa.sa_handler == SIG_DFL || sa.sa_handler == SIG_IGN) return 5;
             return 0;
         });
         EXPECT_EQ(status, 0);
@@ -164,12 +177,30 @@ TEST(NetworkServerStates, OrderDuringRefreshIsHeldButOwnWakeUpIsNot) {
         if (!ns->updatePending || ns->scannerOrdered) return 4;
         ns->takeUpdateOrders();
         kill(getpid(), SIGUSR1);
-        std::thread stopper([] {
-            std::this_thread::sleep_for(std::chrono::milliseconds(300));
-            kill(getpid(), SIGTERM);
-        });
-        NsState s = ns->networkServer();
-        stopper.join();
+        NsState s = loopUntilTerm(*ns);
+        if (s != NS_QUIT) return 10 + s;
+        return 0;
+    });
+    EXPECT_EQ(status, 0);
+}
+
+// A hang-up while the parent refreshes or reconfigures (after the loop's
+// clean-up) starts one reconfiguration in the next loop; once taken, it is
+// not seen again.
+TEST(NetworkServerStates, HangUpBetweenLoopsIsHeld) {
+    int status = inChild([] {
+        UzdMain uzd;
+        int port = 0;
+        auto ns = loopServer(&uzd, 0, &port);
+        if (!ns || ns->tcpfd < 0) return 1;
+        deadChild(kSessionUpdateExit);
+        if (ns->networkServer() != NS_UPDATE) return 2;
+        ns->takeUpdateOrders();
+        kill(getpid(), SIGHUP);
+        kill(getpid(), SIGHUP);
+        if (ns->networkServer() != NS_RECONFIG) return 3;
+        ns->takeReconfigOrder();
+        NsState s = loopUntilTerm(*ns);
         if (s != NS_QUIT) return 10 + s;
         return 0;
     });
