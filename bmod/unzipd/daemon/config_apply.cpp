@@ -69,6 +69,19 @@ void setBit(uint16_t* word, uint16_t bit, bool on) {
     *word = on ? (*word | bit) : (*word & ~bit);
 }
 
+// First heaps of more than half the machine are a typing error: making them
+// would grow the daemon by gigabytes with no word and it would never
+// listen. A machine whose memory is not known refuses nothing.
+bool poolsFitMemory(const unsigned pools[3]) {
+    long pages = ::sysconf(_SC_PHYS_PAGES);
+    long pageSize = ::sysconf(_SC_PAGESIZE);
+    if (pages <= 0 || pageSize <= 0) return true;
+    unsigned long long half = static_cast<unsigned long long>(pages) * static_cast<unsigned long long>(pageSize) / 2;
+    unsigned long long total = static_cast<unsigned long long>(pools[0]) * sizeof(ZipStructure) +
+                               static_cast<unsigned long long>(pools[1]) * sizeof(CentralHeader) + pools[2];
+    return total <= half;
+}
+
 }  // namespace
 
 // What one pass over the entries gathers.
@@ -359,7 +372,7 @@ int UzdMain::applyConfig(uint16_t options) {
         if (!applyEntry(entry, &st)) return 0;
 
     zipList->flags = st.catalogueFlags;
-    if (!zipList->allocZipPool(st.pools[0], st.pools[1], st.pools[2])) {
+    if (!poolsFitMemory(st.pools) || !zipList->allocZipPool(st.pools[0], st.pools[1], st.pools[2])) {
         logError(kLogErr, "Pool allocation failure, %lu structures, %lu headers, %lu namepoolsize",
                  static_cast<unsigned long>(st.pools[0]), static_cast<unsigned long>(st.pools[1]),
                  static_cast<unsigned long>(st.pools[2]));

@@ -65,7 +65,8 @@ public:
     // serverConfig. flags is the option byte: its fold, verbose and debug
     // bits are ORed with the configured ones. 0 when the catalogue is
     // missing, the user switch fails, WellKnownPort is above 65535, an
-    // IPMask value is "error" or the pools cannot be made.
+    // IPMask value is "error", or the pools' first heaps would pass half
+    // the machine's physical memory or cannot be made.
     int applyConfig(uint16_t flags);
     // Chooses the log file (the configured name, else home/tmp/ruvadaemon.log)
     // and, when none is open yet, rotates it, opens it for appending and

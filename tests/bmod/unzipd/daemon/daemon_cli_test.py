@@ -3,6 +3,7 @@
 
 import os
 import socket
+import subprocess
 import unittest
 
 import daemon_harness as h
@@ -73,6 +74,34 @@ class CommandLine(unittest.TestCase):
         self.d.write_conf()
         self.assertEqual(self.run_daemon(["-d", "-c", self.d.conf]), 1)
         self.assertIn("Invalid IP mask: 10.1.2.256", self.d.log_text())
+
+    def test_pools_beyond_the_machine_fail_the_start(self):
+        for extra, sizes in (("MaxDatabases 2000000000\n", "2000000000 structures, 280000 headers"),
+                             ("MaxCentralHeaders 2000000000\n", "700 structures, 2000000000 headers")):
+            with self.subTest(extra=extra):
+                self.d.extra_config = extra
+                self.d.write_conf()
+                p = self.d.launch(["-d", "-c", self.d.conf])
+                try:
+                    status = p.wait(timeout=2)
+                except subprocess.TimeoutExpired:
+                    # Still growing: it must not take the machine's memory.
+                    p.kill()
+                    p.wait()
+                    status = None
+                self.assertEqual(status, 1)
+                self.assertIn("Err.: Pool allocation failure, %s, 9004800 namepoolsize\n" % sizes,
+                              self.d.log_text())
+
+    def test_default_and_tenfold_pools_start(self):
+        for extra in ("", "MaxDatabases 7000\nMaxCentralHeaders 2800000\nNamePoolSize 90048000\n"):
+            with self.subTest(extra=extra):
+                self.d.extra_config = extra
+                self.d.debug = True
+                self.d.start()
+                # The readiness probe is the one session a -d daemon serves.
+                self.assertEqual(self.d.launcher.wait(timeout=10), 0)
+                self.assertNotIn("Pool allocation failure", self.d.log_text())
 
 
 if __name__ == "__main__":
