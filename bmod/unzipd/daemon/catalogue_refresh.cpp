@@ -39,6 +39,17 @@ ZipStructure* librarySlot(const ZipList& zl, int hashID, const char* path) {
     return zs;
 }
 
+// The library a line names: the one in slot hashID with that path, else one
+// that holds no slot (.anx, or no id was free) by its path. A library that
+// holds a slot is never taken by path alone: a stale id must not drop it.
+ZipStructure* lineLibrary(const ZipList& zl, int hashID, const char* path) {
+    if (ZipStructure* zs = librarySlot(zl, hashID, path)) return zs;
+    ZipStructure* zs = zl.findZipStructureByPath(path);
+    if (zs == nullptr) return nullptr;
+    bool holdsSlot = zs->hashID >= 0 && zs->hashID < kMlHashSize && zl.block()->MlZipHash[zs->hashID].MlNode == zs;
+    return holdsSlot ? nullptr : zs;
+}
+
 void rebuildTree(ZipList& zl) {
     zl.clearMlStruct(zl.getMlRoot());
     zl.buildMlStructure();
@@ -59,7 +70,8 @@ int rescanCallback(void* clientData, const char* path) {
     return 1;
 }
 
-// Opens path and hangs it under node mlID; on failure it joins the corrupt list.
+// Opens path and hangs it under node mlID (kNoMlNode: under none); on
+// failure it joins the corrupt list.
 bool openIntoNode(ZipList& zl, const char* path, int mlID) {
     ZipStructure* zs = zl.newZipStructure(path, libraryFlags(zl, path));
     if (zs == nullptr) {
@@ -68,7 +80,7 @@ bool openIntoNode(ZipList& zl, const char* path, int mlID) {
         return false;
     }
     zl.removeCorruptFileEntry(path);
-    zl.addZStoMl(zs, path, mlID);
+    if (mlID != kNoMlNode) zl.addZStoMl(zs, path, mlID);
     return true;
 }
 
@@ -87,7 +99,7 @@ int UzdMain::addNewFileToCache(const char* name, int mlID) {
         logError(kLogDebug, "Already in the catalogue: %s", name);
         return 0;
     }
-    if (zl.findMlNodeLabel(zl.getMlRoot(), mlID) == nullptr) {
+    if (mlID != kNoMlNode && zl.findMlNodeLabel(zl.getMlRoot(), mlID) == nullptr) {
         logError(kLogErr, "Invalid Node ID %u", static_cast<unsigned>(mlID));
         logError(kLogErr, "ADD FAIL: %s", name);
         return 0;
@@ -102,8 +114,8 @@ int UzdMain::addNewFileToCache(const char* name, int mlID) {
 
 int UzdMain::updateFileInCache(const char* name, int hashID, int mlID) {
     ZipList& zl = *zipList;
-    ZipStructure* zs = librarySlot(zl, hashID, name);
-    if (zs == nullptr || zl.findMlNodeLabel(zl.getMlRoot(), mlID) == nullptr) {
+    ZipStructure* zs = lineLibrary(zl, hashID, name);
+    if (zs == nullptr || (mlID != kNoMlNode && zl.findMlNodeLabel(zl.getMlRoot(), mlID) == nullptr)) {
         logError(kLogErr, "Invalid hashID:%d or mlID:%d for Removing\n", hashID, mlID);
         logError(kLogErr, "CHANGE FAIL: %s", name);
         return 0;
@@ -119,7 +131,7 @@ int UzdMain::updateFileInCache(const char* name, int hashID, int mlID) {
 
 int UzdMain::removeFileFromCache(const char* name, int hashID) {
     ZipList& zl = *zipList;
-    ZipStructure* zs = librarySlot(zl, hashID, name);
+    ZipStructure* zs = lineLibrary(zl, hashID, name);
     if (zs == nullptr) {
         logError(kLogErr, "Invalid hashID %d for Removing\n", hashID);
         logError(kLogErr, "REMOVE FAIL: %s", name);

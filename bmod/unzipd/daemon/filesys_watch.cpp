@@ -119,7 +119,7 @@ int addLineCallback(void* clientData, const char* path) {
     if (!isNewLibrary(zl, path, &st) || !reportable(path)) return 0;
     MlZipStruct* node = zl.findMlNode(zl.getMlRoot(), path);
     char line[kCatalogueMaxPath + 64];
-    std::snprintf(line, sizeof line, "AD-FILE:|%s|MLID:|%d|", path, node != nullptr ? node->ID : -1);
+    std::snprintf(line, sizeof line, "AD-FILE:|%s|MLID:|%d|", path, node != nullptr ? node->ID : kNoMlNode);
     if (zl.addFileChangeInfoEntry(line, static_cast<size_t>(st.st_size), st.st_mtime, FS_AD_FILE)) {
         ++zl.changeCount;
         ++scan->found;
@@ -234,13 +234,12 @@ int UzdMain::checkFullFilesystemChanges() {
             for (const std::string& l : listed)
                 if (l.compare(0, std::strlen(path), path) == 0) inStatus = true;
             if (inStatus || static_cast<unsigned long>(st.st_size) != zs->fileSize || st.st_mtime != zs->mTime) {
+                // A library outside every node (a recursive or writable
+                // folder) is catalogued all the same: it is refreshed too.
                 MlZipStruct* node = zl.findMlNode(zl.getMlRoot(), path);
-                if (node == nullptr) {
-                    logError(kLogWarning, "MLnode not found for'%s'", path);
-                } else {
-                    std::snprintf(line, sizeof line, "CH-FILE:|%s|HASHID:|%d|MLID:|%d|", path, zs->hashID, node->ID);
-                    added = zl.addFileChangeInfoEntry(line, static_cast<size_t>(st.st_size), st.st_mtime, FS_CH_FILE);
-                }
+                std::snprintf(line, sizeof line, "CH-FILE:|%s|HASHID:|%d|MLID:|%d|", path, zs->hashID,
+                              node != nullptr ? node->ID : kNoMlNode);
+                added = zl.addFileChangeInfoEntry(line, static_cast<size_t>(st.st_size), st.st_mtime, FS_CH_FILE);
             }
         }
         if (added && ++zl.changeCount > ruvaScanCount) return 1;

@@ -102,6 +102,8 @@ public:
     // Applies the scanner's lines after its SIGUSR2. 0 when the structure
     // file could not be read again (the caller rescans), else 1.
     int updateCache();
+    // One line each. A library is named by its hash id, or by its path when
+    // it holds no slot; mlID kNoMlNode leaves it on no node. 1 when applied.
     int addNewFileToCache(const char* name, int mlID);
     int updateFileInCache(const char* name, int hashID, int mlID);
     int removeFileFromCache(const char* name, int hashID);
@@ -194,6 +196,11 @@ int runMainLoop();
 // Splits "XX-FILE:|name|HASHID:|h|MLID:|m|": name (without the bars),
 // hashID and mlID (-1 when absent). 0 when there is no name.
 int parseFSstring(const char* line, std::string* name, int* hashID, int* mlID);
+
+// The MLID of a library whose folder no node holds (a RecursiveDir or the
+// AnnotationDb, say): the parent catalogues it without a node, as the full
+// scan does.
+inline constexpr int kNoMlNode = -1;
 
 inline constexpr size_t kLogBaseMax = 99;
 inline constexpr size_t kLogExtMax = 9;

@@ -55,17 +55,49 @@ protected:
         ::close(lines[1]);
     }
 
-    void makeLibs(const std::vector<std::string>& names, int members = 1) {
+    // Libraries in folder (the node's folder lib unless given), each with
+    // members members: extraN.txt are added after the first.
+    void makeLibs(const std::vector<std::string>& names, int members = 1, const std::string& folder = "") {
+        const std::string& in = folder.empty() ? lib : folder;
         std::vector<LibrarySpec> specs;
-        for (const std::string& n : names) specs.push_back({lib + "/" + n, "Library " + n});
+        for (const std::string& n : names) specs.push_back({in + "/" + n, "Library " + n});
         ASSERT_TRUE(test::cat::makeLibraries(specs));
         for (int i = 1; i < members; ++i) {
             for (const std::string& n : names) {
                 std::string cmd = "cd " + dir.path() + " && printf 'more %d' > extra" + std::to_string(i) +
-                                  ".txt && zip -q -j -X " + lib + "/" + n + " extra" + std::to_string(i) + ".txt";
+                                  ".txt && zip -q -j -X " + in + "/" + n + " extra" + std::to_string(i) + ".txt";
                 ASSERT_EQ(test::runShell(cmd), 0);
             }
         }
+    }
+    // Folders that no node holds: a recursive one and a writable one, as
+    // RecursiveDir and AnnotationDb give them.
+    void addOuterFolders() {
+        rec = dir.file("rec");
+        annot = dir.file("annot");
+        FilesysScanner& s = *u.zipList->filesysScanner;
+        s.addRecursiveDir(rec.c_str());
+        s.addWritableNonRecursiveDir(annot.c_str());
+        s.addIncludePattern("*.anx");
+    }
+    // Outer libraries scanned in, then one changed in place, one removed and
+    // two new ones, one per folder. The changed one's hash id.
+    int changeOuterLibraries() {
+        addOuterFolders();
+        makeLibs({"a.khx"});
+        makeLibs({"sub/deep.khx"}, 1, rec);
+        makeLibs({"old.anx"}, 1, annot);
+        scanAll();
+        ZipStructure* deep = u.zipList->findZipStructureByPath((rec + "/sub/deep.khx").c_str());
+        EXPECT_NE(deep, nullptr);
+        if (deep == nullptr) return -1;
+        EXPECT_EQ(deep->MlSub, nullptr);
+        int hd = deep->hashID;
+        makeLibs({"sub/deep.khx"}, 2, rec);
+        EXPECT_EQ(::unlink((annot + "/old.anx").c_str()), 0);
+        makeLibs({"sub/new.khx"}, 1, rec);
+        makeLibs({"new.anx"}, 1, annot);
+        return hd;
     }
     void scanAll() {
         ASSERT_GE(u.zipList->scanFilesystem(), 0);
@@ -84,6 +116,8 @@ protected:
     test::TempDir dir;
     test::SetRemover remover{test::cat::languageKey()};
     std::string lib;
+    std::string rec;
+    std::string annot;
     UzdMain u;
     int lines[2] = {-1, -1};
 };
@@ -107,6 +141,20 @@ TEST_F(Watch, SizeChangeDeletionAndNewFileGiveTheirLines) {
     EXPECT_EQ(u.checkFullFilesystemChanges(), 1);
     u.zipList->freeFileChangeInfoList();
     u.zipList->changeCount = 0;
+}
+
+TEST_F(Watch, LibrariesOutsideEveryNodeGiveTheirLines) {
+    int hd = changeOuterLibraries();
+    LogCapture log;
+    // By base name for the catalogue, then recursive before writable folders
+    // for the new files; an .anx holds no hash id.
+    char expect[4096];
+    std::snprintf(expect, sizeof expect,
+                  "CH-FILE:|%s/sub/deep.khx|HASHID:|%d|MLID:|-1|\nRM-FILE:|%s/old.anx|HASHID:|0|\n"
+                  "AD-FILE:|%s/sub/new.khx|MLID:|-1|\nAD-FILE:|%s/new.anx|MLID:|-1|\n",
+                  rec.c_str(), hd, annot.c_str(), rec.c_str(), annot.c_str());
+    EXPECT_EQ(cycle(), expect);
+    EXPECT_FALSE(log.has("MLnode not found for'" + rec + "/sub/deep.khx'")) << log.all();
 }
 
 TEST_F(Watch, StructureFileTouchIsSentAlone) {
@@ -245,6 +293,8 @@ TEST_F(Refresh, ScriptedAndForgedLines) {
         {line("CH-FILE:|%s/b.khx|HASHID:|%d|MLID:|%d|", L.c_str(), ha, node), 'C'},  // slot holds a.khx
         {line("CH-FILE:|%s/a.khx|HASHID:|%d|MLID:|%d|", L.c_str(), ha, node), 'C'},
         {line("RM-FILE:|%s/b.khx|HASHID:|%d|", L.c_str(), 32767), 'R'},          // unknown id
+        {line("RM-FILE:|%s/b.khx|HASHID:|0|", L.c_str()), 'R'},  // holds a slot: never found by path alone
+        {line("AD-FILE:|%s/d.khx|MLID:|%d|", L.c_str(), 12345), 'A'},            // no such node
         {line("RM-FILE:|%s/b.khx|HASHID:|%d|", L.c_str(), hb), 'R'},
         {line("AD-FILE:|%s/x|y.khx|MLID:|%d|", L.c_str(), node), 'A'},           // cut at the bar: no file
         {"ZZ-FILE:|/nowhere|", 0},
@@ -261,11 +311,38 @@ TEST_F(Refresh, ScriptedAndForgedLines) {
     ASSERT_NE(byName("c.khx"), nullptr);
     EXPECT_TRUE(log.has(line("Invalid hashID:%d or mlID:%d for Removing\n", ha, node))) << log.all();
     EXPECT_TRUE(log.has("Invalid hashID 32767 for Removing\n"));
+    EXPECT_TRUE(log.has("Invalid hashID 0 for Removing\n"));
+    EXPECT_TRUE(log.has("Invalid Node ID 12345"));
     EXPECT_TRUE(log.has("INVALID: ZZ-FILE:|/nowhere|"));
     EXPECT_TRUE(log.has("ADD FAIL: " + L + "/x"));
     // No pipe entry: nothing read, the tree is rebuilt, success.
     EXPECT_EQ(u.updateCache(), 1);
     EXPECT_EQ(test::cat::nodeLibraries(u.zipList->findMlNodeLabel(u.zipList->getMlRoot(), node)).size(), 2u);
+}
+
+TEST_F(Refresh, LibrariesOutsideEveryNodeFollowTheirFiles) {
+    int hd = changeOuterLibraries();
+    std::string sent = cycle();
+    LogCapture log;
+    int counts[3] = {0, 0, 0};
+    for (size_t at = 0, end; (end = sent.find('\n', at)) != std::string::npos; at = end + 1)
+        EXPECT_NE(u.applyPipeLine(sent.substr(at, end - at).c_str(), counts), 0);
+    EXPECT_EQ(u.updateCache(), 1);
+    EXPECT_EQ(counts[0], 2);
+    EXPECT_EQ(counts[1], 1);
+    EXPECT_EQ(counts[2], 1);
+    ZipStructure* deep = u.zipList->findZipStructureByPath((rec + "/sub/deep.khx").c_str());
+    ASSERT_NE(deep, nullptr);
+    EXPECT_EQ(deep->hashID, hd);
+    EXPECT_NE(deep->findCentralHeader("extra1.txt", nullptr), nullptr);
+    EXPECT_EQ(u.zipList->findZipStructureByPath((annot + "/old.anx").c_str()), nullptr);
+    EXPECT_NE(u.zipList->findZipStructureByPath((rec + "/sub/new.khx").c_str()), nullptr);
+    ZipStructure* anx = u.zipList->findZipStructureByPath((annot + "/new.anx").c_str());
+    ASSERT_NE(anx, nullptr);
+    EXPECT_TRUE(anx->flags & kZipWritableDir);
+    for (const std::string& t : log.texts) EXPECT_EQ(t.find("FAIL"), std::string::npos) << t;
+    // Nothing is left to send: the scanner is not restarted for them again.
+    EXPECT_EQ(cycle(), "");
 }
 
 TEST_F(Refresh, StructureFileLineReadsTheTreeAgainOrKeepsTheOld) {
