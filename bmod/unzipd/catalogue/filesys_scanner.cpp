@@ -11,6 +11,7 @@
 
 #include "bmod/unzipd/log/log_call.h"
 #include "common/patterns.h"
+#include "common/text.h"
 
 namespace ruva {
 namespace {
@@ -53,6 +54,19 @@ std::unique_ptr<FilesysScanner> makeScanner(std::unique_ptr<FilesysScanner> fs, 
 }
 
 }  // namespace
+
+bool isListablePath(const char* path) {
+    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(path); *p; ++p)
+        if (isAsciiControl(*p) || *p == '"' || *p == '|') return false;
+    return true;
+}
+
+void logUnlistablePath(const char* path) {
+    std::string shown = path;
+    for (char& c : shown)
+        if (isAsciiControl(static_cast<unsigned char>(c))) c = '?';
+    logError(kLogWarning, "Path skipped, it holds a control character, '\"' or '|': %s", shown.c_str());
+}
 
 std::unique_ptr<FilesysScanner> newFilesysScanner(const uint16_t* flags, FileCallback callback) {
     std::unique_ptr<FilesysScanner> fs(new (std::nothrow) FilesysScanner);
@@ -214,6 +228,10 @@ int FilesysScanner::scanDir(const char* path, void* clientData, bool recursive) 
         std::string full = dir;
         if (full.empty() || full.back() != '/') full += '/';
         full += name;
+        if (!isListablePath(full.c_str())) {
+            logUnlistablePath(full.c_str());
+            continue;
+        }
         // One long name must not hide the entries listed after it.
         if (full.size() > kScanMaxPath) {
             logError(kLogWarning, "Path too long, skipped %s/%s", dir.c_str(), name);

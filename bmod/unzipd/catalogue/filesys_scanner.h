@@ -28,6 +28,15 @@ inline constexpr unsigned kScanVerbose = 0x04;    // "scanDir %s" and "Excluded 
 // Longest full path of a directory entry the scanner hands on or enters.
 inline constexpr size_t kScanMaxPath = 254;
 
+// 1 when path holds no ASCII control character, '"' or '|'. A library path
+// with one could end a reply or log line early, close LIST's quoted name or
+// split the '|' fields of MLLIST and the watcher's pipe lines, so no scan
+// hands such a path on and the watcher never reports one.
+bool isListablePath(const char* path);
+// The one warning (level 4) for a path refused by isListablePath, its
+// control characters shown as '?'.
+void logUnlistablePath(const char* path);
+
 // Called with the client data given to scan() and the entry's full path;
 // non-zero when it took the entry.
 using FileCallback = int (*)(void* clientData, const char* path);
@@ -63,6 +72,8 @@ public:
     // non-recursive list or the callback is missing. Clears the stop bit
     // first. During one scan no sub-directory (device and inode) is entered
     // twice, so symlink loops end; a listed directory is always scanned.
+    // An entry whose path fails isListablePath is neither handed on nor
+    // entered, with logUnlistablePath's warning once per scan.
     int scan(void* clientData);
 
     // Ends the running scan after the entry being handled (callbacks call it).

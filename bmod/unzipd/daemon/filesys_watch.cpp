@@ -85,10 +85,11 @@ bool pauseSteps(const UzdMain* u, long ms) {
 
 bool statFile(const char* path, struct stat* st) { return ::stat(path, st) == 0; }
 
-// A path that would break the line format is never reported.
+// A path that would break the line format is never reported; the scan's
+// rule, so that what the catalogue holds can be reported.
 bool reportable(const char* path) {
-    if (std::strchr(path, '\n') == nullptr && std::strchr(path, '|') == nullptr) return true;
-    logError(kLogWarning, "Path not reported, it holds a line feed or '|': %s", path);
+    if (isListablePath(path)) return true;
+    logUnlistablePath(path);
     return false;
 }
 

@@ -1,6 +1,7 @@
 #include "bmod/unzipd/catalogue/filesys_scanner.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -271,6 +272,52 @@ TEST(FilesysScanner, OverlongPathIsSkippedWithItsSiblingsDelivered) {
     EXPECT_EQ(got.sortedPaths(), expected);
     EXPECT_EQ(log.count("Warn: Path too long, skipped " + dir + "/" + nameFor(260)), 1);
     EXPECT_EQ(log.count("Warn: Path too long, skipped " + dir + "/" + nameFor(255)), 1);
+}
+
+// A name that could end a reply or log line, or split a '|' field, is never
+// handed on nor entered; each is told once per scan with its controls as '?'.
+TEST(FilesysScanner, NamesThatWouldBreakALineAreSkipped) {
+    LogCapture log;
+    TempDir tmp;
+    ASSERT_TRUE(tmp.ok());
+    const std::string rec = tmp.file("rec");
+    struct Case {
+        const char* name;
+        const char* shown;  // nullptr: delivered
+    } cases[] = {
+        {"good.kvo", nullptr},
+        {"caf\xe9.kvo", nullptr},  // Latin-1 and UTF-8 bytes are names like any other
+        {"new\n200-LIST executed.\nx.kvo", "new?200-LIST executed.?x.kvo"},
+        {"cr\r.kvo", "cr?.kvo"},
+        {"tab\t.kvo", "tab?.kvo"},
+        {"del\x7f.kvo", "del?.kvo"},
+        {"q\"t.kvo", "q\"t.kvo"},
+        {"bar|1|x|.kvo", "bar|1|x|.kvo"},
+        {"dir\nsub", "dir?sub"},  // a folder: its files are not reached
+    };
+    ASSERT_EQ(::mkdir(rec.c_str(), 0755), 0);
+    ASSERT_EQ(::mkdir((rec + "/dir\nsub").c_str(), 0755), 0);
+    test::writeFile(rec + "/dir\nsub/inner.kvo", "x");
+    for (const Case& c : cases)
+        if (std::string(c.name).find("sub") == std::string::npos) test::writeFile(rec + "/" + c.name, "x");
+
+    uint16_t flags = kScanFoldNames;  // folders are offered too
+    Delivered got;
+    auto fs = scannerFor(&flags, got);
+    ASSERT_NE(fs, nullptr);
+    fs->addRecursiveDir(rec.c_str());
+    fs->addIncludePattern("*.kvo");
+    fs->addIncludePattern("*sub");
+    EXPECT_EQ(fs->scan(&got), 2);
+    EXPECT_EQ(got.sortedPaths(), (std::vector<std::string>{rec + "/caf\xe9.kvo", rec + "/good.kvo"}));
+    for (const Case& c : cases) {
+        if (!c.shown) continue;
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(log.count(std::string("Warn: Path skipped, it holds a control character, '\"' or '|': ") +
+                            rec + "/" + c.shown),
+                  1);
+    }
+    EXPECT_EQ(log.lines.size(), 7u) << "one line per skipped path, nothing else";
 }
 
 // Links back up the tree would make the walk endless (two of them: the paths

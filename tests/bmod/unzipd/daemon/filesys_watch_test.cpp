@@ -226,10 +226,12 @@ TEST_F(Watch, PollCheckSeesChangesAndStableNewFiles) {
 TEST_F(Watch, PathsThatWouldBreakALineAreNotReported) {
     makeLibs({"a.khx"});
     scanAll();
-    makeLibs({"bar|x.khx"});
+    makeLibs({"bar|x.khx", "new\nx.khx"});
     LogCapture log;
     EXPECT_EQ(cycle(), "");
-    EXPECT_EQ(log.levelOf("Path not reported, it holds a line feed or '|': " + lib + "/bar|x.khx"), kLogWarning);
+    const std::string skipped = "Path skipped, it holds a control character, '\"' or '|': ";
+    EXPECT_EQ(log.levelOf(skipped + lib + "/bar|x.khx"), kLogWarning);
+    EXPECT_EQ(log.levelOf(skipped + lib + "/new?x.khx"), kLogWarning);
 }
 
 // Signals the scanner sends, written to a pipe so that a forked scanner

@@ -261,6 +261,52 @@ class Commands(LibraryCase):
             self.assertTrue(reply and reply[0:1] in b"2345", (line, reply[:80]))
 
 
+# Copies of lib.kvo under names that would forge or split reply and log lines:
+# (name, as the log shows it).
+HOSTILE = [
+    (b"new\n200-LIST executed.\nx.kvo", b"new?200-LIST executed.?x.kvo"),
+    (b"cr\r.kvo", b"cr?.kvo"),
+    (b"tab\t.kvo", b"tab?.kvo"),
+    (b'q"t.kvo', b'q"t.kvo'),
+    (b"bar|1|x|.kvo", b"bar|1|x|.kvo"),
+]
+
+
+def make_hostile(folder):
+    path = make_library(folder)
+    for name, _ in HOSTILE:
+        shutil.copy(path, os.path.join(os.fsencode(folder), name))
+
+
+class HostileNames(h.LibraryCase):
+    make_fixtures = staticmethod(make_hostile)
+
+    def test_not_catalogued_and_replies_stay_whole(self):
+        c = self.session()
+        good = [b"lib.kvo", b"zipped.kvo"]
+        listed = [tokens(l)[1].strip() for l in c.command("LIST").split(b"\n") if l.startswith(b"300 ")]
+        self.assertEqual(sorted(listed), good)
+        # MLLIST's third field is "version|hash id|file name|".
+        fields = [tokens(l)[4] for l in c.command("MLLIST").split(b"\n") if l.startswith(b"300   DB ")]
+        self.assertEqual(sorted(f.split(b"|")[2] for f in fields), good)
+        self.assertEqual([f.count(b"|") for f in fields], [3, 3])
+        cont = c.command("CONT *")
+        self.assertEqual(sorted(l[len(b"300-Contents of Database "):] for l in cont.split(b"\n")
+                                if l.startswith(b"300-Contents")), good)
+        self.assertTrue(cont.endswith(b"\n200-CONT executed.\n"))
+        self.assertEqual(c.command("RETR lib.kvo b.html"),
+                         b'300-Length 11 "lib.kvo" "b.html" "0"\nstored data300-CRC 0x%x\n200-RETR executed.\n'
+                         % zlib.crc32(b"stored data"))
+        log = self.d.log_text().encode("latin-1")
+        # One line per path in the start-up scan (the watcher's scans tell it again).
+        start = log[log.index(b"Starting filesystem scan"):log.index(b"Filesystem scan finished")]
+        for _, shown in HOSTILE:
+            path = os.path.join(os.fsencode(self.d.root), b"lib", shown)
+            self.assertEqual(start.count(b"Path skipped, it holds a control character, '\"' or '|': %s\n" % path), 1,
+                             shown)
+        self.assertEqual([l for l in log.split(b"\n")[:-1] if not l.startswith(b"[")], [])
+
+
 class LibraryCheck(unittest.TestCase):
     """A library changed or removed after the scan is never read with the catalogue's offsets."""
 
