@@ -1,5 +1,7 @@
 #include "common/fd_io.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -29,6 +31,27 @@ ssize_t preadRetry(int fd, void* buf, size_t n, off_t offset) {
     do r = ::pread(fd, buf, n, offset);
     while (r < 0 && errno == EINTR);
     return r;
+}
+
+int openRegularFile(const char* path, int flags) {
+    int fd;
+    do fd = ::open(path, flags | O_NONBLOCK | O_CLOEXEC);
+    while (fd < 0 && errno == EINTR);
+    if (fd < 0) return -1;
+    struct stat st;
+    int error = 0;
+    if (::fstat(fd, &st) != 0)
+        error = errno;
+    else if (!S_ISREG(st.st_mode))
+        error = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+    else if (!(flags & O_NONBLOCK) && ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0)
+        error = errno;
+    if (error != 0) {
+        ::close(fd);
+        errno = error;
+        return -1;
+    }
+    return fd;
 }
 
 size_t readUpTo(int fd, void* buf, size_t n) {

@@ -18,6 +18,13 @@ ssize_t preadRetry(int fd, void* buf, size_t n, off_t offset);
 // (errno tells which: it is left as the failing read set it).
 size_t readUpTo(int fd, void* buf, size_t n);
 
+// open(2) of path with flags (O_CLOEXEC added), kept only when it is a
+// regular file. O_NONBLOCK is on for the open and the check and then
+// cleared: a FIFO put in a file's place would block open, and every read,
+// until a writer came. -1 with errno; EISDIR for a directory, EINVAL for any
+// other kind of file.
+int openRegularFile(const char* path, int flags);
+
 // Every byte, or false with errno set.
 bool writeAll(int fd, const void* data, size_t n);
 bool pwriteAll(int fd, const void* data, size_t n, off_t offset);

@@ -4,12 +4,15 @@
 #include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
 #include <string>
 #include <thread>
+
+#include "tests/support/test_support.h"
 
 namespace ruva {
 namespace {
@@ -115,6 +118,39 @@ TEST(FdIo, FsyncRetryOnAPipeReportsEinval) {
     EXPECT_EQ(errno, EINVAL);
     ::close(p[0]);
     ::close(p[1]);
+}
+
+// A FIFO in a file's place would block open (and reads) until a writer
+// came: it is refused at once, as is anything else but a regular file.
+TEST(FdIo, OpenRegularFileRefusesOtherKindsWithoutWaiting) {
+    test::TempDir dir;
+    ASSERT_TRUE(dir.ok());
+    test::writeFile(dir.file("file"), "data");
+    ASSERT_EQ(::mkfifo(dir.file("fifo").c_str(), 0600), 0);
+    ASSERT_EQ(::mkdir(dir.file("dir").c_str(), 0700), 0);
+    struct Case {
+        const char* name;
+        int flags;
+        int err;  // 0: opened
+    } cases[] = {
+        {"file", O_RDONLY, 0},     {"file", O_WRONLY, 0},     {"fifo", O_RDONLY, EINVAL},
+        {"fifo", O_WRONLY, ENXIO}, {"dir", O_RDONLY, EISDIR}, {"missing", O_RDONLY, ENOENT},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.name) + (c.flags == O_WRONLY ? " for writing" : ""));
+        errno = 0;
+        int fd = openRegularFile(dir.file(c.name).c_str(), c.flags);
+        if (c.err != 0) {
+            EXPECT_EQ(fd, -1);
+            EXPECT_EQ(errno, c.err);
+            continue;
+        }
+        ASSERT_GE(fd, 0);
+        // Blocking again and closed on exec, as a plain open would give it.
+        EXPECT_EQ(::fcntl(fd, F_GETFL) & O_NONBLOCK, 0);
+        EXPECT_NE(::fcntl(fd, F_GETFD) & FD_CLOEXEC, 0);
+        ::close(fd);
+    }
 }
 
 TEST(FdIo, FdClosesAndKeepsErrno) {

@@ -42,8 +42,9 @@ ZipList* sessionCatalogue(const NetworkServer* ns);
 int replyResult(NetworkServer* ns);
 
 // Compares the library file with the catalogue entry. Gone: "578 Library
-// \"%s\" has been removed."; size or modification time differ: "577 Library
-// \"%s\" is being updated. Please perform this operation after some time.".
+// \"%s\" has been removed."; size or modification time differ, or the path
+// holds no regular file: "577 Library \"%s\" is being updated. Please
+// perform this operation after some time.".
 // 1 when it wrote such a line (the reply has ended), 0 when they agree.
 int isRmdUpdtFile(NetworkServer* ns, const ZipStructure* zs);
 // The same check on a descriptor opened on the library, so that catalogue

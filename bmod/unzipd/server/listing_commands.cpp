@@ -125,7 +125,11 @@ int isRmdUpdtFile(NetworkServer* ns, const ZipStructure* zs) {
         ns->reply->line(kReplyRemoved, kReplyEntry, "Library \"%s\" has been removed.", zs->zipBasename);
         return 1;
     }
-    if (st.st_mtime == zs->mTime && static_cast<unsigned long>(st.st_size) == zs->fileSize) return 0;
+    // Something else in the library's place (a folder, a FIFO) is a change,
+    // whatever its size and time.
+    if (S_ISREG(st.st_mode) && st.st_mtime == zs->mTime &&
+        static_cast<unsigned long>(st.st_size) == zs->fileSize)
+        return 0;
     ns->reply->line(kReplyBeingUpdated, kReplyEntry,
                     "Library \"%s\" is being updated. Please perform this operation after some time.",
                     zs->zipBasename);

@@ -443,7 +443,8 @@ int NetworkServer::orderParentUpdate(const char* zipName) {
     }
     setHandler(SIGUSR1, usr1Handler);
     if (zipName != nullptr && *zipName != '\0') {
-        int fd = ::open(zipName, O_RDONLY | O_CLOEXEC);
+        // Non-blocking: a FIFO in the library's place must not hang the session.
+        int fd = ::open(zipName, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
         if (fd >= 0) {
             ::close(fd);
             logError(kLogWarning, "Child: File %s exists but could not be accessed successfully", zipName);

@@ -522,7 +522,7 @@ CentralHeader* ZipStructure::parseCentralHeader(const unsigned char* bytes, size
 }
 
 int ZipStructure::openZipFile() {
-    int fd = ::open(zipName, O_RDONLY | O_CLOEXEC);
+    int fd = openRegularFile(zipName, O_RDONLY);
     if (fd < 0) say(this, kLogErr, "Failed to open ZIP file, %s '%s'", errorText(), zipName);
     return fd;
 }

@@ -101,7 +101,8 @@ public:
     // Parses one header of at most count bytes (never reading past them),
     // appends it to the member list and returns it; null with a message.
     CentralHeader* parseCentralHeader(const unsigned char* bytes, size_t count);
-    // Read-only descriptor of zipName, or -1 with a message.
+    // Read-only descriptor of zipName, or -1 with a message; anything but a
+    // regular file is refused without waiting (a FIFO would block open).
     int openZipFile();
     void closeZipFile(int fd);  // -1 is ignored
     ZipStructure* getNext() const { return next; }

@@ -203,9 +203,7 @@ void Run::setArchive(const std::string& path, bool verbose) {
 }
 
 void Run::readZipFile(bool verbose) {
-    int fd;
-    do fd = ::open(target_.c_str(), O_RDONLY | O_CLOEXEC);
-    while (fd < 0 && errno == EINTR);
+    int fd = openRegularFile(target_.c_str(), O_RDONLY);
     if (fd < 0) {
         // A missing archive is an empty one; any other failure must not be
         // taken for one, or its entries would be lost.
@@ -215,7 +213,6 @@ void Run::readZipFile(bool verbose) {
     old_.reset(fd);
     if (::fstat(fd, &zipStat_) != 0) fail(kZipRead, zipfile_, errno);
     exists_ = true;
-    if (!S_ISREG(zipStat_.st_mode)) fail(kZipRead, zipfile_, S_ISDIR(zipStat_.st_mode) ? EISDIR : EINVAL);
     OldArchive old;
     ZipFailure failure = readOldArchive(fd, static_cast<uint64_t>(zipStat_.st_size), zipfile_, verbose, old);
     for (const ZipWarning& w : old.warnings) warn(w.text, w.detail);
@@ -362,9 +359,7 @@ void Run::selectFiles() {
 // writable directory.
 void Run::proveReplaceable() {
     if (exists_) {
-        int fd;
-        do fd = ::open(target_.c_str(), O_WRONLY | O_CLOEXEC);
-        while (fd < 0 && errno == EINTR);
+        int fd = openRegularFile(target_.c_str(), O_WRONLY);
         if (fd < 0) fail(kZipCreate, zipfile_, errno);
         struct stat st;
         int r = ::fstat(fd, &st);

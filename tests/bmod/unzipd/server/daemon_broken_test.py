@@ -1,15 +1,21 @@
 #!/usr/bin/env python3
 """Broken and unusual archives: a corrupt deflate stream, members with data descriptors
-(written by zip to a pipe), a deflated empty member. Framing stays exact and the session survives."""
+(written by zip to a pipe), a deflated empty member, a FIFO or folder in a library's place.
+Framing stays exact and the session survives."""
 
 import os
+import re
 import shutil
 import subprocess
+import tempfile
+import time
 import unittest
 import zipfile
 import zlib
 
+import daemon_harness as h
 from daemon_commands_test import LibraryCase
+from daemon_tree_test import library, structure_text, tree
 
 TEXT = b"<html><title>Piped</title><body>" + b"line of text\n" * 400 + b"</body></html>"
 
@@ -106,6 +112,80 @@ class Broken(LibraryCase):
                               ("RETR later_grown.kvo good.html", b"later_grown.kvo")):
             self.assertEqual(c.command(command), b'577 Library "%s" is being updated. '
                              b"Please perform this operation after some time.\n" % name, command)
+
+
+
+UPDATING = b'577 Library "%s" is being updated. Please perform this operation after some time.\n'
+
+
+class NotAFile(h.LibraryCase):
+    """A FIFO or a folder put in place of a folder's second library after the scan."""
+
+    # The structure names the daemon's own annotation folder: set up by hand.
+    @classmethod
+    def setUpClass(cls):
+        cls.fixtures = tempfile.mkdtemp(prefix="rdfifo_")
+        f = cls.fixtures
+        cls.d = h.Daemon(library_path=f + "/structure.txt", start=False)
+        annot = os.path.join(cls.d.root, "annot")
+        for folder in ("fifo", "dir"):
+            for n in (1, 2, 3):
+                library("%s/%s/%s%d.kvo" % (f, folder, folder, n), b"Lib [EN/%s%d]" % (folder.encode(), n))
+        library(annot + "/annot.anx", b"Notes [EN/N1]")
+        with open(f + "/structure.txt", "w") as out:
+            out.write(structure_text([("Root", "root", 0, f), ("Fifo", "fifo", 1, f + "/fifo"),
+                                      ("Dir", "dir", 1, f + "/dir"), ("Annot", "annot", 1, annot)]))
+        cls.d.start()
+
+    def timed(self, c, line):
+        start = time.monotonic()
+        reply = c.command(line)
+        self.assertLess(time.monotonic() - start, 2, line)
+        return reply
+
+    def active_sessions(self, c):
+        info = c.command("INFO").decode("latin-1")
+        return int(re.search(r"Number of active sessions: (\d+)", info).group(1))
+
+    def test_commands_by_folder_number_answer_and_sessions_end(self):
+        c = self.d.client(timeout=2)
+        c.greeting()
+        ids = {name: number for _, name, number in tree(c.command("MLLIST"))}
+        for folder, replace in (("fifo", os.mkfifo), ("dir", os.mkdir)):
+            order = [name for kind, name, _ in tree(c.command("MLLIST %d" % ids[folder.capitalize()]))
+                     if kind == "DB"]
+            self.assertEqual(len(order), 3, order)
+            second = os.path.join(self.fixtures, folder, order[1])
+            os.unlink(second)
+            replace(second)
+            for line in ("GET %d", "RETR %d doc.html", "CONTV %d"):
+                line %= ids[folder.capitalize()]
+                reply = self.timed(c, line)
+                self.assertTrue(reply.endswith(UPDATING % order[1].encode()), (line, reply[-200:]))
+            self.assertTrue(c.command("VER").startswith(b"200 Version: "))
+        c.close()
+        # Every session process ended with its client; the one asking is the only one left.
+        asking = self.d.client()
+        asking.greeting()
+        deadline = time.time() + 10
+        while self.active_sessions(asking) != 1 and time.time() < deadline:
+            time.sleep(0.1)
+        self.assertEqual(self.active_sessions(asking), 1)
+
+    def test_upload_into_a_fifo_answers_and_frees_the_lock(self):
+        c = self.d.client(timeout=2)
+        c.greeting()
+        anx = os.path.join(self.d.root, "annot", "annot.anx")
+        os.unlink(anx)
+        os.mkfifo(anx)
+        start = time.monotonic()
+        c.sock.sendall(b"UPDFILE annot.anx m.1 4\nnote200-UPDFILE END\n")
+        self.assertEqual(c.reply(), b"500-Failed to add file to ZIP database\n")
+        self.assertLess(time.monotonic() - start, 2)
+        # The session waits for the refresh it ordered before it reads RMFILE.
+        c.sock.settimeout(10)
+        reply = c.command("RMFILE annot.anx m.1")
+        self.assertFalse(reply.startswith(b"520"), reply)
 
 
 if __name__ == "__main__":
