@@ -508,9 +508,12 @@ int ZipList::checkRemovedMl() {
     return 1;
 }
 
-int ZipList::bldMlSnChkRMl() {
+int ZipList::bldMlSnChkRMl(MlZipStruct* oldRoot) {
     if (!mayChange()) return 0;
     MlZipStruct* root = block()->MlRoot;
+    auto droppedFolder = [&](const char* path) {
+        return !findMlNode(root, path) && (!oldRoot || findMlNode(oldRoot, path));
+    };
     clearMlStruct(root);
     for (ZipStructure *zs = block()->firstZipStructure, *following; zs; zs = following) {
         following = zs->next;
@@ -520,12 +523,13 @@ int ZipList::bldMlSnChkRMl() {
             hangOnNode(zs, node);
             continue;
         }
+        if (!droppedFolder(zs->zipName)) continue;
         logError(kLogNotice, "Remove '%s' as MLnode removed", zs->zipName);
         unhookAndDelete(zs);
     }
     std::erase_if(corruptFiles, [&](const CorruptFile& entry) {
         struct stat st;
-        return ::stat(entry.path.c_str(), &st) != 0 || !findMlNode(root, entry.path.c_str());
+        return ::stat(entry.path.c_str(), &st) != 0 || droppedFolder(entry.path.c_str());
     });
     return 1;
 }

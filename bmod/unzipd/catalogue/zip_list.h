@@ -162,8 +162,11 @@ public:
     // Deletes every library whose folder has no node. 1.
     int checkRemovedMl();
     // buildMlStructure, deleting libraries without a node, then drops corrupt
-    // entries that are gone or lie outside every node. 1.
-    int bldMlSnChkRMl();
+    // entries that are gone or lie outside every node. With oldRoot (the tree
+    // the new one replaces, still alive) only what lay under one of its
+    // nodes goes: a library that never had a node (a recursive or annotation
+    // folder) stays, as a full scan keeps it. 1.
+    int bldMlSnChkRMl(MlZipStruct* oldRoot = nullptr);
     // Hangs one library on the node in slot hashID. 1, or 0 when that slot
     // holds no node.
     int addZStoMl(ZipStructure* zs, const char* path, int hashID);

@@ -157,9 +157,10 @@ int UzdMain::updateMlNodesInCache(const char* name) {
     // A file without records leaves no root: every library would go with it.
     if (zl.readMlConfig(zl.getMlConfFile()) > 0) {
         logError(kLogDebug, "Releasing backup copies of multi-level structures");
+        // A dropped folder's libraries go now, else they stay listed without a
+        // node; the old tree, still alive, tells which folders were dropped.
+        zl.bldMlSnChkRMl(backup.root);
         zl.releaseMlBackup(&backup);
-        // A dropped folder's libraries go now; else they stay listed without a node.
-        zl.bldMlSnChkRMl();
         logError(kLogInfo, "Reconfigured %s", name);
         logError(kLogInfo, "Reconfigure request handled for %s", name);
         return 1;

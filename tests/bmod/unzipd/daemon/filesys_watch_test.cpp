@@ -404,12 +404,17 @@ TEST_F(Refresh, ChangedLibraryKeepsItsIdAndAFailedReopenPassesOn) {
 TEST_F(Refresh, FolderDroppedFromTheStructureFileTakesItsLibraries) {
     makeLibs({"a.khx", "sub/s1.khx", "sub/s2.khx"});
     test::writeFile(lib + "/sub/bad.khx", test::readFile(lib + "/a.khx").substr(0, 200));
+    // Libraries that never had a node are no dropped folder's: they stay.
+    addOuterFolders();
+    makeLibs({"deep.khx"}, 1, rec);
+    makeLibs({"w.khx"}, 1, annot);
+    test::writeFile(rec + "/rbad.khx", test::readFile(lib + "/a.khx").substr(0, 200));
     std::string conf = dir.file("structure.txt");
     test::writeFile(conf, test::cat::structureText({{"Top", "Top", "1", lib}, {"Sub", "Sub", "2", lib + "/sub"}}));
     ASSERT_TRUE(u.zipList->setMlConfFile(conf.c_str()));
     scanAll();
     ASSERT_NE(byName("sub/s1.khx"), nullptr);
-    ASSERT_EQ(u.zipList->corruptFiles.size(), 1u);
+    ASSERT_EQ(u.zipList->corruptFiles.size(), 2u);
     int ha = byName("a.khx")->hashID;
     int counts[3] = {0, 0, 0};
     std::string line = "FS-FILE:|" + conf + "|";
@@ -418,7 +423,7 @@ TEST_F(Refresh, FolderDroppedFromTheStructureFileTakesItsLibraries) {
     test::writeFile(conf, "");
     EXPECT_EQ(u.applyPipeLine(line.c_str(), counts), -1);
     EXPECT_NE(byName("sub/s1.khx"), nullptr);
-    EXPECT_EQ(u.zipList->corruptFiles.size(), 1u);
+    EXPECT_EQ(u.zipList->corruptFiles.size(), 2u);
 
     test::writeFile(conf, test::cat::structureText({{"Top", "Top", "1", lib}}));
     EXPECT_EQ(u.applyPipeLine(line.c_str(), counts), 'F');
@@ -426,15 +431,20 @@ TEST_F(Refresh, FolderDroppedFromTheStructureFileTakesItsLibraries) {
         EXPECT_EQ(byName(gone), nullptr) << gone;
         EXPECT_EQ(log.levelOf("Remove '" + lib + "/" + gone + "' as MLnode removed"), kLogNotice) << log.all();
     }
-    EXPECT_TRUE(u.zipList->corruptFiles.empty());
+    for (const std::string& kept : {rec + "/deep.khx", annot + "/w.khx"}) {
+        EXPECT_NE(u.zipList->findZipStructureByPath(kept.c_str()), nullptr) << kept;
+        EXPECT_FALSE(log.has("Remove '" + kept + "'")) << log.all();
+    }
+    ASSERT_EQ(u.zipList->corruptFiles.size(), 1u);
+    EXPECT_EQ(u.zipList->corruptFiles[0].path, rec + "/rbad.khx");
     ASSERT_NE(byName("a.khx"), nullptr);
     EXPECT_EQ(byName("a.khx")->hashID, ha);
-    // Later refreshes find every library a node, and the dropped folder is no
-    // longer scanned.
+    // Later refreshes find every library of the tree a node, and the dropped
+    // folder is no longer scanned.
     EXPECT_EQ(u.updateCache(), 1);
     EXPECT_EQ(u.rescanFilesystem(), 1);
     EXPECT_EQ(byName("sub/s1.khx"), nullptr);
-    for (const std::string& t : log.texts) EXPECT_EQ(t.find("Failed to add"), std::string::npos) << t;
+    for (const std::string& t : log.texts) EXPECT_EQ(t.find("Failed to add '" + lib + "/"), std::string::npos) << t;
     EXPECT_EQ(test::cat::nodeLibraries(u.zipList->getMlRoot()), std::vector<std::string>{lib + "/a.khx"});
 }
 
