@@ -125,4 +125,46 @@ std::string escapeSpecialChar(const char* text) {
     return out;
 }
 
+std::string escapeScriptString(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        switch (c) {
+            case '\\':
+                out += "\\\\";
+                break;
+            case '"':
+                out += "\\\"";
+                break;
+            // Not \': \u0027 keeps the text valid JSON as well.
+            case '\'':
+                out += "\\u0027";
+                break;
+            case '<':
+                out += "\\u003C";
+                break;
+            case '>':
+                out += "\\u003E";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            default:
+                // U+2028 and U+2029 are E2 80 A8 and E2 80 A9 in UTF-8.
+                if (c == '\xE2' && i + 2 < text.size() && text[i + 1] == '\x80' &&
+                    (text[i + 2] == '\xA8' || text[i + 2] == '\xA9')) {
+                    out += text[i + 2] == '\xA8' ? "\\u2028" : "\\u2029";
+                    i += 2;
+                } else {
+                    out += c;
+                }
+        }
+    }
+    return out;
+}
+
 }  // namespace ruva

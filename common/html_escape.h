@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 namespace ruva {
 
@@ -31,5 +32,14 @@ std::string AmpEsc(const char* text);
 // never ends in a lone backslash.
 constexpr size_t kEscapeSpecialCharMax = 256;
 std::string escapeSpecialChar(const char* text);
+
+// The whole text as the body of a script string literal, with no length cut.
+// Written as the script reads them: backslash as \\, '"' as \", '\'' as
+// \u0027, '<' as \u003C, '>' as \u003E, CR as \r, LF as \n, and the UTF-8
+// forms of U+2028 and U+2029 (line ends to older scripts) as \u2028 and
+// \u2029; other bytes are copied. Each form is valid between '...' and
+// "..." alike and none holds '<' or '>', so no value ends the literal,
+// breaks its line or closes the <script> element around it ("</script>").
+std::string escapeScriptString(std::string_view text);
 
 }  // namespace ruva

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <string_view>
 
 #include "tests/support/test_support.h"
 
@@ -160,5 +161,70 @@ TEST(HtmlEscapeEscapeSpecialChar, CapNeverSplitsAnEscape) {
     EXPECT_EQ(out, std::string(256, '\\'));
 }
 
+TEST(HtmlEscapeEscapeScriptString, Table) {
+    using namespace std::string_literals;
+    struct {
+        const char* name;
+        std::string in;
+        std::string out;
+    } const cases[] = {
+        {"backslash", "a\\b", "a\\\\b"},
+        {"double quote", "a\"b", "a\\\"b"},
+        {"apostrophe", "a'b", "a\\u0027b"},
+        {"less than", "a<b", "a\\u003Cb"},
+        {"greater than", "a>b", "a\\u003Eb"},
+        {"CR kept as escape", "a\rb", "a\\rb"},
+        {"LF", "a\nb", "a\\nb"},
+        {"line separator", "a\xE2\x80\xA8z", "a\\u2028z"},
+        {"paragraph separator", "a\xE2\x80\xA9z", "a\\u2029z"},
+        {"other three-byte character copied", "\xE2\x80\xA7\xE2\x82\xAC", "\xE2\x80\xA7\xE2\x82\xAC"},
+        {"separator cut short at the end", "a\xE2\x80", "a\xE2\x80"},
+        {"lone lead byte at the end", "a\xE2", "a\xE2"},
+        {"end of script element", "</script><script>x()", "\\u003C/script\\u003E\\u003Cscript\\u003Ex()"},
+        {"comment opener", "<!--", "\\u003C!--"},
+        {"escape already there escaped again", "\\'", "\\\\\\u0027"},
+        {"other bytes copied", "\t&/%\x01\xE9", "\t&/%\x01\xE9"},
+        {"NUL copied", "a\0b"s, "a\0b"s},
+        {"empty", "", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(escapeScriptString(c.in), c.out);
+    }
+}
+
+TEST(HtmlEscapeEscapeScriptString, LongTextKeptWhole) {
+    std::string plain(5000, 'x');
+    EXPECT_EQ(escapeScriptString(plain), plain);
+
+    std::string quotes(5000, '"');
+    std::string expected;
+    for (int i = 0; i < 5000; ++i) expected += "\\\"";
+    EXPECT_EQ(escapeScriptString(quotes), expected);
+}
+
+// Every escape form is also JSON's, so python's json module reads the
+// literal back to the original bytes.
+TEST(HtmlEscapeEscapeScriptString, JsonDecodesToTheOriginal) {
+    test::TempDir dir;
+    ASSERT_TRUE(dir.ok());
+    const std::string original =
+        "say \"hi\" it's <b>\r\n\\path\\</script>\xE2\x80\xA8\xE2\x80\xA9 \xC3\xA9\xE2\x82\xAC 100%";
+    const std::string escaped = escapeScriptString(original);
+    ASSERT_EQ(escaped.find_first_of("<>'\r\n"), std::string::npos);
+    const std::string path = dir.file("literal");
+    test::writeFile(path, escaped);
+    int status = -1;
+    std::string decoded = test::capture(
+        test::pythonCommand() +
+            " -c 'import json,sys; sys.stdout.buffer.write(json.loads(\"\\\"\" + "
+            "open(sys.argv[1], encoding=\"utf-8\").read() + \"\\\"\").encode(\"utf-8\"))' '" +
+            path + "'",
+        &status);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(decoded, original);
+}
+
 }  // namespace
 }  // namespace ruva
+
