@@ -49,4 +49,14 @@ std::string makeHtmlCompareHeader(const char* title) {
     return asFormat(page);
 }
 
+std::string undoublePercents(std::string_view format) {
+    std::string out;
+    out.reserve(format.size());
+    for (size_t i = 0; i < format.size(); ++i) {
+        out += format[i];
+        if (format[i] == '%' && i + 1 < format.size() && format[i + 1] == '%') ++i;
+    }
+    return out;
+}
+
 }  // namespace ruva

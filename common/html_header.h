@@ -8,6 +8,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace ruva {
 
@@ -23,5 +24,11 @@ std::string makeHtmlSearchHeader(const char* title, int columns);
 // The comparison list header: the title in bold in class c4, inside an
 // outer table that stays open.
 std::string makeHtmlCompareHeader(const char* title);
+
+// The page text of such a format: each "%%" becomes "%", read from the left
+// ("%%%%" gives "%%"); every other '%' is kept as it stands. A plain
+// substitution rather than a formatting pass, so a stray conversion in the
+// text is printed, never executed.
+std::string undoublePercents(std::string_view format);
 
 }  // namespace ruva

@@ -64,6 +64,7 @@ TEST(HtmlHeader, FormatsPrintThePageTexts) {
     } const cases[] = {
         {"main", makeHtmlMainHeader("Manuals"), mainPage("Manuals")},
         {"main, title with conversions", makeHtmlMainHeader("50% of %s%n"), mainPage("50% of %s%n")},
+        {"main, title with a percent", makeHtmlMainHeader("a%b"), mainPage("a%b")},
         {"main, empty title", makeHtmlMainHeader(""), mainPage("")},
         {"main, null title", makeHtmlMainHeader(nullptr), mainPage("")},
         {"search", makeHtmlSearchHeader("Hits for a", 3), searchPage("Hits for a", "3")},
@@ -75,6 +76,7 @@ TEST(HtmlHeader, FormatsPrintThePageTexts) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(printedText(c.format), c.page);
         EXPECT_EQ(printedByLibc(c.format), c.page);
+        EXPECT_EQ(undoublePercents(c.format), c.page);
     }
 }
 
@@ -86,5 +88,27 @@ TEST(HtmlHeader, WidthIsWrittenAsFormat) {
     EXPECT_EQ(makeHtmlCompareHeader("t").find("100%\""), std::string::npos);
 }
 
+TEST(HtmlHeader, UndoublePercentsOnlySubstitutes) {
+    struct {
+        const char* in;
+        const char* out;
+    } const cases[] = {
+        {"100%%", "100%"},
+        {"%%%%", "%%"},
+        {"%%%", "%%"},
+        {"%", "%"},
+        {"a%", "a%"},
+        {"%s", "%s"},
+        {"%n%d%%s", "%n%d%s"},
+        {"no percent", "no percent"},
+        {"", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.in);
+        EXPECT_EQ(undoublePercents(c.in), c.out);
+    }
+}
+
 }  // namespace
 }  // namespace ruva
+
