@@ -5,8 +5,8 @@
 #include <new>
 #include <strings.h>
 
-#include "bmod/unzipd/daemon/line_reader.h"
 #include "bmod/unzipd/log/log_call.h"
+#include "common/line_reader.h"
 #include "common/paths.h"
 #include "common/text.h"
 #include "common/tokens.h"

@@ -9,8 +9,8 @@
 #include <cstring>
 #include <new>
 
-#include "bmod/unzipd/daemon/line_reader.h"
 #include "bmod/unzipd/log/log_call.h"
+#include "common/line_reader.h"
 #include "common/net_util.h"
 #include "common/quoting.h"
 #include "common/string_format.h"

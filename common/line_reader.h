@@ -1,4 +1,4 @@
-// Whole lines of a daemon text file, with a bound on their length.
+// Whole lines of a text file, with a bound on their length.
 #pragma once
 
 #include <cstddef>
