@@ -1,0 +1,76 @@
+// The request-action handler of kivoserv: entry dispatches the AC word to
+// its action, after the preparations the action expects. It keeps a pointer
+// to the request object without owning it; main deletes the handler first.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "bmod/ruvaserv/cgi/checked_format.h"
+
+namespace ruva {
+
+class CgiHandler;
+
+class KivoHandler {
+public:
+    // del: clear, then the marker handler is unregistered from cg (when
+    // set). The request object stays.
+    ~KivoHandler();
+    KivoHandler(const KivoHandler&) = delete;
+    KivoHandler& operator=(const KivoHandler&) = delete;
+
+    // Drops the error text.
+    void clear();
+    // The error text, "" when none.
+    const std::string& getError() const { return errmsg; }
+    // Formats and keeps the whole text: a cut could split the grey tag span
+    // and grey the rest of the page, so callers cut outside arguments.
+    template <class... Args>
+    void setError(FormatLiteral format, const Args&... args) {
+        errmsg = formatChecked(format, args...);
+    }
+    template <class... Args>
+    void setError(const TableFormat& format, const Args&... args) {
+        errmsg = formatChecked(format, args...);
+    }
+    void setError(std::nullptr_t) { errmsg.clear(); }
+
+    // Runs the action named by the word (first character upper-cased, then
+    // compared without regard to case; a word beginning ANNO goes to the
+    // annotation actions). 1 when the page is ready in cg's buffers or the
+    // action answered itself (flag 0x8); 0 with the reason in this
+    // handler's error text or in cg's. An unknown word gives message 10
+    // naming it.
+    int entry(const char* action);
+
+    // The hash id of the library in DB as the field ID. Until the document
+    // server can be asked: 0, nothing changed.
+    int getIDbyDbName();
+    // The identity of the library in DB as the field LI_Hidden. Until the
+    // document server can be asked: 0, nothing changed.
+    int getLIbyHiddenID();
+
+    // The marker handler registered with cg; clientData is the handler.
+    // 1 for the ten marker names it knows, 0 for any other (nothing
+    // written).
+    static int specCallback(void* clientData, std::string_view marker);
+
+    uint16_t flags = 0;
+    int isCollection = 0;
+    CgiHandler* cg = nullptr;  // not owned
+    std::string errmsg;
+
+private:
+    friend std::unique_ptr<KivoHandler> newKivoHandler(CgiHandler* cg);
+    explicit KivoHandler(CgiHandler* request) : cg(request) {}
+};
+
+// The handler for cg; with cg given, specCallback is registered with the
+// handler as client data. Null when it cannot be made.
+std::unique_ptr<KivoHandler> newKivoHandler(CgiHandler* cg);
+
+}  // namespace ruva

@@ -1,0 +1,529 @@
+// The one object of a CGI request: its configuration, its decoded fields,
+// its two page buffers, its error text and the writers of the response.
+// main makes one per process and deletes it before exit; every other unit
+// of the front end reaches the request through it.
+//
+// Texts are std::string; where a value is cut, the cut is a named constant
+// below (characters, without the NUL). Operations give 1 for success and 0
+// for failure with the error text set, unless their comment says otherwise.
+// Formats are string literals or table entries (checked_format.h), never
+// outside text.
+//
+// Units: cgihandler.cpp (life cycle, errors, generic actions),
+// cgihandler_config.cpp, cgihandler_input.cpp, cgihandler_output.cpp
+// (buffers, headers, dates), cgihandler_pages.cpp (error page, page frame,
+// toolbar, menu script), cgihandler_session.cpp (the document-server
+// session and page post-processing, which stand in until they exist).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <ctime>
+#include <initializer_list>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "bmod/ruvaserv/cgi/checked_format.h"
+#include "bmod/ruvaserv/cgi/kvo_msg.h"
+#include "bmod/ruvaserv/cgi/kvo_text.h"
+#include "bmod/ruvaserv/cgi/valuelist.h"
+
+namespace ruva {
+
+class CgiHandler;
+class Toolbar;
+class UzClient;
+class UzSession;
+
+// Bits of CgiHandler::flags.
+inline constexpr size_t kCgiImageMapClick = 0x1;      // a field was an image-map click; PATH_INFO holds '/'-separated fields
+inline constexpr size_t kCgiDocBufMapped = 0x2;       // docBuf is mapped memory (allocDocBuf)
+inline constexpr size_t kCgiDocBufFile = 0x4;         // docBuf is a mapped file (file retrieval)
+inline constexpr size_t kCgiResponseDone = 0x8;       // the response is written: every writer of cgifile checks it
+inline constexpr size_t kCgiNoSearchWords = 0x10;     // generated page: post-processing marks no search hits
+inline constexpr size_t kCgiWholePage = 0x20;         // page mark of the actions; cleared when the body has its own onload
+inline constexpr size_t kCgiHitHandedOver = 0x40;     // post-processing handed over a first hit: no more order check
+inline constexpr size_t kCgiNoExpires = 0x80;         // no Expires header
+inline constexpr size_t kCgiHeadRequest = 0x100;      // HEAD: headers only
+inline constexpr size_t kCgiBodyHandlers = 0x200;     // a body without its own onload gets the document frame's handlers
+inline constexpr size_t kCgiUseAnnotation = 0x400;    // UseAnnotation
+inline constexpr size_t kCgiUseLdap = 0x800;          // UseLDAP: log the user on with USER
+inline constexpr size_t kCgiUseInfo = 0x1000;         // UseInfo
+inline constexpr size_t kCgiUsePrint = 0x2000;        // UsePrint
+inline constexpr size_t kCgiLanguageCodes = 0x4000;   // LanguageCodes given
+inline constexpr size_t kCgiTestMode = 0x8000;        // TestMode: AC=ENV answers
+inline constexpr size_t kCgiUseHelp = 0x10000;        // UseHelp
+inline constexpr size_t kCgiUseAuth = 0x20000;        // UseAUTH
+inline constexpr size_t kCgiAllowUzOnUrl = 0x40000;   // AllowUZonURL: the daemon address may come in and travel in URLs
+inline constexpr size_t kCgiNotes = 0x80000;          // library notes in use; nothing sets it
+
+// The flags kivoserv's main starts with.
+inline constexpr size_t kKivoservFlags = kCgiUseHelp | kCgiUsePrint | kCgiUseAnnotation | kCgiBodyHandlers;
+
+// Bits of CgiHandler::options, the request's OP field (hexadecimal), carried
+// on the program's own links while not 0.
+inline constexpr uint32_t kOptBody = 0x1;             // set by AC=BODY
+inline constexpr uint32_t kOptNoFrames = 0x20;        // Frames off
+inline constexpr uint32_t kOptBit40 = 0x40;           // carried only; TBIMG and the page actions clear it
+inline constexpr uint32_t kOptNoByteMapping = 0x80;   // post-processing keeps bytes 128-138 (print)
+inline constexpr uint32_t kOptPlainFileLinks = 0x100; // export: links as bare FN names, body tag unchanged
+inline constexpr uint32_t kOptExternSearch = 0x200;   // a search from an external entry page
+
+// Cuts of the text members, in characters.
+inline constexpr size_t kKivoProgNameMax = 32;
+inline constexpr size_t kUseExtranetMax = 4;
+inline constexpr size_t kPrintCommandMax = 255;
+inline constexpr size_t kPaperSizeMax = 7;
+inline constexpr size_t kUrlProtoMax = 15;
+inline constexpr size_t kHttpdHostMax = 63;  // with its leading '/'
+inline constexpr size_t kHttpdPortMax = 15;  // with its leading ':'
+inline constexpr size_t kDocServAddrMax = 63;
+inline constexpr size_t kConfigNameMax = 255;
+inline constexpr size_t kTempPathMax = 4095;
+inline constexpr size_t kServFieldMax = 64;  // servProg, servArticle, servRev
+inline constexpr size_t kServIdMax = 3070;
+inline constexpr size_t kBodyAttrsMax = 95;
+inline constexpr size_t kBrowserNameMax = 31;
+inline constexpr size_t kBrowserVersionMax = 15;
+inline constexpr size_t kSearchMarkMax = 95;  // searchHighLight, searchNormal
+inline constexpr size_t kServicenameMax = 31;
+inline constexpr size_t kNotesCategoryMax = 4;
+inline constexpr size_t kIsUserDocMax = 4;
+inline constexpr size_t kGatewayInterfaceMax = 15;
+inline constexpr size_t kMimeTypeMax = 256;
+inline constexpr size_t kMimeFilenameMax = 256;
+inline constexpr size_t kCurDbMax = 256;
+inline constexpr size_t kCurChMax = 15;
+inline constexpr size_t kCharEncodingMax = 15;
+inline constexpr size_t kLibStateMax = 9;
+inline constexpr size_t kShowMissingLibsMax = 4;
+inline constexpr size_t kSuperUserNameMax = 14;
+inline constexpr size_t kHelpIdMax = 256;
+inline constexpr size_t kEnvNameMax = 255;  // authEnv, userEnv, profileEnv, userName, profileName
+inline constexpr size_t kExtranetSupportUrlMax = 3071;
+
+// Cuts of the operations, in characters.
+inline constexpr size_t kErrorTextMax = 639;      // setError
+inline constexpr size_t kErrorMessageMax = 1023;  // the message of outputError
+inline constexpr size_t kHeadTitleMax = 3071;     // the title of outputHead
+inline constexpr size_t kUrlStringMax = 3071;     // buildURLstring
+inline constexpr size_t kFieldDecodeLimit = 3071; // a decoded field, name and '=' included (kivoserv)
+inline constexpr size_t kConfigLineMax = 131143;  // a configuration line; the rest of a longer one is dropped
+
+// The document buffer keeps this much room past docSize, so that
+// post-processing can insert text without remapping; callers size the
+// output buffer from dstbufSize and this slack.
+inline constexpr size_t kDocBufSlack = 20480;
+// dstPrintf writes nothing while fewer bytes than this are free.
+inline constexpr size_t kDstPrintfMinFree = 80;
+// POST bodies above this are refused (message 217).
+inline constexpr size_t kPostBodyMax = 16 * 1024 * 1024;
+
+// Expires periods, seconds.
+inline constexpr time_t kDefaultExpirePeriod = 129600;
+inline constexpr time_t kLongExpirePeriod = 94608000;  // three years: toolbar images, help pages
+
+enum BrowserType : int {
+    BROWSER_UNKNOWN = 0,
+    BROWSER_NETSCAPE_1 = 1,
+    BROWSER_NETSCAPE_2 = 2,
+    BROWSER_NETSCAPE_3 = 3,
+    BROWSER_NETSCAPE_4 = 4,
+    BROWSER_NETSCAPE_6 = 6,
+    BROWSER_NETSCAPE_7 = 7,
+    BROWSER_IE_3 = 13,
+    BROWSER_IE_4 = 14,
+    BROWSER_IE_5 = 15,
+    BROWSER_IE_6 = 16,
+    BROWSER_FIREFOX_1 = 25,
+};
+
+enum BrowserPlatform : int {
+    BPLF_UNKNOWN = 0,
+    BPLF_WINDOWS = 1,
+    BPLF_SUNOS = 2,
+};
+
+// Kinds of buildURLstring.
+enum UrlStringKind : int {
+    kUrlScriptQuery = 0,   // "&amp;" name "=" value coded for a script string
+    kUrlPathFields = 1,    // "/" name "=" value coded for a query
+    kUrlHiddenInputs = 2,  // <input type="hidden" .../> per field
+};
+
+// The marker handler of post-processing: gets the text after "<!--@@" of
+// each template marker. 1 when it knew the marker.
+using SpecCallback = int (*)(void* clientData, std::string_view marker);
+
+// One key of the configuration file. A line's first token matches when it
+// begins with name, compared without regard to case over matchLength
+// characters (0: the name's own length). apply gets the value token (null
+// when the line has none) and the rest of the line after the key token.
+struct ConfigKey {
+    const char* name;
+    size_t matchLength;
+    void (*apply)(CgiHandler& cg, const char* value, const char* rest);
+};
+using ConfigKeys = std::span<const ConfigKey>;
+
+// kivoserv's keys, in the order they are tried.
+ConfigKeys kivoConfigKeys();
+
+// Frees a toolbar where its type is complete, so that this header needs
+// only the declaration.
+struct ToolbarDelete {
+    void operator()(Toolbar* tb) const;
+};
+
+class CgiHandler {
+public:
+    // del: clear, then the lists. uzc and sess are left alone.
+    ~CgiHandler();
+    CgiHandler(const CgiHandler&) = delete;
+    CgiHandler& operator=(const CgiHandler&) = delete;
+
+    // ---- life cycle and errors (cgihandler.cpp)
+
+    // Drops the request state: fields and languages, toolbar, both
+    // buffers, POST data, own addresses, path info, error text, the texts
+    // the request set; flags 0. uzc and sess are left alone.
+    void clear();
+
+    // The error text, "" when none.
+    const std::string& getError() const { return errmsg; }
+    // Formats and keeps the text as the error text (cut to kErrorTextMax).
+    template <class... Args>
+    void setError(FormatLiteral format, const Args&... args) {
+        keepError(formatChecked(format, args...));
+    }
+    template <class... Args>
+    void setError(const TableFormat& format, const Args&... args) {
+        keepError(formatChecked(format, args...));
+    }
+    // Drops the error text.
+    void setError(std::nullptr_t) { errmsg.clear(); }
+
+    // Message index of this program's table with its tag, as a format.
+    TableFormat msg(int index, const char* tag) const { return msgFormat(messages_, index, tag); }
+
+    // Stores the marker handler and its client data; null, null unregister.
+    void setSpecCallback(SpecCallback callback, void* clientData) {
+        specCallback = callback;
+        specClientData = clientData;
+    }
+
+    // Answers EMPTY, ENV (TestMode), NORESP and TBIMG, and turns LINKEXT
+    // without FN into the default action; sets curDb, curId, curCh first.
+    // 1 when the request is answered (flag 0x8) or its page is ready in
+    // docBuf (ENV); 0 when a request action must run.
+    int handleGenericActions();
+    // The toolbar image answer: Expires, Content-type and, unless HEAD, the
+    // image. 0 with message 208 (or initToolbar's) when there is none.
+    int tbimgAction();
+    // A page of every environment entry (HTML-escaped) in docBuf; 0 with
+    // message 243 when the buffer cannot be had.
+    int printEnv();
+
+    // ---- configuration (cgihandler_config.cpp)
+
+    // Own host and port from the environment, then the file at path (null
+    // or unreadable: defaults, configName empty), then the temporary
+    // directory. Always 1; message 239 stays in the error text when no
+    // temporary directory could be made.
+    int readConfigFile(const char* path);
+
+    // ---- CGI input (cgihandler_input.cpp)
+
+    // Reads the request (method, fields, PATH_INFO, own address, options,
+    // browser). 0 with messages 215-219 for a bad method or POST.
+    int cgiEntry();
+    // Stores the fields of text (length bytes, split at separator) in
+    // valueList. 1 when the input ended (an empty name ends it), 0 when a
+    // field could not be stored.
+    int parseCgiInput(const char* text, size_t length, char separator);
+    // The characters at *cursor up to separator, the end of the text or
+    // *remaining; the cursor moves past the separator and *remaining counts
+    // down. Null after outputError with message 241 for a null cursor or
+    // text or a negative *remaining.
+    std::optional<std::string> extractCgiField(const char** cursor, char separator, std::ptrdiff_t* remaining);
+    // '+' to blank, "%XY" to its byte (only before two hex digits), "%00"
+    // ends; at most decodeLimit() characters.
+    std::string unescapeUrl(const char* field) const;
+
+    // ---- page buffers and response (cgihandler_output.cpp)
+
+    // Releases the old buffer, maps n + kDocBufSlack bytes; docSize n,
+    // docbufSize as mapped, flag 0x2. 0 with message 234.
+    int allocDocBuf(size_t n);
+    // A buffer of n bytes holding the old text up to its first NUL; the old
+    // one is kept on failure (message 232).
+    int reallocDocBuf(size_t n);
+    // Unmaps or frees the document buffer; sizes 0, flag 0x2 cleared.
+    void freeDocBuf();
+    // Maps n bytes as the output buffer (dstbufSize as mapped). 0 with
+    // message 230.
+    int allocDstBuf(size_t n);
+    // As reallocDocBuf for the output buffer (message 231).
+    int reallocDstBuf(size_t n);
+    void freeDstBuf();
+
+    // Appends the formatted text to docBuf, growing it. 0 without a buffer
+    // or when it cannot grow.
+    template <class... Args>
+    int docPrintf(FormatLiteral format, const Args&... args) {
+        return docWriteBuf(formatChecked(format, args...));
+    }
+    template <class... Args>
+    int docPrintf(const TableFormat& format, const Args&... args) {
+        return docWriteBuf(formatChecked(format, args...));
+    }
+    // Appends the formatted text at dstOffs. Never grows: 0 without a
+    // buffer, with fewer than kDstPrintfMinFree bytes free, or when the text
+    // does not fit; a refused text leaves the NUL after the used bytes.
+    template <class... Args>
+    int dstPrintf(FormatLiteral format, const Args&... args) {
+        return dstPrintFormatted(formatChecked(format, args...));
+    }
+    template <class... Args>
+    int dstPrintf(const TableFormat& format, const Args&... args) {
+        return dstPrintFormatted(formatChecked(format, args...));
+    }
+    // Appends text to docBuf, growing it as docPrintf does.
+    int docWriteBuf(std::string_view text);
+    // Appends text to dstBuf when it fits below dstbufSize, else 0.
+    int dstWriteBuf(std::string_view text);
+    // Appends urlProto + kivoServName + "?" and the request state (UZ with a
+    // session and AllowUZonURL, OP, ID or DB), each parameter followed by
+    // "&amp;". 0 when a piece does not fit.
+    int dstWriteKvoURL();
+
+    // outputFile: the header lines and the output buffer (else the document
+    // buffer) to cgifile. 1 when all of it was written (always for HEAD).
+    // Without a buffer it writes the error page (message 209), sets flag
+    // 0x8 and gives 0.
+    int output();
+    // "Status: 204 No response" and flag 0x8; 0 with message 242 when
+    // gatewayInterface is empty or holds "1.0".
+    int outputNoResponse();
+    // "Expires: " + the HTTP date of now + seconds (may be negative); none
+    // when the date fails.
+    std::optional<std::string> createExpireHeader(time_t seconds) const;
+    // "Last-modified: " + the HTTP date of docCTime; none when docCTime is 0.
+    std::optional<std::string> createLastModifiedHeader() const;
+    // The RFC 1123 date of t in UTC ("Thu, 01 Jan 1970 00:00:00 GMT"); none
+    // when t cannot be broken down.
+    static std::optional<std::string> createHttpTime(time_t t);
+
+    // ---- error page and page frame (cgihandler_pages.cpp)
+
+    // Writes a whole error page with the formatted message (at most
+    // kErrorMessageMax characters) between "<!--@error-->" and
+    // "<!--@/error-->" to cgifile and sets flag 0x8. Writes nothing without
+    // cgifile or once flag 0x8 is set; for HEAD only the header block.
+    template <class... Args>
+    void outputError(FormatLiteral format, const Args&... args) {
+        writeErrorPage(formatChecked(format, args...));
+    }
+    template <class... Args>
+    void outputError(const TableFormat& format, const Args&... args) {
+        writeErrorPage(formatChecked(format, args...));
+    }
+    // An html head and H1 with the formatted title (at most kHeadTitleMax
+    // characters) into docBuf. 0 with message 235 without a buffer.
+    template <class... Args>
+    int outputHead(FormatLiteral format, const Args&... args) {
+        return writeHead(formatChecked(format, args...));
+    }
+    template <class... Args>
+    int outputHead(const TableFormat& format, const Args&... args) {
+        return writeHead(formatChecked(format, args...));
+    }
+    // "</body></html>\n" into docBuf. 0 with message 236 without a buffer.
+    int outputTail();
+    // The request fields but the excluded names (any case) as kind says,
+    // ending with the last whole field within kUrlStringMax characters; ""
+    // for another kind or when nothing is left.
+    std::string buildURLstring(int kind, std::initializer_list<std::string_view> excluded) const;
+    // Reads IM as "active[,inactive]", makes the toolbar on first use and
+    // sets both icon numbers. 0 with message 237 or 238.
+    int initToolbar();
+    // The context-menu script into a new docBuf. 0 when the buffer cannot
+    // be made.
+    int generateJSBGMenuFunctions();
+
+    // ---- session and post-processing (cgihandler_session.cpp)
+
+    // Until the document-server client exists these stand in for it: no
+    // session is made, so uzc and sess stay null.
+
+    // 1 when the default session exists or could be made; 0 with the error
+    // text set when it cannot be made. Now: 1 with no session.
+    int createDefaultSession();
+    // 1 when the default session has greeted the server (once per request);
+    // 0 otherwise. Now: 0, the error text unchanged.
+    int establishDefaultSession();
+    // Rewrites docBuf into the output buffer for sending; 0 with the error
+    // text set. Now: 1 and no output buffer, so output sends docBuf.
+    int postProcessFile();
+
+    // ---- program parameters
+
+    TextTable messages() const { return messages_; }
+    ConfigKeys configKeys() const { return configKeys_; }
+    size_t decodeLimit() const { return decodeLimit_; }
+
+    // ---- data (texts carry their own length: size())
+
+    size_t flags = 0;
+    uint32_t options = 0;
+    std::string buffer;  // POST data
+    size_t buflen = 0;   // bytes of it read
+    UzClient* uzc = nullptr;    // owned document-server client; not made yet, stays null
+    UzSession* sess = nullptr;  // the default session, owned by uzc; stays null
+    std::unique_ptr<Toolbar, ToolbarDelete> toolbar;  // made by initToolbar
+    std::unique_ptr<ValueList> valueList;  // the CGI fields, names case-blind
+    SpecCallback specCallback = nullptr;
+    void* specClientData = nullptr;  // not owned
+    std::string pathInfo;  // PATH_INFO when not parsed as fields; "" for none
+    std::string pathphp;
+    std::string privacyURL;
+    std::string privacyStyle = "none";  // "inline" with a PrivacyURL
+    std::string privacyStatus;
+    int catCookieExpire = 30;  // days
+    std::string phpBinary;
+    std::string ProfileId;
+    std::string uploaderScriptPath;
+    std::string useExtranet;  // kUseExtranetMax
+    std::string thankyounote;
+    std::string UserDocUrlDita;
+    std::string UserDocUrlXTAVR;
+    std::string isZopaUrl;
+    std::string disclaimer;  // notes disclaimer HTML
+    // httpdHost + httpdPort + SCRIPT_NAME ("/host:8080/cgi-bin/kivoserv").
+    std::string kivoServName;
+    std::string kivoProgName = "kivo";  // kKivoProgNameMax
+    // urlProto + httpdHost + script directory + kivoProgName.
+    std::string kivoName;
+    std::string scriptName;  // the script directory, with its '/'
+    int imagemapX = 0;
+    int imagemapY = 0;
+    int imBits = 0;
+    int imPassiveBits = 0;
+    BrowserType browserType = BROWSER_UNKNOWN;
+    BrowserPlatform browserPlatform = BPLF_UNKNOWN;
+    time_t expirePeriod = kDefaultExpirePeriod;
+    time_t docCTime = 0;  // modification time of docBuf's document; 0 none
+    FILE* cgifile = stdout;
+    // Document buffer: the page as fetched or built. docSize used bytes,
+    // docbufSize capacity; the text is NUL-ended.
+    size_t docbufSize = 0;
+    size_t docSize = 0;
+    char* docBuf = nullptr;
+    // Output buffer: the page as rewritten. Never grows.
+    size_t dstbufSize = 0;
+    size_t dstOffs = 0;
+    char* dstBuf = nullptr;
+    std::string errmsg;
+    std::string printCommand;  // kPrintCommandMax, '~' expanded
+    std::string paperSize;     // kPaperSizeMax
+    std::string urlProto = "http:/";  // kUrlProtoMax
+    std::string httpdHost;        // "/" + host, kHttpdHostMax
+    std::string httpdPort;        // ":" + port, "" for 80, kHttpdPortMax
+    std::string docServAddr = "localhost:9229";  // "host:port", kDocServAddrMax
+    std::string configName;       // the file read, "" for none
+    std::string TempPath;         // with its '/', kTempPathMax
+    std::string servProg;         // kServFieldMax each
+    std::string servArticle;
+    std::string servRev;
+    std::string servId;  // "" until the session greeted the server
+    std::string bodyAttrs;        // kBodyAttrsMax
+    std::string browserName;      // kBrowserNameMax
+    std::string browserVersion;   // kBrowserVersionMax
+    std::string searchHighLight;  // kSearchMarkMax
+    std::string servicename;      // kServicenameMax
+    std::string notes_category;   // kNotesCategoryMax
+    std::string isUserDoc = "Yes";  // kIsUserDocMax
+    std::string searchNormal;     // kSearchMarkMax
+    std::string gatewayInterface; // kGatewayInterfaceMax
+    std::string mimeType;         // "" is text/html; kMimeTypeMax
+    std::string mimeFilename;     // for Content-Disposition; kMimeFilenameMax
+    std::string curDb;            // DB without blanks; kCurDbMax
+    int curId = 0;
+    int isBrowserIE11 = 0;
+    int isBrowserIE10 = 0;
+    int folder = 0;
+    std::string curCh;  // kCurChMax
+    char** envp = nullptr;  // as main got it; not owned
+    std::vector<std::string> subLibrary;
+    std::string libraryTitle;
+    std::string libraryId;
+    int libCount = 0;  // entries of subLibrary
+    std::unique_ptr<ValueList> langList;  // language code -> name
+    int charEnc = 0;  // 1 once CharEncoding was read
+    std::string charEncoding;  // kCharEncodingMax
+    int FileTransferTimeLimit = 10;  // minutes
+    int bHardLimit = 0;
+    time_t commandTimeout = 0;  // seconds; 0 the client's default
+    // Libstate; also the library state the request actions read.
+    std::string strLibState;  // kLibStateMax
+    std::string superUserName;  // Superusername, read by the request actions; kSuperUserNameMax
+    int isCollection = 0;
+    int collectionHashId = 0;
+    std::string showMissingLibs;  // kShowMissingLibsMax
+    int helpCount = 0;
+    std::string helpID;  // kHelpIdMax
+    int highlightFlag = 0;
+    std::string authEnv = "REMOTE_USER";  // kEnvNameMax
+    int notesEnabled = 0;
+    int bNotes = 0;
+    std::string userEnv = "REMOTE_USER";
+    std::string profileEnv = "REMOTE_USER";
+    std::string userName;
+    std::string profileName;
+    time_t expiryPrelDoc = 600;
+    time_t expiryPrelDocNotes = 180;
+    time_t expiryRRelDoc = 1800;
+    time_t expiryMyDoc = 518400;
+    time_t expiryMyDocLatestRel = 21600;
+    std::string extranetSupportURL;  // kExtranetSupportUrlMax
+
+private:
+    friend std::unique_ptr<CgiHandler> newCgiHandler(size_t flags, char** envp, TextTable messages,
+                                                     ConfigKeys keys, size_t decodeLimit);
+    CgiHandler(TextTable messages, ConfigKeys keys, size_t decodeLimit)
+        : messages_(messages), configKeys_(keys), decodeLimit_(decodeLimit) {}
+
+    void keepError(std::string text);
+    int dstPrintFormatted(std::string_view text);
+    void writeErrorPage(std::string_view message);
+    int writeHead(std::string_view title);
+
+    TextTable messages_;
+    ConfigKeys configKeys_;
+    size_t decodeLimit_;
+};
+
+// The request object with its field and language lists, flags as given
+// (main passes kKivoservFlags) and envp kept. The message table, the
+// configuration keys and the decode limit are the program's: kivoserv's by
+// default. Null when it cannot be made.
+std::unique_ptr<CgiHandler> newCgiHandler(size_t flags, char** envp, TextTable messages = kivoMessages(),
+                                          ConfigKeys keys = kivoConfigKeys(),
+                                          size_t decodeLimit = kFieldDecodeLimit);
+
+// The clock of the response dates; null restores time(). Tests set a fixed
+// one.
+void setResponseClock(time_t (*clock)());
+
+// The transfer time-out: an alarm of FileTransferTimeLimit minutes whose
+// handler reports the overrun and, with bHardLimit, exits 0. Never installed
+// in a request; 1.
+int activateTimeout(CgiHandler& cg);
+void deactivateTimeout();
+
+}  // namespace ruva
