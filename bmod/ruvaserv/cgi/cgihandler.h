@@ -28,6 +28,7 @@
 #include <string_view>
 #include <vector>
 
+#include "bmod/ruvaserv/actions/toolbar.h"
 #include "bmod/ruvaserv/cgi/checked_format.h"
 #include "bmod/ruvaserv/cgi/kvo_msg.h"
 #include "bmod/ruvaserv/cgi/kvo_text.h"
@@ -36,7 +37,6 @@
 namespace ruva {
 
 class CgiHandler;
-class Toolbar;
 class UzClient;
 class UzSession;
 
@@ -173,12 +173,6 @@ using ConfigKeys = std::span<const ConfigKey>;
 
 // kivoserv's keys, in the order they are tried.
 ConfigKeys kivoConfigKeys();
-
-// Frees a toolbar where its type is complete, so that this header needs
-// only the declaration.
-struct ToolbarDelete {
-    void operator()(Toolbar* tb) const;
-};
 
 class CgiHandler {
 public:
@@ -385,7 +379,7 @@ public:
     size_t buflen = 0;   // bytes of it read
     UzClient* uzc = nullptr;    // owned document-server client; not made yet, stays null
     UzSession* sess = nullptr;  // the default session, owned by uzc; stays null
-    std::unique_ptr<Toolbar, ToolbarDelete> toolbar;  // made by initToolbar
+    std::unique_ptr<Toolbar> toolbar;  // made by initToolbar
     std::unique_ptr<ValueList> valueList;  // the CGI fields, names case-blind
     SpecCallback specCallback = nullptr;
     void* specClientData = nullptr;  // not owned

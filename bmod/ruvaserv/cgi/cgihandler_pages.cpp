@@ -4,10 +4,6 @@ namespace ruva {
 
 // not yet built: every operation below gives its failure value.
 
-void ToolbarDelete::operator()(Toolbar*) const {
-    // Nothing makes a toolbar yet, so there is none to free.
-}
-
 void CgiHandler::writeErrorPage(std::string_view) {}
 int CgiHandler::writeHead(std::string_view) { return 0; }
 int CgiHandler::outputTail() { return 0; }
