@@ -53,6 +53,39 @@ def reap_all():
             return
 
 
+def adopted(matches):
+    """Pids of processes re-parented to us (see become_subreaper) whose argument
+    list, read from /proc, `matches` accepts."""
+    found = set()
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            with open("/proc/%s/stat" % entry) as f:
+                ppid = int(f.read().rsplit(")", 1)[1].split()[1])
+            with open("/proc/%s/cmdline" % entry, "rb") as f:
+                args = [a.decode("latin-1") for a in f.read().split(b"\0")]
+        except (OSError, IndexError, ValueError):
+            continue
+        if ppid == os.getpid() and matches(args):
+            found.add(int(entry))
+    return found
+
+
+def kill_and_reap(pids, wait=5):
+    """SIGKILL to each pid, then reaps until none is left or `wait` seconds passed."""
+    for p in pids:
+        try:
+            os.kill(p, signal.SIGKILL)
+        except ProcessLookupError:
+            pass
+    deadline = time.time() + wait
+    while time.time() < deadline and any(pid_alive(p) for p in pids):
+        reap_all()
+        time.sleep(0.05)
+    reap_all()
+
+
 def free_port():
     """A port free for TCP and UDP on 127.0.0.1 when probed."""
     for _ in range(50):
@@ -396,36 +429,14 @@ class Daemon:
     def orphans(self):
         """Processes of this daemon re-parented to us (a detached daemon whose
         pid file never came, its scanner, its sessions), found by pid."""
-        found = set()
-        for entry in os.listdir("/proc"):
-            if not entry.isdigit():
-                continue
-            try:
-                with open("/proc/%s/stat" % entry) as f:
-                    ppid = int(f.read().rsplit(")", 1)[1].split()[1])
-                with open("/proc/%s/cmdline" % entry, "rb") as f:
-                    argv0 = f.read().split(b"\0", 1)[0].decode("latin-1")
-            except (OSError, IndexError, ValueError):
-                continue
-            if ppid == os.getpid() and argv0 == self.link:
-                found.add(int(entry))
-        return found
+        return adopted(lambda args: args[0] == self.link)
 
     def kill_everything(self):
         pids = set(self.children) | self.orphans()
         if self.pid:
             pids.add(self.pid)
             pids.update(children_of(self.pid))
-        for p in pids:
-            try:
-                os.kill(p, signal.SIGKILL)
-            except ProcessLookupError:
-                pass
-        deadline = time.time() + 5
-        while time.time() < deadline and any(pid_alive(p) for p in pids):
-            reap_all()
-            time.sleep(0.05)
-        reap_all()
+        kill_and_reap(pids)
         if self.launcher is not None:
             try:
                 self.launcher.wait(timeout=5)
