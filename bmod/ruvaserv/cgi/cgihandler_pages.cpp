@@ -1,16 +1,196 @@
+// The error page, the head and tail of simple pages, the request's fields
+// carried on in links and forms, the toolbar and the context-menu script.
 #include "bmod/ruvaserv/cgi/cgihandler.h"
+#include "common/html_escape.h"
+#include "common/html_header.h"
+#include "common/text_view.h"
+#include "common/url_code.h"
+#include "common/version.h"
 
 namespace ruva {
 
-// not yet built: every operation below gives its failure value.
+namespace {
 
-void CgiHandler::writeErrorPage(std::string_view) {}
-int CgiHandler::writeHead(std::string_view) { return 0; }
-int CgiHandler::outputTail() { return 0; }
+// Post-processing and the frames' scripts find the message between these.
+constexpr std::string_view kErrorMark = "<!--@error-->\n";
+constexpr std::string_view kErrorEndMark = "<!--@/error-->\n";
 
-std::string CgiHandler::buildURLstring(int, std::initializer_list<std::string_view>) const { return {}; }
+constexpr std::string_view kXhtmlStart =
+    "<!DOCTYPE html PUBLIC \"-//W3C//DTD XHTML 1.0 Transitional//EN\"\r\n"
+    "\"http://www.w3.org/TR/xhtml1/DTD/xhtml1-transitional.dtd\">\r\n"
+    "<html xmlns=\"http://www.w3.org/1999/xhtml\" xml:lang=\"en\" lang=\"en\">";
 
-int CgiHandler::initToolbar() { return 0; }
-int CgiHandler::generateJSBGMenuFunctions() { return 0; }
+constexpr std::string_view kEucJpMeta =
+    "<meta http-equiv=\"Content-type\" content=\"text/html; charset=euc-jp\">\n";
+
+// One rule a line, as the page shows them.
+// clang-format off
+constexpr std::string_view kErrorPageStyle =
+    "<style type='text/css'>\n"
+    "<!--\n"
+    "  a:link, a:active, a:visited { color:#004499;text-decoration: none }\n"
+    "  a:hover{color:#6699CC;text-decoration:none}\n"
+    "  body{background-color:#ffffff;color:#000000;font-family:helvetica,arial,sans-serif}\n"
+    "  th{background-color:#e5e5e5;color:#333333;font-family:helvetica,arial,sans-serif;font-weight:normal;text-align:left;vertical-align:middle}\n"
+    "  p{color:#333333;font-family:helvetica,arial,sans-serif}\n"
+    "  td{color:#000000;font-family:helvetica,arial,sans-serif;vertical-align:top;white-space:nowrap}\n"
+    "  input{vertical-align:middle}\n"
+    "  img{border-width:0;vertical-align:middle}\n"
+    "  .b0{background-color:#e5e5e5}\n"
+    "  .b1{background-color:#f5f5f5}\n"
+    "  .b2{background-color:#fffff5}\n"
+    "  .cs{ font-size:8pt}\n"
+    "  .c1{ color:#333333; font-size:x-small}\n"
+    "  .c2{ color:#666666}\n"
+    "  .c3{ color:#333333}\n"
+    "  .c4{ color:#cc3333}\n"
+    "  .c5{ color:#004499}\n"
+    "  .c6{color:#333333;font-size:80%;padding-left:2px;padding-right:2px;white-space:nowrap;border: solid 0 #ffffff;border-left-width:2px;border-top-width:2px; vertical-align:middle;text-align:center}\n"
+    "  .c7{color:#666666;font-size:80%;padding-left:0px;padding-right:6px;white-space:nowrap;text-align:right}\n"
+    "  .c8{color:#333333;font-size:75%;padding-left:4px;padding-right:6px;white-space:nowrap;border: solid 0 #ffffff;border-left-width:2px;border-top-width:2px;vertical-align:middle}\n"
+    "  .c9{font-size:80%;padding-left:4px;padding-right:2px;white-space:nowrap;border: solid 0 #ffffff;border-left-width:2px;border-top-width:2px;vertical-align:middle}\n"
+    "  .c10{color:#666666;font-size:80%;padding-left:4px;padding-right:4px;white-space:nowrap;text-align:left}\n"
+    "  .c11{color:#333333; font-size:80%;padding-left:4px;padding-right:4px;white-space:nowrap;border: solid 0 #ffffff;border-top-width:2px}\n"
+    "  .c12{padding-bottom:4px; vertical-align:middle; height:16px;width:16px;}\n"
+    "  .c13{color:#333333;font-size:80%;padding-left:0px;padding-right:0px;white-space:nowrap;border: solid 0 #ffffff;border-left-width:2px;border-top-width:2px}\n"
+    "  .c14{color:#666666;font-size:80%;padding-left:50px;padding-right:4px;white-space:nowrap}\n"
+    "  .c15{color:#666666;font-size:80%;padding-left:0px;padding-right:6px;white-space:nowrap;text-align:left}\n"
+    "  .c16{white-space:nowrap;text-align:left; vertical-align:middle;}\n"
+    "  .c17{color:#333333; font-size:x-small;vertical-align:middle;}\n"
+    "  .c18{border:1px double #aca899;}\n"
+    ".app{font-size:9px;color:#A8A8A8;text-align:left;xxmargin-left:75px;xxmargin-top:-5px;padding-top:6px;}\n"
+    "  .hr{color:#999999;}\n"
+    "-->\n"
+    "</style>\n";
+// clang-format on
+
+constexpr std::string_view kErrorBodyOnLoad =
+    " onLoad=\"if(self.name=='kivodoc'){ if(top.kivotbar) top.kivotbar.enableBut('b3'); "
+    "if(top.kivomain){top.kivomain.togBnew(top.kivomain.prevFolderID);top.dynamicToolBar();} }\">\n";
+
+constexpr std::string_view kBackButton = "<input type=button value=\"Back\" onClick=\"history.go(-1);\">\n";
+
+// An entity is at most this long ("&#1114111;"); a '&' further back is text.
+constexpr size_t kEntityMax = 10;
+
+bool equalsNoCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && startsCaseBlindAt(a, 0, b);
+}
+
+std::string htmlText(const std::string& text) {
+    return validateQuotesAndChar(AmpEsc(text.c_str()).c_str(), true);
+}
+
+// Where text[0, n) may end without leaving a tag or an entity open.
+size_t markupSafeEnd(std::string_view text, size_t n) {
+    std::string_view kept = text.substr(0, n);
+    size_t tag = kept.rfind('<');
+    if (tag != std::string_view::npos && kept.find('>', tag) == std::string_view::npos) n = tag;
+    size_t amp = kept.substr(0, n).rfind('&');
+    if (amp != std::string_view::npos && n - amp <= kEntityMax && kept.find(';', amp) >= n) n = amp;
+    return n;
+}
+
+// At most max characters of a page text. A message's closing tag span is kept
+// whole and the text before it is cut instead: a cut span would grey the rest
+// of the page. No cut leaves a tag or an entity open.
+std::string cutPageText(std::string_view text, size_t max) {
+    if (text.size() <= max) return std::string(text);
+    std::string_view tail;
+    constexpr std::string_view kSpanEnd = "</span>";
+    size_t span = text.rfind("<span");
+    if (text.ends_with(kSpanEnd) && span != std::string_view::npos && text.size() - span <= max) {
+        tail = text.substr(span);
+        text = text.substr(0, span);
+    }
+    std::string out(text.substr(0, markupSafeEnd(text, std::min(text.size(), max - tail.size()))));
+    out.append(tail);
+    return out;
+}
+
+// The search kinds whose error page carries the help paragraph.
+bool isSearchKind(const Value* st) {
+    if (!st) return false;
+    return equalsNoCase(st->value, "FULLTEXT") || equalsNoCase(st->value, "AdvSearch") ||
+           equalsNoCase(st->value, "DocSearch");
+}
+
+}  // namespace
+
+void CgiHandler::writeErrorPage(std::string_view message) {
+    if (!cgifile || (flags & kCgiResponseDone)) return;
+    const Value* sl = valueList ? valueList->findValue("SL") : nullptr;
+    const Value* st = valueList ? valueList->findValue("ST") : nullptr;
+    FILE* f = cgifile;
+    fputs("Content-type: text/html\n\n", f);
+    flags |= kCgiResponseDone;
+    if (flags & kCgiHeadRequest) return;
+
+    std::string title = getTextStr(2);
+    std::string page(kXhtmlStart);
+    page.append("\n<head>\n<title>").append(title).append("</title>");
+    if (charEnc) page.append("\n").append(kEucJpMeta);
+    page.append(kErrorPageStyle);
+    page.append("</head>\n<body ").append(bodyAttrs).append(kErrorBodyOnLoad);
+    page.append(undoublePercents(makeHtmlMainHeader(title.c_str())));
+    std::string text = cutPageText(message, kErrorMessageMax);
+    if (!isSearchKind(st)) {
+        page.append("<pre>\n\n</pre><p>\n").append(kErrorMark).append(text).append(kErrorEndMark);
+        page.append("</p><div align= \"center\">\n");
+        if (sl) page.append(kBackButton);
+    } else {
+        page.append(kErrorMark).append("<font class=\"c2\"><small>").append(text).append(kErrorEndMark);
+        page.append("</small></font></p><div align= \"center\">\n");
+        // The help library is found through the session: without one (or
+        // after a failed connect) helpID keeps the value it had.
+        std::string script = htmlText(escapeScriptString(urlProto + kivoServName));
+        std::string help =
+            htmlText(escapeScriptString(urlEncode(URLMODE_ENCODE_SCRIPT, helpID.c_str(), kUrlStringMax)));
+        const char* chapter = equalsNoCase(st->value, "DocSearch") ? "LBmultiple" : "DBsearching";
+        page.append(formatChecked(
+            "<p align= \"left\"><font class=\"c2\"><small><b>For more information about searching and "
+            "search patterns, please refer to <a href=\"#\"onClick=\"window.open("
+            "'%s?VR=%s&DB=%s&FN=help.html&CH=%s','KIVOHELP','titlebar =0,toolbar=0,menubar=0,location=0,"
+            "status=0,scrollbars=1,resizable=1,WIDTH=800,HEIGHT=600,LEFT='+(screen.width-800-21)+',TOP=0')"
+            "\">Help</a> pages.</b>",
+            script, kSystemRevision, help, chapter));
+        page.append("</small></font></p>");
+    }
+    page.append("</div></body></html>\n");
+    fwrite(page.data(), 1, page.size(), f);
+    fflush(f);
+}
+
+int CgiHandler::writeHead(std::string_view title) {
+    if (!docBuf) {
+        setError(msg(235, "cgihandler/32"));
+        return 0;
+    }
+    std::string text = cutPageText(title, kHeadTitleMax);
+    return docPrintf(
+        "<html xmlns=\"http://www.w3.org/1999/xhtml\" xml:lang=\"en\" lang=\"en\">\n"
+        "<head>\n<title>%s</title>\n</head>\n<body><h1>%s</h1>\n",
+        text, text);
+}
+
+int CgiHandler::outputTail() {
+    if (!docBuf) {
+        setError(msg(236, "cgihandler/33"));
+        return 0;
+    }
+    return docWriteBuf("</body></html>\n");
+}
+
+std::string CgiHandler::buildURLstring(int, std::initializer_list<std::string_view>) const {
+    return {};  // not yet built
+}
+
+int CgiHandler::initToolbar() {
+    return 0;  // not yet built
+}
+
+int CgiHandler::generateJSBGMenuFunctions() {
+    return 0;  // not yet built
+}
 
 }  // namespace ruva

@@ -1,0 +1,191 @@
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "bmod/ruvaserv/cgi/cgihandler.h"
+#include "common/url_code.h"
+#include "tests/support/test_support.h"
+
+namespace ruva {
+namespace {
+
+using Fields = std::vector<std::pair<std::string, std::string>>;
+
+constexpr std::string_view kMark = "<!--@error-->\n";
+constexpr std::string_view kEndMark = "<!--@/error-->";
+
+struct FileCloser {
+    void operator()(FILE* f) const { fclose(f); }
+};
+
+// A request object whose response goes to a temporary file.
+class Pages : public ::testing::Test {
+protected:
+    void SetUp() override { reset(); }
+    // A fresh request object and output file, for each row of a table.
+    void reset() {
+        cg = newCgiHandler(kKivoservFlags, nullptr);
+        ASSERT_TRUE(cg);
+        out.reset(tmpfile());
+        ASSERT_TRUE(out);
+        cg->cgifile = out.get();
+    }
+    void TearDown() override {
+        if (cg) cg->cgifile = stdout;
+    }
+
+    void setFields(const Fields& fields) {
+        for (const auto& [name, value] : fields)
+            ASSERT_TRUE(cg->valueList->addValue(name.c_str(), value.c_str()));
+    }
+
+    std::string written() {
+        fflush(out.get());
+        std::string text;
+        rewind(out.get());
+        char chunk[4096];
+        for (size_t n; (n = fread(chunk, 1, sizeof chunk, out.get())) > 0;) text.append(chunk, n);
+        return text;
+    }
+
+    // The text between the error markers.
+    std::string between(const std::string& page) {
+        size_t from = page.find(kMark);
+        size_t to = page.find(kEndMark);
+        if (from == std::string::npos || to == std::string::npos || to < from) return "<no markers>";
+        return page.substr(from + kMark.size(), to - from - kMark.size());
+    }
+
+    std::unique_ptr<CgiHandler> cg;
+    std::unique_ptr<FILE, FileCloser> out;
+};
+
+TEST_F(Pages, ErrorPageIsTheWholeFixedPage) {
+    cg->bodyAttrs = "bgcolor=\"#FFFFFF\"";
+    setFields({{"SL", "x"}});
+    cg->outputError(cg->msg(237, "cgihandler/34"));
+    EXPECT_EQ(written(), test::readFile(RUVA_GOLDEN_DIR "/error_page.txt"));
+    EXPECT_TRUE(cg->flags & kCgiResponseDone);
+}
+
+TEST_F(Pages, ErrorPageVariesWithRequest) {
+    const std::string help = "<p align= \"left\"><font class=\"c2\"><small><b>For more information";
+    const std::string back = "<input type=button value=\"Back\"";
+    const std::string meta =
+        "</title>\n<meta http-equiv=\"Content-type\" content=\"text/html; charset=euc-jp\">\n"
+        "<style type='text/css'>";
+    struct {
+        const char* name;
+        Fields fields;
+        int charEnc;
+        std::vector<std::string> present;
+        std::vector<std::string> absent;
+    } const cases[] = {
+        {"no SL: no Back button", {}, 0, {"<pre>\n\n</pre><p>\n<!--@error-->\n"}, {back, help, "charset"}},
+        {"SL of any value, no ST: Back button", {{"SL", ""}}, 0, {back}, {help}},
+        {"ST of another kind: plain page", {{"ST", "TITLE"}, {"SL", "1"}}, 0, {back}, {help}},
+        {"ST fulltext in lower case: help paragraph, no Back button",
+         {{"ST", "fulltext"}, {"SL", "1"}},
+         0,
+         {"<!--@error-->\n<font class=\"c2\"><small>", "</small></font></p><div align= \"center\">\n" + help,
+          "&FN=help.html&CH=DBsearching'",
+          "?VR=R19K&DB=", " pages.</b></small></font></p></div></body></html>\n"},
+         {back, "<pre>"}},
+        {"ST AdvSearch", {{"ST", "ADVSEARCH"}}, 0, {help, "CH=DBsearching"}, {"LBmultiple"}},
+        {"ST DocSearch links the multiple-library chapter",
+         {{"ST", "docsearch"}},
+         0,
+         {help, "CH=LBmultiple'"},
+         {}},
+        {"CharEncoding adds the EUC-JP meta line", {}, 1, {meta}, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        reset();
+        setFields(c.fields);
+        cg->charEnc = c.charEnc;
+        cg->outputError(cg->msg(237, "cgihandler/34"));
+        std::string page = written();
+        EXPECT_NE(between(page).find("Missing or Invalid IM argument."), std::string::npos) << page;
+        for (const auto& s : c.present) EXPECT_NE(page.find(s), std::string::npos) << s;
+        for (const auto& s : c.absent) EXPECT_EQ(page.find(s), std::string::npos) << s;
+    }
+}
+
+TEST_F(Pages, ErrorPageOfHeadRequestIsHeaderBlockAlone) {
+    cg->flags |= kCgiHeadRequest;
+    cg->outputError(cg->msg(237, "cgihandler/34"));
+    EXPECT_EQ(written(), "Content-type: text/html\n\n");
+    EXPECT_TRUE(cg->flags & kCgiResponseDone);
+}
+
+TEST_F(Pages, ErrorPageNeedsOutputAndAnOpenResponse) {
+    cg->cgifile = nullptr;
+    size_t before = cg->flags;
+    cg->outputError("x");
+    EXPECT_EQ(cg->flags, before);
+
+    // A response already written gets no second page.
+    cg->cgifile = out.get();
+    cg->flags |= kCgiResponseDone;
+    cg->outputError("second");
+    EXPECT_EQ(written(), "");
+}
+
+TEST_F(Pages, LongMessageIsCutKeepingItsTagAndMarkupWhole) {
+    std::string db;
+    while (db.size() < 1500) db += "Lib*&#39;<b>";
+    db.resize(1500);
+    cg->outputError(cg->msg(474, "kivoserv/9.1"), db);
+    std::string text = between(written());
+    EXPECT_LE(text.size(), kErrorMessageMax);
+    EXPECT_EQ(text.find("\"Lib*&#39;"), 0u);
+    const std::string span = "<span style='color:#D8D8D8'> [kivoserv/9.1]</span>";
+    ASSERT_GE(text.size(), span.size());
+    EXPECT_EQ(text.substr(text.size() - span.size()), span);
+    std::string body = text.substr(0, text.size() - span.size());
+    EXPECT_EQ(body.find('<', body.rfind('>') + 1), std::string::npos) << "a tag left open: " << body;
+    size_t amp = body.rfind('&');
+    EXPECT_NE(body.find(';', amp), std::string::npos) << "an entity left open";
+}
+
+TEST_F(Pages, HelpLinkKeepsOutsideTextsInsideItsAttribute) {
+    setFields({{"ST", "FULLTEXT"}});
+    cg->helpID = "a'b\"c</script>";
+    cg->kivoServName = "/h\"x'/cgi-bin/kivoserv";
+    cg->outputError(cg->msg(237, "cgihandler/34"));
+    std::string page = written();
+    size_t open = page.find("onClick=\"window.open(");
+    ASSERT_NE(open, std::string::npos);
+    size_t close = page.find('"', open + 9);
+    EXPECT_EQ(page.substr(close, 10), "\">Help</a>") << page.substr(open, close - open);
+    std::string attribute = page.substr(open, close - open);
+    EXPECT_NE(attribute.find("DB=a%27b%22c%3C%2Fscript%3E&FN="), std::string::npos) << attribute;
+    EXPECT_EQ(attribute.find_first_of("<>'", attribute.find("?VR=")), attribute.find("','KIVOHELP'"));
+}
+
+TEST_F(Pages, HeadAndTailNeedDocumentBuffer) {
+    EXPECT_EQ(cg->outputHead("t"), 0);
+    EXPECT_NE(cg->getError().find("[cgihandler/32]"), std::string::npos) << cg->getError();
+    EXPECT_EQ(cg->outputTail(), 0);
+    EXPECT_NE(cg->getError().find("[cgihandler/33]"), std::string::npos) << cg->getError();
+}
+
+TEST_F(Pages, HeadAndTailFrameThePage) {
+    if (!cg->allocDocBuf(0)) GTEST_SKIP() << "no document buffer: " << cg->getError();
+    std::string title(5000, 't');
+    ASSERT_EQ(cg->outputHead("%s", title), 1);
+    ASSERT_EQ(cg->outputTail(), 1);
+    std::string cut(kHeadTitleMax, 't');
+    EXPECT_EQ(std::string(cg->docBuf, cg->docSize),
+              "<html xmlns=\"http://www.w3.org/1999/xhtml\" xml:lang=\"en\" lang=\"en\">\n<head>\n<title>" +
+                  cut + "</title>\n</head>\n<body><h1>" + cut + "</h1>\n</body></html>\n");
+}
+
+}  // namespace
+}  // namespace ruva
