@@ -115,6 +115,23 @@ bool isSearchKind(const Value* st) {
            equalsNoCase(st->value, "DocSearch");
 }
 
+// One field of buildURLstring; nullopt when the name or the value cannot be
+// coded whole (never written raw).
+std::optional<std::string> urlField(int kind, const Value& field) {
+    if (kind == kUrlHiddenInputs) {
+        // '&' of the value stays: stored values hold entities already.
+        return "<input type=\"hidden\" name=\"" + htmlText(field.name) + "\" value=\"" +
+               validateQuotesAndChar(field.value.c_str(), true) + "\" />";
+    }
+    int mode = kind == kUrlScriptQuery ? URLMODE_ENCODE_SCRIPT : URLMODE_ENCODE;
+    bool nameCut = false;
+    bool valueCut = false;
+    std::string name = urlEncode(mode, field.name.c_str(), kUrlStringMax, &nameCut);
+    std::string value = urlEncode(mode, field.value.c_str(), kUrlStringMax, &valueCut);
+    if (nameCut || valueCut) return std::nullopt;
+    return (kind == kUrlScriptQuery ? "&amp;" : "/") + name + "=" + value;
+}
+
 }  // namespace
 
 void CgiHandler::writeErrorPage(std::string_view message) {
@@ -181,8 +198,21 @@ int CgiHandler::outputTail() {
     return docWriteBuf("</body></html>\n");
 }
 
-std::string CgiHandler::buildURLstring(int, std::initializer_list<std::string_view>) const {
-    return {};  // not yet built
+std::string CgiHandler::buildURLstring(int kind, std::initializer_list<std::string_view> excluded) const {
+    if (!valueList || kind < kUrlScriptQuery || kind > kUrlHiddenInputs) return {};
+    std::string out;
+    for (const Value* v = valueList->firstValue(); v; v = valueList->nextValue(v)) {
+        if (v->name.empty() || v->value.empty()) continue;
+        bool skip = false;
+        for (std::string_view name : excluded) skip = skip || equalsNoCase(v->name, name);
+        if (skip) continue;
+        // The text ends with the last whole field that fits: half a field
+        // would hand a wrong value on.
+        std::optional<std::string> field = urlField(kind, *v);
+        if (!field || out.size() + field->size() > kUrlStringMax) break;
+        out += *field;
+    }
+    return out;
 }
 
 int CgiHandler::initToolbar() {

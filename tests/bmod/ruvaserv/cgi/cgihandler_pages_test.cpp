@@ -187,5 +187,101 @@ TEST_F(Pages, HeadAndTailFrameThePage) {
                   cut + "</title>\n</head>\n<body><h1>" + cut + "</h1>\n</body></html>\n");
 }
 
+TEST_F(Pages, UrlStringCarriesFieldsOn) {
+    struct {
+        const char* name;
+        Fields fields;
+        int kind;
+        std::vector<std::string_view> excluded;  // at most two
+        std::string want;
+    } const cases[] = {
+        {"script query",
+         {{"AC", "LINK"}, {"DB", "x y"}, {"FN", "a"}},
+         kUrlScriptQuery,
+         {"AC", "FN"},
+         "&amp;DB=" + urlEncode(URLMODE_ENCODE_SCRIPT, "x y", 10)},
+        {"excluded names compare case-blind",
+         {{"AC", "LINK"}, {"FN", "a"}},
+         kUrlScriptQuery,
+         {"fn"},
+         "&amp;AC=LINK"},
+        {"script query codes '&' and '+'", {{"CM", "R&D+1"}}, kUrlScriptQuery, {}, "&amp;CM=R%26D%2B1"},
+        {"names are coded like values", {{"a b&", "1"}}, kUrlScriptQuery, {}, "&amp;a+b%26=1"},
+        {"path fields", {{"DB", "x y"}, {"CM", "R&D"}}, kUrlPathFields, {}, "/DB=x+y/CM=R&D"},
+        {"hidden inputs",
+         {{"DB", "x y"}, {"CM", "R&D"}},
+         kUrlHiddenInputs,
+         {},
+         "<input type=\"hidden\" name=\"DB\" value=\"x y\" /><input type=\"hidden\" name=\"CM\" "
+         "value=\"R&D\" />"},
+        {"empty values are left out", {{"A", ""}, {"B", "1"}}, kUrlPathFields, {}, "/B=1"},
+        {"another kind gives nothing", {{"A", "1"}}, 3, {}, ""},
+        {"nothing left gives nothing", {{"A", "1"}}, kUrlScriptQuery, {"a"}, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        reset();
+        setFields(c.fields);
+        const auto& e = c.excluded;
+        std::string got = e.empty()       ? cg->buildURLstring(c.kind, {})
+                          : e.size() == 1 ? cg->buildURLstring(c.kind, {e[0]})
+                                          : cg->buildURLstring(c.kind, {e[0], e[1]});
+        EXPECT_EQ(got, c.want);
+    }
+}
+
+TEST_F(Pages, HiddenInputsStayInsideTheirAttributes) {
+    setFields({{"PA", "\" onmouseover=x \""}, {"<b>x", "1"}, {"TI", "a'\"/<>&amp;"}});
+    std::string inputs = cg->buildURLstring(kUrlHiddenInputs, {});
+    std::string rest = inputs;
+    const std::string head = "<input type=\"hidden\" name=\"";
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_EQ(rest.find(head), 0u) << rest;
+        size_t name = rest.find('"', head.size());
+        ASSERT_EQ(rest.find(R"(" value=")", name), name) << rest;
+        size_t value = rest.find('"', name + 9);
+        ASSERT_EQ(rest.find("\" />", value), value) << rest;
+        EXPECT_EQ(rest.substr(0, value).find_first_of("<>", 1), std::string::npos) << rest;
+        rest = rest.substr(value + 4);
+    }
+    EXPECT_EQ(rest, "");
+    EXPECT_NE(inputs.find("value=\"&#34; onmouseover=x &#34;\""), std::string::npos) << inputs;
+    EXPECT_NE(inputs.find("name=\"&#60;b&#62;x\""), std::string::npos) << inputs;
+}
+
+TEST_F(Pages, UrlStringEndsWithLastWholeField) {
+    struct {
+        const char* name;
+        int count;
+        size_t length;
+        int kept;  // whole fields expected
+    } const cases[] = {
+        {"40 fields of 3000", 40, 3000, 1},
+        {"40 fields of 1000", 40, 1000, 3},
+        {"one field past the limit", 1, 3100, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        reset();
+        std::string want;
+        for (int i = 0; i < c.count; ++i) {
+            std::string name = "F" + std::to_string(i);
+            std::string value(c.length, 'a' + i % 26);
+            setFields({{name, value}});
+            if (i < c.kept) want += "&amp;" + name + "=" + value;
+        }
+        std::string got = cg->buildURLstring(kUrlScriptQuery, {});
+        EXPECT_LE(got.size(), kUrlStringMax);
+        EXPECT_EQ(got, want);
+    }
+}
+
+TEST_F(Pages, UrlStringEndsBeforeValueThatCannotBeCodedWhole) {
+    // PA keeps its apostrophes; each codes to three characters.
+    setFields({{"A", "1"}, {"B", "2"}, {"PA", std::string(1100, '\'')}, {"C", "3"}});
+    EXPECT_EQ(cg->buildURLstring(kUrlScriptQuery, {}), "&amp;A=1&amp;B=2");
+    EXPECT_EQ(cg->buildURLstring(kUrlScriptQuery, {"PA"}), "&amp;A=1&amp;B=2&amp;C=3");
+}
+
 }  // namespace
 }  // namespace ruva
