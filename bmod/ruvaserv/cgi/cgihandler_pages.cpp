@@ -1,5 +1,7 @@
 // The error page, the head and tail of simple pages, the request's fields
 // carried on in links and forms, the toolbar and the context-menu script.
+#include <cstdlib>
+
 #include "bmod/ruvaserv/cgi/cgihandler.h"
 #include "common/html_escape.h"
 #include "common/html_header.h"
@@ -132,6 +134,17 @@ std::optional<std::string> urlField(int kind, const Value& field) {
     return (kind == kUrlScriptQuery ? "&amp;" : "/") + name + "=" + value;
 }
 
+// A long read as "%ld": optional white space and sign, then digits; end
+// points past them. False without a digit.
+bool readLong(const char* text, long* number, const char** end) {
+    char* stop = nullptr;
+    long n = std::strtol(text, &stop, 10);
+    if (stop == text) return false;
+    *number = n;  // out of range: strtol's clamp
+    *end = stop;
+    return true;
+}
+
 }  // namespace
 
 void CgiHandler::writeErrorPage(std::string_view message) {
@@ -216,7 +229,24 @@ std::string CgiHandler::buildURLstring(int kind, std::initializer_list<std::stri
 }
 
 int CgiHandler::initToolbar() {
-    return 0;  // not yet built
+    const Value* im = valueList ? valueList->findValue("IM") : nullptr;
+    long active = 0;
+    long inactive = 0;
+    const char* rest = nullptr;
+    if (!im || !readLong(im->value.c_str(), &active, &rest)) {
+        setError(msg(237, "cgihandler/34"));
+        return 0;
+    }
+    // The inactive set is optional: "5" and "5,x" leave it 0.
+    if (*rest == ',' && !readLong(rest + 1, &inactive, &rest)) inactive = 0;
+    if (!toolbar) toolbar = newToolbar();
+    if (!toolbar) {
+        setError(msg(238, "cgihandler/35"));
+        return 0;
+    }
+    toolbar->setActiveIcons(active);
+    toolbar->setInactiveIcons(inactive);
+    return 1;
 }
 
 int CgiHandler::generateJSBGMenuFunctions() {

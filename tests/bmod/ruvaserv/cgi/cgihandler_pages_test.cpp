@@ -283,5 +283,49 @@ TEST_F(Pages, UrlStringEndsBeforeValueThatCannotBeCodedWhole) {
     EXPECT_EQ(cg->buildURLstring(kUrlScriptQuery, {"PA"}), "&amp;A=1&amp;B=2&amp;C=3");
 }
 
+TEST_F(Pages, ToolbarTakesIconSetsFromIm) {
+    struct {
+        const char* im;  // null: no IM field
+        int result;
+        long active;
+        long inactive;
+    } const cases[] = {
+        {"5", 1, 5, 0},
+        {"15,14", 1, 15, 14},
+        {" 7,8", 1, 7, 8},
+        {"7 ,8", 1, 7, 0},
+        {"5,x", 1, 5, 0},
+        {"-3,2", 1, -3, 2},
+        {"99999999999999999999999", 1, LONG_MAX, 0},
+        {"abc", 0, 0, 0},
+        {"", 0, 0, 0},
+        {nullptr, 0, 0, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.im ? c.im : "(none)");
+        reset();
+        if (c.im) setFields({{"IM", c.im}});
+        ASSERT_EQ(cg->initToolbar(), c.result);
+        if (!c.result) {
+            EXPECT_NE(cg->getError().find("Missing or Invalid IM argument.<br><br>"), std::string::npos);
+            EXPECT_NE(cg->getError().find("[cgihandler/34]"), std::string::npos);
+            continue;
+        }
+        ASSERT_TRUE(cg->toolbar);
+        EXPECT_EQ(cg->toolbar->activeIcon, c.active);
+        EXPECT_EQ(cg->toolbar->inactiveIcon, c.inactive);
+    }
+}
+
+TEST_F(Pages, ToolbarIsMadeOnce) {
+    setFields({{"IM", "1"}});
+    ASSERT_EQ(cg->initToolbar(), 1);
+    const Toolbar* first = cg->toolbar.get();
+    setFields({{"IM", "2,3"}});
+    ASSERT_EQ(cg->initToolbar(), 1);
+    EXPECT_EQ(cg->toolbar.get(), first);
+    EXPECT_EQ(cg->toolbar->activeIcon, 2);
+}
+
 }  // namespace
 }  // namespace ruva
