@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "bmod/ruvaserv/cgi/cgihandler.h"
+#include "bmod/ruvaserv/cgi/js/context_menu_script.h"
 #include "common/html_escape.h"
 #include "common/html_header.h"
 #include "common/text_view.h"
@@ -250,7 +251,29 @@ int CgiHandler::initToolbar() {
 }
 
 int CgiHandler::generateJSBGMenuFunctions() {
-    return 0;  // not yet built
+    if (!allocDocBuf(131072)) return 0;
+    docSize = 0;
+    docBuf[0] = '\0';
+    bool isIE =
+        (browserType >= BROWSER_IE_3 && browserType <= BROWSER_IE_6) || isBrowserIE10 || isBrowserIE11;
+    int useInfo = (flags & kCgiUseInfo) ? 1 : 0;
+    // Only values escaped for a string literal reach the script; the
+    // functions themselves are fixed text.
+    int ok = docPrintf(
+        "var enableCustContextMenu = true;\n"
+        "var isIEBrowser = %d;\n"
+        "var isContextMenuActive = false;\n"
+        "var notes_cat_inline = \"%s\";\n"
+        "var flag_info = %d;\n"
+        "var info_enabled = %d;\n"
+        "var flag_CopyToClip = 0;\n"
+        "var GR_flag_info = 0;\n"
+        "var resetFlags = 0;\n"
+        "var browser_clip = \"\";\n"
+        "var kivoScriptURL = \"%s\";\n",
+        isIE ? 1 : 0, escapeScriptString(notes_category), useInfo, useInfo,
+        escapeScriptString(urlProto + kivoServName));
+    return ok && docWriteBuf(contextMenuScript()) ? 1 : 0;
 }
 
 }  // namespace ruva

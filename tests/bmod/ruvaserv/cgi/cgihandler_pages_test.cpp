@@ -327,5 +327,68 @@ TEST_F(Pages, ToolbarIsMadeOnce) {
     EXPECT_EQ(cg->toolbar->activeIcon, 2);
 }
 
+bool haveNode() {
+    return test::runShell("command -v node >/dev/null 2>&1") == 0;
+}
+
+// Runs the script followed by probe in node; its output, or the error.
+std::string runNode(const std::string& script, const std::string& probe, int* status) {
+    test::TempDir dir;
+    test::writeFile(dir.file("menu.js"), script + "\n" + probe);
+    return test::capture("node " + dir.file("menu.js") + " 2>&1", status);
+}
+
+TEST_F(Pages, MenuScriptParsesAndCarriesState) {
+    if (!haveNode()) GTEST_SKIP() << "node is not installed";
+    cg->notes_category = "a\"b\\";
+    cg->kivoServName = "/h:8080/x</script>'\"/kivoserv";
+    cg->browserType = BROWSER_IE_6;
+    cg->flags |= kCgiUseInfo;
+    if (!cg->generateJSBGMenuFunctions()) GTEST_SKIP() << "no document buffer: " << cg->getError();
+    std::string script(cg->docBuf, cg->docSize);
+    EXPECT_EQ(script.find("</script"), std::string::npos);
+
+    test::TempDir dir;
+    test::writeFile(dir.file("page.js"), script);
+    int status = -1;
+    std::string complaint = test::capture("node --check " + dir.file("page.js") + " 2>&1", &status);
+    EXPECT_EQ(status, 0) << complaint;
+
+    std::string got =
+        runNode(script,
+                "console.log(JSON.stringify([notes_cat_inline, kivoScriptURL, isIEBrowser, flag_info,"
+                " info_enabled, typeof showContextMenu, typeof hideContextMenu]));",
+                &status);
+    EXPECT_EQ(status, 0) << got;
+    EXPECT_EQ(got, R"(["a\"b\\","http://h:8080/x</script>'\"/kivoserv",1,1,1,"function","function"])"
+                   "\n");
+}
+
+TEST_F(Pages, RemoveIdDbDropsLibraryNumbersFromUrls) {
+    if (!haveNode()) GTEST_SKIP() << "node is not installed";
+    if (!cg->generateJSBGMenuFunctions()) GTEST_SKIP() << "no document buffer: " << cg->getError();
+    struct {
+        const char* url;
+        const char* want;
+    } const cases[] = {
+        {"http://h/cgi-bin/kivoserv?DB=lib&ID=12&FN=a.html", "http://h/cgi-bin/kivoserv?FN=a.html"},
+        {"qzl:/kivo?ID=5&amp;FN=x&amp;CH=C1#C1", "qzl:/kivo?FN=x&CH=C1#C1"},
+        {"http://h/k?db=x&id=1", "http://h/k"},
+        {"http://h/k?IDX=1&DBX=2&OP=20", "http://h/k?IDX=1&DBX=2&OP=20"},
+        {"http://h/k#ID=1", "http://h/k#ID=1"},
+        {"http://h/k", "http://h/k"},
+    };
+    std::string probe;
+    std::string want;
+    for (const auto& c : cases) {
+        probe += std::string("console.log(removeIDDB('") + c.url + "'));\n";
+        want += std::string(c.want) + "\n";
+    }
+    int status = -1;
+    std::string got = runNode(std::string(cg->docBuf, cg->docSize), probe, &status);
+    EXPECT_EQ(status, 0) << got;
+    EXPECT_EQ(got, want);
+}
+
 }  // namespace
 }  // namespace ruva
