@@ -254,13 +254,16 @@ public:
     // Releases the old buffer, maps n + kDocBufSlack bytes; docSize n,
     // docbufSize as mapped, flag 0x2. 0 with message 234.
     int allocDocBuf(size_t n);
-    // A buffer of n bytes holding the old text up to its first NUL; the old
-    // one is kept on failure (message 232).
+    // A mapped buffer of n bytes (docbufSize as mapped) holding the old
+    // used bytes, or the old text up to its first NUL when that is longer,
+    // as far as they fit with a NUL; flag 0x2 set, 0x4 cleared. The old one
+    // is kept on failure (message 232).
     int reallocDocBuf(size_t n);
-    // Unmaps or frees the document buffer; sizes 0, flag 0x2 cleared.
+    // Unmaps or frees (a heap buffer is malloc's) the document buffer; sizes
+    // 0, flags 0x2 and 0x4 cleared.
     void freeDocBuf();
-    // Maps n bytes as the output buffer (dstbufSize as mapped). 0 with
-    // message 230.
+    // Releases the old output buffer and maps n bytes (dstbufSize as
+    // mapped), dstOffs 0. 0 with message 230.
     int allocDstBuf(size_t n);
     // As reallocDocBuf for the output buffer (message 231).
     int reallocDstBuf(size_t n);
@@ -287,7 +290,9 @@ public:
     int dstPrintf(const TableFormat& format, const Args&... args) {
         return dstPrintFormatted(formatChecked(format, args...));
     }
-    // Appends text to docBuf, growing it as docPrintf does.
+    // Appends text to docBuf, growing it as docPrintf does: a grown buffer
+    // keeps kDocBufSlack bytes free past the text; a mapped file (0x4) is
+    // copied into memory first.
     int docWriteBuf(std::string_view text);
     // Appends text to dstBuf when it fits below dstbufSize, else 0.
     int dstWriteBuf(std::string_view text);
