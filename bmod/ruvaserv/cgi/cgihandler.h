@@ -302,13 +302,17 @@ public:
     int dstWriteKvoURL();
 
     // outputFile: the header lines and the output buffer (else the document
-    // buffer) to cgifile. 1 when all of it was written (always for HEAD).
+    // buffer) to cgifile. 1 when all of it was written (for HEAD: the
+    // header lines). Sets flag 0x8; 0 without writing once it is set.
     // Without a buffer it writes the error page (message 209), sets flag
     // 0x8 and gives 0.
     int output();
     // "Status: 204 No response" and flag 0x8; 0 with message 242 when
-    // gatewayInterface is empty or holds "1.0".
+    // gatewayInterface is empty or holds "1.0". 0 once flag 0x8 is set.
     int outputNoResponse();
+    // value as a header line may carry it: without CR, LF and NUL, which
+    // would end the line and start one the request chose.
+    static std::string headerValue(std::string_view value);
     // "Expires: " + the HTTP date of now + seconds (may be negative); none
     // when the date fails.
     std::optional<std::string> createExpireHeader(time_t seconds) const;

@@ -1,14 +1,26 @@
+#include <signal.h>
+#include <strings.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <climits>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
 #include "bmod/ruvaserv/cgi/cgihandler.h"
+#include "common/docmodel/docno.h"
 #include "common/mapped_file.h"
 
 namespace ruva {
 
 namespace {
+
+time_t (*gResponseClock)() = nullptr;
+
+time_t responseNow() {
+    return gResponseClock ? gResponseClock() : time(nullptr);
+}
 
 // Moves a buffer to a new mapping of n bytes holding its used bytes, or its
 // text up to the first NUL when a writer left that longer, as far as they
@@ -37,6 +49,136 @@ int appendBelow(char* buf, size_t capacity, size_t* offs, std::string_view text)
     *offs += text.size();
     buf[*offs] = '\0';
     return 1;
+}
+
+bool putAll(FILE* fp, std::string_view text) {
+    return std::fwrite(text.data(), 1, text.size(), fp) == text.size();
+}
+
+// The body goes out in pieces of at most 4096 bytes; a short piece ends it.
+bool putBody(FILE* fp, const char* data, size_t len) {
+    constexpr size_t kPiece = 4096;
+    for (size_t done = 0; done < len;) {
+        size_t n = std::min(kPiece, len - done);
+        if (std::fwrite(data + done, 1, n, fp) != n) return false;
+        done += n;
+    }
+    return true;
+}
+
+std::string_view fieldValue(const CgiHandler& cg, const char* name) {
+    const Value* v = cg.valueList ? cg.valueList->findValue(name) : nullptr;
+    return v ? std::string_view(v->value) : std::string_view();
+}
+
+bool startsWithNoCase(std::string_view text, std::string_view prefix) {
+    return text.size() >= prefix.size() && strncasecmp(text.data(), prefix.data(), prefix.size()) == 0;
+}
+
+// The built-in help: pages that change only with the program expire late.
+bool isHelpPage(std::string_view fn) {
+    static constexpr std::string_view kHelpPages[] = {
+        "help.html",         "help_search.html", "help_toolbar.html", "help_lists.html",
+        "help_compare.html", "help_notes.html",  "help_print.html",
+    };
+    return std::any_of(std::begin(kHelpPages), std::end(kHelpPages), [&](std::string_view page) {
+        return fn.size() == page.size() && strncasecmp(fn.data(), page.data(), fn.size()) == 0;
+    });
+}
+
+time_t prelOrReleased(const CgiHandler& cg, bool preliminary) {
+    if (!preliminary) return cg.expiryRRelDoc;
+    return cg.bNotes ? cg.expiryPrelDocNotes : cg.expiryPrelDoc;
+}
+
+// Seconds until the sent page expires; 0 for no Expires line.
+time_t responseExpiry(const CgiHandler& cg) {
+    std::string_view fn = fieldValue(cg, "FN");
+    std::string_view ac = fieldValue(cg, "AC");
+    time_t period = isHelpPage(fn) ? kLongExpirePeriod : cg.expirePeriod;
+    if (!cg.notesEnabled && ac != "CONREF") return period;
+    // Notes change under the reader's hands: their pages expire at once.
+    if (startsWithNoCase(ac, "NOTE") || !fieldValue(cg, "NI").empty()) return period ? 1 : 0;
+    if (fn != "kivodoc.html") {
+        std::string docno, rev;
+        std::optional<std::string> type;
+        std::string name(fn);
+        if (!splitDocnoFilename(name.c_str(), &docno, &rev, &type) || type != "html") return period;
+        if (ac == "CONREF") {
+            if (!rev.empty() && rev[0] == '*') return cg.expiryMyDoc ? cg.expiryMyDocLatestRel : 0;
+            return cg.expiryMyDoc;
+        }
+        return prelOrReleased(cg, !rev.empty() && rev[0] == 'P');
+    }
+    // kivodoc.html shows a library; whether it is preliminary would come
+    // from the daemon's listing entry of ID, which needs a session. Without
+    // one the library counts as released.
+    return cg.expiryRRelDoc;
+}
+
+// The Content-Disposition line, or "" when the page is shown as it is.
+std::string dispositionLine(const CgiHandler& cg) {
+    static constexpr std::string_view kAttachmentTypes[] = {
+        "application/xml",
+        "application/x-pemrusk-channel",
+        "application/x-edml",
+        "application/x-gtar",
+        "application/x-rar-compressed",
+        "application/x-sdlflow",
+        "application/sgml",
+        "application/x-tar",
+        "application/zip",
+    };
+    const bool save = fieldValue(cg, "SV") == "1";
+    if (!save && cg.mimeFilename.empty()) return {};
+    std::string name = cg.mimeFilename;
+    if (save) {
+        for (size_t at = name.find("._."); at != std::string::npos; at = name.find("._.", at + 1)) {
+            name.replace(at, 3, ".");
+        }
+        size_t dot = name.find('.');
+        if (name.find(".xls") == std::string::npos && dot != std::string::npos) name[dot] = '_';
+    }
+    bool attach = save;
+    if (!cg.mimeType.empty() && !cg.mimeFilename.empty()) {
+        attach = attach || std::find(std::begin(kAttachmentTypes), std::end(kAttachmentTypes),
+                                     std::string_view(cg.mimeType)) != std::end(kAttachmentTypes);
+    }
+    return formatChecked("Content-Disposition: %s; filename=%s\n", attach ? "attachment" : "inline",
+                         CgiHandler::headerValue(name));
+}
+
+// Every header line of the response and the empty line after them.
+std::string responseHeader(const CgiHandler& cg, size_t length) {
+    std::string head =
+        formatChecked("Content-type: %s\n",
+                      cg.mimeType.empty() ? std::string("text/html") : CgiHandler::headerValue(cg.mimeType));
+    head += formatChecked("Content-length: %lu\n", static_cast<unsigned long>(length));
+    head += dispositionLine(cg);
+    time_t expiry = responseExpiry(cg);
+    if (expiry != 0 && !(cg.flags & kCgiNoExpires)) {
+        if (auto line = cg.createExpireHeader(expiry)) head += *line + "\n";
+    }
+    if (auto line = cg.createLastModifiedHeader()) head += *line + "\n";
+    return head + "\n";
+}
+
+// The transfer time-out reports through this; nothing is logged.
+template <class... Args>
+void logError(const char*, const Args&...) {}
+
+const CgiHandler* gTimeoutRequest = nullptr;
+
+void onTransferTimeout(int) {
+    const CgiHandler* cg = gTimeoutRequest;
+    if (!cg) return;
+    TextTable messages = cg->messages();
+    if (cg->bHardLimit) {
+        if (messages.size() > 467) logError(messages[467], cg->FileTransferTimeLimit);
+        // exit() would run atexit handlers and stdio inside a signal handler.
+        _exit(0);
+    }
+    if (messages.size() > 468) logError(messages[468], cg->FileTransferTimeLimit);
 }
 
 }  // namespace
@@ -146,30 +288,95 @@ int CgiHandler::dstWriteKvoURL() {
     return 1;
 }
 
-// not yet built: every operation below gives its failure value.
-
 int CgiHandler::output() {
-    return 0;
+    if (!cgifile || (flags & kCgiResponseDone)) return 0;
+    const char* body = dstBuf ? dstBuf : docBuf;
+    size_t length = dstBuf ? dstOffs : docSize;
+    if (!body) {
+        // Nothing written yet: the error page is the whole response.
+        setError(msg(209, "cgihandler/11"));
+        outputError(msg(209, "cgihandler/11"));
+        flags |= kCgiResponseDone;
+        return 0;
+    }
+    std::string head = responseHeader(*this, length);
+    // From the first header line on, nothing else may follow this response.
+    flags |= kCgiResponseDone;
+    bool written = putAll(cgifile, head);
+    if (!(flags & kCgiHeadRequest))
+        written = written && std::fflush(cgifile) == 0 && putBody(cgifile, body, length);
+    written = std::fflush(cgifile) == 0 && written;
+    return written ? 1 : 0;
 }
+
 int CgiHandler::outputNoResponse() {
-    return 0;
+    if (!cgifile || (flags & kCgiResponseDone)) return 0;
+    // A CGI/1.0 server would not pass the status on: the caller redirects.
+    if (gatewayInterface.empty() || gatewayInterface.find("1.0") != std::string::npos) {
+        setError(msg(242, "cgihandler/39"));
+        return 0;
+    }
+    flags |= kCgiResponseDone;
+    bool written = putAll(cgifile, getTextStr(104));
+    return std::fflush(cgifile) == 0 && written ? 1 : 0;
 }
 
-std::optional<std::string> CgiHandler::createExpireHeader(time_t) const {
-    return std::nullopt;
+std::string CgiHandler::headerValue(std::string_view value) {
+    std::string out;
+    out.reserve(value.size());
+    for (char c : value) {
+        if (c != '\r' && c != '\n' && c != '\0') out += c;
+    }
+    return out;
 }
+
+std::optional<std::string> CgiHandler::createExpireHeader(time_t seconds) const {
+    time_t when;
+    if (__builtin_add_overflow(responseNow(), seconds, &when)) return std::nullopt;
+    auto date = createHttpTime(when);
+    if (!date) return std::nullopt;
+    return getTextStr(105) + *date;
+}
+
 std::optional<std::string> CgiHandler::createLastModifiedHeader() const {
-    return std::nullopt;
-}
-std::optional<std::string> CgiHandler::createHttpTime(time_t) {
-    return std::nullopt;
+    if (!docCTime) return std::nullopt;
+    auto date = createHttpTime(docCTime);
+    if (!date) return std::nullopt;
+    return getTextStr(106) + *date;
 }
 
-void setResponseClock(time_t (*)()) {}
-
-int activateTimeout(CgiHandler&) {
-    return 0;
+std::optional<std::string> CgiHandler::createHttpTime(time_t t) {
+    struct tm tm;
+    if (!gmtime_r(&t, &tm)) return std::nullopt;
+    // tm_year + 1900 is done in long: it may not fit an int. A year before
+    // 0 has no four-digit form.
+    long year = tm.tm_year + 1900L;
+    if (year < 0) return std::nullopt;
+    return formatChecked("%s, %02d %s %04u %02u:%02u:%02u GMT", getTextStr(107 + tm.tm_wday), tm.tm_mday,
+                         getTextStr(114 + tm.tm_mon), static_cast<unsigned>(year),
+                         static_cast<unsigned>(tm.tm_hour), static_cast<unsigned>(tm.tm_min),
+                         static_cast<unsigned>(tm.tm_sec));
 }
-void deactivateTimeout() {}
+
+void setResponseClock(time_t (*clock)()) {
+    gResponseClock = clock;
+}
+
+int activateTimeout(CgiHandler& cg) {
+    gTimeoutRequest = &cg;
+    struct sigaction action = {};
+    action.sa_handler = onTransferTimeout;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGALRM, &action, nullptr);
+    long minutes = std::clamp<long>(cg.FileTransferTimeLimit, 0, UINT_MAX / 60);
+    alarm(static_cast<unsigned>(minutes * 60));
+    return 1;
+}
+
+void deactivateTimeout() {
+    alarm(0);
+    signal(SIGALRM, SIG_DFL);
+    gTimeoutRequest = nullptr;
+}
 
 }  // namespace ruva

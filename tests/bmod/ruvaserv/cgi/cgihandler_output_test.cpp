@@ -1,10 +1,17 @@
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <unistd.h>
 
+#include <climits>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
+#include <functional>
 #include <memory>
+#include <random>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "bmod/ruvaserv/cgi/cgihandler.h"
 #include "common/mapped_file.h"
@@ -14,6 +21,383 @@ extern char** environ;
 
 namespace ruva {
 namespace {
+
+// Tue, 14 Nov 2023 22:13:20 GMT: the response clock of these tests.
+constexpr time_t kNow = 1700000000;
+time_t fixedClock() {
+    return kNow;
+}
+
+using Fields = std::vector<std::pair<const char*, const char*>>;
+
+// A request whose response goes to a temporary file, with the clock fixed.
+class Request {
+public:
+    Request() : cg(newCgiHandler(kKivoservFlags, environ)), out_(std::tmpfile()) {
+        cg->cgifile = out_;
+        setResponseClock(fixedClock);
+    }
+    ~Request() {
+        setResponseClock(nullptr);
+        cg->freeDocBuf();
+        cg->freeDstBuf();
+        if (out_) std::fclose(out_);
+    }
+    Request(const Request&) = delete;
+    Request& operator=(const Request&) = delete;
+
+    bool ok() const { return cg && out_; }
+    void add(const Fields& fields) {
+        for (const auto& [name, value] : fields) ASSERT_NE(cg->valueList->addValue(name, value), nullptr);
+    }
+    void page(std::string_view body) {
+        ASSERT_EQ(cg->allocDocBuf(0), 1);
+        ASSERT_EQ(cg->docWriteBuf(body), 1);
+    }
+    // Everything written to the response so far.
+    std::string sent() {
+        std::fflush(out_);
+        std::rewind(out_);
+        std::string bytes;
+        char chunk[4096];
+        for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, out_)) > 0;) bytes.append(chunk, n);
+        return bytes;
+    }
+    FILE* file() const { return out_; }
+
+    std::unique_ptr<CgiHandler> cg;
+
+private:
+    FILE* out_;
+};
+
+// The header block of one page, "<p>x</p>", by request state.
+TEST(Response, HeaderLinesFollowTheRequest) {
+    enum Notes { kNoNotes, kNotesEnabled, kNotesAndBNotes };
+    struct Case {
+        const char* name;
+        Fields fields;
+        Notes notes;
+        std::function<void(CgiHandler&)> setup;
+        const char* head;  // after the Content-type and Content-length lines
+    } const cases[] = {
+        {"page with TestMode: no Content-Disposition",
+         {{"AC", "ENV"}},
+         kNoNotes,
+         [](CgiHandler& c) { c.flags |= kCgiTestMode; },
+         "Expires: Thu, 16 Nov 2023 10:13:20 GMT\n\n"},
+        {"help page: three years",
+         {{"AC", "ENV"}, {"FN", "help.html"}},
+         kNoNotes,
+         nullptr,
+         "Expires: Fri, 13 Nov 2026 22:13:20 GMT\n\n"},
+        {"flag 0x80: no Expires", {}, kNoNotes, [](CgiHandler& c) { c.flags |= kCgiNoExpires; }, "\n"},
+        {"period 0: no Expires", {}, kNoNotes, [](CgiHandler& c) { c.expirePeriod = 0; }, "\n"},
+        {"Last-modified follows Expires",
+         {},
+         kNoNotes,
+         [](CgiHandler& c) { c.docCTime = 784111777; },
+         "Expires: Thu, 16 Nov 2023 10:13:20 GMT\nLast-modified: Sun, 06 Nov 1994 08:49:37 GMT\n\n"},
+        {"CONREF of a revision",
+         {{"AC", "CONREF"}, {"FN", "ab.r1.html"}},
+         kNoNotes,
+         nullptr,
+         "Expires: Mon, 20 Nov 2023 22:13:20 GMT\n\n"},
+        {"CONREF of the latest release",
+         {{"AC", "CONREF"}, {"FN", "ab.*1.html"}},
+         kNoNotes,
+         nullptr,
+         "Expires: Wed, 15 Nov 2023 04:13:20 GMT\n\n"},
+        {"CONREF of no html document",
+         {{"AC", "CONREF"}, {"FN", "ab.pdf"}},
+         kNoNotes,
+         nullptr,
+         "Expires: Thu, 16 Nov 2023 10:13:20 GMT\n\n"},
+        {"notes: a note page expires at once",
+         {{"AC", "NOTEVIEW"}},
+         kNotesEnabled,
+         nullptr,
+         "Expires: Tue, 14 Nov 2023 22:13:21 GMT\n\n"},
+        {"notes: NI expires at once",
+         {{"NI", "3"}},
+         kNotesEnabled,
+         nullptr,
+         "Expires: Tue, 14 Nov 2023 22:13:21 GMT\n\n"},
+        {"notes: NI without a period",
+         {{"NI", "3"}},
+         kNotesEnabled,
+         [](CgiHandler& c) { c.expirePeriod = 0; },
+         "\n"},
+        {"notes: preliminary document",
+         {{"FN", "ab.P1.html"}},
+         kNotesEnabled,
+         nullptr,
+         "Expires: Tue, 14 Nov 2023 22:23:20 GMT\n\n"},
+        {"notes: preliminary document with notes",
+         {{"FN", "ab.P1.html"}},
+         kNotesAndBNotes,
+         nullptr,
+         "Expires: Tue, 14 Nov 2023 22:16:20 GMT\n\n"},
+        {"notes: released document",
+         {{"FN", "ab.R1.html"}},
+         kNotesEnabled,
+         nullptr,
+         "Expires: Tue, 14 Nov 2023 22:43:20 GMT\n\n"},
+        {"notes: the document frame of a library",
+         {{"FN", "kivodoc.html"}, {"ID", "4"}},
+         kNotesEnabled,
+         nullptr,
+         "Expires: Tue, 14 Nov 2023 22:43:20 GMT\n\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Request r;
+        ASSERT_TRUE(r.ok());
+        r.add(c.fields);
+        r.cg->notesEnabled = c.notes != kNoNotes;
+        r.cg->bNotes = c.notes == kNotesAndBNotes;
+        if (c.setup) c.setup(*r.cg);
+        r.page("<p>x</p>");
+        EXPECT_EQ(r.cg->output(), 1);
+        EXPECT_EQ(r.sent(),
+                  std::string("Content-type: text/html\nContent-length: 8\n") + c.head + "<p>x</p>");
+        EXPECT_TRUE(r.cg->flags & kCgiResponseDone);
+    }
+}
+
+TEST(Response, DispositionOnlyWithAFileNameOrInSaveMode) {
+    struct Case {
+        const char* name;
+        const char* save;  // SV field, null for none
+        const char* type;
+        const char* file;
+        const char* lines;  // Content-type and Content-Disposition lines
+    } const cases[] = {
+        {"save mode: ._. and the first dot", "1", "application/pdf", "manual._.pdf",
+         "Content-type: application/pdf\nContent-length: 8\nContent-Disposition: attachment; "
+         "filename=manual_pdf\n"},
+        {"save mode keeps an .xls name", "1", "application/vnd.ms-excel", "sheet.xls",
+         "Content-type: application/vnd.ms-excel\nContent-length: 8\n"
+         "Content-Disposition: attachment; filename=sheet.xls\n"},
+        {"save mode without a name", "1", "", "",
+         "Content-type: text/html\nContent-length: 8\nContent-Disposition: attachment; filename=\n"},
+        {"an archive type goes as attachment", nullptr, "application/zip", "a.b.zip",
+         "Content-type: application/zip\nContent-length: 8\nContent-Disposition: attachment; "
+         "filename=a.b.zip\n"},
+        {"other types are shown inline", nullptr, "application/pdf", "a.pdf",
+         "Content-type: application/pdf\nContent-length: 8\nContent-Disposition: inline; filename=a.pdf\n"},
+        {"SV other than 1 is no save mode", "01", "application/pdf", "",
+         "Content-type: application/pdf\nContent-length: 8\n"},
+        {"CR, LF and NUL cannot start a header line", nullptr, "text/plain\r\nSet-Cookie: a=b",
+         "a\r\nLocation: /x.pdf",
+         "Content-type: text/plainSet-Cookie: a=b\nContent-length: 8\n"
+         "Content-Disposition: inline; filename=aLocation: /x.pdf\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Request r;
+        ASSERT_TRUE(r.ok());
+        if (c.save) r.add({{"SV", c.save}});
+        r.cg->mimeType = c.type;
+        r.cg->mimeFilename = c.file;
+        r.cg->flags |= kCgiNoExpires;
+        r.page("<p>x</p>");
+        EXPECT_EQ(r.cg->output(), 1);
+        EXPECT_EQ(r.sent(), std::string(c.lines) + "\n<p>x</p>");
+    }
+    Request r;
+    ASSERT_TRUE(r.ok());
+    r.cg->mimeType = std::string("image/gif\0x", 11);
+    r.cg->flags |= kCgiNoExpires;
+    r.page("<p>x</p>");
+    EXPECT_EQ(r.cg->output(), 1);
+    EXPECT_EQ(r.sent(), "Content-type: image/gifx\nContent-length: 8\n\n<p>x</p>");
+}
+
+TEST(Response, HeadSendsTheHeaderBlockAlone) {
+    Request r;
+    ASSERT_TRUE(r.ok());
+    auto& cg = r.cg;
+    cg->flags |= kCgiHeadRequest | kCgiNoExpires;
+    r.page("<p>x</p>");
+    EXPECT_EQ(cg->output(), 1);
+    EXPECT_EQ(r.sent(), "Content-type: text/html\nContent-length: 8\n\n");
+}
+
+TEST(Response, OutputBufferGoesBeforeTheDocumentBufferInPieces) {
+    Request r;
+    ASSERT_TRUE(r.ok());
+    auto& cg = r.cg;
+    cg->flags |= kCgiNoExpires;
+    r.page("fetched");
+    std::string rewritten;
+    for (int i = 0; rewritten.size() < 10000; ++i) rewritten += std::to_string(i) + ",";
+    ASSERT_EQ(cg->allocDstBuf(rewritten.size() + 1), 1);
+    ASSERT_EQ(cg->dstWriteBuf(rewritten), 1);
+    EXPECT_EQ(cg->output(), 1);
+    EXPECT_EQ(r.sent(), "Content-type: text/html\nContent-length: " + std::to_string(rewritten.size()) +
+                            "\n\n" + rewritten);
+}
+
+TEST(Response, NoBufferLeavesOnlyTheErrorPage) {
+    Request r;
+    ASSERT_TRUE(r.ok());
+    auto& cg = r.cg;
+    EXPECT_EQ(cg->output(), 0);
+    EXPECT_EQ(cg->getError(), getMsgStr(209, "cgihandler/11"));
+    EXPECT_TRUE(cg->flags & kCgiResponseDone);
+    const std::string bytes = r.sent();
+    EXPECT_EQ(bytes.find("Content-length"), std::string::npos) << bytes;
+    EXPECT_EQ(bytes.find("Expires"), std::string::npos) << bytes;
+}
+
+// Flag 0x8: the response is complete, so a second one may not follow.
+TEST(Response, NothingFollowsACompleteResponse) {
+    Request r;
+    ASSERT_TRUE(r.ok());
+    auto& cg = r.cg;
+    r.page("<p>x</p>");
+    cg->flags |= kCgiNoExpires;
+    ASSERT_EQ(cg->output(), 1);
+    const std::string first = r.sent();
+    EXPECT_EQ(cg->output(), 0);
+    cg->gatewayInterface = "CGI/1.1";
+    EXPECT_EQ(cg->outputNoResponse(), 0);
+    EXPECT_EQ(r.sent(), first);
+}
+
+TEST(Response, AShortWriteFailsTheOutput) {
+    Request r;
+    ASSERT_TRUE(r.ok());
+    auto& cg = r.cg;
+    FILE* full = std::fopen("/dev/full", "w");
+    ASSERT_NE(full, nullptr);
+    cg->cgifile = full;
+    r.page(std::string(10000, 'x'));
+    EXPECT_EQ(cg->output(), 0);
+    EXPECT_TRUE(cg->flags & kCgiResponseDone);
+    cg->cgifile = r.file();
+    std::fclose(full);
+}
+
+TEST(Response, NoResponseNeedsAnInterfaceAbove10) {
+    struct Case {
+        const char* interface;
+        int result;
+        const char* bytes;
+    } const cases[] = {
+        {"CGI/1.1", 1, "Status: 204 No response\n\n"},
+        {"CGI/1.0", 0, ""},
+        {"", 0, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.interface);
+        Request r;
+        ASSERT_TRUE(r.ok());
+        r.cg->gatewayInterface = c.interface;
+        EXPECT_EQ(r.cg->outputNoResponse(), c.result);
+        EXPECT_EQ(r.sent(), c.bytes);
+        EXPECT_EQ(static_cast<bool>(r.cg->flags & kCgiResponseDone), c.result == 1);
+        EXPECT_EQ(r.cg->getError(), c.result ? "" : getMsgStr(242, "cgihandler/39"));
+    }
+}
+
+TEST(ResponseDates, KnownDates) {
+    struct Case {
+        time_t t;
+        const char* date;  // null: none
+    } const cases[] = {
+        {0, "Thu, 01 Jan 1970 00:00:00 GMT"},
+        {784111777, "Sun, 06 Nov 1994 08:49:37 GMT"},
+        {951782400, "Tue, 29 Feb 2000 00:00:00 GMT"},
+        {-1, "Wed, 31 Dec 1969 23:59:59 GMT"},
+        {253402300799, "Fri, 31 Dec 9999 23:59:59 GMT"},
+        {-62135596800, "Mon, 01 Jan 0001 00:00:00 GMT"},
+        // Year -1 has no four-digit form; LONG_MAX no year in an int.
+        {-62167219201, nullptr},
+        {LONG_MAX, nullptr},
+        {LONG_MIN, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.t);
+        auto date = CgiHandler::createHttpTime(c.t);
+        if (c.date) {
+            ASSERT_TRUE(date.has_value());
+            EXPECT_EQ(*date, c.date);
+        } else {
+            EXPECT_FALSE(date.has_value());
+        }
+    }
+}
+
+// Python's RFC 1123 dates over the years 1 to 9999, which it can write.
+TEST(ResponseDates, RandomTimesMatchPython) {
+    test::TempDir dir;
+    ASSERT_TRUE(dir.ok());
+    std::mt19937_64 random(21);
+    std::uniform_int_distribution<long> pick(-62135596800L, 253402300799L);
+    std::string times, ours;
+    for (int i = 0; i < 10000; ++i) {
+        time_t t = pick(random);
+        auto date = CgiHandler::createHttpTime(t);
+        ASSERT_TRUE(date.has_value()) << t;
+        times += std::to_string(t) + "\n";
+        ours += *date + "\n";
+    }
+    test::writeFile(dir.file("times"), times);
+    int status = -1;
+    std::string theirs =
+        test::capture(test::pythonCommand() +
+                          " -c 'import sys, email.utils as u\n"
+                          "for l in open(sys.argv[1]): print(u.formatdate(int(l), usegmt=True))' '" +
+                          dir.file("times") + "'",
+                      &status);
+    ASSERT_EQ(status, 0);
+    EXPECT_EQ(ours, theirs);
+}
+
+TEST(Response, ExpiresFollowsTheClock) {
+    Request r;
+    ASSERT_TRUE(r.ok());
+    auto& cg = r.cg;
+    struct Case {
+        time_t seconds;
+        const char* line;  // null: none
+    } const cases[] = {
+        {129600, "Expires: Thu, 16 Nov 2023 10:13:20 GMT"},
+        {0, "Expires: Tue, 14 Nov 2023 22:13:20 GMT"},
+        {-5, "Expires: Tue, 14 Nov 2023 22:13:15 GMT"},
+        {LONG_MAX, nullptr},
+        {LONG_MIN, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.seconds);
+        auto line = cg->createExpireHeader(c.seconds);
+        if (c.line) {
+            ASSERT_TRUE(line.has_value());
+            EXPECT_EQ(*line, c.line);
+        } else {
+            EXPECT_FALSE(line.has_value());
+        }
+    }
+    EXPECT_FALSE(cg->createLastModifiedHeader().has_value());
+    cg->docCTime = 784111777;
+    EXPECT_EQ(cg->createLastModifiedHeader(), "Last-modified: Sun, 06 Nov 1994 08:49:37 GMT");
+}
+
+// Without a set clock the dates are now's.
+TEST(ResponseDates, ClockDefaultsToNow) {
+    setResponseClock(nullptr);
+    auto cg = newCgiHandler(kKivoservFlags, environ);
+    ASSERT_NE(cg, nullptr);
+    time_t before = time(nullptr);
+    auto line = cg->createExpireHeader(0);
+    time_t after = time(nullptr);
+    ASSERT_TRUE(line.has_value());
+    EXPECT_TRUE(*line == "Expires: " + *CgiHandler::createHttpTime(before) ||
+                *line == "Expires: " + *CgiHandler::createHttpTime(after))
+        << *line;
+}
 
 class Buffers : public ::testing::Test {
 protected:
@@ -190,6 +574,27 @@ TEST_F(Buffers, OwnUrlCarriesTheRequestState) {
     cg->dstOffs = cg->dstbufSize - 40;
     cg->curId = 123456;
     EXPECT_EQ(cg->dstWriteKvoURL(), 0);
+}
+
+// The time-out is never installed in a request; run by hand, its handler
+// ends the process only with a hard limit.
+TEST(TransferTimeout, HandlerEndsTheProcessOnlyWithAHardLimit) {
+    for (int hard : {0, 1}) {
+        SCOPED_TRACE(hard);
+        int status = test::inChild([hard] {
+            auto cg = newCgiHandler(kKivoservFlags, environ);
+            cg->bHardLimit = hard;
+            if (!activateTimeout(*cg)) return 1;
+            if (alarm(0) != 600) return 2;
+            raise(SIGALRM);
+            if (hard) return 3;
+            deactivateTimeout();
+            struct sigaction now = {};
+            sigaction(SIGALRM, nullptr, &now);
+            return now.sa_handler == SIG_DFL ? 0 : 4;
+        });
+        EXPECT_EQ(status, 0);
+    }
 }
 
 }  // namespace
