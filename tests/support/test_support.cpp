@@ -41,6 +41,25 @@ TempDir::~TempDir() {
     if (!path_.empty()) std::filesystem::remove_all(path_, ec);
 }
 
+static void putEnv(const std::string& name, const std::optional<std::string>& value) {
+    if (value)
+        setenv(name.c_str(), value->c_str(), 1);
+    else
+        unsetenv(name.c_str());
+}
+
+EnvGuard::~EnvGuard() {
+    for (const auto& [name, value] : saved_) putEnv(name, value);
+}
+
+void EnvGuard::set(const std::string& name, const std::optional<std::string>& value) {
+    if (!saved_.count(name)) {
+        const char* old = std::getenv(name.c_str());
+        saved_[name] = old ? std::optional<std::string>(old) : std::nullopt;
+    }
+    putEnv(name, value);
+}
+
 std::unique_ptr<char[]> exactCopy(std::string_view text) {
     auto copy = std::make_unique<char[]>(text.size() + 1);
     std::memcpy(copy.get(), text.data(), text.size());

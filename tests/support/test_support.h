@@ -4,7 +4,9 @@
 #include <sys/types.h>
 
 #include <functional>
+#include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -30,6 +32,20 @@ public:
 
 private:
     std::string path_;
+};
+
+// Sets (or, for nullopt, unsets) environment variables and puts back what
+// was there before when it goes out of scope.
+class EnvGuard {
+public:
+    EnvGuard() = default;
+    EnvGuard(const EnvGuard&) = delete;
+    EnvGuard& operator=(const EnvGuard&) = delete;
+    ~EnvGuard();
+    void set(const std::string& name, const std::optional<std::string>& value);
+
+private:
+    std::map<std::string, std::optional<std::string>> saved_;
 };
 
 // A heap copy with no slack after the NUL, so that a read past it is an
