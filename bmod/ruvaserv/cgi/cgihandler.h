@@ -174,6 +174,11 @@ using ConfigKeys = std::span<const ConfigKey>;
 // kivoserv's keys, in the order they are tried.
 ConfigKeys kivoConfigKeys();
 
+// The configuration file for readConfigFile: the one KIVOSERVCONF names,
+// else "kivo.conf" in the working directory or "/usr/local/etc/kivo.conf",
+// whichever is readable first; "" for none (the defaults hold).
+std::string findConfigFile();
+
 class CgiHandler {
 public:
     // del: clear, then the lists. uzc and sess are left alone.
