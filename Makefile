@@ -29,9 +29,10 @@ release: setup
 bench: release
 	@for b in build-release/bench/*_bench; do echo "== $$b"; "$$b" || exit 1; done
 
-# The daemon over the sample libraries, on 127.0.0.1:9229 or the next free port.
+# The daemon over the sample libraries, on 127.0.0.1:9229 or the next free port,
+# and lighttpd serving kivoserv, on 127.0.0.1:8080 or the next free port.
 run: release
-	@scripts/run build-release/run 9229 build-release/bmod/unzipd/ruvadaemon
+	@scripts/run build-release/run 9229 build-release/bmod/unzipd/ruvadaemon build-release/bmod/ruvaserv/kivoserv
 
 # libFuzzer targets with clang, outside make test and CI; FUZZ_SECONDS per target.
 FUZZ_SECONDS ?= 60

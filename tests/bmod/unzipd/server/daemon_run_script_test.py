@@ -1,6 +1,9 @@
 #!/usr/bin/env python3
-"""scripts/run: starts the daemon over the samples, prints commands that work, stops an earlier run by pid."""
+"""scripts/run: starts the daemon over the samples and lighttpd serving kivoserv in front of it, prints
+commands and addresses that work, stops an earlier run by pid."""
 
+import html
+import http.client
 import os
 import re
 import shlex
@@ -9,14 +12,28 @@ import subprocess
 import tempfile
 import time
 import unittest
+import urllib.parse
 
 import daemon_harness as h
+import web_harness
 
 TOP = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", "..", "..", ".."))
 
 
 def alive(pid):
     return h.pid_alive(pid)
+
+
+def fetch(url):
+    """(status, Content-Type, body) of a GET."""
+    parts = urllib.parse.urlsplit(url)
+    conn = http.client.HTTPConnection(parts.hostname, parts.port, timeout=web_harness.REPLY_TIMEOUT)
+    try:
+        conn.request("GET", parts.path + ("?" + parts.query if parts.query else ""))
+        resp = conn.getresponse()
+        return resp.status, resp.getheader("Content-Type"), resp.read()
+    finally:
+        conn.close()
 
 
 class RunScript(unittest.TestCase):
@@ -43,8 +60,9 @@ class RunScript(unittest.TestCase):
         shutil.rmtree(self.run_dir, ignore_errors=True)
         self.assertEqual(left, [])
 
-    def run_script(self, port):
-        out = subprocess.run([os.path.join(TOP, "scripts", "run"), self.run_dir, str(port), h.daemon_binary()],
+    def run_script(self, port, web_port):
+        out = subprocess.run([os.path.join(TOP, "scripts", "run"), self.run_dir, str(port), h.daemon_binary(),
+                              web_harness.program_binary("kivoserv"), str(web_port)],
                              capture_output=True, text=True, timeout=60)
         self.assertEqual(out.returncode, 0, out.stderr)
         m = re.search(r"listens on 127\.0\.0\.1:(\d+) \(pid (\d+)\)", out.stdout)
@@ -54,12 +72,58 @@ class RunScript(unittest.TestCase):
         self.port = int(m.group(1))
         self.assertIn("stop:  kill %d\n" % pid, out.stdout)
         self.assertIn("log:   %s/ruvadaemon.log\n" % os.path.realpath(self.run_dir), out.stdout)
+        # lighttpd's lines follow the daemon's.
+        w = re.search(r"\nlighttpd serves kivoserv on 127\.0\.0\.1:(\d+) \(pid (\d+)\)\n", out.stdout)
+        self.assertIsNotNone(w, out.stdout)
+        self.assertGreater(w.start(), out.stdout.index("nc 127.0.0.1"))
+        self.web_pid = int(w.group(2))
+        self.pids.append(self.web_pid)
+        self.web_port = int(w.group(1))
+        self.assertIn("stop:  kill %d\n" % self.web_pid, out.stdout)
+        self.urls = re.findall(r"^  (http://\S+)$", out.stdout, re.M)
         return out.stdout, self.port, pid
+
+    def check_web_logs(self):
+        """No sanitizer report, no CGI stderr line and no CGI line in the error log."""
+        log = os.path.join(self.run_dir, "web", "log")
+        self.assertEqual([n for n in os.listdir(log) if n.startswith(("asan.", "ubsan."))], [])
+        with open(os.path.join(log, "cgi-stderr.log"), "rb") as f:
+            self.assertEqual(f.read(), b"")
+        with open(os.path.join(log, "error.log"), encoding="latin-1") as f:
+            self.assertEqual([l for l in f if "mod_cgi" in l or "/cgi-bin/" in l], [])
+
+    def check_addresses(self):
+        """The start page lists the sample libraries; EMPTY is a page, TBIMG a GIF."""
+        base = "http://127.0.0.1:%d/cgi-bin/" % self.web_port
+        self.assertEqual(len(self.urls), 3, self.urls)
+        start, empty, image = self.urls
+        self.assertEqual(start, base + "kivo")
+        self.assertEqual(empty, base + "kivoserv?AC=EMPTY")
+        self.assertTrue(image.startswith(base + "kivoserv?AC=TBIMG&IM="), image)
+        status, ctype, body = fetch(start)
+        self.assertEqual((status, ctype), (200, "text/html"))
+        page = body.decode("utf-8")
+        libraries = web_harness.manifest_libraries()
+        self.assertGreater(len(libraries), 0)
+        for name, title in libraries:
+            self.assertIn('<a href="kivoserv?DB=%s">%s</a>' % (html.escape(urllib.parse.quote(name, safe="")),
+                                                               html.escape(title)), page)
+        status, ctype, _ = fetch(empty)
+        self.assertEqual((status, ctype), (200, "text/html"))
+        status, ctype, body = fetch(image)
+        self.assertEqual((status, ctype), (200, "image/gif"))
+        self.assertTrue(body.startswith((b"GIF87a", b"GIF89a")), body[:16])
+        self.check_web_logs()
 
     def test_start_talk_and_restart(self):
         port = h.free_port()
-        text, got_port, pid = self.run_script(port)
+        web_port = h.free_port()
+        while web_port == port:
+            web_port = h.free_port()
+        text, got_port, pid = self.run_script(port, web_port)
         self.assertEqual(got_port, port)
+        self.assertEqual(self.web_port, web_port)
+        self.check_addresses()
         commands = [l.strip() for l in text.splitlines() if "talk.py" in l]
         self.assertEqual(len(commands), 2, text)
         replies = []
@@ -88,11 +152,16 @@ class RunScript(unittest.TestCase):
         self.assertTrue(c.at_eof())
         c.close()
 
-        # A second run stops the first daemon by its pid and takes the port again.
-        text2, port2, pid2 = self.run_script(port)
+        # A second run stops the first lighttpd and daemon by their pids and takes the ports again.
+        web_pid = self.web_pid
+        text2, port2, pid2 = self.run_script(port, web_port)
         self.assertNotEqual(pid2, pid)
         self.assertFalse(alive(pid))
         self.assertEqual(port2, port)
+        self.assertNotEqual(self.web_pid, web_pid)
+        self.assertFalse(alive(web_pid))
+        self.assertEqual(self.web_port, web_port)
+        self.check_addresses()
 
     def test_busy_port_moves_to_the_next(self):
         import socket
@@ -103,8 +172,11 @@ class RunScript(unittest.TestCase):
         try:
             if busy >= 65535:
                 self.skipTest("no port above the busy one")
-            _, got, _ = self.run_script(busy)
+            # The daemon passes over the busy port, lighttpd over it and the daemon's.
+            _, got, _ = self.run_script(busy, busy)
             self.assertGreater(got, busy)
+            self.assertGreater(self.web_port, busy)
+            self.assertNotEqual(self.web_port, got)
         finally:
             s.close()
 
