@@ -62,6 +62,18 @@ inline constexpr size_t kCgiUseAuth = 0x20000;        // UseAUTH
 inline constexpr size_t kCgiAllowUzOnUrl = 0x40000;   // AllowUZonURL: the daemon address may come in and travel in URLs
 inline constexpr size_t kCgiNotes = 0x80000;          // library notes in use; nothing sets it
 
+// The document type declaration of the front end's XHTML pages (each of its
+// two lines ends in CR LF) and their html start tag.
+inline constexpr const char* kXhtmlDoctype =
+    "<!DOCTYPE html PUBLIC \"-//W3C//DTD XHTML 1.0 Transitional//EN\"\r\n"
+    "\"http://www.w3.org/TR/xhtml1/DTD/xhtml1-transitional.dtd\">\r\n";
+inline constexpr const char* kXhtmlStartTag =
+    "<html xmlns=\"http://www.w3.org/1999/xhtml\" xml:lang=\"en\" lang=\"en\">";
+
+// Outside text made fit for a page: AmpEsc, then validateQuotesAndChar with
+// every special character.
+std::string htmlEscaped(const std::string& text);
+
 // The flags kivoserv's main starts with.
 inline constexpr size_t kKivoservFlags = kCgiUseHelp | kCgiUsePrint | kCgiUseAnnotation | kCgiBodyHandlers;
 
@@ -222,7 +234,10 @@ public:
     // docBuf (ENV); 0 when a request action must run.
     int handleGenericActions();
     // The toolbar image answer: Expires, Content-type and, unless HEAD, the
-    // image. 0 with message 208 (or initToolbar's) when there is none.
+    // image; by HEAD the block ends with its Content-length. 0 with message
+    // 208 (or initToolbar's) when there is no image. Flag 0x8 is set as the
+    // header lines go out; a failed write then gives 0 with the system's
+    // error text.
     int tbimgAction();
     // A page of every environment entry (HTML-escaped) in docBuf; 0 with
     // message 243 when the buffer cannot be had.
