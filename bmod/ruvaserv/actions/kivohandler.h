@@ -44,7 +44,8 @@ public:
     // annotation actions). 1 when the page is ready in cg's buffers or the
     // action answered itself (flag 0x8); 0 with the reason in this
     // handler's error text or in cg's. An unknown word gives message 10
-    // naming it.
+    // naming it; so does a word whose action is not built yet, naming the
+    // table's word (the whole word for ANNO...).
     int entry(const char* action);
 
     // The hash id of the library in DB as the field ID. Until the document

@@ -1,0 +1,145 @@
+#include "bmod/ruvaserv/actions/kivohandler.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "bmod/ruvaserv/cgi/cgihandler.h"
+#include "tests/bmod/ruvaserv/cgi/request_support.h"
+
+namespace ruva {
+namespace {
+
+using test::CapturedRequest;
+
+std::string unknownActionText(const std::string& word) {
+    return formatChecked(msgFormat(10, "kivohandler/2"), word);
+}
+
+TEST(KivoHandler, MarkerHandlerIsRegisteredForTheHandlersLifetime) {
+    CapturedRequest cg;
+    auto kh = newKivoHandler(cg.get());
+    ASSERT_NE(kh, nullptr);
+    EXPECT_EQ(cg->specCallback, &KivoHandler::specCallback);
+    EXPECT_EQ(cg->specClientData, kh.get());
+    EXPECT_EQ(kh->getError(), "");
+    kh.reset();
+    EXPECT_EQ(cg->specCallback, nullptr);
+    EXPECT_EQ(cg->specClientData, nullptr);
+}
+
+// Until their actions exist, the words of the table answer as unknown ones
+// do, naming the row's own word, so every spelling of a word shows the
+// row it reached.
+TEST(KivoHandler, UnknownAndUnbuiltWordsAnswerMessage10) {
+    struct {
+        const char* word;
+        std::string named;
+    } const cases[] = {
+        {"link", "LINK"},
+        {"Link", "LINK"},
+        {"LINK", "LINK"},
+        {"sub_main", "SUB_MAIN"},
+        {"up", "UP"},
+        {"Printa4", "PRINTA4"},
+        {"annots", "Annots"},
+        {"ANNOxyz", "ANNOxyz"},
+        {"anno", "Anno"},
+        {"9x", "9x"},
+        {"Fxyz", "Fxyz"},
+        {"fxyz", "Fxyz"},
+        {"Linkx", "Linkx"},
+        {"Vx", "Vx"},
+        {"", ""},
+        {"LINK ", "LINK "},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.word);
+        CapturedRequest cg;
+        auto kh = newKivoHandler(cg.get());
+        EXPECT_EQ(kh->entry(c.word), 0);
+        EXPECT_EQ(kh->getError(), unknownActionText(c.named));
+        EXPECT_EQ(cg.written(), "");
+    }
+}
+
+TEST(KivoHandler, UnbuiltRowsRunNoPreparation) {
+    for (const char* word : {"ABOUT", "BODY", "EXPORT", "TOOLBAR", "ANNOTS", "SEARCH", "SUB_MAIN"}) {
+        SCOPED_TRACE(word);
+        CapturedRequest cg;
+        cg.field("PA", "x");
+        cg->options = 0x40;
+        auto kh = newKivoHandler(cg.get());
+        EXPECT_EQ(kh->entry(word), 0);
+        EXPECT_EQ(cg->options, 0x40u);
+        EXPECT_EQ(cg->flags, kKivoservFlags);
+        EXPECT_EQ(cg->valueList->findValue("AC"), nullptr);
+        EXPECT_EQ(cg->valueList->findValue("FN"), nullptr);
+        EXPECT_EQ(cg->valueList->findValue("BA"), nullptr);
+    }
+}
+
+TEST(KivoHandler, LongWordIsCutBeforeTheTagSpan) {
+    CapturedRequest cg;
+    auto kh = newKivoHandler(cg.get());
+    const std::string word = "F" + std::string(5000, 'x');
+    EXPECT_EQ(kh->entry(word.c_str()), 0);
+    EXPECT_EQ(kh->getError(), unknownActionText(word.substr(0, 255)));
+}
+
+TEST(KivoHandler, ErrorTextIsKeptWhole) {
+    CapturedRequest cg;
+    auto kh = newKivoHandler(cg.get());
+    kh->setError(msgFormat(0, "kivohandler/81"), std::string(1000, 'x'));
+    EXPECT_EQ(kh->getError(), formatChecked(msgFormat(0, "kivohandler/81"), std::string(1000, 'x')));
+    EXPECT_TRUE(kh->getError().ends_with("</span>"));
+    kh->clear();
+    EXPECT_EQ(kh->getError(), "");
+}
+
+TEST(KivoHandler, BlankAndScriptRowsPrepareTheirAnswer) {
+    CapturedRequest cg;
+    auto kh = newKivoHandler(cg.get());
+    kh->entry("blank");
+    EXPECT_FALSE(cg->flags & kCgiBodyHandlers);
+
+    CapturedRequest script;
+    auto sh = newKivoHandler(script.get());
+    sh->entry("jscmenu");
+    EXPECT_EQ(script->mimeType, "text/javascript");
+    EXPECT_TRUE(script->flags & kCgiBodyHandlers);
+}
+
+TEST(KivoHandler, MarkerHandlerKnowsItsTenNames) {
+    struct {
+        const char* marker;
+        int known;
+    } const cases[] = {
+        {"cmplistdb default * -->", 1},
+        {"listdb default lib* -->", 1},
+        {"LISTSERV-->", 1},
+        {"servname -->", 1},
+        {"ProgInfo -->", 1},
+        {"kivomain -->", 1},
+        {"dbname-->", 1},
+        {"rootid -->", 1},
+        {"uzaddr -->", 1},
+        {"compare a b -->", 1},
+        {"listdbx -->", 1},  // known by its first letters
+        {"list -->", 0},
+        {"compar", 0},
+        {"toolbar -->", 0},
+        {"", 0},
+    };
+    CapturedRequest cg;
+    auto kh = newKivoHandler(cg.get());
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.marker);
+        EXPECT_EQ(cg->specCallback(cg->specClientData, c.marker), c.known);
+    }
+    EXPECT_EQ(cg->dstOffs, 0u);
+    EXPECT_EQ(cg.written(), "");
+}
+
+}  // namespace
+}  // namespace ruva
