@@ -167,4 +167,8 @@ std::string escapeScriptString(std::string_view text) {
     return out;
 }
 
+std::string htmlEscaped(const std::string& text) {
+    return validateQuotesAndChar(AmpEsc(text.c_str()).c_str(), true);
+}
+
 }  // namespace ruva

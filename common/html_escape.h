@@ -26,6 +26,10 @@ std::string validateQuotesAndChar(const char* value, bool all);
 // "&amp;", so that text already escaped is not escaped twice.
 std::string AmpEsc(const char* text);
 
+// Outside text made fit for a page: AmpEsc, then validateQuotesAndChar with
+// every special character.
+std::string htmlEscaped(const std::string& text);
+
 // For a string inside a script: CR dropped, LF made a blank, and '\'', '"'
 // and '\\' preceded by a backslash. At most kEscapeSpecialCharMax characters;
 // the text is cut before an escape that would not fit whole, so the result

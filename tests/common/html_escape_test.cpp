@@ -123,6 +123,14 @@ TEST(HtmlEscapeAmpEsc, EscapesAmpersandsNotAlreadyEscaped) {
     EXPECT_EQ(AmpEsc(nullptr), "");
 }
 
+// Outside text for a page: every special character escaped once, entities
+// already escaped left as they are.
+TEST(HtmlEscapeHtmlEscaped, EscapesOnce) {
+    EXPECT_EQ(htmlEscaped("<img src=x onerror='a(\"/\")'>&amp;&"),
+              "&#60;img src=x onerror=&#39;a(&#34;&#47;&#34;)&#39;&#62;&amp;&amp;");
+    EXPECT_EQ(htmlEscaped(""), "");
+}
+
 TEST(HtmlEscapeEscapeSpecialChar, Table) {
     struct {
         const char* name;

@@ -5,6 +5,7 @@
 #include <new>
 
 #include "bmod/ruvaserv/cgi/cgihandler.h"
+#include "common/html_escape.h"
 
 namespace ruva {
 

@@ -97,10 +97,6 @@ int answerNoResponse(CgiHandler& cg) {
 
 }  // namespace
 
-std::string htmlEscaped(const std::string& text) {
-    return validateQuotesAndChar(AmpEsc(text.c_str()).c_str(), true);
-}
-
 std::unique_ptr<CgiHandler> newCgiHandler(size_t flags, char** envp, TextTable messages, ConfigKeys keys,
                                           size_t decodeLimit) {
     std::unique_ptr<CgiHandler> cg(new (std::nothrow) CgiHandler(messages, keys, decodeLimit));

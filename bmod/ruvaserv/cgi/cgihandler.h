@@ -70,9 +70,6 @@ inline constexpr const char* kXhtmlDoctype =
 inline constexpr const char* kXhtmlStartTag =
     "<html xmlns=\"http://www.w3.org/1999/xhtml\" xml:lang=\"en\" lang=\"en\">";
 
-// Outside text made fit for a page: AmpEsc, then validateQuotesAndChar with
-// every special character.
-std::string htmlEscaped(const std::string& text);
 
 // The flags kivoserv's main starts with.
 inline constexpr size_t kKivoservFlags = kCgiUseHelp | kCgiUsePrint | kCgiUseAnnotation | kCgiBodyHandlers;

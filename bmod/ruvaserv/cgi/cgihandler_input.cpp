@@ -38,7 +38,7 @@ bool contains(std::string_view text, std::string_view word) {
 // at an entity boundary so that the formatted message still fits the error
 // text with its tag span whole.
 std::string messageArgument(const TableFormat& format, const char* raw) {
-    std::string text = validateQuotesAndChar(AmpEsc(raw).c_str(), true);
+    std::string text = htmlEscaped(raw);
     size_t fixed = formatChecked(format, "").size();
     size_t room = fixed < kErrorTextMax ? kErrorTextMax - fixed : 0;
     if (text.size() > room) {

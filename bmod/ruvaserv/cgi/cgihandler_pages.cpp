@@ -80,10 +80,6 @@ bool equalsNoCase(std::string_view a, std::string_view b) {
     return a.size() == b.size() && startsCaseBlindAt(a, 0, b);
 }
 
-std::string htmlText(const std::string& text) {
-    return validateQuotesAndChar(AmpEsc(text.c_str()).c_str(), true);
-}
-
 // Where text[0, n) may end without leaving a tag or an entity open.
 size_t markupSafeEnd(std::string_view text, size_t n) {
     std::string_view kept = text.substr(0, n);
@@ -123,7 +119,7 @@ bool isSearchKind(const Value* st) {
 std::optional<std::string> urlField(int kind, const Value& field) {
     if (kind == kUrlHiddenInputs) {
         // '&' of the value stays: stored values hold entities already.
-        return "<input type=\"hidden\" name=\"" + htmlText(field.name) + "\" value=\"" +
+        return "<input type=\"hidden\" name=\"" + htmlEscaped(field.name) + "\" value=\"" +
                validateQuotesAndChar(field.value.c_str(), true) + "\" />";
     }
     int mode = kind == kUrlScriptQuery ? URLMODE_ENCODE_SCRIPT : URLMODE_ENCODE;
@@ -174,9 +170,9 @@ void CgiHandler::writeErrorPage(std::string_view message) {
         page.append("</small></font></p><div align= \"center\">\n");
         // The help library is found through the session: without one (or
         // after a failed connect) helpID keeps the value it had.
-        std::string script = htmlText(escapeScriptString(urlProto + kivoServName));
+        std::string script = htmlEscaped(escapeScriptString(urlProto + kivoServName));
         std::string help =
-            htmlText(escapeScriptString(urlEncode(URLMODE_ENCODE_SCRIPT, helpID.c_str(), kUrlStringMax)));
+            htmlEscaped(escapeScriptString(urlEncode(URLMODE_ENCODE_SCRIPT, helpID.c_str(), kUrlStringMax)));
         const char* chapter = equalsNoCase(st->value, "DocSearch") ? "LBmultiple" : "DBsearching";
         page.append(formatChecked(
             "<p align= \"left\"><font class=\"c2\"><small><b>For more information about searching and "

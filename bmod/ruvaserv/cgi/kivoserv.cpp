@@ -22,8 +22,8 @@ constexpr const char kSystemConfig[] = "/usr/local/etc/kivo.conf";
 constexpr size_t kLiPatternMinLead = 10;
 
 // A stored field value with its slashes back. The value list writes '/' as
-// "&#47;" in every field but LI and a few others; LI_Original and LI_Hidden
-// are not among them, yet a library identity is known by its leading "//".
+// "&#47;" in every field but LI and a few others, and LI_Hidden is not among
+// them, yet a library identity is known by its leading "//".
 std::string withSlashes(const Value& field) {
     std::string text = field.value;
     for (size_t at = text.find("&#47;"); at != std::string::npos; at = text.find("&#47;", at + 1)) {

@@ -27,21 +27,17 @@ const char kSubMainPage[] =
     "</html>\n";
 static_assert(sizeof kSubMainPage - 1 <= kSubMainPageMax);
 
-std::string htmlText(const std::string& text) {
-    return validateQuotesAndChar(AmpEsc(text.c_str()).c_str(), true);
-}
-
 std::string waitPage(const CentralHeader* pdf, const WaitPageText& t) {
     std::string name = pdf->fname;
     size_t at = name.find(".pdf");
     if (at != std::string::npos) name.replace(at, 4, ".fdp");
     std::string link = urlEncode(URLMODE_ENCODE_SCRIPT, name.c_str(), kLinkNameMax);
-    std::string title = htmlText(t.title.empty() ? "KIVO Wait" : t.title);
+    std::string title = htmlEscaped(t.title.empty() ? "KIVO Wait" : t.title);
     std::string folder = std::to_string(pdf->folder);
     std::string page;
     page += "<html><head><title>" + title + "</title>\n";
-    page += "<meta name=\"SUBTITLE\" content=\"" + htmlText(t.subtitle) + "\">\n";
-    page += "<meta name=\"DOCNO\" content=\"" + htmlText(t.docno) + " " + htmlText(t.rev) + "\">\n";
+    page += "<meta name=\"SUBTITLE\" content=\"" + htmlEscaped(t.subtitle) + "\">\n";
+    page += "<meta name=\"DOCNO\" content=\"" + htmlEscaped(t.docno) + " " + htmlEscaped(t.rev) + "\">\n";
     page += "<script type=\"text/javascript\">\n"
             "if (top.kivotbar && top.isIE10) top.objPDFforIE10 = top.kivomain.kivodoc.location;\n"
             "</script></head>\n";
