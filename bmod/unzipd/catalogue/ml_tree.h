@@ -13,14 +13,11 @@
 #include <ctime>
 #include <type_traits>
 
+#include "common/ml_node_type.h"
+
 namespace ruva {
 
 class ZipStructure;
-
-enum MlNodeType : int {
-    ML_NODE_TYPE_SUB = 0,  // a folder node
-    ML_NODE_TYPE_ZS = 1,   // a library
-};
 
 // Slots of the hash-id table; the root always holds slot 0.
 constexpr int kMlHashSize = 32768;
