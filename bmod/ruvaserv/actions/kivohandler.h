@@ -15,7 +15,7 @@ namespace ruva {
 
 class CgiHandler;
 
-class KivoHandler {
+class KivoHandler : public ErrorText {
 public:
     // del: clear, then the marker handler is unregistered from cg (when
     // set). The request object stays.
@@ -25,19 +25,9 @@ public:
 
     // Drops the error text.
     void clear();
-    // The error text, "" when none.
-    const std::string& getError() const { return errmsg; }
-    // Formats and keeps the whole text: a cut could split the grey tag span
-    // and grey the rest of the page, so callers cut outside arguments.
-    template <class... Args>
-    void setError(FormatLiteral format, const Args&... args) {
-        errmsg = formatChecked(format, args...);
-    }
-    template <class... Args>
-    void setError(const TableFormat& format, const Args&... args) {
-        errmsg = formatChecked(format, args...);
-    }
-    void setError(std::nullptr_t) { errmsg.clear(); }
+    // getError and setError (ErrorText) keep the whole text: a cut could
+    // split the grey tag span and grey the rest of the page, so callers cut
+    // outside arguments.
 
     // Runs the action named by the word (first character upper-cased, then
     // compared without regard to case; a word beginning ANNO goes to the
@@ -48,11 +38,15 @@ public:
     // table's word (the whole word for ANNO...).
     int entry(const char* action);
 
-    // The hash id of the library in DB as the field ID. Until the document
-    // server can be asked: 0, nothing changed.
+    // Library identity look-ups (library_identity.cpp), over MLLIST of the
+    // field DB on the default session; no DB: message 91, a reply other
+    // than 200: message 92, both 0.
+    // The hash id of the first level-0 library entry as the field ID; 1
+    // also when a folder entry comes first (nothing set), 0 when there is
+    // no such entry.
     int getIDbyDbName();
-    // The identity of the library in DB as the field LI_Hidden. Until the
-    // document server can be asked: 0, nothing changed.
+    // The library identity in the first entry's comment as the field
+    // LI_Hidden; the result of storing it.
     int getLIbyHiddenID();
 
     // The marker handler registered with cg; clientData is the handler.
@@ -63,7 +57,6 @@ public:
     uint16_t flags = 0;
     int isCollection = 0;
     CgiHandler* cg = nullptr;  // not owned
-    std::string errmsg;
 
 private:
     friend std::unique_ptr<KivoHandler> newKivoHandler(CgiHandler* cg);

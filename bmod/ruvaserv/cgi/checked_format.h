@@ -103,4 +103,23 @@ std::string formatChecked(const TableFormat& format, const Args&... args) {
     return format_detail::formatArgs(format.text().c_str(), args...);
 }
 
+// An object's last error text, set from a literal or a table format;
+// outside text goes in as an argument, never as the format.
+class ErrorText {
+public:
+    // The error text, "" when none.
+    const std::string& getError() const { return errmsg; }
+    template <class... Args>
+    void setError(FormatLiteral format, const Args&... args) {
+        errmsg = formatChecked(format, args...);
+    }
+    template <class... Args>
+    void setError(const TableFormat& format, const Args&... args) {
+        errmsg = formatChecked(format, args...);
+    }
+    void setError(std::nullptr_t) { errmsg.clear(); }
+
+    std::string errmsg;
+};
+
 }  // namespace ruva

@@ -475,7 +475,7 @@ constexpr const char* kMessages[] = {
     /* 459 */ "Short reply for MSRCH command.<br><br>",
     /* 460 */ "Read from socket failed. Socket was closed by peer or.<br><br> server was overloaded and wait time-out occured.<br><br>",
     /* 461 */ "No response from BLOBTYPES command.<br><br>",
-    /* 462 */ "",
+    /* 462 */ "Cannot send command to server, invalid character in argument.<br><br>",
     /* 463 */ "",
     /* 464 */ "",
     /* 465 */ "",
