@@ -134,14 +134,6 @@ int KivoHandler::entry(const char* action) {
     return 0;
 }
 
-// The document-server client does not exist yet: nothing can be looked up.
-int KivoHandler::getIDbyDbName() {
-    return 0;
-}
-int KivoHandler::getLIbyHiddenID() {
-    return 0;
-}
-
 int KivoHandler::specCallback(void*, std::string_view marker) {
     for (const char* name : kMarkerNames) {
         // Known markers write nothing until the listing actions exist.

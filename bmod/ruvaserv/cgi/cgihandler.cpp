@@ -8,6 +8,7 @@
 #include <cstring>
 #include <new>
 
+#include "bmod/ruvaserv/cgi/kivo_version.h"
 #include "common/html_escape.h"
 #include "common/text_clean.h"
 
@@ -104,6 +105,8 @@ std::unique_ptr<CgiHandler> newCgiHandler(size_t flags, char** envp, TextTable m
     cg->flags = flags;
     cg->envp = envp;
     cg->disclaimer = kDisclaimer;
+    cg->uzc = newUzClient(kKivoservProgName, kKivoservArticle, kSystemRevision, 0);
+    if (!cg->uzc) return nullptr;
     cg->valueList = newValueList(kValueListNoCase);
     cg->langList = newValueList(kValueListNoCase);
     if (!cg->valueList || !cg->langList) return nullptr;
@@ -115,6 +118,8 @@ CgiHandler::~CgiHandler() {
 }
 
 void CgiHandler::clear() {
+    if (uzc) uzc->clear();
+    sess = nullptr;
     if (valueList) valueList->clear();
     if (langList) langList->clear();
     toolbar.reset();

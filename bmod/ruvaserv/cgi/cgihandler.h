@@ -33,12 +33,11 @@
 #include "bmod/ruvaserv/cgi/kvo_msg.h"
 #include "bmod/ruvaserv/cgi/kvo_text.h"
 #include "bmod/ruvaserv/cgi/valuelist.h"
+#include "bmod/ruvaserv/client/uzclient.h"
 
 namespace ruva {
 
 class CgiHandler;
-class UzClient;
-class UzSession;
 
 // Bits of CgiHandler::flags.
 inline constexpr size_t kCgiImageMapClick = 0x1;      // a field was an image-map click; PATH_INFO holds '/'-separated fields
@@ -190,16 +189,16 @@ std::string findConfigFile();
 
 class CgiHandler {
 public:
-    // del: clear, then the lists. uzc and sess are left alone.
+    // del: clear, then the client and the lists.
     ~CgiHandler();
     CgiHandler(const CgiHandler&) = delete;
     CgiHandler& operator=(const CgiHandler&) = delete;
 
     // ---- life cycle and errors (cgihandler.cpp)
 
-    // Drops the request state: fields and languages, toolbar, both
-    // buffers, POST data, own addresses, path info, error text, the texts
-    // the request set; flags 0. uzc and sess are left alone.
+    // Drops the request state: the client's sessions (sess forgotten),
+    // fields and languages, toolbar, both buffers, POST data, own
+    // addresses, path info, error text, the texts the request set; flags 0.
     void clear();
 
     // The error text, "" when none.
@@ -378,15 +377,24 @@ public:
 
     // ---- session and post-processing (cgihandler_session.cpp)
 
-    // Until the document-server client exists these stand in for it: no
-    // session is made, so uzc and sess stay null.
-
-    // 1 when the default session exists or could be made; 0 with the error
-    // text set when it cannot be made. Now: 1 with no session.
+    // The daemon address from UZ (with AllowUZonURL), RUVA_ADDR or the
+    // configuration into docServAddr; 1 when it names a server, else 0.
+    int determineDocumentServer();
+    // 1 when the default session exists or could be made (sess set, servId
+    // emptied); 0 with the error text set (202, 203), or without one when
+    // no server is known.
     int createDefaultSession();
-    // 1 when the default session has greeted the server (once per request);
-    // 0 otherwise. Now: 0, the error text unchanged.
+    // 1 when the default session answered VER acceptably (once per
+    // request: servId set) and, with UseLDAP, USER passed; 0 with the error
+    // text set (204, 205, the access notices).
     int establishDefaultSession();
+    // MLLIST of "[LI]" on the default session: the library's hash id, 0
+    // when not found; its text into *hashID and the library's title into
+    // *libTitle, each when given.
+    int getHashIDfromLI(std::string_view LI, std::string* hashID, std::string* libTitle);
+    // userName (after the first '\' of userEnv's variable) and profileName
+    // (profileEnv's variable); 0 with message 246 when either is missing.
+    int getUserDetails();
     // Rewrites docBuf into the output buffer for sending; 0 with the error
     // text set. Now: 1 and no output buffer, so output sends docBuf.
     int postProcessFile();
@@ -403,8 +411,8 @@ public:
     uint32_t options = 0;
     std::string buffer;  // POST data
     size_t buflen = 0;   // bytes of it read
-    UzClient* uzc = nullptr;    // owned document-server client; not made yet, stays null
-    UzSession* sess = nullptr;  // the default session, owned by uzc; stays null
+    std::unique_ptr<UzClient> uzc;  // the document-server client
+    UzSession* sess = nullptr;  // the default session, owned by uzc; null until made
     std::unique_ptr<Toolbar> toolbar;  // made by initToolbar
     std::unique_ptr<ValueList> valueList;  // the CGI fields, names case-blind
     SpecCallback specCallback = nullptr;

@@ -92,9 +92,17 @@ void magnitude(CgiHandler& cg, const char* v, const char*) {
     if (v) cg.*member = clampedNumber<std::remove_reference_t<decltype(cg.*member)>>(v, true);
 }
 
-// Recognised so that no later key takes the line; the proxy belongs to the
-// document-server client.
-void ignored(CgiHandler&, const char*, const char*) {}
+// The telnet proxy belongs to the document-server client.
+void telnetProxyCmd(CgiHandler& cg, const char* v, const char*) {
+    if (!v || !cg.uzc) return;
+    std::string command(v);
+    command.resize(std::strlen(expandEscapes(command.data())));
+    cg.uzc->setTelnetProxyCmd(command.c_str());
+}
+
+void telnetProxy(CgiHandler& cg, const char* v, const char*) {
+    if (v && cg.uzc) cg.uzc->setTelnetProxy(v);
+}
 
 void charEncoding(CgiHandler& cg, const char* v, const char*) {
     cg.charEnc = 1;
@@ -234,8 +242,8 @@ const ConfigKey kKivoKeys[] = {
     {"servicename", 0, text<&CgiHandler::servicename, kServicenameMax>},
     {"ShowMissingLibs", 0, text<&CgiHandler::showMissingLibs, kShowMissingLibsMax>},
     {"Superusername", 9, text<&CgiHandler::superUserName, kSuperUserNameMax>},
-    {"TelnetProxyCmd", 0, ignored},
-    {"TelnetProxy", 0, ignored},
+    {"TelnetProxyCmd", 0, telnetProxyCmd},
+    {"TelnetProxy", 0, telnetProxy},
     {"TempPath", 0, tempPath},
     {"TestMode", 0, testMode},
     {"ThankyouNote", 0, text<&CgiHandler::thankyounote>},

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "bmod/ruvaserv/cgi/kivo_version.h"
 #include "tests/bmod/ruvaserv/cgi/request_support.h"
 
 namespace ruva {
@@ -35,7 +36,13 @@ TEST(CgiHandlerLife, NewObjectHoldsTheDefaults) {
     EXPECT_EQ(cg->expiryMyDoc, 518400);
     EXPECT_EQ(cg->expiryMyDocLatestRel, 21600);
     EXPECT_NE(cg->disclaimer.find("Note_disclaimer()"), std::string::npos);
-    EXPECT_EQ(cg->uzc, nullptr);
+    // The client greets servers as this program; no session yet.
+    ASSERT_NE(cg->uzc, nullptr);
+    EXPECT_EQ(cg->uzc->prog, "kivoserv");
+    EXPECT_EQ(cg->uzc->art, kKivoservArticle);
+    EXPECT_EQ(cg->uzc->rev, "R19K");
+    EXPECT_EQ(cg->uzc->flags, 0);
+    EXPECT_EQ(cg->uzc->isLibFiltered, 0);
     EXPECT_EQ(cg->sess, nullptr);
     // Both lists compare names without regard to case.
     ASSERT_NE(cg->valueList, nullptr);
@@ -45,7 +52,7 @@ TEST(CgiHandlerLife, NewObjectHoldsTheDefaults) {
     EXPECT_EQ(cg->langList->flags() & kValueListNoCase, kValueListNoCase);
 }
 
-TEST(CgiHandlerLife, ClearDropsTheRequestStateAndLeavesTheClient) {
+TEST(CgiHandlerLife, ClearDropsTheRequestStateAndKeepsTheClient) {
     CapturedRequest cg;
     cg.field("AC", "LINK");
     cg->langList->addValue("EN", "English");
@@ -62,8 +69,9 @@ TEST(CgiHandlerLife, ClearDropsTheRequestStateAndLeavesTheClient) {
     cg->userName = "bob";
     cg->extranetSupportURL = "http://support";
     cg->setError("failed");
-    auto* const client = reinterpret_cast<UzClient*>(&cg);  // any address: clear must not touch it
-    cg->uzc = client;
+    UzClient* const client = cg->uzc.get();
+    ASSERT_NE(client, nullptr);  // made with the request
+    cg->sess = reinterpret_cast<UzSession*>(&cg);  // any address: clear only forgets it
     cg->clear();
     EXPECT_EQ(cg->valueList->firstValue(), nullptr);
     EXPECT_EQ(cg->langList->firstValue(), nullptr);
@@ -78,8 +86,8 @@ TEST(CgiHandlerLife, ClearDropsTheRequestStateAndLeavesTheClient) {
     }
     EXPECT_EQ(cg->getError(), "");
     EXPECT_EQ(cg->flags, 0u);
-    EXPECT_EQ(cg->uzc, client);
-    cg->uzc = nullptr;
+    EXPECT_EQ(cg->uzc.get(), client);  // the client stays; its sessions go
+    EXPECT_EQ(cg->sess, nullptr);
 }
 
 TEST(CgiHandlerLife, ErrorTextIsCutAt639Characters) {
