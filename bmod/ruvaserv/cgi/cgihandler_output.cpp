@@ -131,13 +131,23 @@ std::string dispositionLine(const CgiHandler& cg) {
     };
     const bool save = fieldValue(cg, "SV") == "1";
     if (!save && cg.mimeFilename.empty()) return {};
-    std::string name = cg.mimeFilename;
+    std::string name;
     if (save) {
-        for (size_t at = name.find("._."); at != std::string::npos; at = name.find("._.", at + 1)) {
-            name.replace(at, 3, ".");
+        // "._." becomes "." (built anew: gcc 12 misreads an in-place replace
+        // as an overlapping copy).
+        const std::string& from = cg.mimeFilename;
+        for (size_t i = 0; i < from.size();) {
+            if (from.compare(i, 3, "._.") == 0) {
+                name += '.';
+                i += 3;
+            } else {
+                name += from[i++];
+            }
         }
         size_t dot = name.find('.');
         if (name.find(".xls") == std::string::npos && dot != std::string::npos) name[dot] = '_';
+    } else {
+        name = cg.mimeFilename;
     }
     bool attach = save;
     if (!cg.mimeType.empty() && !cg.mimeFilename.empty()) {
