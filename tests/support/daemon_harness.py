@@ -150,6 +150,27 @@ def remove_semaphore(key):
         subprocess.run(["ipcrm", "-S", str(key)], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
+class SemBuf(ctypes.Structure):
+    _fields_ = [("sem_num", ctypes.c_ushort), ("sem_op", ctypes.c_short), ("sem_flg", ctypes.c_short)]
+
+
+SEM_UNDO = 0x1000
+IPC_CREAT = 0o1000
+
+
+def update_lock_ops(key, ops):
+    """The update mutex's own steps on the daemon's semaphore set (key: the
+    daemon's port + UPDATE_MUTEX_KEY_BASE); ops are (sem_op, sem_flg) pairs:
+    [(0, 0), (1, SEM_UNDO)] takes it, [(-1, SEM_UNDO)] gives it back."""
+    libc = ctypes.CDLL(None, use_errno=True)
+    sid = libc.semget(key, 1, IPC_CREAT | 0o666)
+    if sid < 0:
+        raise OSError(ctypes.get_errno(), "semget")
+    arr = (SemBuf * len(ops))(*[SemBuf(0, op, flg) for op, flg in ops])
+    if libc.semop(sid, arr, len(ops)) != 0:
+        raise OSError(ctypes.get_errno(), "semop")
+
+
 class ReplyError(AssertionError):
     """A reply broke the framing rules: no final line, or bytes after it."""
 

@@ -8,7 +8,6 @@ import socket
 import subprocess
 import tempfile
 import time
-import ctypes
 import unittest
 import uuid
 import zipfile
@@ -20,25 +19,6 @@ from daemon_commands_test import make_library
 WALKER = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "zip", "zip_walk.py")
 END = b"200-UPDFILE END\n"
 MEMBER = "1551-ABC10101Uen.A.3"
-
-
-class SemBuf(ctypes.Structure):
-    _fields_ = [("sem_num", ctypes.c_ushort), ("sem_op", ctypes.c_short), ("sem_flg", ctypes.c_short)]
-
-
-SEM_UNDO = 0x1000
-IPC_CREAT = 0o1000
-
-
-def update_lock_ops(key, ops):
-    """The update mutex's own steps on the daemon's semaphore set."""
-    libc = ctypes.CDLL(None, use_errno=True)
-    sid = libc.semget(key, 1, IPC_CREAT | 0o666)
-    if sid < 0:
-        raise OSError(ctypes.get_errno(), "semget")
-    arr = (SemBuf * len(ops))(*[SemBuf(0, op, flg) for op, flg in ops])
-    if libc.semop(sid, arr, len(ops)) != 0:
-        raise OSError(ctypes.get_errno(), "semop")
 
 
 def settled(folder, timeout=5):
@@ -164,14 +144,14 @@ class Updates(unittest.TestCase):
         c = self.d.client(timeout=30)  # the daemon waits 15 s for the lock
         self.assertTrue(c.greeting().startswith(b"200 UZD "))
         key = self.d.port + h.UPDATE_MUTEX_KEY_BASE
-        update_lock_ops(key, [(0, 0), (1, SEM_UNDO)])  # wait for 0, then take it
+        h.update_lock_ops(key, [(0, 0), (1, h.SEM_UNDO)])  # wait for 0, then take it
         try:
             started = time.time()
             self.assertEqual(self.upload(c, MEMBER, b"locked out"),
                              b"520-Cannot update ZIP, function locked by other user\n")
             self.assertGreaterEqual(time.time() - started, 14)
         finally:
-            update_lock_ops(key, [(-1, SEM_UNDO)])
+            h.update_lock_ops(key, [(-1, h.SEM_UNDO)])
         self.assertTrue(c.command("VER").startswith(b"200 Version: "))
         self.assertFalse(os.path.exists(self.anx))
 
