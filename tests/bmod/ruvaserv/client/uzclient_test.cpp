@@ -24,6 +24,9 @@ namespace ruva {
 namespace {
 
 using test::addr;
+using test::InterfaceScope;
+using test::loopbackOnly;
+using test::noInterfaces;
 
 std::unique_ptr<UzClient> client(uint16_t flags = 0) {
     auto uzc = newUzClient("kivoserv", "DOCSRV 1", "R19K", flags);
@@ -267,6 +270,214 @@ TEST(UzClient, DeleteSessionUnlinksOnlyWhatIsListed) {
     EXPECT_EQ(uzc->getNumSessions(), 0);
     EXPECT_EQ(uzc->getFirstSession(), nullptr);
     EXPECT_EQ(uzc->getError(), "");
+}
+
+// ---- broadcast answers and interfaces
+
+TEST(UzClient, BroadcastAnswerGivesAddressAndPort) {
+    struct Case {
+        const char* text;
+        const char* wantAddr;  // null: refused
+        unsigned wantPort;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"UZD 1.2.3.4:9229 x", "1.2.3.4", 9229, nullptr},
+        {"UZD 10.0.0.1:5000 ruvadaemon \"DOCSRV 1\" R19K \"c\"\n", "10.0.0.1", 5000, nullptr},
+        {"UZD 10.0.0.1:5000\n", "10.0.0.1", 5000, nullptr},
+        {"UZd 1.2.3.4:9229 x", nullptr, 0, "No UZD signature in broadcast, ignoring.<br><br>"},
+        {"uzd 1.2.3.4:9229", nullptr, 0, "No UZD signature in broadcast, ignoring."},
+        {"UZD", nullptr, 0, "No UZD signature in broadcast"},
+        {"", nullptr, 0, "No UZD signature in broadcast"},
+        {"UZD :5", nullptr, 0, "No address in broadcast, ignoring ':5'.<br><br>"},
+        {"UZD  1.2.3.4:9229", nullptr, 0, "No address in broadcast, ignoring ' 1.2.3.4:9229'."},
+        {"UZD 1.2.3.4:70000 x", nullptr, 0, "No address in broadcast, ignoring '1.2.3.4:70000 x'."},
+        {"UZD <i>:1", nullptr, 0, "No address in broadcast, ignoring '&#60;i&#62;:1'."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        auto uzc = client();
+        in_addr_t a = 0;
+        unsigned port = 0;
+        int result = uzc->getAddrPort(c.text, &a, &port);
+        EXPECT_EQ(result, c.wantAddr ? 1 : 0);
+        if (c.wantAddr) {
+            EXPECT_EQ(a, addr(c.wantAddr));
+            EXPECT_EQ(port, c.wantPort);
+        } else {
+            EXPECT_TRUE(holds(uzc->getError(), c.message)) << uzc->getError();
+        }
+    }
+}
+
+// Synthetic getifaddrs entries, linked in the order added.
+class InterfaceList {
+public:
+    void add(const char* name, unsigned flags, int family, const char* address, const char* broadcast) {
+        Entry& e = entries_.emplace_back();
+        e.name = name;
+        e.addr.sin_family = static_cast<sa_family_t>(family);
+        e.addr.sin_addr.s_addr = address ? inet_addr(address) : 0;
+        e.brd.sin_family = AF_INET;
+        e.brd.sin_addr.s_addr = broadcast ? inet_addr(broadcast) : 0;
+        e.node.ifa_flags = flags;
+        e.hasBroadcast = broadcast != nullptr;
+    }
+    const ifaddrs* head() {
+        for (size_t i = 0; i < entries_.size(); ++i) {
+            Entry& e = entries_[i];
+            e.node.ifa_name = e.name.data();
+            e.node.ifa_addr = reinterpret_cast<sockaddr*>(&e.addr);
+            e.node.ifa_broadaddr = e.hasBroadcast ? reinterpret_cast<sockaddr*>(&e.brd) : nullptr;
+            e.node.ifa_next = i + 1 < entries_.size() ? &entries_[i + 1].node : nullptr;
+        }
+        return entries_.empty() ? nullptr : &entries_.front().node;
+    }
+
+private:
+    struct Entry {
+        std::string name;
+        sockaddr_in addr{};
+        sockaddr_in brd{};
+        bool hasBroadcast = false;
+        ifaddrs node{};
+    };
+    std::vector<Entry> entries_;
+};
+
+TEST(UzClient, InterfacesAreUpBroadcastCapableIpv4AtMostSixteen) {
+    InterfaceList list;
+    constexpr unsigned kUpBrd = IFF_UP | IFF_BROADCAST;
+    list.add("lo", IFF_UP | IFF_LOOPBACK, AF_INET, "127.0.0.1", nullptr);
+    list.add("eth0", kUpBrd, AF_INET, "10.0.0.5", "10.0.0.255");
+    list.add("eth1", IFF_BROADCAST, AF_INET, "10.1.0.5", "10.1.0.255");  // down
+    list.add("eth2", IFF_UP, AF_INET, "10.2.0.5", "10.2.0.255");  // no broadcast
+    list.add("eth3", kUpBrd, AF_INET6, nullptr, "10.3.0.255");
+    list.add("eth4", kUpBrd, AF_PACKET, nullptr, nullptr);
+    list.add("eth5", kUpBrd, AF_INET, "10.5.0.5", nullptr);  // no broadcast address
+    std::vector<std::string> addresses;
+    for (int i = 0; i < 20; ++i) {
+        addresses.push_back("192.168." + std::to_string(i) + ".1");
+        list.add("wlan", kUpBrd | IFF_RUNNING, AF_INET, addresses.back().c_str(),
+                 ("192.168." + std::to_string(i) + ".255").c_str());
+    }
+    std::vector<BroadcastInterface> found = broadcastInterfaces(list.head());
+    ASSERT_EQ(found.size(), 16u);
+    EXPECT_EQ(found[0].address, addr("10.0.0.5"));
+    EXPECT_EQ(found[0].broadcast, addr("10.0.0.255"));
+    for (size_t i = 1; i < found.size(); ++i) {
+        EXPECT_EQ(found[i].address, addr(addresses[i - 1].c_str()));
+        EXPECT_EQ(found[i].broadcast, addr(("192.168." + std::to_string(i - 1) + ".255").c_str()));
+    }
+    EXPECT_TRUE(broadcastInterfaces(nullptr).empty());
+}
+
+// ---- the broadcast exchange, answered by the test on the loopback
+
+// A UDP socket on 127.0.0.1 at a port P with P + 10 free for the client.
+Fd serverSocket(unsigned* port) {
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        Fd s(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+        sockaddr_in sin{};
+        sin.sin_family = AF_INET;
+        sin.sin_addr.s_addr = addr("127.0.0.1");
+        if (bind(s.get(), reinterpret_cast<sockaddr*>(&sin), sizeof sin) != 0) continue;
+        socklen_t len = sizeof sin;
+        getsockname(s.get(), reinterpret_cast<sockaddr*>(&sin), &len);
+        unsigned p = ntohs(sin.sin_port);
+        if (p + kDiscoveryPortOffset > 65535) continue;
+        Fd probe(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+        sockaddr_in any{};
+        any.sin_family = AF_INET;
+        any.sin_port = htons(static_cast<uint16_t>(p + kDiscoveryPortOffset));
+        if (bind(probe.get(), reinterpret_cast<sockaddr*>(&any), sizeof any) != 0) continue;
+        *port = p;
+        return s;
+    }
+    ADD_FAILURE() << "no free port pair";
+    return Fd();
+}
+
+size_t openDescriptors() {
+    size_t n = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) ++n;
+    return n;
+}
+
+TEST(UzClientBroadcast, AnswersMakeOneSessionPerServer) {
+    InterfaceScope scope(loopbackOnly);
+    unsigned port = 0;
+    Fd server = serverSocket(&port);
+    ASSERT_TRUE(server.valid());
+    timeval limit{10, 0};  // a client that never calls must not hang the test
+    setsockopt(server.get(), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    std::string call;
+    std::thread answerer([&] {
+        char buf[2048];
+        sockaddr_in from{};
+        socklen_t len = sizeof from;
+        ssize_t n = recvfrom(server.get(), buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &len);
+        if (n <= 0) return;
+        call.assign(buf, static_cast<size_t>(n));
+        // The same server twice, a stranger's datagram, then a second
+        // server; the stranger is skipped.
+        for (const char* answer : {"UZD 127.0.0.1:5555 ruvadaemon \"a\" R19K \"one\"\n",
+                                   "UZD 127.0.0.1:5555 ruvadaemon \"a\" R19K \"one\"\n", "HELLO",
+                                   "UZD 127.0.0.2:6666 ruvadaemon \"a\" R19K \"two\"\n"}) {
+            sendto(server.get(), answer, std::strlen(answer), 0, reinterpret_cast<sockaddr*>(&from), len);
+        }
+    });
+    auto uzc = client();
+    uzc->setWellKnownPort(port);
+    uzc->setBroadcastTimeout(2);
+    size_t descriptors = openDescriptors();
+    int result = uzc->newSessionsByBroadcast();
+    answerer.join();
+    EXPECT_EQ(call, "UZC 127.0.0.1:" + std::to_string(port + 10) + " kivoserv \"DOCSRV 1\" R19K\n");
+    EXPECT_EQ(result, 2);
+    std::vector<UzSession*> list = sessionsOf(*uzc);
+    ASSERT_EQ(list.size(), 2u);
+    EXPECT_EQ(list[0]->iaddr, addr("127.0.0.1"));
+    EXPECT_EQ(list[0]->port, 5555u);
+    EXPECT_EQ(list[1]->iaddr, addr("127.0.0.2"));
+    EXPECT_EQ(list[1]->port, 6666u);
+    EXPECT_TRUE(holds(uzc->getError(), "Received invalid broadcast response.")) << uzc->getError();
+    EXPECT_EQ(openDescriptors(), descriptors);
+}
+
+TEST(UzClientBroadcast, NoInterfaceSendsNothingAndGivesTheCentralServer) {
+    InterfaceScope scope(noInterfaces);
+    unsigned port = 0;
+    Fd server = serverSocket(&port);
+    ASSERT_TRUE(server.valid());
+    auto uzc = client();
+    uzc->setWellKnownPort(port);
+    ASSERT_EQ(uzc->setCentralServer("10.1.2.3:7000"), 1);
+    EXPECT_EQ(uzc->newSessionsByBroadcast(), 1);
+    ASSERT_NE(uzc->getFirstSession(), nullptr);
+    EXPECT_EQ(uzc->getFirstSession()->iaddr, addr("10.1.2.3"));
+    EXPECT_EQ(uzc->getFirstSession()->port, 7000u);
+    pollfd p{server.get(), POLLIN, 0};
+    EXPECT_EQ(poll(&p, 1, 0), 0);
+}
+
+TEST(UzClientBroadcast, BusyAnswerPortFailsAndClosesTheSocket) {
+    InterfaceScope scope(loopbackOnly);
+    unsigned port = 0;
+    Fd server = serverSocket(&port);
+    ASSERT_TRUE(server.valid());
+    Fd busy(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    sockaddr_in any{};
+    any.sin_family = AF_INET;
+    any.sin_port = htons(static_cast<uint16_t>(port + kDiscoveryPortOffset));
+    ASSERT_EQ(bind(busy.get(), reinterpret_cast<sockaddr*>(&any), sizeof any), 0);
+    auto uzc = client();
+    uzc->setWellKnownPort(port);
+    size_t descriptors = openDescriptors();
+    EXPECT_EQ(uzc->newSessionsByBroadcast(), -1);
+    EXPECT_TRUE(holds(uzc->getError(), "Cannot bind local address to socket, Address already in use."))
+        << uzc->getError();
+    EXPECT_EQ(openDescriptors(), descriptors);
 }
 
 }  // namespace
