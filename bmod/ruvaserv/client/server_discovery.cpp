@@ -62,9 +62,9 @@ int pollMillis(time_t seconds, int divisor) {
 // One UZC datagram to the interface's broadcast address: its own address
 // and the port the answers come back to.
 bool sendCall(UzClient& uzc, int fd, const BroadcastInterface& itf) {
-    std::string call = formatChecked("UZC %s:%d %s \"%s\" %s\n", dottedAddress(itf.address),
-                                     static_cast<int>(uzc.wellKnownPort + kDiscoveryPortOffset), uzc.prog,
-                                     uzc.art, uzc.rev);
+    std::string call =
+        formatChecked("UZC %s:%d %s \"%s\" %s\n", dottedAddress(itf.address),
+                      static_cast<int>(uzc.wellKnownPort + kDiscoveryPortOffset), uzc.prog, uzc.art, uzc.rev);
     sockaddr_in to = socketAddress(itf.broadcast, uzc.wellKnownPort);
     ssize_t sent;
     do {
@@ -102,6 +102,52 @@ bool collectAnswers(UzClient& uzc, int fd) {
         }
         if (!uzc.newSession(nullptr, address, port)) return false;
     }
+}
+
+// Adds address unless known or the list is full; false only when memory
+// runs out (500 "Out of memory" in known).
+bool addKnown(UzResponse& known, const std::string& address, const std::string& comment,
+              unsigned short flags) {
+    size_t count = 0;
+    for (const UzKnownListEntry* e = known.known(); e && e->filled(); e = e->next.get()) {
+        if (*e->address == address) return true;
+        ++count;
+    }
+    if (count >= kKnownServersMax) return true;
+    UzKnownListEntry* e = known.nextEntry<UzKnownListEntry>();
+    if (!e) {
+        known.resultCode = 500;
+        known.resultMessage = "Out of memory";
+        return false;
+    }
+    e->address = address;
+    e->comment = comment;
+    e->flags = flags;
+    return true;
+}
+
+// One server of the walk, over a session of the walk's own, so that a
+// session of the caller to the same server keeps its connection (and a
+// USER profile on it).
+KnownServerVisit visitServer(UzClient& uzc, const std::string& address) {
+    KnownServerVisit visit;
+    in_addr_t iaddr = 0;
+    unsigned port = 0;
+    if (!extractAddrPort(address, &iaddr, &port)) return visit;
+    std::unique_ptr<UzSession> s = uzc.allocSession(nullptr, iaddr, port);
+    if (!s) return visit;
+    std::unique_ptr<UzResponse> greeting = s->connect();
+    if (!greeting || greeting->resultCode != 200) return visit;
+    visit.greeted = true;
+    if (const UzConnectEntry* c = greeting->connect()) visit.greetingComment = c->comment;
+    std::unique_ptr<UzResponse> reply = s->slist();
+    if (reply && reply->resultCode == 200) {
+        visit.listed = true;
+        for (const UzSListEntry* e = reply->slist(); e && e->filled(); e = e->next.get())
+            visit.servers.emplace_back(*e->address, e->comment);
+    }
+    s->quit();
+    return visit;
 }
 
 }  // namespace
@@ -157,8 +203,41 @@ int UzClient::newSessionsByBroadcast() {
     return getNumSessions();
 }
 
+int walkKnownServers(UzResponse& known, const KnownServerVisitor& visit) {
+    // Records appended below are reached by this loop in turn.
+    for (UzKnownListEntry* e = known.known(); e && e->filled(); e = e->next.get()) {
+        if (e->flags & kKnownSlistRead) continue;
+        KnownServerVisit v = visit(*e->address);
+        if (v.greeted && e->comment.empty()) e->comment = v.greetingComment;
+        if (!v.listed) continue;
+        e->flags |= kKnownSlistRead;
+        for (const auto& [address, comment] : v.servers)
+            if (!addKnown(known, address, comment, 0)) return 0;
+    }
+    return 1;
+}
+
 std::unique_ptr<UzResponse> UzClient::findKnownServers() {
-    return nullptr;  // not yet built
+    std::vector<UzSession*> callers;
+    for (UzSession* s = firstUzSession; s; s = s->next) callers.push_back(s);
+    std::unique_ptr<UzResponse> known;
+    if (newSessionsByBroadcast() >= 0) known = allocResponse(RT_KNOWN);
+    if (known) {
+        known->resultCode = 200;
+        bool listed = true;
+        for (UzSession* s = firstUzSession; s && listed; s = s->next)
+            listed = addKnown(*known, s->getServerAddr(), std::string(), kKnownByDiscovery);
+        if (listed)
+            walkKnownServers(*known,
+                             [this](const std::string& address) { return visitServer(*this, address); });
+    }
+    // Only the sessions discovery made here go; the caller's stay.
+    for (UzSession* s = firstUzSession; s;) {
+        UzSession* next = s->next;
+        if (std::find(callers.begin(), callers.end(), s) == callers.end()) deleteSession(s);
+        s = next;
+    }
+    return known;
 }
 
 int UzClient::getAddrPort(std::string_view text, in_addr_t* iaddr, unsigned* port) {

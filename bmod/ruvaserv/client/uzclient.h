@@ -18,6 +18,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -67,6 +68,25 @@ std::vector<BroadcastInterface> listBroadcastInterfaces();
 using InterfaceLister = std::vector<BroadcastInterface> (*)();
 InterfaceLister setInterfaceLister(InterfaceLister lister);
 
+// What one server told the known-server walk: whether it greeted with
+// 200 (and the greeting's comment), and the servers its SLIST named when
+// SLIST answered 200, as (address, comment) in the reply's order.
+struct KnownServerVisit {
+    bool greeted = false;
+    std::string greetingComment;
+    bool listed = false;
+    std::vector<std::pair<std::string, std::string>> servers;
+};
+using KnownServerVisitor = std::function<KnownServerVisit(const std::string& address)>;
+
+// The walk of findKnownServers over known (RT_KNOWN): visits each record
+// without kKnownSlistRead once, in order, records appended on the way
+// included; a visit that greets gives a record without a comment the
+// greeting's, one that lists sets kKnownSlistRead and appends every named
+// server not yet known (flags 0), the list kept to kKnownServersMax
+// records. 1, or 0 when memory ran out (500 "Out of memory" in known).
+int walkKnownServers(UzResponse& known, const KnownServerVisitor& visit);
+
 // getError, setError and errmsg come from ErrorText.
 class UzClient : public ErrorText {
 public:
@@ -87,7 +107,8 @@ public:
     int newSessionsByBroadcast();
     // Discovery, then SLIST of every server found and of every server those
     // name, each visited once, at most kKnownServersMax. RT_KNOWN, or null.
-    // Deletes only the sessions it created.
+    // Deletes only the sessions it created; a visit goes over a session of
+    // its own, so the caller's sessions keep their connections.
     std::unique_ptr<UzResponse> findKnownServers();
     // Reads a broadcast answer "UZD address:port ..." into *iaddr, *port.
     // 1, or 0 with 378 or 379.

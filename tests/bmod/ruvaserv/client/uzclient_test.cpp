@@ -1,12 +1,11 @@
 #include "bmod/ruvaserv/client/uzclient.h"
 
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <ifaddrs.h>
 #include <net/if.h>
 #include <poll.h>
 #include <sys/socket.h>
-
-#include <gtest/gtest.h>
 
 #include <cstring>
 #include <filesystem>
@@ -89,7 +88,8 @@ TEST(UzClient, AddressSettingsKeepTheirLimit) {
         auto uzc = client();
         std::string& field = c.central ? uzc->centralServer : uzc->telnetProxy;
         field = "before:1";
-        int result = c.central ? uzc->setCentralServer(c.address.c_str()) : uzc->setTelnetProxy(c.address.c_str());
+        int result =
+            c.central ? uzc->setCentralServer(c.address.c_str()) : uzc->setTelnetProxy(c.address.c_str());
         EXPECT_EQ(result, c.result);
         if (c.result) {
             EXPECT_EQ(field, c.stored);
@@ -351,7 +351,7 @@ TEST(UzClient, InterfacesAreUpBroadcastCapableIpv4AtMostSixteen) {
     list.add("lo", IFF_UP | IFF_LOOPBACK, AF_INET, "127.0.0.1", nullptr);
     list.add("eth0", kUpBrd, AF_INET, "10.0.0.5", "10.0.0.255");
     list.add("eth1", IFF_BROADCAST, AF_INET, "10.1.0.5", "10.1.0.255");  // down
-    list.add("eth2", IFF_UP, AF_INET, "10.2.0.5", "10.2.0.255");  // no broadcast
+    list.add("eth2", IFF_UP, AF_INET, "10.2.0.5", "10.2.0.255");         // no broadcast
     list.add("eth3", kUpBrd, AF_INET6, nullptr, "10.3.0.255");
     list.add("eth4", kUpBrd, AF_PACKET, nullptr, nullptr);
     list.add("eth5", kUpBrd, AF_INET, "10.5.0.5", nullptr);  // no broadcast address
@@ -478,6 +478,87 @@ TEST(UzClientBroadcast, BusyAnswerPortFailsAndClosesTheSocket) {
     EXPECT_TRUE(holds(uzc->getError(), "Cannot bind local address to socket, Address already in use."))
         << uzc->getError();
     EXPECT_EQ(openDescriptors(), descriptors);
+}
+
+// ---- the known-server walk over a scripted set of servers
+
+struct FakeServer {
+    bool greets = true;
+    const char* greetingComment = "";
+    bool lists = true;
+    std::vector<std::pair<std::string, std::string>> names;
+};
+
+struct Walk {
+    std::map<std::string, FakeServer> servers;
+    std::vector<std::string> visits;
+
+    KnownServerVisitor visitor() {
+        return [this](const std::string& address) {
+            visits.push_back(address);
+            KnownServerVisit v;
+            auto it = servers.find(address);
+            if (it == servers.end() || !it->second.greets) return v;
+            v.greeted = true;
+            v.greetingComment = it->second.greetingComment;
+            v.listed = it->second.lists;
+            if (v.listed) v.servers = it->second.names;
+            return v;
+        };
+    }
+};
+
+std::unique_ptr<UzResponse> knownList(std::initializer_list<std::pair<const char*, unsigned short>> records) {
+    auto known = allocResponse(RT_KNOWN);
+    for (const auto& [address, flags] : records) {
+        UzKnownListEntry* e = known->nextEntry<UzKnownListEntry>();
+        e->address = address;
+        e->flags = flags;
+    }
+    return known;
+}
+
+TEST(UzClientKnownServers, WalkVisitsEveryServerOnce) {
+    Walk walk;
+    walk.servers["a:1"] = {true, "greeting a", true, {{"b:2", "from a"}, {"c:3", "c by a"}, {"a:1", "self"}}};
+    walk.servers["b:2"] = {
+        true, "greeting b", true, {{"a:1", ""}, {"c:3", "c by b"}, {"d:4", ""}, {"e:5", ""}}};
+    walk.servers["c:3"] = {true, "greeting c", true, {}};
+    walk.servers["d:4"] = {true, "greeting d", false, {}};  // SLIST fails
+    // e:5 does not answer.
+    auto known = knownList({{"a:1", kKnownByDiscovery}, {"x:9", kKnownByDiscovery | kKnownSlistRead}});
+    EXPECT_EQ(walkKnownServers(*known, walk.visitor()), 1);
+    EXPECT_EQ(walk.visits, (std::vector<std::string>{"a:1", "b:2", "c:3", "d:4", "e:5"}));
+    test::expectKnownList(*known, {
+                                      {"a:1", "greeting a", kKnownByDiscovery | kKnownSlistRead},
+                                      {"x:9", "", kKnownByDiscovery | kKnownSlistRead},
+                                      {"b:2", "from a", kKnownSlistRead},
+                                      {"c:3", "c by a", kKnownSlistRead},
+                                      {"d:4", "greeting d", 0},
+                                      {"e:5", "", 0},
+                                  });
+    EXPECT_EQ(known->resultCode, 0);  // the walk leaves the code to its caller
+}
+
+TEST(UzClientKnownServers, WalkStopsAddingAtSixtyFour) {
+    Walk walk;
+    FakeServer& hub = walk.servers["hub:1"];
+    for (int i = 0; i < 100; ++i) hub.names.emplace_back("s" + std::to_string(i) + ":1", "");
+    auto known = knownList({{"hub:1", kKnownByDiscovery}});
+    EXPECT_EQ(walkKnownServers(*known, walk.visitor()), 1);
+    size_t records = 0;
+    for (const UzKnownListEntry* e = known->known(); e; e = e->next.get()) ++records;
+    EXPECT_EQ(records, kKnownServersMax);
+    EXPECT_EQ(walk.visits.size(), kKnownServersMax);
+    EXPECT_EQ(walk.visits.back(), "s62:1");
+}
+
+TEST(UzClientKnownServers, EmptyListVisitsNothing) {
+    Walk walk;
+    auto known = allocResponse(RT_KNOWN);
+    EXPECT_EQ(walkKnownServers(*known, walk.visitor()), 1);
+    EXPECT_TRUE(walk.visits.empty());
+    EXPECT_FALSE(known->known()->filled());
 }
 
 }  // namespace
