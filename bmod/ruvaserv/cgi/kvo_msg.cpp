@@ -433,9 +433,9 @@ constexpr const char* kMessages[] = {
     /* 417 */ "Short reply for command.<br><br>",
     /* 418 */ "No memory available during search.<br><br>",
     /* 419 */ "LOGIN_MISSING",
-    /* 420 */ "You have no access to this library.<br><br>If you need access, please contact your KIVO support team.<br><br>",  // ours
+    /* 420 */ "You have no access to this library.<br><br>If you need access, please contact your KIVO support team.<br><br>%s",  // ours: ends with the configured support address
     /* 421 */ "NO_ACCESS",
-    /* 422 */ "The document server reported a system error.<br><br>If the problem persists, please contact your KIVO support team.<br><br>",  // ours
+    /* 422 */ "The document server reported a system error.<br><br>If the problem persists, please contact your KIVO support team.<br><br>%s",  // ours: ends with the configured support address
     /* 423 */ "UNKNOWN_ERROR",
     /* 424 */ "No memory available during processing of search pattern.<br><br>",
     /* 425 */ "Unexpected end of printout.<br><br>",
@@ -483,7 +483,7 @@ constexpr const char* kMessages[] = {
     /* 467 */ "Error: File transfer interrupted, FileTransferTimeLimit  (%i min) exceeded.<br><br>",
     /* 468 */ "Warning: File transfer lasted for more than %i minutes (big file and/or slow line ?).<br><br>",
     /* 469 */ "",
-    /* 470 */ "You have no access to this library, as no user group was given for you.<br><br>Please contact your KIVO support team.<br><br>",  // ours
+    /* 470 */ "You have no access to this library, as no user group was given for you.<br><br>Please contact your KIVO support team.<br><br>%s",  // ours: ends with the configured support address
     /* 471 */ "The requested document (%s) in the specified library (%s) was not found.<br><br>",
     /* 472 */ "The library referenced by internal number %s is not available.<br><br>Possible causes:<br>- The library is not installed on this server<br>- You do not have access to the library for this product<br>- The library reference is obsolete due to a system update or restart. Try to open the library again from the list of libraries.<br><br>",
     /* 473 */ "The library with filename %s is not available.<br><br>Possible causes:<br>- The library is not installed on this server<br>- You do not have access to the library for this product.<br><br>",

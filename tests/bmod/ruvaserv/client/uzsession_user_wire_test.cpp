@@ -1,0 +1,113 @@
+// USER, RMFILE and UPDFILE over a scripted peer: the bytes each puts on the
+// wire, what each makes of the answer, and that a refused call sends none.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <optional>
+#include <string>
+
+#include "bmod/ruvaserv/client/uzsession.h"
+#include "tests/support/scripted_peer.h"
+#include "tests/support/test_support.h"
+
+namespace ruva {
+namespace {
+
+using std::chrono::milliseconds;
+using Env = std::optional<std::string>;
+
+constexpr const char* kGreeting = "200 UZD ruvadaemon \"DOCSRV 1\" R19K \"\"\n";
+
+// The greeting, one command answered with reply, then QUIT answered when
+// the session is deleted.
+test::PeerScript answering(const std::string& reply) {
+    return test::PeerScript()
+        .send(kGreeting)
+        .awaitLine()
+        .send(reply)
+        .awaitLine()
+        .send("200-See you later.\n")
+        .close();
+}
+
+void aimAt(UzSession& s, const test::ScriptedPeer& peer) {
+    s.iaddr = htonl(INADDR_LOOPBACK);
+    s.port = peer.port();
+}
+
+struct UserCase {
+    const char* name;
+    Env portal;     // HTTP_MYR_TQB_PORTAL_NAME
+    Env authUser;   // AUTH_USER
+    Env groupUser;  // HTTP_KIVO_GROUP_USER
+    const char* authEnv;
+    const char* libState;
+    bool useAuth;
+    bool profile;       // UserP(1, "sys a", useAuth)
+    const char* reply;  // "" when nothing may be sent
+    const char* wantLine;
+    bool wantResponse;
+    const char* wantError;  // the beginning of getError when null
+};
+
+const UserCase kUserCases[] = {
+    {"portal header, profile set", "x 63 0", "bob", "grp", "AUTH_USER", "", false, true,
+     "200-User profile successfuly set\n", "USER \"x 63 0\" 1 \"sys a\"\n", true, ""},
+    {"portal header, no LDAP", "x 63 0", "bob", "grp", "AUTH_USER", "", false, false,
+     "500-LDAP support not compiled into this version\n", "USER \"x 63 0\"\n", false,
+     "UNKNOWN_ERROR (LDAP support not compiled into this version)"},
+    {"authEnv, no access", std::nullopt, "bob", "grp", "AUTH_USER", "", false, false, "589 Denied\n",
+     "USER bob\n", false, "NO_ACCESS"},
+    {"useAuth, Publish, 550", std::nullopt, "bob", "grp", "AUTH_USER", "Publish", true, false, "550 Failed\n",
+     "USER root\n", false, "The document server reported a system error."},
+    {"useAuth, not Publish, 589", std::nullopt, "bob", "grp", "AUTH_USER", "Test", true, true, "589 Denied\n",
+     "USER grp 1 \"sys a\"\n", false, "You have no access to this library."},
+    {"anonymous behind REMOTE_USER", std::nullopt, std::nullopt, std::nullopt, "REMOTE_USER", "", false,
+     false, "500-LDAP support not compiled into this version\n", "USER \"\"\n", false, "UNKNOWN_ERROR (LDAP"},
+    {"login missing", std::nullopt, std::nullopt, "grp", "AUTH_USER", "", false, false, "", "", false,
+     "LOGIN_MISSING"},
+    {"no group user", std::nullopt, "bob", std::nullopt, "AUTH_USER", "Test", true, false, "", "", false,
+     "You have no access to this library, as no user group was given for you."},
+};
+
+TEST(UserWire, SendsTheChosenNameAndReadsOneLine) {
+    for (const UserCase& c : kUserCases) {
+        SCOPED_TRACE(c.name);
+        test::EnvGuard env;
+        env.set("HTTP_MYR_TQB_PORTAL_NAME", c.portal);
+        env.set("AUTH_USER", c.authUser);
+        env.set("REMOTE_USER", std::nullopt);
+        env.set("HTTP_KIVO_GROUP_USER", c.groupUser);
+        test::ScriptedPeer peer({answering(c.reply)});
+        ASSERT_TRUE(peer.ok());
+        {
+            UzSession s;
+            aimAt(s, peer);
+            s.authEnv = c.authEnv;
+            s.libState = c.libState;
+            s.superUserName = "root";
+            s.supportAddress = "https://help.example/kivo";
+            std::unique_ptr<UzResponse> r = c.profile ? s.UserP(1, "sys a", c.useAuth) : s.User(c.useAuth);
+            if (c.wantResponse) {
+                ASSERT_NE(r, nullptr) << s.getError();
+                EXPECT_EQ(r->type, RT_USER);
+                EXPECT_EQ(r->resultCode, 200);
+                ASSERT_NE(r->user(), nullptr);
+                EXPECT_FALSE(r->user()->filled());
+            } else {
+                EXPECT_EQ(r, nullptr);
+                EXPECT_TRUE(s.getError().starts_with(c.wantError)) << s.getError();
+            }
+        }
+        peer.stop();
+        if (*c.reply) {
+            EXPECT_EQ(peer.received(0), std::string(c.wantLine) + "QUIT\n");
+        } else {
+            EXPECT_EQ(peer.connections(), 0u);
+        }
+    }
+}
+
+}  // namespace
+}  // namespace ruva
