@@ -3,6 +3,7 @@
 
 #include <charconv>
 #include <cstdlib>
+#include <new>
 
 #include "bmod/ruvaserv/cgi/kvo_msg.h"
 #include "bmod/ruvaserv/client/uzsession.h"
@@ -18,6 +19,11 @@ constexpr int kMsgNoAccess = 421;
 constexpr int kMsgSystemErrorSupport = 422;
 constexpr int kMsgUnknownError = 423;
 constexpr int kMsgNoGroupUser = 470;
+constexpr int kMsgShortReply = 383;
+constexpr int kMsgUpdateNoMemory = 433;
+constexpr int kMsgBlockTooLarge = 434;
+constexpr int kMsgCommandTooLong = 456;
+constexpr int kMsgInvalidArgument = 462;
 
 // USER reply codes that refuse the user.
 constexpr int kUserNoAccess = 589;
@@ -25,11 +31,44 @@ constexpr int kUserFailed = 500;
 constexpr int kUserFailedToo = 550;
 constexpr int kShortReplyCode = 500;
 
+// Member names are plain file names: the daemon joins them to a folder.
+bool plainMemberName(std::string_view name) {
+    if (name.empty() || name == "." || name == "..") return false;
+    for (char c : name) {
+        bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+                     c == '_' || c == '+' || c == '.';
+        if (!plain) return false;
+    }
+    return true;
+}
+
+// The library goes unquoted: a blank would split the line's words, a quote
+// start a quoted one, a line end or NUL cut the line so that the block is
+// read as commands.
+bool sendableLibrary(std::string_view library) {
+    if (library.empty()) return false;
+    for (char c : library) {
+        auto u = static_cast<unsigned char>(c);
+        if (u <= ' ' || u == 0x7f || c == '"' || c == '\'') return false;
+    }
+    return true;
+}
+
+// The data block's size, each string with its NUL; none above kUpdBlockMax.
+std::optional<size_t> blockLength(std::span<const std::string_view> strings) {
+    size_t total = 0;
+    for (std::string_view text : strings) {
+        if (text.size() >= kUpdBlockMax - total) return std::nullopt;
+        total += text.size() + 1;
+    }
+    return total;
+}
+
 const char* env(const char* name) {
     return std::getenv(name);
 }
 
-bool empty(const char* text) {
+bool missing(const char* text) {
     return text == nullptr || *text == '\0';
 }
 
@@ -85,6 +124,19 @@ std::unique_ptr<UzResponse> userCommand(UzSession& s, int useAuth, const UzArg* 
     return response;
 }
 
+// The one answer line of an update, waited for while the daemon takes the
+// update lock and rewrites the library.
+std::unique_ptr<UzResponse> updateReply(UzSession& s) {
+    int length = s.getPeerCommand(uzWaits().update.count());
+    // The daemon refreshes its catalogue before it reads the next command.
+    s.afterUpdate = true;
+    if (length < 0) return nullptr;
+    std::unique_ptr<UzResponse> response = UzSession::allocResponse(RT_UPDFILE);
+    if (!response) return nullptr;
+    fillUpdateResponse(*response, std::string_view(s.getResultPrintout(), static_cast<size_t>(length)));
+    return response;
+}
+
 }  // namespace
 
 UserNameChoice chooseUserName(const UzSession& s, bool useAuth, bool profile) {
@@ -99,14 +151,14 @@ UserNameChoice chooseUserName(const UzSession& s, bool useAuth, bool profile) {
         name = env(s.authEnv.c_str());
     } else if (s.libState != "Publish") {
         name = env("HTTP_KIVO_GROUP_USER");
-        if (empty(name)) {
+        if (missing(name)) {
             choice.refusal = kMsgNoGroupUser;
             return choice;
         }
     } else {
         name = s.superUserName.c_str();
     }
-    if (empty(name)) {
+    if (missing(name)) {
         // Only a web server that authenticates itself may let an anonymous user through.
         if (!s.authEnv.starts_with("REMOTE_USER")) choice.refusal = kMsgLoginMissing;
         return choice;
@@ -135,6 +187,45 @@ UserReply readUserReply(std::string_view line, bool useAuth, const std::string& 
     return reply;
 }
 
+UpdRefusal checkUpdfile(std::string_view library, std::string_view member,
+                        std::span<const std::string_view> strings, std::string& line) {
+    if (!plainMemberName(member)) return UpdRefusal::kMember;
+    if (!sendableLibrary(library)) return UpdRefusal::kLibrary;
+    if (strings.empty()) return UpdRefusal::kNoStrings;
+    std::optional<size_t> length = blockLength(strings);
+    if (!length) return UpdRefusal::kBlockTooLarge;
+    std::string text = "UPDFILE ";
+    text.append(library).append(" ").append(member).append(" ").append(std::to_string(*length)).append("\n");
+    // The daemon reads the line in a buffer of this size.
+    if (text.size() > kUpdLineMax) return UpdRefusal::kLineTooLong;
+    line = std::move(text);
+    return UpdRefusal::kNone;
+}
+
+bool updfileBuffer(std::string_view line, std::span<const std::string_view> strings, std::string& out) {
+    size_t total = line.size() + kUpdEndLine.size();
+    for (std::string_view text : strings) total += text.size() + 1;
+    try {
+        out.reserve(total);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    out.assign(line);
+    for (std::string_view text : strings) out.append(text).push_back('\0');
+    out.append(kUpdEndLine);
+    return true;
+}
+
+void fillUpdateResponse(UzResponse& response, std::string_view line) {
+    if (line.size() <= 2) {
+        response.resultCode = kShortReplyCode;
+        response.resultMessage = getMsgStr(kMsgShortReply, "uzsession/73");
+        return;
+    }
+    response.resultCode = leadingCode(line);
+    response.resultMessage = textAfterCode(line);
+}
+
 std::unique_ptr<UzResponse> UzSession::User(int useAuth) {
     return userCommand(*this, useAuth, nullptr);
 }
@@ -149,9 +240,31 @@ std::unique_ptr<UzResponse> UzSession::rmfile(std::string_view, std::string_view
     return nullptr;  // not yet built
 }
 
-std::unique_ptr<UzResponse> UzSession::updatafile(std::string_view, std::string_view,
-                                                  std::span<const std::string_view>) {
-    return nullptr;  // not yet built
+std::unique_ptr<UzResponse> UzSession::updatafile(std::string_view library, std::string_view member,
+                                                  std::span<const std::string_view> strings) {
+    std::string line;
+    switch (checkUpdfile(library, member, strings, line)) {
+        case UpdRefusal::kNone:
+            break;
+        case UpdRefusal::kBlockTooLarge:
+            setError(msgFormat(kMsgBlockTooLarge, "uzsession/45"));
+            return nullptr;
+        case UpdRefusal::kLineTooLong:
+            setError(msgFormat(kMsgCommandTooLong, "uzsession/65"));
+            return nullptr;
+        default:
+            setError(msgFormat(kMsgInvalidArgument, "uzsession/72"));
+            return nullptr;
+    }
+    std::string buffer;
+    if (!updfileBuffer(line, strings, buffer)) {
+        setError(msgFormat(kMsgUpdateNoMemory, "uzsession/44"));
+        return nullptr;
+    }
+    // One buffer, never resent: a retry on a new session would store the
+    // block twice or read its tail as commands.
+    if (!sendCmdBuffer(buffer)) return nullptr;
+    return updateReply(*this);
 }
 
 std::optional<std::string> getcookiepn(const char*) {

@@ -4,11 +4,13 @@
 // around them.
 #pragma once
 
+#include <span>
 #include <string>
 #include <string_view>
 
 namespace ruva {
 
+class UzResponse;
 class UzSession;
 
 // The name USER sends for the web user, or the message that refuses the
@@ -38,5 +40,29 @@ struct UserReply {
 // text, HTML-escaped, in parentheses. 420 and 422 end with supportAddress.
 // Any other line is the response's code and text.
 UserReply readUserReply(std::string_view line, bool useAuth, const std::string& supportAddress);
+
+// Why updatafile refuses its arguments before anything is sent.
+enum class UpdRefusal {
+    kNone,
+    kMember,   // empty, "." or "..", or other than letters, digits and "-_+."
+    kLibrary,  // empty, or holding white space, a quote or a control character
+    kNoStrings,
+    kBlockTooLarge,  // the block above kUpdBlockMax bytes
+    kLineTooLong,    // the line above kUpdLineMax bytes, its line feed included
+};
+
+// Checks an upload's arguments; when none is refused, line gets the command
+// line "UPDFILE library member length\n" (both names unquoted, length the
+// block's bytes: each string and its NUL).
+UpdRefusal checkUpdfile(std::string_view library, std::string_view member,
+                        std::span<const std::string_view> strings, std::string& line);
+
+// What an upload sends in one piece: line, block and end marker. False when
+// memory runs out.
+bool updfileBuffer(std::string_view line, std::span<const std::string_view> strings, std::string& out);
+
+// The single answer line of UPDFILE or RMFILE as the response's code and
+// text; a short line is code 500.
+void fillUpdateResponse(UzResponse& response, std::string_view line);
 
 }  // namespace ruva

@@ -1,9 +1,12 @@
 #include "bmod/ruvaserv/client/uzsession_user.h"
 
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 
 #include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "bmod/ruvaserv/client/uzsession.h"
 #include "tests/support/test_support.h"
@@ -148,6 +151,140 @@ TEST(UserReply, RefusingCodesFailWithTheirMessage) {
 TEST(UserReply, SupportMessagesWithoutAnAddressEndAsBefore) {
     UserReply got = readUserReply("589 Denied", true, "");
     EXPECT_TRUE(got.text.ends_with("please contact your KIVO support team.<br><br>")) << got.text;
+}
+
+using namespace std::string_view_literals;
+
+struct UpdCase {
+    const char* name;
+    std::string library;
+    std::string member;
+    std::vector<std::string_view> strings;
+    UpdRefusal want;
+    const char* wantLine;
+};
+
+const std::vector<std::string_view> kTwo = {"ab", "c"};
+
+const UpdCase kUpdCases[] = {
+    {"plain", "annot.anx", "1551-ABC10101Uen.A.3", kTwo, UpdRefusal::kNone,
+     "UPDFILE annot.anx 1551-ABC10101Uen.A.3 5\n"},
+    {"library by ID", "12345", "m", kTwo, UpdRefusal::kNone, "UPDFILE 12345 m 5\n"},
+    {"every character a member may hold", "annot.anx", "aZ09-_+.x..y", kTwo, UpdRefusal::kNone,
+     "UPDFILE annot.anx aZ09-_+.x..y 5\n"},
+    {"empty strings count their NULs",
+     "annot.anx",
+     "m",
+     {"", ""},
+     UpdRefusal::kNone,
+     "UPDFILE annot.anx m 2\n"},
+    {"a NUL inside a string counts",
+     "annot.anx",
+     "m",
+     {"a\0b"sv},
+     UpdRefusal::kNone,
+     "UPDFILE annot.anx m 4\n"},
+    {"member with a blank", "annot.anx", "a b", kTwo, UpdRefusal::kMember, ""},
+    {"member climbing out", "annot.anx", "../x", kTwo, UpdRefusal::kMember, ""},
+    {"member in a folder", "annot.anx", "a/b", kTwo, UpdRefusal::kMember, ""},
+    {"member with a line feed", "annot.anx", "x\n", kTwo, UpdRefusal::kMember, ""},
+    {"member with a NUL", "annot.anx", std::string("x\0y", 3), kTwo, UpdRefusal::kMember, ""},
+    {"member with a high byte", "annot.anx", "caf\xc3\xa9", kTwo, UpdRefusal::kMember, ""},
+    {"empty member", "annot.anx", "", kTwo, UpdRefusal::kMember, ""},
+    {"member .", "annot.anx", ".", kTwo, UpdRefusal::kMember, ""},
+    {"member ..", "annot.anx", "..", kTwo, UpdRefusal::kMember, ""},
+    {"empty library", "", "m", kTwo, UpdRefusal::kLibrary, ""},
+    {"library with a blank", "annot anx", "m", kTwo, UpdRefusal::kLibrary, ""},
+    {"library with a tab", "annot\tanx", "m", kTwo, UpdRefusal::kLibrary, ""},
+    {"library with a CR", "annot.anx\r", "m", kTwo, UpdRefusal::kLibrary, ""},
+    {"library with a NUL", std::string("a\0b", 3), "m", kTwo, UpdRefusal::kLibrary, ""},
+    {"library quoted", "\"annot.anx\"", "m", kTwo, UpdRefusal::kLibrary, ""},
+    {"library with an apostrophe", "it's.anx", "m", kTwo, UpdRefusal::kLibrary, ""},
+    {"no strings", "annot.anx", "m", {}, UpdRefusal::kNoStrings, ""},
+    // "UPDFILE " + library + " m 5\n" is the library and 13 bytes.
+    {"longest line", std::string(1010, 'a'), "m", {"x"}, UpdRefusal::kNone, ""},
+    {"line one byte too long", std::string(1011, 'a'), "m", {"x"}, UpdRefusal::kLineTooLong, ""},
+    {"member too long for the line", "l", std::string(1011, 'm'), {"x"}, UpdRefusal::kLineTooLong, ""},
+};
+
+TEST(Updfile, RefusesWhatCannotGoOutAsOneLine) {
+    for (const UpdCase& c : kUpdCases) {
+        SCOPED_TRACE(c.name);
+        std::string line = "untouched";
+        EXPECT_EQ(checkUpdfile(c.library, c.member, c.strings, line), c.want);
+        if (c.want != UpdRefusal::kNone) {
+            EXPECT_EQ(line, "untouched");
+        } else if (*c.wantLine) {
+            EXPECT_EQ(line, c.wantLine);
+        } else {
+            EXPECT_EQ(line.size(), kUpdLineMax);
+        }
+    }
+}
+
+// The block's bound, counted without touching the strings: they lie in a
+// reserved range that is never read.
+TEST(Updfile, BlockAboveTwoGibibytesIsRefused) {
+    constexpr size_t kHalf = 0x40000000;
+    void* area = mmap(nullptr, kHalf, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    ASSERT_NE(area, MAP_FAILED);
+    const char* base = static_cast<const char*>(area);
+    std::string line;
+    // (2^30 - 1) + 1 + (2^30 - 2) + 1 = 0x7FFFFFFF
+    std::vector<std::string_view> largest = {{base, kHalf - 1}, {base, kHalf - 2}};
+    EXPECT_EQ(checkUpdfile("annot.anx", "m", largest, line), UpdRefusal::kNone);
+    EXPECT_EQ(line, "UPDFILE annot.anx m 2147483647\n");
+    std::vector<std::string_view> over = {{base, kHalf - 1}, {base, kHalf - 1}};
+    EXPECT_EQ(checkUpdfile("annot.anx", "m", over, line), UpdRefusal::kBlockTooLarge);
+    std::vector<std::string_view> many(4, std::string_view(base, kHalf));
+    EXPECT_EQ(checkUpdfile("annot.anx", "m", many, line), UpdRefusal::kBlockTooLarge);
+    munmap(area, kHalf);
+}
+
+TEST(Updfile, BufferIsLineBlockAndEndMarker) {
+    struct {
+        const char* name;
+        std::vector<std::string_view> strings;
+        std::string_view wantBlock;
+    } const cases[] = {
+        {"two strings", kTwo, "ab\0c\0"sv},
+        {"empty strings", {"", "", ""}, "\0\0\0"sv},
+        {"NUL inside", {"a\0b"sv, "\r\n"}, "a\0b\0\r\n\0"sv},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string line;
+        ASSERT_EQ(checkUpdfile("annot.anx", "m", c.strings, line), UpdRefusal::kNone);
+        EXPECT_EQ(line, "UPDFILE annot.anx m " + std::to_string(c.wantBlock.size()) + "\n");
+        std::string out;
+        ASSERT_TRUE(updfileBuffer(line, c.strings, out));
+        EXPECT_EQ(out, line + std::string(c.wantBlock) + "200-UPDFILE END\n");
+    }
+}
+
+TEST(UpdateReply, OneLineMakesCodeAndText) {
+    struct {
+        const char* line;
+        int wantCode;
+        const char* wantText;
+    } const cases[] = {
+        {"200-UPDFILE executed.", 200, "UPDFILE executed."},
+        {"200-RMFILE executed.", 200, "RMFILE executed."},
+        {"520-Cannot update ZIP, function locked by other user", 520,
+         "Cannot update ZIP, function locked by other user"},
+        {"500-File contained no data 'm'", 500, "File contained no data 'm'"},
+        {"200", 200, ""},
+        {"20", 500, "Short reply from server.<br><br><span style='color:#D8D8D8'> [uzsession/73]</span>"},
+        {"", 500, "Short reply from server.<br><br><span style='color:#D8D8D8'> [uzsession/73]</span>"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        std::unique_ptr<UzResponse> r = allocResponse(RT_UPDFILE);
+        ASSERT_NE(r, nullptr);
+        fillUpdateResponse(*r, c.line);
+        EXPECT_EQ(r->resultCode, c.wantCode);
+        EXPECT_EQ(r->resultMessage, c.wantText);
+    }
 }
 
 }  // namespace

@@ -6,6 +6,8 @@
 #include <chrono>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "bmod/ruvaserv/client/uzsession.h"
 #include "tests/support/scripted_peer.h"
@@ -19,16 +21,17 @@ using Env = std::optional<std::string>;
 
 constexpr const char* kGreeting = "200 UZD ruvadaemon \"DOCSRV 1\" R19K \"\"\n";
 
-// The greeting, one command answered with reply, then QUIT answered when
-// the session is deleted.
-test::PeerScript answering(const std::string& reply) {
-    return test::PeerScript()
-        .send(kGreeting)
-        .awaitLine()
-        .send(reply)
-        .awaitLine()
-        .send("200-See you later.\n")
-        .close();
+// The greeting, one command (a line, or bytes bytes) answered with reply,
+// then QUIT answered when the session is deleted.
+test::PeerScript answering(const std::string& reply, size_t bytes = 0) {
+    test::PeerScript script;
+    script.send(kGreeting);
+    if (bytes) {
+        script.awaitBytes(bytes);
+    } else {
+        script.awaitLine();
+    }
+    return script.send(reply).awaitLine().send("200-See you later.\n").close();
 }
 
 void aimAt(UzSession& s, const test::ScriptedPeer& peer) {
@@ -107,6 +110,91 @@ TEST(UserWire, SendsTheChosenNameAndReadsOneLine) {
             EXPECT_EQ(peer.connections(), 0u);
         }
     }
+}
+
+using namespace std::string_view_literals;
+
+const std::vector<std::string_view> kTenStrings = {"Note", "2024-05-01",       "12:00",  "alice", "3", "",
+                                                   "x\ty", "line 1\r\nline 2", "a\0b"sv, "end"};
+
+std::string tenStringsBlock() {
+    std::string block;
+    for (std::string_view text : kTenStrings) block.append(text).push_back('\0');
+    return block;
+}
+
+TEST(UpdfileWire, LineBlockAndEndMarkerArriveWhole) {
+    std::string block = tenStringsBlock();
+    std::string wire = "UPDFILE annot.anx 1551-ABC10101Uen.A.3 " + std::to_string(block.size()) + "\n" +
+                       block + "200-UPDFILE END\n";
+    test::ScriptedPeer peer({answering("200-UPDFILE executed.\n", wire.size())});
+    ASSERT_TRUE(peer.ok());
+    {
+        UzSession s;
+        aimAt(s, peer);
+        std::unique_ptr<UzResponse> r = s.updatafile("annot.anx", "1551-ABC10101Uen.A.3", kTenStrings);
+        ASSERT_NE(r, nullptr) << s.getError();
+        EXPECT_EQ(r->type, RT_UPDFILE);
+        EXPECT_EQ(r->resultCode, 200);
+        EXPECT_EQ(r->resultMessage, "UPDFILE executed.");
+        EXPECT_TRUE(s.afterUpdate);
+    }
+    peer.stop();
+    EXPECT_EQ(peer.received(0), wire + "QUIT\n");
+}
+
+// A connection lost after the upload went out: the block is never sent
+// again, and no answer is awaited elsewhere.
+TEST(UpdfileWire, LostConnectionIsNotRetried) {
+    test::ScriptedPeer peer(
+        {test::PeerScript().send(kGreeting).awaitLine().reset(), answering("200-UPDFILE executed.\n")});
+    ASSERT_TRUE(peer.ok());
+    {
+        UzSession s;
+        aimAt(s, peer);
+        EXPECT_EQ(s.updatafile("annot.anx", "m", kTenStrings), nullptr);
+        EXPECT_FALSE(s.getError().empty());
+    }
+    peer.stop();
+    EXPECT_TRUE(peer.received(0).starts_with("UPDFILE annot.anx m "));
+    EXPECT_EQ(peer.received(1).find("UPDFILE"), std::string::npos);
+}
+
+TEST(UpdfileWire, RefusedCallsSendNothing) {
+    struct {
+        const char* name;
+        std::string library;
+        std::string member;
+        std::vector<std::string_view> strings;
+        const char* wantError;
+    } const cases[] = {
+        {"member with a blank", "annot.anx", "a b", kTenStrings,
+         "Cannot send command to server, invalid character"},
+        {"member climbing out", "annot.anx", "../x", kTenStrings,
+         "Cannot send command to server, invalid character"},
+        {"member with a line feed", "annot.anx", "x\n", kTenStrings,
+         "Cannot send command to server, invalid character"},
+        {"empty member", "annot.anx", "", kTenStrings, "Cannot send command to server, invalid character"},
+        {"no strings", "annot.anx", "m", {}, "Cannot send command to server, invalid character"},
+        {"quoted library", "\"annot.anx\"", "m", kTenStrings,
+         "Cannot send command to server, invalid character"},
+        {"line too long",
+         std::string(1011, 'a'),
+         "m",
+         {"x"},
+         "Cannot send command to server, too long command."},
+    };
+    test::ScriptedPeer peer({answering("200-UPDFILE executed.\n")});
+    ASSERT_TRUE(peer.ok());
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        UzSession s;
+        aimAt(s, peer);
+        EXPECT_EQ(s.updatafile(c.library, c.member, c.strings), nullptr);
+        EXPECT_TRUE(s.getError().starts_with(c.wantError)) << s.getError();
+    }
+    peer.stop();
+    EXPECT_EQ(peer.connections(), 0u);
 }
 
 }  // namespace
