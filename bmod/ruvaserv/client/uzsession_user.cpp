@@ -236,8 +236,10 @@ std::unique_ptr<UzResponse> UzSession::UserP(int libtypes, std::string_view syst
     return userCommand(*this, useAuth, profile);
 }
 
-std::unique_ptr<UzResponse> UzSession::rmfile(std::string_view, std::string_view) {
-    return nullptr;  // not yet built
+std::unique_ptr<UzResponse> UzSession::rmfile(std::string_view library, std::string_view members) {
+    if (!sendCommand("RMFILE", {{library, UzArgKind::kLibrary}, {members, UzArgKind::kFreeText}}))
+        return nullptr;
+    return updateReply(*this);
 }
 
 std::unique_ptr<UzResponse> UzSession::updatafile(std::string_view library, std::string_view member,

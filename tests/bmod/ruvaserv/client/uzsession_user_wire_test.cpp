@@ -197,5 +197,52 @@ TEST(UpdfileWire, RefusedCallsSendNothing) {
     EXPECT_EQ(peer.connections(), 0u);
 }
 
+TEST(RmfileWire, SendsLibraryAndMembersAndReadsOneLine) {
+    struct {
+        const char* reply;
+        int wantCode;
+        const char* wantText;
+    } const cases[] = {
+        {"200-RMFILE executed.\n", 200, "RMFILE executed."},
+        {"520-Cannot perform ZIP updates, the update function is busy\n", 520,
+         "Cannot perform ZIP updates, the update function is busy"},
+        {"500-Cannot remove database, file does not exist 'annot.anx'\n", 500,
+         "Cannot remove database, file does not exist 'annot.anx'"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.reply);
+        test::ScriptedPeer peer({answering(c.reply)});
+        ASSERT_TRUE(peer.ok());
+        {
+            UzSession s;
+            aimAt(s, peer);
+            std::unique_ptr<UzResponse> r = s.rmfile("annot.anx", "1551-abc10101uen.a.3");
+            ASSERT_NE(r, nullptr) << s.getError();
+            EXPECT_EQ(r->type, RT_UPDFILE);
+            EXPECT_EQ(r->resultCode, c.wantCode);
+            EXPECT_EQ(r->resultMessage, c.wantText);
+            EXPECT_TRUE(s.afterUpdate);
+        }
+        peer.stop();
+        EXPECT_EQ(peer.received(0), "RMFILE \"annot.anx\" 1551-abc10101uen.a.3\nQUIT\n");
+    }
+}
+
+// Removal is not repeated on a new connection after the first was lost.
+TEST(RmfileWire, LostConnectionIsNotRetried) {
+    test::ScriptedPeer peer(
+        {test::PeerScript().send(kGreeting).awaitLine().reset(), answering("200-RMFILE executed.\n")});
+    ASSERT_TRUE(peer.ok());
+    {
+        UzSession s;
+        aimAt(s, peer);
+        EXPECT_EQ(s.rmfile("annot.anx", "m"), nullptr);
+        EXPECT_FALSE(s.getError().empty());
+    }
+    peer.stop();
+    EXPECT_EQ(peer.received(0), "RMFILE \"annot.anx\" m\n");
+    EXPECT_EQ(peer.received(1).find("RMFILE"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace ruva
