@@ -269,12 +269,18 @@ std::unique_ptr<UzResponse> UzSession::updatafile(std::string_view library, std:
     return updateReply(*this);
 }
 
-std::optional<std::string> getcookiepn(const char*) {
-    return std::nullopt;  // not yet built
+// Whole cookie names only: a plain substring search matched "cat" inside
+// "xcat=1" and read past the end of a name that ends the variable.
+std::optional<std::string> getcookiepn(const char* name) {
+    return getcookieforpn(name);
 }
 
-char* str_replace(char* text, char, char) {
-    return text;  // not yet built
+char* str_replace(char* text, char from, char to) {
+    if (!text) return text;
+    for (char* p = text; *p; ++p) {
+        if (*p == from) *p = to;
+    }
+    return text;
 }
 
 }  // namespace ruva

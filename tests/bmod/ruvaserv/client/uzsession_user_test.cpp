@@ -287,5 +287,43 @@ TEST(UpdateReply, OneLineMakesCodeAndText) {
     }
 }
 
+TEST(Getcookiepn, MatchesWholeCookieNames) {
+    struct {
+        Env cookie;
+        const char* name;
+        std::optional<std::string> want;
+    } const cases[] = {
+        {"xcat=1; cat=2", "cat", "2"}, {"cat=2;xcat=1", "xcat", "1"}, {"a=1; cat", "cat", std::nullopt},
+        {"a=1", "cat", std::nullopt},  {"cat=", "cat", ""},           {std::nullopt, "cat", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.cookie.value_or("(unset)"));
+        test::EnvGuard env;
+        env.set("HTTP_COOKIE", c.cookie);
+        EXPECT_EQ(getcookiepn(c.name), c.want);
+    }
+}
+
+TEST(StrReplace, ReplacesEveryCharacterInPlace) {
+    struct {
+        const char* text;
+        char from;
+        char to;
+        const char* want;
+    } const cases[] = {
+        {"a.b.c", '.', '_', "a_b_c"},
+        {"abc", '.', '_', "abc"},
+        {"", '.', '_', ""},
+        {"..", '.', ' ', "  "},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        std::string text = c.text;
+        EXPECT_EQ(str_replace(text.data(), c.from, c.to), text.data());
+        EXPECT_EQ(text, c.want);
+    }
+    EXPECT_EQ(str_replace(nullptr, '.', '_'), nullptr);
+}
+
 }  // namespace
 }  // namespace ruva
