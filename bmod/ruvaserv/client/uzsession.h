@@ -234,6 +234,10 @@ public:
                                        std::string_view doctype);
 
     // ---- search (uzsession_search.cpp)
+    //
+    // The reply steps are in uzsession_search.h. A reply cut short (no
+    // line, a short line, a search time-out) gives code 500 and the
+    // command's message, the session disconnected.
 
     // One QXSRCH per library of the blank-separated libraries, each with
     // its bitmap of the blank-separated bitmaps, at most count libraries.
