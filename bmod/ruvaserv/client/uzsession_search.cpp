@@ -2,17 +2,25 @@
 #include "bmod/ruvaserv/client/uzsession_search.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <utility>
 
 #include "bmod/ruvaserv/cgi/kvo_msg.h"
+#include "common/chapter_titles.h"
+#include "common/docmodel/content_type.h"
+#include "common/text_view.h"
 #include "common/tokens.h"
 
 namespace ruva {
 namespace {
 
+// The daemon compares at most this many bitmap words.
+constexpr int kBitmapWordsMax = 32;
 constexpr int kClientFailure = 500;
+// A QXSRCH hit's member names a folder page when it begins with this.
+constexpr char kFolderPagePrefix = 'h';
 
 struct Msg {
     int index;
@@ -73,6 +81,10 @@ long toLong(const char* word) {
     return word ? std::strtol(word, nullptr, 10) : 0;
 }
 
+bool sameCaseBlind(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && startsCaseBlindAt(a, 0, b);
+}
+
 SearchLineStep fail(UzResponse& r, Msg m) {
     r.resultCode = kClientFailure;
     r.resultMessage = getMsgStr(m.index, m.tag);
@@ -106,6 +118,94 @@ SearchLineStep applyLine(UzResponse& r, const UzLine& line, const ReplyMessages&
     if (!slot) return fail(r, m.noMemory);
     *slot = std::move(parsed);
     return SearchLineStep::kMore;
+}
+
+void addTo(std::unique_ptr<StringList>& list, std::string_view text) {
+    if (!list) list = newStringList();
+    if (list) list->addBuffer(text.data(), text.size());
+}
+
+// Where a topic-title hit's tokens end in rest ("[...] comment"): the last
+// ']' before the comment. A quoted comment may hold ']' itself, so when the
+// line ends in '"' the search stops at the comment's opening quote, found
+// backwards past each \".
+size_t topicTokensEnd(std::string_view rest) {
+    size_t limit = rest.size();
+    if (rest.size() >= 2 && rest.back() == '"') {
+        for (size_t i = rest.size() - 1; i-- > 1;) {
+            if (rest[i] == '"' && rest[i - 1] != '\\') {
+                limit = i;
+                break;
+            }
+        }
+    }
+    const size_t close = rest.substr(0, limit).rfind(']');
+    return close == std::string_view::npos ? limit : close;
+}
+
+// The bracketed tokens of a hit, w standing on the '['; leaves w behind
+// them, on the comment.
+void readHitTokens(UzQxSearchEntry& e, Words& w, std::string_view index) {
+    const std::string rest(w.rest());
+    if (sameCaseBlind(index, "ctw.qxx") || index == "topictitle.qxx") {
+        const bool ctw = index != "topictitle.qxx";
+        size_t close = ctw ? rest.find(']') : topicTokensEnd(rest);
+        if (close == std::string::npos) close = rest.size();
+        const std::string_view tokens = std::string_view(rest).substr(1, close - 1);
+        if (ctw) {
+            addTo(e.keywords, tokens);
+        } else {
+            addTo(e.topics, sortTopicTitle(tokens));
+        }
+        w.skip(close + 1);
+        return;
+    }
+    w.skip(1);
+    while (const char* word = w.next()) {
+        std::string_view token(word);
+        if (token == "]") break;
+        const bool last = !token.empty() && token.back() == ']';
+        if (last) token.remove_suffix(1);
+        addTo(e.keywords, token);
+        addTo(e.topics, token);
+        if (last) break;
+    }
+}
+
+// A hit: "lib" hashid "member" doctype score [tokens] comment.
+void readHit(UzQxSearchEntry& e, Words& w, std::string_view index) {
+    e.hit = 1;
+    if (!w.next(e.database)) return;
+    w.next(e.ID);
+    w.next(e.filename);
+    if (const char* type = w.next()) getDocTypeFromName(type, &e.docType, &e.subType);
+    e.score = static_cast<int>(toLong(w.next()));
+    const std::string_view rest = w.rest();
+    if (rest.empty() || rest.front() != '[') {
+        w.next(e.comment);
+        return;
+    }
+    // A member named 'h...' carries a title: the rest less its first and
+    // last two characters; a rest shorter than 4 holds none.
+    if (!e.filename.empty() && e.filename.front() == kFolderPagePrefix && rest.size() >= 4)
+        e.folTitle = std::string(rest.substr(2, rest.size() - 4));
+    readHitTokens(e, w, index);
+    w.next(e.comment);
+}
+
+bool parseQxSearch(const UzLine& line, UzQxSearchEntry& e, std::string_view index) {
+    Words w(line.text);
+    if (line.code != kQxTooManyHits && line.code != kQxNoHits) {
+        readHit(e, w, index);
+        return true;
+    }
+    e.hit = 0;
+    e.actualHits = 0;
+    w.next();  // the folder's description
+    if (!w.next(e.database)) return true;
+    w.next(e.ID);
+    if (line.code == kQxTooManyHits) e.actualHits = static_cast<unsigned>(toUnsigned(w.next()));
+    return true;
 }
 
 bool parseQxSgs(const UzLine& line, UzQxSearchSgsEntry& e) {
@@ -173,6 +273,21 @@ bool parseMetaSearch(const UzLine& line, UzMetaSearchEntry& e) {
     return true;
 }
 
+// The entries of a list word: its quotes removed when it begins with '"',
+// then split as the daemon splits words.
+std::vector<std::string> listEntries(std::string_view list) {
+    std::string inner(list);
+    if (!inner.empty() && inner.front() == '"') {
+        char* cursor = inner.data();
+        const char* word = getNextToken(&cursor);
+        inner = word ? word : "";
+    }
+    std::vector<std::string> entries;
+    char* cursor = inner.data();
+    while (const char* word = getNextToken(&cursor)) entries.emplace_back(word);
+    return entries;
+}
+
 // Reads the reply into r up to its final line. A reply cut short
 // disconnects, so that its rest is never read as the next reply.
 template <class Apply>
@@ -198,7 +313,59 @@ std::unique_ptr<UzResponse> responseFor(UzSession& s, ResponseType type, Msg noM
     return r;
 }
 
+// QXSRCH lines are read with the search flag set, so that a wait running
+// out gives kSearchTimedOut; the flag never outlives the operation.
+class SearchReadScope {
+public:
+    explicit SearchReadScope(UzSession& s) : s_(s) {}
+    ~SearchReadScope() { s_.searchRead = false; }
+    SearchReadScope(const SearchReadScope&) = delete;
+    SearchReadScope& operator=(const SearchReadScope&) = delete;
+
+private:
+    UzSession& s_;
+};
+
 }  // namespace
+
+bool isFilteringBitmap(std::optional<std::string_view> bitmap) {
+    if (!bitmap || *bitmap == "null") return false;
+    int bars = 0;
+    for (const char c : *bitmap) {
+        if (c == '|' && ++bars == kBitmapWordsMax) return false;
+        if (c != '0' && std::isxdigit(static_cast<unsigned char>(c))) return true;
+    }
+    return false;
+}
+
+std::vector<QxSearchStep> planQxSearch(std::string_view libraries, std::optional<std::string_view> bitmaps,
+                                       int count) {
+    const std::vector<std::string> libs = listEntries(libraries);
+    const std::vector<std::string> maps = bitmaps ? listEntries(*bitmaps) : std::vector<std::string>{};
+    std::vector<QxSearchStep> steps;
+    for (size_t i = 0; i < libs.size(); ++i) {
+        if (i > 0 && ((count > 0 && static_cast<int>(i) >= count) || (bitmaps && i >= maps.size()))) break;
+        QxSearchStep step;
+        step.library = libs[i];
+        if (i < maps.size()) step.bitmap = maps[i];
+        step.filters = isFilteringBitmap(step.bitmap);
+        steps.push_back(std::move(step));
+    }
+    return steps;
+}
+
+std::vector<UzArg> qxsrchArgs(std::string_view pattern, const QxSearchStep& step, std::string_view index,
+                              std::string_view maxHits) {
+    std::vector<UzArg> args{
+        {pattern, UzArgKind::kPattern}, {step.library, UzArgKind::kLibrary}, {index, UzArgKind::kFreeText}};
+    if (step.filters && step.bitmap) {
+        args.push_back({"0", UzArgKind::kRaw});
+        args.push_back({*step.bitmap, UzArgKind::kFreeText});
+    } else {
+        args.push_back({maxHits, UzArgKind::kRaw});
+    }
+    return args;
+}
 
 std::vector<UzArg> pusrchArgs(std::string_view library, std::string_view members,
                               std::span<const std::string_view> fields) {
@@ -232,6 +399,14 @@ std::vector<UzArg> mpsrchArgs(std::string_view name, std::string_view prodid, st
     return args;
 }
 
+SearchLineStep applyQxSearchLine(UzResponse& r, const UzLine& line, std::string_view index,
+                                 std::string_view servname) {
+    return applyLine<UzQxSearchEntry>(r, line, kQxMessages, [&](const UzLine& l, UzQxSearchEntry& e) {
+        e.servname = servname;
+        return parseQxSearch(l, e, index);
+    });
+}
+
 SearchLineStep applyQxSgsLine(UzResponse& r, const UzLine& line) {
     return applyLine<UzQxSearchSgsEntry>(r, line, kQxMessages, parseQxSgs);
 }
@@ -252,9 +427,35 @@ SearchLineStep applyMetaSearchLine(UzResponse& r, const UzLine& line) {
     return applyLine<UzMetaSearchEntry>(r, line, kMsrchMessages, parseMetaSearch);
 }
 
-std::unique_ptr<UzResponse> UzSession::qxsrch(std::string_view, std::string_view, std::string_view, int,
-                                              std::optional<std::string_view>, int) {
-    return nullptr;  // not yet built
+std::unique_ptr<UzResponse> UzSession::qxsrch(std::string_view pattern, std::string_view libraries,
+                                              std::string_view index, int maxHits,
+                                              std::optional<std::string_view> bitmaps, int count) {
+    const SearchReadScope scope(*this);
+    const std::string maxHitsWord = std::to_string(maxHits);
+    const std::string servname = getServerAddr();
+    auto r = allocResponse(RT_QXSRCH);
+    if (!r) {
+        setError(msgFormat(kQxMessages.noMemory.index, kQxMessages.noMemory.tag));
+        return nullptr;
+    }
+    for (const QxSearchStep& step : planQxSearch(libraries, bitmaps, count)) {
+        if (step.filters && isLibFiltered) *isLibFiltered = 1;
+        if (!sendCommand("QXSRCH", qxsrchArgs(pattern, step, index, maxHitsWord))) return nullptr;
+        SearchLineStep done = SearchLineStep::kMore;
+        while (done == SearchLineStep::kMore) {
+            searchRead = true;
+            const int n = getPeerCommand(uzWaits().qxsrch.count());
+            if (n == kSearchTimedOut) {
+                r->srchtimedout = 1;
+                done = fail(*r, kQxMessages.noLine);
+                break;
+            }
+            done = applyQxSearchLine(*r, n < 0 ? UzLine{} : classifyLine(n), index, servname);
+        }
+        if (done == SearchLineStep::kFailed) disconnect();
+        if (done != SearchLineStep::kEnd) break;
+    }
+    return r;
 }
 
 std::unique_ptr<UzResponse> UzSession::qxsrchsgs(std::string_view pattern, std::string_view library,

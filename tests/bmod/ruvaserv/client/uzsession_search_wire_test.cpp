@@ -120,6 +120,17 @@ private:
     std::thread thread_;
 };
 
+class WaitsGuard {
+public:
+    WaitsGuard() : saved_(uzWaits()) {}
+    ~WaitsGuard() { setUzWaits(saved_); }
+    WaitsGuard(const WaitsGuard&) = delete;
+    WaitsGuard& operator=(const WaitsGuard&) = delete;
+
+private:
+    UzWaits saved_;
+};
+
 class SearchWire : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -138,6 +149,69 @@ protected:
         return s;
     }
 };
+
+const std::string kQxHeader = "300-Database Filename Hash DocType Score Tokens Comment\n";
+const std::string kQxDone = "200-QXSRCH executed.\n";
+
+TEST_F(SearchWire, FilteringBitmapSetsTheClientFlagForGood) {
+    LinePeer peer({{kQxHeader + "300 \"a.kvo\" 12 \"x.html\" HTML 0 [safe] Safe\n" + kQxDone},
+                   {kQxHeader + "349 \"F\" \"b.kvo\" 13\n" + kQxDone},
+                   {kQxHeader + kQxDone}});
+    {
+        auto s = sessionTo(peer);
+        int filtered = 0;
+        s->isLibFiltered = &filtered;
+        auto r = s->qxsrch("safe*", "12 13", "ctw.qxx", 50, "0|1 0|0", 0);
+        ASSERT_NE(r, nullptr);
+        EXPECT_EQ(r->resultCode, 200);
+        EXPECT_EQ(filtered, 1);
+        const UzQxSearchEntry* e = r->qxsrch();
+        EXPECT_EQ(e->servname, "127.0.0.1:" + std::to_string(peer.port()));
+        ASSERT_NE(e->next, nullptr);
+        EXPECT_EQ(e->next->database, "b.kvo");
+        // A later call with a plain bitmap leaves the flag as it was.
+        r = s->qxsrch("safe*", "14", "ctw.qxx", 50, "0|0", 0);
+        ASSERT_NE(r, nullptr);
+        EXPECT_EQ(filtered, 1);
+        EXPECT_FALSE(s->searchRead);
+    }
+    EXPECT_EQ(peer.received(),
+              "QXSRCH \"safe*\" 12 ctw.qxx 0 0|1\n"
+              "QXSRCH \"safe*\" 13 ctw.qxx 50\n"
+              "QXSRCH \"safe*\" 14 ctw.qxx 50\n"
+              "QUIT\n");
+}
+
+TEST_F(SearchWire, CountTwoOfThreeLibrariesSendsTwoLines) {
+    LinePeer peer({{kQxHeader + kQxDone}, {kQxHeader + kQxDone}});
+    {
+        auto s = sessionTo(peer);
+        auto r = s->qxsrch("safe", "\"12 13 14\"", "title.qxx", 0, std::nullopt, 2);
+        ASSERT_NE(r, nullptr);
+        EXPECT_EQ(r->resultCode, 200);
+        EXPECT_EQ(r->resultMessage, "QXSRCH executed.");
+    }
+    EXPECT_EQ(peer.received(), "QXSRCH safe 12 title.qxx 0\nQXSRCH safe 13 title.qxx 0\nQUIT\n");
+}
+
+TEST_F(SearchWire, StalledSearchTimesOutAndTheSessionRecovers) {
+    WaitsGuard guard;
+    UzWaits waits = uzWaits();
+    waits.qxsrch = std::chrono::seconds(1);
+    setUzWaits(waits);
+    LinePeer peer({{kQxHeader, true}, {"200 Version: ruvadaemon \"x\" R19K \"\"\n"}});
+    auto s = sessionTo(peer);
+    auto r = s->qxsrch("safe", "12", "ctw.qxx", 0, std::nullopt, 1);
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(r->srchtimedout, 1);
+    EXPECT_EQ(r->resultCode, 500);
+    EXPECT_EQ(r->resultMessage, getMsgStr(416, "uzsession/27"));
+    EXPECT_EQ(s->flags & kSessConnected, 0);
+    EXPECT_FALSE(s->searchRead);
+    auto v = s->ver();
+    ASSERT_NE(v, nullptr);
+    EXPECT_EQ(v->resultCode, 200);
+}
 
 TEST_F(SearchWire, UnreadableQxdtEntryDisconnects) {
     LinePeer peer({{"300-Header\n300 X 1\n300 N 1 2 3 4 5 t\n200-QXDT executed.\n"},
