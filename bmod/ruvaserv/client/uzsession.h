@@ -167,7 +167,8 @@ public:
     // or end of stream found before sending reconnect first. On EPIPE,
     // ECONNRESET or end of stream before the reply's first byte the line is
     // sent once more, whole, on a new connection, except UPDFILE, RMFILE and
-    // QUIT. 1 sent, 0 failed (457 and the rest in getError).
+    // QUIT; QUIT on a connection found stale only disconnects (0, 454).
+    // 1 sent, 0 failed (457 and the rest in getError).
     int sendCommand(std::string_view word, std::span<const UzArg> args);
     int sendCommand(std::string_view word, std::initializer_list<UzArg> args = {}) {
         return sendCommand(word, std::span<const UzArg>(args.begin(), args.size()));
@@ -175,16 +176,21 @@ public:
     // Sends all of data, connecting first when needed; MSG_NOSIGNAL, EAGAIN
     // waits for writability within commandTimeout; never resent. 1 or 0.
     int sendCmdBuffer(std::string_view data);
-    // Reads one reply line into cmd (ended by the first '\n' or '\r', cut
-    // at kReplyLineMax). timeout in seconds: 0 is commandTimeout, below 0
-    // none. The line's length; -1 on failure (453, 454 with a disconnect,
-    // 455); kSearchTimedOut when searchRead is set and the wait ran out.
+    // Reads one reply line into cmd (ended by the first '\n' or '\r'; a
+    // longer one than kReplyLineMax comes in pieces of that length).
+    // timeout in seconds: 0 is commandTimeout, below 0 none. The line's
+    // length (end of stream ends a line too, and disconnects); -1 on failure
+    // (453; 454 and 455 with a disconnect); kSearchTimedOut, also with a
+    // disconnect, when searchRead is set and the wait ran out. When the
+    // connection ends before any byte of the reply to a command sendCommand
+    // may resend, the command goes once more on a new connection and the
+    // reading goes on there.
     int getPeerCommand(time_t timeout);
     // The last line read, NUL-terminated; its length is cmdCnt.
     const char* getResultPrintout() const { return cmd.data(); }
     // One read of raw reply data: waits at most commandTimeout
     // (uzWaits().rawData when 0). Bytes read; 0 for a time-out or end of
-    // stream; -1 on an error.
+    // stream (which disconnects); -1 on an error (disconnected).
     ssize_t readSocket(char* buffer, size_t size);
     // "address:port" with the dotted address; "Unknown" when either is 0.
     std::string getServerAddr() const;
@@ -327,7 +333,8 @@ public:
     // set by the search unit around each QXSRCH line read, so that a
     // time-out gives kSearchTimedOut; cleared on every return.
     bool searchRead = false;
-    // set after UPDFILE or RMFILE: the next first line waits longer.
+    // set when UPDFILE or RMFILE goes out (sendCommand and sendCmdBuffer
+    // see to it): the next command's first line waits longer.
     bool afterUpdate = false;
     // a line ended by '\r': the next line read drops one leading '\n';
     // raw reads take bytes exactly and clear it.
@@ -341,7 +348,47 @@ public:
     // size bytes; clears dropLf. Bytes given; 0 for a time-out or end of
     // stream; -1 on an error.
     ssize_t readPayload(char* buffer, size_t size);
+
+private:
+    // How a line may go out again when the connection breaks before the
+    // reply's first byte.
+    enum class Resend { kOnce, kWhole, kQuit };
+
+    int openConnection(in_addr_t address, unsigned toPort, int* connectError);
+    std::unique_ptr<UzResponse> readGreeting(bool proxied);
+    bool passProxy();
+    bool connectOk();
+    bool connectionStale();
+    int sendLine(std::string_view line, Resend resend);
+    int sendAll(std::string_view data);
+    bool resendLastCommand();
+    bool takeOwedLineEnd(char c);
+    void dropOwedLineEnd();
+    void takeSurplus();
+    int cutLine(size_t end);
+
+    // The last command line while it may be sent once more (else empty).
+    std::string lastCommand_;
+    // No byte of the reply to the last command has come yet.
+    bool replyPending_ = false;
+    // The last command already went out a second time.
+    bool resent_ = false;
+    // The first line of this reply follows UPDFILE or RMFILE.
+    bool extendFirstLine_ = false;
+    // The last line filled cmd without its end: a line end next is its own.
+    bool cutPiece_ = false;
 };
+
+// TelnetProxyCmd as written to the proxy: its first two "%s" become address
+// and port, "%%" becomes "%", any other '%' is copied. The text comes from
+// the configuration and is never used as a printf format.
+std::string formatProxyCommand(std::string_view command, std::string_view address, std::string_view port);
+
+// The line sendCommand sends, its line feed included, into *line. 0 when it
+// may go; else the number of the message refusing it: 462 for CR, LF or NUL
+// in the word or an argument, or an argument that would go quoted ending in
+// '\'; 456 for more than kCommandLineMax characters before the line feed.
+int buildCommandLine(std::string_view word, std::span<const UzArg> args, std::string* line);
 
 // The value of cookie name in HTTP_COOKIE (as getcookieforpn), or none.
 std::optional<std::string> getcookiepn(const char* name);
