@@ -13,7 +13,7 @@
 // cgihandler_config.cpp, cgihandler_input.cpp, cgihandler_output.cpp
 // (buffers, headers, dates), cgihandler_pages.cpp (error page, page frame,
 // toolbar, menu script), cgihandler_session.cpp (the document-server
-// session and page post-processing, which stand in until they exist).
+// session; page post-processing, which stands in until it exists).
 #pragma once
 
 #include <cstddef>
@@ -386,7 +386,8 @@ public:
     int createDefaultSession();
     // 1 when the default session answered VER acceptably (once per
     // request: servId set) and, with UseLDAP, USER passed; 0 with the error
-    // text set (204, 205, the access notices).
+    // text set (204, 205, the access notices). A refused server or user
+    // leaves servId empty, so the next call asks again.
     int establishDefaultSession();
     // MLLIST of "[LI]" on the default session: the library's hash id, 0
     // when not found; its text into *hashID and the library's title into
