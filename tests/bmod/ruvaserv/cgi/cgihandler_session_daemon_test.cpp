@@ -1,7 +1,8 @@
 // The request's default session against a real daemon. Each case is run by
 // cgihandler_session_daemon_test.py, which starts (or stops, or fills) the
 // daemon at RUVA_PORT and passes what its listing says in RUVA_LIBRARIES
-// ("identity=hash;..."). Without RUVA_PORT every case is skipped.
+// ("identity=hash;...") and RUVA_FIRST_LIBRARY ("hash|identity"). Without
+// RUVA_PORT every case is skipped.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -11,7 +12,9 @@
 #include <utility>
 #include <vector>
 
+#include "bmod/ruvaserv/actions/kivohandler.h"
 #include "bmod/ruvaserv/cgi/cgihandler.h"
+#include "common/html_escape.h"
 #include "tests/bmod/ruvaserv/cgi/request_support.h"
 #include "tests/support/test_support.h"
 
@@ -78,6 +81,22 @@ TEST_F(RequestSessionDaemon, HashIdOfEveryLibraryIdentity) {
         EXPECT_EQ(hashID, hash);
         EXPECT_NE(title, "");
     }
+}
+
+TEST_F(RequestSessionDaemon, DbPatternGivesTheFirstLibrary) {
+    auto first = pairs(setting("RUVA_FIRST_LIBRARY").value_or(""), '|');
+    ASSERT_EQ(first.size(), 1u);
+    cg.field("DB", "*.kvo");
+    auto kh = newKivoHandler(cg.get());
+    ASSERT_NE(kh, nullptr);
+    EXPECT_EQ(kh->getIDbyDbName(), 1) << cg->getError();
+    EXPECT_EQ(kh->getLIbyHiddenID(), 1) << cg->getError();
+    const Value* id = cg->valueList->findValue("ID");
+    const Value* li = cg->valueList->findValue("LI_Hidden");
+    ASSERT_NE(id, nullptr);
+    ASSERT_NE(li, nullptr);
+    EXPECT_EQ(id->value, first[0].first);
+    EXPECT_EQ(li->value, validateAllChar("LI_Hidden", first[0].second.c_str()));
 }
 
 // The script has stopped the daemon.

@@ -43,6 +43,7 @@ class RequestSession(unittest.TestCase):
         cls.fx = make_client_libraries.make(cls.tmp)
         cls.daemons = []
         cls.flat = cls.daemon(lib=cls.fx.flat_dir)
+        cls.tree = cls.daemon(library_path=cls.fx.structure)
 
     @classmethod
     def tearDownClass(cls):
@@ -84,6 +85,11 @@ class RequestSession(unittest.TestCase):
         self.assertEqual(sorted(hashes), served)
         pairs = ["%s=%s" % (self.fx.libraries[n].lib_id, hashes[n]) for n in served]
         self.check("HashIdOfEveryLibraryIdentity", self.flat, RUVA_LIBRARIES=";".join(pairs))
+
+    def test_db_pattern_gives_the_first_library(self):
+        # Over the tree the pattern's one line stands at its folder's level, 1.
+        _, hash_id, lib_id = self.listing(self.tree, "*.kvo")[0]
+        self.check("DbPatternGivesTheFirstLibrary", self.tree, RUVA_FIRST_LIBRARY="%s|%s" % (hash_id, lib_id))
 
     def test_use_ldap_fails(self):
         self.check("UseLdapFailsWithUnknownError", self.flat)

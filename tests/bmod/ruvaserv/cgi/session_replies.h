@@ -25,6 +25,9 @@ inline std::string dbLine(const std::string& name, unsigned hash, const std::str
            "|\" \t      984     3 " + "1796961933 \"" + comment + "\" FALSE\n";
 }
 
+inline constexpr char kFolderLine[] =
+    "300  SUB     0            - S|12|-|\t\t\t-     - 1796961933 \"Manuals\"\n";
+
 class NoNames : public Resolver {
 public:
     bool addressOf(const std::string&, in_addr_t*) override { return false; }
