@@ -1,6 +1,8 @@
 // The error page, the head and tail of simple pages, the request's fields
 // carried on in links and forms, the toolbar and the context-menu script.
 #include <cstdlib>
+#include <memory>
+#include <string>
 
 #include "bmod/ruvaserv/cgi/cgihandler.h"
 #include "bmod/ruvaserv/cgi/js/context_menu_script.h"
@@ -142,6 +144,18 @@ bool readLong(const char* text, long* number, const char** end) {
     return true;
 }
 
+// helpID from the session's listing: the last library whose name holds
+// "kivo_help.khx". Without a session or a 200 listing it keeps its value.
+void findHelpLibrary(CgiHandler& cg) {
+    if (!cg.sess) return;
+    std::unique_ptr<UzResponse> reply = cg.sess->mllist("");
+    if (!reply || reply->resultCode != 200) return;
+    for (const UzMlListEntry* entry = reply->mllist(); entry && entry->filled(); entry = entry->next.get()) {
+        if (entry->database->find("kivo_help.khx") != std::string::npos)
+            cg.helpID = entry->database->substr(0, kHelpIdMax);
+    }
+}
+
 }  // namespace
 
 void CgiHandler::writeErrorPage(std::string_view message) {
@@ -168,8 +182,7 @@ void CgiHandler::writeErrorPage(std::string_view message) {
     } else {
         page.append(kErrorMark).append("<font class=\"c2\"><small>").append(text).append(kErrorEndMark);
         page.append("</small></font></p><div align= \"center\">\n");
-        // The help library is found through the session: without one (or
-        // after a failed connect) helpID keeps the value it had.
+        findHelpLibrary(*this);
         std::string script = htmlEscaped(escapeScriptString(urlProto + kivoServName));
         std::string help =
             htmlEscaped(escapeScriptString(urlEncode(URLMODE_ENCODE_SCRIPT, helpID.c_str(), kUrlStringMax)));

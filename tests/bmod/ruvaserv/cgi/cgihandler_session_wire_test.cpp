@@ -1,6 +1,6 @@
 // The request's default session against a scripted server: the version
-// check, the once-per-request VER, USER under UseLDAP and the hash id of a
-// library identity.
+// check, the once-per-request VER, USER under UseLDAP, the hash id of a
+// library identity and the help library of the search error page.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -253,6 +253,40 @@ TEST_F(RequestSessionWire, HashIdOfALibraryIdentity) {
         }
         peer.stop();
         EXPECT_EQ(beforeQuit(peer.received(0)), "VER\n" + c.sent);
+    }
+}
+
+TEST_F(RequestSessionWire, SearchErrorPageLinksTheLastHelpLibrary) {
+    struct Case {
+        const char* name;
+        std::string reply;
+        std::string helpID;
+    };
+    const Case cases[] = {
+        {"the later of two",
+         std::string(kMlHeader) + dbLine("a_kivo_help.khx", 1, "Help [EN/H1]") +
+             dbLine("b_kivo_help.khx", 2, "Help [EN/H2]") + dbLine("guide.kvo", 3, "Guide [EN/G]") + kMlEnd,
+         "b_kivo_help.khx"},
+        {"a failed listing keeps the old one", "500-Failed to list libraries\n", "old.khx"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedPeer peer({PeerScript().send(kGreeting).awaitLine().send(c.reply).close()});
+        ASSERT_TRUE(peer.ok());
+        {
+            CapturedRequest cg;
+            pointAt(cg, peer.port());
+            cg.field("ST", "fulltext");
+            cg->helpID = "old.khx";
+            ASSERT_EQ(cg->createDefaultSession(), 1);
+            cg->outputError("%s", std::string("no hits"));
+            EXPECT_EQ(cg->helpID, c.helpID);
+            EXPECT_NE(cg.written().find("&DB=" + c.helpID + "&FN=help.html&CH=DBsearching"),
+                      std::string::npos)
+                << cg.written();
+        }
+        peer.stop();
+        EXPECT_EQ(beforeQuit(peer.received(0)), "MLLIST\n");
     }
 }
 
