@@ -12,6 +12,8 @@ ABSENT = object()  # an optional argument left out
 def field(value):
     if value is ABSENT:
         return "\\N"
+    if isinstance(value, int):
+        value = str(value)
     if isinstance(value, str):
         value = value.encode("latin-1")
     out = ""

@@ -268,7 +268,7 @@ public:
         if (r) {
             o.raw("null", "false").number("code", r->resultCode).text("message", r->resultMessage);
             o.number("srchtimedout", r->srchtimedout).number("folder", r->folder).number("type", r->type);
-            o.raw("records", r->type == RT_QXSRCH || r->type >= RT_SRCH ? searchRecords(*r) : listRecords(*r));
+            o.raw("records", searchRecords(*r));
         } else if (o.str().find("\"null\":") == std::string::npos) {
             o.raw("null", "true");
         }
