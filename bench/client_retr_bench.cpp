@@ -16,17 +16,6 @@ namespace {
 
 using namespace ruva::bench;
 
-void bareLoop(benchmark::State& state, const Member* m) {
-    Session s;
-    if (!s.open()) {
-        state.SkipWithError("no session");
-        return;
-    }
-    for (auto _ : state)
-        if (!s.retr(m->name)) state.SkipWithError("RETR failed");
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * m->size));
-}
-
 void clientRetrMem(benchmark::State& state, const Member* m) {
     auto client = ruva::newUzClient("client_retr_bench", "DOCSRV 1", ruva::kSystemRevision, 0);
     std::string address = "127.0.0.1:" + std::to_string(port);
@@ -50,7 +39,7 @@ int main(int argc, char** argv) {
     if (underHarness(argc, argv, "client_retr_bench") == nullptr) return harnessStatus;
     benchmark::Initialize(&argc, argv);
     for (const Member& m : kMembers) {
-        benchmark::RegisterBenchmark((std::string("bare/") + m.label).c_str(), bareLoop, &m)->UseRealTime();
+        benchmark::RegisterBenchmark((std::string("bare/") + m.label).c_str(), retrOpenSession, &m)->UseRealTime();
         benchmark::RegisterBenchmark((std::string("retrMem/") + m.label).c_str(), clientRetrMem, &m)->UseRealTime();
     }
     ruva::bench::RatioReporter reporter("bare", {"retrMem"});

@@ -28,16 +28,6 @@ void unzipPipe(benchmark::State& state, const Member* m) {
     }
 }
 
-void retrOpenSession(benchmark::State& state, const Member* m) {
-    Session s;
-    if (!s.open()) {
-        state.SkipWithError("no session");
-        return;
-    }
-    for (auto _ : state)
-        if (!s.retr(m->name)) state.SkipWithError("RETR failed");
-}
-
 void retrNewSession(benchmark::State& state, const Member* m) {
     for (auto _ : state) {
         Session s;

@@ -10,6 +10,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <benchmark/benchmark.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -114,6 +116,17 @@ class Session {
     std::string buf_;
     size_t pos_ = 0;
 };
+
+// RETR after RETR of one member on one open session.
+inline void retrOpenSession(benchmark::State& state, const Member* m) {
+    Session s;
+    if (!s.open()) {
+        state.SkipWithError("no session");
+        return;
+    }
+    for (auto _ : state)
+        if (!s.retr(m->name)) state.SkipWithError("RETR failed");
+}
 
 inline int harnessStatus = 0;
 
