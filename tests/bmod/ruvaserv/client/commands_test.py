@@ -6,46 +6,21 @@ lower case), payloads against zipfile and zlib."""
 
 import filecmp
 import os
-import shutil
 import tempfile
 import unittest
 import zlib
 
 import daemon_harness as h
-import make_client_libraries
-from probe_driver import ABSENT, Probe
+from probe_driver import ABSENT, ProbeCase
 
 
-class Commands(unittest.TestCase):
+class Commands(ProbeCase):
     @classmethod
     def setUpClass(cls):
-        cls.tmp = tempfile.mkdtemp(prefix="clientcmd_")
-        cls.fx = make_client_libraries.make(os.path.join(cls.tmp, "fx"))
-        cls.flat = h.Daemon(lib=cls.fx.flat_dir, start=False)
-        cls.fx.place_annotations(cls.flat)
-        cls.flat.start()
+        super().setUpClass()
+        cls.flat = cls.d
         cls.tree = h.Daemon(library_path=cls.fx.structure)
-
-    @classmethod
-    def tearDownClass(cls):
-        left = []
-        for d in (cls.flat, cls.tree):
-            d.stop()
-            left += d.leftovers()
-            d.cleanup()
-        shutil.rmtree(cls.tmp, ignore_errors=True)
-        assert left == [], left
-
-    def probe(self, daemon=None):
-        p = Probe("--server", "127.0.0.1:%d" % (daemon or self.flat).port,
-                  payloads=tempfile.mkdtemp(dir=self.tmp))
-        self.addCleanup(self.finish, p)
-        return p
-
-    def finish(self, p):
-        err, status = p.close()
-        self.assertEqual(status, 0, err)
-        self.assertFalse(any(m in err for m in h.SANITIZER_MARKS), err)
+        cls.daemons.append(cls.tree)
 
     def outdir(self):
         return tempfile.mkdtemp(dir=self.tmp)
@@ -111,7 +86,7 @@ class Commands(unittest.TestCase):
                          fx.libraries[library].member_comments[member].decode("latin-1"))
 
     def test_tree_commands(self):
-        fx, p = self.fx, self.probe(self.tree)
+        fx, p = self.fx, self.probe(daemon=self.tree)
         tree = self.ok(p("mllist", ""))["records"]
         self.assertEqual([(r["database"], r["level"]) for r in tree if r["type"] == 1],
                          [(lib, level) for _, _, level, _, libs in fx.folders for lib in libs])

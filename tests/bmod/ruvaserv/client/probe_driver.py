@@ -3,8 +3,13 @@ its JSON answer back, so that a test can act on the daemon in between."""
 
 import json
 import os
+import shutil
 import subprocess
 import tempfile
+import unittest
+
+import daemon_harness as h
+import make_client_libraries
 
 ABSENT = object()  # an optional argument left out
 
@@ -65,3 +70,38 @@ class Probe:
 def text(answer, key="message"):
     """A JSON text field back to the bytes the client held."""
     return answer[key].encode("latin-1")
+
+
+class ProbeCase(unittest.TestCase):
+    """A flat daemon over make_client_libraries' fixtures (annotations placed),
+    per class; probe() starts uzclient_probe on it, checked clean at the end."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.tmp = tempfile.mkdtemp(prefix="clientprobe_")
+        cls.fx = make_client_libraries.make(os.path.join(cls.tmp, "fx"))
+        cls.d = h.Daemon(lib=cls.fx.flat_dir, start=False)
+        cls.fx.place_annotations(cls.d)
+        cls.d.start()
+        cls.daemons = [cls.d]
+
+    @classmethod
+    def tearDownClass(cls):
+        left = []
+        for d in cls.daemons:
+            d.stop()
+            left += d.leftovers()
+            d.cleanup()
+        shutil.rmtree(cls.tmp, ignore_errors=True)
+        assert left == [], left
+
+    def probe(self, *options, daemon=None):
+        p = Probe("--server", "127.0.0.1:%d" % (daemon or self.d).port, *options,
+                  payloads=tempfile.mkdtemp(dir=self.tmp))
+        self.addCleanup(self.finish, p)
+        return p
+
+    def finish(self, p):
+        err, status = p.close()
+        self.assertEqual(status, 0, err)
+        self.assertFalse(any(m in err for m in h.SANITIZER_MARKS), err)
