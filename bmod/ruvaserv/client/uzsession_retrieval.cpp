@@ -1,7 +1,437 @@
 // The commands that bring archives, members and sections from a server.
+#include "bmod/ruvaserv/client/uzsession_retrieval.h"
+
+#include <fcntl.h>
+#include <limits.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <vector>
+
+#include "bmod/ruvaserv/cgi/kvo_msg.h"
 #include "bmod/ruvaserv/client/uzsession.h"
+#include "common/fd_io.h"
+#include "common/html_escape.h"
+#include "common/text_view.h"
+#include "common/tokens.h"
 
 namespace ruva {
+namespace {
+
+// The first three characters as a reply code, or -1 when they are not
+// three digits.
+int replyCode(std::string_view line) {
+    if (line.size() < 3) return -1;
+    int code = 0;
+    for (size_t i = 0; i < 3; ++i) {
+        if (line[i] < '0' || line[i] > '9') return -1;
+        code = code * 10 + (line[i] - '0');
+    }
+    return code;
+}
+
+// What a final line says after its four code characters.
+std::string textAfterCode(std::string_view line) {
+    return line.size() > 4 ? std::string(upToNul(line.substr(4))) : std::string();
+}
+
+// The words after the four code characters, read as the server's own
+// tokenizer reads them (quotes, \"), from a private copy. A NUL ends the
+// words.
+std::vector<std::string> wordsAfterCode(std::string_view line) {
+    std::vector<std::string> words;
+    if (line.size() <= 4) return words;
+    std::string work(line.substr(4));
+    char* cursor = work.data();
+    while (char* word = getNextToken(&cursor)) words.emplace_back(word);
+    return words;
+}
+
+std::optional<size_t> decimalSize(std::string_view word) {
+    size_t value = 0;
+    const char* end = word.data() + word.size();
+    auto [stop, ec] = std::from_chars(word.data(), end, value);
+    if (word.empty() || ec != std::errc() || stop != end) return std::nullopt;
+    return value;
+}
+
+// A CRC-32 in hexadecimal, "0x" before it or not.
+std::optional<unsigned long> hexCrc(std::string_view word) {
+    if (word.size() > 2 && word[0] == '0' && (word[1] == 'x' || word[1] == 'X')) word.remove_prefix(2);
+    unsigned long value = 0;
+    const char* end = word.data() + word.size();
+    auto [stop, ec] = std::from_chars(word.data(), end, value, 16);
+    if (word.empty() || ec != std::errc() || stop != end || value > 0xFFFFFFFFUL) return std::nullopt;
+    return value;
+}
+
+std::optional<LengthFrame> parseFrame(std::string_view line, bool member) {
+    if (replyCode(line) != 300) return std::nullopt;
+    std::vector<std::string> words = wordsAfterCode(line);
+    const size_t needed = member ? 4 : 3;  // "Length", size, names
+    if (words.size() < needed || words[0] != "Length") return std::nullopt;
+    std::optional<size_t> size = decimalSize(words[1]);
+    if (!size) return std::nullopt;
+    LengthFrame frame;
+    frame.size = *size;
+    frame.database = std::move(words[2]);
+    if (member) {
+        frame.filename = std::move(words[3]);
+        // The generated sub-folder page names no folder.
+        if (words.size() > 4) frame.folder = atoi(words[4].c_str());
+    }
+    frame.holdsNul = line.find('\0') != std::string_view::npos;
+    return frame;
+}
+
+// A file written under a temporary name beside its target and renamed
+// when complete, so that a cut transfer never leaves a short file under
+// the target's name, nor truncates a file that was there.
+class PartFile {
+public:
+    PartFile() = default;
+    ~PartFile() { discard(); }
+    PartFile(const PartFile&) = delete;
+    PartFile& operator=(const PartFile&) = delete;
+
+    // false with errno set.
+    bool open(const std::string& target) {
+        discard();
+        size_t slash = target.rfind('/');
+        part_ = target.substr(0, slash == std::string::npos ? 0 : slash + 1) + ".uzpart-XXXXXX";
+        fd_.reset(::mkostemp(part_.data(), O_CLOEXEC));
+        if (!fd_.valid()) {
+            part_.clear();
+            return false;
+        }
+        // The mode a plain create would give; mkstemp makes it 0600.
+        mode_t mask = ::umask(0);
+        ::umask(mask);
+        // Left 0600 when this fails: readable still by its owner.
+        (void)::fchmod(fd_.get(), 0666 & ~mask);
+        target_ = target;
+        return true;
+    }
+    bool write(const char* data, size_t n) { return writeAll(fd_.get(), data, n); }
+    // Gives the file its target's name; false (the part removed) when the
+    // data did not all reach the disk or the rename fails.
+    bool commit() {
+        bool ok = fd_.close() && ::rename(part_.c_str(), target_.c_str()) == 0;
+        if (ok) part_.clear();
+        discard();
+        return ok;
+    }
+    void discard() {
+        fd_.reset();
+        if (!part_.empty()) ::unlink(part_.c_str());
+        part_.clear();
+    }
+
+private:
+    Fd fd_;
+    std::string part_;
+    std::string target_;
+};
+
+// Messages of one command's data transfer.
+struct DataMessages {
+    int surplusWrite;  // the bytes read with the header line did not all reach the file
+    const char* surplusWriteTag;
+    int pieceWrite;  // a piece read afterwards did not
+    const char* pieceWriteTag;
+    int socketError;  // "%s": the system's error text
+    const char* socketErrorTag;
+    int memory;
+    const char* memoryTag;
+};
+
+constexpr DataMessages kRetrData = {443, "uzsession/54", 449, "uzsession/60", 450, "uzsession/61", 448, "uzsession/59"};
+
+// The reading of one reply after its command went out: the session's line
+// reader and raw reads, and the response it fills. A failure before the
+// reply's last line disconnects, so the rest is never read as the next
+// reply.
+class ReplyReader {
+public:
+    ReplyReader(UzSession& session, UzResponse& response, time_t wait)
+        : s_(session), r_(response), wait_(wait) {}
+
+protected:
+    // The next line into line_; false when none came.
+    bool readLine() {
+        int n = s_.getPeerCommand(wait_);
+        if (n < 0) return false;
+        line_ = std::string_view(s_.getResultPrintout(), static_cast<size_t>(n));
+        return true;
+    }
+    // Ends the command before its reply is read to the end.
+    void fail(std::string message) {
+        r_.resultCode = 500;
+        r_.resultMessage = std::move(message);
+        s_.disconnect();
+    }
+    // size bytes of raw data, each piece to file when given and to data
+    // when given. false when the command was aborted.
+    bool receive(size_t size, PartFile* file, const std::string& path, std::string* data, const DataMessages& m);
+
+    UzSession& s_;
+    UzResponse& r_;
+    time_t wait_;
+    std::string_view line_;
+};
+
+bool ReplyReader::receive(size_t size, PartFile* file, const std::string& path, std::string* data,
+                          const DataMessages& m) {
+    char piece[kDataChunk];
+    for (size_t left = size; left > 0;) {
+        const bool fromSurplus = s_.restCnt > 0;
+        ssize_t got = s_.readPayload(piece, std::min(left, sizeof piece));
+        if (got <= 0) {
+            if (got < 0) {
+                fail(formatChecked(msgFormat(m.socketError, m.socketErrorTag), strerror(errno)));
+            } else {
+                // Closed or silent before the announced length: a short
+                // payload, never a complete one.
+                fail(formatChecked(msgFormat(460, "uzsession/61")));
+            }
+            return false;
+        }
+        if (file && !file->write(piece, static_cast<size_t>(got))) {
+            fail(fromSurplus ? formatChecked(msgFormat(m.surplusWrite, m.surplusWriteTag), htmlEscaped(path))
+                              : formatChecked(msgFormat(m.pieceWrite, m.pieceWriteTag), htmlEscaped(path)));
+            return false;
+        }
+        if (data) {
+            try {
+                data->append(piece, static_cast<size_t>(got));
+            } catch (const std::bad_alloc&) {
+                fail(formatChecked(msgFormat(m.memory, m.memoryTag)));
+                return false;
+            }
+        }
+        left -= static_cast<size_t>(got);
+    }
+    return true;
+}
+
+// One RETR reply: every member to a file under outdir, or the first
+// member's bytes into data (the others read and dropped; the record
+// describes the member data holds).
+class RetrReader : public ReplyReader {
+public:
+    RetrReader(UzSession& session, UzResponse& response, time_t wait, std::optional<std::string_view> outdir,
+               std::string* data)
+        : ReplyReader(session, response, wait), outdir_(outdir), data_(data) {}
+
+    // The first line has been read (n characters).
+    void read(int n);
+
+private:
+    enum class Step { kNextMember, kEnd, kAborted };
+    Step member();
+    Step afterMember();
+    bool placeFile(UzRetrEntry& entry, const LengthFrame& frame, PartFile& file);
+    void finish(int code);
+
+    std::optional<std::string_view> outdir_;
+    std::string* data_;
+    int members_ = 0;
+    bool firstFailed_ = false;
+    // Why a member failed; the end line does not replace it.
+    std::optional<std::string> failure_;
+};
+
+void RetrReader::read(int n) {
+    line_ = std::string_view(s_.getResultPrintout(), static_cast<size_t>(n));
+    const int code = replyCode(line_);
+    if (code < 0) {
+        fail(formatChecked(msgFormat(441, "uzsession/52")));
+        return;
+    }
+    if (code != 300) {
+        // A refusal (no member, bad library, 514 for the sub-folder page)
+        // or an end without members.
+        r_.resultCode = code;
+        r_.resultMessage = textAfterCode(line_);
+        // Any other 3xx line is not final: its rest would be read as the
+        // next reply.
+        if (code > 300 && code <= 399) s_.disconnect();
+        return;
+    }
+    r_.resultCode = code;
+    Step step = Step::kNextMember;
+    while (step == Step::kNextMember) step = member();
+}
+
+RetrReader::Step RetrReader::member() {
+    std::optional<LengthFrame> frame = parseRetrFrame(line_);
+    if (!frame) {
+        fail(formatChecked(msgFormat(441, "uzsession/52")));
+        return Step::kAborted;
+    }
+    r_.folder = frame->folder;
+    // Into memory only the first member is kept.
+    const bool keep = !data_ || members_ == 0;
+    ++members_;
+    UzRetrEntry* entry = nullptr;
+    if (keep) {
+        entry = r_.nextEntry<UzRetrEntry>();
+        if (!entry) {
+            fail(formatChecked(msgFormat(447, "uzsession/58")));
+            return Step::kAborted;
+        }
+        entry->database = frame->database;
+        entry->filename = frame->filename;
+        entry->size = frame->size;
+    }
+    PartFile file;
+    if (outdir_ && !placeFile(*entry, *frame, file)) return Step::kAborted;
+    if (data_ && keep) data_->reserve(std::min(frame->size, kRetrReserveMax));
+    std::string* into = data_ && keep ? data_ : nullptr;
+    if (!receive(frame->size, outdir_ ? &file : nullptr, entry ? entry->outname : std::string(), into, kRetrData)) {
+        return Step::kAborted;
+    }
+    if (!readLine()) {
+        fail(formatChecked(msgFormat(444, "uzsession/55")));
+        return Step::kAborted;
+    }
+    CrcLine crc = parseCrcLine(line_);
+    switch (crc.kind) {
+    case CrcLine::kCrc:
+        if (!entry) break;
+        entry->crc = crc.crc;
+        if (outdir_ && !file.commit()) {
+            failure_ = formatChecked(msgFormat(443, "uzsession/54"), htmlEscaped(entry->outname));
+            break;
+        }
+        entry->success = 1;
+        break;
+    case CrcLine::kMemberFailed:
+        // The server could not send this member; the next one or the end
+        // line follows.
+        if (entry) failure_ = textAfterCode(line_);
+        if (members_ == 1) firstFailed_ = true;
+        break;
+    case CrcLine::kFinal:
+        if (members_ == 1) firstFailed_ = true;
+        finish(crc.code);
+        return Step::kEnd;
+    case CrcLine::kMalformed:
+        fail(formatChecked(msgFormat(445, "uzsession/56")));
+        return Step::kAborted;
+    }
+    return afterMember();
+}
+
+// A name that would leave outdir, or a file that cannot be made, ends the
+// command: the member's bytes are on their way and nowhere to go.
+bool RetrReader::placeFile(UzRetrEntry& entry, const LengthFrame& frame, PartFile& file) {
+    std::optional<std::string> path = frame.holdsNul ? std::nullopt : outputPath(*outdir_, frame.filename);
+    if (!path) {
+        fail(formatChecked(msgFormat(442, "uzsession/53"), htmlEscaped(frame.filename)));
+        return false;
+    }
+    entry.outname = *path;
+    if (!file.open(*path)) {
+        fail(formatChecked(msgFormat(442, "uzsession/53"), htmlEscaped(*path)));
+        return false;
+    }
+    return true;
+}
+
+RetrReader::Step RetrReader::afterMember() {
+    for (;;) {
+        if (!readLine()) {
+            fail(formatChecked(msgFormat(446, "uzsession/57")));
+            return Step::kAborted;
+        }
+        const int code = replyCode(line_);
+        if (code == 300) return Step::kNextMember;
+        if (code < 0) {
+            fail(formatChecked(msgFormat(446, "uzsession/57")));
+            return Step::kAborted;
+        }
+        if (code > 300 && code <= 399) continue;
+        finish(code);
+        return Step::kEnd;
+    }
+}
+
+void RetrReader::finish(int code) {
+    r_.resultCode = code;
+    r_.resultMessage = failure_ ? *failure_ : textAfterCode(line_);
+    // The bytes in data are not the member's: never a success, though the
+    // server's end line says so.
+    if (data_ && firstFailed_ && r_.resultCode < 300) r_.resultCode = 500;
+}
+
+// RETR lines wait for a member to be unpacked; after an update the server
+// refreshes its catalogue first.
+time_t retrLineWait(std::string_view member, time_t commandTimeout) {
+    const UzWaits& waits = uzWaits();
+    if (member == kSubMainPage) return static_cast<time_t>(waits.retrMainPage.count());
+    return std::max(static_cast<time_t>(waits.retr.count()), commandTimeout + static_cast<time_t>(waits.settle.count()));
+}
+
+}  // namespace
+
+std::optional<LengthFrame> parseGetFrame(std::string_view line) {
+    return parseFrame(line, false);
+}
+
+std::optional<LengthFrame> parseRetrFrame(std::string_view line) {
+    return parseFrame(line, true);
+}
+
+CrcLine parseCrcLine(std::string_view line) {
+    CrcLine result;
+    result.code = replyCode(line);
+    if (result.code < 0) return result;
+    if (result.code == 300) {
+        std::vector<std::string> words = wordsAfterCode(line);
+        std::optional<unsigned long> crc = words.size() >= 2 && words[0] == "CRC" ? hexCrc(words[1]) : std::nullopt;
+        if (crc) {
+            result.kind = CrcLine::kCrc;
+            result.crc = *crc;
+        }
+        return result;
+    }
+    switch (result.code) {
+    case 510:  // these end the whole reply of every command
+    case 511:
+    case 519:
+    case 577:
+    case 578:
+        result.kind = CrcLine::kFinal;
+        return result;
+    default:
+        break;
+    }
+    const bool endLine = result.code >= 200 && result.code <= 299;
+    const bool localHeader = startsAt(line, 4, "Failed to read Local Header");
+    result.kind = endLine || localHeader ? CrcLine::kFinal : CrcLine::kMemberFailed;
+    return result;
+}
+
+std::optional<std::string> outputPath(std::string_view outdir, std::string_view name) {
+    size_t slash = name.rfind('/');
+    std::string_view base = slash == std::string_view::npos ? name : name.substr(slash + 1);
+    if (base.empty() || base == "." || base == ".." || base.find('\0') != std::string_view::npos) {
+        return std::nullopt;
+    }
+    std::string path(outdir);
+    if (!path.empty() && path.back() != '/') path += '/';
+    path += base;
+    if (path.find('\0') != std::string::npos || path.size() >= PATH_MAX) return std::nullopt;
+    return path;
+}
 
 std::unique_ptr<UzResponse> UzSession::get(std::string_view, std::string_view) {
     return nullptr;  // not yet built
@@ -17,9 +447,29 @@ std::unique_ptr<UzResponse> UzSession::retrMem(std::string_view library, std::st
     return handleRetrCommand(library, member, std::nullopt, &data);
 }
 
-std::unique_ptr<UzResponse> UzSession::handleRetrCommand(std::string_view, std::string_view,
-                                                         std::optional<std::string_view>, std::string*) {
-    return nullptr;  // not yet built
+std::unique_ptr<UzResponse> UzSession::handleRetrCommand(std::string_view library, std::string_view member,
+                                                         std::optional<std::string_view> outdir,
+                                                         std::string* data) {
+    if (outdir.has_value() == (data != nullptr)) {
+        setError(msgFormat(440, "uzsession/51"));
+        return nullptr;
+    }
+    if (data) {
+        data->clear();
+        memDataBufLen = 0;
+    }
+    std::unique_ptr<UzResponse> response = allocResponse(RT_RETR);
+    if (!response) {
+        setError(msgFormat(448, "uzsession/59"));
+        return nullptr;
+    }
+    const time_t wait = retrLineWait(member, commandTimeout);
+    if (!sendCommand("RETR", {{library, UzArgKind::kLibrary}, {member, UzArgKind::kFreeText}})) return nullptr;
+    int n = getPeerCommand(wait);
+    if (n < 0) return nullptr;
+    RetrReader(*this, *response, wait, outdir, data).read(n);
+    if (data) memDataBufLen = data->size();
+    return response;
 }
 
 std::optional<std::string> UzSession::getFileData(std::string_view, std::string_view) {

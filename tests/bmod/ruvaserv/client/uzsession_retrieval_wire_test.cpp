@@ -1,0 +1,383 @@
+// The retrieval commands over a scripted peer: the bytes they bring, the
+// files they leave, and that the session stays in step however a reply
+// ends.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "bmod/ruvaserv/cgi/kvo_msg.h"
+#include "bmod/ruvaserv/client/uzsession.h"
+#include "bmod/ruvaserv/client/uzsession_retrieval.h"
+#include "common/html_escape.h"
+#include "common/string_format.h"
+#include "tests/support/scripted_peer.h"
+
+using namespace std::string_literals;
+
+namespace ruva {
+namespace {
+
+using std::chrono::milliseconds;
+using test::PeerScript;
+using test::ScriptedPeer;
+namespace fs = std::filesystem;
+
+constexpr const char* kGreeting = "200 UZD ruvadaemon \"CXA 113 01\" R19K \"Test server\"\n";
+constexpr const char* kVerReply = "200 Version: ruvadaemon \"CXA 113 01\" R19K \"Test server\"\n";
+constexpr const char* kRetrEnd = "200-RETR executed.\n";
+
+// Greets, answers the first command line with reply, then VER, then closes.
+PeerScript answeringThenVer(const std::string& reply) {
+    return PeerScript().send(kGreeting).awaitLine().send(reply).awaitLine().send(kVerReply).close();
+}
+// Greets and answers VER: the connection a session makes after it
+// disconnected.
+PeerScript verOnly() {
+    return PeerScript().send(kGreeting).awaitLine().send(kVerReply).close();
+}
+// Greets, answers the first command line with reply and never more.
+PeerScript answering(const std::string& reply) {
+    return PeerScript().send(kGreeting).awaitLine().send(reply).silence();
+}
+
+// A member as the server frames it: length line, bytes, CRC line.
+std::string member(const std::string& name, const std::string& bytes, unsigned long crc = 0x1234abcd) {
+    return format("300-Length %zu \"guide.kvo\" \"%s\" \"0\"\n", bytes.size(), name.c_str()) + bytes +
+           format("300-CRC 0x%lx\n", crc);
+}
+
+// Bytes a line reader must never take for lines: NUL, LF, CR, CR LF.
+std::string binary(size_t n, unsigned seed) {
+    std::string bytes(n, '\0');
+    for (size_t i = 0; i < n; ++i) bytes[i] = static_cast<char>((i * 131 + seed) % 256);
+    if (n > 8) bytes.replace(1, 6, "\r\n\0\n\r\0"s);
+    return bytes;
+}
+
+std::unique_ptr<UzSession> sessionTo(const ScriptedPeer& peer) {
+    auto s = std::make_unique<UzSession>();
+    s->iaddr = htonl(INADDR_LOOPBACK);
+    s->port = peer.port();
+    s->commandTimeout = 2;
+    return s;
+}
+
+// The command line the peer got after the greeting.
+std::string firstLine(const ScriptedPeer& peer) {
+    const std::string got = peer.received(0);
+    return got.substr(0, got.find('\n') + 1);
+}
+
+std::string fileBytes(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::vector<std::string> namesIn(const fs::path& dir) {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+void expectInStep(UzSession& s) {
+    auto v = s.ver();
+    ASSERT_NE(v, nullptr) << s.getError();
+    EXPECT_EQ(v->resultCode, 200);
+}
+
+// Short waits, and a scratch directory for the files RETR and GET write.
+class RetrievalWire : public ::testing::Test {
+protected:
+    void SetUp() override {
+        saved_ = uzWaits();
+        UzWaits waits = saved_;
+        waits.retr = std::chrono::seconds(2);
+        waits.retrMainPage = std::chrono::seconds(2);
+        waits.settle = std::chrono::seconds(0);
+        waits.get = std::chrono::seconds(2);
+        waits.idretr = std::chrono::seconds(2);
+        setUzWaits(waits);
+        std::string tmpl = (fs::temp_directory_path() / "retrwireXXXXXX").string();
+        ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
+        dir_ = tmpl;
+    }
+    void TearDown() override {
+        setUzWaits(saved_);
+        fs::remove_all(dir_);
+    }
+
+    UzWaits saved_;
+    fs::path dir_;
+};
+
+TEST_F(RetrievalWire, RetrMemTakesTheFirstMemberAndDrainsTheRest) {
+    const std::string first = binary(3000, 1);
+    ScriptedPeer peer({answeringThenVer(member("a.bin", first, 0xa) + member("b.bin", binary(20000, 2), 0xb) +
+                                        member("c.bin", binary(5, 3), 0xc) + kRetrEnd)});
+    ASSERT_TRUE(peer.ok());
+    auto s = sessionTo(peer);
+    std::string data = "left over";
+    auto r = s->retrMem("guide.kvo", "*.bin", data);
+    ASSERT_NE(r, nullptr) << s->getError();
+    EXPECT_EQ(r->resultCode, 200);
+    EXPECT_EQ(data, first);
+    EXPECT_EQ(s->getFileDataLength(), first.size());
+    const UzRetrEntry* e = r->retr();
+    ASSERT_TRUE(e->filled());
+    EXPECT_EQ(*e->database, "guide.kvo");
+    EXPECT_EQ(e->filename, "a.bin");
+    EXPECT_EQ(e->size, first.size());
+    EXPECT_EQ(e->crc, 0xaul);
+    EXPECT_EQ(e->success, 1);
+    EXPECT_EQ(e->next, nullptr);
+    expectInStep(*s);
+    EXPECT_EQ(peer.connections(), 1u);
+    s.reset();
+    peer.stop();
+    EXPECT_EQ(firstLine(peer), "RETR \"guide.kvo\" *.bin\n");
+}
+
+TEST_F(RetrievalWire, RetrMemReadsAMemberArrivingInPieces) {
+    const std::string bytes = binary(200000, 7);
+    const std::string head = format("300-Length %zu \"guide.kvo\" \"big.bin\" \"0\"\n", bytes.size());
+    PeerScript script = PeerScript().send(kGreeting).awaitLine().send(head + bytes.substr(0, 10));
+    for (size_t at = 10; at < bytes.size(); at += 65536) {
+        script.delay(milliseconds(20)).send(bytes.substr(at, 65536));
+    }
+    script.send("300-CRC 0x1\n"s + kRetrEnd).awaitLine().send(kVerReply).close();
+    ScriptedPeer peer({script});
+    ASSERT_TRUE(peer.ok());
+    auto s = sessionTo(peer);
+    std::string data;
+    auto r = s->retrMem("guide.kvo", "big.bin", data);
+    ASSERT_NE(r, nullptr) << s->getError();
+    EXPECT_EQ(r->resultCode, 200);
+    EXPECT_TRUE(data == bytes);
+    expectInStep(*s);
+}
+
+TEST_F(RetrievalWire, ShortPayloadFailsAndDisconnects) {
+    // Ten million bytes announced, ten sent: nothing is taken as complete
+    // and nothing is reserved beyond the cap.
+    ScriptedPeer peer({PeerScript()
+                           .send(kGreeting)
+                           .awaitLine()
+                           .send("300-Length 10000000 \"guide.kvo\" \"m.pdf\" \"0\"\n0123456789")
+                           .close(),
+                       verOnly()});
+    ASSERT_TRUE(peer.ok());
+    auto s = sessionTo(peer);
+    std::string data;
+    auto r = s->retrMem("guide.kvo", "m.pdf", data);
+    ASSERT_NE(r, nullptr) << s->getError();
+    EXPECT_EQ(r->resultCode, 500);
+    EXPECT_EQ(r->resultMessage, getMsgStr(460, "uzsession/61"));
+    EXPECT_EQ(r->retr()->success, 0);
+    EXPECT_EQ(data, "0123456789");
+    EXPECT_EQ(s->getFileDataLength(), 10u);
+    EXPECT_EQ(s->flags & kSessConnected, 0);
+}
+
+struct CrcPositionCase {
+    const char* name;
+    std::string afterFirst;  // where the first member's CRC line belongs
+    int code;
+    const char* message;  // resultMessage; null: the client's 445
+    bool inStep;          // the session still holds its connection
+};
+
+TEST_F(RetrievalWire, CrcPositionDecidesEachMember) {
+    const std::string second = member("b.txt", "second");
+    const CrcPositionCase cases[] = {
+        // Unpacking failed after all bytes went out; the next member and
+        // the end line follow. The bytes in data are not the member's.
+        {"member failed", "500-Failed, inflate error\n" + second + kRetrEnd, 500, "Failed, inflate error", true},
+        // The whole reply ends there.
+        {"library changed", "577 Library \"guide.kvo\" is being updated. Please perform this operation after some time.\n",
+         577, "Library \"guide.kvo\" is being updated. Please perform this operation after some time.", true},
+        {"no crc word", "300-CRC\n" + second + kRetrEnd, 500, nullptr, false},
+        {"more data than announced", "xyz\n300-CRC 0x1\n"s + kRetrEnd, 500, nullptr, false},
+    };
+    for (const CrcPositionCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedPeer peer({answeringThenVer("300-Length 5 \"guide.kvo\" \"a.txt\" \"0\"\nfirst" + c.afterFirst),
+                           verOnly()});
+        ASSERT_TRUE(peer.ok());
+        auto s = sessionTo(peer);
+        std::string data;
+        auto r = s->retrMem("guide.kvo", "*.txt", data);
+        ASSERT_NE(r, nullptr) << s->getError();
+        EXPECT_EQ(r->resultCode, c.code);
+        EXPECT_EQ(r->resultMessage, c.message ? std::string(c.message) : getMsgStr(445, "uzsession/56"));
+        EXPECT_EQ(r->retr()->success, 0);
+        EXPECT_EQ(r->retr()->filename, "a.txt");
+        EXPECT_EQ((s->flags & kSessConnected) != 0, c.inStep);
+        expectInStep(*s);
+    }
+}
+
+TEST_F(RetrievalWire, FailedMemberLeavesNoFileAndTheNextIsWritten) {
+    ScriptedPeer peer({answeringThenVer("300-Length 5 \"guide.kvo\" \"a.txt\" \"0\"\nfirst500-Failed, inflate error\n" +
+                                        member("doc/b.txt", "second") + kRetrEnd)});
+    ASSERT_TRUE(peer.ok());
+    auto s = sessionTo(peer);
+    auto r = s->retr("guide.kvo", "*.txt", dir_.string());
+    ASSERT_NE(r, nullptr) << s->getError();
+    EXPECT_EQ(r->resultCode, 200);
+    EXPECT_EQ(r->resultMessage, "Failed, inflate error");
+    const UzRetrEntry* a = r->retr();
+    ASSERT_NE(a->next, nullptr);
+    const UzRetrEntry* b = a->next.get();
+    EXPECT_EQ(a->success, 0);
+    EXPECT_EQ(b->success, 1);
+    EXPECT_EQ(b->filename, "doc/b.txt");
+    EXPECT_EQ(b->outname, (dir_ / "b.txt").string());
+    EXPECT_EQ(namesIn(dir_), std::vector<std::string>{"b.txt"});
+    EXPECT_EQ(fileBytes(dir_ / "b.txt"), "second");
+    expectInStep(*s);
+}
+
+TEST_F(RetrievalWire, RetrWritesEveryMemberInsideOutdir) {
+    const std::string bytes = binary(9000, 4);
+    ScriptedPeer peer({answeringThenVer(member("../../x.bin", bytes) + member("e.txt", "") + kRetrEnd)});
+    ASSERT_TRUE(peer.ok());
+    auto s = sessionTo(peer);
+    auto r = s->retr("guide.kvo", "*", dir_.string() + "/");
+    ASSERT_NE(r, nullptr) << s->getError();
+    EXPECT_EQ(r->resultCode, 200);
+    EXPECT_EQ(r->resultMessage, "RETR executed.");
+    ASSERT_NE(r->retr()->next, nullptr);
+    EXPECT_EQ(r->retr()->outname, (dir_ / "x.bin").string());
+    EXPECT_EQ(r->retr()->success, 1);
+    EXPECT_EQ(r->retr()->next->success, 1);
+    // Written whole, and nothing else left in the directory.
+    EXPECT_EQ(namesIn(dir_), (std::vector<std::string>{"e.txt", "x.bin"}));
+    EXPECT_TRUE(fileBytes(dir_ / "x.bin") == bytes);
+    EXPECT_EQ(fs::file_size(dir_ / "e.txt"), 0u);
+    expectInStep(*s);
+}
+
+TEST_F(RetrievalWire, RetrRefusesWhatCannotBeWritten) {
+    const std::string regular = (dir_ / "plain").string();
+    std::ofstream(regular) << "x";
+    const struct {
+        const char* name;
+        std::string member;
+        std::string outdir;
+        std::string shown;  // in the message
+    } cases[] = {
+        {"dot dot", "..", dir_.string(), ".."},
+        {"name ending in a slash", "sub/", dir_.string(), "sub/"},
+        {"outdir a regular file", "m.txt", regular, regular + "/m.txt"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedPeer peer({answering(member(c.member, "bytes") + kRetrEnd), verOnly()});
+        ASSERT_TRUE(peer.ok());
+        auto s = sessionTo(peer);
+        auto r = s->retr("guide.kvo", "*", c.outdir);
+        ASSERT_NE(r, nullptr) << s->getError();
+        EXPECT_EQ(r->resultCode, 500);
+        EXPECT_EQ(r->resultMessage, formatChecked(msgFormat(442, "uzsession/53"), htmlEscaped(c.shown)));
+        EXPECT_EQ(s->flags & kSessConnected, 0);
+        EXPECT_EQ(namesIn(dir_), std::vector<std::string>{"plain"});
+        expectInStep(*s);
+    }
+}
+
+TEST_F(RetrievalWire, CutTransferKeepsTheFileThatWasThere) {
+    std::ofstream(dir_ / "m.txt") << "old";
+    ScriptedPeer peer({PeerScript()
+                           .send(kGreeting)
+                           .awaitLine()
+                           .send("300-Length 100 \"guide.kvo\" \"m.txt\" \"0\"\nnew")
+                           .close()});
+    ASSERT_TRUE(peer.ok());
+    auto s = sessionTo(peer);
+    auto r = s->retr("guide.kvo", "m.txt", dir_.string());
+    ASSERT_NE(r, nullptr) << s->getError();
+    EXPECT_EQ(r->resultCode, 500);
+    EXPECT_EQ(namesIn(dir_), std::vector<std::string>{"m.txt"});
+    EXPECT_EQ(fileBytes(dir_ / "m.txt"), "old");
+}
+
+TEST_F(RetrievalWire, RefusalsAndTheSubFolderPage) {
+    const std::string page = "<html>\n<body>x</body>\n</html>\n";
+    const struct {
+        const char* name;
+        std::string member;
+        std::string reply;
+        const char* line;
+        int code;
+        std::string message;
+        std::string data;
+    } cases[] = {
+        {"not found", "a b.html",
+         "400-File \"a b.html\" not found in database \"guide.kvo\", 1 database(s) checked\n",
+         "RETR \"guide.kvo\" \"a b.html\"\n", 400,
+         "File \"a b.html\" not found in database \"guide.kvo\", 1 database(s) checked", ""},
+        {"sub-folder page", std::string(kSubMainPage),
+         format("300-Length %zu \"9999\" kvo_ml_sub_main_page\n", page.size()) + page + "300-CRC 0x00000000\n" +
+             kRetrEnd,
+         "RETR \"guide.kvo\" kvo_ml_sub_main_page\n", 200, "RETR executed.", page},
+        {"sub-folder page refused", std::string(kSubMainPage), "514 Failed to allocate outbuf\n",
+         "RETR \"guide.kvo\" kvo_ml_sub_main_page\n", 514, "Failed to allocate outbuf", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedPeer peer({answeringThenVer(c.reply)});
+        ASSERT_TRUE(peer.ok());
+        auto s = sessionTo(peer);
+        std::string data;
+        auto r = s->retrMem("guide.kvo", c.member, data);
+        ASSERT_NE(r, nullptr) << s->getError();
+        EXPECT_EQ(r->resultCode, c.code);
+        EXPECT_EQ(r->resultMessage, c.message);
+        EXPECT_EQ(data, c.data);
+        EXPECT_EQ(r->retr()->success, c.code == 200 ? 1 : 0);
+        expectInStep(*s);
+        EXPECT_EQ(peer.connections(), 1u);
+        s.reset();
+        peer.stop();
+        EXPECT_EQ(firstLine(peer), c.line);
+    }
+}
+
+TEST_F(RetrievalWire, RetrWaitsLongerThanTheCommandTimeout) {
+    // The daemon may refresh its catalogue before it unpacks.
+    UzWaits waits = uzWaits();
+    waits.retr = std::chrono::seconds(1);
+    waits.settle = std::chrono::seconds(4);
+    setUzWaits(waits);
+    ScriptedPeer peer({PeerScript()
+                           .send(kGreeting)
+                           .awaitLine()
+                           .delay(milliseconds(2000))
+                           .send(member("a.txt", "abc") + kRetrEnd)
+                           .close()});
+    ASSERT_TRUE(peer.ok());
+    auto s = sessionTo(peer);
+    s->commandTimeout = 1;
+    std::string data;
+    auto r = s->retrMem("guide.kvo", "a.txt", data);
+    ASSERT_NE(r, nullptr) << s->getError();
+    EXPECT_EQ(r->resultCode, 200);
+    EXPECT_EQ(data, "abc");
+}
+
+}  // namespace
+}  // namespace ruva
