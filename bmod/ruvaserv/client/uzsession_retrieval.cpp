@@ -150,9 +150,14 @@ struct DataMessages {
     const char* socketErrorTag;
     int memory;
     const char* memoryTag;
+    // For socketError when the data stopped coming; null: message 460.
+    const char* stoppedReason;
 };
 
-constexpr DataMessages kRetrData = {443, "uzsession/54", 449, "uzsession/60", 450, "uzsession/61", 448, "uzsession/59"};
+constexpr DataMessages kRetrData = {443, "uzsession/54", 449, "uzsession/60", 450, "uzsession/61",
+                                    448, "uzsession/59", nullptr};
+constexpr DataMessages kGetData = {387, "uzsession/8", 391, "uzsession/12", 392, "uzsession/13",
+                                   390, "uzsession/11", "connection closed or no data in time"};
 
 // The reading of one reply after its command went out: the session's line
 // reader and raw reads, and the response it fills. A failure before the
@@ -164,6 +169,12 @@ public:
         : s_(session), r_(response), wait_(wait) {}
 
 protected:
+    // The first line, read by the operation (n characters), into line_;
+    // its code.
+    int takeFirstLine(int n) {
+        line_ = std::string_view(s_.getResultPrintout(), static_cast<size_t>(n));
+        return replyCode(line_);
+    }
     // The next line into line_; false when none came.
     bool readLine() {
         int n = s_.getPeerCommand(wait_);
@@ -180,11 +191,25 @@ protected:
     // size bytes of raw data, each piece to file when given and to data
     // when given. false when the command was aborted.
     bool receive(size_t size, PartFile* file, const std::string& path, std::string* data, const DataMessages& m);
+    // A file that got all its bytes could not be kept: the reply goes on,
+    // the command fails.
+    void keepFailed(int index, const char* tag, const std::string& path) {
+        failure_ = formatChecked(msgFormat(index, tag), htmlEscaped(path));
+        localFailure_ = true;
+    }
+    // The final line just read ends the command.
+    void finish(int code) {
+        r_.resultCode = localFailure_ ? 500 : code;
+        r_.resultMessage = failure_ ? *failure_ : textAfterCode(line_);
+    }
 
     UzSession& s_;
     UzResponse& r_;
     time_t wait_;
     std::string_view line_;
+    // Why an archive or member failed; the end line does not replace it.
+    std::optional<std::string> failure_;
+    bool localFailure_ = false;
 };
 
 bool ReplyReader::receive(size_t size, PartFile* file, const std::string& path, std::string* data,
@@ -194,11 +219,13 @@ bool ReplyReader::receive(size_t size, PartFile* file, const std::string& path, 
         const bool fromSurplus = s_.restCnt > 0;
         ssize_t got = s_.readPayload(piece, std::min(left, sizeof piece));
         if (got <= 0) {
+            // Closed or silent before the announced length: a short
+            // payload, never a complete one.
             if (got < 0) {
                 fail(formatChecked(msgFormat(m.socketError, m.socketErrorTag), strerror(errno)));
+            } else if (m.stoppedReason) {
+                fail(formatChecked(msgFormat(m.socketError, m.socketErrorTag), m.stoppedReason));
             } else {
-                // Closed or silent before the announced length: a short
-                // payload, never a complete one.
                 fail(formatChecked(msgFormat(460, "uzsession/61")));
             }
             return false;
@@ -238,19 +265,16 @@ private:
     Step member();
     Step afterMember();
     bool placeFile(UzRetrEntry& entry, const LengthFrame& frame, PartFile& file);
-    void finish(int code);
+    void end(int code);
 
     std::optional<std::string_view> outdir_;
     std::string* data_;
     int members_ = 0;
     bool firstFailed_ = false;
-    // Why a member failed; the end line does not replace it.
-    std::optional<std::string> failure_;
 };
 
 void RetrReader::read(int n) {
-    line_ = std::string_view(s_.getResultPrintout(), static_cast<size_t>(n));
-    const int code = replyCode(line_);
+    const int code = takeFirstLine(n);
     if (code < 0) {
         fail(formatChecked(msgFormat(441, "uzsession/52")));
         return;
@@ -308,7 +332,7 @@ RetrReader::Step RetrReader::member() {
         if (!entry) break;
         entry->crc = crc.crc;
         if (outdir_ && !file.commit()) {
-            failure_ = formatChecked(msgFormat(443, "uzsession/54"), htmlEscaped(entry->outname));
+            keepFailed(443, "uzsession/54", entry->outname);
             break;
         }
         entry->success = 1;
@@ -321,7 +345,7 @@ RetrReader::Step RetrReader::member() {
         break;
     case CrcLine::kFinal:
         if (members_ == 1) firstFailed_ = true;
-        finish(crc.code);
+        end(crc.code);
         return Step::kEnd;
     case CrcLine::kMalformed:
         fail(formatChecked(msgFormat(445, "uzsession/56")));
@@ -359,17 +383,98 @@ RetrReader::Step RetrReader::afterMember() {
             return Step::kAborted;
         }
         if (code > 300 && code <= 399) continue;
-        finish(code);
+        end(code);
         return Step::kEnd;
     }
 }
 
-void RetrReader::finish(int code) {
-    r_.resultCode = code;
-    r_.resultMessage = failure_ ? *failure_ : textAfterCode(line_);
+void RetrReader::end(int code) {
+    finish(code);
     // The bytes in data are not the member's: never a success, though the
     // server's end line says so.
     if (data_ && firstFailed_ && r_.resultCode < 300) r_.resultCode = 500;
+}
+
+// One GET reply: every archive to a file under outdir.
+class GetReader : public ReplyReader {
+public:
+    GetReader(UzSession& session, UzResponse& response, time_t wait, std::string_view outdir)
+        : ReplyReader(session, response, wait), outdir_(outdir) {}
+
+    // The first line has been read (n characters).
+    void read(int n);
+
+private:
+    // The archive whose header is in line_; true when the next archive's
+    // header followed it.
+    bool archive();
+
+    std::string_view outdir_;
+};
+
+void GetReader::read(int n) {
+    const int code = takeFirstLine(n);
+    if (code < 0) {
+        fail(formatChecked(msgFormat(385, "uzsession/6")));
+        return;
+    }
+    r_.resultCode = code;
+    if (code < 200 || code > 399) {
+        r_.resultMessage = "Failed to get, " + textAfterCode(line_);
+        return;
+    }
+    if (code <= 299) {
+        // No library matched: nothing to write, and nothing more comes.
+        r_.resultMessage = textAfterCode(line_);
+        return;
+    }
+    if (code != 300) {
+        fail(formatChecked(msgFormat(385, "uzsession/6")));
+        return;
+    }
+    while (archive()) {
+    }
+}
+
+bool GetReader::archive() {
+    std::optional<LengthFrame> frame = parseGetFrame(line_);
+    if (!frame) {
+        fail(formatChecked(msgFormat(385, "uzsession/6")));
+        return false;
+    }
+    UzGetEntry* entry = r_.nextEntry<UzGetEntry>();
+    if (!entry) {
+        fail(formatChecked(msgFormat(389, "uzsession/10")));
+        return false;
+    }
+    entry->database = frame->database;
+    entry->size = frame->size;
+    std::optional<std::string> path = frame->holdsNul ? std::nullopt : outputPath(outdir_, frame->database);
+    PartFile file;
+    if (!path || !file.open(*path)) {
+        fail(formatChecked(msgFormat(386, "uzsession/7"), htmlEscaped(path ? *path : frame->database)));
+        return false;
+    }
+    entry->outname = *path;
+    if (!receive(frame->size, &file, *path, nullptr, kGetData)) return false;
+    if (!readLine()) {
+        fail(formatChecked(msgFormat(388, "uzsession/9")));
+        return false;
+    }
+    const int code = replyCode(line_);
+    if (code == 200 || code == 300) {
+        if (file.commit()) {
+            entry->success = 1;
+        } else {
+            keepFailed(387, "uzsession/8", *path);
+        }
+        if (code == 300) return true;
+    } else if (code < 0 || (code > 300 && code <= 399)) {
+        fail(formatChecked(msgFormat(388, "uzsession/9")));
+        return false;
+    }
+    finish(code);
+    return false;
 }
 
 // RETR lines wait for a member to be unpacked; after an update the server
@@ -433,8 +538,18 @@ std::optional<std::string> outputPath(std::string_view outdir, std::string_view 
     return path;
 }
 
-std::unique_ptr<UzResponse> UzSession::get(std::string_view, std::string_view) {
-    return nullptr;  // not yet built
+std::unique_ptr<UzResponse> UzSession::get(std::string_view library, std::string_view outdir) {
+    std::unique_ptr<UzResponse> response = allocResponse(RT_GET);
+    if (!response) {
+        setError(msgFormat(390, "uzsession/11"));
+        return nullptr;
+    }
+    const time_t wait = static_cast<time_t>(uzWaits().get.count());
+    if (!sendCommand("GET", {{library, UzArgKind::kLibrary}})) return nullptr;
+    int n = getPeerCommand(wait);
+    if (n < 0) return nullptr;
+    GetReader(*this, *response, wait, outdir).read(n);
+    return response;
 }
 
 std::unique_ptr<UzResponse> UzSession::retr(std::string_view library, std::string_view member,

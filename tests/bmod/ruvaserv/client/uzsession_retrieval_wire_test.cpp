@@ -379,5 +379,108 @@ TEST_F(RetrievalWire, RetrWaitsLongerThanTheCommandTimeout) {
     EXPECT_EQ(data, "abc");
 }
 
+// An archive as GET frames it.
+std::string archive(const std::string& name, const std::string& bytes) {
+    return format("300-Length %zu \"%s\"\n", bytes.size(), name.c_str()) + bytes;
+}
+
+TEST_F(RetrievalWire, GetWritesEachArchive) {
+    const std::string a = binary(5000, 5);
+    const std::string b = binary(70000, 6);
+    ScriptedPeer peer({answeringThenVer(archive("a.kvo", a) + archive("b.kvo", b) + "200-GET executed.\n")});
+    ASSERT_TRUE(peer.ok());
+    auto s = sessionTo(peer);
+    auto r = s->get("*.kvo", dir_.string());
+    ASSERT_NE(r, nullptr) << s->getError();
+    EXPECT_EQ(r->resultCode, 200);
+    EXPECT_EQ(r->resultMessage, "GET executed.");
+    const UzGetEntry* e = r->get();
+    ASSERT_NE(e->next, nullptr);
+    EXPECT_EQ(*e->database, "a.kvo");
+    EXPECT_EQ(e->size, a.size());
+    EXPECT_EQ(e->outname, (dir_ / "a.kvo").string());
+    EXPECT_EQ(e->success, 1);
+    EXPECT_EQ(e->next->outname, (dir_ / "b.kvo").string());
+    EXPECT_EQ(e->next->success, 1);
+    EXPECT_EQ(namesIn(dir_), (std::vector<std::string>{"a.kvo", "b.kvo"}));
+    EXPECT_TRUE(fileBytes(dir_ / "a.kvo") == a);
+    EXPECT_TRUE(fileBytes(dir_ / "b.kvo") == b);
+    expectInStep(*s);
+    s.reset();
+    peer.stop();
+    EXPECT_EQ(firstLine(peer), "GET \"*.kvo\"\n");
+}
+
+TEST_F(RetrievalWire, GetAnswersThatEndAtTheFirstLine) {
+    const struct {
+        const char* name;
+        const char* reply;
+        int code;
+        const char* message;
+    } cases[] = {
+        // No library matched: an empty success, no wait for data.
+        {"nothing matched", "200-GET executed.\n", 200, "GET executed."},
+        {"refused, blank", "400 Syntax error in GET command. Try HELP GET\n", 400,
+         "Failed to get, Syntax error in GET command. Try HELP GET"},
+        {"refused, dash", "500-Could not open \"a.kvo\"\n", 500, "Failed to get, Could not open \"a.kvo\""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedPeer peer({answeringThenVer(c.reply)});
+        ASSERT_TRUE(peer.ok());
+        auto s = sessionTo(peer);
+        auto r = s->get("none*.kvo", dir_.string());
+        ASSERT_NE(r, nullptr) << s->getError();
+        EXPECT_EQ(r->resultCode, c.code);
+        EXPECT_EQ(r->resultMessage, c.message);
+        EXPECT_FALSE(r->get()->filled());
+        EXPECT_TRUE(namesIn(dir_).empty());
+        expectInStep(*s);
+        EXPECT_EQ(peer.connections(), 1u);
+    }
+}
+
+TEST_F(RetrievalWire, GetFailuresLeaveNoFile) {
+    const struct {
+        const char* name;
+        std::string reply;
+        std::string message;
+    } cases[] = {
+        {"cut archive", "300-Length 100 \"a.kvo\"\n0123456789",
+         formatChecked(msgFormat(392, "uzsession/13"), "connection closed or no data in time")},
+        {"no line after the archive", archive("a.kvo", "0123456789"), getMsgStr(388, "uzsession/9")},
+        {"name leaving outdir", archive("..", "0123456789") + "200-GET executed.\n",
+         formatChecked(msgFormat(386, "uzsession/7"), "..")},
+        {"no name", "300-Length 10\n0123456789200-GET executed.\n", getMsgStr(385, "uzsession/6")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedPeer peer({PeerScript().send(kGreeting).awaitLine().send(c.reply).close(), verOnly()});
+        ASSERT_TRUE(peer.ok());
+        auto s = sessionTo(peer);
+        auto r = s->get("a.kvo", dir_.string());
+        ASSERT_NE(r, nullptr) << s->getError();
+        EXPECT_EQ(r->resultCode, 500);
+        EXPECT_EQ(r->resultMessage, c.message);
+        EXPECT_EQ(r->get()->success, 0);
+        EXPECT_TRUE(namesIn(dir_).empty());
+        EXPECT_EQ(s->flags & kSessConnected, 0);
+        expectInStep(*s);
+    }
+}
+
+TEST_F(RetrievalWire, GetFilteredByTheServerGivesNoResponse) {
+    // The daemon ends the session without a line for a name it refuses;
+    // the command is sent once more on a new session, which ends alike.
+    const PeerScript filtering = PeerScript().send(kGreeting).awaitLine().close();
+    ScriptedPeer peer({filtering, filtering, verOnly()});
+    ASSERT_TRUE(peer.ok());
+    auto s = sessionTo(peer);
+    EXPECT_EQ(s->get("abc", dir_.string()), nullptr);
+    EXPECT_FALSE(s->getError().empty());
+    EXPECT_TRUE(namesIn(dir_).empty());
+    expectInStep(*s);
+}
+
 }  // namespace
 }  // namespace ruva
