@@ -587,8 +587,21 @@ std::unique_ptr<UzResponse> UzSession::handleRetrCommand(std::string_view librar
     return response;
 }
 
-std::optional<std::string> UzSession::getFileData(std::string_view, std::string_view) {
-    return std::nullopt;  // not yet built
+std::optional<std::string> UzSession::getFileData(std::string_view library, std::string_view member) {
+    memDataBufLen = 0;
+    // Only a member CONTV lists is fetched: a missing one is none, not an
+    // empty block.
+    std::unique_ptr<UzResponse> listing = contv(library, member);
+    if (!listing || listing->resultCode != 200 || !listing->cont() || !listing->cont()->filled()) {
+        return std::nullopt;
+    }
+    std::string data;
+    std::unique_ptr<UzResponse> reply = retrMem(library, member, data);
+    if (!reply || reply->resultCode != 200 || !reply->retr() || !reply->retr()->success) {
+        memDataBufLen = 0;
+        return std::nullopt;
+    }
+    return data;
 }
 
 std::unique_ptr<UzResponse> UzSession::idretr(std::string_view, std::string_view, std::string_view,

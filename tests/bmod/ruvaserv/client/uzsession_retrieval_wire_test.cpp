@@ -15,6 +15,7 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -480,6 +481,48 @@ TEST_F(RetrievalWire, GetFilteredByTheServerGivesNoResponse) {
     EXPECT_FALSE(s->getError().empty());
     EXPECT_TRUE(namesIn(dir_).empty());
     expectInStep(*s);
+}
+
+TEST_F(RetrievalWire, GetFileDataNeedsAListedMemberAndAWholeRetrieval) {
+    const std::string bytes = binary(4000, 8);
+    const std::string listed =
+        "300-  Length       Method     Size Ratio CRC-32 guide.kvo\n"
+        "300     4000     Deflated     1200 70% 1234abcd a.bin\n"
+        "200-CONTV executed.\n";
+    const struct {
+        const char* name;
+        std::string contv;
+        std::string retr;  // "" when RETR must not be sent
+        bool found;
+    } cases[] = {
+        {"whole member", listed, member("a.bin", bytes) + kRetrEnd, true},
+        {"not listed", "300-  Length       Method     Size Ratio CRC-32 guide.kvo\n200-CONTV executed.\n", "", false},
+        {"no such library", "511 Invalid database 'x.kvo'\n", "", false},
+        {"member failed on the server",
+         listed, "300-Length 4000 \"guide.kvo\" \"a.bin\" \"0\"\n" + bytes + "500-Failed, inflate error\n" + kRetrEnd,
+         false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        PeerScript script = PeerScript().send(kGreeting).awaitLine().send(c.contv);
+        if (!c.retr.empty()) script.awaitLine().send(c.retr);
+        ScriptedPeer peer({script.awaitLine().send(kVerReply).close()});
+        ASSERT_TRUE(peer.ok());
+        auto s = sessionTo(peer);
+        std::optional<std::string> data = s->getFileData("guide.kvo", "a.bin");
+        ASSERT_EQ(data.has_value(), c.found) << s->getError();
+        if (data) {
+            EXPECT_TRUE(*data == bytes);
+        }
+        EXPECT_EQ(s->getFileDataLength(), c.found ? bytes.size() : 0u);
+        expectInStep(*s);
+        s.reset();
+        peer.stop();
+        const std::string sent = peer.received(0);
+        const std::string expected = c.retr.empty() ? "CONTV \"guide.kvo\" a.bin\nVER\n"
+                                                    : "CONTV \"guide.kvo\" a.bin\nRETR \"guide.kvo\" a.bin\nVER\n";
+        EXPECT_EQ(sent.substr(0, expected.size()), expected);
+    }
 }
 
 }  // namespace
