@@ -477,6 +477,103 @@ bool GetReader::archive() {
     return false;
 }
 
+// One IDRETR reply: a record per section.
+class IdRetrReader : public ReplyReader {
+public:
+    using ReplyReader::ReplyReader;
+
+    // The first line has been read (n characters).
+    void read(int n);
+
+private:
+    // The entry in line_; false when the command was aborted.
+    bool entry(int code);
+    // The section after head, or none when the command was aborted.
+    std::optional<std::string> section(const IdRetrHead& head);
+};
+
+void IdRetrReader::read(int n) {
+    takeFirstLine(n);
+    UzLine line = s_.classifyLine(n);
+    // Only the column header is skipped: a first line may be the answer.
+    if (line.kind == UzLineKind::kHeader && line.code == 300) {
+        if (!readLine()) {
+            fail(formatChecked(msgFormat(427, "uzsession/40")));
+            return;
+        }
+    }
+    for (;;) {
+        line = s_.classifyLine(static_cast<int>(line_.size()));
+        switch (line.kind) {
+        case UzLineKind::kNone:
+            fail(formatChecked(msgFormat(427, "uzsession/40")));
+            return;
+        case UzLineKind::kShort:
+            fail(formatChecked(msgFormat(430, "uzsession/41")));
+            return;
+        case UzLineKind::kError:
+        case UzLineKind::kEnd:
+            r_.resultCode = line.code;
+            r_.resultMessage = std::string(line.text);
+            return;
+        case UzLineKind::kHeader:  // "310-Failed to unzip ...": the final line follows
+            break;
+        case UzLineKind::kEntry:
+            if (!entry(line.code)) return;
+            break;
+        }
+        if (!readLine()) {
+            fail(formatChecked(msgFormat(427, "uzsession/40")));
+            return;
+        }
+    }
+}
+
+bool IdRetrReader::entry(int code) {
+    std::optional<IdRetrHead> head = code == 300 ? parseIdRetrHead(line_) : std::nullopt;
+    if (!head) {
+        fail(formatChecked(msgFormat(430, "uzsession/41")));
+        return false;
+    }
+    std::optional<std::string> text;
+    try {
+        text = section(*head);
+    } catch (const std::bad_alloc&) {
+        fail(formatChecked(msgFormat(448, "uzsession/59")));
+        return false;
+    }
+    if (!text) return false;
+    UzIdRetrEntry* record = r_.nextEntry<UzIdRetrEntry>();
+    if (!record) {
+        fail(formatChecked(msgFormat(431, "uzsession/42")));
+        return false;
+    }
+    record->size = head->sizeWord;
+    record->database = head->database;
+    record->filename = head->filename;
+    record->context = std::move(*text);
+    return true;
+}
+
+// The section is taken byte for byte (a size word the bytes do not keep,
+// or a section above the limit, leaves the reply's end unknown: 430).
+std::optional<std::string> IdRetrReader::section(const IdRetrHead& head) {
+    std::optional<char> ender;
+    if (line_.size() < kReplyLineMax) ender = s_.dropLf ? '\r' : '\n';
+    IdRetrSection text(head.size, line_.substr(head.sectionStart), ender);
+    char piece[kDataChunk];
+    while (text.state() == IdRetrSection::State::kNeedBytes) {
+        ssize_t got = s_.readPayload(piece, std::min(text.wanted(), sizeof piece));
+        if (got <= 0) break;
+        text.feed(std::string_view(piece, static_cast<size_t>(got)));
+    }
+    if (text.state() != IdRetrSection::State::kDone) {
+        fail(formatChecked(msgFormat(430, "uzsession/41")));
+        return std::nullopt;
+    }
+    return std::move(text.text());
+}
+
 // RETR lines wait for a member to be unpacked; after an update the server
 // refreshes its catalogue first.
 time_t retrLineWait(std::string_view member, time_t commandTimeout) {
@@ -523,6 +620,59 @@ CrcLine parseCrcLine(std::string_view line) {
     const bool localHeader = startsAt(line, 4, "Failed to read Local Header");
     result.kind = endLine || localHeader ? CrcLine::kFinal : CrcLine::kMemberFailed;
     return result;
+}
+
+std::optional<IdRetrHead> parseIdRetrHead(std::string_view line) {
+    if (!startsAt(line, 0, "300 ")) return std::nullopt;
+    size_t pos = 4;
+    while (pos < line.size() && isAsciiDigit(byteAt(line, pos))) ++pos;
+    // 18 digits always fit size_t; more is no section size.
+    if (pos == 4 || pos - 4 > 18) return std::nullopt;
+    IdRetrHead head;
+    head.sizeWord = std::string(line.substr(4, pos - 4));
+    head.size = *decimalSize(head.sizeWord);
+    // The names are written inside quotes as they are, without escapes.
+    std::string* names[] = {&head.database, &head.filename};
+    for (std::string* name : names) {
+        if (!startsAt(line, pos, " \"")) return std::nullopt;
+        pos += 2;
+        size_t close = line.find('"', pos);
+        if (close == std::string_view::npos) return std::nullopt;
+        *name = std::string(line.substr(pos, close - pos));
+        pos = close + 1;
+    }
+    if (!startsAt(line, pos, "  ")) return std::nullopt;
+    head.sectionStart = pos + 2;
+    return head;
+}
+
+IdRetrSection::IdRetrSection(size_t size, std::string_view rest, std::optional<char> ender) : size_(size) {
+    if (size > kIdRetrSectionMax || rest.size() > size) {
+        state_ = State::kBad;
+        return;
+    }
+    text_.reserve(size);
+    text_.assign(rest);
+    if (rest.size() < size) {
+        // The line ended inside the section: its end byte is the section's.
+        if (ender) text_ += *ender;
+    } else if (ender) {
+        // The line alone holds the section: its end is the closing '\n'.
+        state_ = *ender == '\n' ? State::kDone : State::kBad;
+    }
+}
+
+size_t IdRetrSection::wanted() const {
+    return state_ == State::kNeedBytes ? size_ - text_.size() + 1 : 0;
+}
+
+IdRetrSection::State IdRetrSection::feed(std::string_view bytes) {
+    if (state_ != State::kNeedBytes) return state_;
+    size_t body = std::min(size_ - text_.size(), bytes.size());
+    text_.append(bytes.substr(0, body));
+    bytes.remove_prefix(body);
+    if (!bytes.empty()) state_ = bytes == "\n" ? State::kDone : State::kBad;
+    return state_;
 }
 
 std::optional<std::string> outputPath(std::string_view outdir, std::string_view name) {
@@ -604,9 +754,24 @@ std::optional<std::string> UzSession::getFileData(std::string_view library, std:
     return data;
 }
 
-std::unique_ptr<UzResponse> UzSession::idretr(std::string_view, std::string_view, std::string_view,
-                                              std::string_view) {
-    return nullptr;  // not yet built
+std::unique_ptr<UzResponse> UzSession::idretr(std::string_view pattern, std::string_view library,
+                                              std::string_view member, std::string_view doctype) {
+    std::unique_ptr<UzResponse> response = allocResponse(RT_IDRETR);
+    if (!response) {
+        setError(msgFormat(431, "uzsession/42"));
+        return nullptr;
+    }
+    const time_t wait = static_cast<time_t>(uzWaits().idretr.count());
+    if (!sendCommand("IDRETR", {{pattern, UzArgKind::kPattern},
+                                {library, UzArgKind::kLibrary},
+                                {member, UzArgKind::kFreeText},
+                                {doctype, UzArgKind::kFreeText}})) {
+        return nullptr;
+    }
+    int n = getPeerCommand(wait);
+    if (n < 0) return nullptr;
+    IdRetrReader(*this, *response, wait).read(n);
+    return response;
 }
 
 }  // namespace ruva

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <optional>
 #include <string>
 
@@ -157,6 +158,130 @@ TEST(RetrTarget, OneOfDirectoryAndBufferIsNeeded) {
     EXPECT_EQ(s.handleRetrCommand("guide.kvo", "a.html", "/tmp", &data), nullptr);
     EXPECT_EQ(s.getError(), getMsgStr(440, "uzsession/51"));
     EXPECT_EQ(s.flags & kSessConnected, 0);
+}
+
+TEST(IdRetrHead, ReadsTheEntryHead) {
+    const std::string line = "300 0012 \"guide.kvo\" \"1551-abc10101uen.a.html\"  <h1>x";
+    std::optional<IdRetrHead> h = parseIdRetrHead(line);
+    ASSERT_TRUE(h);
+    EXPECT_EQ(h->sizeWord, "0012");
+    EXPECT_EQ(h->size, 12u);
+    EXPECT_EQ(h->database, "guide.kvo");
+    EXPECT_EQ(h->filename, "1551-abc10101uen.a.html");
+    EXPECT_EQ(line.substr(h->sectionStart), "<h1>x");
+
+    const struct {
+        const char* name;
+        std::string line;
+    } refused[] = {
+        {"one blank before the section", "300 5 \"l\" \"m\" abcde"},
+        {"no section blanks", "300 5 \"l\" \"m\""},
+        {"unquoted library", "300 5 l \"m\"  abcde"},
+        {"unterminated member", "300 5 \"l\" \"m  abcde"},
+        {"no size", "300 \"l\" \"m\"  abcde"},
+        {"size with a sign", "300 +5 \"l\" \"m\"  abcde"},
+        {"19 digits", "300 1000000000000000000 \"l\" \"m\"  abcde"},
+        {"header line", "300-Size Database Filename Context"},
+        {"other code", "310 5 \"l\" \"m\"  abcde"},
+    };
+    for (const auto& c : refused) {
+        SCOPED_TRACE(c.name);
+        EXPECT_FALSE(parseIdRetrHead(c.line));
+    }
+}
+
+// How the session's line reader cuts what the server sent: the line (up to
+// the first LF or CR, at most kReplyLineMax characters), the byte that
+// ended it, and the bytes after it.
+struct ReaderCut {
+    std::string line;
+    std::optional<char> ender;
+    std::string raw;
+};
+
+ReaderCut cutAsLineReader(const std::string& wire) {
+    size_t end = wire.find_first_of("\r\n");
+    if (end == std::string::npos || end >= kReplyLineMax) {
+        return {wire.substr(0, kReplyLineMax), std::nullopt, wire.substr(std::min(wire.size(), kReplyLineMax))};
+    }
+    return {wire.substr(0, end), wire[end], wire.substr(end + 1)};
+}
+
+// The server's entry for section, then what follows it.
+std::string idretrEntry(const std::string& section, size_t announced) {
+    return "300 " + std::to_string(announced) + " \"guide.kvo\" \"a.html\"  " + section + "\n200-IDRETR executed.\n";
+}
+
+// Assembles the entry as the session does: the line, then raw pieces of at
+// most wanted() bytes. What is left after it must be the next line.
+IdRetrSection::State assemble(const std::string& wire, std::string* text, std::string* after) {
+    ReaderCut cut = cutAsLineReader(wire);
+    std::optional<IdRetrHead> head = parseIdRetrHead(cut.line);
+    if (!head) return IdRetrSection::State::kBad;
+    IdRetrSection section(head->size, std::string_view(cut.line).substr(head->sectionStart), cut.ender);
+    std::string_view raw = cut.raw;
+    while (section.state() == IdRetrSection::State::kNeedBytes && !raw.empty()) {
+        size_t n = std::min({section.wanted(), raw.size(), kDataChunk});
+        section.feed(raw.substr(0, n));
+        raw.remove_prefix(n);
+    }
+    *text = section.text();
+    *after = std::string(raw);
+    return section.state();
+}
+
+TEST(IdRetrSection, SectionsComeBackAsSent) {
+    std::string longLines;
+    while (longLines.size() < kIdRetrSectionMax) longLines += std::string(79, 'l') + "\n";
+    longLines.resize(kIdRetrSectionMax);
+    const struct {
+        const char* name;
+        std::string section;
+    } cases[] = {
+        {"double blanks", "<p>two  blanks   three</p>"},
+        {"tabs", "\tcell\t\tcell\t"},
+        {"leading quote", "\"quoted\" start"},
+        {"quote and backslash", "a \\\" b"},
+        {"cr lf", "<h1>Title</h1>\r\n<p>text</p>\r\n<p>more</p>"},
+        {"lone cr", "one\rtwo\r"},
+        {"trailing blank", "<p>text</p> "},
+        {"empty last line", "<h1>Title</h1>\n<p>text</p>\n"},
+        {"blank lines", "\n\n\n"},
+        {"empty", ""},
+        {"NUL inside", std::string("a\0b", 3)},
+        {"one line at the limit", std::string(kIdRetrSectionMax, 's')},
+        {"many lines at the limit", longLines},
+        // The head before these sections is 33 characters, so the reader
+        // cuts the line right before the line end or the section's end.
+        {"cr lf where the reader cuts", std::string(kReplyLineMax - 33, 'c') + "\r\n" + std::string(1000, 'd')},
+        {"lf where the reader cuts", std::string(kReplyLineMax - 33, 'c') + "\n" + std::string(1001, 'd')},
+        {"section ending where the reader cuts", std::string(kReplyLineMax - 33, 'c')},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string text, after;
+        EXPECT_EQ(assemble(idretrEntry(c.section, c.section.size()), &text, &after), IdRetrSection::State::kDone);
+        EXPECT_TRUE(text == c.section) << text.size() << " bytes";
+        EXPECT_EQ(after, "200-IDRETR executed.\n");
+    }
+}
+
+TEST(IdRetrSection, SizeTheBytesDoNotKeepIsRefused) {
+    const struct {
+        const char* name;
+        std::string wire;
+    } cases[] = {
+        {"above the limit", idretrEntry(std::string(kIdRetrSectionMax + 1, 's'), kIdRetrSectionMax + 1)},
+        {"line longer than the size", idretrEntry("abcdef", 3)},
+        {"no line feed after the section", "300 3 \"l\" \"m\"  abcX200-IDRETR executed.\n"},
+        {"section shorter than announced", idretrEntry("ab\ncd", 9)},
+        {"carriage return after the section", "300 3 \"l\" \"m\"  abc\r200-IDRETR executed.\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string text, after;
+        EXPECT_EQ(assemble(c.wire, &text, &after), IdRetrSection::State::kBad);
+    }
 }
 
 }  // namespace

@@ -525,5 +525,117 @@ TEST_F(RetrievalWire, GetFileDataNeedsAListedMemberAndAWholeRetrieval) {
     }
 }
 
+// An IDRETR entry as the server writes it.
+std::string idretrEntry(const std::string& member, const std::string& section) {
+    return format("300 %zu \"guide.kvo\" \"%s\"  ", section.size(), member.c_str()) + section + "\n";
+}
+
+TEST_F(RetrievalWire, IdretrSectionsComeBackByteForByte) {
+    std::string lines;
+    while (lines.size() < kIdRetrSectionMax) lines += "<p>" + std::string(70, 'x') + "</p>\r\n";
+    lines.resize(kIdRetrSectionMax);
+    const std::vector<std::string> sections = {
+        "<p>two  blanks</p>",
+        "\tcell\t\tcell",
+        "\"quoted\" start",
+        "<h1>T</h1>\r\n<p>text</p>\r\n",
+        "trailing blank ",
+        "<h1>T</h1>\n<p>x</p>\n\n",
+        "",
+        std::string(kIdRetrSectionMax, 's'),
+        lines,
+    };
+    std::string reply = "300-Size Database Filename Context\n";
+    for (size_t i = 0; i < sections.size(); ++i) reply += idretrEntry(format("s%zu.html", i), sections[i]);
+    reply += "200-IDRETR executed.\n";
+    ScriptedPeer peer({answeringThenVer(reply)});
+    ASSERT_TRUE(peer.ok());
+    auto s = sessionTo(peer);
+    auto r = s->idretr("id*", "guide.kvo", "*.html", "DITA");
+    ASSERT_NE(r, nullptr) << s->getError();
+    EXPECT_EQ(r->resultCode, 200);
+    EXPECT_EQ(r->resultMessage, "IDRETR executed.");
+    const UzIdRetrEntry* e = r->idretr();
+    for (size_t i = 0; i < sections.size(); ++i, e = e->next.get()) {
+        SCOPED_TRACE(i);
+        ASSERT_NE(e, nullptr);
+        EXPECT_EQ(e->size, std::to_string(sections[i].size()));
+        EXPECT_EQ(*e->database, "guide.kvo");
+        EXPECT_EQ(e->filename, format("s%zu.html", i));
+        EXPECT_TRUE(e->context == sections[i]) << e->context.size() << " bytes";
+    }
+    EXPECT_EQ(e, nullptr);
+    expectInStep(*s);
+    EXPECT_EQ(peer.connections(), 1u);
+    s.reset();
+    peer.stop();
+    EXPECT_EQ(firstLine(peer), "IDRETR \"id*\" \"guide.kvo\" *.html DITA\n");
+}
+
+TEST_F(RetrievalWire, IdretrSectionTrickledInWithLineEnds) {
+    // Every byte its own read: a CR ends a line and its LF arrives later.
+    const std::string section = "<h1>T</h1>\r\n\r\n<p>a</p>\r";
+    ScriptedPeer peer({PeerScript()
+                           .send(kGreeting)
+                           .awaitLine()
+                           .trickle("300-Size Database Filename Context\n" + idretrEntry("a.html", section) +
+                                        "200-IDRETR executed.\n",
+                                    milliseconds(1))
+                           .awaitLine()
+                           .send(kVerReply)
+                           .close()});
+    ASSERT_TRUE(peer.ok());
+    auto s = sessionTo(peer);
+    auto r = s->idretr("id", "guide.kvo", "a.html", "plain");
+    ASSERT_NE(r, nullptr) << s->getError();
+    EXPECT_EQ(r->resultCode, 200);
+    EXPECT_EQ(r->idretr()->context, section);
+    expectInStep(*s);
+}
+
+TEST_F(RetrievalWire, IdretrEndsOnEveryKindOfLine) {
+    const struct {
+        const char* name;
+        std::string reply;
+        int code;
+        std::string message;
+        bool inStep;
+        bool filled;
+    } cases[] = {
+        {"syntax error as the first line", "400 Syntax error in IDRETR command. Try HELP IDRETR\n", 400,
+         "Syntax error in IDRETR command. Try HELP IDRETR", true, false},
+        {"member that cannot be unpacked",
+         "300-Size Database Filename Context\n310-Failed to unzip /l/guide.kvo a.html\n200-IDRETR executed.\n", 200,
+         "IDRETR executed.", true, false},
+        {"library changed after a section",
+         "300-Size Database Filename Context\n" + idretrEntry("a.html", "x") +
+             "577 Library \"b.kvo\" is being updated. Please perform this operation after some time.\n",
+         577, "Library \"b.kvo\" is being updated. Please perform this operation after some time.", true, true},
+        {"section above the limit",
+         "300-Size Database Filename Context\n" + idretrEntry("a.html", std::string(kIdRetrSectionMax + 1, 's')) +
+             "200-IDRETR executed.\n",
+         500, getMsgStr(430, "uzsession/41"), false, false},
+        {"section cut short", "300-Size Database Filename Context\n300 100 \"guide.kvo\" \"a.html\"  abc\n", 500,
+         getMsgStr(430, "uzsession/41"), false, false},
+        {"reply cut short", "300-Size Database Filename Context\n" + idretrEntry("a.html", "x"), 500,
+         getMsgStr(427, "uzsession/40"), false, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedPeer peer({c.inStep ? answeringThenVer(c.reply)
+                                    : PeerScript().send(kGreeting).awaitLine().send(c.reply).close(),
+                           verOnly()});
+        ASSERT_TRUE(peer.ok());
+        auto s = sessionTo(peer);
+        auto r = s->idretr("id", "guide.kvo", "*.html", "plain");
+        ASSERT_NE(r, nullptr) << s->getError();
+        EXPECT_EQ(r->resultCode, c.code);
+        EXPECT_EQ(r->resultMessage, c.message);
+        EXPECT_EQ(r->idretr()->filled(), c.filled);
+        EXPECT_EQ((s->flags & kSessConnected) != 0, c.inStep);
+        expectInStep(*s);
+    }
+}
+
 }  // namespace
 }  // namespace ruva
