@@ -3,14 +3,18 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
 #include "bmod/ruvaserv/cgi/cgihandler.h"
+#include "bmod/ruvaserv/client/uzsession.h"
+#include "common/docmodel/comment_tokens.h"
 #include "common/docmodel/docno.h"
 #include "common/mapped_file.h"
+#include "common/net_util.h"
 
 namespace ruva {
 
@@ -91,8 +95,24 @@ time_t prelOrReleased(const CgiHandler& cg, bool preliminary) {
     return cg.bNotes ? cg.expiryPrelDocNotes : cg.expiryPrelDoc;
 }
 
+// Whether the library of a kivodoc.html page (field ID) is preliminary, by
+// the identity in its listing entry; a library the server cannot name
+// counts as released.
+bool kivodocLibraryIsPreliminary(CgiHandler& cg) {
+    if (!cg.establishDefaultSession()) return false;
+    std::string_view id = fieldValue(cg, "ID");
+    if (id.empty()) return false;
+    std::unique_ptr<UzResponse> reply = cg.sess->mllist(id);
+    const UzMlListEntry* entry = reply && reply->resultCode == 200 ? reply->mllist() : nullptr;
+    if (!entry || !entry->filled()) return false;
+    std::string title, identity;
+    extractLibTitleId(entry->comment, title, identity);
+    for (char& c : identity) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return isPrelLib(identity);
+}
+
 // Seconds until the sent page expires; 0 for no Expires line.
-time_t responseExpiry(const CgiHandler& cg) {
+time_t responseExpiry(CgiHandler& cg) {
     std::string_view fn = fieldValue(cg, "FN");
     std::string_view ac = fieldValue(cg, "AC");
     time_t period = isHelpPage(fn) ? kLongExpirePeriod : cg.expirePeriod;
@@ -110,10 +130,7 @@ time_t responseExpiry(const CgiHandler& cg) {
         }
         return prelOrReleased(cg, !rev.empty() && rev[0] == 'P');
     }
-    // kivodoc.html shows a library; whether it is preliminary would come
-    // from the daemon's listing entry of ID, which needs a session. Without
-    // one the library counts as released.
-    return cg.expiryRRelDoc;
+    return prelOrReleased(cg, kivodocLibraryIsPreliminary(cg));
 }
 
 // The Content-Disposition line, or "" when the page is shown as it is.
@@ -159,7 +176,7 @@ std::string dispositionLine(const CgiHandler& cg) {
 }
 
 // Every header line of the response and the empty line after them.
-std::string responseHeader(const CgiHandler& cg, size_t length) {
+std::string responseHeader(CgiHandler& cg, size_t length) {
     std::string head =
         formatChecked("Content-type: %s\n",
                       cg.mimeType.empty() ? std::string("text/html") : CgiHandler::headerValue(cg.mimeType));
@@ -290,8 +307,9 @@ int CgiHandler::dstPrintFormatted(std::string_view text) {
 
 int CgiHandler::dstWriteKvoURL() {
     if (!dstWriteBuf(urlProto + kivoServName + "?")) return 0;
-    // UZ carries the default session's server; there is none until the
-    // document-server client exists.
+    if ((flags & kCgiAllowUzOnUrl) && sess &&
+        !dstWriteBuf("UZ=" + makeAddrString(sess->iaddr, sess->port) + "&amp;"))
+        return 0;
     if (options && !dstWriteBuf(formatChecked("OP=%x&amp;", options))) return 0;
     if (curId) return dstWriteBuf(formatChecked("ID=%d&amp;", curId));
     if (!curDb.empty()) return dstWriteBuf(formatChecked("DB=%s&amp;", curDb));

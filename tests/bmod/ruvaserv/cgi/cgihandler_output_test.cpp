@@ -143,10 +143,10 @@ TEST(Response, HeaderLinesFollowTheRequest) {
          kNotesEnabled,
          nullptr,
          "Expires: Tue, 14 Nov 2023 22:43:20 GMT\n\n"},
-        {"notes: the document frame of a library",
+        {"notes: the document frame of a library no server names",
          {{"FN", "kivodoc.html"}, {"ID", "4"}},
          kNotesEnabled,
-         nullptr,
+         [](CgiHandler& c) { c.docServAddr = "127.0.0.1:1"; },
          "Expires: Tue, 14 Nov 2023 22:43:20 GMT\n\n"},
     };
     for (const auto& c : cases) {

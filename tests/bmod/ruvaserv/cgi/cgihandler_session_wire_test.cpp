@@ -290,5 +290,63 @@ TEST_F(RequestSessionWire, SearchErrorPageLinksTheLastHelpLibrary) {
     }
 }
 
+// The document frame of a library expires as the library's identity says:
+// a preliminary one sooner. The server names it by its listing entry of ID.
+TEST_F(RequestSessionWire, KivodocExpiryFollowsTheLibrarysIdentity) {
+    struct Case {
+        const char* name;
+        std::string reply;
+        time_t period;
+    };
+    const Case cases[] = {
+        {"preliminary", std::string(kMlHeader) + dbLine("guide.kvo", 4, "Guide [EN/DOCLIB1 P1A]") + kMlEnd, 100},
+        {"released", std::string(kMlHeader) + dbLine("guide.kvo", 4, "Guide [EN/DOCLIB1 R1A]") + kMlEnd, 200},
+        {"unknown to the server", "511 Invalid database '4'\n", 200},
+    };
+    setResponseClock([] { return time_t{1700000000}; });
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedPeer peer(
+            {PeerScript().send(kGreeting).awaitLine().send(verLine()).awaitLine().send(c.reply).close()});
+        ASSERT_TRUE(peer.ok());
+        std::string expires;
+        {
+            CapturedRequest cg;
+            pointAt(cg, peer.port());
+            cg->notesEnabled = true;
+            cg->expiryPrelDoc = 100;
+            cg->expiryRRelDoc = 200;
+            cg.field("FN", "kivodoc.html");
+            cg.field("ID", "4");
+            expires = cg->createExpireHeader(c.period).value_or("?");
+            ASSERT_EQ(cg->allocDocBuf(0), 1);
+            ASSERT_EQ(cg->docWriteBuf("<p>x</p>"), 1);
+            EXPECT_EQ(cg->output(), 1);
+            EXPECT_NE(cg.written().find(expires), std::string::npos) << cg.written();
+        }
+        peer.stop();
+        EXPECT_EQ(beforeQuit(peer.received(0)), "VER\nMLLIST 4\n");
+    }
+    setResponseClock(nullptr);
+}
+
+// With AllowUZonURL the program's own links name the request's server.
+TEST_F(RequestSessionWire, ProgramUrlNamesTheServerOnlyWithAllowUzOnUrl) {
+    for (bool allow : {false, true}) {
+        SCOPED_TRACE(allow);
+        ScriptedPeer peer({PeerScript().send(kGreeting).awaitLine().send(verLine()).close()});
+        ASSERT_TRUE(peer.ok());
+        CapturedRequest cg;
+        pointAt(cg, peer.port());
+        cg->flags = allow ? (cg->flags | kCgiAllowUzOnUrl) : (cg->flags & ~kCgiAllowUzOnUrl);
+        ASSERT_EQ(cg->establishDefaultSession(), 1);
+        ASSERT_EQ(cg->allocDstBuf(4096), 1);
+        cg->curDb = "guide.kvo";
+        EXPECT_EQ(cg->dstWriteKvoURL(), 1);
+        const std::string uz = allow ? "UZ=127.0.0.1:" + std::to_string(peer.port()) + "&amp;" : "";
+        EXPECT_EQ(std::string(cg->dstBuf, cg->dstOffs), cg->urlProto + cg->kivoServName + "?" + uz + "DB=guide.kvo&amp;");
+    }
+}
+
 }  // namespace
 }  // namespace ruva
