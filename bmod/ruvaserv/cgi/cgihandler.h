@@ -13,7 +13,8 @@
 // cgihandler_config.cpp, cgihandler_input.cpp, cgihandler_output.cpp
 // (buffers, headers, dates), cgihandler_pages.cpp (error page, page frame,
 // toolbar, menu script), cgihandler_session.cpp (the document-server
-// session; page post-processing, which stands in until it exists).
+// session; page post-processing, which stands in until it exists),
+// cgihandler_markers.cpp (template markers of post-processing).
 #pragma once
 
 #include <cstddef>
@@ -127,7 +128,8 @@ inline constexpr size_t kConfigLineMax = 131143;  // a configuration line; the r
 // post-processing can insert text without remapping; callers size the
 // output buffer from dstbufSize and this slack.
 inline constexpr size_t kDocBufSlack = 20480;
-// dstPrintf writes nothing while fewer bytes than this are free.
+// dstPrintf writes nothing while fewer bytes than this are free (outside
+// the post-processing pass).
 inline constexpr size_t kDstPrintfMinFree = 80;
 // POST bodies above this are refused (message 217).
 inline constexpr size_t kPostBodyMax = 16 * 1024 * 1024;
@@ -295,9 +297,10 @@ public:
     int docPrintf(const TableFormat& format, const Args&... args) {
         return docWriteBuf(formatChecked(format, args...));
     }
-    // Appends the formatted text at dstOffs. Never grows: 0 without a
-    // buffer, with fewer than kDstPrintfMinFree bytes free, or when the text
-    // does not fit; a refused text leaves the NUL after the used bytes.
+    // Appends the formatted text at dstOffs. Outside the pass never grows:
+    // 0 without a buffer, with fewer than kDstPrintfMinFree bytes free, or
+    // when the text does not fit; a refused text leaves the NUL after the
+    // used bytes. In the pass it writes as dstWriteBuf does.
     template <class... Args>
     int dstPrintf(FormatLiteral format, const Args&... args) {
         return dstPrintFormatted(formatChecked(format, args...));
@@ -310,8 +313,21 @@ public:
     // keeps kDocBufSlack bytes free past the text; a mapped file (0x4) is
     // copied into memory first.
     int docWriteBuf(std::string_view text);
-    // Appends text to dstBuf when it fits below dstbufSize, else 0.
+    // Appends text to dstBuf when it fits below dstbufSize, else 0. In the
+    // pass a text that does not fit grows the buffer first.
     int dstWriteBuf(std::string_view text);
+    // The pass mode of the output writers, on while post-processing copies
+    // the page: dstPrintf, dstWriteBuf and dstWriteKvoURL then grow the
+    // output buffer (at least doubling it) so that every write lands, since
+    // text inserted into the page must not be lost. A growth that fails
+    // gives 0 with message 211 and sets dstPassFailed() until the next
+    // beginDstPass.
+    void beginDstPass() {
+        dstPass_ = true;
+        dstPassFailed_ = false;
+    }
+    void endDstPass() { dstPass_ = false; }
+    bool dstPassFailed() const { return dstPassFailed_; }
     // Appends urlProto + kivoServName + "?" and the request state (UZ with a
     // session and AllowUZonURL, OP, ID or DB), each parameter followed by
     // "&amp;". 0 when a piece does not fit.
@@ -400,6 +416,18 @@ public:
     // text set. Now: 1 and no output buffer, so output sends docBuf.
     int postProcessFile();
 
+    // ---- template markers (cgihandler_markers.cpp)
+
+    // The marker whose text starts at so in docBuf, just after the
+    // "<!--@@" that the pass has already copied: takes those 6 bytes back
+    // out of the output, hands specCallback the text up to the marker's '>'
+    // (the rest of the page when there is none) and, when it refuses the
+    // marker, writes the marker back byte for byte; without a handler the
+    // marker vanishes. so moves past the '>' (to docSize without one).
+    // Reads nothing at or past docSize. 0 when a write into the output
+    // buffer failed (in the pass: message 211), else 1.
+    int specPostProcess(size_t& so);
+
     // ---- program parameters
 
     TextTable messages() const { return messages_; }
@@ -453,7 +481,7 @@ public:
     size_t docbufSize = 0;
     size_t docSize = 0;
     char* docBuf = nullptr;
-    // Output buffer: the page as rewritten. Never grows.
+    // Output buffer: the page as rewritten. Grows only in the pass mode.
     size_t dstbufSize = 0;
     size_t dstOffs = 0;
     char* dstBuf = nullptr;
@@ -529,12 +557,16 @@ private:
 
     void keepError(std::string text);
     int dstPrintFormatted(std::string_view text);
+    int dstAppend(std::string_view text);
+    int growDstFor(size_t length);
     void writeErrorPage(std::string_view message);
     int writeHead(std::string_view title);
 
     TextTable messages_;
     ConfigKeys configKeys_;
     size_t decodeLimit_;
+    bool dstPass_ = false;
+    bool dstPassFailed_ = false;
 };
 
 // The request object with its field and language lists, flags as given

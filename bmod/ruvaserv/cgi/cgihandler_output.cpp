@@ -293,10 +293,31 @@ int CgiHandler::docWriteBuf(std::string_view text) {
 }
 
 int CgiHandler::dstWriteBuf(std::string_view text) {
+    return dstAppend(text);
+}
+
+int CgiHandler::dstAppend(std::string_view text) {
+    if (appendBelow(dstBuf, dstbufSize, &dstOffs, text)) return 1;
+    if (!dstPass_ || !growDstFor(text.size())) return 0;
     return appendBelow(dstBuf, dstbufSize, &dstOffs, text);
 }
 
+// Doubling keeps a page of many insertions linear in its length.
+int CgiHandler::growDstFor(size_t length) {
+    const bool overflow = length > SIZE_MAX - 1 - dstOffs;
+    const size_t needed = overflow ? SIZE_MAX : dstOffs + length + 1;
+    const size_t doubled = dstbufSize > SIZE_MAX / 2 ? SIZE_MAX : dstbufSize * 2;
+    const size_t n = std::max(needed, doubled);
+    if (overflow || !reallocDstBuf(n)) {
+        setError(msg(211, "cgihandler/13"), static_cast<unsigned long>(n));
+        dstPassFailed_ = true;
+        return 0;
+    }
+    return 1;
+}
+
 int CgiHandler::dstPrintFormatted(std::string_view text) {
+    if (dstPass_) return dstAppend(text);
     if (!dstBuf || dstOffs >= dstbufSize) return 0;
     if (dstbufSize - dstOffs < kDstPrintfMinFree || !appendBelow(dstBuf, dstbufSize, &dstOffs, text)) {
         dstBuf[dstOffs] = '\0';

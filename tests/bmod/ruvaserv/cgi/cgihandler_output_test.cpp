@@ -526,6 +526,30 @@ TEST_F(Buffers, DstPrintfNeedsEightyBytesAndNeverGrows) {
     }
 }
 
+TEST_F(Buffers, InThePassEveryWriteLandsAndTheBufferDoubles) {
+    ASSERT_EQ(cg->allocDstBuf(4096), 1);
+    const size_t capacity = cg->dstbufSize;
+    cg->dstOffs = capacity - 79;
+    std::memset(cg->dstBuf, 'z', cg->dstOffs);
+    cg->beginDstPass();
+    EXPECT_EQ(cg->dstPrintf("%s", std::string(100, 'a')), 1);
+    EXPECT_GE(cg->dstbufSize, capacity * 2);
+    EXPECT_EQ(cg->dstWriteBuf(std::string(capacity * 4, 'b')), 1);
+    EXPECT_EQ(cg->dstWriteKvoURL(), 1);
+    cg->endDstPass();
+    EXPECT_FALSE(cg->dstPassFailed());
+    const std::string url = cg->urlProto + cg->kivoServName + "?";
+    EXPECT_EQ(std::string(cg->dstBuf, cg->dstOffs),
+              std::string(capacity - 79, 'z') + std::string(100, 'a') + std::string(capacity * 4, 'b') + url);
+    EXPECT_EQ(cg->dstBuf[cg->dstOffs], '\0');
+
+    // Out of the pass the 80-byte rule holds again.
+    const size_t grown = cg->dstbufSize;
+    cg->dstOffs = grown - 79;
+    EXPECT_EQ(cg->dstPrintf("%s", "a"), 0);
+    EXPECT_EQ(cg->dstbufSize, grown);
+}
+
 TEST_F(Buffers, OutputBufferWritesStayBelowItsSize) {
     ASSERT_EQ(cg->allocDstBuf(4096), 1);
     const size_t capacity = cg->dstbufSize;
