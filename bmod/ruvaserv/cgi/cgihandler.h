@@ -14,7 +14,8 @@
 // (buffers, headers, dates), cgihandler_pages.cpp (error page, page frame,
 // toolbar, menu script), cgihandler_session.cpp (the document-server
 // session; page post-processing, which stands in until it exists),
-// cgihandler_markers.cpp (template markers of post-processing).
+// cgihandler_markers.cpp (template markers of post-processing),
+// cgihandler_retrieval.cpp (member files from the server).
 #pragma once
 
 #include <cstddef>
@@ -412,6 +413,20 @@ public:
     // userName (after the first '\' of userEnv's variable) and profileName
     // (profileEnv's variable); 0 with message 246 when either is missing.
     int getUserDetails();
+
+    // ---- file retrieval (cgihandler_retrieval.cpp)
+
+    // Member file of library (an internal number of digits: MLLIST; else a
+    // library file name: LIST) into docBuf, docSize its bytes as the server
+    // sent them; sets folder, docCTime (0 unless exactly one library
+    // matched), mimeType and mimeFilename. file may be a pattern; a ".fdp"
+    // in it is turned into ".pdf" in place, and a ".pdf" without AC=IMAGE
+    // fetches the frame page beside it. 0 with the error text set; docBuf
+    // is kept until the member is asked for, gone after a failed RETR.
+    // *missing, when given, is true only when the library is not listed or
+    // holds no such member, false for every other outcome.
+    int retrieveFile(const std::string& library, std::string& file, bool* missing = nullptr);
+
     // Rewrites docBuf into the output buffer for sending; 0 with the error
     // text set. Now: 1 and no output buffer, so output sends docBuf.
     int postProcessFile();
@@ -556,6 +571,11 @@ private:
         : messages_(messages), configKeys_(keys), decodeLimit_(decodeLimit) {}
 
     void keepError(std::string text);
+    // Steps of retrieveFile.
+    int checkLibrary(const std::string& library, bool* missing);
+    int listMember(const std::string& library, const std::string& file, std::string& database, std::string& member,
+                   bool* missing);
+    int retrieveMember(const std::string& database, const std::string& member);
     int dstPrintFormatted(std::string_view text);
     int dstAppend(std::string_view text);
     int growDstFor(size_t length);
