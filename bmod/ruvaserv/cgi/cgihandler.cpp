@@ -134,6 +134,7 @@ void CgiHandler::clear() {
         text->clear();
     }
     flags = 0;
+    linkState_ = LinkState();
 }
 
 void CgiHandler::keepError(std::string text) {

@@ -15,7 +15,8 @@
 // toolbar, menu script), cgihandler_session.cpp (the document-server
 // session; page post-processing, which stands in until it exists),
 // cgihandler_markers.cpp (template markers of post-processing),
-// cgihandler_retrieval.cpp (member files from the server).
+// cgihandler_retrieval.cpp (member files from the server),
+// cgihandler_links.cpp (program links of post-processing).
 #pragma once
 
 #include <cstddef>
@@ -443,6 +444,21 @@ public:
     // buffer failed (in the pass: message 211), else 1.
     int specPostProcess(size_t& so);
 
+    // ---- program links (cgihandler_links.cpp)
+
+    // The program link whose scheme ("http:/" as written, or urlProto for
+    // "qzl:/", any case) the pass has already written; so is just after it
+    // in docBuf. A link whose host is "kivo" gets the script address and,
+    // after '?', the request's context the link does not name itself (UZ,
+    // OP, ID, DB, SL), each followed by "&" inside a script, else "&amp;";
+    // an "ac=image" link becomes the toolbar image link. In plain-file mode
+    // (options 0x100) the link becomes its bare FN value. Fields count only
+    // at a field start, up to the link's end (its closing quote, else a
+    // blank or '>'). so moves past what was consumed; the pass copies the
+    // rest. Reads nothing at or past docSize. 0 when a write failed (in the
+    // pass: message 211), else 1.
+    int httpPostProcess(size_t& so, bool inScript);
+
     // ---- program parameters
 
     TextTable messages() const { return messages_; }
@@ -570,12 +586,22 @@ private:
     CgiHandler(TextTable messages, ConfigKeys keys, size_t decodeLimit)
         : messages_(messages), configKeys_(keys), decodeLimit_(decodeLimit) {}
 
+    // The library references behind LI links, asked for at most once per
+    // request.
+    struct LinkState {
+        bool fileFetched = false;
+        std::vector<std::string> libRefs;  // "prodno|rstate|title"
+        std::string libTitle;              // the current library's, blanks removed
+    };
+
     void keepError(std::string text);
     // Steps of retrieveFile.
     int checkLibrary(const std::string& library, bool* missing);
     int listMember(const std::string& library, const std::string& file, std::string& database, std::string& member,
                    bool* missing);
     int retrieveMember(const std::string& database, const std::string& member);
+    int writeContextFields(std::string_view query, std::string_view sep);
+    const LinkState& libraryReferences();
     int dstPrintFormatted(std::string_view text);
     int dstAppend(std::string_view text);
     int growDstFor(size_t length);
@@ -585,6 +611,7 @@ private:
     TextTable messages_;
     ConfigKeys configKeys_;
     size_t decodeLimit_;
+    LinkState linkState_;
     bool dstPass_ = false;
     bool dstPassFailed_ = false;
 };
