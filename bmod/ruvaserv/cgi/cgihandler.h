@@ -624,6 +624,15 @@ std::unique_ptr<CgiHandler> newCgiHandler(size_t flags, char** envp, TextTable m
                                           ConfigKeys keys = kivoConfigKeys(),
                                           size_t decodeLimit = kFieldDecodeLimit);
 
+// The address of the current page (urlProto + kivoServName + "?" +
+// QUERY_STRING) with its FN value replaced by fileName, whatever followed
+// the old name's ".html" kept; an old name without that extension leaves
+// the address ending "FN=". "" keeps the address. '\'', '"', '\\', '<', '>',
+// '`' and control bytes percent-coded, for a page or a script string; at
+// most kGetUrlMax characters.
+inline constexpr size_t kGetUrlMax = 3071;
+std::string getURL(const CgiHandler& cg, std::string_view fileName);
+
 // The clock of the response dates; null restores time(). Tests set a fixed
 // one.
 void setResponseClock(time_t (*clock)());

@@ -1,3 +1,5 @@
+#include <algorithm>
+#include <cstdlib>
 #include <memory>
 #include <optional>
 #include <string>
@@ -174,6 +176,41 @@ int CgiHandler::httpPostProcess(size_t& so, bool inScript) {
     }
     if (startsCaseBlindAt(query, 0, "ac=toolbar")) return 1;
     return writeContextFields(query, sep);
+}
+
+
+std::string getURL(const CgiHandler& cg, std::string_view fileName) {
+    const char* query = std::getenv("QUERY_STRING");
+    std::string url = cg.urlProto + cg.kivoServName + "?" + (query ? query : "");
+    if (!fileName.empty()) {
+        const size_t fn = url.find("FN=");
+        if (fn != std::string::npos) {
+            const size_t value = fn + 3;
+            const size_t valueEnd = std::min(url.find('&', value), url.size());
+            const std::string_view old = std::string_view(url).substr(value, valueEnd - value);
+            const size_t dot = old.rfind('.');
+            const bool html = dot != std::string_view::npos && old.size() - dot - 1 == 4 &&
+                              startsCaseBlindAt(old, dot + 1, "html");
+            url = url.substr(0, value) + (html ? std::string(fileName) + url.substr(valueEnd) : "");
+        }
+    }
+    if (url.size() > kGetUrlMax) url.resize(kGetUrlMax);
+    // The address goes into a script string as well as into a page.
+    std::string out;
+    for (const unsigned char c : encodeURL(url.c_str())) {
+        if (c < 0x20 || c == 0x7F || c == '"' || c == '\\' || c == '<' || c == '>' || c == '`')
+            out += formatChecked("%%%02X", static_cast<unsigned>(c));
+        else
+            out += static_cast<char>(c);
+    }
+    if (out.size() > kGetUrlMax) {
+        // Never leave half an escape at the cut.
+        size_t cut = kGetUrlMax;
+        const size_t pct = out.rfind('%', cut - 1);
+        if (pct != std::string::npos && pct + 3 > cut) cut = pct;
+        out.resize(cut);
+    }
+    return out;
 }
 
 }  // namespace ruva

@@ -210,5 +210,35 @@ TEST_F(Links, AddedDatabaseDecodesToTheRequestsValue) {
     EXPECT_EQ(urlEncode(URLMODE_DECODE, value.c_str(), 3071), "a&b+c d");
 }
 
+TEST_F(Links, CurrentPageAddressTakesAnotherFileName) {
+    const std::string base = "http://127.0.0.1:8080/cgi-bin/kivoserv?";
+    struct Case {
+        const char* name;
+        std::string query;
+        std::string fileName;
+        std::string url;
+    } const cases[] = {
+        {"no file name keeps the address", "AC=LINK&FN=a.html&ID=3", "", base + "AC=LINK&FN=a.html&ID=3"},
+        {"the fields after FN stay", "AC=LINK&FN=a.html&ID=3", "b.html", base + "AC=LINK&FN=b.html&ID=3"},
+        {"FN last", "ID=3&FN=a.HTML", "b.html", base + "ID=3&FN=b.html"},
+        {"another extension ends after FN=", "FN=a.pdf&ID=3", "b.html", base + "FN="},
+        {"no extension ends after FN=", "FN=a&ID=3", "b.html", base + "FN="},
+        {"script-breaking bytes are coded", "FN=a.html&Q='\"<>`\\", "b.html",
+         base + "FN=b.html&Q=%27%22%3C%3E%60%5C"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        env.set("QUERY_STRING", c.query);
+        makeRequest();
+        cg->urlProto = "http:/";
+        EXPECT_EQ(getURL(*cg, c.fileName), c.url);
+    }
+    env.set("QUERY_STRING", "FN=" + std::string(4000, '\'') + ".html");
+    makeRequest();
+    const std::string longUrl = getURL(*cg, "");
+    EXPECT_LE(longUrl.size(), kGetUrlMax);
+    EXPECT_TRUE(longUrl.ends_with("%27")) << longUrl.substr(longUrl.size() - 8);
+}
+
 }  // namespace
 }  // namespace ruva
