@@ -203,8 +203,11 @@ int CgiHandler::retrieveMember(const std::string& database, const std::string& m
     // A failed unpack may still end in 200: the member's record decides.
     const UzRetrEntry* entry = reply ? reply->retr() : nullptr;
     if (!reply || reply->resultCode != kCodeOk || !entry || !entry->filled() || !entry->success) {
-        const std::string why =
-            reply && !reply->resultMessage.empty() ? htmlEscaped(reply->resultMessage) : sess->getError();
+        // Only the server's text is escaped; the client's own is HTML already.
+        std::string why = sess->getError();
+        if (reply && !reply->resultMessage.empty()) {
+            why = reply->clientMessage ? reply->resultMessage : htmlEscaped(reply->resultMessage);
+        }
         setError(msg(229, "cgihandler/27"), htmlEscaped(member), htmlEscaped(database), sess->getServerAddr(), why);
         return 0;
     }

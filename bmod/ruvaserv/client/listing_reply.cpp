@@ -53,6 +53,7 @@ std::string_view afterCode(std::string_view line) { return line.size() > 4 ? lin
 bool fail(UzResponse& r, int message, const char* tag) {
     r.resultCode = kClientFailure;
     r.resultMessage = getMsgStr(message, tag);
+    r.clientMessage = true;
     return false;
 }
 

@@ -322,6 +322,9 @@ public:
     int folder = 0;  // RETR: folder number of the last member header
     int srchtimedout = 0;  // 1 when a QXSRCH reply timed out
     std::string resultMessage;  // the final line after its code, or a client message
+    // resultMessage is the client's own table text, already HTML; the
+    // server's text needs escaping before it enters a page.
+    bool clientMessage = false;
     ResponseType type = RT_CONNECT;
     // The first record, its type following type; empty for the types
     // without records.

@@ -312,6 +312,7 @@ std::unique_ptr<UzResponse> UzSession::readGreeting(bool proxied) {
     if (length <= 3) {
         r->resultCode = 500;
         r->resultMessage = getMsgStr(383, "uzsession/4");
+        r->clientMessage = true;
         setError(msgFormat(383, "uzsession/4"));
         disconnect();
         return r;
@@ -332,6 +333,7 @@ std::unique_ptr<UzResponse> UzSession::readGreeting(bool proxied) {
     if (!first || std::strcmp(first, "UZD") != 0) {
         r->resultCode = 500;
         r->resultMessage = getMsgStr(384, "uzsession/5");
+        r->clientMessage = true;
         setError(msgFormat(384, "uzsession/5"));
         disconnect();
         return r;

@@ -186,6 +186,7 @@ protected:
     void fail(std::string message) {
         r_.resultCode = 500;
         r_.resultMessage = std::move(message);
+        r_.clientMessage = true;
         s_.disconnect();
     }
     // size bytes of raw data, each piece to file when given and to data
@@ -196,11 +197,13 @@ protected:
     void keepFailed(int index, const char* tag, const std::string& path) {
         failure_ = formatChecked(msgFormat(index, tag), htmlEscaped(path));
         localFailure_ = true;
+        failureIsClients_ = true;
     }
     // The final line just read ends the command.
     void finish(int code) {
         r_.resultCode = localFailure_ ? 500 : code;
         r_.resultMessage = failure_ ? *failure_ : textAfterCode(line_);
+        r_.clientMessage = failure_ && failureIsClients_;
     }
 
     UzSession& s_;
@@ -210,6 +213,7 @@ protected:
     // Why an archive or member failed; the end line does not replace it.
     std::optional<std::string> failure_;
     bool localFailure_ = false;
+    bool failureIsClients_ = false;  // failure_ is a table message, not the server's text
 };
 
 bool ReplyReader::receive(size_t size, PartFile* file, const std::string& path, std::string* data,
@@ -340,7 +344,10 @@ RetrReader::Step RetrReader::member() {
     case CrcLine::kMemberFailed:
         // The server could not send this member; the next one or the end
         // line follows.
-        if (entry) failure_ = textAfterCode(line_);
+        if (entry) {
+            failure_ = textAfterCode(line_);
+            failureIsClients_ = false;
+        }
         if (members_ == 1) firstFailed_ = true;
         break;
     case CrcLine::kFinal:

@@ -88,6 +88,7 @@ bool sameCaseBlind(std::string_view a, std::string_view b) {
 SearchLineStep fail(UzResponse& r, Msg m) {
     r.resultCode = kClientFailure;
     r.resultMessage = getMsgStr(m.index, m.tag);
+    r.clientMessage = true;
     return SearchLineStep::kFailed;
 }
 

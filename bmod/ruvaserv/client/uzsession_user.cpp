@@ -220,6 +220,7 @@ void fillUpdateResponse(UzResponse& response, std::string_view line) {
     if (line.size() <= 2) {
         response.resultCode = kShortReplyCode;
         response.resultMessage = getMsgStr(kMsgShortReply, "uzsession/73");
+        response.clientMessage = true;
         return;
     }
     response.resultCode = leadingCode(line);
