@@ -60,6 +60,12 @@ void EnvGuard::set(const std::string& name, const std::optional<std::string>& va
     putEnv(name, value);
 }
 
+std::optional<std::string> envValue(const char* name) {
+    const char* value = std::getenv(name);
+    if (!value) return std::nullopt;
+    return std::string(value);
+}
+
 std::unique_ptr<char[]> exactCopy(std::string_view text) {
     auto copy = std::make_unique<char[]>(text.size() + 1);
     std::memcpy(copy.get(), text.data(), text.size());

@@ -48,6 +48,9 @@ private:
     std::map<std::string, std::optional<std::string>> saved_;
 };
 
+// The environment variable's value; nullopt when it is not set.
+std::optional<std::string> envValue(const char* name);
+
 // A heap copy with no slack after the NUL, so that a read past it is an
 // AddressSanitizer report rather than a silent look at spare capacity.
 std::unique_ptr<char[]> exactCopy(std::string_view text);

@@ -23,12 +23,6 @@ namespace {
 
 using test::CapturedRequest;
 
-std::optional<std::string> setting(const char* name) {
-    const char* value = std::getenv(name);
-    if (!value) return std::nullopt;
-    return std::string(value);
-}
-
 // "a=b;c=d" as pairs; sep splits each one.
 std::vector<std::pair<std::string, std::string>> pairs(const std::string& text, char sep) {
     std::vector<std::pair<std::string, std::string>> out;
@@ -47,7 +41,7 @@ std::vector<std::pair<std::string, std::string>> pairs(const std::string& text, 
 class RequestSessionDaemon : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::optional<std::string> port = setting("RUVA_PORT");
+        std::optional<std::string> port = test::envValue("RUVA_PORT");
         if (!port) GTEST_SKIP() << "needs a daemon (cgihandler_session_daemon_test.py)";
         server = "127.0.0.1:" + *port;
         env.set("RUVA_ADDR", std::nullopt);
@@ -71,7 +65,7 @@ TEST_F(RequestSessionDaemon, EstablishesOnceWithTheDaemonsRevision) {
 }
 
 TEST_F(RequestSessionDaemon, HashIdOfEveryLibraryIdentity) {
-    auto libraries = pairs(setting("RUVA_LIBRARIES").value_or(""), '=');
+    auto libraries = pairs(test::envValue("RUVA_LIBRARIES").value_or(""), '=');
     ASSERT_FALSE(libraries.empty());
     for (const auto& [identity, hash] : libraries) {
         SCOPED_TRACE(identity);
@@ -84,7 +78,7 @@ TEST_F(RequestSessionDaemon, HashIdOfEveryLibraryIdentity) {
 }
 
 TEST_F(RequestSessionDaemon, DbPatternGivesTheFirstLibrary) {
-    auto first = pairs(setting("RUVA_FIRST_LIBRARY").value_or(""), '|');
+    auto first = pairs(test::envValue("RUVA_FIRST_LIBRARY").value_or(""), '|');
     ASSERT_EQ(first.size(), 1u);
     cg.field("DB", "*.kvo");
     auto kh = newKivoHandler(cg.get());
