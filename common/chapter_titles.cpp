@@ -10,13 +10,6 @@ namespace ruva {
 
 namespace {
 
-size_t findCaseBlind(std::string_view text, size_t from, std::string_view word) {
-    for (size_t i = from; i + word.size() <= text.size(); ++i) {
-        if (startsCaseBlindAt(text, i, word)) return i;
-    }
-    return std::string_view::npos;
-}
-
 bool isSpaceAt(std::string_view text, size_t i) {
     return isAsciiSpace(byteAt(text, i));
 }

@@ -33,4 +33,14 @@ inline bool startsCaseBlindAt(std::string_view text, size_t pos, std::string_vie
     return true;
 }
 
+// The first position at or after from where word stands without regard to
+// ASCII case; npos when none. Reads nothing past the view's end, so the
+// text needs no NUL.
+inline size_t findCaseBlind(std::string_view text, size_t from, std::string_view word) {
+    for (size_t i = from; i <= text.size() && text.size() - i >= word.size(); ++i) {
+        if (startsCaseBlindAt(text, i, word)) return i;
+    }
+    return std::string_view::npos;
+}
+
 }  // namespace ruva

@@ -4,24 +4,11 @@
 
 #include "common/docmodel/qox_doctype.h"
 #include "common/text.h"
+#include "common/text_view.h"
 
 namespace ruva {
 
 namespace {
-
-std::string_view untilNul(std::string_view text) {
-    return text.substr(0, text.find('\0'));
-}
-
-size_t findCaseBlind(std::string_view haystack, std::string_view needle, size_t from) {
-    if (needle.size() > haystack.size()) return std::string_view::npos;
-    for (size_t i = from; i + needle.size() <= haystack.size(); ++i) {
-        size_t k = 0;
-        while (k < needle.size() && asciiLower(haystack[i + k]) == asciiLower(needle[k])) ++k;
-        if (k == needle.size()) return i;
-    }
-    return std::string_view::npos;
-}
 
 // Class files pad their numbers freely ("155 31"); the lookup wants them bare.
 std::string withoutSpace(std::string_view text) {
@@ -82,7 +69,7 @@ std::string parseDecimalClass(std::string_view text) {
     constexpr std::string_view kListClose = "</dec-classes>";
     constexpr std::string_view kClassOpen = "<dc>";
     constexpr std::string_view kClassClose = "</dc>";
-    text = untilNul(text);
+    text = upToNul(text);
 
     std::vector<std::string> entries;
     size_t pos = 0;
@@ -90,7 +77,7 @@ std::string parseDecimalClass(std::string_view text) {
         const size_t open = text.find(kListOpen, pos);
         if (open == std::string_view::npos) break;
         const size_t listStart = open + kListOpen.size();
-        const size_t close = findCaseBlind(text, kListClose, listStart);
+        const size_t close = findCaseBlind(text, listStart, kListClose);
         const size_t listEnd = close == std::string_view::npos ? text.size() : close;
         const std::string_view list = text.substr(listStart, listEnd - listStart);
 
@@ -99,7 +86,7 @@ std::string parseDecimalClass(std::string_view text) {
             const size_t dc = list.find(kClassOpen, p);
             if (dc == std::string_view::npos) break;
             const size_t contentStart = dc + kClassOpen.size();
-            const size_t dcEnd = findCaseBlind(list, kClassClose, contentStart);
+            const size_t dcEnd = findCaseBlind(list, contentStart, kClassClose);
             if (dcEnd == std::string_view::npos) break;
             const std::string_view content = list.substr(contentStart, dcEnd - contentStart);
             const QoxDocType type = decimalClassToQoxDoctype(withoutSpace(content).c_str());
@@ -140,13 +127,13 @@ std::vector<std::string> parseLibRefFile(std::string_view text) {
     constexpr std::string_view kListClose = "</library-references>";
     constexpr std::string_view kLibraryOpen = "<library>";
     constexpr std::string_view kLibraryClose = "</library>";
-    text = untilNul(text);
+    text = upToNul(text);
 
     std::vector<std::string> records;
     const size_t open = text.find(kListOpen);
     if (open == std::string_view::npos) return records;
     const size_t listStart = open + kListOpen.size();
-    const size_t listEnd = std::min(findCaseBlind(text, kListClose, listStart), text.size());
+    const size_t listEnd = std::min(findCaseBlind(text, listStart, kListClose), text.size());
     const std::string_view list = text.substr(listStart, listEnd - listStart);
 
     size_t p = 0;

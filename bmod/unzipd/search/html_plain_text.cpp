@@ -9,6 +9,7 @@
 #include "common/hit_snippet.h"
 #include "common/patterns.h"
 #include "common/text.h"
+#include "common/text_view.h"
 
 namespace ruva {
 
@@ -18,19 +19,6 @@ constexpr std::string_view kBodyMark = "<!--@BODY-->";
 constexpr std::string_view kHtmlEnd = "</html>";
 constexpr std::string_view kNbsp = "&nbsp;";
 constexpr std::string_view kTitledBlock = "class=\"titled-block\">";
-
-// Case-blind (ASCII) search; npos when absent.
-size_t findCaseBlind(std::string_view text, std::string_view needle, size_t from = 0) {
-    if (needle.size() > text.size()) return std::string_view::npos;
-    for (size_t p = from; p + needle.size() <= text.size(); ++p) {
-        size_t i = 0;
-        while (i < needle.size() && asciiLower(static_cast<unsigned char>(text[p + i])) ==
-                                        asciiLower(static_cast<unsigned char>(needle[i])))
-            ++i;
-        if (i == needle.size()) return p;
-    }
-    return std::string_view::npos;
-}
 
 bool isBlank(char c) {
     return c == ' ' || c == '\n' || c == '\r' || c == '\t';
@@ -44,9 +32,9 @@ void addBlank(std::string& out) {
 
 std::string htmlToPlainText(std::string_view html, std::vector<PlainTextTitle>* titles) {
     html = html.substr(0, html.find('\0'));
-    size_t from = findCaseBlind(html, kBodyMark);
+    size_t from = findCaseBlind(html, 0, kBodyMark);
     if (from == std::string_view::npos) from = 0;
-    size_t to = findCaseBlind(html, kHtmlEnd, from);
+    size_t to = findCaseBlind(html, from, kHtmlEnd);
     if (to == std::string_view::npos) to = html.size();
 
     std::string out;
