@@ -46,10 +46,6 @@ std::string withoutLeadingBlanks(std::string_view w) {
     return std::string(w);
 }
 
-// The text after a line's four code characters; "" for a line of four or
-// fewer.
-std::string_view afterCode(std::string_view line) { return line.size() > 4 ? line.substr(4) : std::string_view(); }
-
 bool fail(UzResponse& r, int message, const char* tag) {
     r.resultCode = kClientFailure;
     r.resultMessage = getMsgStr(message, tag);
@@ -222,7 +218,7 @@ void parseVerLine(std::string_view line, UzResponse& response) {
         return;
     }
     response.resultCode = intValue(std::string(line).c_str());
-    response.resultMessage = std::string(afterCode(line));
+    response.resultMessage = std::string(replyText(line));
     // Another code's words are an error text, not the server's identity.
     if (response.resultCode != kOkCode) return;
     Words words(response.resultMessage);
@@ -244,7 +240,7 @@ void parseStatusLine(std::string_view line, UzResponse& response, std::string_vi
     }
     // strtol stops at the '-' of "200-See you later.".
     response.resultCode = intValue(code);
-    response.resultMessage = std::string(afterCode(line));
+    response.resultMessage = std::string(replyText(line));
 }
 
 bool langListIsOnlyEn(std::string_view codes) {

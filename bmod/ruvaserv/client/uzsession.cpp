@@ -307,7 +307,7 @@ std::unique_ptr<UzResponse> UzSession::readGreeting(bool proxied) {
     }
     const size_t length = cmdCnt;
     r->resultCode = leadingNumber(cmd.data(), length);
-    r->resultMessage.assign(length > 4 ? std::string_view(cmd.data() + 4, length - 4) : std::string_view());
+    r->resultMessage.assign(replyText(std::string_view(cmd.data(), length)));
     // A short greeting is no success, whatever its digits say.
     if (length <= 3) {
         r->resultCode = 500;
@@ -644,7 +644,7 @@ UzLine UzSession::classifyLine(int length) const {
     if (length < 0) return line;
     const size_t len = std::min(static_cast<size_t>(length), kReplyLineMax);
     line.code = leadingNumber(cmd.data(), len);
-    if (len > 4) line.text = std::string_view(cmd.data() + 4, len - 4);
+    line.text = replyText(std::string_view(cmd.data(), len));
     if (len <= 2) {
         line.kind = UzLineKind::kShort;
     } else if (cmd[0] != '2' && cmd[0] != '3') {

@@ -131,6 +131,12 @@ enum class UzLineKind {
     kEntry,   // any other line: fields from the fifth character
 };
 
+// A reply line's text after its four code characters ("nnn-" or "nnn ");
+// "" for a line of four characters or fewer.
+inline std::string_view replyText(std::string_view line) {
+    return line.size() > 4 ? line.substr(4) : std::string_view();
+}
+
 struct UzLine {
     UzLineKind kind = UzLineKind::kNone;
     int code = 0;

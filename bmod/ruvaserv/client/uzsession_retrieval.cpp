@@ -39,7 +39,7 @@ int replyCode(std::string_view line) {
 
 // What a final line says after its four code characters.
 std::string textAfterCode(std::string_view line) {
-    return line.size() > 4 ? std::string(upToNul(line.substr(4))) : std::string();
+    return std::string(upToNul(replyText(line)));
 }
 
 // The words after the four code characters, read as the server's own

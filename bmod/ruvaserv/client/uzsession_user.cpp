@@ -79,11 +79,6 @@ int leadingCode(std::string_view line) {
     return code;
 }
 
-// A line of four characters or fewer has no text.
-std::string_view textAfterCode(std::string_view line) {
-    return line.size() > 4 ? line.substr(4) : std::string_view();
-}
-
 // The support messages name the configured address; the others are bare
 // words the request maps to its own notices.
 std::string userMessage(int index, const std::string& supportAddress) {
@@ -175,7 +170,7 @@ UserReply readUserReply(std::string_view line, bool useAuth, const std::string& 
         reply.text = userMessage(useAuth ? kMsgNoAccessSupport : kMsgNoAccess, supportAddress);
         return reply;
     }
-    std::string_view text = textAfterCode(line);
+    std::string_view text = replyText(line);
     if (reply.code == kUserFailed || reply.code == kUserFailedToo) {
         // Without LDAP support in the daemon every such USER ends here: keep why.
         reply.failed = true;
@@ -224,7 +219,7 @@ void fillUpdateResponse(UzResponse& response, std::string_view line) {
         return;
     }
     response.resultCode = leadingCode(line);
-    response.resultMessage = textAfterCode(line);
+    response.resultMessage = replyText(line);
 }
 
 std::unique_ptr<UzResponse> UzSession::User(int useAuth) {
