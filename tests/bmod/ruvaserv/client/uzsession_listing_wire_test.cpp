@@ -12,6 +12,7 @@
 #include "bmod/ruvaserv/cgi/kvo_msg.h"
 #include "bmod/ruvaserv/client/uzsession.h"
 #include "common/tokens.h"
+#include "tests/bmod/ruvaserv/client/session_wire_support.h"
 #include "tests/support/scripted_peer.h"
 
 namespace ruva {
@@ -36,19 +37,8 @@ PeerScript answeringThenVer(const std::string& reply) {
     return PeerScript().send(kGreeting).awaitLine().send(reply).awaitLine().send(kVerReply).close();
 }
 
-std::unique_ptr<UzSession> sessionTo(const ScriptedPeer& peer) {
-    auto s = std::make_unique<UzSession>();
-    s->iaddr = htonl(INADDR_LOOPBACK);
-    s->port = peer.port();
-    s->commandTimeout = 2;
-    return s;
-}
-
-// The command line the peer got after the greeting.
-std::string firstLine(const ScriptedPeer& peer) {
-    const std::string got = peer.received(0);
-    return got.substr(0, got.find('\n') + 1);
-}
+using test::firstLine;
+using test::sessionTo;
 
 TEST(UzSessionListingWire, LinesSent) {
     using Op = std::function<std::unique_ptr<UzResponse>(UzSession&)>;

@@ -24,6 +24,7 @@
 #include "bmod/ruvaserv/client/uzsession_retrieval.h"
 #include "common/html_escape.h"
 #include "common/string_format.h"
+#include "tests/bmod/ruvaserv/client/session_wire_support.h"
 #include "tests/support/scripted_peer.h"
 
 using namespace std::string_literals;
@@ -68,19 +69,8 @@ std::string binary(size_t n, unsigned seed) {
     return bytes;
 }
 
-std::unique_ptr<UzSession> sessionTo(const ScriptedPeer& peer) {
-    auto s = std::make_unique<UzSession>();
-    s->iaddr = htonl(INADDR_LOOPBACK);
-    s->port = peer.port();
-    s->commandTimeout = 2;
-    return s;
-}
-
-// The command line the peer got after the greeting.
-std::string firstLine(const ScriptedPeer& peer) {
-    const std::string got = peer.received(0);
-    return got.substr(0, got.find('\n') + 1);
-}
+using test::firstLine;
+using test::sessionTo;
 
 std::string fileBytes(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);

@@ -15,6 +15,7 @@
 
 #include "bmod/ruvaserv/cgi/kvo_msg.h"
 #include "bmod/ruvaserv/client/uzsession.h"
+#include "tests/bmod/ruvaserv/client/session_wire_support.h"
 
 namespace ruva {
 namespace {
@@ -120,26 +121,9 @@ private:
     std::thread thread_;
 };
 
-class WaitsGuard {
-public:
-    WaitsGuard() : saved_(uzWaits()) {}
-    ~WaitsGuard() { setUzWaits(saved_); }
-    WaitsGuard(const WaitsGuard&) = delete;
-    WaitsGuard& operator=(const WaitsGuard&) = delete;
-
-private:
-    UzWaits saved_;
-};
-
 class SearchWire : public ::testing::Test {
 protected:
-    static std::unique_ptr<UzSession> sessionTo(const LinePeer& peer) {
-        auto s = std::make_unique<UzSession>();
-        s->iaddr = htonl(INADDR_LOOPBACK);
-        s->port = peer.port();
-        s->commandTimeout = 10;
-        return s;
-    }
+    static std::unique_ptr<UzSession> sessionTo(const LinePeer& peer) { return test::sessionTo(peer.port(), 10); }
 };
 
 const std::string kQxHeader = "300-Database Filename Hash DocType Score Tokens Comment\n";
@@ -187,7 +171,7 @@ TEST_F(SearchWire, CountTwoOfThreeLibrariesSendsTwoLines) {
 }
 
 TEST_F(SearchWire, StalledSearchTimesOutAndTheSessionRecovers) {
-    WaitsGuard guard;
+    test::WaitsScope guard;
     UzWaits waits = uzWaits();
     waits.qxsrch = std::chrono::seconds(1);
     setUzWaits(waits);
