@@ -135,6 +135,7 @@ void CgiHandler::clear() {
     }
     flags = 0;
     linkState_ = LinkState();
+    pageSwitches = PageSwitches();
 }
 
 void CgiHandler::keepError(std::string text) {

@@ -13,10 +13,12 @@
 // cgihandler_config.cpp, cgihandler_input.cpp, cgihandler_output.cpp
 // (buffers, headers, dates), cgihandler_pages.cpp (error page, page frame,
 // toolbar, menu script), cgihandler_session.cpp (the document-server
-// session; page post-processing, which stands in until it exists),
-// cgihandler_markers.cpp (template markers of post-processing),
-// cgihandler_retrieval.cpp (member files from the server),
-// cgihandler_links.cpp (program links of post-processing).
+// session), cgihandler_retrieval.cpp (member files from the server),
+// cgihandler_postprocess.cpp (the copy pass; its fixed texts in
+// cgihandler_postprocess_texts.cpp), cgihandler_markers.cpp (template
+// markers), cgihandler_links.cpp (program links), cgihandler_scripts.cpp
+// (body attributes and generated scripts), cgihandler_locations.cpp (meta
+// header), cgihandler_highlight.cpp (search-term marks).
 #pragma once
 
 #include <cstddef>
@@ -35,6 +37,7 @@
 #include "bmod/ruvaserv/cgi/checked_format.h"
 #include "bmod/ruvaserv/cgi/kvo_msg.h"
 #include "bmod/ruvaserv/cgi/kvo_text.h"
+#include "bmod/ruvaserv/cgi/postprocess_state.h"
 #include "bmod/ruvaserv/cgi/valuelist.h"
 #include "bmod/ruvaserv/client/uzclient.h"
 
@@ -428,9 +431,51 @@ public:
     // holds no such member, false for every other outcome.
     int retrieveFile(const std::string& library, std::string& file, bool* missing = nullptr);
 
-    // Rewrites docBuf into the output buffer for sending; 0 with the error
-    // text set. Now: 1 and no output buffer, so output sends docBuf.
+    // ---- page post-processing (cgihandler_postprocess.cpp)
+
+    // Copies the page in docBuf (docSize bytes; docBuf is only read) into
+    // the output buffer, rewriting program links, template markers,
+    // anchors and scripts on the way. 1 when the output buffer holds the
+    // page, or when the page is no text (no output buffer: output sends
+    // docBuf unchanged); 0 with the error text set.
     int postProcessFile();
+    // The state of the last pass, for the callees and for tests.
+    const PassState& passState() const { return pass_; }
+
+    // ---- body post-processing and generated scripts (cgihandler_scripts.cpp)
+
+    // Attributes of the document's body tag, right after "<body" was
+    // copied; so is the first byte after it.
+    int bodyPostProcess(size_t& so);
+    // The collection tree script (a collection page, before its first
+    // "</script").
+    int insertCTOCGenerateScript(size_t& so);
+    // The library tree scripts and the tree-synchronising functions (main
+    // page).
+    int insertTOCGenerateScript();
+    int insertAutoSyncScript();
+    // Appends text to the output buffer, growing it as needed; nothing for
+    // an empty text. 0 when it could not grow (nothing written).
+    int writeDocTOCJavaScript(std::string_view text, size_t& so);
+
+    // ---- meta header (cgihandler_locations.cpp)
+
+    // The identity block at the top of a document, at its body tag's '>';
+    // may move so past what it replaces.
+    int writeMetaHeader(size_t& so);
+
+    // ---- search-term highlighting (cgihandler_highlight.cpp)
+
+    // Marks the hit region of the output that ends at dstOffs and starts
+    // paState - 1 bytes before doffs; patterns[0] is the hit. paMatchCount
+    // numbers the anchors. 0 when a write failed.
+    int patternPostProcess(int& paState, unsigned& paMatchCount, bool inA, size_t& doffs,
+                           std::span<const std::string> patterns);
+    // The page htmlCode with every occurrence of the quoted phrase marked;
+    // result gets the new text or the unchanged one. 1, 0 only when memory
+    // ran out.
+    int patternHighlight(std::string_view htmlCode, std::string_view pattern, std::string_view highlightStart,
+                         std::string_view highlightEnd, std::string_view searchMatch, std::string& result);
 
     // ---- template markers (cgihandler_markers.cpp)
 
@@ -476,6 +521,11 @@ public:
     std::unique_ptr<Toolbar> toolbar;  // made by initToolbar
     std::unique_ptr<ValueList> valueList;  // the CGI fields, names case-blind
     SpecCallback specCallback = nullptr;
+    // newKvoSrvAnnot of the request actions; null: pages get no
+    // annotation marks.
+    KvoSrvAnnotFactory annotFactory = nullptr;
+    // Switches of post-processing that the body and script inserters read.
+    PageSwitches pageSwitches;
     void* specClientData = nullptr;  // not owned
     std::string pathInfo;  // PATH_INFO when not parsed as fields; "" for none
     std::string pathphp;
@@ -612,6 +662,7 @@ private:
     ConfigKeys configKeys_;
     size_t decodeLimit_;
     LinkState linkState_;
+    PassState pass_;
     bool dstPass_ = false;
     bool dstPassFailed_ = false;
 };

@@ -199,9 +199,4 @@ int CgiHandler::getUserDetails() {
     return 1;
 }
 
-int CgiHandler::postProcessFile() {
-    // No output buffer: output then sends the document buffer as it is.
-    return 1;
-}
-
 }  // namespace ruva

@@ -1,0 +1,84 @@
+// The fixed texts page post-processing writes into pages. Formats stay here
+// as literals, so the formatter checks their conversions at compile time;
+// the long menus and style blocks are in cgihandler_postprocess_texts.cpp.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace ruva {
+
+// The frame page of an exported sheet, compared before the body (57 bytes
+// with kExportSheetSrc), and its replacement with the document frame's
+// onload: button "b6" state (0: disabled) and the handler's folder.
+inline constexpr char kExportSheetFrameset[] = "<html><FRAMESET rows='*,0'>  <FRAME NAME=\"KIVOEXEL\"";
+inline constexpr char kExportSheetSrc[] = " SRC=\"";
+inline constexpr char kExportSheetOnloadFormat[] =
+    "<html><FRAMESET onload=\"if(self.name=='kivodoc'){if(%d && top && top.kivotbar) "
+    "top.kivotbar.enableBut('b6'); else top.kivotbar.disableBut('b6'); "
+    "top.dynamicToolBar();if(!top.OvrlyDisplyed)top.kivomain.togBnew(%d); }\" rows='*,0'>  "
+    "<FRAME NAME=\"KIVOEXEL\"";
+
+// Anchors: the title's, and the chapters' outside and inside deleted text.
+inline constexpr char kTitleAnchor[] = "<a name=\"_H\"></a>";
+inline constexpr char kChapterAnchorFormat[] = "<a name=\"_C%d\"></a>";
+inline constexpr char kDeletedChapterAnchorFormat[] = "<a name=\"_DC%d\"></a>";
+
+// IX FILTER_LIBTIT: the library's identity and title after "</title>".
+inline constexpr char kLibIdMetaFormat[] = "\n<META NAME=LIBID CONTENT=\"%s\">";
+inline constexpr char kLibTitMetaFormat[] = "\n<META NAME=LIBTIT CONTENT=\"%s\">";
+
+// Lines of the document-TOC script: the title node, or its "No Title"
+// form, and a chapter node (child, parent, title, number).
+inline constexpr char kDocTitleNodeFormat[] = "  dfT=cNDoc(\"&nbsp;%s\", \"#TOP\",0xFFFF);";
+inline constexpr char kDocNoTitleNode[] = "  dfT=cNDoc(\"&nbsp;No Title\", \"#TOP\",0xFFFF);";
+inline constexpr char kChapterNodeFormat[] = "\n  %s = aNDoc(%s, cNDoc(\"%s\", \"#CHAPTER%s\", 1));";
+
+// The document-TOC script after "</html>": head, the collected lines, then
+// "}", the page address, the viewer's doc-toc functions, the "b6" line with
+// notes, and the end.
+inline constexpr char kDocTocHead[] =
+    "\n<SCRIPT type=\"text/javascript\" language=\"JavaScript\">\nvar nextNodeIdDoc = 0;\nvar dfT = 0;\n"
+    "var DocViewTreeStatus = 0;\n var prevChapterID = 0;\nfunction generateDTOCTree()\n{\n";
+inline constexpr char kDocTocPageUrlFormat[] = "}\nvar kvoPageUrl = \"%s\";\n";
+inline constexpr char kDocTocEnd[] = "\n</SCRIPT>\n";
+
+// "</head>": the include of the context-menu script (protocol, script
+// address, query); its query (revision, BL, INFO).
+inline constexpr char kMenuScriptIncludeFormat[] =
+    "<script type=\"text/javascript\" language=\"JavaScript\" src=\"%s%s%s\"></script>\n";
+inline constexpr char kMenuScriptQueryFormat[] = "?VR=%s&amp;AC=JSNOTESINLINE&amp;BL=%d&amp;INFO=%d";
+
+// "</body>": the key handler script of the document frame (isMOM), the
+// "b6" line (0: disabled), the reset lines for AC info and others.
+inline constexpr char kKeyHandlerFormat[] =
+    "if(self.name=='kivodoc') { top.enableCustContextMenu = true;\nvar isContextMenuActive = false;\n"
+    "var isMOM=%d;\n";
+inline constexpr char kButtonB6Format[] =
+    "if(%d && top && top.kivotbar) top.kivotbar.enableBut(\"b6\"); else top.kivotbar.disableBut(\"b6\");\n";
+inline constexpr char kKeyHandlerInfoReset[] = "top.resetFlags=0;top.flag_info=0;\ntop.flag_CopyToClip = 0;\n}\n";
+inline constexpr char kKeyHandlerReset[] = "top.resetFlags=1;\n}\n";
+inline constexpr char kScriptEnd[] = "</script>\n";
+// The "new-menu" script's head, menu disabled or enabled (isMOM).
+inline constexpr char kNewMenuDisabledFormat[] =
+    "enableCustContextMenu = false;\nvar isContextMenuActive = false;\nvar isMOM=%d;\n";
+inline constexpr char kNewMenuEnabledFormat[] =
+    "enableCustContextMenu = true;\nvar isContextMenuActive = false;\nvar isMOM=%d;\n";
+
+// The opening tag of the scripts the pass writes itself.
+inline constexpr char kScriptStart[] = "<script type=\"text/javascript\" language=\"JavaScript\">\n";
+
+// The context-menu style block of "</head>".
+std::string_view contextMenuStyle();
+
+// The document frame's context menu ("<ul class='context-menu'
+// id='menu_Doc'>..."). With notes: its five notes entries, each the script
+// address and the query, the ID value URL-encoded (taken up to its first
+// blank, quotes dropped); creating and listing notes shown, the library
+// entries hidden.
+std::string documentContextMenu(bool withNotes, std::string_view scriptAddress, std::string_view idValue);
+
+// The "new-menu" context menu of document pages.
+std::string_view newContextMenu();
+
+}  // namespace ruva
