@@ -651,6 +651,14 @@ private:
                    bool* missing);
     int retrieveMember(const std::string& database, const std::string& member);
     int writeContextFields(std::string_view query, std::string_view sep);
+    // Inserts of the pass before "</head>" and "</body>" are copied
+    // (cgihandler_postprocess_menus.cpp); 0 when a write failed.
+    int insertHeadEnd();
+    int insertBodyEnd();
+    // The toolbar page's rule at the '<' at so: 1 when it acted (so moved
+    // past what it copied), 0 when it does not apply, -1 when a write
+    // failed.
+    int toolbarPageRule(size_t& so);
     const LinkState& libraryReferences();
     int dstPrintFormatted(std::string_view text);
     int dstAppend(std::string_view text);
