@@ -198,6 +198,59 @@ TEST_F(Links, ProgramLinksReachTheFrontEndWithTheRequestContext) {
     }
 }
 
+// The library references behind LI links: asked for once per request, and a
+// matching reference adds the current library's title as SL. This daemon
+// never lists hash id 0 for a library, so only a scripted server reaches it.
+TEST_F(Links, LibraryLinksTakeTheTitleOfAMatchingReference) {
+    const std::string refs =
+        "<library-references><library><prod-no>ABC 99</prod-no><rstate>R1A</rstate>"
+        "<title>Other</title></library></library-references>";
+    for (const unsigned hash : {0u, 12u}) {
+        SCOPED_TRACE(hash);
+        PeerScript script;
+        script.send(kGreeting).awaitLine().send(verLine()).awaitLine().send(
+            test::mlReply(test::dbLine("guide.kvo", hash, "The Guide [EN/DOCLIB1 R1A]")));
+        if (hash == 0) {
+            script.awaitLine()
+                .send(test::contvReply("0", {{refs.size(), "library-references.xml"}}))
+                .awaitLine()
+                .send(test::retrReply("library-references.xml", refs));
+        }
+        ScriptedPeer peer({script.awaitLine().close()});
+        ASSERT_TRUE(peer.ok());
+        makeRequest();
+        cg->docServAddr = "127.0.0.1:" + std::to_string(peer.port());
+        cg->curId = 12;
+        const std::string kivo = "http://127.0.0.1:8080/cgi-bin/kivoserv";
+        const std::string sl = hash == 0 ? "SL=TheGuide&amp;" : "";
+        const struct {
+            std::string link, sent;
+        } links[] = {
+            // The 16 characters after LI= stop only at the link's end, so
+            // the field comes last.
+            {"<a href=\"http:/kivo?FN=a.html&LI=ABC99R1A\">",
+             "<a href=\"" + kivo + "?ID=12&amp;" + sl + "FN=a.html&LI=ABC99R1A\">"},
+            {"<a href=\"http:/kivo?FN=b.html&LI=abc99\">",
+             "<a href=\"" + kivo + "?ID=12&amp;" + sl + "FN=b.html&LI=abc99\">"},
+            {"<a href=\"http:/kivo?FN=c.html&LI=XYZ1\">", "<a href=\"" + kivo + "?ID=12&amp;FN=c.html&LI=XYZ1\">"},
+        };
+        for (const auto& l : links) {
+            page(l.link);
+            EXPECT_EQ(run(l.link, false), l.sent);
+            cg->freeDstBuf();
+        }
+        cg->freeDocBuf();
+        cg.reset();
+        peer.stop();
+        const std::string received = peer.connections() ? peer.received(0) : "";
+        size_t mllists = 0;
+        for (size_t at = received.find("MLLIST"); at != std::string::npos; at = received.find("MLLIST", at + 1))
+            ++mllists;
+        EXPECT_EQ(mllists, 1u) << received;
+        EXPECT_EQ(received.find("RETR") != std::string::npos, hash == 0) << received;
+    }
+}
+
 TEST_F(Links, AddedDatabaseDecodesToTheRequestsValue) {
     makeRequest();
     cg->curDb = "a&b+c d";

@@ -26,6 +26,10 @@ using test::EnvGuard;
 using test::kGreeting;
 using test::kMlEnd;
 using test::kMlHeader;
+using test::Member;
+using test::contvReply;
+using test::mlReply;
+using test::retrReply;
 using test::PeerScript;
 using test::ScriptedPeer;
 
@@ -39,30 +43,9 @@ std::string listLine(const std::string& name, time_t ctime = kLibTime) {
 std::string listReply(const std::string& lines) {
     return "300-Database     Size    Entries CTime \"Comment\"\n" + lines + "200-LIST executed.\n";
 }
-std::string mlReply(const std::string& lines) { return kMlHeader + lines + kMlEnd; }
 std::string folderLine(unsigned node) {
     return format("300  SUB     1            - S|%u|-|\t\t\t-     - %10lu \"Folder\"\n", node,
                   static_cast<unsigned long>(kLibTime));
-}
-
-struct Member {
-    size_t size;
-    std::string name;
-};
-// database: the header's last word, the file name or a node's hash id.
-std::string contvReply(const std::string& database, const std::vector<Member>& members) {
-    std::string reply = "300-  Length       Method     Size Ratio CRC-32 " + database + "\n";
-    for (const Member& m : members) {
-        reply += format("300 %8lu %12s %8lu %2d%% %08x %s\n", static_cast<unsigned long>(m.size), "Deflated",
-                        static_cast<unsigned long>(m.size / 2), 50, 0x1234abcdu, m.name.c_str());
-    }
-    return reply + "200-CONTV executed.\n";
-}
-std::string retrReply(const std::string& member, const std::string& bytes, int folder = 0,
-                      const std::string& framed = "") {
-    return format("300-Length %zu \"guide.kvo\" \"%s\" \"%d\"\n", bytes.size(),
-                  (framed.empty() ? member : framed).c_str(), folder) +
-           bytes + "300-CRC 0x1234abcd\n200-RETR executed.\n";
 }
 
 const std::string kPage = "<html><body>a</body></html>\n";

@@ -1,5 +1,5 @@
 // What a scripted document server says to the request's session: the
-// daemon's greeting, VER, MLLIST lines, and a resolver that names no
+// daemon's greeting, VER, MLLIST, CONTV and RETR replies, and a resolver that names no
 // address, so that messages show dotted addresses.
 #pragma once
 
@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "common/net_util.h"
+#include "common/string_format.h"
 
 namespace ruva::test {
 
@@ -23,6 +24,27 @@ inline std::string verLine(const std::string& revision = "R19K",
 inline std::string dbLine(const std::string& name, unsigned hash, const std::string& comment) {
     return "300   DB     0 \"" + name + "\"  \"00|" + std::to_string(hash) + "|" + name +
            "|\" \t      984     3 " + "1796961933 \"" + comment + "\" FALSE\n";
+}
+
+inline std::string mlReply(const std::string& lines) { return kMlHeader + lines + kMlEnd; }
+struct Member {
+    size_t size;
+    std::string name;
+};
+// database: the header's last word, the file name or a node's hash id.
+inline std::string contvReply(const std::string& database, const std::vector<Member>& members) {
+    std::string reply = "300-  Length       Method     Size Ratio CRC-32 " + database + "\n";
+    for (const Member& m : members) {
+        reply += format("300 %8lu %12s %8lu %2d%% %08x %s\n", static_cast<unsigned long>(m.size), "Deflated",
+                        static_cast<unsigned long>(m.size / 2), 50, 0x1234abcdu, m.name.c_str());
+    }
+    return reply + "200-CONTV executed.\n";
+}
+inline std::string retrReply(const std::string& member, const std::string& bytes, int folder = 0,
+                      const std::string& framed = "") {
+    return format("300-Length %zu \"guide.kvo\" \"%s\" \"%d\"\n", bytes.size(),
+                  (framed.empty() ? member : framed).c_str(), folder) +
+           bytes + "300-CRC 0x1234abcd\n200-RETR executed.\n";
 }
 
 inline constexpr char kFolderLine[] =
