@@ -167,6 +167,33 @@ std::string escapeScriptString(std::string_view text) {
     return out;
 }
 
+std::string escapeHtmlKeepEntities(std::string_view text, bool singleQuoted) {
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        switch (c) {
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            case '\'':
+                if (singleQuoted)
+                    out += "&#39;";
+                else
+                    out += c;
+                break;
+            default:
+                out += c;
+        }
+    }
+    return out;
+}
+
 std::string htmlEscaped(const std::string& text) {
     return validateQuotesAndChar(AmpEsc(text.c_str()).c_str(), true);
 }

@@ -37,6 +37,12 @@ std::string htmlEscaped(const std::string& text);
 constexpr size_t kEscapeSpecialCharMax = 256;
 std::string escapeSpecialChar(const char* text);
 
+// Text that is already HTML (its entities stay) made safe between tags or
+// inside a double-quoted attribute: '<', '>' and '"' become "&lt;", "&gt;"
+// and "&quot;", with singleQuoted also '\'' "&#39;"; '&' and every other
+// byte are copied.
+std::string escapeHtmlKeepEntities(std::string_view text, bool singleQuoted);
+
 // The whole text as the body of a script string literal, with no length cut.
 // Written as the script reads them: backslash as \\, '"' as \", '\'' as
 // \u0027, '<' as \u003C, '>' as \u003E, CR as \r, LF as \n, and the UTF-8

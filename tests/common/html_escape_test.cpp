@@ -131,6 +131,32 @@ TEST(HtmlEscapeHtmlEscaped, EscapesOnce) {
     EXPECT_EQ(htmlEscaped(""), "");
 }
 
+// Text that is HTML already: markup and quotes escaped, entities kept.
+TEST(HtmlEscapeKeepEntities, Table) {
+    struct {
+        const char* name;
+        const char* in;
+        bool singleQuoted;
+        const char* out;
+    } const cases[] = {
+        {"markup", "a<b>", false, "a&lt;b&gt;"},
+        {"tag as text", "<img src=x onerror=alert(1)>", false, "&lt;img src=x onerror=alert(1)&gt;"},
+        {"entities kept", "&lt;&amp;&nbsp;&#34;", false, "&lt;&amp;&nbsp;&#34;"},
+        {"bare ampersand kept", "R&D", false, "R&D"},
+        {"double quote", "say \"x\"", false, "say &quot;x&quot;"},
+        {"apostrophe kept", "it's", false, "it's"},
+        {"apostrophe single-quoted", "it's", true, "it&#39;s"},
+        {"double quote single-quoted", "\"", true, "&quot;"},
+        {"slash unchanged", "TCP/IP", true, "TCP/IP"},
+        {"other bytes copied", "\t\xE9\x01", false, "\t\xE9\x01"},
+        {"empty", "", true, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(escapeHtmlKeepEntities(c.in, c.singleQuoted), c.out);
+    }
+}
+
 TEST(HtmlEscapeEscapeSpecialChar, Table) {
     struct {
         const char* name;
