@@ -17,8 +17,9 @@
 // cgihandler_postprocess.cpp (the copy pass; its fixed texts in
 // cgihandler_postprocess_texts.cpp), cgihandler_markers.cpp (template
 // markers), cgihandler_links.cpp (program links), cgihandler_scripts.cpp
-// (body attributes and generated scripts), cgihandler_locations.cpp (meta
-// header), cgihandler_highlight.cpp (search-term marks).
+// (body attributes and generated scripts), cgihandler_locations.cpp
+// (redirections, previous page, meta header), cgihandler_highlight.cpp
+// (search-term marks).
 #pragma once
 
 #include <cstddef>
@@ -83,6 +84,7 @@ inline constexpr size_t kKivoservFlags = kCgiUseHelp | kCgiUsePrint | kCgiUseAnn
 // on the program's own links while not 0.
 inline constexpr uint32_t kOptBody = 0x1;             // set by AC=BODY
 inline constexpr uint32_t kOptNoFrames = 0x20;        // Frames off
+inline constexpr uint32_t kOptBit8 = 0x8;             // carried only; UP clears it
 inline constexpr uint32_t kOptBit40 = 0x40;           // carried only; TBIMG and the page actions clear it
 inline constexpr uint32_t kOptNoByteMapping = 0x80;   // post-processing keeps bytes 128-138 (print)
 inline constexpr uint32_t kOptPlainFileLinks = 0x100; // export: links as bare FN names, body tag unchanged
@@ -126,6 +128,7 @@ inline constexpr size_t kErrorTextMax = 639;      // setError
 inline constexpr size_t kErrorMessageMax = 1023;  // the message of outputError
 inline constexpr size_t kHeadTitleMax = 3071;     // the title of outputHead
 inline constexpr size_t kUrlStringMax = 3071;     // buildURLstring
+inline constexpr size_t kLocationQueryMax = 3071; // a redirection's query, fragment included
 inline constexpr size_t kFieldDecodeLimit = 3071; // a decoded field, name and '=' included (kivoserv)
 inline constexpr size_t kConfigLineMax = 131143;  // a configuration line; the rest of a longer one is dropped
 
@@ -458,8 +461,29 @@ public:
     // an empty text. 0 when it could not grow (nothing written).
     int writeDocTOCJavaScript(std::string_view text, size_t& so);
 
-    // ---- meta header (cgihandler_locations.cpp)
+    // ---- redirections, previous page and meta header (cgihandler_locations.cpp)
 
+    // The redirections write "Location: " and the target, then an empty
+    // line, to cgifile (nothing once flag 0x8 is set), set flag 0x8 and give
+    // 1. Their queries join non-empty parts with one '&'; field values are
+    // URL-coded for a script (mode 1), the texts taken as they are (uz,
+    // opts, SL, the chapter) have bytes below 0x21 and 0x7F percent-coded; a
+    // part that would take the query past kLocationQueryMax is left out
+    // whole. An empty argument counts as none.
+
+    // UP: back to the library's top page, AC=link with UZ, DT, ID or DB
+    // (only beside a non-empty FN, TI or CW), MP and OP; option 0x8 is
+    // cleared for good.
+    int locationDbTop();
+    // A file of a library by AC=LINK: UZ (uz, else the field), VR, DT, the
+    // library (dbID as DB when it holds a '.', else as ID; without it the
+    // ID or DB field), FN, IX, SL, OP when options are set, then opts; the
+    // CH field, cut to kCurChMax, becomes the fragment and leaves the
+    // fields.
+    int locationDbFile(std::string_view uz, std::string_view dbID, std::string_view fn, std::string_view opts);
+    // The start page kivoName, with "?UZ=" (uz, else the field) when
+    // AllowUZonURL is on.
+    int locationKivo(std::string_view uz);
     // The identity block at the top of a document, at its body tag's '>';
     // may move so past what it replaces.
     int writeMetaHeader(size_t& so);
