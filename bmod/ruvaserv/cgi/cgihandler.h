@@ -484,8 +484,10 @@ public:
     // The start page kivoName, with "?UZ=" (uz, else the field) when
     // AllowUZonURL is on.
     int locationKivo(std::string_view uz);
-    // The identity block at the top of a document, at its body tag's '>';
-    // may move so past what it replaces.
+    // The identity block at the top of a document, at its body tag's '>':
+    // only for pages whose GENERATOR META holds "KIVOprod"; a "TOP" anchor
+    // at so is written once and so moves past it. DOCNAME, DOCNO and REV
+    // keep their entities. 0 when a write into the output buffer failed.
     int writeMetaHeader(size_t& so);
 
     // ---- search-term highlighting (cgihandler_highlight.cpp)

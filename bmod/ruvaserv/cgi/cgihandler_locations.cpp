@@ -1,14 +1,27 @@
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <string>
 #include <string_view>
 
 #include "bmod/ruvaserv/cgi/cgihandler.h"
+#include "common/docmodel/meta_scan.h"
+#include "common/html_escape.h"
+#include "common/text_view.h"
 #include "common/url_code.h"
 
 namespace ruva {
 
 namespace {
+
+// META slots of scanMetaData.
+constexpr size_t kMetaDocName = 9;
+constexpr size_t kMetaDocNo = 10;
+constexpr size_t kMetaRev = 17;
+constexpr size_t kMetaGenerator = 32;
+
+constexpr std::string_view kTopAnchor = "<a name=\"TOP\">&nbsp;</a>";
+constexpr std::string_view kTopAnchorBare = "<a name=TOP>&nbsp;</a>";
 
 // A redirection's query: parts joined by one '&', each part whole or not at
 // all, so that no field arrives cut or empty at the far end.
@@ -158,8 +171,27 @@ int CgiHandler::locationKivo(std::string_view uz) {
     return 1;
 }
 
-// The identity block comes with the search-word marking; until then the
-// body tag is left as the page has it.
-int CgiHandler::writeMetaHeader(size_t&) { return 1; }
+int CgiHandler::writeMetaHeader(size_t& so) {
+    const std::string_view page(docBuf ? docBuf : "", docBuf ? docSize : 0);
+    std::array<std::string, kMetaSlots> meta;
+    scanMetaData(meta, page);
+    if (meta[kMetaGenerator].find("KIVOprod") == std::string::npos) return 1;
+
+    if (!dstWriteBuf("<p align=\"right\" class=\"IDENTITY\">")) return 0;
+    size_t anchor = 0;
+    if (startsCaseBlindAt(page, so, kTopAnchor))
+        anchor = kTopAnchor.size();
+    else if (startsCaseBlindAt(page, so, kTopAnchorBare))
+        anchor = kTopAnchorBare.size();
+    if (anchor) {
+        if (!dstWriteBuf(kTopAnchor)) return 0;
+        so += anchor;
+    }
+    // The values are HTML of the document: entities stay, markup becomes text.
+    return dstPrintf(
+        "<font size=\"2\">%s<br />%s %s</font><hr align=\"right\" size=\"1\" width=\"200\"></p>\n",
+        escapeHtmlKeepEntities(meta[kMetaDocName], false), escapeHtmlKeepEntities(meta[kMetaDocNo], false),
+        escapeHtmlKeepEntities(meta[kMetaRev], false));
+}
 
 }  // namespace ruva

@@ -1,6 +1,7 @@
-// Redirections of the front end to itself.
+// Redirections and the identity block of a page.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -278,6 +279,88 @@ TEST(Locations, LongFieldsStayWithinTheQuery) {
         targets.push_back(target);
     }
     for (const std::string& line : pythonFields(targets)) EXPECT_NE(line, "bad query");
+}
+
+// The page in a heap block of exactly its size, the output buffer in the
+// pass mode, as post-processing calls the identity block.
+class MetaHeader : public ::testing::Test {
+protected:
+    void TearDown() override {
+        cg->endDstPass();
+        cg->freeDocBuf();
+        cg->freeDstBuf();
+    }
+
+    // Runs it with the read position just after the page's "<body>".
+    int run(const std::string& text) {
+        cg->freeDocBuf();
+        cg->docBuf = static_cast<char*>(std::malloc(text.size()));
+        std::memcpy(cg->docBuf, text.data(), text.size());
+        cg->docSize = cg->docbufSize = text.size();
+        EXPECT_EQ(cg->allocDstBuf(64), 1);
+        cg->beginDstPass();
+        so = text.find("<body>") + 6;
+        return cg->writeMetaHeader(so);
+    }
+    std::string written() const { return std::string(cg->dstBuf, cg->dstOffs); }
+
+    CapturedRequest cg;
+    size_t so = 0;
+};
+
+std::string metaPage(const char* generator, const char* docname, const char* docno, std::string_view rest) {
+    std::string page = "<html><head>";
+    auto meta = [&page](const char* name, const char* value) {
+        if (value) page += "<meta name=\"" + std::string(name) + "\" content=\"" + value + "\">\n";
+    };
+    meta("GENERATOR", generator);
+    meta("DOCNAME", docname);
+    meta("DOCNO", docno);
+    meta("REV", "A");
+    return page + "</head><body>" + std::string(rest);
+}
+
+TEST_F(MetaHeader, Table) {
+    const std::string block = "<p align=\"right\" class=\"IDENTITY\">";
+    const std::string top = "<a name=\"TOP\">&nbsp;</a>";
+    auto font = [](const std::string& name, const std::string& no) {
+        return "<font size=\"2\">" + name + "<br />" + no +
+               " A</font><hr align=\"right\" size=\"1\" width=\"200\"></p>\n";
+    };
+    const std::string guide = font("User Guide", "1551-ABC 101 01 Uen");
+    struct {
+        const char* name;
+        std::string page;
+        std::string out;
+        size_t moved;
+    } const cases[] = {
+        {"quoted TOP anchor replaced", metaPage("KIVOprod 3.1", "User Guide", "1551-ABC 101 01 Uen", top + "<h1>"),
+         block + top + guide, 24},
+        {"bare TOP anchor, any case",
+         metaPage("x KIVOprod", "User Guide", "1551-ABC 101 01 Uen", "<A NAME=top>&NBSP;</a><h1>"),
+         block + top + guide, 22},
+        {"no anchor", metaPage("KIVOprod", "User Guide", "1551-ABC 101 01 Uen", "<h1>"), block + guide, 0},
+        {"anchor cut at the page's end", metaPage("KIVOprod", "User Guide", "1551-ABC 101 01 Uen", top.substr(0, 23)),
+         block + guide, 0},
+        {"body at the page's end", metaPage("KIVOprod", "User Guide", "1551-ABC 101 01 Uen", ""), block + guide,
+         0},
+        {"other generator", metaPage("Word 97", "User Guide", "1551-ABC 101 01 Uen", top), "", 0},
+        {"generator name case matters", metaPage("kivoprod", "User Guide", "1", top), "", 0},
+        {"no generator", metaPage(nullptr, "User Guide", "1551-ABC 101 01 Uen", top), "", 0},
+        {"missing DOCNO", metaPage("KIVOprod", "User Guide", nullptr, "<h1>"), block + font("User Guide", "&nbsp;"),
+         0},
+        {"markup as text", metaPage("KIVOprod", "<img src=x onerror=alert(1)>", "1", "<h1>"),
+         block + font("&lt;img src=x onerror=alert(1)&gt;", "1"), 0},
+        {"entities kept", metaPage("KIVOprod", "R&amp;D &lt;b&gt; &#34;x", "1", "<h1>"),
+         block + font("R&amp;D &lt;b&gt; &#34;x", "1"), 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const size_t start = c.page.find("<body>") + 6;
+        EXPECT_EQ(run(c.page), 1);
+        EXPECT_EQ(written(), c.out);
+        EXPECT_EQ(so, start + c.moved);
+    }
 }
 
 }  // namespace
