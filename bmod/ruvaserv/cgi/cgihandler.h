@@ -484,6 +484,10 @@ public:
     // The start page kivoName, with "?UZ=" (uz, else the field) when
     // AllowUZonURL is on.
     int locationKivo(std::string_view uz);
+    // PREVIOUS: a page in a new docBuf whose body, on load, enables the
+    // toolbar's button b3 and goes two steps back in the history; sets flag
+    // 0x20. 0 with message 214 when the buffer cannot be had.
+    int outputPrevious();
     // The identity block at the top of a document, at its body tag's '>':
     // only for pages whose GENERATOR META holds "KIVOprod"; a "TOP" anchor
     // at so is written once and so moves past it. DOCNAME, DOCNO and REV

@@ -20,6 +20,7 @@ constexpr size_t kMetaDocNo = 10;
 constexpr size_t kMetaRev = 17;
 constexpr size_t kMetaGenerator = 32;
 
+constexpr size_t kPreviousPageSize = 8192;
 constexpr std::string_view kTopAnchor = "<a name=\"TOP\">&nbsp;</a>";
 constexpr std::string_view kTopAnchorBare = "<a name=TOP>&nbsp;</a>";
 
@@ -168,6 +169,25 @@ int CgiHandler::locationKivo(std::string_view uz) {
     addServer(q, *this, uz);
     // kivoName holds urlProto already.
     writeLocation(*this, headerValue(kivoName) + (q.text().empty() ? "" : "?" + q.text()));
+    return 1;
+}
+
+int CgiHandler::outputPrevious() {
+    if (!allocDocBuf(kPreviousPageSize)) {
+        setError(msg(214, "cgihandler/16"), static_cast<unsigned long>(kPreviousPageSize));
+        return 0;
+    }
+    docSize = 0;
+    // The toolbar frame may be missing when the page is opened on its own.
+    if (!docPrintf("%s%s<head><title></title></head>"
+                   "<body onload=\"if (top.kivotbar &amp;&amp; top.kivotbar.enableBut) "
+                   "top.kivotbar.enableBut('b3'); window.history.go(-2);\">"
+                   "</body></html>\n",
+                   kXhtmlDoctype, kXhtmlStartTag)) {
+        setError(msg(214, "cgihandler/16"), static_cast<unsigned long>(kPreviousPageSize));
+        return 0;
+    }
+    flags |= kCgiWholePage;
     return 1;
 }
 

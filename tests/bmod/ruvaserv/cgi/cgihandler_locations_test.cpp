@@ -1,4 +1,4 @@
-// Redirections and the identity block of a page.
+// Redirections, the previous-page answer and the identity block of a page.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -361,6 +361,20 @@ TEST_F(MetaHeader, Table) {
         EXPECT_EQ(written(), c.out);
         EXPECT_EQ(so, start + c.moved);
     }
+}
+
+TEST(PreviousPage, GoesTwoStepsBackAndMarksThePage) {
+    CapturedRequest cg;
+    ASSERT_EQ(cg->allocDocBuf(100), 1);
+    EXPECT_EQ(cg->outputPrevious(), 1);
+    const std::string page(cg->docBuf, cg->docSize);
+    EXPECT_EQ(page, std::string(kXhtmlDoctype) + kXhtmlStartTag +
+                        "<head><title></title></head>"
+                        "<body onload=\"if (top.kivotbar &amp;&amp; top.kivotbar.enableBut) "
+                        "top.kivotbar.enableBut('b3'); window.history.go(-2);\"></body></html>\n");
+    EXPECT_TRUE(cg->flags & kCgiWholePage);
+    EXPECT_GE(cg->docbufSize, 8192u);
+    EXPECT_EQ(cg.written(), "");
 }
 
 }  // namespace
