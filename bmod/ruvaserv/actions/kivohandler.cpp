@@ -13,7 +13,7 @@ namespace {
 
 // What a row of the word table runs. kLater: the action is not built yet;
 // the word is answered as an unknown one, without the row's preparation.
-enum class ActionOp { kLater, kBlank, kJsMenu };
+enum class ActionOp { kLater, kBlank, kJsMenu, kPrevious, kUp };
 
 struct ActionRow {
     const char* word;
@@ -36,11 +36,11 @@ constexpr ActionRow kActionRows[] = {
     {"JSCMENU", ActionOp::kJsMenu, false},  {"LINK", ActionOp::kLater, false},
     {"LINKEXT", ActionOp::kLater, false},   {"PRINT", ActionOp::kLater, false},
     {"PRINTA4", ActionOp::kLater, false},   {"PRINTUS", ActionOp::kLater, false},
-    {"PREVIOUS", ActionOp::kLater, false},  {"SEARCH", ActionOp::kLater, false},
+    {"PREVIOUS", ActionOp::kPrevious, false}, {"SEARCH", ActionOp::kLater, false},
     {"SEARCHEXT", ActionOp::kLater, false}, {"SEARCHMSG", ActionOp::kLater, false},
     {"SORTMSG", ActionOp::kLater, false},   {"SUB_MAIN", ActionOp::kLater, false},
     {"TOOLBAR", ActionOp::kLater, false},   {"TREEFRAME", ActionOp::kLater, false},
-    {"UP", ActionOp::kLater, false},
+    {"UP", ActionOp::kUp, false},
 };
 
 // The marker names specCallback knows, tried in this order by their first
@@ -126,6 +126,10 @@ int KivoHandler::entry(const char* action) {
             return blankPage(*this);
         case ActionOp::kJsMenu:
             return contextMenuScript(*this);
+        case ActionOp::kPrevious:
+            return cg->outputPrevious();
+        case ActionOp::kUp:
+            return cg->locationDbTop();
         case ActionOp::kLater:
             break;
     }

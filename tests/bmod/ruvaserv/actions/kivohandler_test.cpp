@@ -40,7 +40,7 @@ TEST(KivoHandler, UnknownAndUnbuiltWordsAnswerMessage10) {
         {"Link", "LINK"},
         {"LINK", "LINK"},
         {"sub_main", "SUB_MAIN"},
-        {"up", "UP"},
+        {"treeframe", "TREEFRAME"},
         {"Printa4", "PRINTA4"},
         {"annots", "Annots"},
         {"ANNOxyz", "ANNOxyz"},
@@ -108,6 +108,24 @@ TEST(KivoHandler, BlankAndScriptRowsPrepareTheirAnswer) {
     sh->entry("jscmenu");
     EXPECT_EQ(script->mimeType, "text/javascript");
     EXPECT_TRUE(script->flags & kCgiBodyHandlers);
+}
+
+TEST(KivoHandler, UpRedirectsAndPreviousGoesBack) {
+    CapturedRequest up;
+    up->kivoServName = "/h/cgi-bin/kivoserv";
+    up.field("ID", "5");
+    up.field("FN", "a.html");
+    auto kh = newKivoHandler(up.get());
+    EXPECT_EQ(kh->entry("up"), 1);
+    EXPECT_EQ(up.written(), "Location: http://h/cgi-bin/kivoserv?ID=5&AC=link&OP=0\n\n");
+    EXPECT_EQ(kh->getError(), "");
+
+    CapturedRequest previous;
+    auto ph = newKivoHandler(previous.get());
+    EXPECT_EQ(ph->entry("Previous"), 1);
+    EXPECT_NE(std::string(previous->docBuf, previous->docSize).find("window.history.go(-2)"), std::string::npos);
+    EXPECT_TRUE(previous->flags & kCgiWholePage);
+    EXPECT_EQ(previous.written(), "");
 }
 
 TEST(KivoHandler, MarkerHandlerKnowsItsTenNames) {
