@@ -19,7 +19,7 @@
 // markers), cgihandler_links.cpp (program links), cgihandler_scripts.cpp
 // (body attributes and generated scripts), cgihandler_locations.cpp
 // (redirections, previous page, meta header), cgihandler_highlight.cpp
-// (search-term marks).
+// (search-term marks), cgihandler_phrase_highlight.cpp (phrase marks).
 #pragma once
 
 #include <cstddef>
@@ -496,14 +496,30 @@ public:
 
     // ---- search-term highlighting (cgihandler_highlight.cpp)
 
-    // Marks the hit region of the output that ends at dstOffs and starts
-    // paState - 1 bytes before doffs; patterns[0] is the hit. paMatchCount
-    // numbers the anchors. 0 when a write failed.
+    // Marks the hit region of the output that runs from doffs - (paState -
+    // 1) to dstOffs; patterns[0] is the hit, the others only take part in
+    // the order check (skipped once flag 0x40 is set): a pattern missing
+    // or found before the one ahead of it leaves the region as it is. Each
+    // pattern's first occurrence outside a tag is wrapped in
+    // searchHighLight and searchNormal unless ST is INSTANT; the hit gets
+    // "<a name=\"SearchMatchN\" class=\"csm\">" and "</a>", or, inside a
+    // link (inA), the empty anchor before the last "<a " of the output's
+    // last 400 bytes. paMatchCount is raised before each anchor. paState
+    // becomes 0 unless the hit was marked. A region that is not there
+    // (paState < 1, or past dstOffs) is left alone. 0 only when a write
+    // into the output buffer failed.
     int patternPostProcess(int& paState, unsigned& paMatchCount, bool inA, size_t& doffs,
-                           std::span<const std::string> patterns);
-    // The page htmlCode with every occurrence of the quoted phrase marked;
-    // result gets the new text or the unchanged one. 1, 0 only when memory
-    // ran out.
+                           std::span<const std::string_view> patterns);
+    // The page htmlCode with every occurrence of the phrase pattern (as
+    // typed, quotes included) in its body marked: an anchor
+    // "<a name=\"<searchMatch>N\" class=\"csm\"></a>" (N from 1; none when
+    // searchMatch is empty) and the match between highlightStart and
+    // highlightEnd, split around the tags it holds. The body runs from
+    // "<!--@BODY-->" (else the start) to the context menu (else
+    // "</html>"); a page without either end, or a pattern without a word,
+    // comes back unchanged. result gets the new or unchanged text: 1; 0
+    // only when memory ran out (reAlloc's message 211 in the error text,
+    // result untouched).
     int patternHighlight(std::string_view htmlCode, std::string_view pattern, std::string_view highlightStart,
                          std::string_view highlightEnd, std::string_view searchMatch, std::string& result);
 
@@ -690,6 +706,9 @@ private:
     // failed.
     int toolbarPageRule(size_t& so);
     const LinkState& libraryReferences();
+    // patternPostProcess inside a link: the empty hit anchor before the
+    // last "<a " of the output's last 400 bytes (none there: nothing).
+    int insertAnchorBeforeLink(unsigned& paMatchCount);
     int dstPrintFormatted(std::string_view text);
     int dstAppend(std::string_view text);
     int growDstFor(size_t length);
@@ -721,6 +740,30 @@ std::unique_ptr<CgiHandler> newCgiHandler(size_t flags, char** envp, TextTable m
 // most kGetUrlMax characters.
 inline constexpr size_t kGetUrlMax = 3071;
 std::string getURL(const CgiHandler& cg, std::string_view fileName);
+
+// ---- search-term highlighting (cgihandler_highlight.cpp)
+
+// 0 when src begins with srcwild, else 1. Without '?' in srcwild the
+// comparison is case-blind; with one, each character of srcwild must equal
+// the upper-case form of the text's (srcwild is given in upper case) or be
+// '?', which takes any one character. Only ASCII letters change case: bytes
+// from 128 up compare as they stand. A src shorter than srcwild gives 1.
+int strncasewildcmp(std::string_view srcwild, std::string_view src);
+// The first position of lookfor in searchee, ASCII case-blind, where '?'
+// takes one character that is neither punctuation nor white space, and a
+// '?' that ends lookfor also the end of the text ("a?" is found in a text
+// ending "a"). npos for none; an empty lookfor is found at 0, and nothing
+// but it in an empty searchee.
+size_t strncasewildstr(std::string_view searchee, std::string_view lookfor);
+// The search expression without each '!' and the word after it: from the
+// '!' on, characters are dropped up to the next word separator, which
+// stays ("a !b c" gives "a  c").
+std::string filterNotWords(std::string_view pattern);
+// Gives buffer room for newSize bytes in a new allocation holding its
+// first min(oldSize, newSize) bytes; equal sizes change nothing. 1; 0 with
+// message 211 [cgihandler/15.5] when the memory cannot be had (buffer as it
+// was).
+int reAlloc(CgiHandler& cg, std::string& buffer, size_t newSize, size_t oldSize);
 
 // The clock of the response dates; null restores time(). Tests set a fixed
 // one.
