@@ -134,6 +134,98 @@ TEST(SearchTermText, ReAllocBeyondMemoryIsMessage211) {
     EXPECT_THAT(cg->getError(), ::testing::HasSubstr("cgihandler/15.5"));
 }
 
+// ---- phrase highlighting
+
+// The page in a heap block of exactly its size: ASan reports any read past
+// its end.
+std::string phraseMarked(std::string_view page, std::string_view pattern, std::string_view searchMatch = "SearchMatch") {
+    auto cg = makeRequest();
+    std::unique_ptr<char[]> block(new char[page.size()]);
+    std::copy(page.begin(), page.end(), block.get());
+    std::string result = "left over";
+    EXPECT_EQ(cg->patternHighlight({block.get(), page.size()}, pattern, "{", "}", searchMatch, result), 1);
+    EXPECT_EQ(cg->getError(), "");
+    return result;
+}
+
+TEST(PhraseHighlight, MarksThePhraseWhereItStands) {
+    const std::string a1 = emptyAnchor(1);
+    const std::string a2 = emptyAnchor(2);
+    struct Case {
+        const char* name;
+        std::string page;
+        const char* pattern;
+        std::string marked;
+    };
+    const Case cases[] = {
+        // Each '>' within the match closes the mark and opens it again;
+        // a '<' that follows within the match closes it before the tag.
+        {"words split by bold tags", "<body>one<b>two</b>three.</body></html>", "\"one two three\"",
+         "<body>" + a1 + "{one<b>}{two}</b>}{three}.</body></html>"},
+        {"across a line end", "<p>two\nwords</p></html>", "\"two words\"", "<p>" + a1 + "{two\nwords}</p></html>"},
+        {"across &nbsp;", "<p>two&nbsp;words</p></html>", "\"two words\"",
+         "<p>" + a1 + "{two&nbsp;words}</p></html>"},
+        {"a run of blanks and tags is one blank", "two <br/>\n words</HTML>", "\"two words\"",
+         a1 + "{two <br/>}{\n words}</HTML>"},
+        {"every occurrence, case-blind", "two words, Two Words.</html>", "\"two words\"",
+         a1 + "{two words}, " + a2 + "{Two Words}.</html>"},
+        {"one word", "the installation guide</html>", "\"installation\"", "the " + a1 + "{installation} guide</html>"},
+        {"no closing quote", "two words</html>", "\"two words", a1 + "{two words}</html>"},
+        {"in a script", "<script>s='two words';</script>two words</html>", "\"two words\"",
+         "<script>s='two words';</script>" + a1 + "{two words}</html>"},
+        {"in the title", "<head><title>two words</title></head><body>x</body></html>", "\"two words\"",
+         "<head><title>two words</title></head><body>x</body></html>"},
+        {"in an attribute", "<img alt=\"two words\"/></html>", "\"two words\"", "<img alt=\"two words\"/></html>"},
+        {"in an entity", "R&amp;D amp</html>", "\"amp\"", "R&amp;D " + a1 + "{amp}</html>"},
+        {"in &nbsp;", "a&nbsp;nbsp</html>", "\"nbsp\"", "a&nbsp;" + a1 + "{nbsp}</html>"},
+        {"after a bare ampersand", "R&D: two words</html>", "\"two words\"", "R&D: " + a1 + "{two words}</html>"},
+        {"inside a link", "<p><a href=\"x.html\">see two words</a></p></html>", "\"two words\"",
+         "<p>" + a1 + "<a href=\"x.html\">see {two words}</a></p></html>"},
+        {"twice in one link", "<a href=x>two words or two words</a></html>", "\"two words\"",
+         a1 + "<a href=x>{two words}" + a2 + " or {two words}</a></html>"},
+        {"after a closed link", "<a href=x>y</a> two words</html>", "\"two words\"",
+         "<a href=x>y</a> " + a1 + "{two words}</html>"},
+        {"after the context menu", "two words<ul class='context-menu' id='m'><li>two words</li></ul></html>",
+         "\"two words\"", a1 + "{two words}<ul class='context-menu' id='m'><li>two words</li></ul></html>"},
+        {"before the body marker", "<head>two words</head><!--@BODY-->two words</html>", "\"two words\"",
+         "<head>two words</head><!--@BODY-->" + a1 + "{two words}</html>"},
+        {"after a head script without a body marker",
+         "<head><script>x<1</script></head><body>two words</body></html>", "\"two words\"",
+         "<head><script>x<1</script></head><body>" + a1 + "{two words}</body></html>"},
+        {"first word runs on", "twofold words</html>", "\"two words\"", "twofold words</html>"},
+        {"last word runs on", "two wordsmith</html>", "\"two words\"", "two wordsmith</html>"},
+        {"word begins inside another", "xtwo words</html>", "\"two words\"", "xtwo words</html>"},
+        {"words apart", "two, words</html>", "\"two words\"", "two, words</html>"},
+        {"overlapping occurrences", "a a a</html>", "\"a a\"", a1 + "{a a} a</html>"},
+        {"leading separators found", "x $(two y</html>", "\"$(two\"", "x " + a1 + "{$(two} y</html>"},
+        {"leading separator missing", "x (two y</html>", "\"$(two\"", "x (two y</html>"},
+        {"leading blank without blank before", "x(two</html>", "\" (two\"", "x(two</html>"},
+        {"leading blank matched", "x (two</html>", "\" (two\"", "x" + a1 + "{ (two}</html>"},
+        {"two leading separators are not checked", "x two</html>", "\"(two\"", "x " + a1 + "{two}</html>"},
+        {"empty phrase", "two words</html>", "\"\"", "two words</html>"},
+        {"blank phrase", "two words</html>", "\"  \"", "two words</html>"},
+        {"empty pattern", "two words</html>", "", "two words</html>"},
+        {"no end of page", "<p>two words</p>", "\"two words\"", "<p>two words</p>"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(phraseMarked(c.page, c.pattern), c.marked);
+    }
+}
+
+TEST(PhraseHighlight, WithoutAnchorNameOnlyTheMarks) {
+    EXPECT_EQ(phraseMarked("two words</html>", "\"two words\"", ""), "{two words}</html>");
+}
+
+TEST(PhraseHighlight, ManyOccurrencesAreNumberedInOrder) {
+    std::string page, marked;
+    for (unsigned i = 1; i <= 3000; ++i) {
+        page += "<p>one <b>two</b></p>\n";
+        marked += "<p>" + emptyAnchor(i) + "{one <b>}{two}</b></p>\n";
+    }
+    EXPECT_EQ(phraseMarked(page + "</html>", "\"one two\""), marked + "</html>");
+}
+
 // ---- one hit region of the pass
 
 class HitRegion : public ::testing::Test {
