@@ -2,7 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <iterator>
 #include <memory>
+#include <random>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -224,6 +226,46 @@ TEST(PhraseHighlight, ManyOccurrencesAreNumberedInOrder) {
         marked += "<p>" + emptyAnchor(i) + "{one <b>}{two}</b></p>\n";
     }
     EXPECT_EQ(phraseMarked(page + "</html>", "\"one two\""), marked + "</html>");
+}
+
+// Whatever the page, the marks only add: without them the result is the
+// page, and the anchors count 1, 2, ... in page order.
+TEST(PhraseHighlight, MarksOnlyAddToThePage) {
+    const char* pieces[] = {"two", "words", "Two", " ", "two words", " two ", "$(two ", " amp ", "\n", "&nbsp;", "<b>", "</b>", "<a href=x>", "</a>",
+                            "&amp;", "&", ";", "<script>", "</script>", "<title>", "</title>", "x", "-", "(",
+                            "$", ">", "<", "<!--@BODY-->", "\xE9"};
+    const char* patterns[] = {"\"two words\"", "\"two\"", "\"$(two\"", "\" (two words\"", "\"words two\"",
+                              "\"amp\""};
+    std::mt19937 random(24);
+    unsigned marked = 0;
+    for (int round = 0; round < 400; ++round) {
+        std::string page;
+        const int count = 1 + static_cast<int>(random() % 60);
+        for (int i = 0; i < count; ++i) page += pieces[random() % std::size(pieces)];
+        page += random() % 4 ? "</html>" : "";
+        const char* pattern = patterns[random() % std::size(patterns)];
+        SCOPED_TRACE(page + " / " + pattern);
+
+        auto cg = makeRequest();
+        std::string result;
+        ASSERT_EQ(cg->patternHighlight(page, pattern, "\x01", "\x02", "SearchMatch", result), 1);
+        std::string plain;
+        unsigned anchors = 0;
+        for (size_t i = 0; i < result.size();) {
+            const std::string anchor = emptyAnchor(anchors + 1);
+            if (result.compare(i, anchor.size(), anchor) == 0) {
+                ++anchors;
+                i += anchor.size();
+            } else {
+                if (result[i] != '\x01' && result[i] != '\x02') plain += result[i];
+                ++i;
+            }
+        }
+        EXPECT_EQ(plain, page);
+        EXPECT_EQ(result.find("SearchMatch" + std::to_string(anchors + 1)), std::string::npos);
+        marked += anchors;
+    }
+    EXPECT_GT(marked, 100u);
 }
 
 // ---- one hit region of the pass
