@@ -677,6 +677,8 @@ public:
     std::string extranetSupportURL;  // kExtranetSupportUrlMax
 
 private:
+    // The copy pass works on the pass state and the output writers.
+    friend class PostProcessPass;
     friend std::unique_ptr<CgiHandler> newCgiHandler(size_t flags, char** envp, TextTable messages,
                                                      ConfigKeys keys, size_t decodeLimit);
     CgiHandler(TextTable messages, ConfigKeys keys, size_t decodeLimit)

@@ -1,12 +1,775 @@
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <cstring>
+#include <initializer_list>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
 #include "bmod/ruvaserv/cgi/cgihandler.h"
 #include "bmod/ruvaserv/cgi/page_scan.h"
 #include "bmod/ruvaserv/cgi/postprocess_texts.h"
+#include "bmod/ruvaserv/cgi/viewer_script.h"
+#include "common/chapter_titles.h"
+#include "common/docmodel/comment_tokens.h"
+#include "common/html_escape.h"
+#include "common/ml_node_type.h"
+#include "common/quoting.h"
+#include "common/text_view.h"
+#include "common/tokens.h"
 
 namespace ruva {
 
+namespace {
+
+constexpr size_t kPassRoom = 522240;    // the output starts at docSize plus this
+constexpr size_t kPassMinFree = 10240;  // room every step starts with: one insert needs no check
+constexpr size_t kPassGrowth = 131072;
+constexpr size_t kTitleReach = 4096;    // getDocTitle's view from "<title"
+constexpr size_t kHeadingReach = 4096;  // a heading's searches stop here at the latest
+constexpr size_t kDocNameMax = 255;
+constexpr size_t kNone = std::string_view::npos;
+
+constexpr std::string_view kBodyMarker = "<!--@BODY-->";
+constexpr std::string_view kMarkerOpen = "<!--@@";
+constexpr std::string_view kDocTitleDiv = "<div class=\"DOCTITLE\"";
+constexpr std::string_view kDeletedOpen = "<del class=\"atictdel\"";
+constexpr std::string_view kTitleAnchorTag = "<a name=\"TITLE\"";
+constexpr std::string_view kChapNumberSpan = "<span class=\"CHAPNUMBER\"";
+constexpr std::string_view kReferenceClass = "class=\"reference\"";
+constexpr std::string_view kGlossaryClass = "class=\"glossary\"";
+constexpr char kPhraseMarkStart[] = "<font style=\"background-color:#ffeeaa\">";
+constexpr char kPhraseMarkEnd[] = "</font>";
+constexpr char kSearchMatch[] = "SearchMatch";
+
+// Byte classes of the dispatch. The "maybe" bytes start a rule only when
+// the text after them says so; otherwise they are ordinary.
+enum ByteKind : uint8_t { kPlain, kMapped, kLt, kGt, kNul, kMaybeHttp, kMaybeQzl, kMaybeTitleEnd };
+
+// Bytes 128-138 as line-drawing substitutes.
+constexpr char kByteMap[11] = {'|', '+', '\\', '\\', '-', '-', '+', '-', '+', '/', '/'};
+
+bool isBlankOrGt(unsigned char c) { return c == '>' || isAsciiSpace(c); }
+
+bool equalsCaseBlind(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && startsCaseBlindAt(a, 0, b);
+}
+
+// Whether text holds word, any case.
+bool holds(std::string_view text, std::string_view word) {
+    return PageScan(text.data(), text.size()).find(0, word) != std::string_view::npos;
+}
+
+bool oneOf(std::string_view value, std::initializer_list<std::string_view> names) {
+    for (std::string_view name : names)
+        if (equalsCaseBlind(value, name)) return true;
+    return false;
+}
+
+bool isIdentifier(std::string_view name) {
+    if (name.empty() || isAsciiDigit(static_cast<unsigned char>(name[0]))) return false;
+    for (const unsigned char c : name)
+        if (!isAsciiAlnum(c) && c != '_' && c != '$') return false;
+    return true;
+}
+
+// The comment of a CONT entry: "OPT:" (any case) followed by a token
+// holding 'M' marks a meeting-minutes document.
+bool commentMarksMinutes(const std::string& comment) {
+    std::vector<char> text(comment.begin(), comment.end());
+    text.push_back('\0');
+    char* cursor = text.data();
+    bool afterOpt = false;
+    while (char* token = getNextToken(&cursor)) {
+        if (afterOpt && std::strchr(token, 'M')) return true;
+        afterOpt = equalsCaseBlind(token, "OPT:");
+    }
+    return false;
+}
+
+}  // namespace
+
+// One call of postProcessFile: the set-up, then a single forward pass over
+// docBuf. Positions are offsets into docBuf (so_) and dstBuf (dstOffs), so
+// a growing output buffer never leaves a stale pointer behind.
+class PostProcessPass {
+public:
+    explicit PostProcessPass(CgiHandler& cg)
+        : cg_(cg), ps_(cg.pass_), scan_(cg.docBuf, cg.docSize), page_(scan_.page()), size_(page_.size()) {}
+
+    int run();
+
+private:
+    std::string field(const char* name) const {
+        const Value* v = cg_.valueList ? cg_.valueList->findValue(name) : nullptr;
+        return v ? v->value : std::string();
+    }
+    bool has(const char* name) const { return cg_.valueList && cg_.valueList->findValue(name); }
+    bool matching() const { return ps_.patokCount > 0; }
+
+    int setUp();
+    void setPageKind();
+    int createAnnotation();
+    void setMenuSwitches();
+    void askMinutes();
+    void buildByteKinds();
+
+    int copyPage();
+    void copyRun();
+    int copyByte();
+    int write(std::string_view text) { return cg_.dstWriteBuf(text); }
+    int copyThroughGt();
+    void passTitleEnd(size_t at);
+    int flushAnchor();
+    int handOver();
+    int finish();
+
+    int atLt();
+    int atGt();
+    int atLink(bool qzl);
+    int tagRules();
+    int closingTagRules();
+    bool framePageOfTree() const;
+    int exportSheetFrameset();
+    int bodyTag();
+    int titleDiv();
+    int deletedText();
+    int titleEnd();
+    int writeLibraryMeta();
+    int docTitle();
+    int marker();
+    int scriptTags();
+    int anchorTag();
+    void addChapterNode(std::string_view anchor);
+    int headingStart();
+    int headingEnd();
+    int documentEnd();
+    size_t headingBound(size_t from) const;
+
+    CgiHandler& cg_;
+    PassState& ps_;
+    PageScan scan_;
+    std::string_view page_;
+    size_t size_;
+    size_t so_ = 0;
+    std::array<uint8_t, 256> kind_{};
+    std::string ID_, FN_, AC_;
+    bool hasID_ = false, hasFN_ = false, hasAC_ = false;
+    bool afterTitleAnchor_ = false;  // "_H" was written and no heading ended since
+    size_t anchorAt_ = kNone;        // where the pending chapter anchor goes
+    std::string anchor_;
+};
+
 int CgiHandler::postProcessFile() {
-    // No output buffer: output then sends the document buffer as it is.
-    pass_ = PassState();
+    PostProcessPass pass(*this);
+    return pass.run();
+}
+
+int PostProcessPass::run() {
+    ps_ = PassState();
+    ID_ = field("ID");
+    FN_ = field("FN");
+    AC_ = field("AC");
+    hasID_ = has("ID");
+    hasFN_ = has("FN");
+    hasAC_ = has("AC");
+    if (!cg_.docBuf) {
+        cg_.setError(cg_.msg(210, "cgihandler/12"));
+        return 0;
+    }
+    cg_.notesEnabled = 0;
+    cg_.bNotes = 0;
+    const std::string sypa = field("SYPA");
+    if (!sypa.empty()) cg_.valueList->addValue("PA", sypa.c_str());
+
+    cg_.freeDstBuf();
+    const std::string_view mime = cg_.mimeType;
+    if (!mime.empty() && !startsCaseBlindAt(mime, 0, "text") && !startsCaseBlindAt(mime, 0, "image/svg+xml"))
+        return 1;
+    const size_t room = size_ > SIZE_MAX - kPassRoom ? SIZE_MAX : size_ + kPassRoom;
+    if (room == SIZE_MAX || !cg_.allocDstBuf(room)) {
+        cg_.setError(cg_.msg(211, "cgihandler/13"), static_cast<unsigned long>(room));
+        return 0;
+    }
+    // Every way out ends the writers' pass mode and drops the inserter.
+    struct PassEnd {
+        CgiHandler& cg;
+        ~PassEnd() {
+            cg.endDstPass();
+            cg.pass_.annot.reset();
+        }
+    } passEnd{cg_};
+    cg_.beginDstPass();
+    if (!setUp() || !copyPage()) return 0;
+    return finish();
+}
+
+int PostProcessPass::setUp() {
+    ps_.bAnnotated = (cg_.flags & kCgiUseAnnotation) != 0;
+    cg_.pageSwitches.disableContxtMenu = true;
+    if (scan_.find(0, "swf_file_name") != kNone) {
+        cg_.notesEnabled = 0;
+        cg_.pageSwitches.flc = true;
+    }
+    setPageKind();
+    if (!createAnnotation()) return 0;
+    if (!(cg_.flags & kCgiNoSearchWords) && !ps_.matcher.setUp(cg_, ps_)) return 0;
+    setMenuSwitches();
+    ps_.metaDataStart = scan_.find(0, kBodyMarker) != kNone;
+    buildByteKinds();
+    return 1;
+}
+
+// The page's kind by its file name (set-up steps 8-10).
+void PostProcessPass::setPageKind() {
+    const std::string_view fn = FN_;
+    ps_.bKivoDoc = equalsCaseBlind(fn, "kivodoc.html");
+    ps_.bFilterToolbar = equalsCaseBlind(fn, "kivotbar.html");
+    if (!hasFN_) {
+        ps_.bAnnotated = false;
+        cg_.bNotes = 0;
+    }
+    ps_.bKivoMain = ps_.tocKivoMain = equalsCaseBlind(fn, "kivo.html") || equalsCaseBlind(fn, "kivo2.html");
+    ps_.bKivoTree = ps_.tocKivoTree = equalsCaseBlind(fn, "kivotree.html");
+    ps_.bKivoMOM = (holds(fn, "19089") && holds(fn, "_0U")) || holds(fn, "15554");
+    if ((hasAC_ && !equalsCaseBlind(AC_, "LINK")) || equalsCaseBlind(fn, "kvo_ml_sub_main_page"))
+        ps_.bAnnotated = false;
+}
+
+int PostProcessPass::createAnnotation() {
+    if (!ps_.bAnnotated && !ps_.bFilterToolbar) return 1;
+    // Without a registered inserter pages get no marks, as when the
+    // document has no annotation entries.
+    if (cg_.annotFactory) {
+        ps_.annot = cg_.annotFactory(std::string_view(FN_).substr(0, kDocNameMax), cg_);
+        if (!ps_.annot) {
+            cg_.setError(cg_.msg(212, "cgihandler/14"));
+            return 0;
+        }
+        if (ps_.annot->status == -2) {
+            ps_.annot.reset();
+            cg_.setError(cg_.msg(213, "cgihandler/15"));
+            return 0;
+        }
+    }
+    if (!ps_.annot || (ps_.annot->status == -1 && !ps_.bFilterToolbar)) {
+        ps_.annot.reset();
+        ps_.bAnnotated = false;
+    }
+    ps_.hasAN = has("AN");
+    ps_.AN = field("AN");
+    return 1;
+}
+
+// Frame and menu switches (set-up step 13).
+void PostProcessPass::setMenuSwitches() {
+    PageSwitches& sw = cg_.pageSwitches;
+    const std::string_view fn = FN_, ac = AC_;
+    const bool framePage = ps_.bKivoMain || ps_.bKivoTree || ps_.bKivoDoc || ps_.bFilterToolbar;
+    bool docPage = (!fn.empty() && (isAsciiDigit(static_cast<unsigned char>(fn[0])) ||
+                                    (fn[0] >= 'A' && fn[0] <= 'Z') || holds(fn, "_log") || holds(fn, "_sur") ||
+                                    holds(fn, "_lnk"))) &&
+                   holds(fn, "html");
+    if (!docPage) sw.contextMenuExist = false;
+    const bool compareAction = hasAC_ && oneOf(ac, {"COMPMEXT", "COMPMSG", "COMPEXT", "COMPEXE", "INSTANT", "COMPSEL"});
+    const bool neutral =
+        (!fn.empty() && fn[0] == 'h') || holds(fn, ".sgml") ||
+        (hasAC_ && (oneOf(ac, {"info", "AdvSearch", "compsel", "COMPEXE", "COMPMSG", "COMPEXT", "COMPMEXT",
+                               "CHNGLANG", "INSTANT", "DocSearch", "search", "searchext"}) ||
+                    startsCaseBlindAt(ac, 0, "anno") || startsCaseBlindAt(ac, 0, "bookmark") ||
+                    startsCaseBlindAt(ac, 0, "help") || startsCaseBlindAt(ac, 0, "toolbar") ||
+                    startsCaseBlindAt(ac, 0, "note")));
+    if (framePage || !neutral) {
+        if (docPage) {
+            ps_.docLoaded = true;
+        } else if ((hasAC_ || has("TI") || has("CW")) && (!hasAC_ || compareAction)) {
+            sw.Flag_MenuDocFrame = true;
+            sw.disableContxtMenu = false;
+        } else {
+            docPage = true;  // for the menus only
+        }
+        if (docPage && hasID_ && hasFN_) askMinutes();
+        if (docPage && !compareAction) sw.contextMenuExist = true;
+    }
+    if (ps_.bKivoDoc || (fn.size() > 1 && fn[0] == 'h' && isAsciiDigit(static_cast<unsigned char>(fn[1]))) ||
+        (hasAC_ && oneOf(ac, {"SEARCH", "INFO"}) && !equalsCaseBlind(field("ST"), "DocSearch")))
+        sw.Flag_MenuDocFrame = true;
+}
+
+// The document's server options: "OPT: M" in its member comment marks
+// meeting minutes. A failed session or command only leaves isMOM clear, so
+// its error text does not outlive the call.
+void PostProcessPass::askMinutes() {
+    const std::string saved = cg_.getError();
+    if (cg_.establishDefaultSession() && cg_.sess) {
+        std::unique_ptr<UzResponse> reply = cg_.sess->cont(ID_, FN_);
+        if (reply && (reply->resultCode == 200 || reply->resultCode == 550)) {
+            const UzContEntry* entry = reply->cont();
+            if (entry && entry->filled() && commentMarksMinutes(entry->comment)) ps_.isMOM = true;
+        }
+    }
+    cg_.errmsg = saved;
+}
+
+void PostProcessPass::buildByteKinds() {
+    kind_.fill(kPlain);
+    kind_[0] = kNul;
+    kind_['<'] = kLt;
+    kind_['>'] = kGt;
+    kind_['h'] = kind_['H'] = kMaybeHttp;
+    kind_['q'] = kind_['Q'] = kMaybeQzl;
+    kind_['/'] = kMaybeTitleEnd;
+    if (!(cg_.options & kOptNoByteMapping))
+        for (unsigned c = 128; c <= 138; ++c) kind_[c] = kMapped;
+}
+
+// The pass: a switch on the byte; ordinary bytes go out in runs.
+int PostProcessPass::copyPage() {
+    while (so_ < size_) {
+        if (anchorAt_ <= so_ && !flushAnchor()) return 0;
+        // Every step starts with kPassMinFree bytes of room.
+        if (cg_.dstbufSize - cg_.dstOffs <= kPassMinFree && !cg_.growDstFor(kPassGrowth)) return 0;
+        int ok = 1;
+        switch (kind_[byteAt(page_, so_)]) {
+            case kNul:
+                return 1;  // a NUL ends the page
+            case kLt:
+                ok = atLt();
+                break;
+            case kGt:
+                ok = atGt();
+                break;
+            case kMaybeHttp:
+                ok = startsCaseBlindAt(page_, so_, "http:/") ? atLink(false) : copyByte();
+                break;
+            case kMaybeQzl:
+                ok = startsCaseBlindAt(page_, so_, "qzl:/") ? atLink(true) : copyByte();
+                break;
+            default:
+                ok = copyByte();
+        }
+        if (!ok) return 0;
+    }
+    return 1;
+}
+
+// Copies ordinary bytes at once up to the next one a rule may take (or the
+// pending anchor's place), mapping 128-138 on the way. The room kept free
+// by every step bounds the run, so it needs no write checks.
+void PostProcessPass::copyRun() {
+    char* const out = cg_.dstBuf + cg_.dstOffs;
+    const size_t limit = std::min({size_, anchorAt_, so_ + (cg_.dstbufSize - cg_.dstOffs - 1)});
+    const char* const in = page_.data();
+    size_t i = so_;
+    for (; i < limit; ++i) {
+        const unsigned char c = static_cast<unsigned char>(in[i]);
+        switch (kind_[c]) {
+            case kPlain:
+                out[i - so_] = static_cast<char>(c);
+                continue;
+            case kMapped:
+                out[i - so_] = kByteMap[c - 128];
+                continue;
+            case kMaybeHttp:
+                if (startsCaseBlindAt(page_, i, "http:/")) break;
+                out[i - so_] = static_cast<char>(c);
+                continue;
+            case kMaybeQzl:
+                if (startsCaseBlindAt(page_, i, "qzl:/")) break;
+                out[i - so_] = static_cast<char>(c);
+                continue;
+            case kMaybeTitleEnd:
+                passTitleEnd(i);
+                out[i - so_] = static_cast<char>(c);
+                continue;
+            default:
+                break;
+        }
+        break;
+    }
+    cg_.dstOffs += i - so_;
+    cg_.dstBuf[cg_.dstOffs] = '\0';
+    so_ = i;
+}
+
+// Rule 11 for the byte at so_: while the matcher has words it sees each
+// byte first; otherwise the whole run goes out at once.
+int PostProcessPass::copyByte() {
+    if (!matching()) {
+        copyRun();
+        return 1;
+    }
+    const unsigned char c = byteAt(page_, so_);
+    if (kind_[c] == kMaybeTitleEnd) passTitleEnd(so_);
+    const int taken = ps_.matcher.atCopy(cg_, ps_, so_);
+    if (taken != 0) return taken > 0;
+    const char out = kind_[c] == kMapped ? kByteMap[c - 128] : static_cast<char>(c);
+    ++so_;
+    return write(std::string_view(&out, 1));
+}
+
+// "/h2" (exactly, not in the page's last four bytes) ends the first title.
+void PostProcessPass::passTitleEnd(size_t at) {
+    if (ps_.endOfTitle || at + 5 > size_ || !startsAt(page_, at, "/h2")) return;
+    ps_.endOfTitle = true;
+    kind_['/'] = kPlain;
+    ps_.matcher.endOfTitle(ps_);
+}
+
+// Copies the tag at so_ through its '>' as written (the rest of the page
+// without one; a NUL still ends it).
+int PostProcessPass::copyThroughGt() {
+    const size_t stop = page_.find_first_of(std::string_view(">\0", 2), so_);
+    const size_t end = stop == kNone ? size_ : page_[stop] == '>' ? stop + 1 : stop;
+    if (!write(page_.substr(so_, end - so_))) return 0;
+    so_ = end;
+    ps_.inTag = false;
+    return 1;
+}
+
+int PostProcessPass::flushAnchor() {
+    anchorAt_ = kNone;
+    return write(anchor_);
+}
+
+// A pending search hit is handed over before another rule acts: 1 when the
+// read position moved (this step ends), 0 when it did not, -1 on a failed
+// write.
+int PostProcessPass::handOver() {
+    if (!matching()) return 0;
+    const size_t at = so_;
+    if (!ps_.matcher.beforeRule(cg_, ps_, so_)) return -1;
+    return so_ != at ? 1 : 0;
+}
+
+int PostProcessPass::atGt() {
+    if (const int moved = handOver()) return moved > 0;
+    ps_.inTag = false;
+    ++so_;
+    if (!write(">")) return 0;
+    if (ps_.metaHeaderPending) {
+        ps_.metaHeaderPending = false;
+        return cg_.writeMetaHeader(so_);
+    }
+    return 1;
+}
+
+// A program link: the scheme goes out ("qzl:/" as urlProto), the rewriter
+// takes the rest.
+int PostProcessPass::atLink(bool qzl) {
+    if (const int moved = handOver()) return moved > 0;
+    if (!write(qzl ? std::string_view(cg_.urlProto) : page_.substr(so_, 6))) return 0;
+    so_ += qzl ? 5 : 6;
+    return cg_.httpPostProcess(so_, ps_.inScript);
+}
+
+int PostProcessPass::atLt() {
+    if (!ps_.endOfTitle) passTitleEnd(so_ + 1);
+    if (const int moved = handOver()) return moved > 0;
+    if (ps_.metaDataStart && !ps_.metaDataDone && scan_.startsAt(so_, kBodyMarker)) ps_.metaDataDone = true;
+    ps_.inTag = true;
+    int r = tagRules();
+    if (r == 0 && ps_.bFilterToolbar) r = cg_.toolbarPageRule(so_);
+    if (r != 0) return r > 0;
+    ++so_;
+    return write("<");
+}
+
+// The rules at '<' in their order; the byte after '<' picks the few that
+// can apply. Each gives 1 when it consumed text (the step ends), 0 when the
+// next rule is tried, -1 when a write failed.
+int PostProcessPass::tagRules() {
+    int r = 0;
+    switch (asciiLower(scan_.at(so_ + 1))) {
+        case 'h':
+            if ((r = exportSheetFrameset()) != 0) return r;
+            return headingStart();
+        case 'b':
+            return bodyTag();
+        case 'd':
+            if ((r = titleDiv()) != 0) return r;
+            return deletedText();
+        case 't':
+            return docTitle();
+        case '!':
+            return marker();
+        case 's':
+            return scriptTags();
+        case 'a':
+            return anchorTag();
+        case '/':
+            return closingTagRules();
+        default:
+            return 0;
+    }
+}
+
+int PostProcessPass::closingTagRules() {
+    int r = 0;
+    if ((r = deletedText()) != 0 || (r = titleEnd()) != 0 || (r = scriptTags()) != 0) return r;
+    if (ps_.inA && scan_.startsAt(so_, "</a>")) ps_.inA = false;
+    if ((r = headingEnd()) != 0) return r;
+    if (scan_.startsAt(so_, "</head>") && !cg_.insertHeadEnd()) return -1;
+    if (scan_.startsAt(so_, "</body>") && !equalsCaseBlind(AC_, "SEARCHMSG") && !cg_.insertBodyEnd()) return -1;
+    return documentEnd();
+}
+
+// The frame page of an exported sheet gets the document frame's onload;
+// all 57 bytes it replaces are compared first.
+int PostProcessPass::exportSheetFrameset() {
+    constexpr size_t kFramesetLength = sizeof kExportSheetFrameset - 1;
+    constexpr size_t kReplaced = kFramesetLength + sizeof kExportSheetSrc - 1;
+    if (ps_.doneBody || !scan_.startsAt(so_, kExportSheetFrameset) ||
+        !scan_.startsAt(so_ + kFramesetLength, kExportSheetSrc))
+        return 0;
+    if (!cg_.dstPrintf(kExportSheetOnloadFormat, 0, cg_.folder) || !write(kExportSheetSrc)) return -1;
+    so_ += kReplaced;
+    return 1;
+}
+
+int PostProcessPass::bodyTag() {
+    if (ps_.doneBody || !scan_.startsAt(so_, "<body")) return 0;
+    if (!write(page_.substr(so_, 5))) return -1;
+    so_ += 5;
+    if (!cg_.bodyPostProcess(so_)) return -1;
+    ps_.doneBody = true;
+    ps_.metaHeaderPending = true;
+    return 1;
+}
+
+bool PostProcessPass::framePageOfTree() const { return ps_.bKivoMain || ps_.bKivoTree; }
+
+// The title anchor "_H" after the first DOCTITLE div.
+int PostProcessPass::titleDiv() {
+    if (framePageOfTree() || ps_.hInserted || !scan_.startsAt(so_, kDocTitleDiv)) return 0;
+    if (!copyThroughGt() || !write(kTitleAnchor)) return -1;
+    ps_.hInserted = true;
+    afterTitleAnchor_ = true;
+    return 1;
+}
+
+// The depth of deleted text, for the chapter anchors inside it.
+int PostProcessPass::deletedText() {
+    if (framePageOfTree() || ps_.bKivoDoc || !ps_.metaDataDone) return 0;
+    if (scan_.startsAt(so_, kDeletedOpen)) {
+        ++ps_.del_count;
+        ps_.flag_del = true;
+    } else if (ps_.del_count > 0 && scan_.startsAt(so_, "</del>")) {
+        ps_.flag_del = --ps_.del_count > 0;
+    }
+    return 0;
+}
+
+int PostProcessPass::titleEnd() {
+    constexpr std::string_view kTitleClose = "</title>";
+    if (framePageOfTree() || !scan_.startsAt(so_, kTitleClose) ||
+        scan_.startsAt(so_ + kTitleClose.size(), "<script"))
+        return 0;
+    if (!write(page_.substr(so_, kTitleClose.size()))) return -1;
+    so_ += kTitleClose.size();
+    ps_.inTag = false;
+    if (equalsCaseBlind(field("IX"), "FILTER_LIBTIT") && !writeLibraryMeta()) return -1;
+    return 1;
+}
+
+// The library's identity and title as META lines: the library is asked
+// for as "[LI]" (a bare identity is a file pattern to the server), else by
+// DB or ID as given. Nothing is written when the server cannot tell.
+int PostProcessPass::writeLibraryMeta() {
+    std::string library;
+    if (const std::string li = field("LI"); !li.empty())
+        library = quoteString(("[" + li + "]").c_str());
+    else if (const std::string db = field("DB"); !db.empty())
+        library = db;
+    else
+        library = ID_;
+    if (library.empty()) return 1;
+    const std::string saved = cg_.getError();
+    std::unique_ptr<UzResponse> reply;
+    if (cg_.establishDefaultSession() && cg_.sess) reply = cg_.sess->mllist(library);
+    cg_.errmsg = saved;
+    if (!reply || reply->resultCode != 200) return 1;
+    // A folder lists its sub-folders first.
+    const UzMlListEntry* entry = reply->mllist();
+    while (entry && entry->filled() && entry->type != ML_NODE_TYPE_ZS) entry = entry->next.get();
+    if (!entry || !entry->filled()) return 1;
+    std::string title, id;
+    extractLibTitleId(entry->comment, title, id);
+    return cg_.dstPrintf(kLibIdMetaFormat, htmlEscaped(id)) && cg_.dstPrintf(kLibTitMetaFormat, htmlEscaped(title));
+}
+
+// The document title starts the document-TOC script.
+int PostProcessPass::docTitle() {
+    if (!ps_.docLoaded || !scan_.startsAt(so_, "<title")) return 0;
+    const std::optional<std::string> title = getDocTitle(scan_.view(so_, kTitleReach));
+    ps_.sDTOCJavaScript = title && !title->empty() ? formatChecked(kDocTitleNodeFormat, escapeScriptString(*title))
+                                                   : std::string(kDocNoTitleNode);
+    return 0;
+}
+
+int PostProcessPass::marker() {
+    if (!scan_.startsAt(so_, kMarkerOpen)) return 0;
+    if (!write(kMarkerOpen)) return -1;
+    so_ += kMarkerOpen.size();
+    if (!cg_.specPostProcess(so_)) return -1;
+    ps_.inTag = false;
+    return 1;
+}
+
+int PostProcessPass::scriptTags() {
+    if (scan_.startsAt(so_, "<script")) {
+        ps_.inScript = true;
+        return 0;
+    }
+    if (!scan_.startsAt(so_, "</script")) return 0;
+    if (!ps_.tocScriptInserted) {
+        ps_.tocScriptInserted = true;
+        if (cg_.isCollection == 1 && !cg_.insertCTOCGenerateScript(so_)) return -1;
+        if (ps_.bKivoMain && (!cg_.insertTOCGenerateScript() || !cg_.insertAutoSyncScript())) return -1;
+    }
+    ps_.inScript = false;
+    return 0;
+}
+
+// Where a heading's look-aheads stop: its "</h", the next "<h" with a
+// digit, or kHeadingReach bytes on, so an unclosed heading costs no rescan
+// of the rest of the page.
+size_t PostProcessPass::headingBound(size_t from) const {
+    const size_t limit = size_ - from > kHeadingReach ? from + kHeadingReach : size_;
+    for (size_t at = from + 1; at < limit;) {
+        const size_t lt = scan_.findByte(at, '<', limit);
+        if (lt == kNone) break;
+        const unsigned char next = asciiLower(scan_.at(lt + 1));
+        if ((next == '/' && asciiLower(scan_.at(lt + 2)) == 'h') || (next == 'h' && isAsciiDigit(scan_.at(lt + 2))))
+            return lt;
+        at = lt + 1;
+    }
+    return limit;
+}
+
+int PostProcessPass::anchorTag() {
+    if (!scan_.startsAt(so_, "<a") || !isBlankOrGt(scan_.at(so_ + 2))) return 0;
+    ps_.inA = true;
+    if (!ps_.inH) return 0;
+    const size_t bound = headingBound(so_);
+    if (ps_.docLoaded) {
+        if (!ps_.hInserted && scan_.startsAt(so_, kTitleAnchorTag)) {
+            const size_t gt = scan_.findByte(so_, '>', bound);
+            if (gt == kNone || !scan_.startsAt(gt + 1, kDocTitleDiv)) {
+                if (!write(kTitleAnchor)) return -1;
+                ps_.hInserted = true;
+                afterTitleAnchor_ = true;
+            }
+        }
+        addChapterNode(page_.substr(so_, bound - so_));
+    }
+    if (ps_.annot && ps_.bAnnotated && !ps_.bChapMatch)
+        ps_.bChapMatch = ps_.annot->checkNameAttr(page_.substr(so_ + 2, bound - so_ - 2)) != 0;
+    return 0;
+}
+
+// A chapter line of the document-TOC script; a parent the script has not
+// declared yet hangs at the top.
+void PostProcessPass::addChapterNode(std::string_view anchor) {
+    const std::optional<ChapterTitle> chapter = getChapterTitleAndNumber(anchor);
+    if (!chapter || chapter->number.empty() || !isIdentifier(chapter->childHeader) ||
+        !isIdentifier(chapter->parentHeader))
+        return;
+    const bool declared = chapter->parentHeader == "dfT" || ps_.declaredNodes.count(chapter->parentHeader);
+    ps_.sDTOCJavaScript += formatChecked(
+        kChapterNodeFormat, chapter->childHeader, declared ? chapter->parentHeader : std::string("dfT"),
+        chapter->title.empty() ? std::string("No Title") : escapeScriptString(chapter->title), chapter->number);
+    ps_.declaredNodes.insert(chapter->childHeader);
+}
+
+// A marked heading gets its chapter anchor: before the CHAPNUMBER span, or
+// after the start tag holding the class. The anchor waits in anchor_ until
+// the pass reaches its place, so the text before it still goes through the
+// rules.
+int PostProcessPass::headingStart() {
+    if (!scan_.startsAt(so_, "<h") || !isAsciiDigit(scan_.at(so_ + 2)) || !isBlankOrGt(scan_.at(so_ + 3))) return 0;
+    ps_.inH = true;
+    ps_.bChapMatch = false;
+    if (!ps_.metaDataDone) return 0;
+    const size_t bound = headingBound(so_);
+    size_t hit = kNone;
+    std::string_view found;
+    for (const std::string_view mark : {kChapNumberSpan, kReferenceClass, kGlossaryClass}) {
+        const size_t at = scan_.find(so_, mark, hit == kNone ? bound : hit);
+        if (at != kNone) {
+            hit = at;
+            found = mark;
+        }
+    }
+    if (hit == kNone) return 0;
+    size_t place = hit;
+    if (found != kChapNumberSpan) {
+        const size_t gt = scan_.findByte(hit + found.size(), '>', bound);
+        if (gt == kNone) return 0;
+        place = gt + 1;
+    }
+    ++ps_.DC_count;
+    anchor_ = ps_.flag_del ? formatChecked(kDeletedChapterAnchorFormat, ps_.DC_count)
+                           : formatChecked(kChapterAnchorFormat, ++ps_.C_count);
+    anchorAt_ = place;
+    return 0;
+}
+
+// The end of a heading: an annotated chapter gets its icon before the
+// closing tag and, with AN, its annotation after it.
+int PostProcessPass::headingEnd() {
+    if (!scan_.startsAt(so_, "</h") || !isBlankOrGt(scan_.at(so_ + 4)) || (!ps_.inH && !afterTitleAnchor_)) return 0;
+    ps_.inH = false;
+    ps_.isAfterTitle = true;
+    afterTitleAnchor_ = false;
+    if (!ps_.bChapMatch || !ps_.annot || scan_.startsAt(so_ + 5, "<h2")) return 0;
+    ps_.bChapMatch = false;
+    ps_.annot->insertAnnotGif(ps_.hasAN ? std::string_view(ps_.AN) : std::string_view());
+    if (cg_.dstPassFailed()) return -1;
+    if (!ps_.hasAN) return 0;
+    if (!copyThroughGt()) return -1;
+    ps_.annot->insertAnnotationIfRequested(FN_, ps_.AN);
+    return cg_.dstPassFailed() ? -1 : 1;
+}
+
+// "</html" outside a script: the document-TOC script follows on a document
+// page. Its functions come from the viewer script; what the pass adds is
+// assignments of escaped values.
+int PostProcessPass::documentEnd() {
+    if (ps_.inScript || !scan_.startsAt(so_, "</html")) return 0;
+    if (!copyThroughGt()) return -1;
+    if (!ps_.docLoaded) return 1;
+    std::string script = kDocTocHead;
+    script += ps_.sDTOCJavaScript;
+    script += formatChecked(kDocTocPageUrlFormat, escapeScriptString(getURL(cg_, "")));
+    script += viewerScript("doc-toc");
+    if (cg_.flags & kCgiNotes) script += formatChecked(kButtonB6Format, 0);
+    script += kDocTocEnd;
+    return cg_.writeDocTOCJavaScript(script, so_) ? 1 : -1;
+}
+
+// The page's end: a pending hit goes out, and a phrase search marks the
+// phrase over the whole output.
+int PostProcessPass::finish() {
+    if (matching() && !ps_.matcher.atEnd(cg_, ps_, so_)) return 0;
+    if (!ps_.isPhraseSearch) return 1;
+    const std::string pattern = has("FT") ? field("FT") : field("PA");
+    std::string result;
+    if (!cg_.patternHighlight(std::string_view(cg_.dstBuf, cg_.dstOffs), pattern, kPhraseMarkStart, kPhraseMarkEnd,
+                              kSearchMatch, result)) {
+        cg_.setError(cg_.msg(211, "cgihandler/15.2"), static_cast<unsigned long>(cg_.dstOffs));
+        return 0;
+    }
+    if (!cg_.allocDstBuf(result.size() + 1)) {
+        cg_.setError(cg_.msg(211, "cgihandler/15.2"), static_cast<unsigned long>(result.size() + 1));
+        return 0;
+    }
+    std::memcpy(cg_.dstBuf, result.data(), result.size());
+    cg_.dstOffs = result.size();
+    cg_.dstBuf[cg_.dstOffs] = '\0';
     return 1;
 }
 

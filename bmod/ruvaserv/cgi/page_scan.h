@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstring>
 #include <string_view>
 
 #include "common/text_view.h"
@@ -24,14 +25,30 @@ public:
     bool startsAt(size_t pos, std::string_view word) const { return startsCaseBlindAt(page_, pos, word); }
 
     // The first case-blind occurrence of word at or after from that starts
-    // before limit (npos: the page's end); npos when none.
+    // before limit (npos: the page's end); npos when none. Candidates are
+    // found by memchr on the word's first byte that has no case, so a page
+    // costs about a memchr per occurrence of that byte.
     size_t find(size_t from, std::string_view word, size_t limit = std::string_view::npos) const {
         const size_t end = limit < page_.size() ? limit : page_.size();
         if (from >= end) return std::string_view::npos;
         if (word.empty()) return from;
-        const size_t stop = end + word.size() <= page_.size() ? end + word.size() - 1 : page_.size();
-        const size_t hit = findCaseBlind(page_.substr(0, stop), from, word);
-        return hit < end ? hit : std::string_view::npos;
+        size_t k = 0;
+        while (k < word.size() && isAsciiAlpha(static_cast<unsigned char>(word[k]))) ++k;
+        if (k == word.size()) {
+            const size_t stop = end + word.size() <= page_.size() ? end + word.size() - 1 : page_.size();
+            const size_t hit = findCaseBlind(page_.substr(0, stop), from, word);
+            return hit < end ? hit : std::string_view::npos;
+        }
+        // A start s < end puts word[k] at s + k < end + k.
+        const size_t reach = end + k < page_.size() ? end + k : page_.size();
+        for (size_t at = from + k; at < reach;) {
+            const void* hit = std::memchr(page_.data() + at, word[k], reach - at);
+            if (!hit) break;
+            const size_t pos = static_cast<size_t>(static_cast<const char*>(hit) - page_.data());
+            if (startsCaseBlindAt(page_, pos - k, word)) return pos - k;
+            at = pos + 1;
+        }
+        return std::string_view::npos;
     }
 
     // The first byte c at or after from, before limit; npos when none.
