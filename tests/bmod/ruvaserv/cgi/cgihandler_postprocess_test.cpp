@@ -10,6 +10,7 @@
 
 #include "bmod/ruvaserv/cgi/cgihandler.h"
 #include "common/net_util.h"
+#include "common/text_view.h"
 #include "tests/bmod/ruvaserv/cgi/recording_annotation.h"
 #include "tests/bmod/ruvaserv/cgi/request_support.h"
 #include "tests/bmod/ruvaserv/cgi/session_replies.h"
@@ -29,6 +30,17 @@ using test::verLine;
 constexpr char kDocFile[] = "1551-ABC10101Uen.A.html";
 constexpr char kScriptAddress[] = "/127.0.0.1:8080/cgi-bin/kivoserv";
 
+// The page in a heap block of exactly its size: ASan reports any read at or
+// past docSize. Without flag 0x2 freeDocBuf frees it.
+void heapPage(CgiHandler& cg, std::string_view text) {
+    cg.freeDocBuf();
+    cg.docBuf = static_cast<char*>(std::malloc(text.empty() ? 1 : text.size()));
+    ASSERT_NE(cg.docBuf, nullptr);
+    std::memcpy(cg.docBuf, text.data(), text.size());
+    cg.docSize = text.size();
+    cg.docbufSize = text.size();
+}
+
 class PostProcess : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -46,16 +58,7 @@ protected:
         req_.field("FN", kDocFile);
     }
 
-    // The page in a heap block of exactly its size: ASan reports any read
-    // at or past docSize. Without flag 0x2 freeDocBuf frees it.
-    void page(std::string_view text) {
-        req_->freeDocBuf();
-        req_->docBuf = static_cast<char*>(std::malloc(text.empty() ? 1 : text.size()));
-        ASSERT_NE(req_->docBuf, nullptr);
-        std::memcpy(req_->docBuf, text.data(), text.size());
-        req_->docSize = text.size();
-        req_->docbufSize = text.size();
-    }
+    void page(std::string_view text) { heapPage(*req_, text); }
 
     // The output of a pass that must succeed.
     std::string run() {
@@ -175,6 +178,314 @@ TEST_F(PostProcess, TitleAnchorFollowsTheFirstDocumentTitleOnly) {
     page("<div class=\"DOCTITLE\" id=\"t\">A</div><div class=\"DOCTITLE\">B</div>");
     EXPECT_EQ(run(), "<div class=\"DOCTITLE\" id=\"t\"><a name=\"_H\"></a>A</div><div class=\"DOCTITLE\">B</div>");
     EXPECT_TRUE(req_->passState().hInserted);
+}
+
+
+TEST_F(PostProcess, RulesRewriteWhatTheyRecognise) {
+    const std::string kivo = std::string("http:/") + kScriptAddress;
+    struct Case {
+        const char* name;
+        std::string page;
+        std::string sent;
+    } const cases[] = {
+        {"a link in HTML", "<a href=\"HTTP:/kivo?FN=b.html\">", "<a href=\"HTTP:/" + std::string(kScriptAddress) +
+                                                                  "?ID=12&amp;FN=b.html\">"},
+        {"a link in a script", "<script>u=\"http:/kivo?FN=b.html\";</script>",
+         "<script>u=\"" + kivo + "?ID=12&FN=b.html\";</script>"},
+        {"qzl takes urlProto", "<a href='qzl:/kivo?FN=b.html'>", "<a href='" + kivo + "?ID=12&amp;FN=b.html'>"},
+        {"another program", "<a href=\"http://example.com/\">", "<a href=\"http://example.com/\">"},
+        {"a marker without a handler vanishes", "a<!--@@listdb x-->b", "ab"},
+        {"the exported sheet's frameset",
+         "<html><FRAMESET rows='*,0'>  <FRAME NAME=\"KIVOEXEL\" SRC=\"s.html\">",
+         "<html><FRAMESET onload=\"if(self.name=='kivodoc'){if(0 && top && top.kivotbar) "
+         "top.kivotbar.enableBut('b6'); else top.kivotbar.disableBut('b6'); "
+         "top.dynamicToolBar();if(!top.OvrlyDisplyed)top.kivomain.togBnew(7); }\" rows='*,0'>  "
+         "<FRAME NAME=\"KIVOEXEL\" SRC=\"s.html\">"},
+        {"a frameset that differs stays", "<html><FRAMESET rows='*,0'>  <FRAME NAME=\"KIVOEXEL\" src=x>",
+         "<html><FRAMESET rows='*,0'>  <FRAME NAME=\"KIVOEXEL\" src=x>"},
+        {"tags and bytes inside them", "<p class=\"\x85\">\x85</p>", "<p class=\"-\">-</p>"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        req_->curId = 12;
+        req_->folder = 7;
+        req_.field("AC", "LINK");
+        page(c.page);
+        EXPECT_EQ(run(), c.sent);
+    }
+}
+
+// Every <script> body of the page passes node --check.
+void expectScriptsParse(const std::string& page) {
+    test::TempDir dir;
+    ASSERT_TRUE(dir.ok());
+    int n = 0;
+    for (size_t at = 0;;) {
+        const size_t open = findCaseBlind(page, at, "<script");
+        if (open == std::string::npos) break;
+        const size_t body = page.find('>', open);
+        ASSERT_NE(body, std::string::npos);
+        const size_t close = findCaseBlind(page, body, "</script");
+        ASSERT_NE(close, std::string::npos);
+        const std::string file = dir.file("s" + std::to_string(n++) + ".js");
+        test::writeFile(file, page.substr(body + 1, close - body - 1));
+        EXPECT_EQ(std::system(("node --check " + file).c_str()), 0) << page.substr(body + 1, close - body - 1);
+        at = close;
+    }
+    EXPECT_GT(n, 0);
+}
+
+TEST_F(PostProcess, DocumentTocScriptCarriesEscapedTitles) {
+    ASSERT_EQ(std::system("command -v node >/dev/null"), 0) << "node is needed: scripts/setup installs nodejs";
+    documentFields();
+    page("<html><title>a \"b\" \\c</title>\n<!--@BODY-->\n"
+         "<h2><a name=\"CHAPTER1\">x\");window.__x=1;//</a></h2>\n"
+         "<h3><a name=\"CHAPTER1.1\">Sub</a></h3>\n"
+         "<h3><a name=\"CHAPTER2.3\">Orphan</a></h3>\n"
+         "<h3><a name=\"CHAPTER3\"></a></h3>\n"
+         "<a name=\"CHAPTER4\">outside a heading</a>\n"
+         "</html>");
+    const std::string out = run();
+    EXPECT_EQ(req_->passState().sDTOCJavaScript,
+              "  dfT=cNDoc(\"&nbsp;a \\\"b\\\" \\\\c\", \"#TOP\",0xFFFF);"
+              "\n  dfT1 = aNDoc(dfT, cNDoc(\"x\\\");window.__x=1;//\", \"#CHAPTER1\", 1));"
+              "\n  dfT1_1 = aNDoc(dfT1, cNDoc(\"Sub\", \"#CHAPTER1.1\", 1));"
+              "\n  dfT2_3 = aNDoc(dfT, cNDoc(\"Orphan\", \"#CHAPTER2.3\", 1));"
+              "\n  dfT3 = aNDoc(dfT, cNDoc(\"No Title\", \"#CHAPTER3\", 1));");
+    const size_t end = out.find("</html>");
+    ASSERT_NE(end, std::string::npos);
+    EXPECT_TRUE(out.substr(end + 7).starts_with("\n<SCRIPT type=\"text/javascript\" language=\"JavaScript\">"));
+    EXPECT_NE(out.find("}\nvar kvoPageUrl = \"http://127.0.0.1:8080/cgi-bin/kivoserv?AC=LINK&FN=1551-ABC10101Uen.A."
+                       "html\";\n"),
+              std::string::npos);
+    EXPECT_TRUE(out.ends_with("\n</SCRIPT>\n"));
+    expectScriptsParse(out);
+
+    // A page without a title, and one that is no document page.
+    page("<title></title></html>");
+    expectScriptsParse(run());
+    EXPECT_EQ(req_->passState().sDTOCJavaScript, "  dfT=cNDoc(\"&nbsp;No Title\", \"#TOP\",0xFFFF);");
+    req_.field("FN", "kvo_ml_sub_main_page");
+    page("<title>t</title></html>");
+    EXPECT_EQ(run(), "<title>t</title></html>");
+}
+
+// A request whose session meets a scripted server: greeting, VER, then the
+// given reply.
+class PostProcessServer : public PostProcess {
+protected:
+    std::string runWith(const std::string& reply, std::string_view text) {
+        ScriptedPeer peer({PeerScript().send(kGreeting).awaitLine().send(verLine()).awaitLine().send(reply).close()});
+        EXPECT_TRUE(peer.ok());
+        req_->docServAddr = "127.0.0.1:" + std::to_string(peer.port());
+        page(text);
+        const std::string out = run();
+        EXPECT_EQ(req_->getError(), "");
+        // A fresh request state for the next call: no session, no fields.
+        req_->clear();
+        req_->flags = kKivoservFlags;
+        req_->kivoServName = kScriptAddress;
+        peer.stop();
+        received_ = peer.connections() ? peer.received(0) : "";
+        return out;
+    }
+    std::string received_;
+};
+
+TEST_F(PostProcessServer, LibraryTitleFilterWritesEscapedMetaLines) {
+    documentFields();
+    req_.field("IX", "FILTER_LIBTIT");
+    req_.field("LI", "EN/DOCLIB1 R1A");
+    const std::string reply = std::string(test::kMlHeader) + test::kFolderLine +
+                              "300   DB     0 \"guide.kvo\"  \"00|4711|guide.kvo|\" \t      984     3 1796961933 "
+                              "\"T\\\"><script> [EN/DOCLIB1 R1A]\" FALSE\n" +
+                              test::kMlEnd;
+    EXPECT_EQ(runWith(reply, "<title>x</title><p>"),
+              "<title>x</title>\n<META NAME=LIBID CONTENT=\"EN&#47;DOCLIB1 R1A\">"
+              "\n<META NAME=LIBTIT CONTENT=\"T&#34;&#62;&#60;script&#62;\"><p>");
+    EXPECT_NE(received_.find("\nMLLIST \"[EN/DOCLIB1 R1A]\"\n"), std::string::npos) << received_;
+
+    // A refused listing writes nothing.
+    documentFields();
+    req_.field("IX", "FILTER_LIBTIT");
+    req_.field("DB", "guide.kvo");
+    EXPECT_EQ(runWith("511 No such library\n", "<title>x</title>"), "<title>x</title>");
+    EXPECT_NE(received_.find("\nMLLIST \"guide.kvo\"\n"), std::string::npos) << received_;
+}
+
+TEST_F(PostProcessServer, MeetingMinutesOptionComesFromTheMemberComment) {
+    struct Case {
+        const char* name;
+        std::string comment;
+        bool isMOM;
+    } const cases[] = {
+        {"OPT: M", "OPT: M", true},
+        {"any case, M inside the value", "opt: xMy", true},
+        {"another option", "OPT: A", false},
+        {"M before OPT:", "M OPT:", false},
+        {"no comment", "", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        documentFields();
+        req_.field("ID", "12");
+        std::string entry = "300 1551-abc10101uen.a.html";
+        if (!c.comment.empty()) entry += " \"" + c.comment + "\"";
+        runWith("300-Contents of Database 12\n" + entry + "\n200-CONT executed.\n", "<p>x</p>");
+        EXPECT_EQ(req_->passState().isMOM, c.isMOM);
+        EXPECT_NE(received_.find(std::string("\nCONT 12 ") + kDocFile + "\n"), std::string::npos) << received_;
+    }
+}
+
+TEST_F(PostProcess, MeetingMinutesWithoutAServerStayClear) {
+    documentFields();
+    req_.field("ID", "12");
+    test::ClosedPort closed;
+    ASSERT_TRUE(closed.ok());
+    req_->docServAddr = "127.0.0.1:" + std::to_string(closed.port());
+    page("<p>x</p>");
+    EXPECT_EQ(run(), "<p>x</p>");
+    EXPECT_FALSE(req_->passState().isMOM);
+    EXPECT_EQ(req_->getError(), "");
+}
+
+TEST_F(PostProcess, AnnotatedChaptersGetMarksAtTheirHeadingsEnd) {
+    const std::string text = "<!--@BODY-->\n<h2><a name=\"CHAPTER1\">One</a></h2><p>\n"
+                             "<h2><a name=\"CHAPTER2\">Two</a></h2><h2>Next</h2>\n";
+    struct Case {
+        const char* name;
+        const char* an;
+        const char* match;
+        std::string sent;
+        std::vector<std::string> calls;
+    } const cases[] = {
+        {"with AN: icon before the end, box after it", "CHAPTER1", "CHAPTER1",
+         "<!--@BODY-->\n<h2><a name=\"CHAPTER1\">One</a>[insertAnnotGif]</h2>[insertAnnotationIfRequested]<p>\n"
+         "<h2><a name=\"CHAPTER2\">Two</a></h2><h2>Next</h2>\n",
+         {std::string("new(") + kDocFile + ")", "checkNameAttr( name=\"CHAPTER1\")", "insertAnnotGif(CHAPTER1)",
+          std::string("insertAnnotationIfRequested(") + kDocFile + ",CHAPTER1)", "checkNameAttr( name=\"CHAPTER2\")"}},
+        {"without AN only the icon", nullptr, "CHAPTER1",
+         "<!--@BODY-->\n<h2><a name=\"CHAPTER1\">One</a>[insertAnnotGif]</h2><p>\n"
+         "<h2><a name=\"CHAPTER2\">Two</a></h2><h2>Next</h2>\n",
+         {std::string("new(") + kDocFile + ")", "checkNameAttr( name=\"CHAPTER1\")", "insertAnnotGif()",
+          "checkNameAttr( name=\"CHAPTER2\")"}},
+        {"a heading right behind gets none", nullptr, "CHAPTER2", text,
+         {std::string("new(") + kDocFile + ")", "checkNameAttr( name=\"CHAPTER1\")",
+          "checkNameAttr( name=\"CHAPTER2\")"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        CapturedRequest req;
+        req->kivoServName = kScriptAddress;
+        req->annotFactory = &test::newRecordingAnnotation;
+        req.field("AC", "LINK");
+        req.field("FN", kDocFile);
+        if (c.an) req.field("AN", c.an);
+        annotationScript() = test::AnnotationScript();
+        annotationScript().matchChapter = c.match;
+        heapPage(*req, text);
+        EXPECT_EQ(req->postProcessFile(), 1) << req->getError();
+        EXPECT_EQ(std::string(req->dstBuf, req->dstOffs), c.sent);
+        EXPECT_EQ(annotationScript().calls, c.calls);
+    }
+}
+
+TEST_F(PostProcess, AnnotationInserterOutcomes) {
+    struct Case {
+        const char* name;
+        bool factory;
+        bool refuse;
+        int status;
+        size_t flags;
+        const char* ac;
+        int result;
+        std::string error;
+        size_t calls;
+    } const cases[] = {
+        {"ready", true, false, 0, kKivoservFlags, "LINK", 1, "", 3},
+        {"no entries: no marks", true, false, -1, kKivoservFlags, "LINK", 1, "", 1},
+        {"no factory: no marks", false, false, 0, kKivoservFlags, "LINK", 1, "", 0},
+        {"UseAnnotation off", true, false, 0, kKivoservFlags & ~kCgiUseAnnotation, "LINK", 1, "", 0},
+        {"another action", true, false, 0, kKivoservFlags, "INFO", 1, "", 0},
+        {"not made", true, true, 0, kKivoservFlags, "LINK", 0, "Failed to create new annotation module.", 1},
+        {"internal error", true, false, -2, kKivoservFlags, "LINK", 0,
+         "Failed to create annotation module, internal error.", 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        CapturedRequest req;
+        req->flags = c.flags;
+        if (c.factory) req->annotFactory = &test::newRecordingAnnotation;
+        req.field("AC", c.ac);
+        req.field("FN", kDocFile);
+        annotationScript() = test::AnnotationScript();
+        annotationScript().status = c.status;
+        annotationScript().refuse = c.refuse;
+        annotationScript().matchChapter = "CHAPTER1";
+        const std::string text = "<!--@BODY--><h2><a name=\"CHAPTER1\">One</a></h2>";
+        heapPage(*req, text);
+        EXPECT_EQ(req->postProcessFile(), c.result);
+        EXPECT_EQ(req->getError().substr(0, c.error.size()), c.error);
+        EXPECT_EQ(annotationScript().calls.size(), c.calls);
+    }
+}
+
+// Each construct cut at every length, ending at the page's last byte of a
+// block of exactly that size.
+TEST_F(PostProcess, ConstructsCutAtThePagesEndReadNothingBeyond) {
+    const char* const constructs[] = {
+        "<!--@@listdb x", "http:/kivo?ID=1&FN=a.html", "qzl:/kivo?", "<h2 class=\"reference\"",
+        "</h2>", "<div class=\"DOCTITLE\">", "<a name=\"CHAPTER1.2\">t</a>", "<a name=\"TITLE\">",
+        "<title>x", "</title>", "</html>", "<del class=\"atictdel\">", "<span class=\"CHAPNUMBER\">",
+        "<html><FRAMESET rows='*,0'>  <FRAME NAME=\"KIVOEXEL\" SRC=\"", "<body", "</script", "/h2",
+        "<!--@BODY-->"};
+    for (const char* construct : constructs) {
+        const std::string whole = construct;
+        for (size_t n = 1; n <= whole.size(); ++n) {
+            SCOPED_TRACE(whole.substr(0, n));
+            CapturedRequest req;
+            req->kivoServName = kScriptAddress;
+            req->annotFactory = &test::newRecordingAnnotation;
+            annotationScript() = test::AnnotationScript();
+            annotationScript().matchChapter = "CHAPTER";
+            req.field("AC", "LINK");
+            req.field("FN", kDocFile);
+            req.field("AN", "CHAPTER1.2");
+            const std::string text = "<!--@BODY--><h2>" + whole.substr(0, n);
+            heapPage(*req, text);
+            EXPECT_EQ(req->postProcessFile(), 1) << req->getError();
+        }
+    }
+}
+
+// Safety nets against paths quadratic in the page: each must finish well
+// within the test's time limit.
+TEST_F(PostProcess, MegabyteOfProgramLinks) {
+    documentFields();
+    req_->curId = 12;
+    std::string text;
+    const std::string link = "<a href=\"http:/kivo?AC=LINK&amp;FN=b.html\">b</a>";
+    const std::string scripted = "<script>w(\"HTTP:/kivo?AC=LINK&FN=c.html\");</script>";
+    for (int i = 0; text.size() < (1u << 20); ++i) {
+        const std::string& piece = i % 5 == 4 ? scripted : link;
+        text += piece + std::string(200 - piece.size(), 'x');
+    }
+    page(text);
+    const std::string out = run();
+    EXPECT_GT(out.size(), text.size());
+}
+
+TEST_F(PostProcess, MegabyteOfMarkedHeadings) {
+    documentFields();
+    std::string text = "<!--@BODY-->";
+    int headings = 0;
+    while (text.size() < (1u << 20)) {
+        const std::string heading = "<h2 class=\"reference\">Chapter " + std::to_string(++headings) + "</h2>";
+        text += heading + std::string(100 - heading.size(), 'y');
+    }
+    page(text);
+    run();
+    EXPECT_EQ(req_->passState().C_count, headings);
 }
 
 }  // namespace
