@@ -26,14 +26,17 @@ public:
 
     // The first case-blind occurrence of word at or after from that starts
     // before limit (npos: the page's end); npos when none. Candidates are
-    // found by memchr on the word's first byte that has no case, so a page
+    // found by memchr on a byte of the word that has no case, so a page
     // costs about a memchr per occurrence of that byte.
     size_t find(size_t from, std::string_view word, size_t limit = std::string_view::npos) const {
         const size_t end = limit < page_.size() ? limit : page_.size();
         if (from >= end) return std::string_view::npos;
         if (word.empty()) return from;
+        // '<' stands at every tag: another caseless byte is a rarer anchor.
         size_t k = 0;
         while (k < word.size() && isAsciiAlpha(static_cast<unsigned char>(word[k]))) ++k;
+        for (size_t j = k; j < word.size() && word[k] == '<'; ++j)
+            if (!isAsciiAlpha(static_cast<unsigned char>(word[j])) && word[j] != '<') k = j;
         if (k == word.size()) {
             const size_t stop = end + word.size() <= page_.size() ? end + word.size() - 1 : page_.size();
             const size_t hit = findCaseBlind(page_.substr(0, stop), from, word);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "bmod/ruvaserv/cgi/cgihandler.h"
+#include "bmod/ruvaserv/cgi/page_scan.h"
 #include "common/net_util.h"
 #include "common/text_view.h"
 #include "tests/bmod/ruvaserv/cgi/recording_annotation.h"
@@ -455,6 +456,26 @@ TEST_F(PostProcess, ConstructsCutAtThePagesEndReadNothingBeyond) {
             heapPage(*req, text);
             EXPECT_EQ(req->postProcessFile(), 1) << req->getError();
         }
+    }
+}
+
+TEST(PageScan, FindStaysInsideThePageAndBeforeTheLimit) {
+    const std::string text = "x<!--@body--> <h2 class=\"Reference\">";
+    const PageScan scan(text.data(), text.size());
+    constexpr size_t kNone = std::string_view::npos;
+    struct Case {
+        std::string_view word;
+        size_t from, limit, found;
+    } const cases[] = {
+        {"<!--@BODY-->", 0, kNone, 1},     {"<!--@BODY-->", 2, kNone, kNone}, {"<!--@BODY-->", 0, 2, 1},
+        {"<!--@BODY-->", 0, 1, kNone},     {"class=\"reference\"", 0, kNone, 18},
+        {"class=\"reference\">", 0, kNone, 18}, {"class=\"reference\">x", 0, kNone, kNone},
+        {"h2", 0, kNone, 15},              {"body", 0, 7, 6},                 {"body", 0, 6, kNone},
+        {"", 3, kNone, 3},                 {"x", 40, kNone, kNone},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.word) + " from " + std::to_string(c.from));
+        EXPECT_EQ(scan.find(c.from, c.word, c.limit), c.found);
     }
 }
 
