@@ -679,6 +679,8 @@ public:
 private:
     // The copy pass works on the pass state and the output writers.
     friend class PostProcessPass;
+    // Tests reach the inserts of the pass and its state through it.
+    friend struct PostProcessMenusProbe;
     friend std::unique_ptr<CgiHandler> newCgiHandler(size_t flags, char** envp, TextTable messages,
                                                      ConfigKeys keys, size_t decodeLimit);
     CgiHandler(TextTable messages, ConfigKeys keys, size_t decodeLimit)

@@ -68,17 +68,25 @@ inline constexpr char kNewMenuEnabledFormat[] =
 // The opening tag of the scripts the pass writes itself.
 inline constexpr char kScriptStart[] = "<script type=\"text/javascript\" language=\"JavaScript\">\n";
 
-// The context-menu style block of "</head>".
+// The context-menu style block of "</head>": the menus stay hidden until
+// the context-menu script shows one.
 std::string_view contextMenuStyle();
 
 // The document frame's context menu ("<ul class='context-menu'
-// id='menu_Doc'>..."). With notes: its five notes entries, each the script
-// address and the query, the ID value URL-encoded (taken up to its first
-// blank, quotes dropped); creating and listing notes shown, the library
-// entries hidden.
+// id='menu_Doc'>..."); its entries call the script of the frame set (top).
+// With notes: its five notes entries, each scriptAddress and the query
+// with idValue, which the caller has made fit for a query (see
+// notesIdValue); creating and listing notes shown, the library entries
+// hidden.
 std::string documentContextMenu(bool withNotes, std::string_view scriptAddress, std::string_view idValue);
 
-// The "new-menu" context menu of document pages.
+// The ID value of the notes entries: up to its first blank, quotes dropped
+// (also the "&#34;" and "&#39;" a stored field holds for them),
+// URL-encoded for a script (so '&' and '+' cannot add fields).
+std::string notesIdValue(std::string_view id);
+
+// The "new-menu" context menu of document pages, whose own script include
+// defines the menu functions.
 std::string_view newContextMenu();
 
 }  // namespace ruva

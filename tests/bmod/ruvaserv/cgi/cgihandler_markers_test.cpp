@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "bmod/ruvaserv/cgi/cgihandler.h"
+#include "tests/bmod/ruvaserv/cgi/request_support.h"
 
 extern char** environ;
 
@@ -66,16 +67,7 @@ protected:
         cg->freeDstBuf();
     }
 
-    // The page in a heap block of exactly its size: ASan reports any read
-    // at or past docSize.
-    void page(std::string_view text) {
-        cg->freeDocBuf();
-        cg->docBuf = static_cast<char*>(std::malloc(text.size()));
-        ASSERT_NE(cg->docBuf, nullptr);
-        std::memcpy(cg->docBuf, text.data(), text.size());
-        cg->docSize = text.size();
-        cg->docbufSize = text.size();
-    }
+    void page(std::string_view text) { test::setHeapPage(*cg, text); }
 
     void use(Handler handler) {
         switch (handler) {

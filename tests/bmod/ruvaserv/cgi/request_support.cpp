@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "tests/support/test_support.h"
 
@@ -78,6 +79,15 @@ std::string errorMessageOf(const std::string& page) {
     size_t to = page.find("<!--@/error-->");
     if (from == std::string::npos || to == std::string::npos || to < from + open.size()) return "";
     return page.substr(from + open.size(), to - from - open.size());
+}
+
+void setHeapPage(CgiHandler& cg, std::string_view text) {
+    cg.freeDocBuf();
+    cg.docBuf = static_cast<char*>(std::malloc(text.size()));
+    ASSERT_NE(cg.docBuf, nullptr);
+    std::memcpy(cg.docBuf, text.data(), text.size());
+    cg.docSize = text.size();
+    cg.docbufSize = text.size();
 }
 
 }  // namespace ruva::test

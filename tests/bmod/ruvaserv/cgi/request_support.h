@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -52,5 +53,9 @@ std::pair<std::string, std::string> splitResponse(const std::string& response);
 
 // The text between the error markers of an error page; "" without them.
 std::string errorMessageOf(const std::string& page);
+
+// text as cg's document in a heap block of exactly its size (freeDocBuf
+// frees it): AddressSanitizer reports any read at or past docSize.
+void setHeapPage(CgiHandler& cg, std::string_view text);
 
 }  // namespace ruva::test
