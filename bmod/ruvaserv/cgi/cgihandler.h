@@ -709,6 +709,9 @@ private:
     // past what it copied), 0 when it does not apply, -1 when a write
     // failed.
     int toolbarPageRule(size_t& so);
+    // Copies the script at so up to end, completing its program links; 0
+    // when a write failed.
+    int copyScriptUpTo(size_t& so, size_t end);
     const LinkState& libraryReferences();
     // patternPostProcess inside a link: the empty hit anchor before the
     // last "<a " of the output's last 400 bytes (none there: nothing).

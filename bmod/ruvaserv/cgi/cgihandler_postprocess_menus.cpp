@@ -1,5 +1,6 @@
-// What the pass inserts before "</head>" and "</body>": the context-menu
-// style, script include, menus and key handler script.
+// What the pass inserts before "</head>" and "</body>" (the context-menu
+// style, script include, menus and key handler script) and on the toolbar
+// page (the annotation button).
 #include <strings.h>
 
 #include <algorithm>
@@ -7,6 +8,7 @@
 #include <string_view>
 
 #include "bmod/ruvaserv/cgi/cgihandler.h"
+#include "bmod/ruvaserv/cgi/page_scan.h"
 #include "bmod/ruvaserv/cgi/postprocess_texts.h"
 #include "common/version.h"
 
@@ -68,6 +70,50 @@ int CgiHandler::insertBodyEnd() {
     return dstWriteBuf(kScriptEnd);
 }
 
-int CgiHandler::toolbarPageRule(size_t&) { return 0; }
+int CgiHandler::toolbarPageRule(size_t& so) {
+    if (!pass_.annot) return 0;
+    const PageScan page(docBuf, docSize);
+    if (page.startsAt(so, "<script")) {
+        const size_t scriptEnd = page.find(so, "</script");
+        const size_t word = page.find(so, kToolbarScriptWord, scriptEnd);
+        if (word == std::string_view::npos) return 0;
+        if (!copyScriptUpTo(so, word)) return -1;
+        pass_.annot->insertButVariables();
+        return dstPassFailed() ? -1 : 1;
+    }
+    // Only the last such cell gets the button; the search for a later cell
+    // stops at the next one, so the page is read once over all cells.
+    const std::string_view cell = kToolbarButtonCell;
+    if (!page.startsAt(so, cell) || page.find(so + 1, kToolbarCellStart) != std::string_view::npos) return 0;
+    pass_.annot->insertButton();
+    if (dstPassFailed() || !dstWriteBuf(page.view(so, cell.size()))) return -1;
+    so += cell.size();
+    return 1;
+}
+
+// The toolbar script up to the word before which the button images go: it
+// is a script, and the program links in it are completed as the pass would.
+int CgiHandler::copyScriptUpTo(size_t& so, size_t end) {
+    const PageScan page(docBuf, docSize);
+    pass_.inScript = true;
+    while (so < end) {
+        const size_t http = page.find(so, "http:/", end);
+        const size_t qzl = page.find(so, "qzl:/", end);
+        const size_t link = std::min(http, qzl);
+        const size_t stop = std::min(link, end);
+        if (!dstWriteBuf(page.view(so, stop - so))) return 0;
+        so = stop;
+        if (link == std::string_view::npos) break;
+        if (link == http) {
+            if (!dstWriteBuf(page.view(so, 6))) return 0;
+            so += 6;
+        } else {
+            if (!dstWriteBuf(urlProto)) return 0;
+            so += 5;
+        }
+        if (!httpPostProcess(so, true)) return 0;
+    }
+    return 1;
+}
 
 }  // namespace ruva

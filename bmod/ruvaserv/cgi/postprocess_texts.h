@@ -89,4 +89,11 @@ std::string notesIdValue(std::string_view id);
 // defines the menu functions.
 std::string_view newContextMenu();
 
+// The toolbar page: the script that gets the annotation button images
+// holds this word, and they go in before it; the annotation button cell
+// goes before the last cell whose start matches kToolbarButtonCell.
+inline constexpr char kToolbarScriptWord[] = "zmainchg";
+inline constexpr char kToolbarButtonCell[] = "<td width=\"3";  // of "<td width=\"34\"", 12 compared
+inline constexpr char kToolbarCellStart[] = "<td ";
+
 }  // namespace ruva

@@ -24,6 +24,7 @@ struct PostProcessMenusProbe {
     static PassState& pass(CgiHandler& cg) { return cg.pass_; }
     static int headEnd(CgiHandler& cg) { return cg.insertHeadEnd(); }
     static int bodyEnd(CgiHandler& cg) { return cg.insertBodyEnd(); }
+    static int toolbar(CgiHandler& cg, size_t& so) { return cg.toolbarPageRule(so); }
 };
 
 namespace {
@@ -107,6 +108,7 @@ protected:
         Probe::pass(*cg).bAnnotated = true;
         Probe::pass(*cg).annot = test::newRecordingAnnotation("a.html", *cg);
     }
+    void page(std::string_view text) { test::setHeapPage(*cg, text); }
     std::string out() const { return std::string(cg->dstBuf, cg->dstOffs); }
 
     std::unique_ptr<CgiHandler> cg;
@@ -320,6 +322,70 @@ TEST_F(PostProcessMenus, BodyEndMakesRoomBeforeTheMenus) {
     ASSERT_EQ(Probe::bodyEnd(*cg), 1);
     EXPECT_GE(cg->dstbufSize, offs + 131072);
     EXPECT_EQ(std::string_view(cg->dstBuf + offs, 39), "<ul class='context-menu' id='new-menu'>");
+}
+
+TEST_F(PostProcessMenus, ToolbarScriptGetsButtonImagesBeforeItsWord) {
+    annotate();
+    const std::string text =
+        "<script language=\"JavaScript\">\n  b = new Image(34,34); b.src = \"qzl:/kivo?AC=TBIMG&IM=3\";\n"
+        "  zmainchg = new Image(34,34);\n</script>";
+    page(text);
+    size_t so = 0;
+    ASSERT_EQ(Probe::toolbar(*cg, so), 1);
+    EXPECT_EQ(so, text.find("zmainchg"));
+    EXPECT_TRUE(Probe::pass(*cg).inScript);
+    // The program link in the copied part is completed as a script's.
+    EXPECT_EQ(out(),
+              "<script language=\"JavaScript\">\n  b = new Image(34,34); b.src = "
+              "\"http://127.0.0.1:8080/cgi-bin/kivoserv?AC=TBIMG&IM=3\";\n  [insertButVariables]");
+    EXPECT_EQ(test::annotationScript().calls.back(), "insertButVariables()");
+}
+
+TEST_F(PostProcessMenus, ToolbarRuleActsOnlyWhereItApplies) {
+    struct {
+        const char* name;
+        const char* page;
+        const char* at;  // where the rule is asked
+        int result;
+        const char* written;
+    } const cases[] = {
+        {"script without the word", "<script>a=1;</script>zmainchg", "<script", 0, ""},
+        {"word past the script", "<script>a=1;</script><script>zmainchg</script>", "<script", 0, ""},
+        {"unclosed script", "<SCRIPT>zmainchg", "<SCRIPT", 1, "<SCRIPT>[insertButVariables]"},
+        {"a cell before the last", "<td width=\"34\">a</td><td width=\"34\">b</td>", "<td", 0, ""},
+        {"the last cell", "<td width=\"20\">a</td><TD WIDTH=\"34\">b</td></tr>", "<TD", 1,
+         "[insertButton]<TD WIDTH=\"3"},
+        {"12 characters compared", "<td width=\"30\">b</td>", "<td", 1, "[insertButton]<td width=\"3"},
+        {"another width", "<td width=\"20\">b</td>", "<td", 0, ""},
+        {"cut page", "<td width=\"", "<td", 0, ""},
+        {"other tag", "<table>", "<table", 0, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        SetUp();
+        annotate();
+        page(c.page);
+        const std::string text = c.page;
+        size_t so = text.find(c.at);
+        const size_t before = so;
+        EXPECT_EQ(Probe::toolbar(*cg, so), c.result);
+        EXPECT_EQ(out(), c.written);
+        if (c.result == 0) {
+            EXPECT_EQ(so, before);
+        }
+        if (c.result == 1 && std::string_view(c.at).size() == 3) {
+            EXPECT_EQ(so, before + 12);
+        }
+        TearDown();
+    }
+}
+
+TEST_F(PostProcessMenus, ToolbarRuleNeedsAnInserter) {
+    page("<td width=\"34\">b</td>");
+    size_t so = 0;
+    EXPECT_EQ(Probe::toolbar(*cg, so), 0);
+    EXPECT_EQ(so, 0u);
+    EXPECT_EQ(out(), "");
 }
 
 }  // namespace
