@@ -388,5 +388,32 @@ TEST_F(PostProcessMenus, ToolbarRuleNeedsAnInserter) {
     EXPECT_EQ(out(), "");
 }
 
+TEST_F(PostProcessMenus, DocTocScriptGrowsTheBufferOrWritesNothing) {
+    cg->endDstPass();
+    ASSERT_EQ(cg->allocDstBuf(100), 1);
+    ASSERT_EQ(cg->dstWriteBuf("head"), 1);
+    size_t so = 7;
+    const std::string text(3 * cg->dstbufSize, 's');
+    // Outside the pass too: the script grows the buffer for itself.
+    ASSERT_EQ(cg->writeDocTOCJavaScript(text, so), 1);
+    EXPECT_EQ(out(), "head" + text);
+    EXPECT_EQ(so, 7u);
+    EXPECT_EQ(cg->writeDocTOCJavaScript("", so), 1);
+    EXPECT_EQ(out(), "head" + text);
+
+    // A growth that cannot be had leaves the output as it was.
+    static const char kByte = 'x';
+    cg->beginDstPass();
+    const size_t offs = cg->dstOffs;
+    for (const size_t huge : {SIZE_MAX / 2, SIZE_MAX - 2}) {
+        SCOPED_TRACE(huge);
+        EXPECT_EQ(cg->writeDocTOCJavaScript(std::string_view(&kByte, huge), so), 0);
+        EXPECT_EQ(cg->dstOffs, offs);
+        EXPECT_EQ(cg->dstBuf[offs], '\0');
+        EXPECT_TRUE(cg->dstPassFailed());
+        EXPECT_NE(cg->getError().find("Failed to map"), std::string::npos) << cg->getError();
+    }
+}
+
 }  // namespace
 }  // namespace ruva
