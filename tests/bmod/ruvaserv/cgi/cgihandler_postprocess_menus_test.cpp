@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -413,6 +414,55 @@ TEST_F(PostProcessMenus, DocTocScriptGrowsTheBufferOrWritesNothing) {
         EXPECT_TRUE(cg->dstPassFailed());
         EXPECT_NE(cg->getError().find("Failed to map"), std::string::npos) << cg->getError();
     }
+}
+
+// The inserts in their places, through the pass.
+class PostProcessMenusInPass : public ::testing::Test {
+protected:
+    void SetUp() override {
+        env_.set("QUERY_STRING", std::nullopt);
+        test::annotationScript() = test::AnnotationScript();
+        req_->kivoServName = "/127.0.0.1:8080/cgi-bin/kivoserv";
+    }
+    std::string run(std::string_view page) {
+        test::setHeapPage(*req_, page);
+        EXPECT_EQ(req_->postProcessFile(), 1) << req_->getError();
+        return req_->dstBuf ? std::string(req_->dstBuf, req_->dstOffs) : std::string();
+    }
+
+    test::EnvGuard env_;
+    test::CapturedRequest req_;
+};
+
+TEST_F(PostProcessMenusInPass, DocumentPageGetsItsMenuBeforeHeadAndBodyEnd) {
+    req_.field("AC", "LINK");
+    req_.field("FN", "1551-ABC10101Uen.A.html");  // no ID: no command is sent
+    const std::string got = run("<html><head><title>T</title></head><body><p>x</p></body></html>");
+    // The pass starts a document page with its menu disabled.
+    const std::string head = std::string(contextMenuStyle()) + include(1, 0) + "</head>";
+    EXPECT_NE(got.find(head), std::string::npos) << got;
+    const std::string body = std::string(newContextMenu()) + kScriptStart +
+                             "enableCustContextMenu = false;\nvar isContextMenuActive = false;\nvar isMOM=0;\n"
+                             "</script>\n</body>";
+    EXPECT_NE(got.find(body), std::string::npos) << got;
+    EXPECT_EQ(count(got, "<ul class='context-menu'"), 1u);
+    std::vector<std::string> checked = handlerBodies(got);
+    const std::vector<std::string> scripts = scriptBodies(got);
+    checked.insert(checked.end(), scripts.begin(), scripts.end());
+    expectScriptsParse(checked);
+}
+
+TEST_F(PostProcessMenusInPass, ToolbarPageGetsTheAnnotationButton) {
+    req_->annotFactory = &test::newRecordingAnnotation;
+    req_.field("FN", "kivotbar.html");
+    const std::string got = run(
+        "<html><head></head><body><script language=\"JavaScript\">\n  zmainchg = new Image(34,34);\n</script>"
+        "<table><tr><td width=\"34\">a</td><td width=\"34\">b</td></tr></table></body></html>");
+    EXPECT_NE(got.find("<script language=\"JavaScript\">\n  [insertButVariables]zmainchg = new Image(34,34);"),
+              std::string::npos)
+        << got;
+    EXPECT_NE(got.find("<td width=\"34\">a</td>[insertButton]<td width=\"34\">b</td>"), std::string::npos) << got;
+    EXPECT_EQ(count(got, "[insertBut"), 2u);
 }
 
 }  // namespace
