@@ -13,7 +13,7 @@ namespace {
 
 // What a row of the word table runs. kLater: the action is not built yet;
 // the word is answered as an unknown one, without the row's preparation.
-enum class ActionOp { kLater, kBlank, kJsMenu, kPrevious, kUp };
+enum class ActionOp { kLater, kBlank, kJsMenu, kLink, kPrevious, kUp };
 
 struct ActionRow {
     const char* word;
@@ -33,7 +33,7 @@ constexpr ActionRow kActionRows[] = {
     {"DOCSEARCH", ActionOp::kLater, false}, {"EXPORT", ActionOp::kLater, false},
     {"IMAGE", ActionOp::kLater, false},     {"INFO", ActionOp::kLater, false},
     {"INSTANT", ActionOp::kLater, false},   {"JSNOTESINLINE", ActionOp::kLater, false},
-    {"JSCMENU", ActionOp::kJsMenu, false},  {"LINK", ActionOp::kLater, false},
+    {"JSCMENU", ActionOp::kJsMenu, false},  {"LINK", ActionOp::kLink, false},
     {"LINKEXT", ActionOp::kLater, false},   {"PRINT", ActionOp::kLater, false},
     {"PRINTA4", ActionOp::kLater, false},   {"PRINTUS", ActionOp::kLater, false},
     {"PREVIOUS", ActionOp::kPrevious, false}, {"SEARCH", ActionOp::kLater, false},
@@ -90,6 +90,20 @@ int blankPage(KivoHandler& kh) {
     return built;
 }
 
+// LINK's preparation but resolving LI, which comes with the library
+// look-ups: an action that needs a library must be given one.
+int linkRow(KivoHandler& kh) {
+    CgiHandler& cg = *kh.cg;
+    cg.options &= ~kOptBit40;
+    const ValueList& fields = *cg.valueList;
+    if (!fields.findValue("LI") && !fields.findValue("DB") && !fields.findValue("ID")) {
+        kh.setError(msgFormat(13, "kivohandler/NOID1"));
+        return 0;
+    }
+    kh.getIDbyDbName();
+    return kh.linkAction();
+}
+
 int contextMenuScript(KivoHandler& kh) {
     kh.cg->mimeType = "text/javascript";
     return kh.cg->generateJSBGMenuFunctions();
@@ -126,6 +140,8 @@ int KivoHandler::entry(const char* action) {
             return blankPage(*this);
         case ActionOp::kJsMenu:
             return contextMenuScript(*this);
+        case ActionOp::kLink:
+            return linkRow(*this);
         case ActionOp::kPrevious:
             return cg->outputPrevious();
         case ActionOp::kUp:

@@ -49,6 +49,14 @@ public:
     // LI_Hidden; the result of storing it.
     int getLIbyHiddenID();
 
+    // The document named by FN (link_action.cpp), over the default
+    // session: 1 when the page is in cg's buffers or cg wrote its error page
+    // (flag 0x8); 0 with the reason in cg's error text (no session) or in
+    // this handler's. A request that names no document by FN is answered
+    // with message 10 naming LINK: finding the library's main page is not
+    // built yet.
+    int linkAction();
+
     // The marker handler registered with cg; clientData is the handler.
     // 1 for the ten marker names it knows, 0 for any other (nothing
     // written).

@@ -36,9 +36,6 @@ TEST(KivoHandler, UnknownAndUnbuiltWordsAnswerMessage10) {
         const char* word;
         std::string named;
     } const cases[] = {
-        {"link", "LINK"},
-        {"Link", "LINK"},
-        {"LINK", "LINK"},
         {"sub_main", "SUB_MAIN"},
         {"treeframe", "TREEFRAME"},
         {"Printa4", "PRINTA4"},

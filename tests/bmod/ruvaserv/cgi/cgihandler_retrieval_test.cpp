@@ -4,7 +4,6 @@
 
 #include <cstring>
 #include <functional>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,6 +13,7 @@
 #include "common/net_util.h"
 #include "common/string_format.h"
 #include "tests/bmod/ruvaserv/cgi/request_support.h"
+#include "tests/bmod/ruvaserv/cgi/scripted_server.h"
 #include "tests/bmod/ruvaserv/cgi/session_replies.h"
 #include "tests/support/scripted_peer.h"
 #include "tests/support/test_support.h"
@@ -22,31 +22,20 @@ namespace ruva {
 namespace {
 
 using test::CapturedRequest;
-using test::EnvGuard;
-using test::kGreeting;
 using test::kMlEnd;
 using test::kMlHeader;
-using test::Member;
-using test::contvReply;
-using test::mlReply;
-using test::retrReply;
-using test::PeerScript;
 using test::ScriptedPeer;
 
-constexpr time_t kLibTime = 1796961933;  // dbLine's and listLine's time
-constexpr char kOldPage[] = "old page";
+using test::contvReply;
+using test::folderLine;
+using test::kLibTime;
+using test::listLine;
+using test::listReply;
+using test::Member;
+using test::mlReply;
+using test::retrReply;
 
-std::string listLine(const std::string& name, time_t ctime = kLibTime) {
-    return format("300 \"%13s\" %8lu %5u %10lu \"Guide [EN/DOCLIB1 R1A]\"\n", name.c_str(), 1234ul, 3u,
-                  static_cast<unsigned long>(ctime));
-}
-std::string listReply(const std::string& lines) {
-    return "300-Database     Size    Entries CTime \"Comment\"\n" + lines + "200-LIST executed.\n";
-}
-std::string folderLine(unsigned node) {
-    return format("300  SUB     1            - S|%u|-|\t\t\t-     - %10lu \"Folder\"\n", node,
-                  static_cast<unsigned long>(kLibTime));
-}
+constexpr char kOldPage[] = "old page";
 
 const std::string kPage = "<html><body>a</body></html>\n";
 const std::string kBeingUpdated =
@@ -95,18 +84,7 @@ struct Case {
     int folder = 0;
 };
 
-class Retrieval : public ::testing::Test {
-protected:
-    void SetUp() override {
-        previous = setResolver(&noNames);
-        env.set("RUVA_ADDR", std::nullopt);
-    }
-    void TearDown() override { setResolver(previous); }
-
-    test::NoNames noNames;
-    Resolver* previous = nullptr;
-    EnvGuard env;
-};
+class Retrieval : public test::ScriptedServerTest {};
 
 TEST_F(Retrieval, CommandsRepliesAndOutcomes) {
     const std::string big(5000, 'x');
@@ -232,10 +210,7 @@ TEST_F(Retrieval, CommandsRepliesAndOutcomes) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        PeerScript script;
-        script.send(kGreeting);
-        for (const std::string& reply : c.replies) script.awaitLine().send(reply);
-        ScriptedPeer peer({script.close()});
+        ScriptedPeer peer({test::replyScript(c.replies)});
         ASSERT_TRUE(peer.ok());
         const std::string server = "127.0.0.1:" + std::to_string(peer.port());
         {
@@ -267,9 +242,7 @@ TEST_F(Retrieval, CommandsRepliesAndOutcomes) {
             }
         }
         peer.stop();
-        std::string received = peer.connections() ? peer.received(0) : "";
-        if (received.ends_with("QUIT\n")) received.resize(received.size() - 5);
-        EXPECT_EQ(received, c.sent);
+        EXPECT_EQ(test::beforeQuit(peer.connections() ? peer.received(0) : ""), c.sent);
     }
 }
 

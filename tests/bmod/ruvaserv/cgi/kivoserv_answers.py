@@ -17,6 +17,7 @@ ERROR_GOLDEN = os.path.join(web_harness.TOP, "tests", "bmod", "ruvaserv", "cgi",
 # The message table's texts, byte for byte; a tag is shown greyed behind each.
 MESSAGES = {
     10: 'Unknown action "%s" specified.<br><br>',
+    13: "Could not find library identifiers in the incoming URL.<br><br>",
     104: "CgiEntry failed, %s\n.<br><br>",
     107: 'Cannot handle DT type "%s".\n.<br><br>',
     200: "Toolbar image failure: %s\n.<br><br>",
@@ -44,6 +45,11 @@ def message(number, tag, *args):
 def unknown_action(word):
     """The dispatcher's answer to a word it has no operation for yet, as the flow shows it."""
     return message(10, "kivohandler/2", word) + "\n"
+
+
+def no_library():
+    """LINK's answer to a request that names no library (no LI, DB or ID), as the flow shows it."""
+    return message(13, "kivohandler/NOID1") + "\n"
 
 
 def request_env(web, query="", method="GET", **extra):

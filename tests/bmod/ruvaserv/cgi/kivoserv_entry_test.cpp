@@ -12,6 +12,7 @@
 #include "bmod/ruvaserv/cgi/kivoserv.h"
 #include "common/html_escape.h"
 #include "tests/bmod/ruvaserv/cgi/request_support.h"
+#include "tests/support/scripted_peer.h"
 #include "tests/support/test_support.h"
 
 namespace ruva {
@@ -191,30 +192,38 @@ TEST(KivoservEntry, FlowWritesOnePageAtMost) {
     }
 }
 
+// LINK runs its action: without a library field it stops at once; with one
+// it asks the server, here a port where nothing listens.
 TEST(KivoservEntry, RequestRoadAnswersWithOneErrorPage) {
-    const std::string unknownLink = message(10, "kivohandler/2", "LINK") + "\n";
+    test::ClosedPort closed;
+    ASSERT_TRUE(closed.ok());
+    const std::string server = "127.0.0.1:" + std::to_string(closed.port());
+    const std::string noLibrary = formatChecked(msgFormat(13, "kivohandler/NOID1")) + "\n";
+    const std::string noServer =
+        formatChecked(msgFormat(204, "cgihandler/6"), server, std::string("Connection refused")) + "\n";
     struct {
         const char* query;
         std::string message;
     } const cases[] = {
-        {"", unknownLink},
-        {"AC=link", unknownLink},
-        {"AC=Link", unknownLink},
+        {"", noLibrary},
+        {"AC=link", noLibrary},
+        {"AC=Link", noLibrary},
         {"AC=fxyz", message(10, "kivohandler/2", "FXYZ") + "\n"},
         {"AC=9x", message(10, "kivohandler/2", "9X") + "\n"},
         {"DT=XY", message(107, "kivoserv/7", "XY")},
         {"DT=", message(107, "kivoserv/7", "")},
-        {"DT=qx", unknownLink},
+        {"DT=qx", noLibrary},
         // LI_Original keeps LI's slashes, and the page shows them.
         {"LI=//EN/ABC*", message(475, "kivoserv/9.2", "//EN/ABC*")},
         {"LI=//EN/ AB*", message(475, "kivoserv/9.2", "//EN/AB*")},
-        {"LI=//EN/ABCDEFGH*", unknownLink},
+        {"LI=//EN/ABCDEFGH*", noServer},
         {"DB=lib*&LI=//EN/ABCDEFGHIJ", message(474, "kivoserv/9.1", "lib*")},
-        {"DB=lib*&LI=EN/ABC", unknownLink},
+        {"DB=lib*&LI=EN/ABC", noServer},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.query);
-        test::ProgramRun run = test::runKivoserv({{"QUERY_STRING", c.query}, {"KIVOSERVCONF", "/dev/null"}});
+        test::ProgramRun run = test::runKivoserv(
+            {{"QUERY_STRING", c.query}, {"KIVOSERVCONF", "/dev/null"}, {"RUVA_ADDR", server}});
         EXPECT_EQ(run.status, 0);
         EXPECT_EQ(run.err, "");
         EXPECT_EQ(run.out.rfind("Content-type: text/html\n\n", 0), 0u);

@@ -31,16 +31,16 @@ class RequestRoad(ka.ServedTestCase):
         html = ["Content-type: text/html"]
         # (name, request, first header lines, message between the error markers, part of the body)
         cases = [
-            ("the action word by POST, upper case", post("AC=LINK"), html, ka.unknown_action("LINK"), None),
+            ("the action word by POST, upper case", post("AC=LINK"), html, ka.no_library(), None),
             ("an unknown word by POST", post("DB=x&AC=Fxyz"), html, ka.unknown_action("FXYZ"), None),
             ("blank page without BG", get("AC=blank"), html, None, b'<body bgcolor="#000000"></body>'),
             ("blank page by POST", post("AC=blank&BG=00ff00"), html, None, b'<body bgcolor="#00ff00"></body>'),
             ("menu script by HEAD", get("AC=JSCMENU", "HEAD"), ["Content-type: text/javascript"], None, b""),
             ("ENV without TestMode goes to the dispatcher", get("AC=ENV"), html, ka.unknown_action("ENV"), None),
-            ("LINKEXT without FN is the default action", get("AC=linkext"), html, ka.unknown_action("LINK"), None),
+            ("LINKEXT without FN is the default action", get("AC=linkext"), html, ka.no_library(), None),
             ("fields in PATH_INFO after an image-map click", get("3,4", PATH_INFO="/AC=EMPTY"), html, None,
              b'<body bgcolor="#FFFFFF"></body>'),
-            ("PATH_INFO alone holds no fields", get("", PATH_INFO="/AC=EMPTY"), html, ka.unknown_action("LINK"),
+            ("PATH_INFO alone holds no fields", get("", PATH_INFO="/AC=EMPTY"), html, ka.no_library(),
              None),
             ("empty DT", get("DT="), html, ka.message(107, "kivoserv/7", ""), None),
             ("error page by HEAD", get("DT=XY", "HEAD"), html, None, b""),

@@ -67,7 +67,7 @@ class UnderLighttpd(ka.ServedTestCase):
             with self.subTest(query=query):
                 status, headers, body = self.web.request("GET", query)
                 self.assertEqual((status, header(headers, "Content-Type")), (200, ["text/html"]))
-                self.assertEqual(ka.error_message(body), ka.unknown_action("LINK"))
+                self.assertEqual(ka.error_message(body), ka.no_library())
 
     def test_start_page_is_served_as_a_file(self):
         w = self.web

@@ -1,8 +1,11 @@
 // What a scripted document server says to the request's session: the
-// daemon's greeting, VER, MLLIST, CONTV and RETR replies, and a resolver that names no
-// address, so that messages show dotted addresses.
+// daemon's greeting, VER, MLLIST, LIST, CONTV and RETR replies as the
+// daemon writes them, and a resolver that names no address, so that
+// messages show dotted addresses.
 #pragma once
 
+#include <cstddef>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -26,7 +29,25 @@ inline std::string dbLine(const std::string& name, unsigned hash, const std::str
            "|\" \t      984     3 " + "1796961933 \"" + comment + "\" FALSE\n";
 }
 
+inline constexpr char kFolderLine[] =
+    "300  SUB     0            - S|12|-|\t\t\t-     - 1796961933 \"Manuals\"\n";
+
+inline constexpr time_t kLibTime = 1796961933;  // dbLine's and listLine's time
+
 inline std::string mlReply(const std::string& lines) { return kMlHeader + lines + kMlEnd; }
+inline std::string folderLine(unsigned node) {
+    return format("300  SUB     1            - S|%u|-|\t\t\t-     - %10lu \"Folder\"\n", node,
+                  static_cast<unsigned long>(kLibTime));
+}
+
+inline std::string listLine(const std::string& name, time_t ctime = kLibTime) {
+    return format("300 \"%13s\" %8lu %5u %10lu \"Guide [EN/DOCLIB1 R1A]\"\n", name.c_str(), 1234ul, 3u,
+                  static_cast<unsigned long>(ctime));
+}
+inline std::string listReply(const std::string& lines) {
+    return "300-Database     Size    Entries CTime \"Comment\"\n" + lines + "200-LIST executed.\n";
+}
+
 struct Member {
     size_t size;
     std::string name;
@@ -40,15 +61,19 @@ inline std::string contvReply(const std::string& database, const std::vector<Mem
     }
     return reply + "200-CONTV executed.\n";
 }
+// framed: the name the frame line gives instead of member (the wait page).
 inline std::string retrReply(const std::string& member, const std::string& bytes, int folder = 0,
-                      const std::string& framed = "") {
+                             const std::string& framed = "") {
     return format("300-Length %zu \"guide.kvo\" \"%s\" \"%d\"\n", bytes.size(),
                   (framed.empty() ? member : framed).c_str(), folder) +
            bytes + "300-CRC 0x1234abcd\n200-RETR executed.\n";
 }
 
-inline constexpr char kFolderLine[] =
-    "300  SUB     0            - S|12|-|\t\t\t-     - 1796961933 \"Manuals\"\n";
+// What a peer received up to the client's closing QUIT.
+inline std::string beforeQuit(std::string received) {
+    if (received.ends_with("QUIT\n")) received.resize(received.size() - 5);
+    return received;
+}
 
 class NoNames : public Resolver {
 public:
