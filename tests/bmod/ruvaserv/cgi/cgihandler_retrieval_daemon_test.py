@@ -1,43 +1,38 @@
 #!/usr/bin/env python3
 """Member retrieval against the real daemon: the RetrievalDaemon case of
-ruvaserv_tests runs against a daemon over guide.kvo, made here with python's
-zipfile; each member's bytes as zipfile reads them and the daemon's own wait
-page are the expected values."""
+ruvaserv_tests runs against a daemon over guide.kvo of the page-library
+fixture ($PAGE_LIBRARIES, made by make_page_libraries.py); each member's
+bytes as zipfile read them and the daemon's own wait page are the expected
+values."""
 
 import os
 import shutil
 import subprocess
 import tempfile
 import unittest
-import zipfile
 
 import daemon_harness as h
 
-# Stored in this order: a pattern's first match is fig[1].gif.
-MEMBERS = [
-    ("fig[1].gif", b"GIF89a" + bytes(range(40)) + b"bracket"),
-    ("fig1.gif", b"GIF89a" + bytes(range(40, 90)) + b"plain"),
-    ("a.pdf", (b"%PDF-1.4\n" + b"x" * 100)[:94] + b"%%EOF\n"),
-]
+# fig[1].gif is stored before fig1.gif: a pattern's first match.
+MEMBERS = ["fig[1].gif", "fig1.gif", "a.pdf"]
 
 
-def make_library(folder):
-    """guide.kvo in folder, its members in the order given."""
-    with zipfile.ZipFile(os.path.join(folder, "guide.kvo"), "w", zipfile.ZIP_DEFLATED) as z:
-        z.comment = b"Guide [EN/DOCLIB1 R1A]"
-        for name, data in MEMBERS:
-            z.writestr(name, data)
+def page_libraries(*parts):
+    return os.path.join(os.environ["PAGE_LIBRARIES"], *parts)
+
+
+def copy_library(folder):
+    shutil.copy(page_libraries("lib", "guide.kvo"), folder)
 
 
 class RetrievalDaemon(h.LibraryCase):
-    make_fixtures = staticmethod(make_library)
+    make_fixtures = staticmethod(copy_library)
 
     def expected_bytes(self, folder):
         """Each member as zipfile reads it, and the daemon's own page for the PDF's frame name."""
-        with zipfile.ZipFile(os.path.join(self.fixtures, "guide.kvo")) as z:
-            for name, _ in MEMBERS:
-                with open(os.path.join(folder, name), "wb") as f:
-                    f.write(z.read(name))
+        for name in MEMBERS:
+            shutil.copy(page_libraries("members", name), folder)
+        self.assertEqual(os.path.getsize(os.path.join(folder, "a.pdf")), 100)
         c = self.session()
         c.sock.sendall(b'RETR "guide.kvo" a.fdp\n')
         lines = c.read_reply()

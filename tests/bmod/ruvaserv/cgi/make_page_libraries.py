@@ -1,0 +1,140 @@
+#!/usr/bin/env python3
+"""Writes the library the post-processing tests serve, with Info-ZIP zip as the
+sample libraries are made:
+
+    <dir>/lib/guide.kvo   archive comment "Guide [EN/DOCLIB1 R1A]"; members in
+                          this order: the document page 1551-ABC10101Uen.A.html
+                          (Latin-1, member comment "OPT: M"), 2.html, fig[1].gif,
+                          fig1.gif, a.pdf (100 bytes)
+    <dir>/members/<name>  each member's bytes as python's zipfile reads them
+
+The document page holds what post-processing acts on: a DOCTITLE div, the
+body marker, headings with chapter numbers and the reference and glossary
+classes, nested deleted text, chapter anchors, and program links of every
+kind (also in a body script's string) beside a link to another program.
+
+Usage: make_page_libraries.py <dir>
+"""
+
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import zipfile
+
+LIBRARY = "guide.kvo"
+LIBRARY_COMMENT = "Guide [EN/DOCLIB1 R1A]"
+DOCUMENT = "1551-ABC10101Uen.A.html"
+DOCUMENT_COMMENT = "OPT: M"
+
+# Program links as documents carry them: the scheme in any case, the
+# desktop viewer's qzl:, one in a script string, a toolbar image.
+DOCUMENT_PAGE = """<html>
+<head>
+<title>Installation Guide ABC \xe9dition</title>
+</head>
+<body>
+<!--@BODY-->
+<div class="DOCTITLE">Installation Guide ABC \xe9dition</div>
+<p>Pr\xe9face: read this guide before you install the system \xa9 2026.</p>
+<h2><a name="CHAPTER1"><span class="CHAPNUMBER">1</span> Introduction</a></h2>
+<p>See <a id="plain" href="http:/kivo?AC=LINK&amp;FN=2.html">the next page</a>,
+<a id="upper" href="HTTP:/kivo?AC=LINK&amp;FN=2.html">the next page again</a> and
+<a id="viewer" href="qzl:/kivo?AC=LINK&amp;FN=2.html">the viewer's link</a>.</p>
+<p>The manual as <a id="pdf" href="http:/kivo?AC=LINK&amp;FN=a.pdf">PDF</a>;
+another program: <a id="other" href="http:/other?x=1">other</a>.</p>
+<p>Preliminary: <img id="toolbar" alt="prel" src="http:/kivo?ac=image&amp;im=prel.gif"></p>
+<h3><a name="CHAPTER1.1"><span class="CHAPNUMBER">1.1</span> Scope</a></h3>
+<p>Gr\xfc\xdfe aus M\xfcnchen.</p>
+<del class="atictdel"><h3><a name="CHAPTER1.2"><span class="CHAPNUMBER">1.2</span> Removed section</a></h3>
+<p>Old text <del class="atictdel">older text</del> still deleted.</p></del>
+<h2 class="reference"><a name="CHAPTER2">References</a></h2>
+<p>Reference list.</p>
+<h2 class="glossary"><a name="CHAPTER3">Glossary</a></h2>
+<p>Terms.</p>
+<p id="scripted"></p>
+<script type="text/javascript">
+var next = document.createElement("a");
+next.id = "script";
+next.href = "http:/kivo?AC=LINK&FN=2.html";
+next.textContent = "the next page from a script";
+document.getElementById("scripted").appendChild(next);
+</script>
+</body>
+</html>
+"""
+
+SECOND_PAGE = """<html>
+<head>
+<title>Second page</title>
+</head>
+<body>
+<p>The second page, \xe0 bient\xf4t.</p>
+</body>
+</html>
+"""
+
+
+def gif(pixel):
+    """A 1x1 GIF of one colour."""
+    return (b"GIF89a\x01\x00\x01\x00\x80\x00\x00" + bytes(pixel) + b"\xff\xff\xff"
+            b"!\xf9\x04\x00\x00\x00\x00\x00,\x00\x00\x00\x00\x01\x00\x01\x00\x00\x02\x02D\x01\x00;")
+
+
+# In archive order: a pattern's first match is fig[1].gif.
+MEMBERS = [
+    (DOCUMENT, DOCUMENT_PAGE.encode("latin-1")),
+    ("2.html", SECOND_PAGE.encode("latin-1")),
+    ("fig[1].gif", gif((255, 0, 0))),
+    ("fig1.gif", gif((0, 0, 255))),
+    ("a.pdf", (b"%PDF-1.4\n" + b"x" * 100)[:94] + b"%%EOF\n"),
+]
+
+
+def zip_add(archive, folder, name, comment=None):
+    """Adds folder/name as name; -nw: a '[' in the name is no wildcard; -c takes the
+    member comment from standard input."""
+    args = ["zip", "-q", "-X", "-nw"] + (["-c"] if comment is not None else []) + [archive, "--", name]
+    subprocess.run(args, cwd=folder, check=True,
+                   input=(comment + "\n").encode("latin-1") if comment is not None else None)
+
+
+def make(out):
+    if shutil.which("zip") is None:
+        sys.exit("make_page_libraries.py: zip is missing (scripts/setup installs it)")
+    lib = os.path.join(out, "lib")
+    members = os.path.join(out, "members")
+    for folder in (lib, members):
+        shutil.rmtree(folder, ignore_errors=True)
+        os.makedirs(folder)
+    archive = os.path.join(lib, LIBRARY)
+    staging = tempfile.mkdtemp(prefix="pagelib_")
+    try:
+        for name, data in MEMBERS:
+            with open(os.path.join(staging, name), "wb") as f:
+                f.write(data)
+            zip_add(archive, staging, name, DOCUMENT_COMMENT if name == DOCUMENT else None)
+    finally:
+        shutil.rmtree(staging, ignore_errors=True)
+    # The archive comment last: zip -z reads it from standard input.
+    subprocess.run(["zip", "-q", "-z", archive], check=True, input=(LIBRARY_COMMENT + "\n").encode())
+    with zipfile.ZipFile(archive) as z:
+        names = z.namelist()
+        if names != [name for name, _ in MEMBERS]:
+            sys.exit("make_page_libraries.py: %s holds %s" % (LIBRARY, names))
+        for name in names:
+            with open(os.path.join(members, name), "wb") as f:
+                f.write(z.read(name))
+
+
+def main(argv):
+    if len(argv) != 2:
+        print("usage: make_page_libraries.py <dir>", file=sys.stderr)
+        return 2
+    make(os.path.abspath(argv[1]))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))
