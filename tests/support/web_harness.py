@@ -439,6 +439,7 @@ class Browser:
         self._next_id = 0
         self._buf = b""
         self._events = []
+        self._event_params = []
         self._to_child = self._from_child = None
         try:
             self._start()
@@ -520,10 +521,14 @@ class Browser:
             return
         self._events.append(message["method"])
         params = message.get("params", {})
+        self._event_params.append(params)
         method = message["method"]
         if method == "Runtime.exceptionThrown":
             d = params.get("exceptionDetails", {})
-            self.errors.append("exception: " + (d.get("exception", {}).get("description") or d.get("text", "")))
+            # The script's address, when it came from one, tells whose error it is.
+            where = " " + d["url"] if d.get("url") else ""
+            self.errors.append("exception: " + (d.get("exception", {}).get("description") or d.get("text", ""))
+                               + where)
         elif method == "Runtime.consoleAPICalled" and params.get("type") in ("error", "assert"):
             args = params.get("args", [])
             self.errors.append("console: " + " ".join(str(a.get("value", a.get("description", ""))) for a in args))
@@ -547,10 +552,13 @@ class Browser:
                 return reply.get("result", {})
 
     def wait_event(self, method, timeout=None):
+        """Takes the first recorded event of that name, waiting for one; gives its parameters."""
         deadline = time.time() + (timeout or self.timeout)
         while method not in self._events:
             self._read(deadline, method)
-        self._events.remove(method)
+        at = self._events.index(method)
+        del self._events[at]
+        return self._event_params.pop(at)
 
     # -- pages ------------------------------------------------------------
     def open(self, url):
@@ -559,6 +567,7 @@ class Browser:
         until the next open."""
         self.errors = []
         self._events = []
+        self._event_params = []
         result = self.call("Page.navigate", {"url": url})
         if result.get("errorText"):
             raise BrowserError("%s: %s" % (url, result["errorText"]))

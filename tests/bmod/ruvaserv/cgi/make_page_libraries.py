@@ -28,6 +28,15 @@ LIBRARY_COMMENT = "Guide [EN/DOCLIB1 R1A]"
 DOCUMENT = "1551-ABC10101Uen.A.html"
 DOCUMENT_COMMENT = "OPT: M"
 
+# Element ids in the document page: the anchors that are program links, the
+# anchor to another program, the toolbar image; and how many marked headings
+# lie outside deleted text (chapter anchors _C1.._C4).
+PROGRAM_LINK_IDS = ("plain", "upper", "viewer", "pdf", "script")
+OTHER_LINK_ID = "other"
+OTHER_LINK = "http:/other?x=1"
+TOOLBAR_IMAGE_ID = "toolbar"
+CHAPTER_ANCHORS = 4
+
 # Program links as documents carry them: the scheme in any case, the
 # desktop viewer's qzl:, one in a script string, a toolbar image.
 DOCUMENT_PAGE = """<html>
