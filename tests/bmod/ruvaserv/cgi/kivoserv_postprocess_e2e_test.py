@@ -124,20 +124,32 @@ class PostProcessedPage(unittest.TestCase):
         marks = [n for n in found["anchors"] if n == "_H" or re.fullmatch(r"_C\d+", n)]
         self.assertEqual(marks, ["_H"] + ["_C%d" % n for n in range(1, pages.CHAPTER_ANCHORS + 1)])
 
+    def next_event(self, method, match):
+        """Parameters of the first recorded event of that name for which match holds, waiting for it."""
+        while True:
+            params = self.browser.wait_event(method)
+            if match(params):
+                return params
+
     def test_pdf_goes_through_the_wait_page(self):
         b = self.browser
-        # The PDF's own request is held and answered here: what matters is its address.
-        b.call("Fetch.enable", {"patterns": [{"urlPattern": "*FN=a.fdp*"}]})
+        url = self.web.url(self.query("a.pdf"))
+        status, types, body = self.get(url)
+        self.assertEqual((status, header_types(types)), (200, ["text/html"]))
+        self.assertIn(b"Please, wait", body)
+
+        b.call("Network.enable")
         try:
-            errors = b.open(self.web.url(self.query("a.pdf")))
-            self.assertIn("Please, wait", b.eval("document.body.innerText"))
+            errors = b.open(url)
+            shown = self.next_event("Network.responseReceived", lambda p: p["response"]["url"] == url)
+            # The wait page sends the browser on by itself.
+            held = self.next_event("Network.requestWillBeSent",
+                                   lambda p: p.get("type") == "Document" and p["request"]["url"] != url)
+            b.wait_event("Page.loadEventFired")
             b.screenshot(self.id())
-            held = b.wait_event("Fetch.requestPaused")
-            b.call("Fetch.fulfillRequest", {"requestId": held["requestId"], "responseCode": 200,
-                                            "responseHeaders": [{"name": "Content-Type", "value": "text/html"}],
-                                            "body": ""})
         finally:
-            b.call("Fetch.disable")
+            b.call("Network.disable")
+        self.assertEqual(shown["response"]["mimeType"], "text/html")
         self.assertEqual(self.own_errors(errors), [])
         next_url = held["request"]["url"]
         self.assert_own_link(next_url)

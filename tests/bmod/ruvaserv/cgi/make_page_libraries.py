@@ -53,7 +53,7 @@ DOCUMENT_PAGE = """<html>
 <a id="viewer" href="qzl:/kivo?AC=LINK&amp;FN=2.html">the viewer's link</a>.</p>
 <p>The manual as <a id="pdf" href="http:/kivo?AC=LINK&amp;FN=a.pdf">PDF</a>;
 another program: <a id="other" href="http:/other?x=1">other</a>.</p>
-<p>Preliminary: <img id="toolbar" alt="prel" src="http:/kivo?ac=image&amp;im=prel.gif"></p>
+<p>Preliminary: <img id="toolbar" alt="prel" style="max-width:150px" src="http:/kivo?ac=image&amp;im=prel.gif"></p>
 <h3><a name="CHAPTER1.1"><span class="CHAPNUMBER">1.1</span> Scope</a></h3>
 <p>Gr\xfc\xdfe aus M\xfcnchen.</p>
 <del class="atictdel"><h3><a name="CHAPTER1.2"><span class="CHAPNUMBER">1.2</span> Removed section</a></h3>
