@@ -100,6 +100,8 @@ int linkRow(KivoHandler& kh) {
         kh.setError(msgFormat(13, "kivohandler/NOID1"));
         return 0;
     }
+    // A DB names the library by its file: its id becomes ID. A failure here
+    // leaves the action to the fields it has.
     kh.getIDbyDbName();
     return kh.linkAction();
 }
