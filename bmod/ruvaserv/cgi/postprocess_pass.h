@@ -1,0 +1,87 @@
+// The copy pass of page post-processing, shared by the units that hold its
+// rules (cgihandler_postprocess.cpp and the page-kind rules beside it).
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "bmod/ruvaserv/cgi/cgihandler.h"
+#include "bmod/ruvaserv/cgi/page_scan.h"
+
+namespace ruva {
+
+// One call of postProcessFile: the set-up, then a single forward pass over
+// docBuf. Positions are offsets into docBuf (so_) and dstBuf (dstOffs), so
+// a growing output buffer never leaves a stale pointer behind.
+class PostProcessPass {
+public:
+    explicit PostProcessPass(CgiHandler& cg)
+        : cg_(cg), ps_(cg.pass_), scan_(cg.docBuf, cg.docSize), page_(scan_.page()), size_(page_.size()) {}
+
+    int run();
+
+private:
+    std::string field(const char* name) const {
+        const Value* v = cg_.valueList ? cg_.valueList->findValue(name) : nullptr;
+        return v ? v->value : std::string();
+    }
+    bool has(const char* name) const { return cg_.valueList && cg_.valueList->findValue(name); }
+    bool matching() const { return ps_.patokCount > 0; }
+
+    int setUp();
+    void setPageKind();
+    int createAnnotation();
+    void setMenuSwitches();
+    void askMinutes();
+    void buildByteKinds();
+
+    int copyPage();
+    void copyRun();
+    int copyByte();
+    int write(std::string_view text) { return cg_.dstWriteBuf(text); }
+    int copyThroughGt();
+    void passTitleEnd(size_t at);
+    int flushAnchor();
+    int handOver();
+    int finish();
+
+    int atLt();
+    int atGt();
+    int atLink(bool qzl);
+    int tagRules();
+    int closingTagRules();
+    bool framePageOfTree() const;
+    int exportSheetFrameset();
+    int bodyTag();
+    int titleDiv();
+    int deletedText();
+    int titleEnd();
+    int writeLibraryMeta();
+    int docTitle();
+    int marker();
+    int scriptTags();
+    int anchorTag();
+    void addChapterNode(std::string_view anchor);
+    int headingStart();
+    int headingEnd();
+    int documentEnd();
+    size_t headingBound(size_t from) const;
+
+    CgiHandler& cg_;
+    PassState& ps_;
+    PageScan scan_;
+    std::string_view page_;
+    size_t size_;
+    size_t so_ = 0;
+    std::array<uint8_t, 256> kind_{};
+    std::string ID_, FN_, AC_;
+    bool hasID_ = false, hasFN_ = false, hasAC_ = false;
+    bool afterTitleAnchor_ = false;  // "_H" was written and no heading ended since
+    size_t anchorAt_ = std::string_view::npos;        // where the pending chapter anchor goes
+    std::string anchor_;
+};
+
+}  // namespace ruva
