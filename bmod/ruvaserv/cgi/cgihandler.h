@@ -16,7 +16,7 @@
 // session), cgihandler_retrieval.cpp (member files from the server),
 // cgihandler_postprocess.cpp (the copy pass; its fixed texts in
 // cgihandler_postprocess_texts.cpp), cgihandler_markers.cpp (template
-// markers), cgihandler_links.cpp (program links), cgihandler_scripts.cpp
+// markers), cgihandler_links.cpp (program links), cgihandler_body_scripts.cpp
 // (body attributes and generated scripts), cgihandler_locations.cpp
 // (redirections, previous page, meta header), cgihandler_highlight.cpp
 // (search-term marks), cgihandler_phrase_highlight.cpp (phrase marks).
@@ -445,7 +445,7 @@ public:
     // The state of the last pass, for the callees and for tests.
     const PassState& passState() const { return pass_; }
 
-    // ---- body post-processing and generated scripts (cgihandler_scripts.cpp)
+    // ---- body post-processing and generated scripts (cgihandler_body_scripts.cpp)
 
     // Attributes of the document's body tag, right after "<body" was
     // copied; so is the first byte after it.

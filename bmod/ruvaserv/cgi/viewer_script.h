@@ -1,12 +1,16 @@
-// The browser side of the viewer: the script text a generated page carries,
-// by section ("doc-toc": cNDoc and aNDoc of the document TOC).
+// The browser side of the viewer: js/viewer.js, compiled in, whose
+// sections ("//@section <name>" lines) generated pages carry.
 #pragma once
 
 #include <string_view>
 
 namespace ruva {
 
-// The section's text; "" for a section the viewer script does not hold.
+// The whole file, static data.
+std::string_view viewerScriptFile();
+
+// The text of section name, from the line after its marker to the next
+// marker (or the file's end); "" for a section the file does not hold.
 std::string_view viewerScript(std::string_view section);
 
 }  // namespace ruva
