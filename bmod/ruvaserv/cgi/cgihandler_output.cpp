@@ -49,7 +49,8 @@ int remapBuffer(char*& buf, size_t& capacity, size_t& used, size_t n, Release re
 // Appends text at *offs when it stays below capacity with its NUL.
 int appendBelow(char* buf, size_t capacity, size_t* offs, std::string_view text) {
     if (!buf || *offs >= capacity || text.size() >= capacity - *offs) return 0;
-    std::memcpy(buf + *offs, text.data(), text.size());
+    // An empty view may carry no address, which memcpy must not get.
+    if (!text.empty()) std::memcpy(buf + *offs, text.data(), text.size());
     *offs += text.size();
     buf[*offs] = '\0';
     return 1;

@@ -571,6 +571,19 @@ TEST_F(Buffers, OutputBufferWritesStayBelowItsSize) {
     EXPECT_EQ(cg->dstBuf[0], '\0');
 }
 
+// An empty view without an address (a link's missing FN value) reached
+// memcpy as a null source.
+TEST_F(Buffers, AnEmptyViewWithoutAnAddressIsWrittenAsNothing) {
+    ASSERT_EQ(cg->allocDstBuf(4096), 1);
+    ASSERT_EQ(cg->dstWriteBuf("a"), 1);
+    EXPECT_EQ(cg->dstWriteBuf(std::string_view()), 1);
+    EXPECT_EQ(cg->docWriteBuf(std::string_view()), 0);  // no document buffer
+    ASSERT_EQ(cg->allocDocBuf(0), 1);
+    EXPECT_EQ(cg->docWriteBuf(std::string_view()), 1);
+    EXPECT_EQ(std::string(cg->dstBuf, cg->dstOffs), "a");
+    EXPECT_EQ(cg->docSize, 0u);
+}
+
 TEST_F(Buffers, OwnUrlCarriesTheRequestState) {
     struct Case {
         const char* name;
