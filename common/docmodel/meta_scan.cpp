@@ -57,6 +57,12 @@ std::string metaValue(std::string_view text, std::string_view name) {
 
 }  // namespace
 
+std::string scanMetaValue(std::string_view text, size_t slot) {
+    text = text.substr(0, text.find('\0'));
+    std::string value = slot < kMetaSlots && *kSlotNames[slot] ? metaValue(text, kSlotNames[slot]) : std::string();
+    return value.empty() ? "&nbsp;" : value;
+}
+
 int scanMetaData(std::array<std::string, kMetaSlots>& values, std::string_view text) {
     text = text.substr(0, text.find('\0'));
     for (size_t slot = 0; slot < kMetaSlots; ++slot) {

@@ -26,4 +26,8 @@ inline constexpr size_t kMetaValueMax = 255;
 // text ends at its end or at a NUL.
 int scanMetaData(std::array<std::string, kMetaSlots>& values, std::string_view text);
 
+// One slot as scanMetaData fills it ("&nbsp;" when empty or unnamed), for
+// a caller that needs one value before it decides whether to read the rest.
+std::string scanMetaValue(std::string_view text, size_t slot);
+
 }  // namespace ruva

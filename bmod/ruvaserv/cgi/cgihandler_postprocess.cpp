@@ -290,37 +290,44 @@ int PostProcessPass::copyPage() {
 // pending anchor's place), mapping 128-138 on the way. The room kept free
 // by every step bounds the run, so it needs no write checks.
 void PostProcessPass::copyRun() {
-    char* const out = cg_.dstBuf + cg_.dstOffs;
-    const size_t limit = std::min({size_, anchorAt_, so_ + (cg_.dstbufSize - cg_.dstOffs - 1)});
-    const char* const in = page_.data();
-    size_t i = so_;
-    for (; i < limit; ++i) {
-        const unsigned char c = static_cast<unsigned char>(in[i]);
-        switch (kind_[c]) {
-            case kPlain:
-                out[i - so_] = static_cast<char>(c);
-                continue;
-            case kMapped:
-                out[i - so_] = kByteMap[c - 128];
-                continue;
-            case kMaybeHttp:
-                if (startsCaseBlindAt(page_, i, "http:/")) break;
-                out[i - so_] = static_cast<char>(c);
-                continue;
-            case kMaybeQzl:
-                if (startsCaseBlindAt(page_, i, "qzl:/")) break;
-                out[i - so_] = static_cast<char>(c);
-                continue;
-            case kMaybeTitleEnd:
-                passTitleEnd(i);
-                out[i - so_] = static_cast<char>(c);
-                continue;
-            default:
-                break;
+    // Locals, not members: the output writes could alias them, and the
+    // compiler would reload them for every byte.
+    const size_t start = so_;
+    const size_t limit = std::min({size_, anchorAt_, start + (cg_.dstbufSize - cg_.dstOffs - 1)});
+    const auto* const in = reinterpret_cast<const unsigned char*>(page_.data());
+    const uint8_t* const kind = kind_.data();
+    char* const out = cg_.dstBuf + cg_.dstOffs - start;
+    size_t i = start;
+    while (i < limit) {
+        // Runs between special bytes are short in markup: a store per byte
+        // beats a memcpy call per run.
+        unsigned char c = in[i];
+        uint8_t k = kind[c];
+        while (k == kPlain) {
+            out[i] = static_cast<char>(c);
+            if (++i == limit) break;
+            c = in[i];
+            k = kind[c];
         }
-        break;
+        if (i == limit) break;
+        if (k == kMapped) {
+            out[i++] = kByteMap[c - 128];
+            continue;
+        }
+        // 'h' and 'q' are common in text: the next byte rules most out.
+        if (k == kMaybeHttp) {
+            if (i + 1 < size_ && (in[i + 1] | 0x20) == 't' && startsCaseBlindAt(page_, i, "http:/")) break;
+        } else if (k == kMaybeQzl) {
+            if (i + 1 < size_ && (in[i + 1] | 0x20) == 'z' && startsCaseBlindAt(page_, i, "qzl:/")) break;
+        } else if (k == kMaybeTitleEnd) {
+            passTitleEnd(i);
+        } else {
+            break;
+        }
+        out[i] = static_cast<char>(c);
+        ++i;
     }
-    cg_.dstOffs += i - so_;
+    cg_.dstOffs += i - start;
     cg_.dstBuf[cg_.dstOffs] = '\0';
     so_ = i;
 }

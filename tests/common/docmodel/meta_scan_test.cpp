@@ -64,7 +64,11 @@ TEST(MetaScan, Values) {
         Slots values;
         EXPECT_EQ(scanMetaData(values, c.text), c.japanese);
         EXPECT_EQ(values[c.slot], c.value);
+        // The one-slot reader gives what the whole scan gives.
+        EXPECT_EQ(scanMetaValue(c.text, c.slot), c.value);
     }
+    EXPECT_EQ(scanMetaValue("<meta name=REV content=R1A>", 1), kNbsp);  // a slot without a name
+    EXPECT_EQ(scanMetaValue("<meta name=REV content=R1A>", kMetaSlots), kNbsp);
 }
 
 TEST(MetaScan, EveryNamedSlot) {
