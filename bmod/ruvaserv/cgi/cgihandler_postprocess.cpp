@@ -314,6 +314,12 @@ void PostProcessPass::copyRun() {
             out[i++] = kByteMap[c - 128];
             continue;
         }
+        // A tag's end, when nothing waits for it: no step of its own.
+        if (k == kGt && !ps_.metaHeaderPending) {
+            ps_.inTag = false;
+            out[i++] = '>';
+            continue;
+        }
         // 'h' and 'q' are common in text: the next byte rules most out.
         if (k == kMaybeHttp) {
             if (i + 1 < size_ && (in[i + 1] | 0x20) == 't' && startsCaseBlindAt(page_, i, "http:/")) break;
@@ -386,7 +392,7 @@ int PostProcessPass::atGt() {
     if (const int moved = handOver()) return moved > 0;
     ps_.inTag = false;
     ++so_;
-    if (!write(">")) return 0;
+    put('>');
     if (ps_.metaHeaderPending) {
         ps_.metaHeaderPending = false;
         return cg_.writeMetaHeader(so_);
@@ -412,7 +418,8 @@ int PostProcessPass::atLt() {
     if (r == 0 && ps_.bFilterToolbar) r = cg_.toolbarPageRule(so_);
     if (r != 0) return r > 0;
     ++so_;
-    return write("<");
+    put('<');
+    return 1;
 }
 
 // The rules at '<' in their order; the byte after '<' picks the few that
@@ -445,13 +452,30 @@ int PostProcessPass::tagRules() {
 }
 
 int PostProcessPass::closingTagRules() {
+    // The byte after "</" picks the rules that can apply; most closing tags
+    // (p, td, li, span) take none.
     int r = 0;
-    if ((r = deletedText()) != 0 || (r = titleEnd()) != 0 || (r = scriptTags()) != 0) return r;
-    if (ps_.inA && scan_.startsAt(so_, "</a>")) ps_.inA = false;
-    if ((r = headingEnd()) != 0) return r;
-    if (scan_.startsAt(so_, "</head>") && !cg_.insertHeadEnd()) return -1;
-    if (scan_.startsAt(so_, "</body>") && !equalsCaseBlind(AC_, "SEARCHMSG") && !cg_.insertBodyEnd()) return -1;
-    return documentEnd();
+    switch (asciiLower(scan_.at(so_ + 2))) {
+        case 'd':
+            return deletedText();
+        case 't':
+            return titleEnd();
+        case 's':
+            return scriptTags();
+        case 'a':
+            if (ps_.inA && scan_.startsAt(so_, "</a>")) ps_.inA = false;
+            return 0;
+        case 'h':
+            if ((r = headingEnd()) != 0) return r;
+            if (scan_.startsAt(so_, "</head>") && !cg_.insertHeadEnd()) return -1;
+            return documentEnd();
+        case 'b':
+            if (scan_.startsAt(so_, "</body>") && !equalsCaseBlind(AC_, "SEARCHMSG") && !cg_.insertBodyEnd())
+                return -1;
+            return 0;
+        default:
+            return 0;
+    }
 }
 
 // The frame page of an exported sheet gets the document frame's onload;

@@ -42,6 +42,11 @@ private:
     void copyRun();
     int copyByte();
     int write(std::string_view text) { return cg_.dstWriteBuf(text); }
+    // One byte; every step starts with kPassMinFree bytes of room.
+    void put(char c) {
+        cg_.dstBuf[cg_.dstOffs++] = c;
+        cg_.dstBuf[cg_.dstOffs] = '\0';
+    }
     int copyThroughGt();
     void passTitleEnd(size_t at);
     int flushAnchor();
