@@ -448,15 +448,25 @@ public:
     // ---- body post-processing and generated scripts (cgihandler_body_scripts.cpp)
 
     // Attributes of the document's body tag, right after "<body" was
-    // copied; so is the first byte after it.
+    // copied; so is the first byte after it and stays. Appends a blank and
+    // the default look when the tag has no attributes of its own (bodyAttrs
+    // set); unless options 0x100, a blank, the context-menu attribute, the
+    // document frame's handlers (flag 0x200, no onload of the page's own;
+    // an own onload clears flag 0x20) and the search page's. 0 when a write
+    // failed.
     int bodyPostProcess(size_t& so);
     // The collection tree script (a collection page, before its first
-    // "</script").
+    // "</script"): the root, then one node per library reference (subLibrary,
+    // libCount) the server names by MLLIST, with the server's title; one it
+    // does not name only with ShowMissingLibs Yes, linkless. subLibrary is
+    // emptied. Nothing without references.
     int insertCTOCGenerateScript(size_t& so);
     // The library tree scripts and the tree-synchronising functions (main
-    // page).
+    // page, before its first "</script"); nothing without kivoServName.
     int insertTOCGenerateScript();
     int insertAutoSyncScript();
+    // Does nothing: the sync functions need no update; 1.
+    int updateAutoSyncScript();
     // Appends text to the output buffer, growing it as needed; nothing for
     // an empty text. 0 when it could not grow (nothing written).
     int writeDocTOCJavaScript(std::string_view text, size_t& so);

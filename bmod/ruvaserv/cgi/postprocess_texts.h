@@ -43,6 +43,67 @@ inline constexpr char kDocTocHead[] =
 inline constexpr char kDocTocPageUrlFormat[] = "}\nvar kvoPageUrl = \"%s\";\n";
 inline constexpr char kDocTocEnd[] = "\n</SCRIPT>\n";
 
+// The body tag (bodyPostProcess). A tag without attributes gets the
+// default look.
+inline constexpr char kBodyDefaultAttrs[] = "bgcolor=\"#FFFFFF\" link=\"#004499\" vlink=\"#004499\" alink=\"#004499\"";
+// The context-menu attribute and the mouse-down call that goes with it:
+// the page's own menu, the frame set's, or none.
+inline constexpr char kBodyContextArea[] = "id=\"context-area\"";
+inline constexpr char kBodyContextAreaCall[] = "if(typeof whichElement=='function')whichElement(event);";
+inline constexpr char kBodyCmenuDoc[] = "id=\"cmenu-doc\"";
+inline constexpr char kBodyCmenuDocCall[] = "if(top.whichElement)top.whichElement(event);";
+// The document frame's handlers; every call into another frame is tested
+// first, so a page opened on its own raises no error. Numbers: curId, then
+// folder (twice: the tree and the overlay).
+inline constexpr char kBodyOnloadFormat[] =
+    " onload=\"if(self.name=='kivodoc'||self.name=='content'){"
+    "if(top.kivotbar&&top.kivotbar.enableBut)top.kivotbar.enableBut('b3');"
+    "if(top.setPD)top.setPD(%d);if(top.dynamicToolBar)top.dynamicToolBar();"
+    "if(top.kivomain&&top.kivomain.togBnew)top.kivomain.togBnew(%d);self.focus();"
+    "if(typeof parent.parent.hideOvrly!='undefined')parent.parent.hideOvrly=%d;";
+// Only older browsers have a toolbar that shows the PDF button's state.
+inline constexpr char kBodyOnloadPdfButton[] =
+    "if(top.kivotbar&&top.kivotbar.disableBut){var p=0,l=document.links;"
+    "for(var i=0;i<l.length;i++)if(/\\.pdf(&|#|$)/i.test(l[i].href))p=1;"
+    "if(p)top.kivotbar.enableBut('b4');else top.kivotbar.disableBut('b4');}";
+inline constexpr char kBodyOnloadNoMenuButton[] =
+    "if(top.kivotbar&&top.kivotbar.disableBut)top.kivotbar.disableBut('b6');";
+inline constexpr char kBodyOnloadEnd[] = "}\"";
+// AC info: the tree follows only while it shows the library.
+inline constexpr char kBodyInfoOnloadFormat[] =
+    " onload=\"if(self.name=='kivodoc'){"
+    "if(top.kivotbar&&top.kivotbar.enableBut)top.kivotbar.enableBut('b3');"
+    "if(top.setPD)top.setPD(%d);if(top.dynamicToolBar)top.dynamicToolBar();"
+    "if(top.kivomain&&top.kivomain.togBnew&&top.kivomain.currentTOCType=='LTOC')top.kivomain.togBnew(%d);}\"";
+inline constexpr char kBodyMouseDownStart[] = " onmousedown=\"";
+inline constexpr char kBodyMouseDownEnd[] = "\"";
+inline constexpr char kBodyOnscroll[] =
+    " onscroll=\"if(self.name=='kivodoc'||self.name=='content'){try{"
+    "var f=top.document.getElementById('CRS_Negative_feedback');"
+    "if(f&&f.style.display!='none')f.style.display='none';}catch(e){}}\"";
+// A search-result page (TI or CW): older browsers, without FN; the others.
+inline constexpr char kBodySearchOld[] = " id=\"srchBody\" onmousedown=\"if(top.whichElement)top.whichElement(event)\"";
+inline constexpr char kBodySearch[] =
+    " id=\"srchBody\" onmousedown=\"if(self.name=='kivodoc'&&top.whichElement)top.whichElement(event)\"";
+
+// The collection tree script, inside the page's first script: the head,
+// the root node (title and identity, or "No Title" without a title), a
+// library's node (variable, title, identity), then kCollectionTreeEnd and
+// the viewer's collection functions.
+inline constexpr char kCollectionTreeHead[] =
+    "\nvar nextNodeIdCol = 0;\nvar cfT = 0;\nvar ColViewTreeStatus = 0;\nfunction generateCollectionTree()\n{\n";
+inline constexpr char kCollectionRootFormat[] = "  cfT=cNCol(\"%s\", \"%s\",0xFFFF);";
+inline constexpr char kCollectionNoTitleRootFormat[] = "  cfT=cNCol(\"%s\", \"kivodoc\",0xFFFF);";
+inline constexpr char kCollectionNodeFormat[] = "\n  %s = aNCol(cfT, cNCol(\"%s\", \"%s\", 1));";
+inline constexpr char kCollectionVariableFormat[] = "C%d";
+inline constexpr char kCollectionTreeEnd[] = "\n}\n";
+
+// The main page's tree scripts start with the notes state (0 or 1) and the
+// address of the toolbar images without their number (the script address
+// and the revision).
+inline constexpr char kTocTreeHeadFormat[] = "\nvar NotesEnabled=%d; var currentTOCType = 'LTOC';\n";
+inline constexpr char kTocImageBaseFormat[] = "var kvoImgBase = \"%s?VR=%s&AC=TBIMG&IM=\";\n";
+
 // "</head>": the include of the context-menu script (protocol, script
 // address, query); its query (revision, BL, INFO).
 inline constexpr char kMenuScriptIncludeFormat[] =
