@@ -238,7 +238,8 @@ TEST(KivoservEntry, BlankAndScriptAnswersAreSent) {
         const char* typeLine;
         const char* bodyPart;
     } const cases[] = {
-        {"AC=blank&BG=ff0000", "Content-type: text/html\n", "<body bgcolor=\"#ff0000\"></body>"},
+        // The pass adds the context-menu attribute to the body tag.
+        {"AC=blank&BG=ff0000", "Content-type: text/html\n", " bgcolor=\"#ff0000\"></body>"},
         {"AC=JSCMENU", "Content-type: text/javascript\n", "removeIDDB"},
     };
     for (const auto& c : cases) {

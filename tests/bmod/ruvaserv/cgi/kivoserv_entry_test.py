@@ -33,8 +33,8 @@ class RequestRoad(ka.ServedTestCase):
         cases = [
             ("the action word by POST, upper case", post("AC=LINK"), html, ka.no_library(), None),
             ("an unknown word by POST", post("DB=x&AC=Fxyz"), html, ka.unknown_action("FXYZ"), None),
-            ("blank page without BG", get("AC=blank"), html, None, b'<body bgcolor="#000000"></body>'),
-            ("blank page by POST", post("AC=blank&BG=00ff00"), html, None, b'<body bgcolor="#00ff00"></body>'),
+            ("blank page without BG", get("AC=blank"), html, None, b' bgcolor="#000000"></body>'),
+            ("blank page by POST", post("AC=blank&BG=00ff00"), html, None, b' bgcolor="#00ff00"></body>'),
             ("menu script by HEAD", get("AC=JSCMENU", "HEAD"), ["Content-type: text/javascript"], None, b""),
             ("ENV without TestMode goes to the dispatcher", get("AC=ENV"), html, ka.unknown_action("ENV"), None),
             ("LINKEXT without FN is the default action", get("AC=linkext"), html, ka.no_library(), None),
