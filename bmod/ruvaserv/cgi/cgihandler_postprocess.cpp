@@ -144,12 +144,15 @@ int PostProcessPass::setUp() {
         cg_.notesEnabled = 0;
         cg_.pageSwitches.flc = true;
     }
+    buildSearchReturn();
     setPageKind();
+    if (ps_.bKivoMain && !rewriteRenderNode()) return 0;
     if (!createAnnotation()) return 0;
     if (!(cg_.flags & kCgiNoSearchWords) && !ps_.matcher.setUp(cg_, ps_)) return 0;
     setMenuSwitches();
     ps_.metaDataStart = scan_.find(0, kBodyMarker) != kNone;
     buildByteKinds();
+    if (ps_.bKivoMain) planMainPage();
     return 1;
 }
 
@@ -262,6 +265,11 @@ int PostProcessPass::copyPage() {
         if (anchorAt_ <= so_ && !flushAnchor()) return 0;
         // Every step starts with kPassMinFree bytes of room.
         if (cg_.dstbufSize - cg_.dstOffs <= kPassMinFree && !cg_.growDstFor(kPassGrowth)) return 0;
+        if (mainAt_ <= so_) {
+            const int edited = mainPageEdit();
+            if (edited < 0) return 0;
+            if (edited > 0) continue;
+        }
         int ok = 1;
         switch (kind_[byteAt(page_, so_)]) {
             case kNul:
@@ -293,7 +301,7 @@ void PostProcessPass::copyRun() {
     // Locals, not members: the output writes could alias them, and the
     // compiler would reload them for every byte.
     const size_t start = so_;
-    const size_t limit = std::min({size_, anchorAt_, start + (cg_.dstbufSize - cg_.dstOffs - 1)});
+    const size_t limit = std::min({size_, anchorAt_, mainAt_, start + (cg_.dstbufSize - cg_.dstOffs - 1)});
     const auto* const in = reinterpret_cast<const unsigned char*>(page_.data());
     const uint8_t* const kind = kind_.data();
     char* const out = cg_.dstBuf + cg_.dstOffs - start;
@@ -433,6 +441,10 @@ int PostProcessPass::tagRules() {
             return headingStart();
         case 'b':
             return bodyTag();
+        case 'f':
+            return mainFrameset();
+        case '\\':
+            return treeBodyTag();
         case 'd':
             if ((r = titleDiv()) != 0) return r;
             return deletedText();

@@ -109,4 +109,30 @@ std::string_view newContextMenu() {
     return menu;
 }
 
+std::string treeImageStyle(std::string_view imageBase) {
+    struct Rule {
+        const char* selector;
+        int image;
+    };
+    static constexpr Rule kRules[] = {{".tbLibTree", 135}, {".tbDocTree", 136}, {".tbColTree", 140},
+                                      {".tbExpand", 142},  {".tbCollapse", 143}};
+    const std::string base(imageBase);
+    std::string out;
+    for (const Rule& rule : kRules)
+        out += std::string(rule.selector) + "{background-image:url('" + base + std::to_string(rule.image) +
+               "');background-repeat:no-repeat;}";
+    out += "ul.context-menu{display:none;position:absolute;z-index:1000;margin:0;padding:2px 0;list-style:none;"
+           "background-color:#F4F4F4;border:1px solid #999999;}";
+    return out;
+}
+
+std::string_view libraryContextMenu() {
+    return "<ul class='context-menu' id='menu_Lib'>"
+           "<li><a href='#' onmousedown='if(parent.expandAllFolders)parent.expandAllFolders(); return false;'>"
+           "Expand All Folders</a></li>"
+           "<li><a href='#' onmousedown='if(parent.collapseAllFolders)parent.collapseAllFolders(); return false;'>"
+           "Collapse All Folders</a></li>"
+           "</ul>";
+}
+
 }  // namespace ruva

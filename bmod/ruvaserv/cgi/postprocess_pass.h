@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "bmod/ruvaserv/cgi/cgihandler.h"
 #include "bmod/ruvaserv/cgi/page_scan.h"
@@ -75,6 +76,28 @@ private:
     int documentEnd();
     size_t headingBound(size_t from) const;
 
+    // The main and tree pages of a library's viewer (cgihandler_main_page.cpp).
+    // A change the main page gets at a fixed place of its own script: at
+    // `at`, text is written and `skip` page bytes are dropped. The search
+    // link's text is chosen when it is written (its separators follow the
+    // script state).
+    struct MainPageEdit {
+        size_t at;
+        size_t skip;
+        std::string text;
+        bool searchLink = false;
+    };
+    void buildSearchReturn();
+    int rewriteRenderNode();
+    void planMainPage();
+    void planTogB();
+    void planInitializeTree();
+    void planRenderTree();
+    void planSearchLinks();
+    int mainPageEdit();
+    int mainFrameset();
+    int treeBodyTag();
+
     CgiHandler& cg_;
     PassState& ps_;
     PageScan scan_;
@@ -87,6 +110,10 @@ private:
     bool afterTitleAnchor_ = false;  // "_H" was written and no heading ended since
     size_t anchorAt_ = std::string_view::npos;        // where the pending chapter anchor goes
     std::string anchor_;
+    std::vector<MainPageEdit> mainEdits_;  // sorted by place
+    size_t nextMainEdit_ = 0;
+    size_t mainAt_ = std::string_view::npos;  // the next edit's place
+    bool treeFramePending_ = false;           // the main frame set was rewritten, its tree frame not yet
 };
 
 }  // namespace ruva

@@ -157,4 +157,44 @@ inline constexpr char kToolbarScriptWord[] = "zmainchg";
 inline constexpr char kToolbarButtonCell[] = "<td width=\"3";  // of "<td width=\"34\"", 12 compared
 inline constexpr char kToolbarCellStart[] = "<td ";
 
+// The main page of a library's viewer. Every text spliced into its
+// renderTree lands inside a double-quoted script string: no '"', '\\' or
+// line end in them.
+inline constexpr char kXmlDeclaration[] = "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n";
+// togB's body runs for the library tree only; the viewer's main-togb-tail
+// closes it.
+inline constexpr char kTogBHead[] = "{\nif(currentTOCType == \"LTOC\") {\n";
+inline constexpr char kDocCloseLine[] = "doc.close();\n";
+// Before the tree's "bgcolor=": the library menu's area.
+inline constexpr char kTreeBodyAttributes[] =
+    " id ='context-menuLib' onmousedown='if(top.whichElementTree)top.whichElementTree(event)' ";
+// Before the tree's first table: the overlay and suggestion layers, then the
+// TOC toolbar (a statement of renderTree, not a string).
+inline constexpr char kTreeLayers[] =
+    "doc.write(\"<div id='ovrlyLayer' style='display:none'></div><div id='suggest'></div>\");\n"
+    "if(typeof generateTOCToolbar=='function')generateTOCToolbar(doc);\n";
+// After the tree style's "-->": the suggestion layer.
+inline constexpr char kTreeSuggestStyle[] =
+    "#suggest{position:absolute;z-index:900;display:none;background-color:#FFFFFF;border:1px solid #999999;"
+    "font-family:Arial,Helvetica,sans-serif;font-size:12px;}"
+    "#suggest div{padding:1px 4px;cursor:pointer;white-space:nowrap;}"
+    "#suggest div.sel{background-color:#004499;color:#FFFFFF;}";
+// The main frame set and its tree frame (script address, then "ID=" with
+// the library's value, DB= or LI=).
+inline constexpr char kMainFrameset[] = "<FRAMESET cols=\"311,*\"";
+inline constexpr char kTreeFrameFormat[] =
+    "<FRAME scrolling='NO' id='treeframe' src='%s%s?AC=TREEFRAME&amp;%s&amp;FN=kivotree.html'";
+inline constexpr char kTreeFrameNoLibraryFormat[] =
+    "<FRAME scrolling='NO' id='treeframe' src='%s%s?AC=TREEFRAME&amp;FN=kivotree.html'";
+
+// The tree style's image rules (TOC toolbar images 135, 136, 140, 142,
+// 143) and the library menu's hiding, for imageBase, the address of this
+// front end's TBIMG images up to "IM=", which the caller has made fit for
+// a CSS url in a script string.
+std::string treeImageStyle(std::string_view imageBase);
+
+// The library tree's context menu ("<ul class='context-menu' id='menu_Lib'>"),
+// before the tree's "</BODY>"; its entries act on the main page (parent).
+std::string_view libraryContextMenu();
+
 }  // namespace ruva

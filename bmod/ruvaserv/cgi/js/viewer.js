@@ -521,9 +521,31 @@ function onkeySearch(e)
 }
 
 //@section main-init-tree
-// The main page's initializeTree.
-
+// The main page's initializeTree: the collection tree when the frame set
+// shows collections and this is no sub-library's page, else the library
+// tree. Functions of other scripts are called only when they exist.
+function initializeTree()
+{
+  var subLibrary = String(location.href).indexOf("kvo_ml_sub_main_page") >= 0;
+  if (top.colTreeStatus == 1 && !subLibrary && typeof generateCTOC == "function") {
+    currentTOCType = 'CTOC';
+    generateCTOC(1);
+    return;
+  }
+  if (currentTOCType == 'LTOC') {
+    if (typeof generateTree == "function" && (typeof fT == "undefined" || !fT)) generateTree();
+    if (typeof renderTree == "function") renderTree();
+  }
+}
 
 //@section main-togb-tail
-// The end of the main page's togB (a fragment, checked in the patched page).
-
+// The end of the main page's togB (a fragment, checked in the patched page):
+// the library tree marks the folder's way, another tree keeps the branch as
+// the document frame's current chapter.
+  if (typeof clickOnFolderRec == "function" && typeof fT != "undefined" && fT) clickOnFolderRec(fT, branchName);
+}
+else {
+  var docFrame = window.frames["kivodoc"];
+  if (docFrame && typeof docFrame.prevChapterID != "undefined") docFrame.prevChapterID = branchName;
+}
+}
