@@ -5,13 +5,21 @@ sample libraries are made:
     <dir>/lib/guide.kvo   archive comment "Guide [EN/DOCLIB1 R1A]"; members in
                           this order: the document page 1551-ABC10101Uen.A.html
                           (Latin-1, member comment "OPT: M"), 2.html, fig[1].gif,
-                          fig1.gif, a.pdf (100 bytes)
+                          fig1.gif, a.pdf (100 bytes), the viewer's frame pages
+                          kivo.html, kivo2.html and kivotree.html (from
+                          frame_pages/), folderindex.txt (the document and the
+                          PDF in folder 7)
     <dir>/members/<name>  each member's bytes as python's zipfile reads them
+    <dir>/hostile/hostile.kvo  a library whose title holds markup, kept out of
+                          <dir>/lib/
 
 The document page holds what post-processing acts on: a DOCTITLE div, the
 body marker, headings with chapter numbers and the reference and glossary
 classes, nested deleted text, chapter anchors, and program links of every
-kind (also in a body script's string) beside a link to another program.
+kind (also in a body script's string) beside a link to another program; the
+search word "installation" first below the first screen, then in a body script,
+an attribute and a link; "two words" across a line end and across &nbsp;; a
+GENERATOR META of the system's own generator and markup in DOCNAME.
 
 Usage: make_page_libraries.py <dir>
 """
@@ -27,6 +35,25 @@ LIBRARY = "guide.kvo"
 LIBRARY_COMMENT = "Guide [EN/DOCLIB1 R1A]"
 DOCUMENT = "1551-ABC10101Uen.A.html"
 DOCUMENT_COMMENT = "OPT: M"
+FOLDER = 7
+HOSTILE_LIBRARY = "hostile.kvo"
+HOSTILE_TITLE = '"><script>window.__x=1</script>'
+HOSTILE_COMMENT = HOSTILE_TITLE + " [EN/HOSTILE1 R1A]"
+FRAME_PAGE_DIR = os.path.join(os.path.dirname(os.path.abspath(__file__)), "frame_pages")
+# kivo2.html is kivo.html whose document frame shows the library's start page.
+DOCUMENT_FRAME = b'src="http:/kivo?FN=' + DOCUMENT.encode() + b'"'
+START_FRAME = b'src="http:/kivo?FN=kivodoc.html"'
+
+
+def frame_page(name):
+    with open(os.path.join(FRAME_PAGE_DIR, "kivo.html" if name == "kivo2.html" else name), "rb") as f:
+        data = f.read()
+    return data.replace(DOCUMENT_FRAME, START_FRAME) if name == "kivo2.html" else data
+
+
+SEARCH_WORD = "installation"
+# Enough paragraphs before the first hit to put it below the first screen.
+FILLER = "".join("<p>Paragraph %d of the overview, about the system as a whole.</p>\n" % n for n in range(1, 41))
 
 # Element ids in the document page: the anchors that are program links, the
 # anchor to another program, the toolbar image; and how many marked headings
@@ -41,11 +68,15 @@ CHAPTER_ANCHORS = 4
 # desktop viewer's qzl:, one in a script string, a toolbar image.
 DOCUMENT_PAGE = """<html>
 <head>
-<title>Installation Guide ABC \xe9dition</title>
+<title>Operator Guide ABC \xe9dition</title>
+<META NAME="GENERATOR" CONTENT="KIVOprod 4.2">
+<META NAME="DOCNAME" CONTENT="Guide <img src=x onerror=window.__x=1> ABC">
+<META NAME="DOCNO" CONTENT="1551-ABC 101 01 Uen">
+<META NAME="REV" CONTENT="A">
 </head>
 <body>
 <!--@BODY-->
-<div class="DOCTITLE">Installation Guide ABC \xe9dition</div>
+<div class="DOCTITLE">Operator Guide ABC \xe9dition</div>
 <p>Pr\xe9face: read this guide before you install the system \xa9 2026.</p>
 <h2><a name="CHAPTER1"><span class="CHAPNUMBER">1</span> Introduction</a></h2>
 <p>See <a id="plain" href="http:/kivo?AC=LINK&amp;FN=2.html">the next page</a>,
@@ -62,8 +93,12 @@ another program: <a id="other" href="http:/other?x=1">other</a>.</p>
 <p>Reference list.</p>
 <h2 class="glossary"><a name="CHAPTER3">Glossary</a></h2>
 <p>Terms.</p>
+""" + FILLER + """<p>Before the installation, read the whole chapter.</p>
+<p title="installation notes">Read these two
+words and those two&nbsp;words first; see the <a href="#CHAPTER2">installation references</a>.</p>
 <p id="scripted"></p>
 <script type="text/javascript">
+var step = "installation";
 var next = document.createElement("a");
 next.id = "script";
 next.href = "http:/kivo?AC=LINK&FN=2.html";
@@ -98,7 +133,13 @@ MEMBERS = [
     ("fig[1].gif", gif((255, 0, 0))),
     ("fig1.gif", gif((0, 0, 255))),
     ("a.pdf", (b"%PDF-1.4\n" + b"x" * 100)[:94] + b"%%EOF\n"),
+] + [(name, frame_page(name)) for name in ("kivo.html", "kivo2.html", "kivotree.html")] + [
+    # Lines in central-directory order; members not listed are in no folder.
+    ("folderindex.txt", "".join("FolderID:%d|File:%s|\n" % (FOLDER, name)
+                                for name in (DOCUMENT, "a.pdf")).encode("latin-1")),
 ]
+
+HOSTILE_PAGE = b"<html><head><title>Hostile</title></head><body><p>A library with markup in its title.</p></body></html>\n"
 
 
 def zip_add(archive, folder, name, comment=None):
@@ -109,12 +150,25 @@ def zip_add(archive, folder, name, comment=None):
                    input=(comment + "\n").encode("latin-1") if comment is not None else None)
 
 
+def make_hostile(folder):
+    archive = os.path.join(folder, HOSTILE_LIBRARY)
+    staging = tempfile.mkdtemp(prefix="pagelib_")
+    try:
+        with open(os.path.join(staging, "index.html"), "wb") as f:
+            f.write(HOSTILE_PAGE)
+        zip_add(archive, staging, "index.html")
+    finally:
+        shutil.rmtree(staging, ignore_errors=True)
+    subprocess.run(["zip", "-q", "-z", archive], check=True, input=(HOSTILE_COMMENT + "\n").encode())
+
+
 def make(out):
     if shutil.which("zip") is None:
         sys.exit("make_page_libraries.py: zip is missing (scripts/setup installs it)")
     lib = os.path.join(out, "lib")
     members = os.path.join(out, "members")
-    for folder in (lib, members):
+    hostile = os.path.join(out, "hostile")
+    for folder in (lib, members, hostile):
         shutil.rmtree(folder, ignore_errors=True)
         os.makedirs(folder)
     archive = os.path.join(lib, LIBRARY)
@@ -135,6 +189,7 @@ def make(out):
         for name in names:
             with open(os.path.join(members, name), "wb") as f:
                 f.write(z.read(name))
+    make_hostile(hostile)
 
 
 def main(argv):
