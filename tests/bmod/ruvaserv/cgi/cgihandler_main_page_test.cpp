@@ -91,6 +91,26 @@ protected:
         return req_->dstBuf ? std::string(req_->dstBuf, req_->dstOffs) : std::string();
     }
 
+    // What the main page's first "</script" gets before it: the tree and
+    // sync scripts, as this request writes them.
+    std::string treeScripts() {
+        test::CapturedRequest other;
+        other->kivoServName = req_->kivoServName;
+        other->flags = req_->flags;
+        EXPECT_EQ(other->allocDstBuf(1 << 20), 1);
+        other->beginDstPass();
+        EXPECT_EQ(other->insertTOCGenerateScript(), 1);
+        EXPECT_EQ(other->insertAutoSyncScript(), 1);
+        other->endDstPass();
+        return std::string(other->dstBuf, other->dstOffs);
+    }
+    // text with the tree scripts before its first "</script".
+    std::string withTreeScripts(std::string text) {
+        const size_t close = text.find("</script");
+        if (close != std::string::npos) text.insert(close, treeScripts());
+        return text;
+    }
+
     test::NoNames noNames_;
     Resolver* previous_ = nullptr;
     test::EnvGuard env_;
@@ -124,7 +144,8 @@ TEST_F(MainPage, ScriptIsPatchedAtItsPlaces) {
     EXPECT_NE(out.find("  doc.write(\"" + std::string(libraryContextMenu()) + "</BODY></HTML>\");\n  doc.close();\n;\n}"),
               std::string::npos);
     // renderNode collects its lines.
-    const std::string renderNode = between(out, "function renderNode(node, doc, level)\n", "</script>");
+    const std::string renderNode =
+        between(out, "function renderNode(node, doc, level)\n", treeScripts() + "</script>");
     EXPECT_EQ(renderNode.find("doc.write("), std::string::npos) << renderNode;
     EXPECT_NE(renderNode.find("  tree_content[++tco_i]=\"<TR><TD nowrap>\";\n"), std::string::npos);
     EXPECT_NE(renderNode.find("tree_content[++tco_i]=\"<a href='javascript:parent.togB(\" + node.id + \")'>\" + "
@@ -298,8 +319,8 @@ TEST_F(MainPage, SearchReturnReplacesTheDocumentFrame) {
     req_.field("PA", "x");
     req_.field("BA", "b");
     EXPECT_EQ(run("<script>var u = 'FN=kivodoc.html';</script><a href=\"?fn=KIVODOC.HTML\">"),
-              std::string(kXmlDeclaration) +
-                  "<script>var u = 'AC=SEARCH&BA=b&PA=x';</script><a href=\"?AC=SEARCH&amp;BA=b&amp;PA=x\">");
+              std::string(kXmlDeclaration) + withTreeScripts("<script>var u = 'AC=SEARCH&BA=b&PA=x';</script>"
+                                                             "<a href=\"?AC=SEARCH&amp;BA=b&amp;PA=x\">"));
 }
 
 // renderNode's writes become collected lines; each adds 11 bytes, so a
@@ -317,7 +338,7 @@ TEST_F(MainPage, RenderNodeRewriteGrowsTheDocument) {
     const std::string rewritten = "<script>\nfunction renderNode(n, doc)\n{\n" + collected +
                                   "  tree_content[++tco_i]='\\')' /* ) */;\n  // doc.write(\n" + "}\n" + tail;
     fields("kivo2.html");
-    EXPECT_EQ(run(page), kXmlDeclaration + rewritten);
+    EXPECT_EQ(run(page), kXmlDeclaration + withTreeScripts(rewritten));
     EXPECT_EQ(req_->docSize, rewritten.size());
     EXPECT_EQ(std::string(req_->docBuf, req_->docSize), rewritten);
     EXPECT_EQ(rewritten.size() - page.size(), 41u * 11);
