@@ -19,10 +19,12 @@ int SearchActions::retrieveFile(std::string& fileName) {
 int SearchActions::getKivoDocument(KivoHandler&) {
     if (!cg || !cg->valueList) return 0;
     const Value* fn = cg->valueList->findValue("FN");
-    // A chapter (CH) is served through the file's location; the catchword
-    // and title look-ups come with the searches.
-    if (!fn || fn->value.empty() || cg->valueList->findValue("CH")) return 0;
+    // The catchword and title look-ups come with the searches.
+    if (!fn || fn->value.empty()) return 0;
     const std::string asked = fn->value;
+    // A chapter is reached by sending the browser to the file with the
+    // chapter as its fragment, so the browser scrolls there itself.
+    if (cg->valueList->findValue("CH")) return cg->locationDbFile("", "", asked, "");
     std::string file = asked;
     if (!retrieveFile(file)) {
         // The value list has made FN safe for the page already.

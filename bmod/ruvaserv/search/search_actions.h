@@ -21,11 +21,12 @@ public:
     // Drops the error text.
     void clear() { errmsg.clear(); }
 
-    // The document of the field FN (without CH) into cg's document buffer.
-    // 1 when it is there, or when it could not be fetched: then cg has
-    // written message 83 as its error page (flag 0x8). 0 when the request
-    // names no document this object can fetch yet (no FN, or FN with CH);
-    // nothing is written then.
+    // The document of the field FN into cg's document buffer. 1 when it is
+    // there, or when it could not be fetched: then cg has written message
+    // 83 as its error page (flag 0x8). With a field CH, FN is not fetched:
+    // cg answers with a redirection to the file and the chapter
+    // (locationDbFile), 1. 0 when the request names no document this
+    // object can fetch yet (no FN); nothing is written then.
     int getKivoDocument(KivoHandler& handler);
 
     // cg's retrieveFile of fileName in the request's library

@@ -55,8 +55,6 @@ TEST_F(SearchActionsRoad, DocumentOfFnIsFetchedFromTheRequestsLibrary) {
          "MLLIST 12\nCONTV 12 \" b .html\"\n", 1, "", " b .html"},
         {"no FN: nothing to fetch yet", {{"ID", "12"}}, {}, "", 0, "", nullptr},
         {"an empty FN counts as none", {{"ID", "12"}, {"FN", ""}}, {}, "", 0, "", nullptr},
-        {"FN with a chapter goes elsewhere", {{"ID", "12"}, {"FN", "a.html"}, {"CH", "3"}}, {}, "", 0, "",
-         nullptr},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -89,6 +87,44 @@ TEST_F(SearchActionsRoad, DocumentOfFnIsFetchedFromTheRequestsLibrary) {
         }
         peer.stop();
         EXPECT_EQ(test::beforeQuit(peer.connections() ? peer.received(0) : ""), c.sent);
+    }
+}
+
+// A chapter is not fetched: the browser is sent to the file's own address
+// with the chapter as fragment, and no command goes to the server.
+TEST_F(SearchActionsRoad, FileWithChapterRedirectsToItsLocation) {
+    struct {
+        const char* name;
+        std::vector<std::pair<const char*, const char*>> fields;
+        std::string location;
+    } const cases[] = {
+        {"library by ID, a file name needing codes", {{"ID", "12"}, {"FN", "a+b&c.html"}, {"CH", "2.3"}},
+         "Location: http://127.0.0.1:8080/cgi-bin/kivoserv?ID=12&FN=a%2Bb%26c.html&AC=LINK#2.3\n\n"},
+        {"library by DB", {{"DB", "guide.kvo"}, {"FN", "a.html"}, {"CH", "2.3"}},
+         "Location: http://127.0.0.1:8080/cgi-bin/kivoserv?DB=guide.kvo&FN=a.html&AC=LINK#2.3\n\n"},
+        {"an empty chapter gives no fragment", {{"ID", "12"}, {"FN", "a.html"}, {"CH", ""}},
+         "Location: http://127.0.0.1:8080/cgi-bin/kivoserv?ID=12&FN=a.html&AC=LINK\n\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedPeer peer({test::replyScript({})});
+        ASSERT_TRUE(peer.ok());
+        {
+            CapturedRequest cg;
+            cg->docServAddr = "127.0.0.1:" + std::to_string(peer.port());
+            cg->kivoServName = "/127.0.0.1:8080/cgi-bin/kivoserv";
+            for (const auto& [name, value] : c.fields) cg.field(name, value);
+            ASSERT_EQ(cg->createDefaultSession(), 1);
+            auto kh = newKivoHandler(cg.get());
+            auto sa = newSearchActions(cg.get());
+            ASSERT_NE(sa, nullptr);
+            EXPECT_EQ(sa->getKivoDocument(*kh), 1);
+            EXPECT_EQ(cg.written(), c.location);
+            EXPECT_TRUE(cg->flags & kCgiResponseDone);
+            EXPECT_EQ(cg->docSize, 0u);
+        }
+        peer.stop();
+        EXPECT_EQ(test::beforeQuit(peer.connections() ? peer.received(0) : ""), "");
     }
 }
 
