@@ -3,7 +3,7 @@
 headless Chromium, for end-to-end tests.
 
 A WebServer owns a folder T:
-    www/          document root
+    www/          document root (.html files served as text/html)
     cgi-bin/      symlinks to the built programs (each found by the environment
                   variable of its name in capitals: KIVOSERV, ZOPASERV, KIVOHINT)
                   and the static start page kivo (text/html, never executed)
@@ -105,6 +105,8 @@ server.errorlog = %(errorlog)s
 server.breakagelog = %(breakagelog)s
 server.upload-dirs = (%(tmp)s)
 accesslog.filename = %(accesslog)s
+# Static pages of www/ (a test's frame set) are HTML, not downloads.
+mimetype.assign = (".html" => "text/html")
 alias.url = ("/cgi-bin/" => %(cgibin)s)
 # Only the front-end programs run; anything else in cgi-bin is a file.
 $HTTP["url"] =~ "%(pattern)s" {

@@ -11,7 +11,9 @@ sample libraries are made:
                           PDF in folder 7)
     <dir>/members/<name>  each member's bytes as python's zipfile reads them
     <dir>/hostile/hostile.kvo  a library whose title holds markup, kept out of
-                          <dir>/lib/
+                          <dir>/lib/: index.html, and a document whose
+                          title, chapter and META values break out of script
+                          strings and attributes
 
 The document page holds what post-processing acts on: a DOCTITLE div, the
 body marker, headings with chapter numbers and the reference and glossary
@@ -34,11 +36,14 @@ import zipfile
 LIBRARY = "guide.kvo"
 LIBRARY_COMMENT = "Guide [EN/DOCLIB1 R1A]"
 DOCUMENT = "1551-ABC10101Uen.A.html"
+DOCUMENT_TITLE = "Operator Guide ABC \xe9dition"
 DOCUMENT_COMMENT = "OPT: M"
 FOLDER = 7
 HOSTILE_LIBRARY = "hostile.kvo"
 HOSTILE_TITLE = '"><script>window.__x=1</script>'
 HOSTILE_COMMENT = HOSTILE_TITLE + " [EN/HOSTILE1 R1A]"
+HOSTILE_DOCUMENT = "1551-XYZ10101Uen.A.html"
+HOSTILE_TEXT = 'x");window.__x=1;//'
 FRAME_PAGE_DIR = os.path.join(os.path.dirname(os.path.abspath(__file__)), "frame_pages")
 # kivo2.html is kivo.html whose document frame shows the library's start page.
 DOCUMENT_FRAME = b'src="http:/kivo?FN=' + DOCUMENT.encode() + b'"'
@@ -68,7 +73,7 @@ CHAPTER_ANCHORS = 4
 # desktop viewer's qzl:, one in a script string, a toolbar image.
 DOCUMENT_PAGE = """<html>
 <head>
-<title>Operator Guide ABC \xe9dition</title>
+<title>""" + DOCUMENT_TITLE + """</title>
 <META NAME="GENERATOR" CONTENT="KIVOprod 4.2">
 <META NAME="DOCNAME" CONTENT="Guide <img src=x onerror=window.__x=1> ABC">
 <META NAME="DOCNO" CONTENT="1551-ABC 101 01 Uen">
@@ -76,7 +81,7 @@ DOCUMENT_PAGE = """<html>
 </head>
 <body>
 <!--@BODY-->
-<div class="DOCTITLE">Operator Guide ABC \xe9dition</div>
+<div class="DOCTITLE">""" + DOCUMENT_TITLE + """</div>
 <p>Pr\xe9face: read this guide before you install the system \xa9 2026.</p>
 <h2><a name="CHAPTER1"><span class="CHAPNUMBER">1</span> Introduction</a></h2>
 <p>See <a id="plain" href="http:/kivo?AC=LINK&amp;FN=2.html">the next page</a>,
@@ -140,6 +145,24 @@ MEMBERS = [
 ]
 
 HOSTILE_PAGE = b"<html><head><title>Hostile</title></head><body><p>A library with markup in its title.</p></body></html>\n"
+# A document whose title and chapter end a script string and whose META
+# values end an attribute.
+HOSTILE_DOCUMENT_PAGE = ("""<html>
+<head>
+<title>%(t)s</title>
+<META NAME="GENERATOR" CONTENT="KIVOprod 4.2">
+<META NAME="DOCNAME" CONTENT="<img src=x onerror=window.__x=1>">
+<META NAME="DOCNO" CONTENT="'><script>window.__x=1</script>">
+<META NAME="REV" CONTENT="A">
+</head>
+<body>
+<!--@BODY-->
+<div class="DOCTITLE">%(t)s</div>
+<h2><a name="CHAPTER1"><span class="CHAPNUMBER">1</span> %(t)s</a></h2>
+<p>Text.</p>
+</body>
+</html>
+""" % {"t": HOSTILE_TEXT}).encode("latin-1")
 
 
 def zip_add(archive, folder, name, comment=None):
@@ -154,9 +177,10 @@ def make_hostile(folder):
     archive = os.path.join(folder, HOSTILE_LIBRARY)
     staging = tempfile.mkdtemp(prefix="pagelib_")
     try:
-        with open(os.path.join(staging, "index.html"), "wb") as f:
-            f.write(HOSTILE_PAGE)
-        zip_add(archive, staging, "index.html")
+        for name, data in (("index.html", HOSTILE_PAGE), (HOSTILE_DOCUMENT, HOSTILE_DOCUMENT_PAGE)):
+            with open(os.path.join(staging, name), "wb") as f:
+                f.write(data)
+            zip_add(archive, staging, name)
     finally:
         shutil.rmtree(staging, ignore_errors=True)
     subprocess.run(["zip", "-q", "-z", archive], check=True, input=(HOSTILE_COMMENT + "\n").encode())

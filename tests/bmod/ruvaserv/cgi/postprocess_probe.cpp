@@ -5,8 +5,18 @@
 // and fields in decimal, options in hexadecimal, echo 0 or 1, mime "-" for
 // none), then <fields> lines "NAME=VALUE", then exactly <length> bytes of
 // page and "\n". Each page lies in a heap block of exactly its length, as
-// the document buffer of a request; no document server listens at the
-// configured address, so a page that asks one takes the failure path.
+// the document buffer of a request.
+//
+// A sixth number <refs> on the line makes the page a collection page: after
+// the field lines come a line with the collection's title, one with its
+// identity, then <refs> lines of library references ("ID|REV|Title").
+//
+// The configuration file is found as kivoserv finds it (KIVOSERVCONF
+// first); with one, its document server is asked, and the page's own
+// address is the host of HTTP_HOST (or SERVER_NAME and SERVER_PORT) with
+// SCRIPT_NAME, as kivoserv makes it. Without one no document server
+// listens at the address the requests get, so a page that asks one takes
+// the failure path, and the page's address is a fixed one.
 //
 // Per record the answer is a line "<result> <output> <length> <intact>
 // <asked>": the pass's result, 1 when it made an output buffer (0: the
@@ -39,6 +49,10 @@ struct Record {
     bool echo = false;
     std::string mime;
     std::vector<std::pair<std::string, std::string>> fields;
+    bool collection = false;
+    std::string libraryTitle;
+    std::string libraryId;
+    std::vector<std::string> references;
 };
 
 bool readLine(std::string& line) {
@@ -54,12 +68,14 @@ bool readLine(std::string& line) {
 int readRecord(Record& r) {
     std::string line;
     if (!readLine(line)) return line.empty() ? 0 : -1;
-    size_t length, count;
+    size_t length, count, refs = 0;
     unsigned options;
     int echo;
     char mime[300];
-    if (std::sscanf(line.c_str(), "%zu %x %d %299s %zu", &length, &options, &echo, mime, &count) != 5 ||
-        length > kMaxLength || count > kMaxFields || (echo != 0 && echo != 1))
+    const int numbers =
+        std::sscanf(line.c_str(), "%zu %x %d %299s %zu %zu", &length, &options, &echo, mime, &count, &refs);
+    if (numbers < 5 || length > kMaxLength || count > kMaxFields || refs > kMaxFields ||
+        (echo != 0 && echo != 1))
         return -1;
     r.options = options;
     r.echo = echo == 1;
@@ -70,6 +86,17 @@ int readRecord(Record& r) {
         const size_t eq = line.find('=');
         if (eq == std::string::npos || eq == 0) return -1;
         r.fields.emplace_back(line.substr(0, eq), line.substr(eq + 1));
+    }
+    r.collection = numbers == 6;
+    r.references.clear();
+    r.libraryTitle.clear();
+    r.libraryId.clear();
+    if (r.collection) {
+        if (!readLine(r.libraryTitle) || !readLine(r.libraryId)) return -1;
+        for (size_t i = 0; i < refs; ++i) {
+            if (!readLine(line)) return -1;
+            r.references.push_back(line);
+        }
     }
     r.page.resize(length);
     if (std::fread(r.page.data(), 1, length, stdin) != length || std::getchar() != '\n') return -1;
@@ -90,17 +117,23 @@ int refusingPort() {
     return ntohs(addr.sin_port);
 }
 
+// Where the requests' server and the page's own address come from.
+struct Setting {
+    std::string serverAddr;
+    std::string kivoServName = "/127.0.0.1:8080/cgi-bin/kivoserv";
+};
+
 // The request as kivoserv's entry would leave it before the action's page
 // is post-processed.
-void setUpRequest(ruva::CgiHandler& cg, const Record& r, const std::string& serverAddr) {
+void setUpRequest(ruva::CgiHandler& cg, const Record& r, const Setting& setting) {
     cg.clear();
     cg.flags = ruva::kKivoservFlags;
     cg.options = r.options;
     cg.mimeType = r.mime;
     cg.urlProto = "http:/";
-    cg.kivoServName = "/127.0.0.1:8080/cgi-bin/kivoserv";
+    cg.kivoServName = setting.kivoServName;
     cg.scriptName = "/cgi-bin/";
-    cg.docServAddr = serverAddr;
+    cg.docServAddr = setting.serverAddr;
     cg.curId = 0;
     cg.curCh.clear();
     std::string query;
@@ -113,11 +146,16 @@ void setUpRequest(ruva::CgiHandler& cg, const Record& r, const std::string& serv
     }
     // getURL reads the page's own address from the environment.
     setenv("QUERY_STRING", query.c_str(), 1);
+    cg.isCollection = r.collection ? 1 : 0;
+    cg.libraryTitle = r.libraryTitle;
+    cg.libraryId = r.libraryId;
+    cg.subLibrary = r.references;
+    cg.libCount = static_cast<int>(r.references.size());
 }
 
 // Runs one page; false when the answer cannot be written.
-bool processPage(ruva::CgiHandler& cg, const Record& r, const std::string& serverAddr) {
-    setUpRequest(cg, r, serverAddr);
+bool processPage(ruva::CgiHandler& cg, const Record& r, const Setting& setting) {
+    setUpRequest(cg, r, setting);
     // A heap block of exactly the page: the sanitizer sees any read past it.
     char* block = static_cast<char*>(std::malloc(r.page.size()));
     if (!block && !r.page.empty()) return false;
@@ -147,12 +185,6 @@ bool processPage(ruva::CgiHandler& cg, const Record& r, const std::string& serve
 
 int main() {
     unsetenv("RUVA_ADDR");
-    const int port = refusingPort();
-    if (port <= 0) {
-        std::fprintf(stderr, "postprocess_probe: no loopback port\n");
-        return 1;
-    }
-    const std::string serverAddr = "127.0.0.1:" + std::to_string(port);
     static char* noEnv[] = {nullptr};
     std::unique_ptr<ruva::CgiHandler> cg = ruva::newCgiHandler(ruva::kKivoservFlags, noEnv);
     FILE* sink = std::fopen("/dev/null", "w");
@@ -160,11 +192,25 @@ int main() {
         std::fprintf(stderr, "postprocess_probe: no request object\n");
         return 1;
     }
+    Setting setting;
+    if (const std::string conf = ruva::findConfigFile(); !conf.empty()) {
+        cg->readConfigFile(conf.c_str());
+        setting.serverAddr = cg->docServAddr;
+        const char* script = std::getenv("SCRIPT_NAME");
+        setting.kivoServName = cg->httpdHost + cg->httpdPort + (script && *script ? script : "/cgi-bin/kivoserv");
+    } else {
+        const int port = refusingPort();
+        if (port <= 0) {
+            std::fprintf(stderr, "postprocess_probe: no loopback port\n");
+            return 1;
+        }
+        setting.serverAddr = "127.0.0.1:" + std::to_string(port);
+    }
     cg->cgifile = sink;
     Record r;
     int got;
     while ((got = readRecord(r)) == 1) {
-        if (!processPage(*cg, r, serverAddr)) {
+        if (!processPage(*cg, r, setting)) {
             std::fprintf(stderr, "postprocess_probe: cannot write the answer\n");
             return 1;
         }
