@@ -1,0 +1,12 @@
+#include "bmod/ruvaserv/sgml/sgmlscanner.h"
+
+#include <gtest/gtest.h>
+
+namespace ruva {
+namespace {
+
+// Placeholder until the unit's cases land.
+TEST(XhtmlValidate, Placeholder) { SUCCEED(); }
+
+}  // namespace
+}  // namespace ruva
