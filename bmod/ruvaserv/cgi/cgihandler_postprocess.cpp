@@ -262,7 +262,14 @@ void PostProcessPass::buildByteKinds() {
 // The pass: a switch on the byte; ordinary bytes go out in runs.
 int PostProcessPass::copyPage() {
     while (so_ < size_) {
-        if (anchorAt_ <= so_ && !flushAnchor()) return 0;
+        if (anchorAt_ <= so_) {
+            // A pending hit goes over before the anchor is written.
+            if (const int moved = handOver()) {
+                if (moved < 0) return 0;
+                continue;
+            }
+            if (!flushAnchor()) return 0;
+        }
         // Every step starts with kPassMinFree bytes of room.
         if (cg_.dstbufSize - cg_.dstOffs <= kPassMinFree && !cg_.growDstFor(kPassGrowth)) return 0;
         if (mainAt_ <= so_) {
@@ -724,10 +731,9 @@ int PostProcessPass::documentEnd() {
     return cg_.writeDocTOCJavaScript(script, so_) ? 1 : -1;
 }
 
-// The page's end: a pending hit goes out, and a phrase search marks the
-// phrase over the whole output.
+// The page's end: a hit still pending stays unmarked; a phrase search
+// marks the phrase over the whole output.
 int PostProcessPass::finish() {
-    if (matching() && !ps_.matcher.atEnd(cg_, ps_, so_)) return 0;
     if (!ps_.isPhraseSearch) return 1;
     const std::string pattern = has("FT") ? field("FT") : field("PA");
     std::string result;

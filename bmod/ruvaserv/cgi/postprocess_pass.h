@@ -30,7 +30,7 @@ private:
         return v ? v->value : std::string();
     }
     bool has(const char* name) const { return cg_.valueList && cg_.valueList->findValue(name); }
-    bool matching() const { return ps_.patokCount > 0; }
+    bool matching() const { return ps_.matcher.active(); }
 
     int setUp();
     void setPageKind();

@@ -1,17 +1,303 @@
 #include "bmod/ruvaserv/cgi/search_word_matcher.h"
 
+#include <algorithm>
+#include <cstring>
+#include <string_view>
+
 #include "bmod/ruvaserv/cgi/cgihandler.h"
+#include "bmod/ruvaserv/cgi/postprocess_state.h"
+#include "common/eucjp.h"
+#include "common/patterns.h"
+#include "common/text.h"
+#include "common/text_view.h"
 
 namespace ruva {
 
-int SearchWordMatcher::setUp(CgiHandler&, PassState&) { return 1; }
+namespace {
 
-void SearchWordMatcher::endOfTitle(PassState&) {}
+// Characters of a search text that separate its words.
+constexpr std::string_view kSearchSeparators = " ,.:$=<>/{}~^`'%;&|()\t\r\n\"";
+// Search types whose words are not in the body text.
+constexpr std::string_view kTypesWithoutBodyWords[] = {"Combined", "Title", "Catchword", "DocNo", "FOLDER"};
+// How far past a hit the pass copies at most before handing it over.
+constexpr size_t kHandOverReach = 255;
 
-int SearchWordMatcher::atCopy(CgiHandler&, PassState&, size_t&) { return 0; }
+bool holdsCaseBlind(std::string_view text, std::string_view word) {
+    return findCaseBlind(text, 0, word) != std::string_view::npos;
+}
 
-int SearchWordMatcher::beforeRule(CgiHandler&, PassState&, size_t&) { return 1; }
+// The search text with "&nbsp;" (or "nbsp;" at its start) as one blank and
+// every separator as a blank, cut to kSearchTextMax bytes.
+std::string blankSeparators(std::string_view value) {
+    std::string text;
+    size_t at = 0;
+    if (startsAt(value, 0, "nbsp;")) {
+        text += ' ';
+        at = 5;
+    }
+    for (; at < value.size(); ++at) {
+        if (startsAt(value, at, "&nbsp;")) {
+            text += ' ';
+            at += 5;
+        } else {
+            text += value[at];
+        }
+    }
+    if (text.size() > SearchWordMatcher::kSearchTextMax) text.resize(SearchWordMatcher::kSearchTextMax);
+    for (char& c : text)
+        if (kSearchSeparators.find(c) != std::string_view::npos) c = ' ';
+    return text;
+}
 
-int SearchWordMatcher::atEnd(CgiHandler&, PassState&, size_t&) { return 1; }
+bool isWild(std::string_view word) {
+    return word.find_first_of("*?") != std::string_view::npos;
+}
+
+bool delimiterAt(const char* page, size_t size, size_t pos) {
+    return pos >= size || isDelimiter(static_cast<unsigned char>(page[pos]));
+}
+
+// The ';' of the entity that starts at the '&' at amp, or npos: a name of a
+// letter and up to 31 letters or digits, "#" and 1-7 digits, or "#x" and
+// 1-6 hex digits. Any other '&' is an ordinary character.
+size_t entityEnd(const char* page, size_t size, size_t amp) {
+    size_t at = amp + 1;
+    size_t first = at, most = 32;
+    bool (*accept)(unsigned char) = isAsciiAlnum;
+    if (at < size && isAsciiAlpha(static_cast<unsigned char>(page[at]))) {
+        ++at;
+    } else if (at < size && page[at] == '#') {
+        ++at;
+        if (at < size && (page[at] | 0x20) == 'x') {
+            ++at;
+            most = 6;
+            accept = [](unsigned char c) {
+                return isAsciiDigit(c) || ((c | 0x20) >= 'a' && (c | 0x20) <= 'f');
+            };
+        } else {
+            most = 7;
+            accept = isAsciiDigit;
+        }
+        first = at;
+        if (at >= size || !accept(static_cast<unsigned char>(page[at]))) return std::string_view::npos;
+    } else {
+        return std::string_view::npos;
+    }
+    while (at < size && at - first < most && accept(static_cast<unsigned char>(page[at]))) ++at;
+    return at < size && page[at] == ';' ? at : std::string_view::npos;
+}
+
+}  // namespace
+
+int SearchWordMatcher::setUp(CgiHandler& cg, PassState& ps) {
+    const Value* ft = cg.valueList ? cg.valueList->findValue("FT") : nullptr;
+    const Value* pa = cg.valueList ? cg.valueList->findValue("PA") : nullptr;
+    const Value* st = cg.valueList ? cg.valueList->findValue("ST") : nullptr;
+    std::string value = ft ? ft->value : pa ? pa->value : std::string();
+    if (value.empty()) return 1;
+    if (!ft && st) {
+        for (std::string_view type : kTypesWithoutBodyWords)
+            if (holdsCaseBlind(st->value, type)) return 1;
+    }
+    ps.isPhraseSearch = value[0] == '"';
+    if (value.find('!') != std::string::npos) value = filterNotWords(value);
+    const std::string text = blankSeparators(value);
+    ps.complexExpression = text.find(' ') != std::string::npos;
+    complex_ = ps.complexExpression;
+
+    for (size_t at = 0; at < text.size() && ps.patokCount < 4;) {
+        const size_t start = text.find_first_not_of(' ', at);
+        if (start == std::string::npos) break;
+        const size_t end = std::min(text.find(' ', start), text.size());
+        at = end;
+        std::string word = text.substr(start, end - start);
+        if (word.size() > kWordMax) continue;
+        if (!isEUCenc(word.c_str())) lstrupr(word.data());
+        ps.patok[ps.patokCount++] = word;
+    }
+    // A phrase is marked at the end of the pass, over the whole output.
+    if (ps.isPhraseSearch) return 1;
+
+    for (int i = 0; i < ps.patokCount; ++i) {
+        const std::string& full = ps.patok[i];
+        // A complex expression drops the words that cannot start at a word
+        // boundary of their own.
+        if (complex_ && !isAsciiAlnum(static_cast<unsigned char>(full[0]))) continue;
+        Word word;
+        word.wild = isWild(full);
+        word.working = word.wild ? parsePattern(full.c_str()) : full;
+        // Only '*' and '?': nothing literal to look for.
+        if (word.working.empty()) continue;
+        word.pattern = full;
+        lstrlwr(word.pattern.data());
+        words_[wordCount_++] = std::move(word);
+        if (!complex_) break;
+    }
+    bodymatch_.fill('\0');
+    return 1;
+}
+
+void SearchWordMatcher::endOfTitle(PassState& ps) {
+    for (int i = 0; i < wordCount_; ++i)
+        if (containsKanji(words_[i].working.c_str())) ps.disableBodySearch = true;
+}
+
+int SearchWordMatcher::atCopy(CgiHandler& cg, PassState& ps, size_t& so) {
+    page_ = cg.docBuf;
+    size_ = cg.docSize;
+    if (pending_) {
+        // The hit goes over once more than its length was copied after
+        // it; a wildcard hit's page word is still being copied until then.
+        if (ps.disableBodySearch || so <= pppSo_) return 0;
+        const size_t past = so - pppSo_;
+        if (past <= current_->working.size() && past <= kHandOverReach) return 0;
+        return handOver(cg, ps, so) ? 1 : -1;
+    }
+    if (ps.inTag || !ps.doneBody || ps.inScript) return 0;
+    return matchStep(cg, ps, so);
+}
+
+int SearchWordMatcher::beforeRule(CgiHandler& cg, PassState& ps, size_t& so) {
+    if (!pending_ || ps.disableBodySearch) return 1;
+    page_ = cg.docBuf;
+    size_ = cg.docSize;
+    // The rule acts inside the page word of a wildcard hit: that word is
+    // not whole in the output, so it is no hit.
+    if (so <= pppSo_) {
+        pending_ = wildcardHit_ = false;
+        paState_ = 0;
+        return 1;
+    }
+    return handOver(cg, ps, so);
+}
+
+// Steps 1-4 for the byte at so: 1 when an entity was copied, else 0.
+int SearchWordMatcher::matchStep(CgiHandler& cg, const PassState& ps, size_t& so) {
+    const unsigned char c = static_cast<unsigned char>(page_[so]);
+    if (c == '&') {
+        const size_t semi = entityEnd(page_, size_, so);
+        if (semi != std::string_view::npos) {
+            const int wrote = cg.dstWriteBuf(std::string_view(page_ + so, semi - so));
+            so = semi;
+            return wrote ? 1 : -1;
+        }
+    }
+    if (paState_ == 0) {
+        current_ = complex_ ? chooseWord(ps, so) : &words_[0];
+        if (!current_) return 0;
+    }
+    const std::string& word = current_->working;
+    const size_t length = word.size();
+    const unsigned char upper = asciiUpper(c);
+    // After a wildcard hit paState holds the page word's length: a
+    // mismatch, never an index past the word.
+    if (static_cast<size_t>(paState_) >= length || upper != static_cast<unsigned char>(word[paState_])) {
+        paState_ = 0;
+        return 0;
+    }
+    ++paState_;
+    // A doubled first character starts the match one later: "*AB" hits
+    // "xaab". A one-character word compares with the NUL after it.
+    const unsigned char second = length > 1 ? static_cast<unsigned char>(word[1]) : 0;
+    if (paState_ == 1 && static_cast<unsigned char>(word[0]) != second && so + 1 < size_ &&
+        static_cast<unsigned char>(page_[so + 1]) == c)
+        paState_ = 0;
+    if (static_cast<size_t>(paState_) == length) complete(cg, ps, so);
+    return 0;
+}
+
+// Complex expressions: the last of words 1-4 that starts here, a wildcard
+// word always, a plain word only with a delimiter after it.
+const SearchWordMatcher::Word* SearchWordMatcher::chooseWord(const PassState& ps, size_t so) const {
+    if (ps.disableBodySearch) return nullptr;
+    const unsigned char upper = asciiUpper(static_cast<unsigned char>(page_[so]));
+    const std::string_view rest(page_ + so, size_ - so);
+    const Word* chosen = nullptr;
+    for (int i = 0; i < wordCount_; ++i) {
+        const Word& word = words_[i];
+        if (static_cast<unsigned char>(word.working[0]) != upper || strncasewildcmp(word.working, rest) != 0)
+            continue;
+        if (word.wild || delimiterAt(page_, size_, so + word.working.size())) chosen = &word;
+    }
+    return chosen;
+}
+
+// The current word's last character is at so: a plain word is a hit with
+// delimiters on both sides; a wildcard word when its whole page word fits
+// the pattern.
+void SearchWordMatcher::complete(const CgiHandler& cg, const PassState& ps, size_t so) {
+    size_t last = so;
+    if (current_->wild) {
+        size_t start = 0;
+        if (!fitsPageWord(so, start, last)) return;
+        // The pass copies the rest of the page word before the hit goes
+        // over; paState counts the whole word.
+        paState_ = static_cast<int>(last + 1 - start);
+        wildcardHit_ = true;
+    } else {
+        const size_t first = so + 1 - current_->working.size();
+        if (!delimiterAt(page_, size_, so + 1) || (first > 0 && !delimiterAt(page_, size_, first - 1)))
+            return;
+    }
+    pending_ = true;
+    pppInA_ = ps.inA;
+    pppSo_ = last;
+    pppDstOffs_ = cg.dstOffs + (last - so);
+}
+
+// Collects the page word around the literal piece that ends at so into
+// bodymatch_ (start and last: its first and last byte) and tests it against
+// the pattern, both lower-cased.
+bool SearchWordMatcher::fitsPageWord(size_t so, size_t& start, size_t& last) {
+    const std::string& piece = current_->working;
+    const size_t first = so + 1 - piece.size();
+    // A piece compared across a tag does not stand in the page as such.
+    if (strncasewildcmp(piece, std::string_view(page_ + first, size_ - first)) != 0) return false;
+    start = first;
+    while (start > 0 && !delimiterAt(page_, size_, start - 1)) {
+        if (so + 1 - start >= kWordMax) return false;
+        --start;
+    }
+    size_t end = so + 1;
+    while (!delimiterAt(page_, size_, end)) {
+        if (end - start >= kWordMax) return false;
+        ++end;
+    }
+    bodymatchLength_ = end - start;
+    std::memcpy(bodymatch_.data(), page_ + start, bodymatchLength_);
+    bodymatch_[bodymatchLength_] = '\0';
+    std::array<char, kWordMax + 1> lowered = bodymatch_;
+    lstrlwr(lowered.data());
+    last = end - 1;
+    return wildcardfit(current_->pattern.c_str(), lowered.data()) != 0;
+}
+
+// Marks the pending hit and takes back what the pass copied after it, so
+// that text is read again. 0 when a write failed.
+int SearchWordMatcher::handOver(CgiHandler& cg, const PassState& ps, size_t& so) {
+    cg.flags |= kCgiHitHandedOver;
+    pending_ = false;
+    if (ps.metaDataStart == ps.metaDataDone) {
+        const std::string_view hit = wildcardHit_ ? std::string_view(bodymatch_.data(), bodymatchLength_)
+                                                  : std::string_view(current_->working);
+        const std::string_view patterns[] = {hit};
+        if (!cg.patternPostProcess(paState_, paMatchCount_, pppInA_, pppDstOffs_, patterns)) return 0;
+    }
+    wildcardHit_ = false;
+    // Every other rule hands the hit over before it acts, so the bytes
+    // after the hit are a plain copy of the page (no '<' or '>' among
+    // them: inTag is as it was) and the cut is exact.
+    const size_t after = so - pppSo_ - 1;
+    if (after == 0) {
+        // The byte after the hit is a rule's: the text it reads next
+        // does not follow the hit.
+        paState_ = 0;
+        return 1;
+    }
+    cg.dstOffs -= std::min(after, cg.dstOffs);
+    cg.dstBuf[cg.dstOffs] = '\0';
+    so = pppSo_ + 1;
+    return 1;
+}
 
 }  // namespace ruva

@@ -1,10 +1,19 @@
 // The search-word matcher that runs inside the post-processing pass: it
 // takes the request's search words at set-up and marks their hits in the
-// body text as the pass copies it. Until it is built it takes no words and
-// never acts, so pages pass through unmarked.
+// body text as the pass copies it.
+//
+// States: no match (paState 0); a match in progress (paState characters of
+// the current word compared, across tags); a hit pending (complete, waiting
+// for the text after it). A pending hit is handed to patternPostProcess
+// once the pass has copied more than the word's length past it, or at once
+// when any other rule of the pass is about to act; the pass then reads the
+// text after the hit again. Everything the pass writes after a hit is thus
+// a 1:1 copy, so the rewind takes back exactly those bytes.
 #pragma once
 
+#include <array>
 #include <cstddef>
+#include <string>
 
 namespace ruva {
 
@@ -13,11 +22,22 @@ struct PassState;
 
 class SearchWordMatcher {
 public:
-    // Takes the search words of the request (FT, else PA) into ps; 0 on a
-    // failure with the error text set.
+    // The search text is cut to this many bytes; longer words are dropped,
+    // a longer page word gives no wildcard hit.
+    static constexpr size_t kSearchTextMax = 1024;
+    static constexpr size_t kWordMax = 254;
+
+    // Takes the search words of the request (FT, else PA) into ps: patok,
+    // patokCount, isPhraseSearch, complexExpression. 1; it cannot fail.
     int setUp(CgiHandler& cg, PassState& ps);
 
-    // The end of the first title was passed ("/h2").
+    // Whether the pass must show each copied byte to atCopy: there is a
+    // word that can match and the search is no phrase (a phrase is marked
+    // over the whole output at the end).
+    bool active() const { return wordCount_ > 0; }
+
+    // The end of the first title was passed ("/h2"): a word holding Kanji
+    // stops body search for the rest of the pass.
     void endOfTitle(PassState& ps);
 
     // A byte is about to be copied by the pass's last rule: 1 when the
@@ -29,8 +49,37 @@ public:
     // first. 0 when a write failed, else 1.
     int beforeRule(CgiHandler& cg, PassState& ps, size_t& so);
 
-    // The page ended: a pending hit is handed over. 0 when a write failed.
-    int atEnd(CgiHandler& cg, PassState& ps, size_t& so);
+private:
+    struct Word {
+        std::string working;  // upper-cased; a wildcard word's longest literal piece
+        std::string pattern;  // the full form lower-cased, '*' and '?' kept, for wildcardfit
+        bool wild = false;
+    };
+
+    int matchStep(CgiHandler& cg, const PassState& ps, size_t& so);
+    const Word* chooseWord(const PassState& ps, size_t so) const;
+    void complete(const CgiHandler& cg, const PassState& ps, size_t so);
+    bool fitsPageWord(size_t so, size_t& start, size_t& last);
+    int handOver(CgiHandler& cg, const PassState& ps, size_t& so);
+
+    std::array<Word, 4> words_;
+    int wordCount_ = 0;
+    bool complex_ = false;
+
+    // The page of this pass (docBuf, docSize).
+    const char* page_ = nullptr;
+    size_t size_ = 0;
+
+    const Word* current_ = nullptr;  // pastr: the word being matched
+    int paState_ = 0;
+    bool pending_ = false;
+    bool wildcardHit_ = false;  // the pending hit is the page word in bodymatch_
+    bool pppInA_ = false;
+    size_t pppSo_ = 0;       // page position of the hit's last character
+    size_t pppDstOffs_ = 0;  // its output position
+    unsigned paMatchCount_ = 0;
+    std::array<char, kWordMax + 1> bodymatch_{};
+    size_t bodymatchLength_ = 0;
 };
 
 }  // namespace ruva
