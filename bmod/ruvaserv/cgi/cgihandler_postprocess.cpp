@@ -302,16 +302,17 @@ int PostProcessPass::copyPage() {
 }
 
 // Copies ordinary bytes at once up to the next one a rule may take (or the
-// pending anchor's place), mapping 128-138 on the way. The room kept free
-// by every step bounds the run, so it needs no write checks.
-void PostProcessPass::copyRun() {
+// pending anchor's place, or stop), mapping 128-138 on the way. The room
+// kept free by every step bounds the run, so it needs no write checks.
+void PostProcessPass::copyRun(size_t stop) {
     // Locals, not members: the output writes could alias them, and the
     // compiler would reload them for every byte.
     const size_t start = so_;
-    const size_t limit = std::min({size_, anchorAt_, mainAt_, start + (cg_.dstbufSize - cg_.dstOffs - 1)});
+    const size_t limit = std::min({size_, anchorAt_, mainAt_, stop, start + (cg_.dstbufSize - cg_.dstOffs - 1)});
     const auto* const in = reinterpret_cast<const unsigned char*>(page_.data());
     const uint8_t* const kind = kind_.data();
     char* const out = cg_.dstBuf + cg_.dstOffs - start;
+    const bool gtInline = !matching() && !ps_.metaHeaderPending;
     size_t i = start;
     while (i < limit) {
         // Runs between special bytes are short in markup: a store per byte
@@ -329,8 +330,9 @@ void PostProcessPass::copyRun() {
             out[i++] = kByteMap[c - 128];
             continue;
         }
-        // A tag's end, when nothing waits for it: no step of its own.
-        if (k == kGt && !ps_.metaHeaderPending) {
+        // A tag's end, when nothing waits for it (no meta header, no
+        // search hit to hand over): no step of its own.
+        if (k == kGt && gtInline) {
             ps_.inTag = false;
             out[i++] = '>';
             continue;
@@ -353,11 +355,13 @@ void PostProcessPass::copyRun() {
     so_ = i;
 }
 
-// Rule 11 for the byte at so_: while the matcher has words it sees each
-// byte first; otherwise the whole run goes out at once.
+// Rule 11 for the byte at so_: the matcher sees the bytes it may act on
+// one by one; the others go out in runs.
 int PostProcessPass::copyByte() {
-    if (!matching()) {
-        copyRun();
+    const size_t limit = std::min({size_, anchorAt_, so_ + (cg_.dstbufSize - cg_.dstOffs - 1)});
+    const size_t quiet = matching() ? ps_.matcher.quietUntil(cg_, ps_, so_, limit) : kNone;
+    if (quiet > so_) {
+        copyRun(quiet);
         return 1;
     }
     const unsigned char c = byteAt(page_, so_);

@@ -40,7 +40,7 @@ private:
     void buildByteKinds();
 
     int copyPage();
-    void copyRun();
+    void copyRun(size_t stop = std::string_view::npos);
     int copyByte();
     int write(std::string_view text) { return cg_.dstWriteBuf(text); }
     // One byte; every step starts with kPassMinFree bytes of room.

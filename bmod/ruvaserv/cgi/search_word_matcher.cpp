@@ -133,13 +133,80 @@ int SearchWordMatcher::setUp(CgiHandler& cg, PassState& ps) {
         words_[wordCount_++] = std::move(word);
         if (!complex_) break;
     }
-    bodymatch_.fill('\0');
+    for (unsigned c = 0; c < 256; ++c) {
+        const unsigned char b = static_cast<unsigned char>(c);
+        kinds_[c] = b == '<' || b == '>' || b == '\0' || b == '&'              ? kStep
+                    : b == '/' || asciiLower(b) == 'h' || asciiLower(b) == 'q' ? kRuleByte
+                                                                               : kQuiet;
+        for (int i = 0; i < wordCount_; ++i)
+            if (asciiUpper(b) == static_cast<unsigned char>(words_[i].working[0])) kinds_[c] = kStep;
+    }
     return 1;
 }
 
 void SearchWordMatcher::endOfTitle(PassState& ps) {
     for (int i = 0; i < wordCount_; ++i)
         if (containsKanji(words_[i].working.c_str())) ps.disableBodySearch = true;
+}
+
+// Runs the matching step over the bytes from so that the pass copies as
+// they are, up to limit: it stops at every byte the pass's copy run stops
+// at ('<', '>', NUL, a program link), at a "/h2" that ends the title, and
+// where the matcher must write (an entity past limit) or a word completes.
+// Between those, matching changes only paState and the current word, which
+// the skipped bytes are then counted into.
+size_t SearchWordMatcher::quietUntil(const CgiHandler& cg, const PassState& ps, size_t so, size_t limit) {
+    page_ = cg.docBuf;
+    size_ = cg.docSize;
+    limit = std::min(limit, size_);
+    if (pending_) {
+        if (ps.disableBodySearch) return limit;
+        return std::min(limit, pppSo_ + std::min(current_->working.size(), kHandOverReach) + 1);
+    }
+    if (ps.inTag || !ps.doneBody || ps.inScript) return limit;
+    const unsigned char* const bytes = reinterpret_cast<const unsigned char*>(page_);
+    for (size_t at = so; at < limit; ++at) {
+        if (paState_ == 0) {
+            for (; at < limit; ++at) {
+                const uint8_t kind = kinds_[bytes[at]];
+                if (kind == kQuiet) continue;
+                if (kind == kRuleByte && !ruleAt(ps, at)) continue;
+                break;
+            }
+            if (at == limit) break;
+        }
+        const unsigned char c = bytes[at];
+        if (c == '<' || c == '>' || c == '\0' || ruleAt(ps, at)) return at;
+        if (c == '&') {
+            const size_t semi = entityEnd(page_, size_, at);
+            if (semi != std::string_view::npos) {
+                // The entity goes out as it stands; its ';' is compared.
+                if (semi >= limit) return at;
+                at = semi - 1;
+                continue;
+            }
+        }
+        if (!advance(ps, at)) return at;
+    }
+    return limit;
+}
+
+// The byte at so starts a program link, or "/h2" ends the title: the
+// pass's copy run stops there.
+bool SearchWordMatcher::ruleAt(const PassState& ps, size_t so) const {
+    const std::string_view page(page_, size_);
+    switch (page_[so]) {
+        case 'h':
+        case 'H':
+            return startsCaseBlindAt(page, so, "http:/");
+        case 'q':
+        case 'Q':
+            return startsCaseBlindAt(page, so, "qzl:/");
+        case '/':
+            return !ps.endOfTitle && startsAt(page, so, "/h2");
+        default:
+            return false;
+    }
 }
 
 int SearchWordMatcher::atCopy(CgiHandler& cg, PassState& ps, size_t& so) {
@@ -149,8 +216,7 @@ int SearchWordMatcher::atCopy(CgiHandler& cg, PassState& ps, size_t& so) {
         // The hit goes over once more than its length was copied after
         // it; a wildcard hit's page word is still being copied until then.
         if (ps.disableBodySearch || so <= pppSo_) return 0;
-        const size_t past = so - pppSo_;
-        if (past <= current_->working.size() && past <= kHandOverReach) return 0;
+        if (so - pppSo_ <= std::min(current_->working.size(), kHandOverReach)) return 0;
         return handOver(cg, ps, so) ? 1 : -1;
     }
     if (ps.inTag || !ps.doneBody || ps.inScript) return 0;
@@ -171,10 +237,10 @@ int SearchWordMatcher::beforeRule(CgiHandler& cg, PassState& ps, size_t& so) {
     return handOver(cg, ps, so);
 }
 
-// Steps 1-4 for the byte at so: 1 when an entity was copied, else 0.
+// The matching step for the byte at so: 1 when an entity was copied (so
+// on its ';'), -1 when that write failed, else 0.
 int SearchWordMatcher::matchStep(CgiHandler& cg, const PassState& ps, size_t& so) {
-    const unsigned char c = static_cast<unsigned char>(page_[so]);
-    if (c == '&') {
+    if (page_[so] == '&') {
         const size_t semi = entityEnd(page_, size_, so);
         if (semi != std::string_view::npos) {
             const int wrote = cg.dstWriteBuf(std::string_view(page_ + so, semi - so));
@@ -182,28 +248,46 @@ int SearchWordMatcher::matchStep(CgiHandler& cg, const PassState& ps, size_t& so
             return wrote ? 1 : -1;
         }
     }
-    if (paState_ == 0) {
-        current_ = complex_ ? chooseWord(ps, so) : &words_[0];
-        if (!current_) return 0;
-    }
-    const std::string& word = current_->working;
-    const size_t length = word.size();
-    const unsigned char upper = asciiUpper(c);
-    // After a wildcard hit paState holds the page word's length: a
-    // mismatch, never an index past the word.
-    if (static_cast<size_t>(paState_) >= length || upper != static_cast<unsigned char>(word[paState_])) {
+    if (advance(ps, so)) return 0;
+    ++paState_;
+    if (restarts(so)) {
         paState_ = 0;
         return 0;
     }
-    ++paState_;
-    // A doubled first character starts the match one later: "*AB" hits
-    // "xaab". A one-character word compares with the NUL after it.
-    const unsigned char second = length > 1 ? static_cast<unsigned char>(word[1]) : 0;
-    if (paState_ == 1 && static_cast<unsigned char>(word[0]) != second && so + 1 < size_ &&
-        static_cast<unsigned char>(page_[so + 1]) == c)
-        paState_ = 0;
-    if (static_cast<size_t>(paState_) == length) complete(cg, ps, so);
+    complete(cg, ps, so);
     return 0;
+}
+
+// Chooses a word when none is in progress and compares the byte at so
+// with it. false, with nothing changed but the choice, when the byte would
+// complete the word.
+bool SearchWordMatcher::advance(const PassState& ps, size_t so) {
+    if (paState_ == 0) {
+        current_ = complex_ ? chooseWord(ps, so) : &words_[0];
+        if (!current_) return true;
+    }
+    const std::string& word = current_->working;
+    const unsigned char upper = asciiUpper(static_cast<unsigned char>(page_[so]));
+    // After a wildcard hit paState holds the page word's length: a
+    // mismatch, never an index past the word.
+    if (static_cast<size_t>(paState_) >= word.size() || upper != static_cast<unsigned char>(word[paState_])) {
+        paState_ = 0;
+        return true;
+    }
+    if (static_cast<size_t>(paState_) + 1 == word.size()) return false;
+    ++paState_;
+    if (restarts(so)) paState_ = 0;
+    return true;
+}
+
+// A first character that the next page byte repeats starts the match one
+// later, so "*AB" hits "xaab"; a one-character word compares with the NUL
+// after it.
+bool SearchWordMatcher::restarts(size_t so) const {
+    const std::string& word = current_->working;
+    const unsigned char second = word.size() > 1 ? static_cast<unsigned char>(word[1]) : 0;
+    return paState_ == 1 && static_cast<unsigned char>(word[0]) != second && so + 1 < size_ &&
+           page_[so + 1] == page_[so];
 }
 
 // Complex expressions: the last of words 1-4 that starts here, a wildcard
@@ -215,7 +299,7 @@ const SearchWordMatcher::Word* SearchWordMatcher::chooseWord(const PassState& ps
     const Word* chosen = nullptr;
     for (int i = 0; i < wordCount_; ++i) {
         const Word& word = words_[i];
-        if (static_cast<unsigned char>(word.working[0]) != upper || strncasewildcmp(word.working, rest) != 0)
+        if (static_cast<unsigned char>(word.working[0]) != upper || !startsCaseBlindAt(rest, 0, word.working))
             continue;
         if (word.wild || delimiterAt(page_, size_, so + word.working.size())) chosen = &word;
     }

@@ -13,6 +13,7 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace ruva {
@@ -40,6 +41,14 @@ public:
     // stops body search for the rest of the pass.
     void endOfTitle(PassState& ps);
 
+    // The first position from so on, at most limit, whose byte the pass
+    // must show to atCopy (so itself when this one). The bytes before it
+    // are taken as matched: the pass must copy them all as they are, in one
+    // run that ends there; the matcher stops at every byte that such a run
+    // stops at ('<', '>', NUL, "http:/", "qzl:/") and at a '/' before the
+    // title's end.
+    size_t quietUntil(const CgiHandler& cg, const PassState& ps, size_t so, size_t limit);
+
     // A byte is about to be copied by the pass's last rule: 1 when the
     // matcher wrote it (or more; so moved), 0 when the pass copies it, -1
     // when a write failed.
@@ -57,6 +66,9 @@ private:
     };
 
     int matchStep(CgiHandler& cg, const PassState& ps, size_t& so);
+    bool advance(const PassState& ps, size_t so);
+    bool restarts(size_t so) const;
+    bool ruleAt(const PassState& ps, size_t so) const;
     const Word* chooseWord(const PassState& ps, size_t so) const;
     void complete(const CgiHandler& cg, const PassState& ps, size_t so);
     bool fitsPageWord(size_t so, size_t& start, size_t& last);
@@ -64,6 +76,10 @@ private:
 
     std::array<Word, 4> words_;
     int wordCount_ = 0;
+    // What a byte is to quietUntil when no match is in progress: passed
+    // by; passed by unless it starts a rule ('h', 'q', '/'); stepped on.
+    enum ByteKind : uint8_t { kQuiet, kRuleByte, kStep };
+    std::array<uint8_t, 256> kinds_{};
     bool complex_ = false;
 
     // The page of this pass (docBuf, docSize).
