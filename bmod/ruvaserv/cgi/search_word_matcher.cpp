@@ -310,18 +310,25 @@ const SearchWordMatcher::Word* SearchWordMatcher::chooseWord(const PassState& ps
 // delimiters on both sides; a wildcard word when its whole page word fits
 // the pattern.
 void SearchWordMatcher::complete(const CgiHandler& cg, const PassState& ps, size_t so) {
+    // A completed word that is no hit leaves no match in progress: the
+    // next byte read, also one after a tag, may start one.
     size_t last = so;
     if (current_->wild) {
         size_t start = 0;
-        if (!fitsPageWord(so, start, last)) return;
+        if (!fitsPageWord(so, start, last)) {
+            paState_ = 0;
+            return;
+        }
         // The pass copies the rest of the page word before the hit goes
         // over; paState counts the whole word.
         paState_ = static_cast<int>(last + 1 - start);
         wildcardHit_ = true;
     } else {
         const size_t first = so + 1 - current_->working.size();
-        if (!delimiterAt(page_, size_, so + 1) || (first > 0 && !delimiterAt(page_, size_, first - 1)))
+        if (!delimiterAt(page_, size_, so + 1) || (first > 0 && !delimiterAt(page_, size_, first - 1))) {
+            paState_ = 0;
             return;
+        }
     }
     pending_ = true;
     pppInA_ = ps.inA;
