@@ -138,8 +138,18 @@ int SearchWordMatcher::setUp(CgiHandler& cg, PassState& ps) {
         kinds_[c] = b == '<' || b == '>' || b == '\0' || b == '&'              ? kStep
                     : b == '/' || asciiLower(b) == 'h' || asciiLower(b) == 'q' ? kRuleByte
                                                                                : kQuiet;
-        for (int i = 0; i < wordCount_; ++i)
-            if (asciiUpper(b) == static_cast<unsigned char>(words_[i].working[0])) kinds_[c] = kStep;
+        for (int i = 0; i < wordCount_; ++i) {
+            const std::string& word = words_[i].working;
+            if (asciiUpper(b) != static_cast<unsigned char>(word[0])) continue;
+            // In a complex expression a word is chosen only where it stands
+            // whole: a byte whose next one is not the word's second starts
+            // none (one-letter words: any next byte).
+            kinds_[c] = complex_ && kinds_[c] != kRuleByte && kinds_[c] != kStep ? kStart : kStep;
+            for (unsigned next = 0; next < 256; ++next)
+                if (word.size() == 1 || asciiLower(static_cast<unsigned char>(next)) ==
+                                            asciiLower(static_cast<unsigned char>(word[1])))
+                    startPairs_[c * 256 + next] = true;
+        }
     }
     return 1;
 }
@@ -171,6 +181,8 @@ size_t SearchWordMatcher::quietUntil(const CgiHandler& cg, const PassState& ps, 
                 const uint8_t kind = kinds_[bytes[at]];
                 if (kind == kQuiet) continue;
                 if (kind == kRuleByte && !ruleAt(ps, at)) continue;
+                if (kind == kStart && at + 1 < size_ && !startPairs_[bytes[at] * 256u + bytes[at + 1]])
+                    continue;
                 break;
             }
             if (at == limit) break;

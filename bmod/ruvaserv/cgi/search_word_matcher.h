@@ -12,6 +12,7 @@
 #pragma once
 
 #include <array>
+#include <bitset>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -77,9 +78,12 @@ private:
     std::array<Word, 4> words_;
     int wordCount_ = 0;
     // What a byte is to quietUntil when no match is in progress: passed
-    // by; passed by unless it starts a rule ('h', 'q', '/'); stepped on.
-    enum ByteKind : uint8_t { kQuiet, kRuleByte, kStep };
+    // by; passed by unless it starts a rule ('h', 'q', '/'); passed by
+    // unless it and the next byte may start a word of a complex expression
+    // (startPairs_); stepped on.
+    enum ByteKind : uint8_t { kQuiet, kRuleByte, kStart, kStep };
     std::array<uint8_t, 256> kinds_{};
+    std::bitset<256 * 256> startPairs_;
     bool complex_ = false;
 
     // The page of this pass (docBuf, docSize).
