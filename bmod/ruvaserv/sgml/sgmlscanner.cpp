@@ -1,5 +1,7 @@
 #include "bmod/ruvaserv/sgml/sgmlscanner.h"
 
+#include <new>
+
 namespace ruva {
 
 SgmlScanner::~SgmlScanner() { freeParentNodes(); }
@@ -24,6 +26,13 @@ std::optional<std::string> SgmlScanner::expandTextEntities(std::string_view) con
 
 void SgmlScanner::freeEntityList(int) {}
 
-std::unique_ptr<SgmlScanner> newSgmlScanner(uint16_t) { return nullptr; }
+std::unique_ptr<SgmlScanner> newSgmlScanner(uint16_t flags) {
+    std::unique_ptr<SgmlScanner> ss(new (std::nothrow) SgmlScanner);
+    if (!ss) return nullptr;
+    ss->flags = flags;
+    ss->oldflags = flags;
+    ss->freeText.reserve(kSgmlFreeTextInitial - 1);
+    return ss;
+}
 
 }  // namespace ruva

@@ -1,7 +1,9 @@
 // Test program of the SGML library for the differential scripts: one mode,
 // then any number of files, each scanned on the same scanner.
 //   --tagmap          the TAVR table: number, name, flags, child names
-//   --nodes FILE...   one row per node: state/flags@level "value"
+//   --nodes FILE...   one row per node: state/flags@level "value" (flags
+//                     two hex digits; "@level" only when not 0; no value when
+//                     null; '"' and '\\' backslashed, controls \n \r \t \xHH)
 //   --print FILE...   the node list printed back as markup
 //   --context TOP FILE...  "(NAME" per push, ")NAME" per pop
 //   --entities FILE...     the parameter entities, also after a failed scan
@@ -50,7 +52,41 @@ std::unique_ptr<SgmlNodeList> scanFile(SgmlScanner* ss, const char* path) {
     return list;
 }
 
-int dumpNodes(SgmlScanner*, const SgmlNodeList*) { return 0; }
+// A value in double quotes; '"' and '\\' escaped with a backslash, control
+// bytes as \n, \r, \t or \xHH, bytes from 0x80 as they are.
+void putDumpValue(const char* value) {
+    std::fputc('"', stdout);
+    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(value); *p; ++p) {
+        switch (*p) {
+        case '"': std::fputs("\\\"", stdout); break;
+        case '\\': std::fputs("\\\\", stdout); break;
+        case '\n': std::fputs("\\n", stdout); break;
+        case '\r': std::fputs("\\r", stdout); break;
+        case '\t': std::fputs("\\t", stdout); break;
+        default:
+            if (*p < 0x20) {
+                std::fprintf(stdout, "\\x%02X", *p);
+            } else {
+                std::fputc(*p, stdout);
+            }
+        }
+    }
+    std::fputc('"', stdout);
+}
+
+// One row per node: state/flags, "@level" when not 0, the value unless null.
+int dumpNodes(SgmlScanner*, const SgmlNodeList* list) {
+    for (const SgmlNode* node = list->firstNode; node; node = node->next) {
+        std::fprintf(stdout, "%d/%02X", node->state, node->flags);
+        if (node->level) std::fprintf(stdout, "@%d", node->level);
+        if (node->text()) {
+            std::fputc(' ', stdout);
+            putDumpValue(node->text());
+        }
+        std::fputc('\n', stdout);
+    }
+    return std::fflush(stdout) == 0;
+}
 
 int dumpPrint(SgmlScanner* ss, const SgmlNodeList* list) { return ss->printNodeList(list, stdout); }
 
