@@ -6,7 +6,8 @@
 //                     null; '"' and '\\' backslashed, controls \n \r \t \xHH)
 //   --print FILE...   the node list printed back as markup
 //   --context TOP FILE...  "(NAME" per push, ")NAME" per pop
-//   --entities FILE...     the parameter entities, also after a failed scan
+//   --entities FILE...     the parameter entities, also after a failed scan:
+//                          "name value", or "name" for one without value
 //   --xhtml FILE...   printed through the XHTML hook
 // Exit status 0 when every file scanned, 1 otherwise; messages on stderr.
 #include <cstdio>
@@ -95,7 +96,15 @@ int dumpContext(SgmlScanner*, const SgmlNodeList*, const char* top) {
     return sc && sc->setMap(MAPDTD_TAVR, top);
 }
 
-int dumpEntities(SgmlScanner*) { return 0; }
+// One line per entity in declaration order: name, then its value unless none.
+int dumpEntities(SgmlScanner* ss) {
+    for (const ScannerEntity& entity : ss->entities) {
+        std::fputs(entity.name.c_str(), stdout);
+        if (entity.value) std::fprintf(stdout, " %s", entity.value->c_str());
+        std::fputc('\n', stdout);
+    }
+    return std::fflush(stdout) == 0;
+}
 
 int dumpXhtml(SgmlScanner* ss, const SgmlNodeList* list) {
     ss->validate = xhtmlValidate;
