@@ -410,13 +410,25 @@ TEST(SgmlScanner, ProcessingInstructionKeepsFifteenAttributesAndCutsLongNames) {
     EXPECT_EQ(r.rows, "3/00 ?pi|5/00 " + std::string(31, 'n') + "|6/0F 1|1/00|");
 }
 
+// An input that scans to 1 with these rows.
+struct RowsCase {
+    const char* name;
+    std::string input;
+    std::string rows;
+};
+
+template <size_t N>
+void expectRows(const RowsCase (&cases)[N]) {
+    for (const RowsCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        Scan r = scan(c.input);
+        EXPECT_EQ(r.result, 1);
+        EXPECT_EQ(r.rows, c.rows);
+    }
+}
+
 TEST(SgmlScanner, LiteralElementsKeepTheirContentAsText) {
-    struct Case {
-        const char* name;
-        const char* input;
-        const char* rows;
-    };
-    const Case cases[] = {
+    const RowsCase cases[] = {
         {"ASIS ends at its end tag in any case", "<ASIS>a<b>c</asis>d",
          "3/08 ASIS|2/00 a<b>c|3/08 /asis|2/00 d|1/00|"},
         {"CODE under VARA", "<!DOCTYPE vara><CODE>a<b></CODE>",
@@ -445,12 +457,7 @@ TEST(SgmlScanner, LiteralElementsKeepTheirContentAsText) {
          "3/00 !ENTITY|8/00 %|9/00 r|10/09 IGNORE|3/00 ![|8/00 IGNORE|9/00 |3/38@2 a|2/28@2 |1/10|"},
         {"ASIS as a short tag stays literal", "<ASIS/>a<b>", "3/08 ASIS|3/08 /ASIS|2/00 a<b>|1/00|"},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        Scan r = scan(c.input);
-        EXPECT_EQ(r.result, 1);
-        EXPECT_EQ(r.rows, c.rows);
-    }
+    expectRows(cases);
 }
 
 TEST(SgmlScanner, OneInputLeavesNoLiteralModeToTheNext) {
@@ -464,12 +471,7 @@ TEST(SgmlScanner, OneInputLeavesNoLiteralModeToTheNext) {
 }
 
 TEST(SgmlScanner, BytesAreUnsignedAndControlsHandledPerToken) {
-    struct Case {
-        const char* name;
-        std::string input;
-        std::string rows;
-    };
-    const Case cases[] = {
+    const RowsCase cases[] = {
         {"high bytes kept in names, values and text", "<t\x80\xff a\xe9=\"\xff\">\xfe\x80",
          "3/00 t\x80\xff|5/00 a\xe9|6/0B \xff|2/00 \xfe\x80|1/00|"},
         {"CR dropped from text only", "a\r\nb<!--c\rd-->", "2/00 a\nb|3/00 !--|7/08 c\rd|1/00|"},
@@ -477,12 +479,7 @@ TEST(SgmlScanner, BytesAreUnsignedAndControlsHandledPerToken) {
         {"after an identifier 0xFF starts a word, 0x80-0xFE skipped", "<!X a b c \x80\xfe" "d \xff" "e>",
          "3/00 !X|8/00 a|9/00 b|10/00 c|10/00 d|10/08 \xff" "e|1/00|"},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        Scan r = scan(c.input);
-        EXPECT_EQ(r.result, 1);
-        EXPECT_EQ(r.rows, c.rows);
-    }
+    expectRows(cases);
 }
 
 TEST(SgmlScanner, EntitiesExpandOnlyCompleteKnownReferences) {
