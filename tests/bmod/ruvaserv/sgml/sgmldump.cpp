@@ -10,6 +10,7 @@
 //                          "name value", or "name" for one without value
 //   --xhtml FILE...   printed through the XHTML hook
 // Exit status 0 when every file scanned, 1 otherwise; messages on stderr.
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -36,7 +37,16 @@ int dumpTagmap() {
         std::fputs("sgmldump: no tag map\n", stderr);
         return 1;
     }
-    return 0;
+    for (int no = 0; no < map->tagCount; ++no) {
+        const TagEntry& e = map->entries[no];
+        std::printf("%d %s 0x%02X", no, e.name, e.flags);
+        for (uint8_t child : e.map) {
+            if (child == kTagMapEnd) break;
+            std::printf(" %s", map->getTagName(child));
+        }
+        std::putchar('\n');
+    }
+    return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : 1;
 }
 
 // Scans one file into a new list; null with the message on stderr.
