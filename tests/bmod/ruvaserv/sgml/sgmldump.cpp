@@ -19,6 +19,7 @@
 #include "bmod/ruvaserv/sgml/scontext.h"
 #include "bmod/ruvaserv/sgml/sgmlscanner.h"
 #include "bmod/ruvaserv/sgml/tagmap.h"
+#include "tests/bmod/ruvaserv/sgml/context_walk.h"
 
 namespace ruva {
 namespace {
@@ -101,9 +102,27 @@ int dumpNodes(SgmlScanner*, const SgmlNodeList* list) {
 
 int dumpPrint(SgmlScanner* ss, const SgmlNodeList* list) { return ss->printNodeList(list, stdout); }
 
-int dumpContext(SgmlScanner*, const SgmlNodeList*, const char* top) {
+int logContext(const char* mark, ContextEntry* entry, void* data) {
+    const char* name = static_cast<SContext*>(data)->getTagName(entry->tagno);
+    std::printf("%s%s\n", mark, name ? name : "");
+    return 1;
+}
+int logPush(ContextEntry* entry, void* data) { return logContext("(", entry, data); }
+int logPop(ContextEntry* entry, void* data) { return logContext(")", entry, data); }
+
+// The element structure as the context stack sees it, closed at the end.
+int dumpContext(const char* path, const SgmlNodeList* list, const char* top) {
     std::unique_ptr<SContext> sc = newSContext(MAPDTD_TAVR, 0);
-    return sc && sc->setMap(MAPDTD_TAVR, top);
+    if (!sc) {
+        std::fputs("sgmldump: no context stack\n", stderr);
+        return 0;
+    }
+    sc->initCallbacks(logPush, sc.get(), logPop, sc.get());
+    if (!sc->setMap(MAPDTD_TAVR, top) || !test::walkContext(sc.get(), list)) {
+        std::fprintf(stderr, "%s: %s\n", path, sc->getError().c_str());
+        return 0;
+    }
+    return 1;
 }
 
 // One line per entity in declaration order: name, then its value unless none.
@@ -129,7 +148,7 @@ int dumpFile(SgmlScanner* ss, Mode mode, const char* top, const char* path) {
     switch (mode) {
     case Mode::kNodes: ok = list && dumpNodes(ss, list.get()); break;
     case Mode::kPrint: ok = list && dumpPrint(ss, list.get()); break;
-    case Mode::kContext: ok = list && dumpContext(ss, list.get(), top); break;
+    case Mode::kContext: ok = list && dumpContext(path, list.get(), top); break;
     case Mode::kEntities: ok = dumpEntities(ss) && list; break;
     case Mode::kXhtml: ok = list && dumpXhtml(ss, list.get()); break;
     case Mode::kTagmap: break;
