@@ -20,7 +20,9 @@ TableFormat msg(int index, int tagno) {
 
 // Names from the document (entity expansion can put "<" in them) reach the
 // comparison page inside these messages.
-std::string escaped(const char* text) { return htmlEscaped(text ? text : ""); }
+std::string escaped(const char* text) {
+    return htmlEscaped(text ? text : "");
+}
 
 // The i-th allowed child of parent in stored order; -1 past the list's end.
 int childAt(const TagMap& map, int parent, size_t i) {
@@ -69,7 +71,8 @@ int closeUntilAllowed(SContext& sc, const char* name, int tagno) {
 
 void trace(const SContext& sc, const char* open, int tagno) {
     const char* name = sc.tagMap->getTagName(tagno);
-    std::fprintf(stderr, "%*s%s%s>\n", std::min(sc.level, kContextTraceIndentMax), "", open, name ? name : "");
+    std::fprintf(stderr, "%*s%s%s>\n", std::min(sc.level, kContextTraceIndentMax), "", open,
+                 name ? name : "");
 }
 
 }  // namespace
@@ -122,7 +125,8 @@ int SContext::start(SgmlNode* node) {
     int result = push(node, tagno);
     if (!result) return 0;
     int tagFlags = tagMap->getTagFlags(tagno);
-    if ((tagFlags & kTagEmpty) || ((tagFlags & kTagEmptyWithAttrs) && startTagHasAttribute(node))) result = pop();
+    if ((tagFlags & kTagEmpty) || ((tagFlags & kTagEmptyWithAttrs) && startTagHasAttribute(node)))
+        result = pop();
     return result;
 }
 
@@ -197,7 +201,9 @@ int SContext::getParentTagno(const ContextEntry* entry) const {
     return e && e->parent ? e->parent->tagno : -1;
 }
 
-ContextEntry* SContext::findTagnameContext(const char* tagname) { return findParentTagnameContext(tagname, nullptr); }
+ContextEntry* SContext::findTagnameContext(const char* tagname) {
+    return findParentTagnameContext(tagname, nullptr);
+}
 
 int SContext::countTagnameContexts(const char* tagname) {
     int tagno = tagMap->mapTag(tagname);
@@ -223,7 +229,9 @@ ContextEntry* SContext::findParentTagnameContext(const char* tagname, ContextEnt
     return nullptr;
 }
 
-int SContext::getCurTagFlags() const { return cur ? tagMap->getTagFlags(cur->tagno) : 0; }
+int SContext::getCurTagFlags() const {
+    return cur ? tagMap->getTagFlags(cur->tagno) : 0;
+}
 
 std::string SContext::printTagnoList(std::span<const int> tagnos) const {
     std::string out;
@@ -251,7 +259,9 @@ std::string SContext::printContextStack() const {
     return out;
 }
 
-const char* SContext::getTagName(int tagno) const { return tagMap->getTagName(tagno); }
+const char* SContext::getTagName(int tagno) const {
+    return tagMap->getTagName(tagno);
+}
 
 std::unique_ptr<SContext> newSContext(MapDtd dtd, uint16_t flags) {
     std::unique_ptr<SContext> sc(new (std::nothrow) SContext);

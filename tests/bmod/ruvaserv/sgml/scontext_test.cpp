@@ -12,7 +12,9 @@
 namespace ruva {
 namespace {
 
-std::string span(int n) { return "<span style='color:#D8D8D8'> [scontext/" + std::to_string(n) + "]</span>"; }
+std::string span(int n) {
+    return "<span style='color:#D8D8D8'> [scontext/" + std::to_string(n) + "]</span>";
+}
 
 using Attrs = std::initializer_list<std::pair<const char*, const char*>>;
 
@@ -154,7 +156,10 @@ TEST_F(ContextLog, FailuresSetExactMessages) {
          "Element 'BODY' not allowed in context: EMPH, P.<br><br>" + span(3),
          "(P (EMPH )EMPH )P"},
         {"end tag on an empty stack", {"/P"}, "Context stack unexpectedly empty.<br><br>" + span(4), ""},
-        {"unknown end tag", {"TAVR", "/NOSUCHTAG"}, "Unrecognized end tag 'NOSUCHTAG'.<br><br>" + span(5), "(TAVR"},
+        {"unknown end tag",
+         {"TAVR", "/NOSUCHTAG"},
+         "Unrecognized end tag 'NOSUCHTAG'.<br><br>" + span(5),
+         "(TAVR"},
         {"end tag of no open element",
          {"TAVR", "BODY", "/P"},
          "Illegal element 'P' in context: BODY, TAVR.<br><br>" + span(6),
@@ -243,8 +248,8 @@ TEST_F(ContextLog, ImpliedEndsStopAfter512Pops) {
         int blocks;
         int result;
     };
-    const Case cases[] = {{"CHL1", 512, 1}, {"CHL1", 513, 0}, {"CHL1", 600, 0},
-                          {"/BODY", 511, 1}, {"/BODY", 512, 0}};
+    const Case cases[] = {
+        {"CHL1", 512, 1}, {"CHL1", 513, 0}, {"CHL1", 600, 0}, {"/BODY", 511, 1}, {"/BODY", 512, 0}};
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.tag) + " under " + std::to_string(c.blocks));
         sc->clear();
@@ -256,8 +261,9 @@ TEST_F(ContextLog, ImpliedEndsStopAfter512Pops) {
         if (c.result) continue;
         std::string popped = "BLOCK";
         for (int i = 1; i < 512; ++i) popped += ", BLOCK";
-        std::string expected = c.tag[0] == '/' ? "Illegal element 'BODY' in context: " + popped + ".<br><br>" + span(6)
-                                               : "Element 'CHL1' not allowed in context: " + popped + ".<br><br>" + span(3);
+        std::string expected =
+            c.tag[0] == '/' ? "Illegal element 'BODY' in context: " + popped + ".<br><br>" + span(6)
+                            : "Element 'CHL1' not allowed in context: " + popped + ".<br><br>" + span(3);
         EXPECT_EQ(sc->getError(), expected);
         EXPECT_EQ(sc->level, 2 + c.blocks - 512);
     }
@@ -270,7 +276,8 @@ TEST_F(ContextLog, TraceIndentsByDepthUpTo31) {
     std::string trace = testing::internal::GetCapturedStderr();
     ASSERT_EQ(ok, 1);
     std::string expected;
-    for (int depth = 1; depth <= 40; ++depth) expected += std::string(depth < 31 ? depth : 31, ' ') + "<BLOCK>\n";
+    for (int depth = 1; depth <= 40; ++depth)
+        expected += std::string(depth < 31 ? depth : 31, ' ') + "<BLOCK>\n";
     expected += std::string(31, ' ') + "</BLOCK>\n";
     EXPECT_EQ(trace, expected);
 }
@@ -287,7 +294,7 @@ TEST(SContextTable, ImpliedParentIsTheFirstChildThatAllowsTheTag) {
         return e;
     };
     const TagEntry table[] = {
-        entry("A", 0, {3, 1, 4}), entry("B", kTagImpliedStart, {2}), entry("C", 0, {}),
+        entry("A", 0, {3, 1, 4}),         entry("B", kTagImpliedStart, {2}), entry("C", 0, {}),
         entry("E", kTagImpliedStart, {}), entry("G", kTagImpliedStart, {2}),
     };
     std::unique_ptr<SContext> sc = newSContext(MAPDTD_UNKNOWN, 0);
