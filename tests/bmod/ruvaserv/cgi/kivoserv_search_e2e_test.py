@@ -64,20 +64,24 @@ def reference_hits(page, word):
 
 
 # Per SearchMatch anchor in document order: whether it lies in a script, and
-# the first highlighted element at or after it (its text and background).
+# the highlighted word: the anchor's own text under a highlighted element,
+# or, for an empty anchor, the first highlighted element after it and
+# before the next anchor.
 MARKS = """(() => {
   const hl = %s, out = [];
+  const lit = e => getComputedStyle(e).backgroundColor === hl;
   const anchors = [...document.querySelectorAll('a[name^=SearchMatch]')];
   for (const a of anchors) {
-    const walker = document.createTreeWalker(document.body, NodeFilter.SHOW_ELEMENT);
-    walker.currentNode = a;
-    let found = null;
-    for (let e = a; e; e = walker.nextNode()) {
-      if (e !== a && anchors.includes(e)) break;
-      if (getComputedStyle(e).backgroundColor === hl) { found = e; break; }
+    let text = null;
+    if (a.textContent) {
+      for (let e = a; e && e !== document.body; e = e.parentElement) if (lit(e)) { text = a.textContent; break; }
+    } else {
+      const walker = document.createTreeWalker(document.body, NodeFilter.SHOW_ELEMENT);
+      walker.currentNode = a;
+      for (let e = walker.nextNode(); e && !anchors.includes(e); e = walker.nextNode())
+        if (lit(e)) { text = e.textContent; break; }
     }
-    out.push({name: a.name, inScript: !!a.closest('script'),
-              text: found ? found.textContent : null});
+    out.push({name: a.name, inScript: !!a.closest('script'), text: text});
   }
   return out;
 })()""" % json.dumps(HIGHLIGHT)
