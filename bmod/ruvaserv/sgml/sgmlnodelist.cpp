@@ -310,32 +310,4 @@ int SgmlScanner::printNodeList(const SgmlNodeList* list, FILE* file) {
     return 1;
 }
 
-int SgmlScanner::optimizeNodeList(SgmlNodeList*) { return 0; }
-
-int SgmlScanner::insertCopyNodeList(SgmlNodeList*, const SgmlNodeList*, SgmlNode*, const SgmlNode*) { return 0; }
-
-int SgmlScanner::appendCopyNodeList(SgmlNodeList*, const SgmlNodeList*) { return 0; }
-
-void SgmlScanner::freeSgmlNodes(SgmlNodeList*, SgmlNode*) {}
-
-int SgmlScanner::removeSgmlNodeTag(SgmlNodeList*, SgmlNode*) { return 0; }
-
-int SgmlScanner::removeSgmlNodeType(SgmlNodeList*, SgmlParserState, SgmlNode**, SgmlNode*) { return 0; }
-
-SgmlNode* SgmlScanner::addSgmlNodeAtEndTag(SgmlNodeList*, SgmlNode*, SgmlParserState, const char*) {
-    return nullptr;
-}
-
-SgmlNode* SgmlScanner::allocCommentChain(SgmlNodeList*, std::string) { return nullptr; }
-
-SgmlNode* SgmlScanner::allocSgmlNodeTag(SgmlNodeList*, const char*, std::initializer_list<SgmlTagAttr>) {
-    return nullptr;
-}
-
-SgmlNode* SgmlScanner::appendSgmlNodeTag(SgmlNodeList*, const char*, std::initializer_list<SgmlTagAttr>) {
-    return nullptr;
-}
-
-int SgmlScanner::insertSgmlNode(SgmlNodeList*, SgmlNode*, SgmlNode*) { return 0; }
-
 }  // namespace ruva

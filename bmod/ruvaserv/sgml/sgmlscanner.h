@@ -14,8 +14,10 @@
 // the error text set; the list stays usable.
 //
 // Units: sgmlscanner.cpp (object, input, parseStatement, buildNodeList,
-// entities), sgmlnodelist.cpp (lists and nodes, printing), sgmltext.cpp
-// (text and attribute helpers), xhtmlvalidate.cpp (the XHTML hook).
+// entities), sgmlnodelist.cpp (lists and nodes, printing), sgmlnodeedit.cpp
+// (removing, joining, copying, inserting; tag and comment chains),
+// sgmltext.cpp (text and attribute helpers), xhtmlvalidate.cpp (the XHTML
+// hook).
 #pragma once
 
 #include <cstddef>

@@ -1,12 +1,493 @@
-#include "bmod/ruvaserv/sgml/sgmlscanner.h"
-
 #include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "bmod/ruvaserv/sgml/sgmlscanner.h"
 
 namespace ruva {
 namespace {
 
-// Placeholder until the unit's cases land.
-TEST(SgmlNodeList, Placeholder) { SUCCEED(); }
+// One node of a hand-built list.
+struct Row {
+    SgmlParserState state;
+    const char* value;
+    uint16_t flags = 0;
+    uint8_t level = 0;
+};
+
+class SgmlNodeEdit : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ss = newSgmlScanner(0);
+        ASSERT_NE(ss, nullptr);
+        list = ss->newNodeList(0);
+        ASSERT_NE(list, nullptr);
+    }
+
+    // Appends the rows; returns the nodes in order.
+    std::vector<SgmlNode*> build(SgmlNodeList* into, const std::vector<Row>& rows) {
+        std::vector<SgmlNode*> nodes;
+        for (const Row& row : rows) {
+            SgmlNode* node = ss->appendSgmlNode(into, row.state, row.value);
+            EXPECT_NE(node, nullptr);
+            if (node == nullptr) break;
+            node->flags = row.flags;
+            node->level = row.level;
+            nodes.push_back(node);
+        }
+        return nodes;
+    }
+    std::vector<SgmlNode*> build(const std::vector<Row>& rows) { return build(list.get(), rows); }
+
+    // The linked nodes as "state:value" words, the end-of-input node
+    // included; also checks that lastNode is the last linked node.
+    std::string rows(const SgmlNodeList* of) {
+        std::string out;
+        const SgmlNode* last = nullptr;
+        for (const SgmlNode* node = of->firstNode; node != nullptr; node = node->next) {
+            if (!out.empty()) out += ' ';
+            out += std::to_string(node->state) + ":" + (node->text() != nullptr ? node->text() : "(null)");
+            last = node;
+        }
+        EXPECT_EQ(of->lastNode, last) << "lastNode after " << out;
+        return out;
+    }
+    std::string rows() { return rows(list.get()); }
+
+    std::string printed(const SgmlNodeList* of) {
+        char* buf = nullptr;
+        size_t size = 0;
+        FILE* file = open_memstream(&buf, &size);
+        EXPECT_NE(file, nullptr);
+        EXPECT_EQ(ss->printNodeList(of, file), 1) << ss->getError();
+        std::fclose(file);
+        std::string out(buf, size);
+        std::free(buf);
+        return out;
+    }
+    std::string printed() { return printed(list.get()); }
+
+    std::unique_ptr<SgmlScanner> ss;
+    std::unique_ptr<SgmlNodeList> list;
+};
+
+// "a<b x="1">c</b>" and its end of input.
+std::vector<Row> tagRows() {
+    return {{SPS_FREETEXT, "a"},    {SPS_TAGNAME, "b"},
+            {SPS_TAGATTRNAME, "x"}, {SPS_TAGATTRVALUE, "1", 0x09},
+            {SPS_FREETEXT, "c"},    {SPS_TAGNAME, "/b", kNodeTagEnd},
+            {SPS_EOF, nullptr}};
+}
+
+TEST_F(SgmlNodeEdit, TagChainsQuoteTheirValues) {
+    struct Case {
+        const char* name;
+        const char* tag;
+        std::initializer_list<SgmlTagAttr> attrs;
+        const char* markup;
+    };
+    const Case cases[] = {
+        {"no attributes", "br", {}, "<br>"},
+        {"href holding a double quote", "a", {{"href", "x\"y"}}, "<a href='x\"y'>"},
+        {"checked alone", "input", {{"checked", std::nullopt}}, "<input checked=\"checked\">"},
+        {"a valueless attribute ends the list",
+         "input",
+         {{"checked", std::nullopt}, {"x", "y"}},
+         "<input checked=\"checked\">"},
+        {"both quotes", "a", {{"title", "a\"b'c"}}, "<a title='a\"b&#39;c'>"},
+        {"empty value", "img", {{"alt", ""}, {"src", "p.gif"}}, "<img alt=\"\" src=\"p.gif\">"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::unique_ptr<SgmlNodeList> out = ss->newNodeList(0);
+        SgmlNode* chain = ss->allocSgmlNodeTag(out.get(), c.tag, c.attrs);
+        ASSERT_NE(chain, nullptr) << ss->getError();
+        EXPECT_EQ(out->firstNode, nullptr);  // unlinked until inserted
+        ASSERT_EQ(ss->insertSgmlNode(out.get(), kInsertAtEnd, chain), 1);
+        EXPECT_EQ(printed(out.get()), c.markup);
+        EXPECT_TRUE(out->lastNode->flags & kNodeTagEnd);
+    }
+}
+
+TEST_F(SgmlNodeEdit, TagChainFlagsNamesAndValues) {
+    SgmlNode* chain = ss->appendSgmlNodeTag(list.get(), "a", {{"alt", ""}, {"href", "x\"y"}, {"n", "1"}});
+    ASSERT_NE(chain, nullptr);
+    EXPECT_EQ(list->firstNode, chain);
+    std::vector<uint16_t> flags;
+    for (const SgmlNode* node = chain; node != nullptr; node = node->next) flags.push_back(node->flags);
+    // tag, alt (has an empty value), "", href, 'x"y', n, "1" closing the tag
+    EXPECT_EQ(flags, (std::vector<uint16_t>{0, kNodeHasValue, kNodeQuoted, 0, kNodeQuoted | kNodeApostrophe,
+                                            0, kNodeQuoted | kNodeTagEnd}));
+}
+
+TEST_F(SgmlNodeEdit, CommentChainIsCutAndClosed) {
+    SgmlNode* chain = ss->allocSgmlNodeComment(list.get(), "Document generated by %s module", "VESKO SDI");
+    ASSERT_NE(chain, nullptr);
+    ASSERT_EQ(ss->insertSgmlNode(list.get(), kInsertAtEnd, chain), 1);
+    EXPECT_EQ(printed(), "<!--Document generated by VESKO SDI module-->");
+
+    const std::string longText(kSgmlCommentMax + 1, 'x');
+    chain = ss->allocSgmlNodeComment(list.get(), "%s", longText.c_str());
+    ASSERT_NE(chain, nullptr);
+    EXPECT_EQ(std::string(chain->next->text()), longText.substr(0, kSgmlCommentMax));
+    EXPECT_EQ(chain->next->flags, kNodeTagEnd);
+    ss->freeSgmlNodes(list.get(), chain);  // an unlinked chain leaves the list alone
+    EXPECT_EQ(rows(), "3:!-- 7:Document generated by VESKO SDI module");
+}
+
+// The prologue a document list is written with: the subset's level is
+// carried by the scan nodes, the nodes between take it from currentLevel.
+TEST_F(SgmlNodeEdit, DoctypeChainPrintsTheDeclaration) {
+    auto insert = [&](SgmlParserState state, const char* value, uint16_t flags, int level) {
+        SgmlNode* node = ss->allocSgmlNode(list.get(), state, value);
+        ASSERT_NE(node, nullptr);
+        node->flags = flags;
+        if (level >= 0) node->level = static_cast<uint8_t>(level);
+        ASSERT_EQ(ss->insertSgmlNode(list.get(), kInsertAtEnd, node), 1);
+    };
+    insert(SPS_TAGNAME, "!DOCTYPE", 0, -1);
+    insert(SPS_DECLNAME, "TAVR", 0, -1);
+    insert(SPS_DECLTYPE, "PUBLIC", 0, -1);
+    insert(SPS_DECLID, "-//VANDROVE//DTD TAVR 1/X//EN", kNodeQuoted, -1);
+    insert(SPS_TAGATTRSCANNAME, "", kNodeLevelChange, 1);
+    EXPECT_EQ(ss->currentLevel, 1);
+    ASSERT_NE(ss->appendSgmlNode(list.get(), SPS_FREETEXT, "\n"), nullptr);
+    SgmlNode* comment = ss->allocSgmlNodeComment(list.get(), "Document generated by VESKO SDI module");
+    ASSERT_NE(comment, nullptr);
+    EXPECT_EQ(comment->level, 1);
+    ASSERT_EQ(ss->insertSgmlNode(list.get(), kInsertAtEnd, comment), 1);
+    ASSERT_NE(ss->appendSgmlNode(list.get(), SPS_FREETEXT, "\n"), nullptr);
+    insert(SPS_TAGATTRSCANNAME, "", kNodeLevelChange | kNodeTagEnd, 0);
+    EXPECT_EQ(ss->currentLevel, 0);
+    ASSERT_NE(ss->appendSgmlNode(list.get(), SPS_FREETEXT, "\n"), nullptr);
+    EXPECT_EQ(printed(),
+              "<!DOCTYPE TAVR PUBLIC \"-//VANDROVE//DTD TAVR 1/X//EN\" [\n"
+              "<!--Document generated by VESKO SDI module-->\n"
+              "]>\n");
+}
+
+TEST_F(SgmlNodeEdit, InsertedChainSetsTheCurrentLevel) {
+    struct Case {
+        const char* name;
+        std::vector<std::pair<uint16_t, uint8_t>> chain;  // flags, level
+        uint8_t currentLevel;
+    };
+    const Case cases[] = {
+        {"plain nodes keep it", {{0, 3}, {0, 4}}, 7},
+        {"a flagged first node sets it", {{kNodeLevelChange, 2}}, 2},
+        {"later flagged nodes replace it", {{0, 1}, {kNodeLevelChange, 2}, {0, 5}}, 2},
+        {"the last node does not", {{kNodeLevelChange, 1}, {kNodeLevelChange, 2}, {kNodeLevelChange, 3}}, 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ss->currentLevel = 7;
+        SgmlNode* first = nullptr;
+        SgmlNode* last = nullptr;
+        for (auto [flags, level] : c.chain) {
+            SgmlNode* node = ss->allocSgmlNode(list.get(), SPS_FREETEXT, "t");
+            node->flags = flags;
+            node->level = level;
+            (last != nullptr ? last->next : first) = node;
+            last = node;
+        }
+        ASSERT_EQ(ss->insertSgmlNode(list.get(), kInsertAtStart, first), 1);
+        EXPECT_EQ(ss->currentLevel, c.currentLevel);
+        EXPECT_EQ(list->firstNode, first);
+    }
+    rows();  // lastNode stays the first chain's last node
+}
+
+TEST_F(SgmlNodeEdit, InsertLinksAtEveryPosition) {
+    std::vector<SgmlNode*> nodes = build({{SPS_FREETEXT, "a"}, {SPS_FREETEXT, "b"}});
+    ASSERT_EQ(
+        ss->insertSgmlNode(list.get(), kInsertAtStart, ss->allocSgmlNode(list.get(), SPS_FREETEXT, "s")), 1);
+    ASSERT_EQ(ss->insertSgmlNode(list.get(), nodes[0], ss->allocSgmlNode(list.get(), SPS_FREETEXT, "m")), 1);
+    ASSERT_EQ(ss->insertSgmlNode(list.get(), nodes[1], ss->allocSgmlNode(list.get(), SPS_FREETEXT, "e")), 1);
+    EXPECT_EQ(rows(), "2:s 2:a 2:m 2:b 2:e");
+    EXPECT_EQ(ss->insertSgmlNode(list.get(), kInsertAtEnd, nullptr), 0);
+
+    std::unique_ptr<SgmlNodeList> empty = ss->newNodeList(0);
+    ASSERT_EQ(
+        ss->insertSgmlNode(empty.get(), kInsertAtStart, ss->allocSgmlNode(empty.get(), SPS_FREETEXT, "x")),
+        1);
+    EXPECT_EQ(rows(empty.get()), "2:x");
+}
+
+TEST_F(SgmlNodeEdit, NodeAtEndTagFollowsTheClosingNode) {
+    std::vector<SgmlNode*> nodes = build(tagRows());
+    nodes[3]->flags |= kNodeTagEnd;  // <b x="1"> closed
+    ASSERT_NE(ss->addSgmlNodeAtEndTag(list.get(), nodes[1], SPS_FREETEXT, "t"), nullptr);
+    EXPECT_EQ(rows(), "2:a 3:b 5:x 6:1 2:t 2:c 3:/b 1:(null)");
+
+    // No closing node before the end of input: appended.
+    std::unique_ptr<SgmlNodeList> open = ss->newNodeList(0);
+    build(open.get(), {{SPS_TAGNAME, "b"}, {SPS_TAGATTRNAME, "x"}});
+    ASSERT_NE(ss->addSgmlNodeAtEndTag(open.get(), nullptr, SPS_TAGATTRNAME, "y"), nullptr);
+    EXPECT_EQ(rows(open.get()), "3:b 5:x 5:y");
+}
+
+TEST_F(SgmlNodeEdit, OptimizeDropsEmptyTextAndJoinsTexts) {
+    struct Case {
+        const char* name;
+        std::vector<Row> in;
+        const char* rows;
+        const char* markup;
+    };
+    const Case cases[] = {
+        {"one level",
+         {{SPS_FREETEXT, "a"}, {SPS_FREETEXT, "b"}, {SPS_FREETEXT, "c"}, {SPS_EOF, nullptr}},
+         "2:abc 1:(null)",
+         "abc"},
+        {"two levels",
+         {{SPS_FREETEXT, "a"},
+          {SPS_FREETEXT, "b", kNodeLevelChange, 1},
+          {SPS_FREETEXT, "c", 0, 1},
+          {SPS_FREETEXT, "d", kNodeLevelChange}},
+         "2:a 2:bc 2:d",
+         "a [bc]d"},
+        {"empty text after a tag",
+         {{SPS_TAGNAME, "b", kNodeTagEnd}, {SPS_FREETEXT, ""}, {SPS_FREETEXT, "c"}, {SPS_FREETEXT, "d"}},
+         "3:b 2:cd",
+         "<b>cd"},
+        {"between-attributes node gives its close",
+         {{SPS_TAGNAME, "br"}, {SPS_TAGATTRSCANNAME, "", kNodeTagEnd}, {SPS_FREETEXT, "x"}},
+         "3:br 2:x",
+         "<br>x"},
+        {"text closing a marked section is not joined",
+         {{SPS_TAGNAME, "!["},
+          {SPS_DECLNAME, "CDATA"},
+          {SPS_DECLTYPE, ""},
+          {SPS_FREETEXT, "x", 0x38, 2},
+          {SPS_FREETEXT, "y", kNodeLevelChange},
+          {SPS_FREETEXT, "z"},
+          {SPS_EOF, nullptr}},
+         "3:![ 8:CDATA 9: 2:x 2:yz 1:(null)",
+         "<![ CDATA [x]]>yz"},
+        {"text closing a tag is not joined",
+         {{SPS_FREETEXT, "x", kNodeTagEnd}, {SPS_FREETEXT, "y"}},
+         "2:x 2:y",
+         "x>y"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::unique_ptr<SgmlNodeList> in = ss->newNodeList(0);
+        build(in.get(), c.in);
+        ASSERT_EQ(ss->optimizeNodeList(in.get()), 1);
+        EXPECT_EQ(rows(in.get()), c.rows);
+        EXPECT_EQ(printed(in.get()), c.markup);
+    }
+}
+
+// The empty text that ends an internal subset carries the subset's ">".
+TEST_F(SgmlNodeEdit, OptimizeKeepsTheTextClosingASubset) {
+    build({{SPS_TAGNAME, "!DOCTYPE"},
+           {SPS_DECLNAME, "x"},
+           {SPS_DECLTYPE, ""},
+           {SPS_TAGNAME, "!ENTITY", kNodeLevelChange, 1},
+           {SPS_DECLNAME, "%", 0, 1},
+           {SPS_DECLTYPE, "e", 0, 1},
+           {SPS_DECLID, "v", 0x09, 1},
+           {SPS_FREETEXT, "", kNodeTagEnd, 1},
+           {SPS_EOF, nullptr, kNodeLevelChange}});
+    const std::string markup = "<!DOCTYPE x [<!ENTITY % e \"v\">]>";
+    ASSERT_EQ(printed(), markup);
+    ASSERT_EQ(ss->optimizeNodeList(list.get()), 1);
+    EXPECT_EQ(printed(), markup);
+}
+
+TEST_F(SgmlNodeEdit, CopyLandsAtEveryPosition) {
+    struct Case {
+        const char* name;
+        int after;  // index into dst's nodes; -1 append, -2 prepend
+        int from;   // index into src's nodes; -1 from the first
+        const char* rows;
+    };
+    const Case cases[] = {
+        {"append", -1, -1, "2:a 3:b 2:x 3:y"},
+        {"prepend", -2, -1, "2:x 3:y 2:a 3:b"},
+        {"after a node", 0, -1, "2:a 2:x 3:y 3:b"},
+        {"from a node", 0, 1, "2:a 3:y 3:b"},
+    };
+    std::unique_ptr<SgmlNodeList> src = ss->newNodeList(0);
+    std::vector<SgmlNode*> srcNodes = build(
+        src.get(),
+        {{SPS_FREETEXT, "x", 0, 1}, {SPS_TAGNAME, "y", kNodeEmptyTag}, {SPS_EOF, nullptr, kNodeTagEnd}});
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::unique_ptr<SgmlNodeList> dst = ss->newNodeList(0);
+        std::vector<SgmlNode*> dstNodes = build(dst.get(), {{SPS_FREETEXT, "a"}, {SPS_TAGNAME, "b"}});
+        SgmlNode* after = c.after == -1 ? kInsertAtEnd : c.after == -2 ? kInsertAtStart : dstNodes[c.after];
+        const SgmlNode* from = c.from < 0 ? nullptr : srcNodes[c.from];
+        ASSERT_EQ(ss->insertCopyNodeList(dst.get(), src.get(), after, from), 1) << ss->getError();
+        EXPECT_EQ(rows(dst.get()), c.rows);
+        // Copies keep flags and level; the last takes the end node's close.
+        for (const SgmlNode* node = dst->firstNode; node != nullptr; node = node->next) {
+            if (std::string(node->text()) == "x") {
+                EXPECT_EQ(node->level, 1);
+                EXPECT_NE(node->text(), srcNodes[0]->text());
+            }
+            if (std::string(node->text()) == "y") {
+                EXPECT_EQ(node->flags, kNodeEmptyTag | kNodeTagEnd);
+            }
+        }
+    }
+    EXPECT_EQ(srcNodes[1]->flags, kNodeEmptyTag);
+    EXPECT_EQ(rows(src.get()), "2:x 3:y 1:(null)");
+}
+
+TEST_F(SgmlNodeEdit, CopyIntoItselfAndAppendCopy) {
+    build({{SPS_FREETEXT, "a"}, {SPS_FREETEXT, "b"}, {SPS_EOF, nullptr}});
+    std::unique_ptr<SgmlNodeList> dst = ss->newNodeList(0);
+    ASSERT_EQ(ss->appendCopyNodeList(dst.get(), list.get()), 1);
+    ASSERT_EQ(ss->appendCopyNodeList(dst.get(), list.get()), 1);
+    EXPECT_EQ(rows(dst.get()), "2:a 2:b 2:a 2:b");
+    ASSERT_EQ(ss->insertCopyNodeList(list.get(), list.get(), kInsertAtStart, nullptr), 1);
+    EXPECT_EQ(rows(), "2:a 2:b 2:a 2:b 1:(null)");
+}
+
+// A copy that needs a growth keeps `after` where it was: nodes never move.
+TEST_F(SgmlNodeEdit, CopyGrowsAFullListAroundTheSameNode) {
+    int growths = 0;
+    ss->clientData = &growths;
+    ss->reallocCallback = [](SgmlScanner*, void* data) { ++*static_cast<int*>(data); };
+    for (size_t i = 0; i < kNodeListDefault; i++)
+        ASSERT_NE(ss->appendSgmlNode(list.get(), SPS_FREETEXT, "n"), nullptr);
+    SgmlNode* after = list->firstNode->next;
+    std::unique_ptr<SgmlNodeList> src = ss->newNodeList(0);
+    build(src.get(), {{SPS_FREETEXT, "x"}, {SPS_FREETEXT, "y"}});
+    ASSERT_EQ(ss->insertCopyNodeList(list.get(), src.get(), after, nullptr), 1);
+    EXPECT_EQ(growths, 1);
+    EXPECT_EQ(list->capacity, 2 * kNodeListDefault);
+    EXPECT_STREQ(after->next->text(), "x");
+    EXPECT_STREQ(after->next->next->text(), "y");
+    EXPECT_STREQ(after->next->next->next->text(), "n");
+}
+
+// Under kScanFixedLists a chain or copy that does not fit is refused
+// before any node is taken.
+TEST_F(SgmlNodeEdit, FixedFullListIsLeftAlone) {
+    ss = newSgmlScanner(kScanFixedLists);
+    list = ss->newNodeList(3);
+    build({{SPS_FREETEXT, "a"}, {SPS_FREETEXT, "b"}});
+    std::unique_ptr<SgmlNodeList> src = ss->newNodeList(0);
+    build(src.get(), {{SPS_FREETEXT, "x"}, {SPS_FREETEXT, "y"}});
+    const std::string full =
+        "Failed with SGML node list full, 3 nodes.<br><br><span style='color:#D8D8D8'> "
+        "[sgmlscanner/19]</span>";
+
+    EXPECT_EQ(ss->allocSgmlNodeTag(list.get(), "a", {{"href", "x"}}), nullptr);
+    EXPECT_EQ(ss->getError(), full);
+    ss->setError(nullptr);
+    EXPECT_EQ(ss->insertCopyNodeList(list.get(), src.get(), kInsertAtEnd, nullptr), 0);
+    EXPECT_EQ(ss->getError(), full);
+    EXPECT_EQ(rows(), "2:a 2:b");
+    EXPECT_EQ(list->pool->usedItems, 2u);
+}
+
+TEST_F(SgmlNodeEdit, FreeNodesCutsTheList) {
+    struct Case {
+        const char* name;
+        int from;  // index; -1 for null
+        const char* rows;
+    };
+    const Case cases[] = {
+        {"null empties the list", -1, ""},
+        {"the first node empties the list", 0, ""},
+        {"from the middle", 4, "2:a 3:b 5:x 6:1"},
+        {"the end node only", 6, "2:a 3:b 5:x 6:1 2:c 3:/b"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::unique_ptr<SgmlNodeList> in = ss->newNodeList(0);
+        std::vector<SgmlNode*> nodes = build(in.get(), tagRows());
+        ss->freeSgmlNodes(in.get(), c.from < 0 ? nullptr : nodes[c.from]);
+        EXPECT_EQ(rows(in.get()), c.rows);
+        EXPECT_EQ(in->pool->usedItems, c.from < 0 ? 0 : static_cast<size_t>(c.from));
+        if (c.from <= 0) {
+            EXPECT_EQ(in->firstNode, nullptr);
+        }
+    }
+}
+
+TEST_F(SgmlNodeEdit, RemoveTagTakesItsAttributes) {
+    struct Case {
+        const char* name;
+        std::vector<Row> in;
+        int before;  // index; -1 for null (the first node)
+        int result;
+        const char* rows;
+    };
+    const Case cases[] = {
+        {"start tag with attributes", tagRows(), 0, 1, "2:a 2:c 3:/b 1:(null)"},
+        {"end tag", tagRows(), 4, 1, "2:a 3:b 5:x 6:1 2:c 1:(null)"},
+        {"text is no tag", tagRows(), -1, 0, "2:a 3:b 5:x 6:1 2:c 3:/b 1:(null)"},
+        {"a tag at the start", {{SPS_TAGNAME, "b", kNodeTagEnd}, {SPS_FREETEXT, "c"}}, -1, 1, "2:c"},
+        {"unclosed tag stops before the end node",
+         {{SPS_FREETEXT, "a"}, {SPS_TAGNAME, "b"}, {SPS_TAGATTRNAME, "x"}, {SPS_EOF, nullptr}},
+         0,
+         1,
+         "2:a 1:(null)"},
+        {"unclosed tag at the end of an open list",
+         {{SPS_FREETEXT, "a"}, {SPS_TAGNAME, "b"}, {SPS_TAGATTRNAME, "x"}},
+         0,
+         1,
+         "2:a"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::unique_ptr<SgmlNodeList> in = ss->newNodeList(0);
+        std::vector<SgmlNode*> nodes = build(in.get(), c.in);
+        EXPECT_EQ(ss->removeSgmlNodeTag(in.get(), c.before < 0 ? nullptr : nodes[c.before]), c.result);
+        EXPECT_EQ(rows(in.get()), c.rows);
+    }
+}
+
+TEST_F(SgmlNodeEdit, RemoveTypeUpdatesThePredecessor) {
+    struct Case {
+        const char* name;
+        SgmlParserState state;
+        int before;  // index; -1 for null (the first node)
+        int end;     // index; -1 for none
+        int result;
+        int beforeAfter;  // index of *before afterwards; -1 for null
+        const char* rows;
+    };
+    const Case cases[] = {
+        {"first text", SPS_FREETEXT, -1, -1, 1, -1, "3:b 5:x 6:1 2:c 3:/b 1:(null)"},
+        {"first text after a node", SPS_FREETEXT, 0, -1, 1, 3, "2:a 3:b 5:x 6:1 3:/b 1:(null)"},
+        {"texts through end", SPS_FREETEXT, -1, 4, 1, 3, "3:b 5:x 6:1 3:/b 1:(null)"},
+        {"tags through an end of another state", SPS_TAGNAME, -1, 6, 1, 4, "2:a 5:x 6:1 2:c 1:(null)"},
+        {"none of that state", SPS_COMMENT, -1, -1, 0, -1, "2:a 3:b 5:x 6:1 2:c 3:/b 1:(null)"},
+        {"the end node stays", SPS_EOF, -1, -1, 0, -1, "2:a 3:b 5:x 6:1 2:c 3:/b 1:(null)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::unique_ptr<SgmlNodeList> in = ss->newNodeList(0);
+        std::vector<SgmlNode*> nodes = build(in.get(), tagRows());
+        SgmlNode* before = c.before < 0 ? nullptr : nodes[c.before];
+        EXPECT_EQ(ss->removeSgmlNodeType(in.get(), c.state, &before, c.end < 0 ? nullptr : nodes[c.end]),
+                  c.result);
+        EXPECT_EQ(before, c.beforeAfter < 0 ? nullptr : nodes[c.beforeAfter]);
+        EXPECT_EQ(rows(in.get()), c.rows);
+    }
+}
+
+TEST_F(SgmlNodeEdit, RemoveTypeStopsAtTheEndNodeAndMovesLastNode) {
+    std::vector<SgmlNode*> nodes = build({{SPS_FREETEXT, "a"}, {SPS_EOF, nullptr}, {SPS_FREETEXT, "z"}});
+    SgmlNode* before = nodes[0];
+    EXPECT_EQ(ss->removeSgmlNodeType(list.get(), SPS_FREETEXT, &before, nullptr), 0);
+    EXPECT_EQ(before, nodes[0]);
+
+    std::unique_ptr<SgmlNodeList> open = ss->newNodeList(0);
+    nodes = build(open.get(), {{SPS_TAGNAME, "b", kNodeTagEnd}, {SPS_FREETEXT, "c"}});
+    before = nodes[0];
+    EXPECT_EQ(ss->removeSgmlNodeType(open.get(), SPS_FREETEXT, &before, nullptr), 1);
+    EXPECT_EQ(rows(open.get()), "3:b");
+    EXPECT_EQ(open->lastNode, nodes[0]);
+}
 
 }  // namespace
 }  // namespace ruva
