@@ -385,5 +385,70 @@ TEST_F(SgmlTextTest, ExtractSgmlIdTakesNullOutputsAndNoList) {
               tagged("Cannot determine SGML document type, no node list.<br><br>", "sgmlscanner/36"));
 }
 
+// The helpers over lists as the scanner builds them.
+class ScannedTextTest : public SgmlTextTest {
+protected:
+    SgmlNodeList* scan(const std::string& text) {
+        input = text;
+        list = ss->newNodeList(0);
+        if (!list || !ss->registerInput(input.data(), input.size()) || !ss->buildNodeList(list.get())) return nullptr;
+        return list.get();
+    }
+    std::string input;
+    std::unique_ptr<SgmlNodeList> list;
+};
+
+TEST_F(ScannedTextTest, ContainerTextOfScannedElements) {
+    struct Case {
+        const char* input;
+        const char* endtag;
+        std::optional<std::string> expected;
+    };
+    const Case cases[] = {
+        {"<TITLE>Hello<EMPH> world</EMPH></TITLE>", "title", "Hello world"},
+        {"<title>\n  Two\r\nlines </title>tail", "TITLE", "Two lines"},
+        {"<title><![ IGNORE [ hidden <b>x</b> ]]>shown</title>", "title", "shown"},
+        {"<title><![IGNORE[hidden]]>shown</title>", nullptr, "shown"},
+        {"<!DOCTYPE t [<!ENTITY % r \"IGNORE\">]><t><![ %r; [ hidden ]]>shown</t>", "t", "shown"},
+        {"<title></title>", "title", std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.input);
+        ASSERT_TRUE(scan(c.input)) << ss->getError();
+        SgmlNode* node = list->firstNode;
+        ASSERT_TRUE(ss->findTag(list.get(), &node, c.endtag ? c.endtag : "title"));
+        EXPECT_EQ(ss->getContainerText(list.get(), &node, c.endtag), c.expected);
+    }
+}
+
+TEST_F(ScannedTextTest, DocumentTypeOfScannedDocuments) {
+    ASSERT_TRUE(scan("<?xml version=\"1.0\"?>\n<!-- made by hand -->\n"
+                     "<!DOCTYPE tavr PUBLIC \"-//VANDROVE//DTD TAVR 1/R2A//EN\">\n<TAVR><TITLE>x</TITLE></TAVR>"));
+    std::string top, pubid, rev = "old";
+    EXPECT_EQ(ss->extractSgmlId(list->firstNode, &top, &pubid, &rev), 1) << ss->getError();
+    EXPECT_EQ(top, "TAVR");
+    EXPECT_EQ(pubid, "-//VANDROVE//DTD TAVR 1/R2A//EN");
+    EXPECT_EQ(rev, "");
+
+    ASSERT_TRUE(scan("<!DOCTYPE doc PUBLIC \"-//X//DTD DOC R3A//EN\" \"doc.dtd\"><doc>"));
+    EXPECT_EQ(ss->extractSgmlId(list->firstNode, &top, &pubid, &rev), 1);
+    EXPECT_EQ(pubid, "-//X//DTD DOC R3A//EN") << "the first identifier";
+    EXPECT_EQ(rev, "R3A");
+
+    ASSERT_TRUE(scan("<!DOCTYPE>text"));
+    EXPECT_EQ(ss->extractSgmlId(list->firstNode, &top, &pubid, &rev), 0);
+    EXPECT_EQ(ss->getError(), tagged("Failed due to missing document type name.<br><br>", "sgmlscanner/37"));
+}
+
+TEST_F(ScannedTextTest, LinkInAScannedParagraphPrintsBack) {
+    ASSERT_TRUE(scan("<P>see chapter 3</P>"));
+    SgmlNode* p = list->firstNode;
+    ASSERT_EQ(ss->splitFreeTextForLink(list.get(), p, "#C3", 4, 13), p) << ss->getError();
+    EXPECT_EQ(printed(ss.get(), list.get()), "<P>see <a href=\"#C3\">chapter 3</a></P>");
+    ASSERT_EQ(ss->splitFreeText(list.get(), p, 2), p);
+    EXPECT_EQ(printed(ss.get(), list.get()), "<P>see <a href=\"#C3\">chapter 3</a></P>");
+    EXPECT_STREQ(p->next->text(), "se");
+}
+
 }  // namespace
 }  // namespace ruva
