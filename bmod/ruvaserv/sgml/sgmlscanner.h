@@ -275,11 +275,11 @@ public:
     // null), joined, cut at kSgmlContainerTextMax; none when no text.
     std::optional<std::string> getContainerTextEndNode(const SgmlNodeList* list, SgmlNode** node,
                                                        const SgmlNode* end);
-    // Splits the free text after `before` at position; returns the node
-    // before the first part. 346, 347, 348.
+    // Splits the free text after `before` at position (1 to its length - 1);
+    // returns `before`. 346, 347, 348.
     SgmlNode* splitFreeText(SgmlNodeList* list, SgmlNode* before, int position);
     // Makes characters start..end-1 of the free text after `before` a link
-    // <a href="link">; returns the node before the new nodes. 349.
+    // <a href="link">; returns `before`. 349; a range outside the text 347.
     SgmlNode* splitFreeTextForLink(SgmlNodeList* list, SgmlNode* before, const char* link, int start, int end);
     // Value of attr within the tag at *node; *node moves to the value node.
     const char* getAttr(SgmlNode** node, const char* attr);
