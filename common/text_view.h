@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstring>
 #include <string_view>
 
 #include "common/text.h"
@@ -35,12 +36,31 @@ inline bool startsCaseBlindAt(std::string_view text, size_t pos, std::string_vie
 
 // The first position at or after from where word stands without regard to
 // ASCII case; npos when none. Reads nothing past the view's end, so the
-// text needs no NUL.
+// text needs no NUL. Candidates come from memchr on the word's first byte
+// in either case, so a long text costs about two memchr passes.
 inline size_t findCaseBlind(std::string_view text, size_t from, std::string_view word) {
-    for (size_t i = from; i <= text.size() && text.size() - i >= word.size(); ++i) {
-        if (startsCaseBlindAt(text, i, word)) return i;
+    if (from > text.size() || text.size() - from < word.size()) return std::string_view::npos;
+    if (word.empty()) return from;
+    const size_t last = text.size() - word.size();  // the last possible start
+    const unsigned char first = static_cast<unsigned char>(word[0]);
+    const unsigned char lower = asciiLower(first);
+    const unsigned char upper = lower >= 'a' && lower <= 'z' ? static_cast<unsigned char>(lower - 32) : lower;
+    auto next = [&](unsigned char c, size_t at) {
+        if (at > last) return std::string_view::npos;
+        const void* hit = std::memchr(text.data() + at, c, last + 1 - at);
+        return hit ? static_cast<size_t>(static_cast<const char*>(hit) - text.data()) : std::string_view::npos;
+    };
+    size_t nextLower = next(lower, from);
+    size_t nextUpper = upper != lower ? next(upper, from) : std::string_view::npos;
+    for (;;) {
+        const size_t at = nextLower < nextUpper ? nextLower : nextUpper;
+        if (at == std::string_view::npos) return at;
+        if (startsCaseBlindAt(text, at, word)) return at;
+        if (at == nextLower)
+            nextLower = next(lower, at + 1);
+        else
+            nextUpper = next(upper, at + 1);
     }
-    return std::string_view::npos;
 }
 
 }  // namespace ruva

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -23,6 +24,11 @@ TEST(TextViewFindCaseBlind, Table) {
         {"abc", 4, "a", std::string_view::npos},
         {"abc", std::string_view::npos, "a", std::string_view::npos},
         {"", 0, "x", std::string_view::npos},
+        {"aXAbab", 0, "AB", 2},       // the upper-case candidate comes first
+        {"xAxaB", 0, "ab", 3},        // then the lower-case one
+        {"abcA", 1, "ab", std::string_view::npos},  // a candidate too late to fit
+        {"<a<B", 1, "<b", 2},         // a first byte without case
+        {"9x9X", 1, "9x", 2},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
@@ -31,6 +37,31 @@ TEST(TextViewFindCaseBlind, Table) {
         auto exact = std::make_unique<char[]>(text.size());
         text.copy(exact.get(), text.size());
         EXPECT_EQ(findCaseBlind(std::string_view(exact.get(), text.size()), c.from, c.word), c.at);
+    }
+}
+
+// Against the plain position-by-position search, over texts dense in both
+// cases of the first byte.
+TEST(TextViewFindCaseBlind, AgreesWithAPlainSearch) {
+    const std::string alphabet = "aAbB<";
+    uint32_t seed = 7;
+    auto random = [&](size_t n) {
+        seed = seed * 1103515245u + 12345u;
+        return (seed >> 16) % n;
+    };
+    for (int round = 0; round < 3000; ++round) {
+        std::string text, word;
+        for (size_t n = random(24); n > 0; --n) text += alphabet[random(alphabet.size())];
+        for (size_t n = 1 + random(3); n > 0; --n) word += alphabet[random(alphabet.size())];
+        const size_t from = random(text.size() + 2);
+        size_t plain = std::string_view::npos;
+        for (size_t i = from; i <= text.size() && text.size() - i >= word.size(); ++i) {
+            if (startsCaseBlindAt(text, i, word)) {
+                plain = i;
+                break;
+            }
+        }
+        ASSERT_EQ(findCaseBlind(text, from, word), plain) << text << " / " << word << " from " << from;
     }
 }
 

@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -198,17 +199,39 @@ struct Context {
     bool inScript = false;
     bool inTitle = false;
     size_t link = npos;
+    // The next '<' and '>' at or after the place they were searched from;
+    // npos when the page has none further, kUnsearched before the first
+    // search.
+    static constexpr size_t kUnsearched = npos - 1;
+    size_t nextLt = kUnsearched;
+    size_t nextGt = kUnsearched;
 
     void advance(string_view page, size_t to) {
-        for (; pos < to; ++pos) {
-            const char c = page[pos];
-            if (c == '>') {
+        // Only '<' and '>' change the context: jump from one to the next.
+        // Each one's next place is kept until passed, so the page is
+        // searched once for each.
+        while (pos < to) {
+            if (nextLt < pos || nextLt == kUnsearched) nextLt = nextOf(page, '<', pos);
+            if (nextGt < pos || nextGt == kUnsearched) nextGt = nextOf(page, '>', pos);
+            const size_t at = std::min(nextLt, nextGt);
+            if (at >= to) {
+                pos = to;
+                return;
+            }
+            pos = at;
+            if (at == nextGt) {
                 inTag = false;
-            } else if (c == '<') {
+            } else {
                 inTag = true;
                 element(page);
             }
+            ++pos;
         }
+    }
+
+    static size_t nextOf(string_view page, char c, size_t from) {
+        const void* hit = std::memchr(page.data() + from, c, page.size() - from);
+        return hit ? static_cast<size_t>(static_cast<const char*>(hit) - page.data()) : npos;
     }
 
     void element(string_view page) {
