@@ -20,6 +20,7 @@
 #include "bmod/ruvaserv/sgml/sgmlscanner.h"
 #include "bmod/ruvaserv/sgml/tagmap.h"
 #include "tests/bmod/ruvaserv/sgml/context_walk.h"
+#include "tests/bmod/ruvaserv/sgml/dump_value.h"
 
 namespace ruva {
 namespace {
@@ -62,28 +63,6 @@ std::unique_ptr<SgmlNodeList> scanFile(SgmlScanner* ss, const char* path) {
         return nullptr;
     }
     return list;
-}
-
-// A value in double quotes; '"' and '\\' escaped with a backslash, control
-// bytes as \n, \r, \t or \xHH, bytes from 0x80 as they are.
-void putDumpValue(const char* value) {
-    std::fputc('"', stdout);
-    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(value); *p; ++p) {
-        switch (*p) {
-        case '"': std::fputs("\\\"", stdout); break;
-        case '\\': std::fputs("\\\\", stdout); break;
-        case '\n': std::fputs("\\n", stdout); break;
-        case '\r': std::fputs("\\r", stdout); break;
-        case '\t': std::fputs("\\t", stdout); break;
-        default:
-            if (*p < 0x20) {
-                std::fprintf(stdout, "\\x%02X", *p);
-            } else {
-                std::fputc(*p, stdout);
-            }
-        }
-    }
-    std::fputc('"', stdout);
 }
 
 // One row per node: state/flags, "@level" when not 0, the value unless null.
