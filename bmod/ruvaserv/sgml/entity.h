@@ -24,6 +24,7 @@
 namespace ruva {
 
 class EmbeddedImage;
+struct ImageEntryData;
 
 // Entity::flags
 inline constexpr uint16_t kEntityLoadLines = 0x1;    // load the line-drawing entities
@@ -152,10 +153,10 @@ public:
 
     // Creates the registry when needed (258), loads imageData (259),
     // replaces the URL and directory prefixes that are given.
-    int registerEmbeddedImageData(const char* imageData, const char* imageURL, const char* imageDir);
+    int registerEmbeddedImageData(const ImageEntryData* imageData, const char* imageURL, const char* imageDir);
     // registerEmbeddedImageData, then one image entity per entry (260);
     // sets kEntityImages.
-    int initEmbeddedImages(const char* imageData, const char* imageURL, const char* imageDir);
+    int initEmbeddedImages(const ImageEntryData* imageData, const char* imageURL, const char* imageDir);
 
     uint16_t flags = 0;  // kEntity*
     std::unique_ptr<BTree> entityTree;  // name -> EntityNode; a replaced node is freed by its callback
