@@ -217,11 +217,13 @@ int expandPass(Entity& entity, char* buf, const char* src, size_t bufsize, bool*
     while (*s && out.hasRoom()) {
         int added = 0;
         if (*s == '<' || *s == '>') {
-            if (out.pos() + 5 >= bufsize)
-                return *s == '<' ? tooSmall(entity, 247, 1, bufsize) : tooSmall(entity, 248, 2, bufsize);
-            out.put(*s == '<' ? "&lt;" : "&gt;");
-            s++;
-            added = 1;
+            if (out.pos() + 5 >= bufsize) {
+                added = *s == '<' ? tooSmall(entity, 247, 1, bufsize) : tooSmall(entity, 248, 2, bufsize);
+            } else {
+                out.put(*s == '<' ? "&lt;" : "&gt;");
+                s++;
+                added = 1;
+            }
         } else if (*s != '&') {
             out.put(std::string_view(s++, 1));
         } else if (s[1] == '#') {
@@ -236,12 +238,15 @@ int expandPass(Entity& entity, char* buf, const char* src, size_t bufsize, bool*
         } else {
             // A lone '&': strict names drop it, else it is made safe.
             if (!(entity.flags & kEntityStrictNames)) {
-                if (!out.put("&amp;")) return tooSmall(entity, 251, 5, bufsize);
-                added = 1;
+                added = out.put("&amp;") ? 1 : tooSmall(entity, 251, 5, bufsize);
             }
             s++;
         }
-        if (added < 0) return -1;
+        if (added < 0) {
+            // Ended even on failure, for callers that print it anyway.
+            out.finish();
+            return -1;
+        }
         count += added;
     }
     out.finish();
