@@ -272,9 +272,11 @@ public:
     // Text of the element at *node up to its end tag "/" + endtag.
     std::optional<std::string> getContainerText(const SgmlNodeList* list, SgmlNode** node, const char* endtag);
     // Free texts from *node to end (or the first usable one when end is
-    // null), joined, cut at kSgmlContainerTextMax; none when no text.
+    // null, or with firstText), joined, cut at kSgmlContainerTextMax; none
+    // when no text. The walk never passes end, so with an element's end
+    // node the first-text walk stays inside that element.
     std::optional<std::string> getContainerTextEndNode(const SgmlNodeList* list, SgmlNode** node,
-                                                       const SgmlNode* end);
+                                                       const SgmlNode* end, bool firstText = false);
     // Splits the free text after `before` at position (1 to its length - 1);
     // returns `before`. 346, 347, 348.
     SgmlNode* splitFreeText(SgmlNodeList* list, SgmlNode* before, int position);

@@ -146,7 +146,7 @@ std::optional<std::string> SgmlScanner::getContainerText(const SgmlNodeList* lis
 }
 
 std::optional<std::string> SgmlScanner::getContainerTextEndNode(const SgmlNodeList* list, SgmlNode** node,
-                                                                const SgmlNode* end) {
+                                                                const SgmlNode* end, bool firstText) {
     if (!node) return std::nullopt;
     SgmlNode* p = *node ? *node : (list ? list->firstNode : nullptr);
     std::string text;
@@ -163,7 +163,7 @@ std::optional<std::string> SgmlScanner::getContainerTextEndNode(const SgmlNodeLi
             *node = p;
             // Without an end node one usable text is the element's text; a
             // leading lone line feed or blank is not yet usable.
-            if (!end && (text.size() > 1 || !isAsciiControl(static_cast<unsigned char>(raw[0])))) break;
+            if ((!end || firstText) && (text.size() > 1 || !isAsciiControl(static_cast<unsigned char>(raw[0])))) break;
         } else if (p->state == SPS_TAGNAME && !text.empty() && text.back() != ' ' && raw && raw[0] != '?' &&
                    text.size() < kSgmlContainerTextMax) {
             text += ' ';

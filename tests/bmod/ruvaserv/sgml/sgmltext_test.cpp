@@ -104,6 +104,29 @@ TEST_F(SgmlTextTest, WithoutEndNodeTheFirstUsableTextIsTaken) {
     EXPECT_EQ(ss->getContainerText(list.get(), &node, "title"), "Title");
 }
 
+TEST_F(SgmlTextTest, BoundedFirstTextStaysInsideItsElement) {
+    // <P></P><P>next</P>: the empty P has no text of its own.
+    auto list = listOfRows(ss.get(), {tagRow("P"), tagRow("/P"), tagRow("P"), textRow("next"), tagRow("/P")});
+    ASSERT_TRUE(list);
+    SgmlNode* start = list->firstNode;
+    SgmlNode* end = start->next;
+    SgmlNode* node = start;
+    EXPECT_EQ(ss->getContainerTextEndNode(list.get(), &node, end, true), std::nullopt);
+    EXPECT_EQ(node, start) << "node stays when no text was used";
+
+    // <TITLE>\nFirst<B>x</B>more</TITLE>: the first usable text, not the rest.
+    list = listOfRows(ss.get(), {tagRow("TITLE"), textRow("\n"), textRow("First"), tagRow("B"), textRow("x"),
+                                 tagRow("/B"), textRow("more"), tagRow("/TITLE")});
+    ASSERT_TRUE(list);
+    end = list->firstNode;
+    while (end->next && end->next->state != SPS_EOF) end = end->next;
+    node = list->firstNode;
+    EXPECT_EQ(ss->getContainerTextEndNode(list.get(), &node, end, true), "First");
+    EXPECT_STREQ(node->text(), "First");
+    node = list->firstNode;
+    EXPECT_EQ(ss->getContainerTextEndNode(list.get(), &node, end), "First x more") << "the whole walk is unchanged";
+}
+
 TEST_F(SgmlTextTest, ContainerTextSkipsAnIgnoredMarkedSection) {
     // <t><![ IGNORE [ hidden <b>x</b> ]]>shown</t>, levels as scanned.
     auto list = listOfRows(ss.get(), {
