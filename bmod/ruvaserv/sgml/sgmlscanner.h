@@ -343,6 +343,12 @@ private:
 // Null when memory fails.
 std::unique_ptr<SgmlScanner> newSgmlScanner(uint16_t flags);
 
+// The node after an ignored marked section opened at its IGNORE node: the
+// section's own declaration parts stay at its level, its content lies
+// deeper. Stops at end (may be null), so a caller's end node is never
+// skipped; the list's SPS_EOF node is never passed either.
+SgmlNode* skipIgnoredSection(SgmlNode* ignore, const SgmlNode* end);
+
 // ---- XHTML print hook (xhtmlvalidate.cpp)
 
 // Install as SgmlScanner::validate: lower-cases names in place, closes the

@@ -40,18 +40,6 @@ SgmlNode* attrValueNode(SgmlNode* from, const char* attr) {
     return nullptr;
 }
 
-// The node after an ignored marked section opened at the IGNORE node:
-// the section's own declaration parts stay at its level, its content lies
-// deeper. Stops at `end` so a caller's end node is never skipped.
-SgmlNode* skipIgnored(SgmlNode* ignore, const SgmlNode* end) {
-    SgmlNode* p = ignore->next;
-    while (!isEnd(p) && p != end && p->level == ignore->level &&
-           (p->state == SPS_DECLTYPE || p->state == SPS_DECLID))
-        p = p->next;
-    while (!isEnd(p) && p != end && p->level > ignore->level) p = p->next;
-    return p;
-}
-
 // Appends one free text, cleaned, with the blank rule of the joined text.
 void appendPiece(std::string& text, const char* raw, bool prevEndedSpace) {
     std::string cleaned(std::strlen(raw) + 1, '\0');
@@ -129,6 +117,15 @@ std::string dtdRevision(std::string_view id) {
 
 }  // namespace
 
+SgmlNode* skipIgnoredSection(SgmlNode* ignore, const SgmlNode* end) {
+    SgmlNode* p = ignore->next;
+    while (!isEnd(p) && p != end && p->level == ignore->level &&
+           (p->state == SPS_DECLTYPE || p->state == SPS_DECLID))
+        p = p->next;
+    while (!isEnd(p) && p != end && p->level > ignore->level) p = p->next;
+    return p;
+}
+
 std::optional<std::string> SgmlScanner::getContainerText(const SgmlNodeList* list, SgmlNode** node,
                                                          const char* endtag) {
     if (!node) return std::nullopt;
@@ -153,7 +150,7 @@ std::optional<std::string> SgmlScanner::getContainerTextEndNode(const SgmlNodeLi
     bool prevEndedSpace = false;
     while (!isEnd(p) && p != end && text.size() < kSgmlContainerTextMax) {
         if (p->state == SPS_DECLNAME && sameCaseBlind(p->text(), "IGNORE")) {
-            p = skipIgnored(p, end);
+            p = skipIgnoredSection(p, end);
             continue;
         }
         const char* raw = p->text();

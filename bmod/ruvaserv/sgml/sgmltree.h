@@ -45,8 +45,9 @@ struct SgmlTreeNode {
     SgmlTreeNode* lchild = nullptr;
     SgmlNode* sn = nullptr;  // tag-name, text, comment or declaration node; nodes never move
     // The node that ended the element: its end tag, or the node whose
-    // arrival made the context stack close it. Null while open and for
-    // leaves. Text walks stop here, so they never run into later elements.
+    // arrival made the context stack close it (the list's SPS_EOF node for
+    // an element open at the end). Null while open and for leaves. Text
+    // walks stop here, so they never run into later elements.
     SgmlNode* endsn = nullptr;
     int32_t tagno = -1;  // tag map number; -1 for a leaf or a name not starting with a letter
 };
@@ -144,6 +145,7 @@ private:
     SgmlTree() = default;
 
     std::unique_ptr<SgmlNodeList> ownedList_;
+    SgmlNode* walkNode_ = nullptr;  // node being built over: it ends what the stack closes now
 };
 
 // Context stack (MAPDTD_UNKNOWN) bound to the tree, scanner, flags. Null on failure.
