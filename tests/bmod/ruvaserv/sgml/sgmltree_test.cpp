@@ -126,6 +126,45 @@ TEST_F(SgmlTreeTest, EachElementRecordsTheNodeThatEndedIt) {
     EXPECT_EQ(tree->ss->getContainerTextEndNode(tree->snl, &from, second->endsn, true), "next");
 }
 
+TEST_F(SgmlTreeTest, TableCellWalksStayInTheirCell) {
+    // A document list's table: empty elements that are never closed, an
+    // empty cell, and a cell whose title has an English title after it.
+    ASSERT_EQ(build(std::string(kTavrDoctype) + R"(<TAVR>
+<META-DATA><CONFIDENTIALITY CLASS="open"><DOC-ID><LANGUAGE CODE="en"><REV>B</REV></DOC-ID></META-DATA>
+<BODY>
+<CHL1 ROLE="MOD-DESC"><TITLE>Descriptions</TITLE>
+<TABLE><TGROUP COLS="3"><COLSPEC COLWIDTH="40*"><COLSPEC COLWIDTH="20*">
+<TBODY>
+<ROW><ENTRY>System Description</ENTRY><ENTRY>1551-ABC 901 23 Uen A</ENTRY><ENTRY></ENTRY></ROW>
+<ROW><ENTRY>Systembeskrivning<LITERAL>System Overview</LITERAL></ENTRY><ENTRY>154 31-ABC 901 24 Usv B</ENTRY></ROW>
+</TBODY>
+</TGROUP>
+</TABLE>
+</CHL1>
+</BODY>
+</TAVR>
+)"),
+              1)
+        << tree->getError();
+    EXPECT_EQ(shape(tree->findNode("TAVR/META-DATA/DOC-ID")), "DOC-ID(LANGUAGE REV(\"B\"))");
+    SgmlTreeNode* tgroup = tree->findNode("TAVR/BODY/CHL1/TABLE/TGROUP");
+    ASSERT_TRUE(tgroup);
+    EXPECT_EQ(shape(tgroup->fchild),
+              "COLSPEC COLSPEC TBODY(ROW(ENTRY(\"System Description\") ENTRY(\"1551-ABC 901 23 Uen A\") ENTRY) "
+              "ROW(ENTRY(\"Systembeskrivning\" LITERAL(\"System Overview\")) ENTRY(\"154 31-ABC 901 24 Usv B\")))");
+    auto firstText = [&](SgmlTreeNode* element) {
+        SgmlNode* from = element->sn;
+        return tree->ss->getContainerTextEndNode(tree->snl, &from, element->endsn, true);
+    };
+    SgmlTreeNode* row = tree->findRelNode(tgroup, "TBODY/ROW");
+    ASSERT_TRUE(row);
+    EXPECT_EQ(firstText(row->lchild), std::nullopt) << "the empty cell takes nothing from the next row";
+    SgmlTreeNode* entry = tree->findNextRelNode(row, "ROW")->fchild;
+    EXPECT_EQ(firstText(entry), "Systembeskrivning");
+    ASSERT_TRUE(tree->findRelNode(entry, "LITERAL"));
+    EXPECT_EQ(firstText(tree->findRelNode(entry, "LITERAL")), "System Overview");
+}
+
 TEST_F(SgmlTreeTest, JapaneseFlagFollowsThePublicIdentifier) {
     const struct {
         const char* pubid;
