@@ -238,6 +238,7 @@ TEST_F(SgmlTreeTest, BuildErrorsCarryTheirMessages) {
          "[scontext/6]"},
         {"unsupported document", "<!DOCTYPE HTML><HTML><P>x", "Not a supported SGML document type HTML."},
         {"escaped document name", "<!DOCTYPE \"A<B\"><X>", "type A&#60;B."},
+        {"scan failure", std::string(kTavrDoctype) + "<TAVR><" + std::string(40, 'A') + ">", "[sgmltree/3]"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -266,7 +267,14 @@ TEST_F(SgmlTreeTest, AFailedBuildLeavesNoStaleStackBehind) {
     // them into the freed pool.
     EXPECT_EQ(build(std::string(kTavrDoctype) + "<TAVR><BODY><P>x</NOSUCH>"), 0);
     ASSERT_TRUE(tree->scon->cur);
+    // The stack's trace shows what the rebuild pops: nothing of the old build.
+    tree->scon->flags |= kContextTrace;
+    ::testing::internal::CaptureStderr();
     EXPECT_EQ(tree->buildTree(), 0);
+    const std::string trace = ::testing::internal::GetCapturedStderr();
+    tree->scon->flags &= ~kContextTrace;
+    EXPECT_EQ(trace.find("</"), std::string::npos) << trace;
+    EXPECT_NE(trace.find("<TAVR>"), std::string::npos) << trace;
     ASSERT_EQ(build(std::string(kTavrDoctype) + "<TAVR><BODY><P>y</P></BODY></TAVR>"), 1) << tree->getError();
     EXPECT_EQ(shape(tree->findNode("TAVR")), "TAVR(BODY(P(\"y\")))");
 }
