@@ -184,9 +184,9 @@ void TreePrinter::putEnd(const SgmlTreeNode* node) {
     // there implied it.
     levelMark(node->endsn ? node->endsn->level : sn->level, false);
     const char* mapped = node->tagno >= 0 ? tree_.scon->getTagName(node->tagno) : nullptr;
-    char line[kTagNameMax + kSgmlNameMax + 8];
-    std::snprintf(line, sizeof line, "%c%c%s%c", '<', '/', mapped ? mapped : sn->text(), '>');
-    put(line);
+    put("</");
+    put(mapped ? mapped : sn->text());
+    put('>');
 }
 
 // Pre-order with an explicit stack of elements whose children are printing.
@@ -460,10 +460,10 @@ int SgmlTree::print(const char* outname) {
         setError(msg(360, "sgmltree/8"));
         return 0;
     }
-    const bool toStdout = std::strcmp(outname, "-") == 0;
-    FILE* file = toStdout ? stdout : std::fopen(outname, "w");
+    const bool toStdout = outname && std::strcmp(outname, "-") == 0;
+    FILE* file = toStdout ? stdout : outname ? std::fopen(outname, "w") : nullptr;
     if (!file) {
-        setError(msg(361, "sgmltree/9"), htmlEscaped(outname));
+        setError(msg(361, "sgmltree/9"), htmlEscaped(outname ? outname : ""));
         return 0;
     }
     ofp = file;

@@ -333,6 +333,8 @@ TEST_F(SgmlTreeTest, PrintReportsWhatItCannotWrite) {
     ASSERT_EQ(build(std::string(kTavrDoctype) + "<TAVR><BODY><P>x</P></BODY></TAVR>"), 1);
     EXPECT_EQ(tree->print(dir.file("no/such/dir").c_str()), 0);
     EXPECT_NE(tree->getError().find("[sgmltree/9]"), std::string::npos) << tree->getError();
+    EXPECT_EQ(tree->print(nullptr), 0);
+    EXPECT_NE(tree->getError().find("[sgmltree/9]"), std::string::npos) << tree->getError();
     EXPECT_EQ(tree->print("/dev/full"), 0);
     EXPECT_EQ(tree->getError(), "Failed to create output file on disk '&#47;dev&#47;full'.<span style='color:#D8D8D8'> [sgmltree/12]</span>");
 }
@@ -366,10 +368,14 @@ TEST_F(SgmlTreeTest, AddedTagsCarryTheirQuotingAndTheEndOfTag) {
     EXPECT_EQ(chain, expected);
     EXPECT_EQ(list->lastNode->text(), std::string("e")) << "the chain went to the end of the list";
     ASSERT_TRUE(tree->addSgmlTreeNodeChildNode(top, SPS_FREETEXT, "text"));
+    const std::string longName(60, 'x');
+    SgmlTreeNode* named = tree->addSgmlTreeNodeChildTag(top, longName.c_str(), {});
+    ASSERT_TRUE(named && tree->addSgmlTreeNodeChildNode(named, SPS_FREETEXT, "y"));
     const std::string path = dir.file("edited.sgml");
     ASSERT_EQ(tree->print(path.c_str()), 1) << tree->getError();
     // Without a map the names are the scanner's and an element without children has no end tag.
-    EXPECT_EQ(readFile(path), "<tavr><colspec a=\"plain1\" b=\"40*\" c='say \"x\"' d e>text</tavr>");
+    EXPECT_EQ(readFile(path), "<tavr><colspec a=\"plain1\" b=\"40*\" c='say \"x\"' d e>text<" + longName + ">y</" +
+                                  longName + "></tavr>");
 }
 
 TEST_F(SgmlTreeTest, AParentlessAddTakesTheOldTopLevelAsChildren) {
