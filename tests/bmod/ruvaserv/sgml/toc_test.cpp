@@ -115,6 +115,26 @@ TEST_F(TocTest, NamedEntriesOfAListOfFigures) {
     }
 }
 
+TEST_F(TocTest, RestartingEntryAndOwnLinks) {
+    toc->init(TOT_LOT, ss.get(), osnl.get(), 2, "Tables");
+    ASSERT_EQ(toc->addEntry(0, "A", "a", nullptr, kTocEntryNamed), 1);
+    ASSERT_EQ(toc->addEntry(0, "B", "b", nullptr, kTocEntryNamed | kTocEntryRestart), 1);
+    ASSERT_EQ(toc->addEntry(0, "C", "c", nullptr, kTocEntryNamed | kTocEntryBold), 1);
+    ASSERT_EQ(toc->addEntry(0, "D", "d", nullptr, kTocEntryNamed), 1);
+    toc->lastEntry->link = "other.html#D";
+    ASSERT_EQ(toc->output(), 1);
+    const std::string out = printedOutput();
+    for (const char* link : {"#TABLE1\" class=\"TOCNUMLINK\">A", "#TABLE2\" class=\"TOCNUMLINK\">B",
+                             "#TABLE1\" class=\"TOCNUMLINK\">C", "other.html#D\" class=\"TOCNUMLINK\">D"}) {
+        SCOPED_TRACE(link);
+        EXPECT_NE(out.find(link), std::string::npos) << out;
+    }
+    // A bold row after the first stands off by a break in both cells.
+    EXPECT_NE(out.find("<br><b><a href=\"#TABLE1\" class=\"TOCNUMLINK\">C</a></b></td><td><br><b>"),
+              std::string::npos)
+        << out;
+}
+
 TEST_F(TocTest, EmptyListsAndLevelZero) {
     toc->init(TOT_LOT, ss.get(), osnl.get(), 2, "Tables");
     ASSERT_EQ(toc->outputContentsTbl(), 1);
