@@ -155,6 +155,22 @@ TEST_F(DocPersonTest, FieldTextsAreEntityExpanded) {
     dp->freeTavrPerson(list);
 }
 
+TEST_F(DocPersonTest, UnclosedFieldsOfManyPersonsStayInTheirElement) {
+    std::string markup;
+    for (int i = 0; i < 20000; ++i) markup += "<PERSON><NAME>n" + std::to_string(i) + "<SIGNATURE>S\n";
+    markup += "<TITLE>end</TITLE>";
+    SgmlNode* node = scan(markup);
+    TavrPerson* list = dp->createTavrPerson(&node);
+    ASSERT_EQ(dp->countPersons(list), 20000);
+    int i = 0;
+    for (const TavrPerson* p = list; p; p = p->next, ++i) {
+        ASSERT_EQ(p->name, "n" + std::to_string(i));
+        ASSERT_EQ(p->signature, "S");
+    }
+    EXPECT_STREQ(node->text(), "TITLE");
+    dp->freeTavrPerson(list);
+}
+
 TEST_F(DocPersonTest, CreateTavrPersonErrors) {
     SgmlNode* node = scan("<TITLE>x</TITLE>");
     EXPECT_EQ(dp->createTavrPerson(&node), nullptr);
