@@ -116,12 +116,8 @@ public:
         if (!n || !n->sn) return std::nullopt;
         SgmlNode* p = n->sn;
         const SgmlNode* end = elementEnd(n);
-        std::optional<std::string> t = sdi_.ss->getContainerTextEndNode(sdi_.isnl.get(), &p, nullptr);
-        if (!t) return std::nullopt;
-        for (const SgmlNode* q = n->sn; q && q != end && q->state != SPS_EOF; q = q->next) {
-            if (q == p) return t;
-        }
-        return std::nullopt;
+        if (!end) return std::nullopt;
+        return sdi_.ss->getContainerTextEndNode(sdi_.isnl.get(), &p, end, true);
     }
 
     SdiEntry* newEntry(SdiEntryType type, SdiEntry* parent);
@@ -309,6 +305,71 @@ void BodyReader::row(SgmlTreeNode* r, SdiEntry* e) {
     }
 }
 
+// The start tag's attribute "CODE" (any case) names the language.
+const char* languageCode(const SgmlTreeNode* n) { return n && n->sn ? attrValue(n->sn, "CODE") : nullptr; }
+
+// The node after the start tag at sn: where a person's markup begins.
+SgmlNode* afterStartTag(SgmlNode* sn) {
+    SgmlNode* p = sn;
+    while (p && p->state != SPS_EOF && !(p->flags & kNodeTagEnd)) p = p->next;
+    return p && p->state != SPS_EOF ? p->next : nullptr;
+}
+
+void readDocId(Sdi& sdi, SgmlTreeNode* d) {
+    BodyReader body(sdi);
+    if (const char* code = languageCode(sdi.stree->findRelNode(d, "LANGUAGE"))) sdi.initLang(code);
+    sdi.docno = stored(body.text(sdi.stree->findRelNode(d, "DOC-NO")));
+    if (sdi.language == TAVRLANG_NOTSET && sdi.docno) {
+        std::string lang = docnoLanguage(*sdi.docno);
+        if (!lang.empty()) sdi.initLang(lang.c_str());
+    }
+    sdi.docrev = stored(body.text(sdi.stree->findRelNode(d, "REV")));
+    sdi.datey = stored(body.text(sdi.stree->findRelNode(d, "DATE/Y")));
+    sdi.datem = stored(body.text(sdi.stree->findRelNode(d, "DATE/M")));
+    sdi.dated = stored(body.text(sdi.stree->findRelNode(d, "DATE/D")));
+}
+
+void readPersons(Sdi& sdi, SgmlTreeNode* m) {
+    const std::pair<const char*, TavrPerson**> slots[] = {
+        {"DRAFTED-BY", &sdi.dp->drafted_by},
+        {"APPROVED-BY", &sdi.dp->approved_by},
+        {"CHECKED-BY", &sdi.dp->checked_by},
+        {"FACTUAL-SUPERVISOR", &sdi.dp->factual_supervisor},
+    };
+    for (const auto& [path, slot] : slots) {
+        SgmlTreeNode* n = sdi.stree->findRelNode(m, path);
+        if (!n || !n->sn) continue;
+        SgmlNode* node = afterStartTag(n->sn);
+        // A person that cannot be read leaves its slot empty; the rest of
+        // the meta-data still counts.
+        if (TavrPerson* person = sdi.dp->createTavrPerson(&node)) {
+            sdi.dp->freeTavrPerson(*slot);
+            *slot = person;
+        }
+    }
+}
+
+void readFront(Sdi& sdi, SgmlTreeNode* f) {
+    BodyReader body(sdi);
+    sdi.copyright = stored(body.text(sdi.stree->findRelNode(f, "TITLE-PAGE/COPYRIGHT")));
+    sdi.disclaimer = stored(body.text(sdi.stree->findRelNode(f, "TITLE-PAGE/DISCLAIMER")));
+    sdi.trademark = stored(body.text(sdi.stree->findRelNode(f, "TITLE-PAGE/TRADEMARK-LIST/TM-ITEM/OWNER")));
+    SgmlTreeNode* list = sdi.stree->findRelNode(f, "TITLED-BLOCK/DEF-LIST");
+    if (!list) return;
+    for (SgmlTreeNode* item = sdi.stree->findRelNode(list, "DL-ITEM"); item;
+         item = sdi.stree->findNextRelNode(item, "DL-ITEM")) {
+        std::optional<std::string> term = body.text(sdi.stree->findRelNode(item, "TERM"));
+        if (!term || term->empty()) continue;
+        std::optional<std::string> def = stored(body.text(sdi.stree->findRelNode(item, "DEF")));
+        std::optional<std::string>* slot = sameName(term->c_str(), "LTI")   ? &sdi.lti
+                                           : sameName(term->c_str(), "LID") ? &sdi.lid
+                                           : sameName(term->c_str(), "LRS") ? &sdi.lrs
+                                                                            : nullptr;
+        if (slot) *slot = def ? *def : std::string();
+    }
+}
+
+
 }  // namespace
 
 std::unique_ptr<Sdi> newSdi(uint16_t flags) {
@@ -494,74 +555,6 @@ int Sdi::internalScanSdiTree(SdiEntry* entry, int level) {
     }
     return 1;
 }
-
-namespace {
-
-// The start tag's attribute "CODE" (any case) names the language.
-const char* languageCode(const SgmlTreeNode* n) { return n && n->sn ? attrValue(n->sn, "CODE") : nullptr; }
-
-// The node after the start tag at sn: where a person's markup begins.
-SgmlNode* afterStartTag(SgmlNode* sn) {
-    SgmlNode* p = sn;
-    while (p && p->state != SPS_EOF && !(p->flags & kNodeTagEnd)) p = p->next;
-    return p && p->state != SPS_EOF ? p->next : nullptr;
-}
-
-void readDocId(Sdi& sdi, SgmlTreeNode* d) {
-    BodyReader body(sdi);
-    if (const char* code = languageCode(sdi.stree->findRelNode(d, "LANGUAGE"))) sdi.initLang(code);
-    sdi.docno = stored(body.text(sdi.stree->findRelNode(d, "DOC-NO")));
-    if (sdi.language == TAVRLANG_NOTSET && sdi.docno) {
-        std::string lang = docnoLanguage(*sdi.docno);
-        if (!lang.empty()) sdi.initLang(lang.c_str());
-    }
-    sdi.docrev = stored(body.text(sdi.stree->findRelNode(d, "REV")));
-    sdi.datey = stored(body.text(sdi.stree->findRelNode(d, "DATE/Y")));
-    sdi.datem = stored(body.text(sdi.stree->findRelNode(d, "DATE/M")));
-    sdi.dated = stored(body.text(sdi.stree->findRelNode(d, "DATE/D")));
-}
-
-void readPersons(Sdi& sdi, SgmlTreeNode* m) {
-    const std::pair<const char*, TavrPerson**> slots[] = {
-        {"DRAFTED-BY", &sdi.dp->drafted_by},
-        {"APPROVED-BY", &sdi.dp->approved_by},
-        {"CHECKED-BY", &sdi.dp->checked_by},
-        {"FACTUAL-SUPERVISOR", &sdi.dp->factual_supervisor},
-    };
-    for (const auto& [path, slot] : slots) {
-        SgmlTreeNode* n = sdi.stree->findRelNode(m, path);
-        if (!n || !n->sn) continue;
-        SgmlNode* node = afterStartTag(n->sn);
-        // A person that cannot be read leaves its slot empty; the rest of
-        // the meta-data still counts.
-        if (TavrPerson* person = sdi.dp->createTavrPerson(&node)) {
-            sdi.dp->freeTavrPerson(*slot);
-            *slot = person;
-        }
-    }
-}
-
-void readFront(Sdi& sdi, SgmlTreeNode* f) {
-    BodyReader body(sdi);
-    sdi.copyright = stored(body.text(sdi.stree->findRelNode(f, "TITLE-PAGE/COPYRIGHT")));
-    sdi.disclaimer = stored(body.text(sdi.stree->findRelNode(f, "TITLE-PAGE/DISCLAIMER")));
-    sdi.trademark = stored(body.text(sdi.stree->findRelNode(f, "TITLE-PAGE/TRADEMARK-LIST/TM-ITEM/OWNER")));
-    SgmlTreeNode* list = sdi.stree->findRelNode(f, "TITLED-BLOCK/DEF-LIST");
-    if (!list) return;
-    for (SgmlTreeNode* item = sdi.stree->findRelNode(list, "DL-ITEM"); item;
-         item = sdi.stree->findNextRelNode(item, "DL-ITEM")) {
-        std::optional<std::string> term = body.text(sdi.stree->findRelNode(item, "TERM"));
-        if (!term || term->empty()) continue;
-        std::optional<std::string> def = stored(body.text(sdi.stree->findRelNode(item, "DEF")));
-        std::optional<std::string>* slot = sameName(term->c_str(), "LTI")   ? &sdi.lti
-                                           : sameName(term->c_str(), "LID") ? &sdi.lid
-                                           : sameName(term->c_str(), "LRS") ? &sdi.lrs
-                                                                            : nullptr;
-        if (slot) *slot = def ? *def : std::string();
-    }
-}
-
-}  // namespace
 
 int Sdi::getMetaData() {
     SgmlTreeNode* tavr = stree->findNode("TAVR");
