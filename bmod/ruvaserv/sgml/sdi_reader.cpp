@@ -21,7 +21,9 @@ TableFormat msg(int index, int tagno) {
     return msgFormat(index, tag);
 }
 
-bool sameName(const char* a, const char* b) { return a && b && strcasecmp(a, b) == 0; }
+bool sameName(const char* a, const char* b) {
+    return a && b && strcasecmp(a, b) == 0;
+}
 
 // Name of the element a tree node stands for; null for leaves (text,
 // comments, declarations, "<?...>").
@@ -31,7 +33,9 @@ const char* elementName(const SgmlTreeNode* n) {
     return name && isAsciiAlpha(static_cast<unsigned char>(name[0])) ? name : nullptr;
 }
 
-bool isElement(const SgmlTreeNode* n, const char* name) { return sameName(elementName(n), name); }
+bool isElement(const SgmlTreeNode* n, const char* name) {
+    return sameName(elementName(n), name);
+}
 
 // The value of attribute attr (any case) of the start tag at sn; null when
 // the tag has none.
@@ -143,12 +147,17 @@ private:
 // One pool-full message per kind of entry.
 int poolMessage(SdiEntryType type) {
     switch (type) {
-    case SDIENTRY_HEADING: return 303;
-    case SDIENTRY_DOCUMENT:
-    case SDIENTRY_DOCHEAD: return 304;
-    case SDIENTRY_PARA: return 305;
-    case SDIENTRY_XMP: return 306;
-    default: return 307;
+        case SDIENTRY_HEADING:
+            return 303;
+        case SDIENTRY_DOCUMENT:
+        case SDIENTRY_DOCHEAD:
+            return 304;
+        case SDIENTRY_PARA:
+            return 305;
+        case SDIENTRY_XMP:
+            return 306;
+        default:
+            return 307;
     }
 }
 
@@ -288,25 +297,29 @@ void BodyReader::row(SgmlTreeNode* r, SdiEntry* e) {
     for (SgmlTreeNode* cell = r->fchild; cell && column < kSdiEntryColumns; cell = cell->next) {
         if (!isElement(cell, "ENTRY")) continue;
         switch (column++) {
-        case 0:
-            if (const SgmlTreeNode* lit = findLiteral(cell)) {
-                e->engtitle = stored(text(lit));
-                e->title = stored(firstText(cell));
-            } else {
-                e->title = stored(text(cell));
-            }
-            break;
-        case 1: e->docno = expanded(text(cell)); break;
-        default:
-            e->comment = expanded(text(cell));
-            if (e->comment) e->flags |= kSdiEntryComment;
-            break;
+            case 0:
+                if (const SgmlTreeNode* lit = findLiteral(cell)) {
+                    e->engtitle = stored(text(lit));
+                    e->title = stored(firstText(cell));
+                } else {
+                    e->title = stored(text(cell));
+                }
+                break;
+            case 1:
+                e->docno = expanded(text(cell));
+                break;
+            default:
+                e->comment = expanded(text(cell));
+                if (e->comment) e->flags |= kSdiEntryComment;
+                break;
         }
     }
 }
 
 // The start tag's attribute "CODE" (any case) names the language.
-const char* languageCode(const SgmlTreeNode* n) { return n && n->sn ? attrValue(n->sn, "CODE") : nullptr; }
+const char* languageCode(const SgmlTreeNode* n) {
+    return n && n->sn ? attrValue(n->sn, "CODE") : nullptr;
+}
 
 // The node after the start tag at sn: where a person's markup begins.
 SgmlNode* afterStartTag(SgmlNode* sn) {
@@ -369,7 +382,6 @@ void readFront(Sdi& sdi, SgmlTreeNode* f) {
     }
 }
 
-
 }  // namespace
 
 std::unique_ptr<Sdi> newSdi(uint16_t flags) {
@@ -416,8 +428,8 @@ void Sdi::clear() {
     if (en) en->clear();
     if (pool) pool->clear();
     for (std::optional<std::string>* text :
-         {&sdiVersion, &source, &docno, &docrev, &datey, &datem, &dated, &title, &subtitle, &userinfo, &partof,
-          &copyright, &disclaimer, &trademark, &lti, &lid, &lrs}) {
+         {&sdiVersion, &source, &docno, &docrev, &datey, &datem, &dated, &title, &subtitle, &userinfo,
+          &partof, &copyright, &disclaimer, &trademark, &lti, &lid, &lrs}) {
         text->reset();
     }
     language = TAVRLANG_NOTSET;

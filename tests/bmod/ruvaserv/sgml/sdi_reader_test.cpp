@@ -1,6 +1,5 @@
-#include <pthread.h>
-
 #include <gtest/gtest.h>
+#include <pthread.h>
 
 #include <cstdio>
 #include <functional>
@@ -14,7 +13,8 @@ namespace ruva {
 namespace {
 
 const std::string kFixtureDir = SDI_FIXTURE_DIR;
-constexpr std::string_view kDoctype = "<!DOCTYPE TAVR PUBLIC \"-//VANDROVE//DTD TAVR 1/1056-ABC 901 01//EN\">\n";
+constexpr std::string_view kDoctype =
+    "<!DOCTYPE TAVR PUBLIC \"-//VANDROVE//DTD TAVR 1/1056-ABC 901 01//EN\">\n";
 
 std::string sdiDoc(std::string_view meta, std::string_view body) {
     std::string doc(kDoctype);
@@ -31,16 +31,21 @@ std::string tagged(const std::string& text, const char* tag) {
     return text + "<span style='color:#D8D8D8'> [" + tag + "]</span>";
 }
 
-std::string bodyDoc(std::string_view body) { return sdiDoc("<TITLE>t</TITLE>\n", body); }
+std::string bodyDoc(std::string_view body) {
+    return sdiDoc("<TITLE>t</TITLE>\n", body);
+}
 
 std::string table(std::string_view rows) {
     return "<TABLE><TGROUP COLS=\"3\"><TBODY>\n" + std::string(rows) + "</TBODY></TGROUP></TABLE>\n";
 }
 
-std::string show(const std::optional<std::string>& v) { return v ? '"' + *v + '"' : "~"; }
+std::string show(const std::optional<std::string>& v) {
+    return v ? '"' + *v + '"' : "~";
+}
 
 const char* typeName(SdiEntryType t) {
-    static const char* const kNames[] = {"NOTSET", "HEADING", "DOCUMENT", "PARA", "XMP", "SEPARATOR", "DOCHEAD"};
+    static const char* const kNames[] = {"NOTSET", "HEADING",   "DOCUMENT", "PARA",
+                                         "XMP",    "SEPARATOR", "DOCHEAD"};
     return t <= SDIENTRY_DOCHEAD ? kNames[t] : "?";
 }
 
@@ -72,7 +77,9 @@ int readAll(Sdi& sdi, std::string_view bytes) {
     return sdi.registerInput(text.data(), text.size()) && sdi.getMetaData() && sdi.parseDocument();
 }
 
-std::string fixture() { return test::readFile(kFixtureDir + "/demo_sd1.sgml"); }
+std::string fixture() {
+    return test::readFile(kFixtureDir + "/demo_sd1.sgml");
+}
 
 // The golden dump with the file line sdidump prints for `name`.
 std::string goldenFor(const std::string& name) {
@@ -95,7 +102,8 @@ TEST(SdiReader, FixtureDumpEqualsGoldenByPathAndStandardInput) {
         {"piped text", "printf 'plain words, no markup at all' | " + dump + " -",
          "file=\"-\"\nerror=\"" + tagged("Invalid SDI document type Text.<br><br>", "sdi/6") + "\"\n", 1},
         {"empty input", dump + " - </dev/null",
-         "file=\"-\"\nerror=\"" + tagged("Failed to map file in memory, Invalid argument '-'.<br><br>", "sdi/4") + "\"\n",
+         "file=\"-\"\nerror=\"" +
+             tagged("Failed to map file in memory, Invalid argument '-'.<br><br>", "sdi/4") + "\"\n",
          1},
     };
     for (const Case& c : cases) {
@@ -109,12 +117,13 @@ TEST(SdiReader, FixtureDumpEqualsGoldenByPathAndStandardInput) {
 // A reading as one text, to compare two objects.
 std::string reading(Sdi& sdi) {
     std::string s;
-    for (const auto* v : {&sdi.sdiVersion, &sdi.docno, &sdi.docrev, &sdi.datey, &sdi.datem, &sdi.dated, &sdi.title,
-                          &sdi.subtitle, &sdi.userinfo, &sdi.copyright, &sdi.disclaimer, &sdi.trademark, &sdi.lti,
-                          &sdi.lid, &sdi.lrs})
+    for (const auto* v : {&sdi.sdiVersion, &sdi.docno, &sdi.docrev, &sdi.datey, &sdi.datem, &sdi.dated,
+                          &sdi.title, &sdi.subtitle, &sdi.userinfo, &sdi.copyright, &sdi.disclaimer,
+                          &sdi.trademark, &sdi.lti, &sdi.lid, &sdi.lrs})
         s += show(*v) + '\n';
     s += std::to_string(sdi.language) + '\n';
-    for (TavrPerson* p : {sdi.dp->drafted_by, sdi.dp->checked_by, sdi.dp->factual_supervisor, sdi.dp->approved_by})
+    for (TavrPerson* p :
+         {sdi.dp->drafted_by, sdi.dp->checked_by, sdi.dp->factual_supervisor, sdi.dp->approved_by})
         s += p ? show(p->name) + show(p->signature) + show(p->initials) + '\n' : "~\n";
     return s + entries(sdi);
 }
@@ -176,8 +185,8 @@ TEST(SdiReader, MissingMetaDataLeavesEveryMemberNull) {
     std::string doc = std::string(kDoctype) + "<TAVR><BODY><P>x</P></BODY></TAVR>\n";
     ASSERT_TRUE(readAll(*sdi, doc)) << sdi->getError();
     EXPECT_EQ(sdi->language, TAVRLANG_NOTSET);
-    for (const auto* v : {&sdi->sdiVersion, &sdi->docno, &sdi->docrev, &sdi->datey, &sdi->title, &sdi->userinfo,
-                          &sdi->copyright, &sdi->lti})
+    for (const auto* v : {&sdi->sdiVersion, &sdi->docno, &sdi->docrev, &sdi->datey, &sdi->title,
+                          &sdi->userinfo, &sdi->copyright, &sdi->lti})
         EXPECT_FALSE(*v);
     EXPECT_EQ(sdi->dp->drafted_by, nullptr);
 }
@@ -191,17 +200,20 @@ TEST(SdiReader, BodyEntries) {
     const Case cases[] = {
         {"one entry, four entries",
          table("<ROW><ENTRY>Only</ENTRY></ROW>\n"
-               "<ROW><ENTRY>A</ENTRY><ENTRY>1/155 19-ABC 1</ENTRY><ENTRY>c</ENTRY><ENTRY>fourth</ENTRY></ROW>\n"),
+               "<ROW><ENTRY>A</ENTRY><ENTRY>1/155 19-ABC "
+               "1</ENTRY><ENTRY>c</ENTRY><ENTRY>fourth</ENTRY></ROW>\n"),
          "1 DOCUMENT \"Only\" | ~ | ~\n1 DOCUMENT \"A\" | \"1/155 19-ABC 1\" | \"c\" flags=8\n1 SEPARATOR\n"},
         {"body, head, body",
          "<TABLE><TGROUP COLS=\"2\"><TBODY><ROW><ENTRY>a</ENTRY></ROW></TBODY>"
          "<THEAD><ROW><ENTRY>h</ENTRY></ROW></THEAD><TBODY><ROW><ENTRY>b</ENTRY></ROW></TBODY>"
          "</TGROUP></TABLE>\n",
-         "1 DOCUMENT \"a\" | ~ | ~\n1 SEPARATOR\n1 DOCHEAD \"h\" | ~ | ~\n1 DOCUMENT \"b\" | ~ | ~\n1 SEPARATOR\n"},
+         "1 DOCUMENT \"a\" | ~ | ~\n1 SEPARATOR\n1 DOCHEAD \"h\" | ~ | ~\n1 DOCUMENT \"b\" | ~ | ~\n1 "
+         "SEPARATOR\n"},
         {"example without preform", "<EXAMPLE><CAPTION>x</CAPTION></EXAMPLE>\n<P>y</P>\n", "1 PARA \"y\"\n"},
         {"names in any case, exact only",
          "<p>one</p>\n<chl1 role=\"file_ref\"><title>Ref</title><p>hidden</p></chl1>\n"
-         "<Chl1><Title>Op</Title><Proced><p>in</p></Proced><Table><TGroup><TBody><Row><Entry>r</Entry></Row></TBody>"
+         "<Chl1><Title>Op</Title><Proced><p>in</p></Proced><Table><TGroup><TBody><Row><Entry>r</Entry></"
+         "Row></TBody>"
          "</TGroup></Table></Chl1>\n",
          "1 PARA \"one\"\n1 HEADING module=\"file_ref\" \"Ref\"\n1 HEADING module=~ \"Op\"\n"
          "2 DOCUMENT \"r\" | ~ | ~\n2 SEPARATOR\n"},
@@ -232,9 +244,10 @@ TEST(SdiReader, FailuresNameTheirCause) {
     };
     const Case cases[] = {
         {"7 bytes", "<TAVR>x", "Failed to determine file type of SDI file.<br><br>", "sdi/5"},
-        {"xml first", "<?xml version=\"1.0\"?>\n" + bodyDoc("<P>x</P>"), "Invalid SDI document type Unknown.<br><br>",
+        {"xml first", "<?xml version=\"1.0\"?>\n" + bodyDoc("<P>x</P>"),
+         "Invalid SDI document type Unknown.<br><br>", "sdi/6"},
+        {"byte order mark", "\xEF\xBB\xBF" + bodyDoc("<P>x</P>"), "Invalid SDI document type Text.<br><br>",
          "sdi/6"},
-        {"byte order mark", "\xEF\xBB\xBF" + bodyDoc("<P>x</P>"), "Invalid SDI document type Text.<br><br>", "sdi/6"},
         {"html 4.01", "<!DOCTYPE HTML PUBLIC \"-//W3C//DTD HTML 4.01//EN\">\n<html><body>x</body></html>\n",
          "Invalid SDI document type SGML-HTML.<br><br>", "sdi/6"},
         {"html page", "<html><head><title>x</title></head><body>x</body></html>\n",
@@ -267,13 +280,15 @@ TEST(SdiReader, ScannerAndContextErrorsArePassedOn) {
     std::string longTag = "<" + std::string(40, 'A') + ">";
     test::PageEndText bad(bodyDoc(longTag));
     EXPECT_EQ(sdi->registerInput(bad.data(), bad.size()), 0);
-    EXPECT_EQ(sdi->getError().rfind("Could not build input node list, Failed during parsing, too long tag", 0), 0u)
+    EXPECT_EQ(
+        sdi->getError().rfind("Could not build input node list, Failed during parsing, too long tag", 0), 0u)
         << sdi->getError();
     // LANGUAGE with an attribute is empty: closing it breaks the context.
     test::PageEndText closed(sdiDoc("<DOC-ID><LANGUAGE CODE=\"en\"></LANGUAGE></DOC-ID>\n", "<P>x</P>"));
     EXPECT_EQ(sdi->registerInput(closed.data(), closed.size()), 0);
-    EXPECT_EQ(sdi->getError(), tagged("Illegal element 'LANGUAGE' in context: DOC-ID, META-DATA, TAVR.<br><br>",
-                                      "scontext/6"));
+    EXPECT_EQ(
+        sdi->getError(),
+        tagged("Illegal element 'LANGUAGE' in context: DOC-ID, META-DATA, TAVR.<br><br>", "scontext/6"));
 }
 
 TEST(SdiReader, FileThatCannotBeMappedGives292WithItsName) {
@@ -285,9 +300,9 @@ TEST(SdiReader, FileThatCannotBeMappedGives292WithItsName) {
     // The path reaches a page: it is escaped.
     std::string shown;
     for (char c : dir.path()) shown += c == '/' ? std::string("&#47;") : std::string(1, c);
-    EXPECT_EQ(sdi->getError(),
-              tagged("Failed to map file in memory, Invalid argument '" + shown + "&#47;&#60;e&#62;.sgml'.<br><br>",
-                     "sdi/4"));
+    EXPECT_EQ(sdi->getError(), tagged("Failed to map file in memory, Invalid argument '" + shown +
+                                          "&#47;&#60;e&#62;.sgml'.<br><br>",
+                                      "sdi/4"));
     EXPECT_EQ(sdi->setInput(dir.file("missing").c_str()), 0);
     EXPECT_EQ(sdi->getError().rfind("Failed to map file in memory, No such file or directory", 0), 0u);
 }
@@ -376,8 +391,7 @@ TEST(SdiReader, TwentyThousandRowsOnASmallStack) {
             sdi->scanSdiTree(
                 [](Sdi*, void* data, SdiEntry* e, int) {
                     auto* counts = static_cast<int*>(data);
-                    if (e->type == SDIENTRY_DOCUMENT &&
-                        e->title == "Title " + std::to_string(counts[0]) &&
+                    if (e->type == SDIENTRY_DOCUMENT && e->title == "Title " + std::to_string(counts[0]) &&
                         e->docno == "1/155 19-ABC " + std::to_string(counts[0]))
                         ++counts[1];
                     ++counts[0];
