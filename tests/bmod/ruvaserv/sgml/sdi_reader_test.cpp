@@ -135,6 +135,10 @@ TEST(SdiReader, RegisteredBytesReadAsTheFileDoes) {
     ASSERT_TRUE(readAll(*byMemory, fixture())) << byMemory->getError();
     EXPECT_EQ(reading(*byMemory), reading(*byFile));
     EXPECT_EQ(byFile->inName, kFixtureDir + "/demo_sd1.sgml");
+    // A second parse replaces the first tree.
+    const std::string once = entries(*byMemory);
+    ASSERT_TRUE(byMemory->parseDocument()) << byMemory->getError();
+    EXPECT_EQ(entries(*byMemory), once);
     // closeInput kept the reading; a later parse has no body to walk.
     EXPECT_EQ(byFile->parseDocument(), 0);
     EXPECT_EQ(byFile->getError(), tagged("Sdi not initialized, cannot parse.<br><br>", "sdi/13"));
@@ -157,6 +161,16 @@ TEST(SdiReader, UserInfoTextAndVersion) {
         EXPECT_EQ(sdi->sdiVersion, c.version);
         EXPECT_EQ(sdi->userinfo, c.info);
     }
+}
+
+TEST(SdiReader, PersonThatCannotBeReadLeavesItsSlotEmpty) {
+    auto sdi = newSdi(0);
+    const char* meta =
+        "<DRAFTED-BY></DRAFTED-BY>\n<APPROVED-BY><PERSON><NAME>Anna Berg</NAME></PERSON></APPROVED-BY>\n";
+    ASSERT_TRUE(readAll(*sdi, sdiDoc(meta, "<P>x</P>\n"))) << sdi->getError();
+    EXPECT_EQ(sdi->dp->drafted_by, nullptr);
+    ASSERT_NE(sdi->dp->approved_by, nullptr);
+    EXPECT_EQ(sdi->dp->approved_by->name, "Anna Berg");
 }
 
 TEST(SdiReader, LanguageFromCodeElseFromTheDocumentNumber) {
