@@ -11,11 +11,14 @@
 #include <ctime>
 #include <dirent.h>
 #include <memory>
+#include <random>
+#include <strings.h>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "bmod/ruvaserv/sgml/sdi.h"
+#include "common/text_clean.h"
 #include "tests/support/test_support.h"
 
 namespace ruva {
@@ -349,6 +352,218 @@ TEST(SdiWriter, MissingDirectoryIsReported) {
               std::string::npos)
         << sdi->getError();
 }
+
+// ---- round trip of canonical trees
+
+// Texts compare as the reader can give them back: controls gone, edges
+// trimmed, "" as none.
+std::optional<std::string> normal(const std::optional<std::string>& text) {
+    if (!text) return std::nullopt;
+    std::vector<char> buf(4096);
+    removeControls(buf.data(), text->c_str(), 4096);
+    if (buf[0] == '\0') return std::nullopt;
+    return std::string(buf.data());
+}
+
+class TreeMaker {
+public:
+    explicit TreeMaker(unsigned seed) : rng_(seed) {}
+
+    int pick(int n) { return static_cast<int>(rng_() % static_cast<unsigned>(n)); }
+
+    std::string words(int most) {
+        static const char* const kWords[] = {"System", "Description", "Alpha", "beta", "R2A",  "&trade;", "x",
+                                             "Zone-1", "(draft)",     "50%",   "a/b",  "&#233;", "Ops", "ge=2"};
+        std::string out;
+        for (int i = 0, n = 1 + pick(most); i < n; ++i) {
+            if (i) out += ' ';
+            out += kWords[pick(sizeof kWords / sizeof *kWords)];
+        }
+        return out;
+    }
+    // Plain words: expandString leaves them as they are.
+    std::string plain(int most) {
+        static const char* const kPlain[] = {"New", "in", "R2A", "Changed", "see", "chapter", "3", "x-y"};
+        std::string out;
+        for (int i = 0, n = 1 + pick(most); i < n; ++i) {
+            if (i) out += ' ';
+            out += kPlain[pick(sizeof kPlain / sizeof *kPlain)];
+        }
+        return out;
+    }
+    std::string docno() {
+        return std::to_string(1000 + pick(9000)) + "-ABC 901 " + std::to_string(10 + pick(90)) + " Uen " +
+               static_cast<char>('A' + pick(6));
+    }
+    std::optional<std::string> maybe(std::string text) {
+        if (pick(3) == 0) return std::nullopt;
+        return text;
+    }
+
+    void table(Sdi* sdi, SdiEntry* parent) {
+        for (int i = 0, n = pick(3); i < n; ++i) row(sdi, parent, SDIENTRY_DOCHEAD);
+        for (int i = 0, n = 1 + pick(4); i < n; ++i) row(sdi, parent, SDIENTRY_DOCUMENT);
+        sdi->addSdiEntry(parent, SDIENTRY_SEPARATOR, nullptr, nullptr, nullptr, nullptr);
+    }
+    void row(Sdi* sdi, SdiEntry* parent, SdiEntryType type) {
+        std::string t = words(4), d = docno();
+        std::optional<std::string> c = maybe(plain(4)), e = maybe(words(3));
+        sdi->addSdiEntry(parent, type, t.c_str(), d.c_str(), c ? c->c_str() : nullptr, e ? e->c_str() : nullptr);
+    }
+    // Non-headings first, then headings: what follows a heading is its content.
+    void level(Sdi* sdi, SdiEntry* parent, int depth) {
+        for (int i = 0, n = pick(4); i < n; ++i) {
+            std::string t = words(5);
+            switch (pick(3)) {
+            case 0: sdi->addSdiEntry(parent, SDIENTRY_PARA, t.c_str(), nullptr, nullptr, nullptr); break;
+            case 1: sdi->addSdiEntry(parent, SDIENTRY_XMP, t.c_str(), nullptr, nullptr, nullptr); break;
+            default: table(sdi, parent); break;
+            }
+        }
+        if (depth > kSdiHeadingLevelMax) return;
+        static const char* const kRoles[] = {nullptr, "MOD-DESC", "mod_2", "lib_ref", "FETCH_ONLY", "File_Ref"};
+        for (int i = 0, n = pick(depth == 1 ? 4 : 3); i < n; ++i) {
+            const char* role = kRoles[pick(6)];
+            std::string t = words(3);
+            SdiEntry* h = sdi->addSdiEntry(parent, SDIENTRY_HEADING, t.c_str(), role, nullptr, nullptr);
+            bool leaf = role && (strcasecmp(role, "lib_ref") == 0 || strcasecmp(role, "FETCH_ONLY") == 0 ||
+                                 strcasecmp(role, "File_Ref") == 0);
+            if (!leaf) level(sdi, h, depth + 1);
+        }
+    }
+
+    std::unique_ptr<Sdi> tree() {
+        std::unique_ptr<Sdi> sdi = newSdi(0);
+        if (!sdi) return nullptr;
+        static const TavrLang kLangs[] = {TAVRLANG_NOTSET, TAVRLANG_EN, TAVRLANG_SV, TAVRLANG_DE, TAVRLANG_JA,
+                                          TAVRLANG_AE};
+        static const char* const kPersons[] = {nullptr, "AB/CD/EF SMITH John", "XY/ZW BERG Anna"};
+        std::string d = "1/1553-ABC 901 " + std::to_string(10 + pick(90)) + " Uen", title = words(3);
+        sdi->setMetadata(kLangs[pick(6)], d.c_str(), "B", title.c_str(), kPersons[pick(3)], kPersons[pick(3)],
+                         kPersons[pick(3)], "2003-04-17");
+        sdi->sdiVersion = kSdiVersionWritten;
+        sdi->subtitle = maybe(words(3));
+        sdi->userinfo = maybe(words(2));
+        std::optional<std::string>* optional[] = {&sdi->copyright, &sdi->disclaimer, &sdi->trademark,
+                                                  &sdi->lti,       &sdi->lid,        &sdi->lrs};
+        for (auto* member : optional) *member = maybe(words(3));
+        level(sdi.get(), nullptr, 1);
+        // An empty list reads back as an error, not as an empty list.
+        if (!sdi->root) sdi->addSdiEntry(nullptr, SDIENTRY_PARA, "only", nullptr, nullptr, nullptr);
+        return sdi;
+    }
+
+private:
+    std::mt19937 rng_;
+};
+
+std::string diffEntries(const SdiEntry* a, const SdiEntry* b, const std::string& where) {
+    for (int i = 0; a || b; ++i, a = a->next, b = b->next) {
+        std::string at = where + "/" + std::to_string(i);
+        if (!a || !b) return at + ": entry count differs";
+        if (a->type != b->type) return at + ": type " + std::to_string(a->type) + " read " + std::to_string(b->type);
+        if (a->flags != b->flags) return at + ": flags differ";
+        const std::optional<std::string>* fa[] = {&a->title, &a->engtitle, &a->module, &a->docno, &a->comment};
+        const std::optional<std::string>* fb[] = {&b->title, &b->engtitle, &b->module, &b->docno, &b->comment};
+        for (int f = 0; f < 5; ++f) {
+            if (normal(*fa[f]) != normal(*fb[f]))
+                return at + ": field " + std::to_string(f) + " '" + fa[f]->value_or("(null)") + "' read '" +
+                       fb[f]->value_or("(null)") + "'";
+        }
+        std::string child = diffEntries(a->child, b->child, at);
+        if (!child.empty()) return child;
+    }
+    return "";
+}
+
+// A person as its texts; a missing one is the empty record the skeleton reads back as.
+std::vector<std::optional<std::string>> personTexts(const TavrPerson* p) {
+    if (!p) return std::vector<std::optional<std::string>>(11);
+    std::vector<std::optional<std::string>> t = {p->name,
+                                                 p->signature,
+                                                 p->initials,
+                                                 p->internalAddress.location,
+                                                 p->internalAddress.company,
+                                                 p->internalAddress.department,
+                                                 p->ext_addr,
+                                                 p->ECN_phone.ECN_code,
+                                                 p->ECN_phone.extension,
+                                                 p->public_no,
+                                                 std::nullopt};
+    for (const std::string& line : p->XTAVRaddress.line) t.back() = t.back().value_or("") + line + "\n";
+    for (auto& text : t) text = normal(text);
+    return t;
+}
+
+std::string diffLists(Sdi* a, Sdi* b) {
+    const std::optional<std::string>* ma[] = {&a->docno,    &a->docrev,     &a->datey,     &a->datem, &a->dated,
+                                              &a->title,    &a->subtitle,   &a->userinfo,  &a->copyright,
+                                              &a->disclaimer, &a->trademark, &a->lti,      &a->lid,   &a->lrs,
+                                              &a->sdiVersion};
+    const std::optional<std::string>* mb[] = {&b->docno,    &b->docrev,     &b->datey,     &b->datem, &b->dated,
+                                              &b->title,    &b->subtitle,   &b->userinfo,  &b->copyright,
+                                              &b->disclaimer, &b->trademark, &b->lti,      &b->lid,   &b->lrs,
+                                              &b->sdiVersion};
+    for (size_t i = 0; i < sizeof ma / sizeof *ma; ++i) {
+        if (normal(*ma[i]) != normal(*mb[i]))
+            return "meta " + std::to_string(i) + " '" + ma[i]->value_or("(null)") + "' read '" +
+                   mb[i]->value_or("(null)") + "'";
+    }
+    if (a->language != b->language) return "language differs";
+    const TavrPerson* pa[] = {a->dp->drafted_by, a->dp->approved_by, a->dp->checked_by, a->dp->factual_supervisor};
+    const TavrPerson* pb[] = {b->dp->drafted_by, b->dp->approved_by, b->dp->checked_by, b->dp->factual_supervisor};
+    for (int i = 0; i < 4; ++i) {
+        if (personTexts(pa[i]) != personTexts(pb[i])) return "person " + std::to_string(i) + " differs";
+    }
+    return diffEntries(a->root, b->root, "");
+}
+
+// The generated document as bytes, without a file.
+std::string printed(Sdi* sdi) {
+    if (!sdi->generate()) return "";
+    char* data = nullptr;
+    size_t size = 0;
+    FILE* f = open_memstream(&data, &size);
+    if (!f) return "";
+    int ok = sdi->ss->printNodeList(sdi->osnl.get(), f);
+    std::fclose(f);
+    std::string out = ok ? std::string(data, size) : "";
+    std::free(data);
+    return out;
+}
+
+std::unique_ptr<Sdi> readBack(const std::string& bytes) {
+    std::unique_ptr<Sdi> sdi = newSdi(0);
+    if (!sdi || !sdi->registerInput(bytes.data(), bytes.size()) || !sdi->getMetaData() || !sdi->parseDocument())
+        return nullptr;
+    return sdi;
+}
+
+// 1,000 seeded trees in four cases of 250, each well inside a case's time.
+// SDI_ROUNDTRIP_DIR keeps every written file there, for the markup checker.
+class SdiRoundTrip : public ::testing::TestWithParam<unsigned> {};
+
+TEST_P(SdiRoundTrip, CanonicalTreesReadBackAndWriteTheSameBytes) {
+    std::optional<std::string> keep = test::envValue("SDI_ROUNDTRIP_DIR");
+    unsigned firstSeed = 1 + GetParam() * 250;
+    for (unsigned seed = firstSeed; seed < firstSeed + 250; ++seed) {
+        SCOPED_TRACE("seed " + std::to_string(seed));
+        TreeMaker maker(seed);
+        std::unique_ptr<Sdi> tree = maker.tree();
+        ASSERT_TRUE(tree);
+        std::string first = printed(tree.get());
+        ASSERT_FALSE(first.empty()) << tree->getError();
+        if (keep) writeFile(*keep + "/rt" + std::to_string(seed) + "_sd1.sgml", first);
+        std::unique_ptr<Sdi> back = readBack(first);
+        ASSERT_TRUE(back);
+        std::string diff = diffLists(tree.get(), back.get());
+        ASSERT_EQ(diff, "") << first;
+        back->closeInput();
+        ASSERT_EQ(printed(back.get()), first);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Seeds, SdiRoundTrip, ::testing::Range(0u, 4u));
 
 }  // namespace
 }  // namespace ruva
