@@ -343,6 +343,37 @@ TEST(SdiWriter, FailedWriteKeepsTheOldTarget) {
     EXPECT_EQ(status, 0);
 }
 
+// A move that fails leaves the target as it was and removes the written file.
+TEST(SdiWriter, FailedMoveRemovesTheTemporaryFile) {
+    TempDir dir;
+    std::string target = dir.file("x_sd1.sgml");
+    ASSERT_EQ(mkdir(target.c_str(), 0755), 0);
+    writeFile(target + "/keep", "k");
+    std::unique_ptr<Sdi> sdi = demoList();
+    ASSERT_TRUE(sdi);
+    EXPECT_EQ(sdi->output(target.c_str()), 0);
+    EXPECT_NE(sdi->getError().find("Failed to rename SDI output file, "), std::string::npos) << sdi->getError();
+    EXPECT_NE(sdi->getError().find(dir.path() + "/sdiwrite."), std::string::npos) << sdi->getError();
+    EXPECT_EQ(directoryNames(dir.path()), std::vector<std::string>{"x_sd1.sgml"});
+    EXPECT_EQ(readFile(target + "/keep"), "k");
+}
+
+// An empty list is still written; reading it back says there is nothing to list.
+TEST(SdiWriter, EmptyListReadsBackAsNoData) {
+    TempDir dir;
+    std::string target = dir.file("x_sd1.sgml");
+    std::unique_ptr<Sdi> sdi = newSdi(0);
+    ASSERT_TRUE(sdi);
+    sdi->setMetadata(TAVRLANG_EN, "1/1553-ABC 901 00 Uen", "A", "Empty", nullptr, nullptr, nullptr, "2003-04-17");
+    ASSERT_EQ(sdi->output(target.c_str()), 1) << sdi->getError();
+    EXPECT_NE(readFile(target).find("<body>\n</body>\n</tavr>\n"), std::string::npos);
+    std::unique_ptr<Sdi> back = newSdi(0);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->prepareDocument(target.c_str()), 0);
+    EXPECT_NE(back->getError().find("SDI file contains no data to parse."), std::string::npos) << back->getError();
+    EXPECT_EQ(back->title, "Empty");
+}
+
 TEST(SdiWriter, MissingDirectoryIsReported) {
     std::unique_ptr<Sdi> sdi = demoList();
     ASSERT_TRUE(sdi);
