@@ -94,4 +94,8 @@ std::string encodeURL(const char* text) {
     return out;
 }
 
+std::string encodeLinkValue(std::string_view) {
+    return {};
+}
+
 }  // namespace ruva

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 namespace ruva {
 
@@ -30,5 +31,11 @@ std::string urlEncode(int mode, const char* src, size_t dstsize, bool* truncated
 // fit whole.
 constexpr size_t kEncodeUrlMax = 3072;
 std::string encodeURL(const char* text);
+
+// A value placed in a link, a fragment or a script string of a generated
+// page: ' " \ < > & % + # and bytes below 0x20 and 0x7F as "%XX", every
+// other byte (blank, '/', '|', ':', bytes from 0x80) as it is, so that
+// URLMODE_DECODE gives the value back exactly.
+std::string encodeLinkValue(std::string_view value);
 
 }  // namespace ruva
