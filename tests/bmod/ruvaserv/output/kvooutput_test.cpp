@@ -154,6 +154,29 @@ TEST(KvoOutput, WritesReachTheBufferOfTheMode) {
              out.kvoPrintf("%s|%d", text, 42);
              EXPECT_EQ(docText(cg), "<p>" + text + "|42");
          }},
+        // The length alone is too big to map; the append refuses the text
+        // before reading any of it.
+        {"a growth that fails keeps the page and sets message 232",
+         [](CgiHandler& cg, KvoOutput& out) {
+             ASSERT_EQ(out.kvoOpenOutput(0), kKvoOpenOk);
+             out.kvoWrite("kept");
+             const char* const before = cg.docBuf;
+             out.kvoWrite(std::string_view("x", size_t{1} << 50));
+             EXPECT_NE(cg.getError().find("[cgihandler/30]"), std::string::npos) << cg.getError();
+             EXPECT_EQ(cg.docBuf, before);
+             out.kvoWrite("|next");
+             EXPECT_EQ(docText(cg), "kept|next");
+         }},
+        {"a growth that fails keeps the output and sets message 231",
+         [](CgiHandler& cg, KvoOutput& out) {
+             out.kvoSetOutput(&cg, KVO_OUT_EXTERNAL);
+             ASSERT_EQ(out.kvoOpenOutput(pageSize()), kKvoOpenOk);
+             out.kvoWrite("kept");
+             out.kvoWrite(std::string_view("x", size_t{1} << 50));
+             EXPECT_NE(cg.getError().find("[cgihandler/29]"), std::string::npos) << cg.getError();
+             out.kvoWrite("|next");
+             EXPECT_EQ(dstText(cg), "kept|next");
+         }},
         {"a channel without a request writes nowhere",
          [](CgiHandler& cg, KvoOutput& out) {
              out.kvoSetOutput(nullptr, KVO_OUT_INTERNAL);
