@@ -1,117 +1,432 @@
 #include "bmod/ruvaserv/output/htmloutput.h"
 
+#include <strings.h>
+
+#include <cstring>
+#include <new>
+
+#include "bmod/ruvaserv/cgi/cgihandler.h"
+#include "bmod/ruvaserv/cgi/valuelist.h"
 #include "bmod/ruvaserv/output/htmloutput_styles.h"
+#include "common/docmodel/docno.h"
+#include "common/html_escape.h"
+#include "common/html_header.h"
+#include "common/text.h"
+#include "common/text_view.h"
+#include "common/url_code.h"
+#include "common/version.h"
 
 namespace ruva {
 
-KvoFormat::KvoFormat(KvoOutput* out) : ao(out) {}
+namespace {
+
+// The notes address is cut here, as the list page always did.
+constexpr std::size_t kNoteUrlMax = 3071;
+// The search word of a row's link is cut here.
+constexpr std::size_t kSearchWordMax = 1024;
+// The notes list's toolbar image.
+constexpr int kNoteImage = 133;
+
+const char* orEmpty(const char* s) {
+    return s ? s : "";
+}
+
+bool isSet(const std::string* value) {
+    return value != nullptr && !value->empty();
+}
+
+// A library text of decimal digits only (or empty) is an identifier (ID=),
+// anything else a name (DB=).
+bool isLibraryId(const char* db) {
+    for (const char* p = orEmpty(db); *p; ++p) {
+        if (*p < '0' || *p > '9') return false;
+    }
+    return true;
+}
+
+// The type part of a member name, from its last '.'; none when the name
+// splits into number and revision only, so "x.A" is not taken as type "A".
+std::optional<std::string> memberExtension(const char* fn, const std::optional<std::string>& ftype) {
+    if (!ftype) return std::nullopt;
+    const char* dot = std::strrchr(fn, '.');
+    if (dot == nullptr) return std::nullopt;
+    return std::string(dot);
+}
+
+bool isPdfExtension(const std::optional<std::string>& ext) {
+    return ext && startsCaseBlindAt(*ext, 0, ".PDF");
+}
+
+}  // namespace
+
+const std::string* KvoFormat::field(const char* name) const {
+    if (ao == nullptr || ao->cg == nullptr || ao->cg->valueList == nullptr) return nullptr;
+    const Value* pair = ao->cg->valueList->findValue(name);
+    return pair ? &pair->value : nullptr;
+}
+
+KvoFormat::KvoFormat(KvoOutput* out) : ao(out) {
+    iconTable = {{
+        {10, "HTML document", {}},
+        {12, "PDF document", {}},
+        {11, "Multimedia document", {}},
+        {10, "", {}},
+        {21, "New document", {}},
+        {22, "Removed document", {}},
+        {23, "Changed document (new)", {}},
+        {24, "Changed document (old)", {}},
+        {89, "Click to sort", {}},
+        {90, "Click to sort", {}},
+        {91, "Click to sort", {}},
+        {92, "Document Format", {}},
+        {93, "Microsoft Excel document", {}},
+        {105, "Folder", {}},
+    }};
+}
 
 KvoFormat::~KvoFormat() = default;
 
-std::unique_ptr<KvoFormat> newKvoHtmlFormat(KvoOutput*) {
-    return nullptr;
+std::unique_ptr<KvoFormat> newKvoHtmlFormat(KvoOutput* out) {
+    return std::unique_ptr<KvoFormat>(new (std::nothrow) KvoFormat(out));
 }
 
-std::size_t KvoFormat::estimateBufferSize(std::size_t) const {
-    return 0;
+std::size_t KvoFormat::estimateBufferSize(std::size_t nodeCount) const {
+    return nodeCount * 1000 + 4000;
 }
 
-int KvoFormat::openDoc(const char*, const char*) {
-    return 0;
-}
-int KvoFormat::closeDoc() {
-    return 0;
-}
-int KvoFormat::openList() {
-    return 0;
-}
-int KvoFormat::closeList() {
-    return 0;
-}
-int KvoFormat::setListSymbol(const char*) {
-    return 0;
-}
-int KvoFormat::startList() {
-    return 0;
-}
-int KvoFormat::stopList() {
-    return 0;
-}
-int KvoFormat::startRow(int) {
-    return 0;
-}
-int KvoFormat::stopRow() {
-    return 0;
+void KvoFormat::write(std::string_view text) {
+    if (ao != nullptr) ao->kvoWrite(text);
 }
 
-int KvoFormat::writeDocRow(const char*, const char*, int, int*, const char*, const char*, const char*, int,
-                           int, int) {
+int KvoFormat::openDoc(const char* htmlTitle, const char* langCode) {
+    write(kXhtmlDoctype);
+    write(kXhtmlStartTag);
+    print("\n<head>\n<title>%s</title>\n", escapeHtmlKeepEntities(orEmpty(htmlTitle), false));
+    if (langCode != nullptr && strcasecmp(langCode, "Uja") == 0) {
+        write("<meta http-equiv=\"Content-type\" content=\"text/html; charset=euc-jp\">\n");
+    }
+    const std::string* sl = field("SL");
+    const std::string* ac = field("AC");
+    const bool searchPage = (ac != nullptr && strcasestr(ac->c_str(), "search") != nullptr) ||
+                            isSet(field("CW")) || isSet(field("TI"));
+    const bool collection = isSet(sl);
+    if (searchPage) {
+        print(kSearchStyleSheetHead, collection ? "" : "position:fixed;", collection ? "-2px" : "0px",
+              collection ? "" : "padding-top:3px;", collection ? "0px" : "2px");
+        print(kSearchStyleSheetTail, collection ? "0px" : "62px", collection ? "0px" : "52px",
+              collection ? "position:absolute;" : "position:fixed;");
+        write("</head>");
+    } else {
+        print(kPlainStyleSheet, "helvetica, arial, sans-serif");
+    }
+    const std::string* st = field("ST");
+    const bool searchAction = ac != nullptr && (strcasecmp(ac->c_str(), "SEARCH") == 0 ||
+                                                strcasecmp(ac->c_str(), "SEARCHEXT") == 0);
+    if (searchAction && (st == nullptr || strcasecmp(st->c_str(), "DocSearch") != 0)) {
+        write(
+            "<body bgcolor=\"#FFFFFF\" link=\"#004499\" vlink=\"#004499\" alink=\"#004499\" id=\"srchBody\" "
+            "onload=\"if(self.name=='kivodoc'){var browser = new top.browserType();if(browser.isIE){"
+            "top.kivomain.kivodoc.focus();}if(top.kivotbar) top.kivotbar.enableBut('b3'); if(top.kivomain "
+            "&& !top.OvrlyDisplyed){top.kivomain.togBnew(0);top.dynamicToolBar();} }\" "
+            "onmousedown=\"if(self.name=='kivodoc'){ top.whichElement(event); }\">\n");
+    } else {
+        write(
+            "<body bgcolor=\"#FFFFFF\" link=\"#004499\" vlink=\"#004499\" alink=\"#004499\" "
+            "onload=\"if(self.name=='kivodoc'){ if(top.kivotbar) top.kivotbar.enableBut('b3'); "
+            "if(top.kivomain){top.kivomain.togBnew(0);top.dynamicToolBar();} }\">\n");
+    }
     return 1;
 }
 
-int KvoFormat::writeRow(const char*) {
-    return 0;
+int KvoFormat::closeDoc() {
+    write("<hr size=\"1\">\n</body></html>\n");
+    return 1;
 }
-int KvoFormat::writeTableCellRow(const char*) {
-    return 0;
+int KvoFormat::openList() {
+    write("<table width=\"100%\" border=\"0\" cellspacing=\"1\" cellpadding=\"1\">\n");
+    return 1;
 }
-int KvoFormat::startHeader(const char*) {
-    return 0;
+int KvoFormat::closeList() {
+    write("</table>");
+    return 1;
 }
-int KvoFormat::stopHeader(const char*) {
-    return 0;
+int KvoFormat::setListSymbol(const char* RGBcode) {
+    print("<td bgcolor=\"#%s\">&nbsp;</td>", orEmpty(RGBcode));
+    return 1;
 }
-int KvoFormat::writeMainHeader(const char*) {
-    return 0;
+int KvoFormat::startList() {
+    write("<td><pre>");
+    return 1;
 }
-int KvoFormat::writeSubHeader(const char*, const char*, int) {
-    return 0;
+int KvoFormat::stopList() {
+    write("</pre></td>");
+    return 1;
 }
-int KvoFormat::write2partHeader(const char*, const char*, int) {
-    return 0;
+int KvoFormat::startRow(int colorChoice) {
+    write(colorChoice == 1 ? "<tr class=\"b2\">\n" : "<tr class=\"b1\">\n");
+    return 1;
 }
-int KvoFormat::writeHorizontalDivider() {
-    return 0;
+int KvoFormat::stopRow() {
+    write("</tr>\n");
+    return 1;
 }
-int KvoFormat::writeCompareHeader(const char*, const char*) {
-    return 0;
-}
-int KvoFormat::writeListingHeaderSearch(const char*, int) {
-    return 0;
-}
-int KvoFormat::writeListingHeader(const char*) {
-    return 0;
-}
-int KvoFormat::writeListingSubHeader(const char*, int) {
-    return 0;
-}
-int KvoFormat::writeListingHeadTitles() {
-    return 0;
-}
-int KvoFormat::writeListingInterHeader(const char*, const char*, int) {
-    return 0;
-}
-int KvoFormat::writeBlankRow() {
-    return 0;
-}
-int KvoFormat::setKvoHtmlIcon(std::uint64_t, const char*) {
-    return 0;
-}
-int KvoFormat::setHtmlDocType(const char*) {
-    return 0;
-}
-int KvoFormat::setHtmlDocNote(const char*, const char*, int) {
+
+int KvoFormat::writeDocRow(const char* db, const char* fn, int toolbar, int* pfr, const char* title,
+                           const char* engtitle, const char* synopsis, int searchType, int colorChoice,
+                           int force_icon) {
+    std::string docno;
+    std::string rev;
+    if (fn == nullptr || filenameToDocno(fn, &docno, &rev, nullptr) == 0) return 0;
+    startRow(colorChoice);
+    setHtmlFileIcon(db, fn, toolbar, searchType, force_icon);
+    setHtmlDocTitle(db, fn, toolbar, pfr, title, engtitle, synopsis);
+    setHtmlDocId(docno.c_str(), rev.c_str());
+    stopRow();
     return 0;
 }
 
-int KvoFormat::setHtmlFileIcon(const char*, const char*, int, int, int) {
-    return 0;
+int KvoFormat::writeRow(const char* str) {
+    write(orEmpty(str));
+    return 1;
 }
-int KvoFormat::setHtmlDocTitle(const char*, const char*, int, int*, const char*, const char*, const char*) {
-    return 0;
+
+int KvoFormat::writeTableCellRow(const char* buffer) {
+    write("<tr><td colspan=\"3\" bgcolor=\"fcfcfc\">");
+    write("<table width=\"100%\"><tr><td width=\"20\"></td><td>");
+    write(orEmpty(buffer));
+    write("</td></tr></table>");
+    write("</td></tr>\n");
+    return 1;
 }
-int KvoFormat::setHtmlDocId(const char*, const char*) {
-    return 0;
+
+int KvoFormat::startHeader(const char* hLevel) {
+    print("\n<%s%s>&nbsp;&nbsp;", orEmpty(hLevel), (flags & kKvoFormatCenter) ? " align=center" : "");
+    return 1;
+}
+int KvoFormat::stopHeader(const char* hLevel) {
+    print("</%s>\n", orEmpty(hLevel));
+    return 1;
+}
+
+// The builders double every '%', the caller's text included; undoing that
+// by substitution keeps the text away from any formatting pass.
+int KvoFormat::writeMainHeader(const char* str) {
+    write(undoublePercents(makeHtmlMainHeader(str)));
+    return 1;
+}
+int KvoFormat::writeListingHeader(const char* str) {
+    write(undoublePercents(makeHtmlCompareHeader(str)));
+    return 1;
+}
+int KvoFormat::writeListingHeaderSearch(const char* str, int col) {
+    write(undoublePercents(makeHtmlSearchHeader(str, col)));
+    return 1;
+}
+
+int KvoFormat::writeSubHeader(const char* str, const char* hLevel, int center) {
+    setCenter(center);
+    startHeader(hLevel);
+    write(orEmpty(str));
+    stopHeader(hLevel);
+    return 1;
+}
+int KvoFormat::write2partHeader(const char* str1, const char* str2, int center) {
+    setCenter(center);
+    startHeader("p");
+    print("<b>%s</b> %s", orEmpty(str1), orEmpty(str2));
+    stopHeader("p");
+    return 1;
+}
+
+void KvoFormat::setCenter(int center) {
+    if (center == 1) {
+        flags |= kKvoFormatCenter;
+    } else {
+        flags &= static_cast<std::uint16_t>(~kKvoFormatCenter);
+    }
+}
+
+int KvoFormat::writeHorizontalDivider() {
+    write("<hr size=\"1\" class=\"hr\" />");
+    return 1;
+}
+
+int KvoFormat::writeCompareHeader(const char* dbTitle1, const char* dbTitle2) {
+    write(
+        "<tr>\n<td colspan=\"2\" bgcolor=\"#fcfcfc\" align=\"center\">\n"
+        "<table border=\"0\" cellspacing=\"2\" cellpadding=\"0\">\n"
+        "<tr><td colspan=\"2\" height=\"6\"></td></tr>\n<tr>\n"
+        "<td class=\"c4\">Changes in new library</td>\n");
+    print("<td class=\"c4\" align=\"left\"><b><font color=\"#666666\">&nbsp; %s</font></b></td>\n</tr>\n",
+          escapeHtmlKeepEntities(orEmpty(dbTitle2), false));
+    write("<tr><td class=\"c4\">compared to old library</td>\n");
+    print("<td class=\"c4\" align=\"left\"><b><font color=\"#666666\">&nbsp; %s</font></b></td>\n</tr>\n",
+          escapeHtmlKeepEntities(orEmpty(dbTitle1), false));
+    write("<tr><td colspan=\"2\" height=\"6\"></td></tr>\n</table>\n</td>\n</tr>\n");
+    return 1;
+}
+
+int KvoFormat::writeListingSubHeader(const char* str, int center) {
+    write("<tr height=\"35\"><td colspan=\"2\" bgcolor=\"#e5e5e5\" class=\"c2\" ");
+    write(center == 1 ? "align=\"center\">\n" : ">\n");
+    print("<b>&nbsp; %s</b></td></tr>\n", orEmpty(str));
+    return 1;
+}
+
+int KvoFormat::writeListingHeadTitles() {
+    write(
+        "<tr bgcolor=\"#e5e5e5\">\n"
+        "<td width=\"70%\" class=\"c3\" height=\"22\">Title</td>\n"
+        "<td width=\"30%\" class=\"c3\" height=\"22\">Identity</td>\n"
+        "</tr>\n"
+        "<tr><td height=\"2\" colspan=\"2\"></td></tr>\n");
+    return 1;
+}
+
+int KvoFormat::writeListingInterHeader(const char* str1, const char* str2, int space) {
+    if (space == 1) write("<tr><td height=\"11\" colspan=\"4\"></td></tr>\n");
+    write("<tr bgcolor=\"#e5e5e5\">\n");
+    if (strcasecmp(orEmpty(str2), " - please refine the search or use the Advanced Search form") == 0) {
+        print(
+            "<td colspan=\"4\" class=\"c4\" height=\"22\"><b> %s</b> &nbsp; &nbsp; - please refine the "
+            "search "
+            "or use <a href='javascript:top.selFunc(\"advsearch\")'>the Advanced Search form</a></td>\n",
+            orEmpty(str1));
+    } else {
+        print("<td colspan=\"4\" class=\"c4\" height=\"22\"><b> %s</b> &nbsp; &nbsp;%s</td>\n", orEmpty(str1),
+              orEmpty(str2));
+    }
+    write("</tr>\n");
+    return 1;
+}
+
+int KvoFormat::writeBlankRow() {
+    write("<tr bgcolor=\"#fcfcfc\">\n<td colspan=\"3\" height=\"22\">&nbsp;</td>\n</tr>\n");
+    return 1;
+}
+
+int KvoFormat::setKvoHtmlIcon(std::uint64_t id, const char* path) {
+    for (DocRowIcon& icon : iconTable) {
+        if (icon.id == id) icon.physicalPath = std::string(orEmpty(path));
+    }
+    return 1;
+}
+
+int KvoFormat::setHtmlDocType(const char* doctype) {
+    write("<td class=\"c1\">");
+    if (std::strcmp(orEmpty(doctype), "ZUnknown") != 0) write(orEmpty(doctype));
+    write("</td>\n");
+    return 1;
+}
+
+int KvoFormat::setHtmlDocNote(const char* db, const char* fn, int noteflag) {
+    write("<td class=\"sh1_nt\">");
+    if (noteflag != 0) {
+        std::string url = "qzl:/kivo?AC=NOTELI&FN=" + encodeLinkValue(orEmpty(fn));
+        url += isLibraryId(db) ? "&ID=" : "&DB=";
+        url += encodeLinkValue(orEmpty(db));
+        if (url.size() > kNoteUrlMax) url.resize(kNoteUrlMax);
+        print(
+            "<a href=\"javascript: top.createlistwindow('%s')\" title=\"List all Notes in this document\">"
+            "<img src=\"qzl:/kivo?VR=%s&amp;AC=tbimg&amp;IM=%d\" title=\"List all Notes in this document\" "
+            "width=\"17\" height=\"16\"/></a>",
+            url, kSystemRevision, kNoteImage);
+    }
+    write("</td>\n");
+    return 1;
+}
+
+// The icon of a row: a forced change mark, then a folder, then the type.
+std::size_t KvoFormat::rowIcon(const char* fn, int force_icon) const {
+    switch (force_icon) {
+        case '1':
+            return kIconNew;
+        case '2':
+            return kIconChangedNew;
+        case '3':
+            return kIconRemoved;
+        case '6':
+            return kIconChangedOld;
+        default:
+            break;
+    }
+    if (fn[0] == 'h') return kIconFolder;
+    std::optional<std::string> ftype;
+    filenameToDocno(fn, nullptr, nullptr, &ftype);
+    const std::optional<std::string> ext = memberExtension(fn, ftype);
+    if (!ext || startsCaseBlindAt(*ext, 0, ".HTM") || startsCaseBlindAt(*ext, 0, ".*")) return kIconHtml;
+    if (isPdfExtension(ext)) return kIconPdf;
+    return kIconMultimedia;
+}
+
+int KvoFormat::setHtmlFileIcon(const char* db, const char* fn, int toolbar, int searchType, int force_icon) {
+    const std::string* pa = field("PA");
+    const std::string* st = field("ST");
+    const DocRowIcon& icon = iconTable[rowIcon(fn, force_icon)];
+    write("<td class=\"c1\">");
+    write(toolbar == 1 ? "<a href=\"qzl:/kivo?AC=LINKEXT&amp;" : "<a href=\"qzl:/kivo?AC=LINK&amp;");
+    const std::string dbValue = encodeLinkValue(orEmpty(db));
+    const std::string fnValue = encodeLinkValue(fn);
+    if (isLibraryId(db)) {
+        print("ID=%s&amp;FN=%s", dbValue, fnValue);
+    } else {
+        print("DB=%s&amp;FN=%s", dbValue, fnValue);
+    }
+    if (isSet(pa) && isSet(st)) {
+        const std::string paValue = urlEncode(URLMODE_ENCODE_SCRIPT, pa->c_str(), pa->size() + 80);
+        std::string word;
+        if (searchType == kSearchTypeTitle) {
+            word = "Title";
+        } else if (searchType == kSearchTypeDocNo) {
+            word = "DocNo";
+        } else if (searchType == kSearchTypeCatchwordAlt || searchType == kSearchTypeCatchword) {
+            word = "Catchword";
+        } else if (searchType == kSearchTypeFolder) {
+            word = "FOLDER";
+        } else {
+            word = st->substr(0, kSearchWordMax);
+        }
+        const bool matchWord = startsCaseBlindAt(word, 0, "FullText") ||
+                               startsCaseBlindAt(word, 0, "AdvSearch") ||
+                               startsCaseBlindAt(word, 0, "DocSearch");
+        std::optional<std::string> ftype;
+        filenameToDocno(fn, nullptr, nullptr, &ftype);
+        const bool anchor =
+            matchWord && !isPdfExtension(memberExtension(fn, ftype)) && (flags & kKvoFormatMatchAnchor) != 0;
+        print(anchor ? FormatLiteral("&amp;PA=%s&amp;ST=%s#SearchMatch1\">")
+                     : FormatLiteral("&amp;PA=%s&amp;ST=%s\">"),
+              paValue, encodeLinkValue(word));
+    } else {
+        write("\">");
+    }
+    write("&nbsp;<img class=\"m5\" border=\"0\" align=\"top\" src=\"");
+    print("qzl:/kivo?VR=%s&amp;AC=TBIMG&amp;IM=%d", kSystemRevision, static_cast<int>(icon.id));
+    print("\" alt=\"%s\" title=\"%s\"/>", icon.text, icon.text);
+    return 1;
+}
+
+int KvoFormat::setHtmlDocTitle(const char*, const char*, int, int*, const char* title, const char* engtitle,
+                               const char* synopsis) {
+    print("&nbsp; %s &nbsp;", escapeHtmlKeepEntities(orEmpty(title), false));
+    if (engtitle != nullptr && *engtitle != '\0') {
+        print("<br>&nbsp;&nbsp;&nbsp;&nbsp;&nbsp;&nbsp;&nbsp;<font color=\"#505050\">%s</font>",
+              escapeHtmlKeepEntities(engtitle, false));
+    }
+    write("</a>");
+    // The synopsis is HTML by contract; short ones are noise.
+    if (synopsis != nullptr && std::strlen(synopsis) > 6) {
+        print("<br>&nbsp;&nbsp;&nbsp;&nbsp;&nbsp;&nbsp;&nbsp;<font size=\"2\"><i>%s</i></font>", synopsis);
+    }
+    write("</td>");
+    return 1;
+}
+
+int KvoFormat::setHtmlDocId(const char* docno, const char* rev) {
+    write("<td nowrap=\"nowrap\" class=\"c3\" valign=\"top\">");
+    print("%s&nbsp;%s", escapeHtmlKeepEntities(orEmpty(docno), false),
+          escapeHtmlKeepEntities(orEmpty(rev), false));
+    write("</td>\n");
+    return 1;
 }
 
 }  // namespace ruva

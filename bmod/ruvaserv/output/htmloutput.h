@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "bmod/ruvaserv/output/kvooutput.h"
 
@@ -135,6 +136,18 @@ protected:
 
 private:
     friend std::unique_ptr<KvoFormat> newKvoHtmlFormat(KvoOutput* out);
+
+    // The request's field of that name; null without a request or field.
+    const std::string* field(const char* name) const;
+    // Writes to ao; nothing without a channel.
+    void write(std::string_view text);
+    template <class... Args>
+    void print(FormatLiteral format, const Args&... args) {
+        if (ao != nullptr) ao->kvoPrintf(format, args...);
+    }
+    void setCenter(int center);
+    // Index into iconTable for a row of fn.
+    std::size_t rowIcon(const char* fn, int force_icon) const;
 
     int setHtmlFileIcon(const char* db, const char* fn, int toolbar, int searchType, int force_icon);
     int setHtmlDocTitle(const char* db, const char* fn, int toolbar, int* pfr, const char* title,
