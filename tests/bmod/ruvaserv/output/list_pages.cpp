@@ -8,11 +8,18 @@
 // --base replaces "qzl:/kivo?" with URL, as post-processing does, so that a
 // browser can load the icons.
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
+#include <vector>
 
+#include "bmod/ruvaserv/cgi/cgihandler.h"
+#include "bmod/ruvaserv/cgi/valuelist.h"
 #include "bmod/ruvaserv/output/htmloutput.h"
+#include "bmod/ruvaserv/output/kvooutput.h"
 
 namespace {
 
@@ -55,12 +62,113 @@ bool parseArgs(int argc, char** argv, Options* opts) {
     return true;
 }
 
-int writeFrames(const Options&) {
-    return 1;
+struct Field {
+    const char* name;
+    const char* value;
+};
+
+// Every hostile value holds quotes, a backslash, a script end, a tag with a
+// handler and a script breakout.
+constexpr char kHostile[] = "'\"\\</script><img src=x onerror=alert(1)>');alert(1);//";
+
+// A request with fields, a channel on its document buffer and a writer.
+class PageRun {
+public:
+    explicit PageRun(const std::vector<Field>& fields)
+        : cg_(ruva::newCgiHandler(ruva::kKivoservFlags, environ)) {
+        if (!cg_) return;
+        for (const Field& f : fields) cg_->valueList->addValue(f.name, f.value);
+        ao_.kvoSetOutput(cg_.get(), ruva::KVO_OUT_INTERNAL);
+        if (ao_.kvoOpenOutput(0) != ruva::kKvoOpenOk) return;
+        fmt_ = ruva::newKvoHtmlFormat(&ao_);
+    }
+    ruva::KvoFormat* fmt() const { return fmt_.get(); }
+
+    // The page with every "qzl:/kivo?" replaced by base (when given).
+    int save(const std::string& path, const std::string& base) const {
+        std::string page(cg_->docBuf, cg_->docSize);
+        static constexpr char kProgramUrl[] = "qzl:/kivo?";
+        if (!base.empty()) {
+            for (std::size_t at = page.find(kProgramUrl); at != std::string::npos;
+                 at = page.find(kProgramUrl, at + base.size())) {
+                page.replace(at, std::strlen(kProgramUrl), base);
+            }
+        }
+        FILE* f = std::fopen(path.c_str(), "wb");
+        if (f == nullptr) {
+            std::perror(path.c_str());
+            return 1;
+        }
+        const bool ok = std::fwrite(page.data(), 1, page.size(), f) == page.size();
+        return (std::fclose(f) == 0 && ok) ? 0 : 1;
+    }
+
+private:
+    std::unique_ptr<ruva::CgiHandler> cg_;
+    ruva::KvoOutput ao_{0};
+    std::unique_ptr<ruva::KvoFormat> fmt_;
+};
+
+int writeFrames(const Options& opts) {
+    const struct {
+        const char* name;
+        std::vector<Field> fields;
+        const char* langCode;
+    } frames[] = {
+        {"plain", {}, nullptr},
+        {"search", {{"AC", "search"}}, nullptr},
+        {"collection", {{"AC", "SEARCHEXT"}, {"SL", "x"}}, nullptr},
+        {"docsearch", {{"AC", "SEARCH"}, {"ST", "DocSearch"}}, nullptr},
+        {"catchword", {{"CW", "x"}}, nullptr},
+        {"japanese", {}, "uJA"},
+    };
+    for (const auto& frame : frames) {
+        PageRun run(frame.fields);
+        if (run.fmt() == nullptr) return 1;
+        run.fmt()->openDoc("List", frame.langCode);
+        run.fmt()->closeDoc();
+        if (run.save(opts.target + "/frame-" + frame.name + ".html", "") != 0) return 1;
+    }
+    return 0;
 }
 
-int writePlainPage(const Options&) {
-    return 1;
+// A comparison report: headers, the list head, rows of every icon and a
+// block of differences.
+int writePlainPage(const Options& opts) {
+    const char* value = opts.hostile ? kHostile : "a b";
+    const std::string hostileName = std::string("1551-ABC10101Uen.A.htm") + (opts.hostile ? kHostile : "");
+    PageRun run({{"PA", value}, {"ST", opts.hostile ? kHostile : "FullText"}});
+    ruva::KvoFormat* fmt = run.fmt();
+    if (fmt == nullptr) return 1;
+    const char* title = opts.hostile ? kHostile : "Library &amp; notes";
+    const char* lib = opts.hostile ? kHostile : "lib2";
+    fmt->openDoc(title, nullptr);
+    fmt->writeMainHeader("Comparison 100% done");
+    fmt->writeListingHeader("Changes");
+    fmt->writeCompareHeader(title, "New library");
+    fmt->writeListingSubHeader("Documents", 1);
+    fmt->writeListingHeadTitles();
+    const struct {
+        const char* fn;
+        int force_icon;
+    } rows[] = {
+        {"1551-ABC10101Uen.A.pdf", '1'}, {"1551-ABC10102Uen.B.htm", '2'}, {"1551-ABC10103Uen.A.gif", '3'},
+        {"1551-ABC10104Uen.C", '6'},     {"1551-ABC10105Uen.A.pdf", 0},   {"h1551-ABC10106Uen.A.htm", 0},
+        {hostileName.c_str(), 0},
+    };
+    int shade = 0;
+    for (const auto& row : rows) {
+        fmt->writeDocRow(lib, row.fn, 0, nullptr, title, title, "A synopsis of the document", 0, shade,
+                         row.force_icon);
+        shade ^= 1;
+    }
+    fmt->writeDocRow("123", "1551-ABC10107Uen.A.htm", 1, nullptr, "By id", "", "", 0, 0, 0);
+    fmt->writeTableCellRow("<pre>- old line\n+ new line</pre>");
+    fmt->writeBlankRow();
+    fmt->closeList();
+    fmt->writeHorizontalDivider();
+    fmt->closeDoc();
+    return run.save(opts.target, opts.base);
 }
 
 int writeSearchPage(const Options&) {
