@@ -94,8 +94,22 @@ std::string encodeURL(const char* text) {
     return out;
 }
 
-std::string encodeLinkValue(std::string_view) {
-    return {};
+std::string encodeLinkValue(std::string_view value) {
+    std::string out;
+    out.reserve(value.size());
+    for (const char ch : value) {
+        const auto c = static_cast<unsigned char>(ch);
+        // Only what ends an attribute, a script string, a parameter or a
+        // fragment, or starts an escape; blanks, '/' and '|' stay readable.
+        if (c < 0x20 || c == 0x7F || std::strchr("'\"\\<>&%+#", c) != nullptr) {
+            out += '%';
+            out += kHexDigits[c >> 4];
+            out += kHexDigits[c & 0x0F];
+        } else {
+            out += ch;
+        }
+    }
+    return out;
 }
 
 }  // namespace ruva

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 
 #include "tests/support/test_support.h"
@@ -168,6 +169,50 @@ TEST(UrlCodeEncodeURL, QuotesBecomePercent27) {
     for (int i = 0; i < 1024; ++i) expected += "%27";
     EXPECT_EQ(encodeURL(quotes.c_str()), expected);
     EXPECT_EQ(encodeURL(nullptr), "");
+}
+
+TEST(UrlCodeEncodeLinkValue, CodesOnlyWhatEndsALinkOrScriptValue) {
+    struct {
+        const char* name;
+        std::string in;
+        std::string out;
+    } const cases[] = {
+        {"apostrophe", "'", "%27"},
+        {"double quote", "\"", "%22"},
+        {"backslash", "\\", "%5C"},
+        {"less than", "<", "%3C"},
+        {"greater than", ">", "%3E"},
+        {"ampersand", "&", "%26"},
+        {"percent", "%", "%25"},
+        {"plus", "+", "%2B"},
+        {"hash", "#", "%23"},
+        {"tab", "\t", "%09"},
+        {"byte 0x01", "\x01", "%01"},
+        {"byte 0x1F", "\x1F", "%1F"},
+        {"delete", "\x7F", "%7F"},
+        {"blank, slash, bar, colon kept", "a b/c|d:e", "a b/c|d:e"},
+        {"bytes from 0x80 kept", "\x80\xC3\xA9\xFF", "\x80\xC3\xA9\xFF"},
+        {"other punctuation kept", "=;?{}[]^~!()*,.-_@$", "=;?{}[]^~!()*,.-_@$"},
+        {"script breakout", "');alert(1);//", "%27);alert(1);//"},
+        {"markup", "<img src=x onerror=alert(1)>", "%3Cimg src=x onerror=alert(1)%3E"},
+        {"empty", "", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(encodeLinkValue(c.in), c.out);
+    }
+}
+
+TEST(UrlCodeEncodeLinkValue, DecodingGivesTheValueBack) {
+    std::mt19937 rng(27);
+    std::uniform_int_distribution<int> length(0, 64);
+    std::uniform_int_distribution<int> byte(1, 255);  // "%00" would end the decoded text
+    for (int i = 0; i < 10000; ++i) {
+        std::string value;
+        for (int n = length(rng); n > 0; --n) value += static_cast<char>(byte(rng));
+        const std::string coded = encodeLinkValue(value);
+        ASSERT_EQ(urlEncode(URLMODE_DECODE, coded.c_str(), value.size() + 1), value) << "case " << i;
+    }
 }
 
 }  // namespace
