@@ -1,8 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
+#include "bmod/ruvaserv/cgi/cgihandler.h"
+#include "bmod/ruvaserv/cgi/valuelist.h"
 #include "bmod/ruvaserv/output/htmloutput.h"
+#include "tests/bmod/ruvaserv/cgi/request_support.h"
+#include "tests/support/test_support.h"
 
 namespace ruva {
 namespace {
@@ -134,6 +141,383 @@ TEST(HtmlOutputSearch, ExtractTooltipGivesTheFolderPath) {
     const std::string tip = extractTooltip(blanks.c_str());
     EXPECT_LE(tip.size(), 2000u);
     EXPECT_TRUE(tip.ends_with("&nbsp;"));  // no entity cut in half
+}
+
+// A writer on a real request's document buffer; fields come through its
+// value list, cookies through HTTP_COOKIE.
+using Fields = std::vector<std::pair<const char*, const char*>>;
+
+class RowPage {
+public:
+    explicit RowPage(const Fields& fields, const char* cookie = nullptr)
+        : out_(newKvoOutput(0)) {
+        env_.set("HTTP_COOKIE", cookie ? std::optional<std::string>(cookie) : std::nullopt);
+        for (const auto& [name, value] : fields) request_->valueList->addValue(name, value);
+        out_->kvoSetOutput(request_.get(), KVO_OUT_INTERNAL);
+        EXPECT_EQ(out_->kvoOpenOutput(0), kKvoOpenOk);
+        format_ = std::make_unique<Format>(out_.get());
+        format_->iconTable[kIconSpreadsheet].id = 93;
+        format_->iconTable[kIconFolder].id = 105;
+    }
+    KvoFormat& f() { return *format_; }
+    std::string text() const { return std::string(request_->docBuf, request_->docSize); }
+
+    struct Hit {
+        const char* db = "lib2";
+        const char* dbname = nullptr;
+        const char* fn = "1551-ABC10101Uen.A.htm";
+        int toolbar = 0;
+        const char* title = "Title text";
+        const char* engtitle = "";
+        const char* subtitle = "";
+        const char* synopsis = "";
+        int searchType = 0;
+        const char* SL = nullptr;
+        const char* extn = "";
+        const char* tokens = "";
+        int isKwd = 0;
+        int isTopic = 0;
+        int ctwFlag = 0;
+        const char* librayID = nullptr;
+    };
+    std::string row(const Hit& h) {
+        const size_t before = request_->docSize;
+        int fr = 5;
+        EXPECT_EQ(format_->writeDocRowSearch(h.db, h.dbname, h.fn, h.toolbar, &fr, h.title, h.engtitle, h.subtitle,
+                                             h.synopsis, h.searchType, 0, 0, 0, h.SL, "ZUnknown", "", "", h.extn,
+                                             h.tokens, h.isKwd, h.isTopic, h.ctwFlag, h.librayID),
+                  0);
+        EXPECT_EQ(fr, 0);
+        return text().substr(before);
+    }
+
+private:
+    struct Format : KvoFormat {
+        explicit Format(KvoOutput* out) : KvoFormat(out) {}
+    };
+    test::EnvGuard env_;
+    test::CapturedRequest request_;
+    std::unique_ptr<KvoOutput> out_;
+    std::unique_ptr<Format> format_;
+};
+
+std::string after(const std::string& page, const std::string& marker) {
+    const size_t at = page.find(marker);
+    return at == std::string::npos ? std::string() : page.substr(at + marker.size());
+}
+
+constexpr const char* kInert = "<a style=\"pointer-events: none;color:#333333;cursor: default;\" name=\"";
+
+TEST(HtmlOutputSearch, HitLinkOpeningFollowsToolbarCollectionAndHitKind) {
+    struct {
+        const char* name;
+        int toolbar;
+        const char* SL;
+        int isKwd;
+        int searchType;
+        std::string opening;
+    } const cases[] = {
+        {"toolbar, topic search", 1, nullptr, 0, 512, "<a href=\"qzl:/kivo?AC=LINKEXT&amp;DB="},
+        {"toolbar, catchword search", 1, nullptr, 0, 1024, std::string(kInert) + "kivo?AC=LINKEXT&amp;DB="},
+        {"toolbar, title search", 1, nullptr, 0, 2048, "<a href=\"qzl:/kivo?AC=LINKEXT&amp;DB="},
+        {"collection, topic search", 0, "x", 0, 512, std::string(kInert) + "('kivo?AC=LINKEXT&amp;DB="},
+        {"collection, catchword search", 0, "x", 0, 1024, std::string(kInert) + "('kivo?AC=LINKEXT&amp;DB="},
+        {"collection, title search", 0, "x", 0, 2048,
+         "<a href=\"#\" onclick=\"openDoc('qzl:/kivo?AC=LINKEXT&amp;DB="},
+        {"keyword hit, topic search", 0, nullptr, 1, 512, std::string(kInert) + "kivo?AC=LINK&amp;DB="},
+        {"keyword hit, catchword search", 0, nullptr, 1, 1024, std::string(kInert) + "kivo?AC=LINK&amp;DB="},
+        {"keyword hit, title search", 0, nullptr, 1, 2048, "<a href=\"qzl:/kivo?AC=LINK&amp;DB="},
+        {"plain hit, topic search", 0, nullptr, 0, 512, "<a href=\"qzl:/kivo?AC=LINK&amp;DB="},
+        {"plain hit, catchword search", 0, nullptr, 0, 1024, "<a href=\"qzl:/kivo?AC=LINK&amp;DB="},
+        {"plain hit, title search", 0, nullptr, 0, 2048, "<a href=\"qzl:/kivo?AC=LINK&amp;DB="},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        RowPage page({});
+        RowPage::Hit hit;
+        hit.toolbar = c.toolbar;
+        hit.SL = c.SL;
+        hit.isKwd = c.isKwd;
+        hit.searchType = c.searchType;
+        const std::string row = after(page.row(hit), "<td class=\"tdT\">");
+        EXPECT_TRUE(row.starts_with(c.opening)) << row;
+        // Without PA and ST the link ends where its opening needs it to.
+        const bool scriptCall = c.opening.find("('") != std::string::npos;
+        EXPECT_NE(row.find(std::string("FN=1551-ABC10101Uen.A.htm") + (scriptCall ? "')\">" : "\">")),
+                  std::string::npos)
+            << row;
+    }
+}
+
+TEST(HtmlOutputSearch, HitLinkClosingParameters) {
+    struct {
+        const char* name;
+        std::vector<std::pair<const char*, const char*>> fields;
+        std::uint16_t flags;
+        const char* fn;
+        int searchType;
+        const char* SL;
+        int isKwd;
+        int isTopic;
+        const char* tokens;
+        std::string closing;
+    } const cases[] = {
+        {"normal", {{"PA", "a b"}, {"ST", "Fulltext"}}, 0, "x.A.htm", 0, nullptr, 0, 0, "",
+         "&amp;PA=a+b&amp;ST=Fulltext\">"},
+        {"normal, title word", {{"PA", "a"}, {"ST", "Fulltext"}}, 0, "x.A.htm", 2048, nullptr, 0, 0, "",
+         "&amp;PA=a&amp;ST=Title\">"},
+        {"normal, collection", {{"PA", "a"}, {"ST", "Fulltext"}}, 0, "x.A.htm", 0, "x", 0, 0, "",
+         "&amp;PA=a&amp;ST=Fulltext')\">"},
+        {"normal keyword with tokens", {{"PA", "a"}, {"ST", "Catchword"}}, 0, "x.A.htm", 1024, nullptr, 1, 0, "ab",
+         "&amp;PA=a&amp;ST=Catchword#KW:AB\">"},
+        {"normal keyword without tokens", {{"PA", "a"}, {"ST", "Catchword"}}, 0, "x.A.htm", 1024, nullptr, 1, 0,
+         "", "&amp;PA=a&amp;ST=Catchword\">"},
+        {"normal topic with tokens", {{"PA", "a"}, {"ST", "Topic"}}, 0, "x.A.htm", 512, nullptr, 0, 1, "T|3|",
+         "&amp;PA=a&amp;ST=Topictitle#CHAPTERT|3|\">"},
+        {"match, isKwd 0", {{"PA", "a"}, {"ST", "FullText"}}, kKvoFormatMatchAnchor, "x.A.htm", 0, nullptr, 0, 0,
+         "", "&amp;PA=a&amp;ST=Catchword\">"},
+        {"match, isKwd 1 with tokens", {{"PA", "a"}, {"ST", "advsearch"}}, kKvoFormatMatchAnchor, "x.A", 0,
+         nullptr, 1, 0, "k", "&amp;PA=a&amp;ST=Catchword#KW:K\">"},
+        {"match, isKwd 2, isTopic 0", {{"PA", "a"}, {"ST", "DocSearch"}}, kKvoFormatMatchAnchor, "x.A.htm", 0,
+         nullptr, 2, 0, "", "&amp;PA=a&amp;\">"},
+        {"match, isTopic 1 with tokens", {{"PA", "a"}, {"ST", "DocSearch"}}, kKvoFormatMatchAnchor, "x.A.htm", 0,
+         nullptr, 2, 1, "T|3|", "&amp;PA=a&amp;ST=Topictitle#CHAPTERT|3|\">"},
+        {"match, other isTopic", {{"PA", "a"}, {"ST", "DocSearch"}}, kKvoFormatMatchAnchor, "x.A.htm", 0, nullptr, 2,
+         2, "", "&amp;PA=a&amp;ST=DocSearch#SearchMatch1\">"},
+        {"match, other isTopic, collection", {{"PA", "a"}, {"ST", "DocSearch"}}, kKvoFormatMatchAnchor, "x.A.htm",
+         0, "x", 2, 2, "", "&amp;PA=a&amp;ST=DocSearch#SearchMatch1')\">"},
+        {"PDF member is never a match", {{"PA", "a"}, {"ST", "DocSearch"}}, kKvoFormatMatchAnchor, "x.A.PDF", 0,
+         nullptr, 2, 2, "", "&amp;PA=a&amp;ST=DocSearch\">"},
+        {"no flag is never a match", {{"PA", "a"}, {"ST", "DocSearch"}}, 0, "x.A.htm", 0, nullptr, 2, 2, "",
+         "&amp;PA=a&amp;ST=DocSearch\">"},
+        {"PA missing", {{"ST", "Fulltext"}}, 0, "x.A.htm", 0, nullptr, 0, 0, "", "FN=x.A.htm\">"},
+        {"ST missing", {{"PA", "a"}}, 0, "x.A.htm", 0, nullptr, 0, 0, "", "FN=x.A.htm\">"},
+        {"PA missing, collection", {{"ST", "Fulltext"}}, 0, "x.A.htm", 0, "x", 0, 0, "", "FN=x.A.htm')\">"},
+        {"toolbar in collection mode closes the href", {{"PA", "a"}, {"ST", "Fulltext"}}, 0, "x.A.htm", 0, "x", 0,
+         0, "", "&amp;PA=a&amp;ST=Fulltext\">"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        RowPage page(c.fields);
+        page.f().flags = c.flags;
+        RowPage::Hit hit;
+        hit.fn = c.fn;
+        hit.searchType = c.searchType;
+        hit.SL = c.SL;
+        hit.isKwd = c.isKwd;
+        hit.isTopic = c.isTopic;
+        hit.tokens = c.tokens;
+        hit.toolbar = std::string(c.name).starts_with("toolbar") ? 1 : 0;
+        const std::string row = page.row(hit);
+        EXPECT_NE(row.find(c.closing + "<img src=\"qzl:/kivo?VR=R19K&amp;AC=TBIMG&amp;IM="), std::string::npos)
+            << row;
+    }
+}
+
+TEST(HtmlOutputSearch, KeywordAndTopicLinesCutTheHitLinkAtItsFragment) {
+    struct {
+        const char* name;
+        const char* SL;
+        int searchType;
+        int isKwd;
+        int isTopic;
+        const char* tokens;
+        std::vector<std::string> links;  // each line's link, up to its class
+    } const cases[] = {
+        {"keywords", nullptr, 1024, 1, 0, "a b|c",
+         {"<a href=\"qzl:/kivo?AC=LINK&amp;DB=lib2&amp;FN=1551-ABC10101Uen.A.htm&amp;PA=p&amp;ST=Catchword#KW:A_B\"",
+          "<a href=\"qzl:/kivo?AC=LINK&amp;DB=lib2&amp;FN=1551-ABC10101Uen.A.htm&amp;PA=p&amp;ST=Catchword#KW:C\""}},
+        {"quoted keywords joined by the daemon", nullptr, 1024, 1, 0, "\"a b\" | \"c\"",
+         {"<a href=\"qzl:/kivo?AC=LINK&amp;DB=lib2&amp;FN=1551-ABC10101Uen.A.htm&amp;PA=p&amp;ST=Catchword#KW:A_B\"",
+          "<a href=\"qzl:/kivo?AC=LINK&amp;DB=lib2&amp;FN=1551-ABC10101Uen.A.htm&amp;PA=p&amp;ST=Catchword#KW:C\""}},
+        {"keywords in collection mode", "x", 1024, 1, 0, "a b|c",
+         {"<a href=\"#\" onclick=\"openDoc('qzl:/kivo?AC=LINKEXT&amp;DB=lib2&amp;FN=1551-ABC10101Uen.A.htm&amp;PA=p&amp;"
+          "ST=Catchword#KW:A_B')\"",
+          "<a href=\"#\" onclick=\"openDoc('qzl:/kivo?AC=LINKEXT&amp;DB=lib2&amp;FN=1551-ABC10101Uen.A.htm&amp;PA=p&amp;"
+          "ST=Catchword#KW:C')\""}},
+        {"topics", nullptr, 512, 0, 1, "Install|12|Setup|3|",
+         {"href=\"qzl:/kivo?AC=LINK&amp;DB=lib2&amp;FN=1551-ABC10101Uen.A.htm&amp;PA=p&amp;ST=Topictitle#CHAPTER12\"",
+          "href=\"qzl:/kivo?AC=LINK&amp;DB=lib2&amp;FN=1551-ABC10101Uen.A.htm&amp;PA=p&amp;ST=Topictitle#CHAPTER3\""}},
+        {"topics in collection mode: a coloured anchor gets no script end", "x", 512, 0, 1, "Install|12|",
+         {"href=\"qzl:/kivo?AC=LINK&amp;DB=lib2&amp;FN=1551-ABC10101Uen.A.htm&amp;PA=p&amp;ST=Topictitle#CHAPTER12\""}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        RowPage page(Fields{{"PA", "p"}, {"ST", "Catchword"}});
+        RowPage::Hit hit;
+        hit.SL = c.SL;
+        hit.searchType = c.searchType;
+        hit.isKwd = c.isKwd;
+        hit.isTopic = c.isTopic;
+        hit.tokens = c.tokens;
+        const std::string lines = after(page.row(hit), "<div class=\"cx\">");
+        size_t from = 0;
+        for (const std::string& link : c.links) {
+            const size_t at = lines.find(link + " class=\"cy\" ><span title= 'Show topic'>", from);
+            EXPECT_NE(at, std::string::npos) << link << "\nin " << lines;
+            from = at == std::string::npos ? from : at + 1;
+        }
+        if (c.isTopic) {
+            EXPECT_NE(lines.find(">Install</span></a>"), std::string::npos) << lines;
+            EXPECT_EQ(lines.find("')"), std::string::npos) << lines;
+        }
+    }
+}
+
+TEST(HtmlOutputSearch, HitRowTitlesContextFolderAndIdentity) {
+    {
+        SCOPED_TRACE("subtitle and English title with MT=1");
+        RowPage page(Fields{{"MT", "1"}});
+        RowPage::Hit hit;
+        hit.subtitle = "Sub <x>";
+        hit.engtitle = "Eng";
+        const std::string row = page.row(hit);
+        EXPECT_NE(row.find("</small></div></a><div class=\"cs\">Sub &lt;x&gt;</div><div class=\"cs\">Eng</div>"),
+                  std::string::npos)
+            << row;
+    }
+    {
+        SCOPED_TRACE("subtitle with the cookie showAllTitles=1");
+        RowPage page({}, "showAllTitles=1");
+        RowPage::Hit hit;
+        hit.subtitle = "Sub";
+        EXPECT_NE(page.row(hit).find("<div class=\"cs\">Sub</div>"), std::string::npos);
+    }
+    {
+        SCOPED_TRACE("no titles without MT or cookie");
+        RowPage page({});
+        RowPage::Hit hit;
+        hit.subtitle = "Sub";
+        EXPECT_EQ(page.row(hit).find("class=\"cs\""), std::string::npos);
+    }
+    const char* const synopsis = "a <span class=\"ch\">b</span> &amp; c";
+    struct {
+        const char* name;
+        std::vector<std::pair<const char*, const char*>> fields;
+        const char* cookie;
+        const char* synopsis;
+        int isKwd;
+        bool shown;
+    } const contexts[] = {
+        {"SP=1", {{"SP", "1"}}, nullptr, synopsis, 1, true},
+        {"cookie showContext=1", {}, "showContext=1", synopsis, 2, true},
+        {"isKwd 0", {{"SP", "1"}}, nullptr, synopsis, 0, false},
+        {"6 characters", {{"SP", "1"}}, nullptr, "abcdef", 1, false},
+        {"7 characters", {{"SP", "1"}}, nullptr, "abcdefg", 1, true},
+        {"SP=0", {{"SP", "0"}}, nullptr, synopsis, 1, false},
+    };
+    for (const auto& c : contexts) {
+        SCOPED_TRACE(c.name);
+        RowPage page(c.fields, c.cookie);
+        RowPage::Hit hit;
+        hit.synopsis = c.synopsis;
+        hit.isKwd = c.isKwd;
+        const bool found = page.row(hit).find(std::string("<div class=\"cx\">") + c.synopsis + "</div></td>") !=
+                           std::string::npos;
+        EXPECT_EQ(found, c.shown);
+    }
+    {
+        SCOPED_TRACE("folder hit");
+        RowPage page({});
+        RowPage::Hit hit;
+        hit.searchType = kSearchTypeFolder;
+        hit.title = "a b|Name";
+        const std::string row = page.row(hit);
+        EXPECT_NE(row.find("IM=93") == std::string::npos ? row.find("title=\"Folder&nbsp;path:&nbsp;a&nbsp;b\"/>")
+                                                          : std::string::npos,
+                  std::string::npos)
+            << row;
+        EXPECT_NE(row.find("<small>\nName</small>"), std::string::npos) << row;
+    }
+    {
+        SCOPED_TRACE("spreadsheet hit");
+        RowPage page({});
+        RowPage::Hit hit;
+        hit.extn = "xls";
+        EXPECT_NE(page.row(hit).find("IM=93\""), std::string::npos);
+    }
+    {
+        SCOPED_TRACE("document-number hit");
+        RowPage page(Fields{{"PAD", "ABC10101"}});
+        RowPage::Hit hit;
+        hit.searchType = kSearchTypeDocNo;
+        const std::string row = page.row(hit);
+        EXPECT_NE(row.find("<td class=\"c1\">1551-<b>ABC 101 01</b> Uen A</td>\n"), std::string::npos) << row;
+    }
+    {
+        SCOPED_TRACE("a name that does not split writes nothing");
+        RowPage page({});
+        RowPage::Hit hit;
+        hit.fn = "nodots";
+        EXPECT_EQ(page.row(hit), "");
+    }
+}
+
+// The double-quoted values of the named attributes in page.
+std::vector<std::string> attributeValues(const std::string& page, std::initializer_list<const char*> names) {
+    std::vector<std::string> values;
+    for (const char* name : names) {
+        const std::string open = name;
+        for (size_t at = page.find(open); at != std::string::npos; at = page.find(open, at + 1)) {
+            const size_t start = at + open.size();
+            const size_t end = page.find('"', start);
+            if (end == std::string::npos) break;
+            values.push_back(page.substr(start, end - start));
+        }
+    }
+    return values;
+}
+
+TEST(HtmlOutputSearch, HostileValuesStayInsideTheirAttributes) {
+    const char* const hostile = "'\"\\</script><img src=x onerror=alert(1)>');alert(1);//";
+    struct {
+        const char* name;
+        int searchType;
+        const char* SL;
+        int isKwd;
+        int isTopic;
+    } const cases[] = {
+        {"plain hit", 0, nullptr, 0, 0},
+        {"collection hit", 0, "x", 0, 0},
+        {"keyword hit", 1024, nullptr, 1, 0},
+        {"keyword hit in collection mode", 1024, "x", 1, 0},
+        {"topic hit", 512, nullptr, 0, 1},
+        {"folder hit", kSearchTypeFolder, nullptr, 0, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        RowPage page(Fields{{"PA", hostile}, {"ST", hostile}, {"CH", hostile}, {"MT", "1"}, {"SP", "1"}});
+        RowPage::Hit hit;
+        const std::string tokens = std::string(hostile) + "|" + hostile + "|";
+        const std::string sl = c.SL ? hostile : "";
+        const std::string title = std::string(hostile) + "|" + hostile;
+        hit.db = hostile;
+        hit.dbname = hostile;
+        hit.librayID = hostile;
+        hit.SL = c.SL ? sl.c_str() : nullptr;
+        hit.title = title.c_str();
+        hit.subtitle = hostile;
+        hit.engtitle = hostile;
+        hit.tokens = tokens.c_str();
+        hit.searchType = c.searchType;
+        hit.isKwd = c.isKwd;
+        hit.isTopic = c.isTopic;
+        const std::string row = page.row(hit);
+        ASSERT_FALSE(row.empty());
+        // Markup from the values never appears raw, in text or attributes.
+        for (const char* raw : {"</script>", "<img src=x", "\"'"}) {
+            EXPECT_EQ(row.find(raw), std::string::npos) << raw << " in " << row;
+        }
+        // Link and script values hold none of the value's quotes, backslash
+        // or angle brackets; only the fixed script call holds "('" "')".
+        for (const std::string& value : attributeValues(row, {" href=\"", " onclick=\"", " name=\""})) {
+            std::string inner = value;
+            if (inner.starts_with("openDoc('")) inner = inner.substr(9);
+            if (inner.starts_with("('")) inner = inner.substr(2);
+            if (inner.ends_with("')")) inner.resize(inner.size() - 2);
+            EXPECT_EQ(inner.find_first_of("'\\<>"), std::string::npos) << inner;
+        }
+    }
 }
 
 }  // namespace
