@@ -402,8 +402,183 @@ int KvoFormat::setHtmlDocIdSearch(const char* docno, const char*, int searchType
     return 1;
 }
 
+// The number in a field's leading digits (at most maxDigits); none when it
+// does not begin with a digit.
+static std::optional<int> leadingNumber(const std::optional<std::string>& v, size_t maxDigits) {
+    if (!v || v->empty() || !isAsciiDigit(static_cast<unsigned char>((*v)[0]))) return std::nullopt;
+    int n = 0;
+    for (size_t i = 0; i < v->size() && i < maxDigits && isAsciiDigit(static_cast<unsigned char>((*v)[i])); ++i)
+        n = n * 10 + ((*v)[i] - '0');
+    return n;
+}
+
+// The request's values the search list head reads, in the form its links take.
+struct SearchHead {
+    std::optional<std::string> st;
+    std::optional<int> od;
+    std::string sortKey;  // TITLE, TYPE or IDENTITY
+    bool collection = false;
+    bool docSearch = false;
+    bool allTitles = false;
+    bool context = false;
+    std::string address;  // the re-search address
+};
+
+static SearchHead readSearchHead(const KvoOutput* ao) {
+    SearchHead h;
+    h.st = fieldOf(ao, "ST");
+    const auto od = fieldOf(ao, "OD");
+    h.od = leadingNumber(od, 2);
+    const auto ba = fieldOf(ao, "BA");
+    h.sortKey = "TITLE";
+    if (ba && (equalsCaseBlind(*ba, "TYPE") || equalsCaseBlind(*ba, "IDENTITY"))) h.sortKey = upperAscii(*ba);
+    const auto sl = fieldOf(ao, "SL");
+    h.collection = sl && !sl->empty();
+    h.docSearch = h.st && *h.st == "DocSearch";
+    const auto mt = fieldOf(ao, "MT");
+    const auto sp = fieldOf(ao, "SP");
+    h.allTitles = beginsWithOne(mt) || beginsWithOne(getcookieforpn("showAllTitles"));
+    h.context = beginsWithOne(sp) || beginsWithOne(getcookieforpn("showContext"));
+
+    std::string a = "qzl:/kivo?AC=SEARCH&amp;SS=Database";
+    auto text = [&](const char* name) {
+        const auto v = fieldOf(ao, name);
+        if (v && !v->empty()) a += std::string("&amp;") + name + "=" + encodeLinkValue(*v);
+    };
+    auto number = [&](const char* name, const std::optional<int>& n) {
+        if (n) a += std::string("&amp;") + name + "=" + std::to_string(*n);
+    };
+    text("DB");
+    text("ST");
+    text("DO");
+    text("BA");
+    number("OD", h.od);
+    number("MT", leadingNumber(mt, 9));
+    number("SP", leadingNumber(sp, 9));
+    text("PAT");
+    text("PAD");
+    text("PAC");
+    if (h.docSearch) {
+        const auto mlids = fieldOf(ao, "MLIDS");
+        const auto libids = mlids && !mlids->empty() ? std::optional<std::string>("\"" + *mlids + " \"")
+                                                     : fieldOf(ao, "LIBIDS");
+        if (libids && !libids->empty()) {
+            a += "&amp;LIBIDS=" + urlEncode(URLMODE_ENCODE_SCRIPT, libids->c_str(), libids->size() + kPaEncodeRoom);
+            if (fieldOf(ao, "PROFILE")) a += "&amp;PROFILE=0";
+        } else {
+            a += "&amp;DB=*.kvo";
+        }
+    }
+    auto pa = fieldOf(ao, "PAOR");
+    if (!pa || pa->empty()) pa = fieldOf(ao, "PA");
+    if (pa && !pa->empty())
+        a += "&amp;PA=" + urlEncode(URLMODE_ENCODE_SCRIPT, pa->c_str(), pa->size() + kPaEncodeRoom);
+    h.address = std::move(a);
+    return h;
+}
+
+// sortdisplay's arguments for a column: the sorted column reverses the
+// current direction (1<->0, 9<->8; absent gives 1), any other takes the
+// ascending value of the current grouping, which is also the second one.
+static std::pair<int, int> sortArguments(const SearchHead& h, std::string_view key) {
+    const int ascending = h.od && (*h.od == 8 || *h.od == 9) ? 8 : 0;
+    if (key != h.sortKey) return {ascending, ascending};
+    return {h.od ? (*h.od ^ 1) : 1, ascending};
+}
+
+static void writeHeadCell(KvoFormat& f, const SearchHead& h, const char* key, const char* label,
+                          int sortImage) {
+    const auto [n, a] = sortArguments(h, key);
+    if (h.collection)
+        f.ao->kvoPrintf(
+            "<td class=\"c8\"><b><a href=\"#\" title=\"Click to sort by %s\" "
+            "onclick=\"sortdisplayMulti('%s',%d,'%s',%d)\">%s</a></b>",
+            label, h.address, n, key, a, label);
+    else
+        f.ao->kvoPrintf(
+            "<td class=\"sh1\"><b><a href=\"#\" title=\"Click to sort by %s\" onclick=\"sortdisplay(%d, '%s',%d)\">%s</a></b>",
+            label, n, key, a, label);
+    if (!h.docSearch && h.sortKey == key)
+        f.ao->kvoPrintf("&nbsp;<img src=\"qzl:/kivo?VR=%s&amp;AC=tbimg&amp;IM=%d\" />", kSystemRevision, sortImage);
+    f.ao->kvoWrite("</td>\n");
+}
+
+// The display switches; each sets its field in the toolbar frame and the cookie.
+static void writeSwitches(KvoFormat& f, const SearchHead& h) {
+    struct Switch {
+        const char* cookie;
+        const char* cls;
+        const char* field;
+        const char* label;
+        bool on;
+    } const switches[] = {
+        {"showAllTitles", "mt", "MT", "Show all Titles", h.allTitles},
+        {"showContext", "sp", "SP", "Show Context", h.context},
+    };
+    for (const Switch& s : switches) {
+        const char* checked = s.on ? " checked=\"checked\"" : "";
+        if (h.collection)
+            f.ao->kvoPrintf(
+                "&nbsp;<input type=\"checkbox\" class=\"%s\"%s onclick=\"if (this.checked) "
+                "setCookieMulti('%s','%s','1'); else setCookieMulti('%s','%s','0');\" />%s",
+                s.cls, checked, h.address, s.cookie, h.address, s.cookie, s.label);
+        else
+            f.ao->kvoPrintf(
+                "&nbsp;<input type=\"checkbox\" class=\"%s\"%s onclick=\"top.kivotbar.document.lib.%s.value = "
+                "this.checked ? '1' : '0'; setCookie('%s', this.checked ? '1' : '0');\" />%s",
+                s.cls, checked, s.field, s.cookie, s.label);
+    }
+}
+
 int KvoFormat::writeListingHeadTitlesSearch() {
-    return 0;
+    const SearchHead h = readSearchHead(ao);
+    ao->kvoWrite("<tr bgcolor=\"#e5e5e5\">\n");
+    iconTable[kIconSpreadsheet].id = 118;
+    const bool fulltext = h.st && startsCaseBlindAt(*h.st, 0, "fulltext");
+    const int sortImage = fulltext && (!h.od || *h.od == 0) ? 98 : (h.od && *h.od % 2 == 1 ? 97 : 96);
+
+    ao->kvoPrintf(
+        "<td class=\"%s\"><img class=\"img_df\" src=\"qzl:/kivo?VR=%s&amp;AC=tbimg&amp;IM=%d\" title=\"Document "
+        "format\" />",
+        h.collection ? "c7" : "ht", kSystemRevision, 99);
+    const auto [n, a] = sortArguments(h, "TITLE");
+    if (h.collection)
+        ao->kvoPrintf(
+            "<b><a href=\"#\" title=\"Click to sort by Title\" onclick=\"sortdisplayMulti('%s',%d,'TITLE',%d)\">"
+            "Title</a></b>",
+            h.address, n, a);
+    else
+        ao->kvoPrintf(
+            "<b><a href=\"#\" title=\"Click to sort by Title\" onclick=\"sortdisplay(%d,'TITLE',%d)\">Title</a></b>",
+            n, a);
+    if (!h.docSearch && h.sortKey == "TITLE")
+        ao->kvoPrintf("&nbsp;<img src=\"qzl:/kivo?VR=%s&amp;AC=tbimg&amp;IM=%d\" />", kSystemRevision, sortImage);
+    writeSwitches(*this, h);
+    ao->kvoWrite("</td>\n");
+    writeHeadCell(*this, h, "TYPE", "Type", sortImage);
+    writeHeadCell(*this, h, "IDENTITY", "Identity", sortImage);
+    ao->kvoWrite("</tr>\n");
+
+    if (!h.docSearch) {
+        const char* height = h.collection ? "0px" : "52px";
+        ao->kvoPrintf(
+            "</table></div></div><div id=\"search_list\"><table width=\"100%%\" cellspacing=\"1\" "
+            "cellpadding=\"1\"><tr style=\"height:0px\"><td class=\"s2\" width=\"100%%\"><img style=\"height:%s\" "
+            "width=\"418\" src=\"\n",
+            height);
+        ao->kvoPrintf("qzl:/kivo?VR=%s&amp;AC=tbimg&amp;IM=%d\" /></td>", kSystemRevision, 124);
+        for (const char* width : {"176", "236"})
+            ao->kvoPrintf(
+                "<td class=\"s2\"><img style=\"height:%s\" width=\"%s\" src=\"qzl:/kivo?VR=%s&amp;AC=tbimg&amp;"
+                "IM=%d\" /></td>",
+                height, width, kSystemRevision, 124);
+        ao->kvoWrite("</tr>\n");
+    }
+    if (h.st && *h.st == "AdvSearch")
+        ao->kvoWrite(
+            "<tr><td class=\"s2\"><hr /></td><td class=\"s2\" align=\"center\"><b>Hits in body text</b></td>"
+            "<td class=\"s2\"><hr /></td></tr>\n");
+    return 1;
 }
 
 std::string KvoFormat::filterPatt(const char* pat) const {

@@ -520,5 +520,114 @@ TEST(HtmlOutputSearch, HostileValuesStayInsideTheirAttributes) {
     }
 }
 
+std::string headOf(const Fields& fields, const char* cookie = nullptr) {
+    RowPage page(fields, cookie);
+    EXPECT_EQ(page.f().writeListingHeadTitlesSearch(), 1);
+    return page.text();
+}
+
+TEST(HtmlOutputSearch, ListHeadReSearchAddressKeepsTheFieldsInOrder) {
+    const std::string head = headOf(Fields{{"PA", "p q"},
+                                           {"PAOR", "a b"},
+                                           {"PAC", "c"},
+                                           {"PAD", "d"},
+                                           {"PAT", "t"},
+                                           {"SP", "1"},
+                                           {"MT", "0"},
+                                           {"OD", "19x"},
+                                           {"BA", "TYPE"},
+                                           {"DO", "doc"},
+                                           {"ST", "Fulltext"},
+                                           {"DB", "lib2"},
+                                           {"SL", "x"}});
+    EXPECT_NE(head.find("sortdisplayMulti('qzl:/kivo?AC=SEARCH&amp;SS=Database&amp;DB=lib2&amp;ST=Fulltext&amp;"
+                        "DO=doc&amp;BA=TYPE&amp;OD=19&amp;MT=0&amp;SP=1&amp;PAT=t&amp;PAD=d&amp;PAC=c&amp;PA=a+b',"),
+              std::string::npos)
+        << head;
+    EXPECT_NE(head.find("setCookieMulti('qzl:/kivo?AC=SEARCH"), std::string::npos);
+    EXPECT_NE(head.find("<td class=\"c7\">"), std::string::npos);
+    EXPECT_NE(head.find("<td class=\"c8\">"), std::string::npos);
+    EXPECT_NE(head.find("<img style=\"height:0px\" width=\"418\""), std::string::npos) << head;
+}
+
+TEST(HtmlOutputSearch, ListHeadOfDocumentSearches) {
+    const std::string withLibs =
+        headOf(Fields{{"ST", "DocSearch"}, {"MLIDS", "L1 L2"}, {"PROFILE", "p"}, {"PA", "x"}, {"SL", "s"}});
+    EXPECT_NE(withLibs.find("&amp;ST=DocSearch&amp;LIBIDS=%22L1+L2+%22&amp;PROFILE=0&amp;PA=x"), std::string::npos)
+        << withLibs;
+    const std::string without = headOf(Fields{{"ST", "DocSearch"}, {"SL", "s"}});
+    EXPECT_NE(without.find("&amp;DB=*.kvo"), std::string::npos) << without;
+    EXPECT_EQ(without.find("search_list"), std::string::npos);
+    EXPECT_EQ(without.find("IM=9" "6"), std::string::npos);  // no sort image
+}
+
+TEST(HtmlOutputSearch, ListHeadSortImageAndArguments) {
+    struct {
+        const char* name;
+        Fields fields;
+        std::string expected;
+    } const cases[] = {
+        {"fulltext, OD absent", {{"ST", "fulltext"}}, "sortdisplay(1,'TITLE',0)\">Title</a></b>&nbsp;<img src=\"qzl:/kivo?VR=R19K&amp;AC=tbimg&amp;IM=98\""},
+        {"fulltext, OD 0", {{"ST", "FullText"}, {"OD", "0"}}, "sortdisplay(1,'TITLE',0)\">Title</a></b>&nbsp;<img src=\"qzl:/kivo?VR=R19K&amp;AC=tbimg&amp;IM=98\""},
+        {"OD 1", {{"ST", "Title"}, {"OD", "1"}}, "sortdisplay(0,'TITLE',0)\">Title</a></b>&nbsp;<img src=\"qzl:/kivo?VR=R19K&amp;AC=tbimg&amp;IM=97\""},
+        {"OD 9", {{"OD", "9"}}, "sortdisplay(8,'TITLE',8)\">Title</a></b>&nbsp;<img src=\"qzl:/kivo?VR=R19K&amp;AC=tbimg&amp;IM=97\""},
+        {"OD 8", {{"OD", "8"}}, "sortdisplay(9,'TITLE',8)\">Title</a></b>&nbsp;<img src=\"qzl:/kivo?VR=R19K&amp;AC=tbimg&amp;IM=96\""},
+        {"OD absent outside full text", {{"ST", "Title"}}, "sortdisplay(1,'TITLE',0)\">Title</a></b>&nbsp;<img src=\"qzl:/kivo?VR=R19K&amp;AC=tbimg&amp;IM=96\""},
+        {"OD 0 outside full text", {{"OD", "0"}}, "&nbsp;<img src=\"qzl:/kivo?VR=R19K&amp;AC=tbimg&amp;IM=96\""},
+        {"image follows BA", {{"BA", "identity"}, {"OD", "9"}},
+         "sortdisplay(8, 'IDENTITY',8)\">Identity</a></b>&nbsp;<img src=\"qzl:/kivo?VR=R19K&amp;AC=tbimg&amp;IM=97\""},
+        {"other columns take the ascending value", {{"BA", "identity"}, {"OD", "9"}},
+         "sortdisplay(8, 'TYPE',8)\">Type</a></b></td>\n"},
+        {"OD not a number is absent", {{"OD", "x1"}}, "sortdisplay(1,'TITLE',0)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string head = headOf(c.fields);
+        EXPECT_NE(head.find(c.expected), std::string::npos) << head;
+        EXPECT_NE(head.find("<td class=\"ht\"><img class=\"img_df\" src=\"qzl:/kivo?VR=R19K&amp;AC=tbimg&amp;IM=99\""),
+                  std::string::npos);
+        EXPECT_NE(head.find("<img style=\"height:52px\" width=\"418\""), std::string::npos);
+        EXPECT_NE(head.find("width=\"176\""), std::string::npos);
+        EXPECT_NE(head.find("width=\"236\""), std::string::npos);
+    }
+}
+
+TEST(HtmlOutputSearch, ListHeadSwitchesAndLaterRows) {
+    const std::string checked = headOf(Fields{{"MT", "1"}}, "showContext=1");
+    EXPECT_NE(checked.find("class=\"mt\" checked=\"checked\" onclick=\"top.kivotbar.document.lib.MT.value"),
+              std::string::npos)
+        << checked;
+    EXPECT_NE(checked.find("class=\"sp\" checked=\"checked\" onclick=\"top.kivotbar.document.lib.SP.value"),
+              std::string::npos);
+    const std::string plain = headOf(Fields{});
+    EXPECT_EQ(plain.find("checked=\"checked\""), std::string::npos);
+    const std::string adv = headOf(Fields{{"ST", "AdvSearch"}});
+    EXPECT_EQ(adv.find("Hits in body text"), adv.rfind("Hits in body text"));
+    EXPECT_NE(adv.find("Hits in body text"), std::string::npos);
+
+    // The spreadsheet icon changes for the rest of this writer's life.
+    RowPage page(Fields{});
+    RowPage::Hit hit;
+    hit.extn = "xls";
+    EXPECT_NE(page.row(hit).find("IM=93\""), std::string::npos);
+    page.f().writeListingHeadTitlesSearch();
+    EXPECT_NE(page.row(hit).find("IM=118\""), std::string::npos);
+    EXPECT_NE(page.row(hit).find("IM=118\""), std::string::npos);
+}
+
+TEST(HtmlOutputSearch, ListHeadKeepsHostileValuesInsideItsScriptStrings) {
+    const char* const hostile = "'\"\\</script><img src=x onerror=alert(1)>');alert(1);//";
+    for (const char* st : {"Fulltext", "DocSearch", "AdvSearch"}) {
+        SCOPED_TRACE(st);
+        const std::string head = headOf(Fields{{"SL", hostile}, {"ST", st}, {"DB", hostile}, {"DO", hostile},
+                                               {"BA", hostile}, {"OD", hostile}, {"MT", hostile}, {"SP", hostile},
+                                               {"PAT", hostile}, {"PAD", hostile}, {"PAC", hostile},
+                                               {"PA", hostile}, {"PAOR", hostile}, {"MLIDS", hostile},
+                                               {"PROFILE", hostile}});
+        for (const char* raw : {"</script>", "<img src=x", "');alert", "\\", "\"'"})
+            EXPECT_EQ(head.find(raw), std::string::npos) << raw << " in " << head;
+    }
+}
+
 }  // namespace
 }  // namespace ruva
