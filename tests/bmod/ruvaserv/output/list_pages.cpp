@@ -171,8 +171,68 @@ int writePlainPage(const Options& opts) {
     return run.save(opts.target, opts.base);
 }
 
-int writeSearchPage(const Options&) {
-    return 1;
+// A search results page: the header, the list head and hits of each kind.
+int writeSearchPage(const Options& opts) {
+    const char* v = opts.hostile ? kHostile : nullptr;
+    auto pick = [v](const char* realistic) { return v != nullptr ? v : realistic; };
+    PageRun run({{"AC", "search"},
+                 {"PA", pick("install setup")},
+                 {"PAOR", pick("install setup")},
+                 {"ST", opts.hostile ? kHostile : "Fulltext"},
+                 {"CH", pick("3")},
+                 {"SL", pick("x")},
+                 {"PAT", pick("install")},
+                 {"PAD", pick("ABC10101")},
+                 {"PAC", pick("setup")},
+                 {"DB", pick("lib2")},
+                 {"DO", pick("doc")},
+                 {"BA", pick("TITLE")},
+                 {"OD", pick("1")},
+                 {"MT", "1"},
+                 {"SP", "1"}});
+    ruva::KvoFormat* fmt = run.fmt();
+    if (fmt == nullptr) return 1;
+    const std::string hostileName = std::string("1551-ABC10101Uen.A.htm") + (opts.hostile ? kHostile : "");
+    const std::string tokens = opts.hostile ? std::string(kHostile) + "|" + kHostile + "|" : "Install|12|Setup|3|";
+    const char* title = pick("Install &amp; setup");
+    const char* lib = pick("lib2");
+    const char* sl = opts.hostile ? kHostile : nullptr;
+    fmt->openDoc("Kivo Browser - Search Results", nullptr);
+    fmt->writeListingHeaderSearch("Search Results", 3);
+    fmt->writeRow("<td class=\"td_sy\"></td></tr></table></th></tr>\n");
+    fmt->writeListingHeadTitlesSearch();
+    const struct {
+        const char* fn;
+        int searchType;
+        const char* SL;
+        const char* tokens;
+        int isKwd;
+        int isTopic;
+        const char* extn;
+    } hits[] = {
+        {"1551-ABC10101Uen.A.htm", 0, nullptr, "", 0, 0, ""},
+        {"1551-ABC10102Uen.A.pdf", 2048, sl, "", 0, 0, ""},
+        {"1551-ABC10103Uen.A.htm", 1024, nullptr, pick("a b|c"), 1, 0, ""},
+        {"1551-ABC10104Uen.A.htm", 1024, sl, pick("a b|c"), 1, 0, ""},
+        {"1551-ABC10105Uen.A.htm", 512, nullptr, tokens.c_str(), 0, 1, ""},
+        {"1551-ABC10106Uen.A.xls", 256, nullptr, "", 0, 0, "xls"},
+        {"h1551-ABC10107Uen.A", 16384, nullptr, "", 0, 0, ""},
+        {hostileName.c_str(), 0, sl, "", 2, 2, ""},
+    };
+    int shade = 0;
+    for (const auto& hit : hits) {
+        int first = 1;
+        const char* shown = hit.searchType == 16384 ? pick("docs a|Folder") : title;
+        fmt->flags = hit.searchType == 0 ? ruva::kKvoFormatMatchAnchor : 0;
+        fmt->writeDocRowSearch(lib, pick("lib2"), hit.fn, 0, &first, shown, pick("English"), pick("Sub"),
+                               "a <span class=\"ch\">b</span> &amp; c", hit.searchType, shade, 0, 0, hit.SL,
+                               "Description", "install", "", hit.extn, hit.tokens, hit.isKwd, hit.isTopic, 0,
+                               pick("17"));
+        shade ^= 1;
+    }
+    fmt->closeList();
+    fmt->closeDoc();
+    return run.save(opts.target, opts.base);
 }
 
 }  // namespace
