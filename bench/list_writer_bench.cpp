@@ -1,0 +1,219 @@
+// The list writer's rows into a request's document buffer: 20,000
+// comparison rows with the buffer sized up front by estimateBufferSize
+// ("estimate") and grown from empty ("grow"), beside the same row bytes
+// appended with snprintf into a std::string reserved once ("snprintf").
+// Search rows with a three-term title pattern, 3,000 and 12,000 of them,
+// show whether highlighting stays linear; their ratio is printed last.
+//
+// Before timing, every case's output is compared by size and hash with the
+// writer's page; the run aborts on a difference.
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "bench/ratio_reporter.h"
+#include "bmod/ruvaserv/cgi/cgihandler.h"
+#include "bmod/ruvaserv/cgi/valuelist.h"
+#include "bmod/ruvaserv/output/htmloutput.h"
+#include "bmod/ruvaserv/output/kvooutput.h"
+
+namespace {
+
+constexpr int kCompareRows = 20000;
+
+// One request, channel and writer; the page is reopened per run.
+struct Writer {
+    explicit Writer(std::initializer_list<std::pair<const char*, const char*>> fields) {
+        static char* noEnv[] = {nullptr};
+        cg = ruva::newCgiHandler(ruva::kKivoservFlags, noEnv);
+        if (!cg) std::abort();
+        for (const auto& [name, value] : fields) cg->valueList->addValue(name, value);
+        out.kvoSetOutput(cg.get(), ruva::KVO_OUT_INTERNAL);
+        fmt = ruva::newKvoHtmlFormat(&out);
+        if (!fmt) std::abort();
+    }
+    void open(size_t size) {
+        if (out.kvoOpenOutput(size) != ruva::kKvoOpenOk) std::abort();
+    }
+    std::string page() const { return std::string(cg->docBuf, cg->docSize); }
+
+    std::unique_ptr<ruva::CgiHandler> cg;
+    ruva::KvoOutput out{0};
+    std::unique_ptr<ruva::KvoFormat> fmt;
+};
+
+std::string memberName(int i) {
+    char name[64];
+    std::snprintf(name, sizeof name, "1551-ABC%05dUen.%c.%s", 10000 + i % 90000, 'A' + i % 5,
+                  i % 3 == 0 ? "pdf" : "htm");
+    return name;
+}
+
+// afterRow (when set) runs after each row.
+void writeCompareRows(ruva::KvoFormat& fmt, const std::function<void()>& afterRow = nullptr) {
+    static const char kForced[] = {'1', '2', '3', '6'};
+    for (int i = 0; i < kCompareRows; ++i) {
+        const std::string fn = memberName(i);
+        fmt.writeDocRow("lib2", fn.c_str(), 0, nullptr, "Installation guide for the node", "", "", 0, i & 1,
+                        kForced[i % 4]);
+        if (afterRow) afterRow();
+    }
+}
+
+void writeSearchRows(ruva::KvoFormat& fmt, int rows) {
+    for (int i = 0; i < rows; ++i) {
+        const std::string fn = memberName(i);
+        int first = 1;
+        fmt.writeDocRowSearch("lib2", nullptr, fn.c_str(), 0, &first,
+                              "Install the node: setup guide and install checks for the node setup", "", "", "",
+                              ruva::kSearchTypeTitle, i & 1, 0, 0, nullptr, "Description", "", "", "", "", 0, 0, 0,
+                              nullptr);
+    }
+}
+
+// The rows one by one, as the writer writes them, for the snprintf baseline.
+std::vector<std::string>& compareRowTexts() {
+    static std::vector<std::string> rows;
+    return rows;
+}
+
+std::string& expectedCompare() {
+    static std::string page;
+    return page;
+}
+
+size_t fnv1a(const std::string& s) {
+    size_t h = 1469598103934665603ull;
+    for (unsigned char c : s) h = (h ^ c) * 1099511628211ull;
+    return h;
+}
+
+void check(const std::string& what, const std::string& got, const std::string& expected) {
+    if (got.size() != expected.size() || fnv1a(got) != fnv1a(expected)) {
+        std::fprintf(stderr, "list_writer_bench: %s gives %zu bytes, expected %zu\n", what.c_str(), got.size(),
+                     expected.size());
+        std::exit(1);
+    }
+}
+
+void benchWriter(benchmark::State& state, bool estimate) {
+    Writer w({});
+    const size_t size = estimate ? w.fmt->estimateBufferSize(kCompareRows) : 0;
+    for (auto _ : state) {
+        w.open(size);
+        writeCompareRows(*w.fmt);
+        benchmark::DoNotOptimize(w.cg->docSize);
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * expectedCompare().size()));
+}
+
+void benchSnprintf(benchmark::State& state) {
+    const auto& rows = compareRowTexts();
+    std::string page;
+    char buf[4096];
+    for (auto _ : state) {
+        page.clear();
+        page.reserve(expectedCompare().size() + 1);
+        for (const std::string& row : rows) {
+            const int n = std::snprintf(buf, sizeof buf, "%s", row.c_str());
+            page.append(buf, static_cast<size_t>(n));
+        }
+        benchmark::DoNotOptimize(page.data());
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * page.size()));
+}
+
+void benchSearch(benchmark::State& state, int rows) {
+    Writer w({{"ST", "Title"}, {"PA", "install setup node"}});
+    for (auto _ : state) {
+        w.open(w.fmt->estimateBufferSize(rows));
+        writeSearchRows(*w.fmt, rows);
+        benchmark::DoNotOptimize(w.cg->docSize);
+    }
+}
+
+// Checks every case's output before any timing.
+void prepare() {
+    Writer w({});
+    w.open(0);
+    size_t before = 0;
+    writeCompareRows(*w.fmt, [&] {
+        compareRowTexts().emplace_back(w.cg->docBuf + before, w.cg->docSize - before);
+        before = w.cg->docSize;
+    });
+    expectedCompare() = w.page();
+    if (expectedCompare().size() < kCompareRows * 100u) {
+        std::fprintf(stderr, "list_writer_bench: rows are missing (%zu bytes)\n", expectedCompare().size());
+        std::exit(1);
+    }
+    std::string joined;
+    for (const std::string& row : compareRowTexts()) joined += row;
+    check("snprintf", joined, expectedCompare());
+    for (const bool estimate : {true, false}) {
+        Writer v({});
+        v.open(estimate ? v.fmt->estimateBufferSize(kCompareRows) : 0);
+        writeCompareRows(*v.fmt);
+        check(estimate ? "estimate" : "grow", v.page(), expectedCompare());
+    }
+    // Search rows mark their titles, and the first 3,000 of 12,000 are the 3,000.
+    Writer s3({{"ST", "Title"}, {"PA", "install setup node"}});
+    s3.open(0);
+    writeSearchRows(*s3.fmt, 3000);
+    Writer s12({{"ST", "Title"}, {"PA", "install setup node"}});
+    s12.open(0);
+    writeSearchRows(*s12.fmt, 12000);
+    const std::string p3 = s3.page();
+    const std::string p12 = s12.page();
+    if (p3.find("<b>setup</b>") == std::string::npos || !p12.starts_with(p3)) {
+        std::fprintf(stderr, "list_writer_bench: search rows are not as expected\n");
+        std::exit(1);
+    }
+}
+
+// Prints the time of 12,000 search rows over that of 3,000 after the table.
+class ListWriterReporter : public ruva::bench::RatioReporter {
+public:
+    ListWriterReporter() : RatioReporter("snprintf", {"estimate", "grow"}) {}
+
+    void ReportRuns(const std::vector<Run>& runs) override {
+        for (const Run& run : runs) {
+            if (run.error_occurred) continue;
+            if (run.run_type != Run::RT_Iteration && run.aggregate_name != "mean") continue;
+            times_[run.run_name.str()] = run.GetAdjustedRealTime();
+        }
+        RatioReporter::ReportRuns(runs);
+    }
+
+    void Finalize() override {
+        RatioReporter::Finalize();
+        const auto small = times_.find("search3000/title");
+        const auto large = times_.find("search12000/title");
+        if (small != times_.end() && large != times_.end() && small->second > 0)
+            std::printf("\nsearch12000/title over search3000/title %13.2fx\n", large->second / small->second);
+    }
+
+private:
+    std::map<std::string, double> times_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    prepare();
+    benchmark::RegisterBenchmark("snprintf/rows20000", benchSnprintf)->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("estimate/rows20000", benchWriter, true)->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("grow/rows20000", benchWriter, false)->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("search3000/title", benchSearch, 3000)->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("search12000/title", benchSearch, 12000)->Unit(benchmark::kMillisecond);
+    ListWriterReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+    return 0;
+}
