@@ -8,6 +8,7 @@
 #include "bmod/ruvaserv/cgi/cgihandler.h"
 #include "bmod/ruvaserv/cgi/valuelist.h"
 #include "bmod/ruvaserv/output/htmloutput.h"
+#include "common/search_expr.h"
 #include "tests/bmod/ruvaserv/cgi/request_support.h"
 #include "tests/support/test_support.h"
 
@@ -627,6 +628,29 @@ TEST(HtmlOutputSearch, ListHeadKeepsHostileValuesInsideItsScriptStrings) {
         for (const char* raw : {"</script>", "<img src=x", "');alert", "\\", "\"'"})
             EXPECT_EQ(head.find(raw), std::string::npos) << raw << " in " << head;
     }
+}
+
+TEST(HtmlOutputSearch, TitleSearchLeavesTheCatchwordPrefixUnmarked) {
+    RowPage page(Fields{{"ST", "Title"}, {"PA", "node"}});
+    EXPECT_EQ(page.f().pattern("node: the node", "node"), "node: the <b>node</b>");
+    RowPage::Hit hit;
+    hit.searchType = kSearchTypeTitle;
+    hit.title = "node: the node";
+    EXPECT_NE(page.row(hit).find("<small>\nnode: the <b>node</b></small>"), std::string::npos);
+}
+
+TEST(HtmlOutputSearch, LongSearchPatternGoesWholeIntoTheHitLink) {
+    const std::string pa(3071, 'p');
+    RowPage page(Fields{{"PA", pa.c_str()}, {"ST", "Catchword"}});
+    RowPage::Hit hit;
+    hit.searchType = kSearchTypeCatchword;
+    hit.isKwd = 1;
+    hit.tokens = "k";
+    const std::string row = page.row(hit);
+    // The operator rewrite takes a search expression's first 1,023 characters.
+    const std::string p(kSearchExprMax, 'p');
+    EXPECT_NE(row.find("&amp;PA=" + p + "&amp;ST=Catchword#KW:K\">"), std::string::npos);
+    EXPECT_NE(row.find("&amp;PA=" + p + "&amp;ST=Catchword#KW:K\" class=\"cy\" >"), std::string::npos);
 }
 
 }  // namespace
