@@ -156,9 +156,7 @@ public:
         for (const auto& [name, value] : fields) request_->valueList->addValue(name, value);
         out_->kvoSetOutput(request_.get(), KVO_OUT_INTERNAL);
         EXPECT_EQ(out_->kvoOpenOutput(0), kKvoOpenOk);
-        format_ = std::make_unique<Format>(out_.get());
-        format_->iconTable[kIconSpreadsheet].id = 93;
-        format_->iconTable[kIconFolder].id = 105;
+        format_ = newKvoHtmlFormat(out_.get());
     }
     KvoFormat& f() { return *format_; }
     std::string text() const { return std::string(request_->docBuf, request_->docSize); }
@@ -193,13 +191,10 @@ public:
     }
 
 private:
-    struct Format : KvoFormat {
-        explicit Format(KvoOutput* out) : KvoFormat(out) {}
-    };
     test::EnvGuard env_;
     test::CapturedRequest request_;
     std::unique_ptr<KvoOutput> out_;
-    std::unique_ptr<Format> format_;
+    std::unique_ptr<KvoFormat> format_;
 };
 
 std::string after(const std::string& page, const std::string& marker) {
