@@ -442,6 +442,7 @@ class Browser:
         self._buf = b""
         self._events = []
         self._event_params = []
+        self._injected = []
         self._to_child = self._from_child = None
         try:
             self._start()
@@ -537,6 +538,11 @@ class Browser:
         elif method == "Log.entryAdded" and params.get("entry", {}).get("level") == "error":
             e = params["entry"]
             self.errors.append("log: %s %s" % (e.get("text", ""), e.get("url", "")))
+        elif method == "Page.javascriptDialogOpening":
+            # Dismissed at once, or the page would wait on it and every later command with it.
+            self.errors.append("dialog: %s %s" % (params.get("type", ""), params.get("message", "")))
+            self._send({"id": 0, "method": "Page.handleJavaScriptDialog", "params": {"accept": False},
+                        "sessionId": self.session})
 
     def call(self, method, params=None, session=True, timeout=None):
         """Sends one command and gives its result; events read meanwhile are recorded."""
@@ -563,13 +569,18 @@ class Browser:
         return self._event_params.pop(at)
 
     # -- pages ------------------------------------------------------------
-    def open(self, url):
+    def open(self, url, scripts=()):
         """Loads url and waits for its load event; gives the errors (exceptions,
-        console errors, log errors) the page raises, a list that keeps growing
-        until the next open."""
+        console errors, log errors, dialogs, which are dismissed) the page raises,
+        a list that keeps growing until the next open. Each of scripts runs in
+        the page before any of its own, for this load only."""
         self.errors = []
         self._events = []
         self._event_params = []
+        for old in self._injected:
+            self.call("Page.removeScriptToEvaluateOnNewDocument", {"identifier": old})
+        self._injected = [self.call("Page.addScriptToEvaluateOnNewDocument", {"source": source})["identifier"]
+                          for source in scripts]
         result = self.call("Page.navigate", {"url": url})
         if result.get("errorText"):
             raise BrowserError("%s: %s" % (url, result["errorText"]))

@@ -3,10 +3,12 @@
 // hostile request values.
 //
 //   list_pages frames DIR            frame-<name>.html for each frame
-//   list_pages plain|search FILE [--hostile] [--base URL]
+//   list_pages plain|search FILE [--hostile] [--base URL] [--values VFILE]
 //
 // --base replaces "qzl:/kivo?" with URL, as post-processing does, so that a
-// browser can load the icons.
+// browser can load the icons. --values writes the request's fields as the
+// value list holds them (after its character checks), one NAME=value a line,
+// for a check of what the links give back.
 
 #include <unistd.h>
 
@@ -29,11 +31,13 @@ struct Options {
     Mode mode = Mode::kFrames;
     std::string target;  // a directory for frames, else the file
     bool hostile = false;
-    std::string base;  // "" keeps "qzl:/kivo?"
+    std::string base;    // "" keeps "qzl:/kivo?"
+    std::string values;  // "" writes no value file
 };
 
 int usage() {
-    std::fputs("usage: list_pages frames DIR | list_pages plain|search FILE [--hostile] [--base URL]\n",
+    std::fputs("usage: list_pages frames DIR | list_pages plain|search FILE [--hostile] [--base URL] "
+               "[--values VFILE]\n",
                stderr);
     return 2;
 }
@@ -55,6 +59,8 @@ bool parseArgs(int argc, char** argv, Options* opts) {
             opts->hostile = true;
         } else if (opts->mode != Mode::kFrames && std::strcmp(argv[i], "--base") == 0 && i + 1 < argc) {
             opts->base = argv[++i];
+        } else if (opts->mode != Mode::kFrames && std::strcmp(argv[i], "--values") == 0 && i + 1 < argc) {
+            opts->values = argv[++i];
         } else {
             return false;
         }
@@ -71,6 +77,16 @@ struct Field {
 // handler and a script breakout.
 constexpr char kHostile[] = "'\"\\</script><img src=x onerror=alert(1)>');alert(1);//";
 
+int writeFile(const std::string& path, const std::string& text) {
+    FILE* f = std::fopen(path.c_str(), "wb");
+    if (f == nullptr) {
+        std::perror(path.c_str());
+        return 1;
+    }
+    const bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
+    return (std::fclose(f) == 0 && ok) ? 0 : 1;
+}
+
 // A request with fields, a channel on its document buffer and a writer.
 class PageRun {
 public:
@@ -85,7 +101,8 @@ public:
     ruva::KvoFormat* fmt() const { return fmt_.get(); }
 
     // The page with every "qzl:/kivo?" replaced by base (when given).
-    int save(const std::string& path, const std::string& base) const {
+    int save(const std::string& path, const std::string& base, const std::string& values = "") const {
+        if (!values.empty() && saveValues(values) != 0) return 1;
         std::string page(cg_->docBuf, cg_->docSize);
         static constexpr char kProgramUrl[] = "qzl:/kivo?";
         if (!base.empty()) {
@@ -94,16 +111,18 @@ public:
                 page.replace(at, std::strlen(kProgramUrl), base);
             }
         }
-        FILE* f = std::fopen(path.c_str(), "wb");
-        if (f == nullptr) {
-            std::perror(path.c_str());
-            return 1;
-        }
-        const bool ok = std::fwrite(page.data(), 1, page.size(), f) == page.size();
-        return (std::fclose(f) == 0 && ok) ? 0 : 1;
+        return writeFile(path, page);
     }
 
 private:
+    int saveValues(const std::string& path) const {
+        std::string text;
+        for (const ruva::Value* v = cg_->valueList->firstValue(); v != nullptr; v = cg_->valueList->nextValue(v)) {
+            text += v->name + "=" + v->value + "\n";
+        }
+        return writeFile(path, text);
+    }
+
     std::unique_ptr<ruva::CgiHandler> cg_;
     ruva::KvoOutput ao_{0};
     std::unique_ptr<ruva::KvoFormat> fmt_;
@@ -168,7 +187,7 @@ int writePlainPage(const Options& opts) {
     fmt->closeList();
     fmt->writeHorizontalDivider();
     fmt->closeDoc();
-    return run.save(opts.target, opts.base);
+    return run.save(opts.target, opts.base, opts.values);
 }
 
 // A search results page: the header, the list head and hits of each kind.
@@ -232,7 +251,7 @@ int writeSearchPage(const Options& opts) {
     }
     fmt->closeList();
     fmt->closeDoc();
-    return run.save(opts.target, opts.base);
+    return run.save(opts.target, opts.base, opts.values);
 }
 
 }  // namespace
