@@ -1,5 +1,6 @@
 #include "common/html_escape.h"
 
+#include <array>
 #include <initializer_list>
 #include <string_view>
 
@@ -167,30 +168,45 @@ std::string escapeScriptString(std::string_view text) {
     return out;
 }
 
+void appendHtmlKeepEntities(std::string& out, std::string_view text, bool singleQuoted) {
+    // Runs without a special byte are copied whole: titles rarely hold one.
+    static constexpr auto kSpecial = [] {
+        std::array<bool, 256> special{};
+        for (const unsigned char c : {'<', '>', '"', '\''}) special[c] = true;
+        return special;
+    }();
+    size_t plain = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (!kSpecial[static_cast<unsigned char>(text[i])]) continue;
+        std::string_view entity;
+        switch (text[i]) {
+            case '<':
+                entity = "&lt;";
+                break;
+            case '>':
+                entity = "&gt;";
+                break;
+            case '"':
+                entity = "&quot;";
+                break;
+            case '\'':
+                if (!singleQuoted) continue;
+                entity = "&#39;";
+                break;
+            default:
+                continue;
+        }
+        out.append(text.data() + plain, i - plain);
+        out += entity;
+        plain = i + 1;
+    }
+    out.append(text.data() + plain, text.size() - plain);
+}
+
 std::string escapeHtmlKeepEntities(std::string_view text, bool singleQuoted) {
     std::string out;
     out.reserve(text.size());
-    for (char c : text) {
-        switch (c) {
-            case '<':
-                out += "&lt;";
-                break;
-            case '>':
-                out += "&gt;";
-                break;
-            case '"':
-                out += "&quot;";
-                break;
-            case '\'':
-                if (singleQuoted)
-                    out += "&#39;";
-                else
-                    out += c;
-                break;
-            default:
-                out += c;
-        }
-    }
+    appendHtmlKeepEntities(out, text, singleQuoted);
     return out;
 }
 

@@ -42,6 +42,8 @@ std::string escapeSpecialChar(const char* text);
 // and "&quot;", with singleQuoted also '\'' "&#39;"; '&' and every other
 // byte are copied.
 std::string escapeHtmlKeepEntities(std::string_view text, bool singleQuoted);
+// escapeHtmlKeepEntities's text appended to out.
+void appendHtmlKeepEntities(std::string& out, std::string_view text, bool singleQuoted);
 
 // The whole text as the body of a script string literal, with no length cut.
 // Written as the script reads them: backslash as \\, '"' as \", '\'' as

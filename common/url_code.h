@@ -37,5 +37,7 @@ std::string encodeURL(const char* text);
 // other byte (blank, '/', '|', ':', bytes from 0x80) as it is, so that
 // URLMODE_DECODE gives the value back exactly.
 std::string encodeLinkValue(std::string_view value);
+// encodeLinkValue's text appended to out.
+void appendLinkValue(std::string& out, std::string_view value);
 
 }  // namespace ruva

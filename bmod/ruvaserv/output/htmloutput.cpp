@@ -2,6 +2,7 @@
 
 #include <strings.h>
 
+#include <charconv>
 #include <cstring>
 #include <new>
 
@@ -44,17 +45,26 @@ bool isLibraryId(const char* db) {
     return true;
 }
 
-// The type part of a member name, from its last '.'; none when the name
+// The type part of a member name, from its last '.'; empty when the name
 // splits into number and revision only, so "x.A" is not taken as type "A".
-std::optional<std::string> memberExtension(const char* fn, const std::optional<std::string>& ftype) {
-    if (!ftype) return std::nullopt;
+std::string_view memberExtension(const char* fn, const std::optional<std::string>& ftype) {
+    if (!ftype) return {};
     const char* dot = std::strrchr(fn, '.');
-    if (dot == nullptr) return std::nullopt;
-    return std::string(dot);
+    return dot ? std::string_view(dot) : std::string_view();
 }
 
-bool isPdfExtension(const std::optional<std::string>& ext) {
-    return ext && startsCaseBlindAt(*ext, 0, ".PDF");
+bool isPdfExtension(std::string_view ext) {
+    return startsCaseBlindAt(ext, 0, ".PDF");
+}
+
+const char* rowStartTag(int colorChoice) {
+    return colorChoice == 1 ? "<tr class=\"b2\">\n" : "<tr class=\"b1\">\n";
+}
+
+void appendNumber(std::string& out, std::uint64_t value) {
+    char digits[24];
+    const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+    out.append(digits, end);
 }
 
 }  // namespace
@@ -163,7 +173,7 @@ int KvoFormat::stopList() {
     return 1;
 }
 int KvoFormat::startRow(int colorChoice) {
-    write(colorChoice == 1 ? "<tr class=\"b2\">\n" : "<tr class=\"b1\">\n");
+    write(rowStartTag(colorChoice));
     return 1;
 }
 int KvoFormat::stopRow() {
@@ -171,17 +181,23 @@ int KvoFormat::stopRow() {
     return 1;
 }
 
+// The row is built in one string and written once: a comparison page holds
+// thousands of rows, and each write costs a growth check and a copy.
 int KvoFormat::writeDocRow(const char* db, const char* fn, int toolbar, int* pfr, const char* title,
                            const char* engtitle, const char* synopsis, int searchType, int colorChoice,
                            int force_icon) {
     std::string docno;
     std::string rev;
-    if (fn == nullptr || filenameToDocno(fn, &docno, &rev, nullptr) == 0) return 0;
-    startRow(colorChoice);
-    setHtmlFileIcon(db, fn, toolbar, searchType, force_icon);
-    setHtmlDocTitle(db, fn, toolbar, pfr, title, engtitle, synopsis);
-    setHtmlDocId(docno.c_str(), rev.c_str());
-    stopRow();
+    std::optional<std::string> ftype;
+    if (fn == nullptr || filenameToDocno(fn, &docno, &rev, &ftype) == 0) return 0;
+    std::string& out = rowText_;
+    out.clear();
+    out += rowStartTag(colorChoice);
+    setHtmlFileIcon(out, db, fn, ftype, toolbar, searchType, force_icon);
+    setHtmlDocTitle(out, db, fn, toolbar, pfr, title, engtitle, synopsis);
+    setHtmlDocId(out, docno, rev);
+    out += "</tr>\n";
+    write(out);
     return 0;
 }
 
@@ -337,7 +353,7 @@ int KvoFormat::setHtmlDocNote(const char* db, const char* fn, int noteflag) {
 }
 
 // The icon of a row: a forced change mark, then a folder, then the type.
-std::size_t KvoFormat::rowIcon(const char* fn, int force_icon) const {
+std::size_t KvoFormat::rowIcon(const char* fn, const std::optional<std::string>& ftype, int force_icon) const {
     switch (force_icon) {
         case '1':
             return kIconNew;
@@ -351,30 +367,26 @@ std::size_t KvoFormat::rowIcon(const char* fn, int force_icon) const {
             break;
     }
     if (fn[0] == 'h') return kIconFolder;
-    std::optional<std::string> ftype;
-    filenameToDocno(fn, nullptr, nullptr, &ftype);
-    const std::optional<std::string> ext = memberExtension(fn, ftype);
-    if (!ext || startsCaseBlindAt(*ext, 0, ".HTM") || startsCaseBlindAt(*ext, 0, ".*")) return kIconHtml;
+    const std::string_view ext = memberExtension(fn, ftype);
+    if (ext.empty() || startsCaseBlindAt(ext, 0, ".HTM") || startsCaseBlindAt(ext, 0, ".*")) return kIconHtml;
     if (isPdfExtension(ext)) return kIconPdf;
     return kIconMultimedia;
 }
 
-int KvoFormat::setHtmlFileIcon(const char* db, const char* fn, int toolbar, int searchType, int force_icon) {
+void KvoFormat::setHtmlFileIcon(std::string& out, const char* db, const char* fn,
+                                const std::optional<std::string>& ftype, int toolbar, int searchType,
+                                int force_icon) const {
     const std::string* pa = field("PA");
     const std::string* st = field("ST");
-    const DocRowIcon& icon = iconTable[rowIcon(fn, force_icon)];
-    write("<td class=\"c1\">");
-    write(toolbar == 1 ? "<a href=\"qzl:/kivo?AC=LINKEXT&amp;" : "<a href=\"qzl:/kivo?AC=LINK&amp;");
-    const std::string dbValue = encodeLinkValue(orEmpty(db));
-    const std::string fnValue = encodeLinkValue(fn);
-    if (isLibraryId(db)) {
-        print("ID=%s&amp;FN=%s", dbValue, fnValue);
-    } else {
-        print("DB=%s&amp;FN=%s", dbValue, fnValue);
-    }
+    const DocRowIcon& icon = iconTable[rowIcon(fn, ftype, force_icon)];
+    out += "<td class=\"c1\">";
+    out += toolbar == 1 ? "<a href=\"qzl:/kivo?AC=LINKEXT&amp;" : "<a href=\"qzl:/kivo?AC=LINK&amp;";
+    out += isLibraryId(db) ? "ID=" : "DB=";
+    appendLinkValue(out, orEmpty(db));
+    out += "&amp;FN=";
+    appendLinkValue(out, fn);
     if (isSet(pa) && isSet(st)) {
-        const std::string paValue = urlEncode(URLMODE_ENCODE_SCRIPT, pa->c_str(), pa->size() + 80);
-        std::string word;
+        std::string_view word;
         if (searchType == kSearchTypeTitle) {
             word = "Title";
         } else if (searchType == kSearchTypeDocNo) {
@@ -384,49 +396,58 @@ int KvoFormat::setHtmlFileIcon(const char* db, const char* fn, int toolbar, int 
         } else if (searchType == kSearchTypeFolder) {
             word = "FOLDER";
         } else {
-            word = st->substr(0, kSearchWordMax);
+            word = std::string_view(*st).substr(0, kSearchWordMax);
         }
         const bool matchWord = startsCaseBlindAt(word, 0, "FullText") ||
                                startsCaseBlindAt(word, 0, "AdvSearch") ||
                                startsCaseBlindAt(word, 0, "DocSearch");
-        std::optional<std::string> ftype;
-        filenameToDocno(fn, nullptr, nullptr, &ftype);
         const bool anchor =
             matchWord && !isPdfExtension(memberExtension(fn, ftype)) && (flags & kKvoFormatMatchAnchor) != 0;
-        print(anchor ? FormatLiteral("&amp;PA=%s&amp;ST=%s#SearchMatch1\">")
-                     : FormatLiteral("&amp;PA=%s&amp;ST=%s\">"),
-              paValue, encodeLinkValue(word));
+        out += "&amp;PA=";
+        out += urlEncode(URLMODE_ENCODE_SCRIPT, pa->c_str(), pa->size() + 80);
+        out += "&amp;ST=";
+        appendLinkValue(out, word);
+        out += anchor ? "#SearchMatch1\">" : "\">";
     } else {
-        write("\">");
+        out += "\">";
     }
-    write("&nbsp;<img class=\"m5\" border=\"0\" align=\"top\" src=\"");
-    print("qzl:/kivo?VR=%s&amp;AC=TBIMG&amp;IM=%d", kSystemRevision, static_cast<int>(icon.id));
-    print("\" alt=\"%s\" title=\"%s\"/>", icon.text, icon.text);
-    return 1;
+    out += "&nbsp;<img class=\"m5\" border=\"0\" align=\"top\" src=\"qzl:/kivo?VR=";
+    out += kSystemRevision;
+    out += "&amp;AC=TBIMG&amp;IM=";
+    appendNumber(out, icon.id);
+    out += "\" alt=\"";
+    out += icon.text;
+    out += "\" title=\"";
+    out += icon.text;
+    out += "\"/>";
 }
 
-int KvoFormat::setHtmlDocTitle(const char*, const char*, int, int*, const char* title, const char* engtitle,
-                               const char* synopsis) {
-    print("&nbsp; %s &nbsp;", escapeHtmlKeepEntities(orEmpty(title), false));
+void KvoFormat::setHtmlDocTitle(std::string& out, const char*, const char*, int, int*, const char* title,
+                                const char* engtitle, const char* synopsis) {
+    out += "&nbsp; ";
+    appendHtmlKeepEntities(out, orEmpty(title), false);
+    out += " &nbsp;";
     if (engtitle != nullptr && *engtitle != '\0') {
-        print("<br>&nbsp;&nbsp;&nbsp;&nbsp;&nbsp;&nbsp;&nbsp;<font color=\"#505050\">%s</font>",
-              escapeHtmlKeepEntities(engtitle, false));
+        out += "<br>&nbsp;&nbsp;&nbsp;&nbsp;&nbsp;&nbsp;&nbsp;<font color=\"#505050\">";
+        appendHtmlKeepEntities(out, engtitle, false);
+        out += "</font>";
     }
-    write("</a>");
+    out += "</a>";
     // The synopsis is HTML by contract; short ones are noise.
     if (synopsis != nullptr && std::strlen(synopsis) > 6) {
-        print("<br>&nbsp;&nbsp;&nbsp;&nbsp;&nbsp;&nbsp;&nbsp;<font size=\"2\"><i>%s</i></font>", synopsis);
+        out += "<br>&nbsp;&nbsp;&nbsp;&nbsp;&nbsp;&nbsp;&nbsp;<font size=\"2\"><i>";
+        out += synopsis;
+        out += "</i></font>";
     }
-    write("</td>");
-    return 1;
+    out += "</td>";
 }
 
-int KvoFormat::setHtmlDocId(const char* docno, const char* rev) {
-    write("<td nowrap=\"nowrap\" class=\"c3\" valign=\"top\">");
-    print("%s&nbsp;%s", escapeHtmlKeepEntities(orEmpty(docno), false),
-          escapeHtmlKeepEntities(orEmpty(rev), false));
-    write("</td>\n");
-    return 1;
+void KvoFormat::setHtmlDocId(std::string& out, std::string_view docno, std::string_view rev) {
+    out += "<td nowrap=\"nowrap\" class=\"c3\" valign=\"top\">";
+    appendHtmlKeepEntities(out, docno, false);
+    out += "&nbsp;";
+    appendHtmlKeepEntities(out, rev, false);
+    out += "</td>\n";
 }
 
 }  // namespace ruva

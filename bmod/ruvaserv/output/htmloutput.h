@@ -147,12 +147,14 @@ private:
     }
     void setCenter(int center);
     // Index into iconTable for a row of fn.
-    std::size_t rowIcon(const char* fn, int force_icon) const;
+    std::size_t rowIcon(const char* fn, const std::optional<std::string>& ftype, int force_icon) const;
 
-    int setHtmlFileIcon(const char* db, const char* fn, int toolbar, int searchType, int force_icon);
-    int setHtmlDocTitle(const char* db, const char* fn, int toolbar, int* pfr, const char* title,
-                        const char* engtitle, const char* synopsis);
-    int setHtmlDocId(const char* docno, const char* rev);
+    // The cells of a document row, appended to out.
+    void setHtmlFileIcon(std::string& out, const char* db, const char* fn, const std::optional<std::string>& ftype,
+                         int toolbar, int searchType, int force_icon) const;
+    static void setHtmlDocTitle(std::string& out, const char* db, const char* fn, int toolbar, int* pfr,
+                                const char* title, const char* engtitle, const char* synopsis);
+    static void setHtmlDocId(std::string& out, std::string_view docno, std::string_view rev);
     int setHtmlFileIconSearch(const char* db, const char* dbname, const char* fn, int toolbar, int searchType,
                               int force_icon, const char* SL, const char* extn, const char* tokens, int isKwd,
                               int isTopic, const char* librayID);
@@ -160,6 +162,8 @@ private:
                               const char* synopsis, int searchType, const char* SL, const char* searchPatt1,
                               const char* tokens, int isKwd, int isTopic, int ctwFlag);
     int setHtmlDocIdSearch(const char* docno, const char* searchPatt1, int searchType);
+
+    std::string rowText_;  // a document row being built; kept so rows reuse its capacity
 };
 
 // The HTML writer on out (not owned), icons as built, flags 0; null when
