@@ -1,0 +1,1 @@
+"""Reads a comparison report page into its rows."""

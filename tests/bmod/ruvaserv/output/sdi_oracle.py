@@ -1,0 +1,1 @@
+"""The expected rows of comparing two SDI document lists, computed from their records alone."""
