@@ -9,6 +9,7 @@ import re
 import shlex
 import shutil
 import subprocess
+import sys
 import tempfile
 import time
 import unittest
@@ -18,6 +19,9 @@ import daemon_harness as h
 import web_harness
 
 TOP = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", "..", "..", ".."))
+sys.path.insert(0, os.path.join(TOP, "tests", "bmod", "ruvaserv", "output"))
+import report_rows  # noqa: E402
+import sdi_oracle  # noqa: E402
 
 
 def alive(pid):
@@ -95,11 +99,12 @@ class RunScript(unittest.TestCase):
     def check_addresses(self):
         """The start page lists the sample libraries; EMPTY is a page, TBIMG a GIF."""
         base = "http://127.0.0.1:%d/cgi-bin/" % self.web_port
-        self.assertEqual(len(self.urls), 3, self.urls)
-        start, empty, image = self.urls
+        self.assertEqual(len(self.urls), 4, self.urls)
+        start, empty, image, compare = self.urls
         self.assertEqual(start, base + "kivo")
         self.assertEqual(empty, base + "kivoserv?AC=EMPTY")
         self.assertTrue(image.startswith(base + "kivoserv?AC=TBIMG&IM="), image)
+        self.assertEqual(compare, base + "kivoserv?AC=COMPEXE&DB=guide.kvo&DC=guide-r0.kvo")
         status, ctype, body = fetch(start)
         self.assertEqual((status, ctype), (200, "text/html"))
         page = body.decode("utf-8")
@@ -113,7 +118,26 @@ class RunScript(unittest.TestCase):
         status, ctype, body = fetch(image)
         self.assertEqual((status, ctype), (200, "image/gif"))
         self.assertTrue(body.startswith((b"GIF87a", b"GIF89a")), body[:16])
+        self.check_compare(compare)
         self.check_web_logs()
+
+    def check_compare(self, url):
+        """The sample revisions differ by one new, one changed and one removed document."""
+        status, ctype, body = fetch(url)
+        self.assertEqual((status, ctype), (200, "text/html"))
+        self.assertNotIn(b"<!--@error-->", body)
+        page = os.path.join(self.run_dir, "compare.html")
+        with open(page, "wb") as f:
+            f.write(body)
+        got = report_rows.read_page(page)
+        section = sdi_oracle.section_name("1551")
+        self.assertEqual(got["headers"], [section])
+        self.assertEqual(got["rows"], [
+            [section, sdi_oracle.ICON_NEW, "guide.kvo", "1551-ABC10102Uen.A.*", "1551-ABC 101 02 Uen A"],
+            [section, sdi_oracle.ICON_CHANGED_NEW, "guide.kvo", "1551-ABC10103Uen.B.*", "1551-ABC 101 03 Uen B"],
+            [section, sdi_oracle.ICON_CHANGED_OLD, "guide-r0.kvo", "1551-ABC10103Uen.A.*", "1551-ABC 101 03 Uen A"],
+            [section, sdi_oracle.ICON_REMOVED, "guide-r0.kvo", "1551-ABC10104Uen.A.*", "1551-ABC 101 04 Uen A"],
+        ])
 
     def test_start_talk_and_restart(self):
         port = h.free_port()
