@@ -9,6 +9,7 @@
 #include "common/byte_order.h"
 #include "common/patterns.h"
 #include "common/text.h"
+#include "common/text_clean.h"
 
 namespace ruva {
 
@@ -26,14 +27,6 @@ int compareCaseBlind(const char* a, const char* b) {
     auto q = reinterpret_cast<const unsigned char*>(b);
     while (*p && asciiLower(*p) == asciiLower(*q)) ++p, ++q;
     return asciiLower(*p) - asciiLower(*q);
-}
-
-// The bytes removeSpaces keeps, ASCII-lower-cased, with no length limit.
-void foldNoSpc(const char* text, std::string& out) {
-    out.clear();
-    for (auto p = reinterpret_cast<const unsigned char*>(text); *p; ++p) {
-        if (!isAsciiSpace(*p) && !isAsciiControl(*p)) out.push_back(static_cast<char>(asciiLower(*p)));
-    }
 }
 
 // Compares one search text with the keys met on a descent, in the tree's

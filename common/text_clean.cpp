@@ -38,6 +38,13 @@ void dropFront(char* text, size_t n) {
 
 }  // namespace
 
+void foldNoSpc(const char* text, std::string& out) {
+    out.clear();
+    for (auto p = reinterpret_cast<const unsigned char*>(text); *p; ++p) {
+        if (!isAsciiSpace(*p) && !isAsciiControl(*p)) out.push_back(static_cast<char>(asciiLower(*p)));
+    }
+}
+
 char* removeControls(char* dst, const char* src, int max) {
     if (!dst || !src || max <= 0) return nullptr;
     int n = 0;

@@ -17,6 +17,10 @@ char* removeControls(char* dst, const char* src, int max);
 char* controlsToSpace(char* dst, const char* src, int max);
 // Copies without white space and controls (ASCII), at most max and a NUL.
 char* removeSpaces(char* dst, const char* src, int max);
+// The bytes removeSpaces keeps, ASCII-lower-cased, with no length limit:
+// the key form of B-tree NoSpc look-ups, so anything pairing texts as they
+// do must fold through this one. out is cleared first.
+void foldNoSpc(const char* text, std::string& out);
 // Without white space only.
 char* removeSpacesforpn(char* dst, const char* src, int max);
 // Without white space; a '/' that ends the source is dropped.

@@ -13,7 +13,7 @@ namespace {
 
 // What a row of the word table runs. kLater: the action is not built yet;
 // the word is answered as an unknown one, without the row's preparation.
-enum class ActionOp { kLater, kBlank, kJsMenu, kLink, kPrevious, kUp };
+enum class ActionOp { kLater, kBlank, kCompare, kJsMenu, kLink, kPrevious, kUp };
 
 struct ActionRow {
     const char* word;
@@ -28,7 +28,7 @@ constexpr ActionRow kActionRows[] = {
     {"BODY", ActionOp::kLater, false},      {"BOOKMARK", ActionOp::kLater, false},
     {"CHNGLANG", ActionOp::kLater, false},  {"COMPMEXT", ActionOp::kLater, false},
     {"COMPSEL", ActionOp::kLater, false},   {"COMPMSG", ActionOp::kLater, false},
-    {"COMPEXT", ActionOp::kLater, false},   {"COMPEXE", ActionOp::kLater, false},
+    {"COMPEXT", ActionOp::kLater, false},   {"COMPEXE", ActionOp::kCompare, false},
     {"CONREF", ActionOp::kLater, false},    {"DOCNOTREE", ActionOp::kLater, false},
     {"DOCSEARCH", ActionOp::kLater, false}, {"EXPORT", ActionOp::kLater, false},
     {"IMAGE", ActionOp::kLater, false},     {"INFO", ActionOp::kLater, false},
@@ -140,6 +140,8 @@ int KivoHandler::entry(const char* action) {
     switch (row->op) {
         case ActionOp::kBlank:
             return blankPage(*this);
+        case ActionOp::kCompare:
+            return compareAction();
         case ActionOp::kJsMenu:
             return contextMenuScript(*this);
         case ActionOp::kLink:

@@ -57,6 +57,13 @@ public:
     // built yet.
     int linkAction();
 
+    // COMPEXE (compare_action.cpp): the comparison report of the libraries
+    // ID and IC, else DB and DC (new first, old second), over the default
+    // session; 1 with the page in cg's buffers as "compare.html", 0 with
+    // message 13, 14 or 15 in this handler's error text (or cg's when no
+    // session could be made).
+    int compareAction();
+
     // The marker handler registered with cg; clientData is the handler.
     // 1 for the ten marker names it knows, 0 for any other (nothing
     // written).

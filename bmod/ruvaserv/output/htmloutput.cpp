@@ -450,4 +450,6 @@ void KvoFormat::setHtmlDocId(std::string& out, std::string_view docno, std::stri
     out += "</td>\n";
 }
 
+int KvoFormat::writeDocRowNoLink(const char*, const char*, const char*, int, int) { return 1; }
+
 }  // namespace ruva

@@ -66,8 +66,9 @@ public:
     KvoFormat& operator=(const KvoFormat&) = delete;
     virtual ~KvoFormat();
 
-    // nodeCount x 1000 + 4000: the size to give kvoOpenOutput.
-    std::size_t estimateBufferSize(std::size_t nodeCount) const;
+    // nodeCount x 1000 + 4000: the size to give kvoOpenOutput. Virtual so a
+    // test writer can ask for a size no buffer gets.
+    virtual std::size_t estimateBufferSize(std::size_t nodeCount) const;
     // DOCTYPE, head with title and style sheet, body; a search page (AC holds
     // "search", or CW or TI given) gets the search style sheet.
     virtual int openDoc(const char* htmlTitle, const char* langCode);
@@ -91,6 +92,11 @@ public:
                           const char* doctype, const char* searchPatt1, const char* searchPatt2,
                           const char* extn, const char* tokens, int isKwd, int isTopic, int ctwFlag,
                           const char* librayID);
+    // writeDocRow's row for a number that gives no file name: the status
+    // icon (force_icon) and title without links, number through
+    // escapeHtmlKeepEntities as the identity.
+    int writeDocRowNoLink(const char* title, const char* engtitle, const char* number, int colorChoice,
+                          int force_icon);
     // Markup by contract: written as given.
     int writeRow(const char* str);
     // buffer in an indented block under a row, verbatim.
