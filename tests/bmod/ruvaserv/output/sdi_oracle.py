@@ -70,31 +70,19 @@ CLASS_NAMES = {
     "15516": "Function Description",
     "22102": "Technical Product Description",
     "00021": "Working Instructions",
-    "1": "Technical Document",
 }
 
 
 def section_name(decclass):
-    """The section title of a class; the table's fallbacks by first digit."""
+    """The section title of a class (digits only, as member names give it);
+    classes not typed above fall back by their first digit."""
     if decclass in CLASS_NAMES:
         return CLASS_NAMES[decclass]
-    digits = ""
-    for ch in decclass.lstrip(" \t\n\v\f\r").lstrip("+-"):
-        if not ch.isdigit():
-            break
-        digits += ch
-    if not decclass or not digits.strip("0"):
+    if not decclass.strip("0"):
         return "General Office Document"
-    first = decclass[0]
-    if first == "3":
-        return "Financial Document"
-    if first == "1":
-        return "Technical Document"
-    if first == "2":
-        return "Commercial Document"
-    if first == "0":
-        return "Administrative Document" if decclass.startswith("006") else "General Document"
-    return OTHER_DOCUMENTS
+    fallback = {"1": "Technical Document", "2": "Commercial Document", "3": "Financial Document",
+                "0": "Administrative Document" if decclass.startswith("006") else "General Document"}
+    return fallback.get(decclass[0], OTHER_DOCUMENTS)
 
 
 # ---- document numbers and member names
