@@ -100,22 +100,21 @@ def _is_digit(ch):
     return "0" <= ch <= "9"
 
 
-_FOLD = {i: None for i in range(0x21)}
-_FOLD[0x7F] = None
-_FOLD.update({ord(c): ord(c.lower()) for c in "ABCDEFGHIJKLMNOPQRSTUVWXYZ"})
-# What a member name drops of a number, and '/' written '_'.
-_STEM = {i: None for i in list(range(0x21)) + list(range(0x7F, 0x100))}
-_STEM[ord("/")] = ord("_")
+_FOLD_DROPPED = re.compile(r"[\x00-\x20\x7f]+")
+_FOLD_UPPER = {ord(c): ord(c.lower()) for c in "ABCDEFGHIJKLMNOPQRSTUVWXYZ"}
+# What a member name drops of a number.
+_STEM_DROPPED = re.compile(r"[\x00-\x20\x7f-\U0010ffff]+")
+_SPACE_RUN = re.compile(r"[ \t\n\v\f\r]+")
 _NUMBER_CHARS = re.compile(r"[A-Za-z0-9+\-/ ]*")
 _LANGUAGE_START = re.compile(r"U(?=[A-Za-z])")
 _REFUSED = re.compile(r"[_@${}\[\]?!#=`^~]")
 _DIGIT = re.compile(r"[0-9]")
-_SPACES = {ord(c): None for c in " \t\n\v\f\r"}
 
 
 def fold(text):
     """Blanks and controls dropped, ASCII lower-cased, other bytes kept."""
-    return text.translate(_FOLD)
+    text = _FOLD_DROPPED.sub("", text)
+    return text.lower() if text.isascii() else text.translate(_FOLD_UPPER)
 
 
 def looks_invalid(number):
@@ -166,12 +165,12 @@ def to_filename(number, rev, ftype):
         pieces.append(num[i + 1:end].lower())
         done = end
     pieces.append(num[done:])
-    name = "".join(pieces).translate(_STEM) + "."
+    name = _STEM_DROPPED.sub("", "".join(pieces)).replace("/", "_") + "."
     if rev is not None:
-        name += rev.translate(_SPACES).replace("/", "_")
+        name += _SPACE_RUN.sub("", rev).replace("/", "_")
     name += "."
     if ftype is not None:
-        typed = ftype.translate(_SPACES).lower()
+        typed = _SPACE_RUN.sub("", ftype).lower()
         name += typed or "*"
     return name
 
@@ -214,7 +213,7 @@ def name_parts(fname):
     if fields is None:
         return None
     docno, rev, _ = fields
-    s = docno.translate(_SPACES)[:64]
+    s = _SPACE_RUN.sub("", docno)[:64]
     u = len(s)
     while u > 1 and s[u - 1] not in "Uu":
         u -= 1
