@@ -9,9 +9,8 @@
 
 #include "bmod/ruvaserv/cgi/cgihandler.h"
 #include "bmod/ruvaserv/cgi/mimetype.h"
+#include "bmod/ruvaserv/cgi/server_reply.h"
 #include "common/html_escape.h"
-#include "common/patterns.h"
-#include "common/tokens.h"
 
 namespace ruva {
 
@@ -44,27 +43,6 @@ bool replaceFirst(std::string& text, std::string_view from, std::string_view to)
     if (at == std::string::npos) return false;
     text.replace(at, from.size(), to);
     return true;
-}
-
-// The library a 577/578 line names: the second token of its text.
-std::string libraryOfReply(const std::string& text) {
-    std::string copy = text;
-    char* cursor = copy.data();
-    if (!getNextToken(&cursor)) return "";
-    const char* name = getNextToken(&cursor);
-    return name ? name : "";
-}
-
-// The daemon matches a name holding wildcard characters as a pattern; a
-// backslash before each makes it stand for the listed name alone.
-std::string literalMemberName(const std::string& name) {
-    if (!isSearchPattern(name.c_str())) return name;
-    std::string out;
-    for (char c : name) {
-        if (c == '\\' || c == '*' || c == '?' || c == '[') out += '\\';
-        out += c;
-    }
-    return out;
 }
 
 // Only libraries count towards docCTime: a folder line carries the name
@@ -203,12 +181,8 @@ int CgiHandler::retrieveMember(const std::string& database, const std::string& m
     // A failed unpack may still end in 200: the member's record decides.
     const UzRetrEntry* entry = reply ? reply->retr() : nullptr;
     if (!reply || reply->resultCode != kCodeOk || !entry || !entry->filled() || !entry->success) {
-        // Only the server's text is escaped; the client's own is HTML already.
-        std::string why = sess->getError();
-        if (reply && !reply->resultMessage.empty()) {
-            why = reply->clientMessage ? reply->resultMessage : htmlEscaped(reply->resultMessage);
-        }
-        setError(msg(229, "cgihandler/27"), htmlEscaped(member), htmlEscaped(database), sess->getServerAddr(), why);
+        setError(msg(229, "cgihandler/27"), htmlEscaped(member), htmlEscaped(database), sess->getServerAddr(),
+                 replyReason(*sess, reply.get()));
         return 0;
     }
     if (!allocDocBuf(data.size())) {

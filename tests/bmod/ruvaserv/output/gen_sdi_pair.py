@@ -296,6 +296,7 @@ def write_library(path, side, rows, seed):
 
 
 def write_pair(out, docs_n, seed, order, codpod, zip_dir):
+    os.makedirs(out, exist_ok=True)
     docs = make_docs(docs_n, seed, codpod)
     old, new = lists(docs, order, random.Random(seed + 1))
     write_records(os.path.join(out, "records.jsonl"), old, new)
@@ -330,7 +331,6 @@ def main(argv):
     ap.add_argument("--cases", metavar="FILE")
     ap.add_argument("--out", required=True)
     args = ap.parse_args(argv)
-    os.makedirs(args.out, exist_ok=True)
     if args.cases:
         write_cases(args.out, args.cases)
     else:

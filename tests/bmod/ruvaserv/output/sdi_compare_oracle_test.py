@@ -25,7 +25,7 @@ import gen_sdi_pair  # noqa: E402
 import report_rows  # noqa: E402
 import sdi_oracle  # noqa: E402
 
-# The libraries sdi_compare_run names side 1 and side 2.
+# The libraries side 1 and side 2 are named by, through the fields DC and DB.
 OLD_LIB, NEW_LIB = "old", "new"
 PAIRS = [(5000, 1, "sorted"), (5000, 1, "random"), (5000, 2, "random"), (5000, 3, "sorted"),
          (20000, 1, "sorted"), (20000, 1, "random")]
@@ -36,6 +36,7 @@ WORKERS = 3
 
 
 def run_compare(tool, old, new, page, fields):
+    fields = dict(fields, DC=OLD_LIB, DB=NEW_LIB)
     args = [tool, old, new, page] + ["%s=%s" % kv for kv in sorted(fields.items())]
     run = subprocess.run(args, capture_output=True, text=True, timeout=150)
     if run.returncode != 0:

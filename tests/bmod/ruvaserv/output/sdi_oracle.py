@@ -70,31 +70,19 @@ CLASS_NAMES = {
     "15516": "Function Description",
     "22102": "Technical Product Description",
     "00021": "Working Instructions",
-    "1": "Technical Document",
 }
 
 
 def section_name(decclass):
-    """The section title of a class; the table's fallbacks by first digit."""
+    """The section title of a class (digits only, as member names give it);
+    classes not typed above fall back by their first digit."""
     if decclass in CLASS_NAMES:
         return CLASS_NAMES[decclass]
-    digits = ""
-    for ch in decclass.lstrip(" \t\n\v\f\r").lstrip("+-"):
-        if not ch.isdigit():
-            break
-        digits += ch
-    if not decclass or not digits.strip("0"):
+    if not decclass.strip("0"):
         return "General Office Document"
-    first = decclass[0]
-    if first == "3":
-        return "Financial Document"
-    if first == "1":
-        return "Technical Document"
-    if first == "2":
-        return "Commercial Document"
-    if first == "0":
-        return "Administrative Document" if decclass.startswith("006") else "General Document"
-    return OTHER_DOCUMENTS
+    fallback = {"1": "Technical Document", "2": "Commercial Document", "3": "Financial Document",
+                "0": "Administrative Document" if decclass.startswith("006") else "General Document"}
+    return fallback.get(decclass[0], OTHER_DOCUMENTS)
 
 
 # ---- document numbers and member names
@@ -112,22 +100,21 @@ def _is_digit(ch):
     return "0" <= ch <= "9"
 
 
-_FOLD = {i: None for i in range(0x21)}
-_FOLD[0x7F] = None
-_FOLD.update({ord(c): ord(c.lower()) for c in "ABCDEFGHIJKLMNOPQRSTUVWXYZ"})
-# What a member name drops of a number, and '/' written '_'.
-_STEM = {i: None for i in list(range(0x21)) + list(range(0x7F, 0x100))}
-_STEM[ord("/")] = ord("_")
+_FOLD_DROPPED = re.compile(r"[\x00-\x20\x7f]+")
+_FOLD_UPPER = {ord(c): ord(c.lower()) for c in "ABCDEFGHIJKLMNOPQRSTUVWXYZ"}
+# What a member name drops of a number.
+_STEM_DROPPED = re.compile(r"[\x00-\x20\x7f-\U0010ffff]+")
+_SPACE_RUN = re.compile(r"[ \t\n\v\f\r]+")
 _NUMBER_CHARS = re.compile(r"[A-Za-z0-9+\-/ ]*")
 _LANGUAGE_START = re.compile(r"U(?=[A-Za-z])")
 _REFUSED = re.compile(r"[_@${}\[\]?!#=`^~]")
 _DIGIT = re.compile(r"[0-9]")
-_SPACES = {ord(c): None for c in " \t\n\v\f\r"}
 
 
 def fold(text):
     """Blanks and controls dropped, ASCII lower-cased, other bytes kept."""
-    return text.translate(_FOLD)
+    text = _FOLD_DROPPED.sub("", text)
+    return text.lower() if text.isascii() else text.translate(_FOLD_UPPER)
 
 
 def looks_invalid(number):
@@ -178,12 +165,12 @@ def to_filename(number, rev, ftype):
         pieces.append(num[i + 1:end].lower())
         done = end
     pieces.append(num[done:])
-    name = "".join(pieces).translate(_STEM) + "."
+    name = _STEM_DROPPED.sub("", "".join(pieces)).replace("/", "_") + "."
     if rev is not None:
-        name += rev.translate(_SPACES).replace("/", "_")
+        name += _SPACE_RUN.sub("", rev).replace("/", "_")
     name += "."
     if ftype is not None:
-        typed = ftype.translate(_SPACES).lower()
+        typed = _SPACE_RUN.sub("", ftype).lower()
         name += typed or "*"
     return name
 
@@ -226,7 +213,7 @@ def name_parts(fname):
     if fields is None:
         return None
     docno, rev, _ = fields
-    s = docno.translate(_SPACES)[:64]
+    s = _SPACE_RUN.sub("", docno)[:64]
     u = len(s)
     while u > 1 and s[u - 1] not in "Uu":
         u -= 1
