@@ -280,6 +280,21 @@ class Client:
             pass
 
 
+def mllist_entry(port, name):
+    """(hash id, comment) of a library from the daemon's MLLIST line of it:
+    the id is the field between the first two bars (the name is padded)."""
+    c = Client(port)
+    try:
+        c.greeting()
+        reply = c.command('MLLIST "%s"' % name).decode("latin-1")
+    finally:
+        c.close()
+    found = re.search(r'^300\s+DB\s+\d+\s+" *%s"\s+"[^"|]*\|(\d+)\|[^"]*"\s+\d+\s+\d+\s+\d+\s+"((?:[^"\\]|\\.)*)"'
+                      % re.escape(name), reply, re.M)
+    assert found, reply
+    return found.group(1), re.sub(r'\\(.)', r'\1', found.group(2))
+
+
 class Daemon:
     """One daemon in its own folder."""
 

@@ -642,6 +642,17 @@ class Browser:
             self.root = None
 
 
+def close_all(web, browser):
+    """Closes a test class's browser (None: never started) and WebServer; fails
+    when either left a process or a folder behind."""
+    pid = browser.proc.pid if browser is not None and browser.proc is not None else None
+    if browser is not None:
+        browser.close()
+    web.__exit__(None, None, None)
+    assert pid is None or not daemon_harness.pid_alive(pid), "chromium %d left" % pid
+    assert web.leftovers() == [], web.leftovers()
+
+
 def main(argv):
     if len(argv) != 4 or argv[1] != "conf" or not argv[3].isdigit():
         print("usage: web_harness.py conf T PORT", file=sys.stderr)

@@ -54,28 +54,14 @@ class PostProcessedPage(unittest.TestCase):
 
     @classmethod
     def tearDownClass(cls):
-        pid = cls.browser.proc.pid
-        cls.browser.close()
-        cls.web.__exit__(None, None, None)
-        assert not daemon_harness.pid_alive(pid), "chromium %d left" % pid
-        assert cls.web.leftovers() == [], cls.web.leftovers()
+        wh.close_all(cls.web, cls.browser)
 
     def tearDown(self):
         self.web.check_logs()
 
     @classmethod
     def hash_id(cls):
-        """The library's id as the daemon's MLLIST entry gives it: the field between the first two bars
-        (the name is padded)."""
-        c = cls.web.daemon.client()
-        try:
-            c.greeting()
-            reply = c.command('MLLIST "guide.kvo"').decode("latin-1")
-        finally:
-            c.close()
-        found = re.search(r'^300 +DB +\d+ +" *guide\.kvo" +"[^"|]*\|(\d+)\|', reply, re.M)
-        assert found, reply
-        return found.group(1)
+        return daemon_harness.mllist_entry(cls.web.daemon.port, "guide.kvo")[0]
 
     def query(self, file_name):
         return "AC=LINK&ID=%s&FN=%s" % (self.library_id, file_name)

@@ -88,17 +88,8 @@ def serve_libraries():
 
 def mllist_entry(daemon, name):
     """(hash id, title) of a library from the daemon's MLLIST line of it."""
-    c = daemon.client()
-    try:
-        c.greeting()
-        reply = c.command('MLLIST "%s"' % name).decode("latin-1")
-    finally:
-        c.close()
-    found = re.search(r'^300\s+DB\s+\d+\s+" *%s"\s+"[^"|]*\|(\d+)\|[^"]*"\s+\d+\s+\d+\s+\d+\s+"((?:[^"\\]|\\.)*)"'
-                      % re.escape(name), reply, re.M)
-    assert found, reply
-    comment = re.sub(r'\\(.)', r'\1', found.group(2))
-    return found.group(1), comment.rsplit(" [", 1)[0]
+    lib_id, comment = daemon_harness.mllist_entry(daemon.port, name)
+    return lib_id, comment.rsplit(" [", 1)[0]
 
 
 def start_viewer(test_class):
@@ -119,14 +110,10 @@ def start_viewer(test_class):
 
 
 def stop_viewer(cls):
-    browser = getattr(cls, "browser", None)
-    pid = browser.proc.pid if browser and browser.proc else None
-    if browser:
-        browser.close()
-    cls.web.__exit__(None, None, None)
-    shutil.rmtree(cls.folder, ignore_errors=True)
-    assert pid is None or not daemon_harness.pid_alive(pid), "chromium %d left" % pid
-    assert cls.web.leftovers() == [], cls.web.leftovers()
+    try:
+        wh.close_all(cls.web, getattr(cls, "browser", None))
+    finally:
+        shutil.rmtree(cls.folder, ignore_errors=True)
 
 
 def own_errors(web, errors):
