@@ -115,9 +115,14 @@ def entries(rows):
     return list(seen.values())
 
 
-def titles_by_member(rows):
-    """Member name (wildcard form) -> title, as the report shows it."""
-    return {e.fn: e.title for e in entries(rows) if e.fn}
+def titles_by_row(rows):
+    """Title of each document as the report shows it, by member name (wildcard
+    form), or by its raw number when that names no member."""
+    return {e.fn or e.number: e.title for e in entries(rows)}
+
+
+def row_key(fn, identity):
+    return fn if fn is not None else identity
 
 
 def lonely(rows, others):
@@ -257,19 +262,25 @@ class Compare(unittest.TestCase):
         self.assert_icons(rows)
 
         # Each link names the row's library and member and leads back to this front end.
-        titles = {True: titles_by_member(self.new_rows), False: titles_by_member(self.old_rows)}
+        titles = {True: titles_by_row(self.new_rows), False: titles_by_row(self.old_rows)}
         base = self.web.url("")
         for row, (_, icon, lib, fn, identity) in zip(rows, want):
+            self.assertEqual(row["identity"], identity)
+            self.assertEqual(row["title"], spaced(titles[icon in NEW_SIDE_ICONS][row_key(fn, identity)]), row)
+            if fn is None:
+                # A number that names no member is shown without a link.
+                self.assertIsNone(row["href"], row)
+                continue
             self.assertTrue(row["href"].startswith(base + "?"), row)
             fields = urllib.parse.parse_qs(urllib.parse.urlsplit(row["href"]).query)
             self.assertEqual((fields["ID"], fields["FN"]), ([lib], [fn]), row)
-            self.assertEqual(row["identity"], identity)
-            self.assertEqual(row["title"], spaced(titles[icon in NEW_SIDE_ICONS][fn]), row)
 
         # AC=LINK with a row's library and member serves a page titled as the row.
+        linked = [r for r in rows if r["href"] is not None]
+        self.assertTrue(linked)
         with ThreadPoolExecutor(4) as pool:
-            served = list(pool.map(lambda r: self.served_title(r["href"]), rows))
-        for row, (status, title) in zip(rows, served):
+            served = list(pool.map(lambda r: self.served_title(r["href"]), linked))
+        for row, (status, title) in zip(linked, served):
             self.assertEqual(status, 200, row)
             self.assertEqual(spaced(title), row["title"], row)
 
@@ -335,13 +346,14 @@ class Compare(unittest.TestCase):
             self.assertEqual(self.browser.eval(HEADER_TITLES),
                              {"Changes in new library": NEW_TITLE if new == "new.kvo" else OLD_TITLE,
                               "compared to old library": OLD_TITLE if new == "new.kvo" else NEW_TITLE})
-            new_titles = titles_by_member(rows_new)
-            for row, (_, icon, lib, fn, _) in zip(rows, got["rows"]):
+            new_titles = titles_by_row(rows_new)
+            for row, (_, icon, lib, fn, identity) in zip(rows, got["rows"]):
                 # New rows and the new half of a pair link the new library, with its title.
-                self.assertEqual(lib, self.ids[new] if icon in NEW_SIDE_ICONS else self.ids[old], row)
                 self.assertEqual(row["alt"], STATUS_TEXT[icon])
+                if fn is not None:
+                    self.assertEqual(lib, self.ids[new] if icon in NEW_SIDE_ICONS else self.ids[old], row)
                 if icon in NEW_SIDE_ICONS:
-                    self.assertEqual(row["title"], spaced(new_titles[fn]), row)
+                    self.assertEqual(row["title"], spaced(new_titles[row_key(fn, identity)]), row)
             linked[new] = {(fn, lib, icon) for _, icon, lib, fn, _ in got["rows"]}
         # Documents that nothing on the other side could pair with: only in new.kvo they are new,
         # linked with its id; swapped, the same documents are removed, still linked with new.kvo's id.
