@@ -1,18 +1,24 @@
 // Block comparison of COD and POD documents: the text operations byte by
-// byte, block cutting and the display copy against hostile markup.
+// byte, block cutting, the display copy against hostile markup, and whole
+// comparisons over a scripted document server.
 #include "bmod/ruvaserv/output/cpodcmp.h"
 
 #include <gtest/gtest.h>
 
 #include <array>
 #include <string>
+#include <vector>
 
 #include "tests/bmod/ruvaserv/cgi/request_support.h"
+#include "tests/bmod/ruvaserv/cgi/scripted_server.h"
+#include "tests/bmod/ruvaserv/cgi/session_replies.h"
+#include "tests/support/scripted_peer.h"
 
 namespace ruva {
 namespace {
 
 using test::CapturedRequest;
+using test::ScriptedPeer;
 
 constexpr std::size_t kNone = std::string_view::npos;
 
@@ -232,6 +238,210 @@ TEST(CPodCmp, DocumentTypeIsTheExactDecimalClass) {
         EXPECT_EQ(cp->isCodDocument(c.docno), c.cod);
         EXPECT_EQ(cp->isPodDocument(c.docno), c.pod);
     }
+}
+
+// ---- whole comparisons over a scripted server
+
+constexpr char kOldLib[] = "old.kvo";
+constexpr char kNewLib[] = "new.kvo";
+constexpr char kCodDocno[] = "1/19082-CRA 119 00001 Uen A";
+constexpr char kCodMember[] = "1_19082-CRA11900001Uen.A.html";
+constexpr char kPodDocno[] = "1/19083-CRA 119 00002 Uen B";
+constexpr char kPodMember[] = "1_19083-CRA11900002Uen.B.html";
+constexpr char kSeparator[] = "<hr size=\"1\" />";
+constexpr char kMissing[] = "Document missing!";
+
+std::string page(const std::string& body) {
+    return "<html><head><title>t</title></head><body>" + body + "</body></html>\n";
+}
+
+std::vector<std::string> operator+(std::vector<std::string> a, const std::vector<std::string>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+// The three replies of one fetch: library check, listing, member.
+std::vector<std::string> served(const std::string& library, const std::string& member, const std::string& html) {
+    return {test::listReply(test::listLine(library)), test::contvReply(library, {{html.size(), member}}),
+            test::retrReply(member, html)};
+}
+
+// A library that does not hold the member.
+std::vector<std::string> notServed(const std::string& library) {
+    return {test::listReply(test::listLine(library)), test::contvReply(library, {})};
+}
+
+std::string fetchLines(const std::string& library, const std::string& member) {
+    return "LIST \"" + library + "\"\nCONTV \"" + library + "\" " + member + "\nRETR \"" + library + "\" " + member +
+           "\n";
+}
+
+struct Comparison {
+    CompareDocsResult result;
+    std::string oldStored, newStored;  // "" for nothing stored
+    std::size_t resultsSize;
+    std::string error, requestError;
+    std::string sent;
+};
+
+class CPodCmpServed : public test::ScriptedServerTest {
+protected:
+    // compareDocs of the two documents with the server giving replies in
+    // order; the request holds a stale page with a block beforehand.
+    Comparison compare(const std::vector<std::string>& replies, const std::string& oldDocno = kCodDocno,
+                       const std::string& newDocno = kCodDocno) {
+        Comparison out;
+        ScriptedPeer peer({test::replyScript(replies)});
+        EXPECT_TRUE(peer.ok());
+        {
+            CapturedRequest req;
+            req->docServAddr = "127.0.0.1:" + std::to_string(peer.port());
+            EXPECT_EQ(req->createDefaultSession(), 1);
+            test::setHeapPage(*req, page("<td class=comform>stale</td>"));
+            auto cp = NewCPodCmp(*req);
+            EXPECT_NE(cp, nullptr);
+            out.result = cp->compareDocs(kOldLib, kNewLib, oldDocno, newDocno, "o1", "n1");
+            if (const std::string* text = cp->findResult("o1")) out.oldStored = *text;
+            if (const std::string* text = cp->findResult("n1")) out.newStored = *text;
+            out.resultsSize = cp->getResultsSize();
+            out.error = cp->getError();
+            out.requestError = req->getError();
+        }
+        peer.stop();
+        out.sent = test::beforeQuit(peer.connections() ? peer.received(0) : "");
+        return out;
+    }
+
+    static std::vector<std::string> pair(const std::string& oldHtml, const std::string& newHtml,
+                                         const std::string& member = kCodMember) {
+        return served(kOldLib, member, oldHtml) + served(kNewLib, member, newHtml);
+    }
+};
+
+TEST_F(CPodCmpServed, BlockComparisons) {
+    struct Case {
+        const char* name;
+        std::vector<std::string> replies;
+        CompareDocsResult result;
+        std::string oldStored, newStored;
+    };
+    const std::string h2 = "<h2>Heading</h2>";
+    const Case cases[] = {
+        {"white space, tags and rules do not count",
+         pair(page("<td class=comform>a  b</td>" + h2 + "<p class=prmitem>c\td</p>"),
+              page("<td class=comform><b>a</b> \t\r b<hr size=2></td>" + h2 + "<p class=prmitem> c<HR>d </p>")),
+         CompareDocsResult::kEqual, "", ""},
+        {"a block only in the new document shows on the new side",
+         pair(page("<td class=comform>a</td>" + h2),
+              page("<td class=comform>a</td>" + h2 + "<td class=comform>added</td>")),
+         CompareDocsResult::kDiffers, "", "<td class=\"comform\">added</td>"},
+        {"three differing blocks are joined by rules",
+         pair(page("<td class=comform>a1</td>" + h2 + "<td class=comform>a2</td>" + h2 + "<td class=comform>a3</td>"),
+              page("<td class=comform>b1</td>" + h2 + "<td class=comform>b2</td>" + h2 + "<td class=comform>b3</td>")),
+         CompareDocsResult::kDiffers,
+         std::string("<td class=\"comform\">a1</td>") + kSeparator + "<td class=\"comform\">a2</td>" + kSeparator +
+             "<td class=\"comform\">a3</td>",
+         std::string("<td class=\"comform\">b1</td>") + kSeparator + "<td class=\"comform\">b2</td>" + kSeparator +
+             "<td class=\"comform\">b3</td>"},
+        {"only differing blocks are shown, rules removed",
+         pair(page("<td class=comform>same</td>" + h2 + "<td class=comform>x<hr>1</td>"),
+              page("<td class=comform>same</td>" + h2 + "<td class=comform>x<hr>2</td>")),
+         CompareDocsResult::kDiffers, "<td class=\"comform\">x1</td>", "<td class=\"comform\">x2</td>"},
+        {"the last block ends at the body's end",
+         pair("<html><body><td class=comform>a</td></BODY></html>", "<html><body><td class=comform>b</td></BODY></html>"),
+         CompareDocsResult::kDiffers, "<td class=\"comform\">a</td>", "<td class=\"comform\">b</td>"},
+        {"nothing after the first </html> is compared",
+         pair(page("<td class=comform>a</td>"), page("<td class=comform>a</td>") + "</HTML><td class=comform>b"),
+         CompareDocsResult::kEqual, "", ""},
+        {"the table order hides a block before a comform block",
+         pair(page("<p class=prmitem>old</p>" + h2 + "<td class=comform>c</td>"),
+              page("<p class=prmitem>new</p>" + h2 + "<td class=comform>c</td>")),
+         CompareDocsResult::kEqual, "", ""},
+        {"line graphics compare and show as ASCII",
+         pair(page("<pre class=comform>\x80\x81</pre>"), page("<pre class=comform>|+ x</pre>")),
+         CompareDocsResult::kDiffers, "<pre class=\"comform\">|+</pre>", "<pre class=\"comform\">|+ x</pre>"},
+        {"hostile markup keeps nothing that runs",
+         pair(page("<td class=comform>a</td>"),
+              page("<td onload=alert(1) class=comform>a<script>alert(1)</script><iframe src=x></iframe>"
+                   "<a href=\"jav&#97;script:alert(1)\">b</a></td>")),
+         CompareDocsResult::kDiffers, "<td class=\"comform\">a</td>", "<td class=\"comform\">a<a>b</a></td>"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Comparison got = compare(c.replies);
+        EXPECT_EQ(got.result, c.result);
+        EXPECT_EQ(got.oldStored, c.oldStored);
+        EXPECT_EQ(got.newStored, c.newStored);
+        EXPECT_EQ(got.resultsSize, c.oldStored.size() + c.newStored.size());
+        EXPECT_EQ(got.error, "");
+    }
+}
+
+TEST_F(CPodCmpServed, PodBlocksFollowTheNewDocument) {
+    const std::string pod = page("<p class=\"pprmitem\">a</p>"), codOnly = page("<p class=comform>a</p>");
+    const Comparison got =
+        compare(served(kOldLib, kCodMember, codOnly) + served(kNewLib, kPodMember, pod), kCodDocno, kPodDocno);
+    // The old COD document holds no POD block.
+    EXPECT_EQ(got.result, CompareDocsResult::kDiffers);
+    EXPECT_EQ(got.oldStored, "");
+    EXPECT_EQ(got.newStored, "<p class=\"pprmitem\">a</p>");
+}
+
+TEST_F(CPodCmpServed, MissingDocumentShowsOnItsSideOnly) {
+    const std::string doc = page("<td class=comform>a</td>");
+    struct Case {
+        const char* name;
+        std::vector<std::string> replies;
+        std::string oldStored, newStored;
+    };
+    const Case cases[] = {
+        {"old", notServed(kOldLib) + served(kNewLib, kCodMember, doc), kMissing, ""},
+        {"new", served(kOldLib, kCodMember, doc) + notServed(kNewLib), "", kMissing},
+        {"both", notServed(kOldLib) + notServed(kNewLib), kMissing, kMissing},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Comparison got = compare(c.replies);
+        EXPECT_EQ(got.result, CompareDocsResult::kDiffers);
+        EXPECT_EQ(got.oldStored, c.oldStored);
+        EXPECT_EQ(got.newStored, c.newStored);
+        EXPECT_EQ(got.resultsSize, c.oldStored.size() + c.newStored.size());
+        // The report, not the request's error, tells of the missing document.
+        EXPECT_EQ(got.requestError, "");
+    }
+}
+
+TEST_F(CPodCmpServed, NeitherCodNorPodIsRefusedBeforeAnyCommand) {
+    const Comparison got = compare({}, "1/15431-CRA 119 00001 Uen A", "1/15431-CRA 119 00001 Uen B");
+    EXPECT_EQ(got.result, CompareDocsResult::kError);
+    CapturedRequest req;
+    EXPECT_EQ(got.error, req->msg(180, "cpodcmp/1").text());
+    EXPECT_LE(got.error.size(), kCPodErrorMax);
+    EXPECT_EQ(got.sent, "");
+}
+
+TEST_F(CPodCmpServed, ChangedPairCostsSixCommandsAndLeavesThePageStateAlone) {
+    ScriptedPeer peer({test::replyScript(
+        pair(page("<td class=comform>a</td>"), page("<td class=comform>b</td>")))});
+    ASSERT_TRUE(peer.ok());
+    {
+        CapturedRequest req;
+        req->docServAddr = "127.0.0.1:" + std::to_string(peer.port());
+        ASSERT_EQ(req->createDefaultSession(), 1);
+        req->docCTime = 42;
+        req->mimeType = "text/plain";
+        req->mimeFilename = "compare.html";
+        req->folder = 3;
+        auto cp = NewCPodCmp(*req);
+        ASSERT_NE(cp, nullptr);
+        EXPECT_EQ(cp->compareDocs(kOldLib, kNewLib, kCodDocno, kCodDocno, "o1", "n1"), CompareDocsResult::kDiffers);
+        EXPECT_EQ(req->docCTime, 42);
+        EXPECT_EQ(req->mimeType, "text/plain");
+        EXPECT_EQ(req->mimeFilename, "compare.html");
+        EXPECT_EQ(req->folder, 3);
+    }
+    peer.stop();
+    EXPECT_EQ(test::beforeQuit(peer.received(0)), fetchLines(kOldLib, kCodMember) + fetchLines(kNewLib, kCodMember));
 }
 
 }  // namespace
