@@ -104,6 +104,20 @@ private:
     friend std::unique_ptr<CPodCmp> NewCPodCmp(CgiHandler& cg);
     explicit CPodCmp(CgiHandler& cg) : cg_(cg) {}
 
+    int checkDocType(const std::string& docno, CPodDocType type) const;
+    // Message index of the table with its tag as errMsg_, cut to
+    // kCPodErrorMax characters without splitting the tag's span.
+    void fail(int index, const char* tag);
+    // heading (when not empty) and data onto buffer, counted in
+    // totalResultDataSize_.
+    void appendToResultBuffer(std::string& buffer, std::string_view data, std::string_view heading);
+    // text under key; nothing for no text.
+    void addBlockToResultBt(const std::string& key, std::string text);
+    // Compares the blocks of two fetched documents, collecting the
+    // differing ones into oldResult and newResult.
+    CompareDocsResult compareBlocks(std::string_view oldDoc, std::string_view newDoc, CPodDocType kind,
+                                    std::string& oldResult, std::string& newResult);
+
     CgiHandler& cg_;
     std::string errMsg_;
     std::size_t totalResultDataSize_ = 0;
