@@ -8,7 +8,6 @@ link serves the member it names, nothing runs that the page did not mean.
 Pages leave a screenshot in $RUVA_ARTIFACTS."""
 
 import html
-import json
 import os
 import random
 import re
@@ -74,7 +73,8 @@ SECTIONS = "[...document.querySelectorAll('td.c4[colspan=\"4\"] b')].map(b => b.
 
 
 def euc(text):
-    """Japanese text as the lists carry it: EUC-JP bytes, one character each."""
+    """Japanese text as the lists carry it: its EUC-JP bytes, each one latin-1
+    character, since the list writer writes latin-1."""
     return text.encode("euc_jp").decode("latin-1")
 
 
@@ -306,7 +306,8 @@ class Compare(unittest.TestCase):
         self.assert_icons(rows)
         titles = {member_name(n, ""): t for t, n in JA_NEW + JA_OLD}
         self.assertEqual([r["title"] for r in rows], [titles[fn] for _, _, _, fn, _ in want["rows"]])
-        self.assertEqual(len(self.browser.eval(SECTIONS)), 2)
+        self.assertEqual(self.browser.eval(SECTIONS), want["headers"])
+        self.assertEqual(len(want["headers"]), 2)
         self.browser.screenshot(self.id())
 
     def test_markup_in_a_library_comment_stays_text(self):
