@@ -12,6 +12,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
 #include <optional>
 #include <set>
 #include <string>
@@ -20,6 +24,7 @@
 
 #include "bmod/ruvaserv/cgi/cgihandler.h"
 #include "bmod/ruvaserv/cgi/kvo_msg.h"
+#include "common/html_escape.h"
 #include "common/string_format.h"
 #include "tests/bmod/ruvaserv/cgi/request_support.h"
 #include "tests/bmod/ruvaserv/cgi/scripted_server.h"
@@ -299,6 +304,129 @@ TEST_F(CompareRequest, FetchJoinAndTitle) {
         EXPECT_EQ(entriesOf(temp_.path()), expected);
         ::unlink(joinedFile.c_str());
     }
+}
+
+// A full script for the comparison of guide.kvo (new) with old.kvo: both
+// libraries' parts and titles.
+std::vector<std::string> bothLibraries() {
+    return {kOnePart,
+            retrReply("guide_sd1.sgml", kPart1),
+            contvReply("old.kvo", {{100, "old_sd1.sgml"}}),
+            retrReply("old_sd1.sgml", kPart2),
+            test::listReply(listEntry("guide.kvo", "\"Guide\"")),
+            test::listReply(listEntry("old.kvo", "\"Old guide\""))};
+}
+
+// A write past the file size limit fails with EFBIG (SIGXFSZ ignored):
+// in the head it is message 123, in a body 124, and the file is gone.
+TEST_F(CompareRequest, WriteFailuresNameTheirStepAndRemoveTheFile) {
+    const struct {
+        const char* name;
+        rlim_t limit;
+        int index;
+        const char* tag;
+    } cases[] = {
+        {"inside the head", 10, 123, "kvosrvcompare/15"},
+        {"inside the first body", kHead.size() + 5, 124, "kvosrvcompare/16"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedPeer peer({test::replyScript({kOnePart, retrReply("guide_sd1.sgml", kPart1)})});
+        ASSERT_TRUE(peer.ok());
+        const std::string file = temp_.file("joined.sgml");
+        // The path goes into the page escaped like any outside text.
+        const std::string expected = message(c.index, c.tag, std::strerror(EFBIG), htmlEscaped(file));
+        const int status = test::inChild([&] {
+            ::signal(SIGXFSZ, SIG_IGN);
+            CapturedRequest cg;
+            cg->docServAddr = server(peer);
+            if (cg->createDefaultSession() != 1) return 1;
+            const rlimit limit{c.limit, c.limit};
+            if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) return 2;
+            if (newKvoSrvCompare(0)->prepareSdiFile(*cg, "guide.kvo", file) != KvoSrvCompareResult::kFailed)
+                return 3;
+            if (cg->getError() != expected) {
+                std::fprintf(stderr, "error text: %s\n", cg->getError().c_str());
+                return 4;
+            }
+            return 0;
+        });
+        EXPECT_EQ(status, 0);
+        peer.stop();
+        EXPECT_EQ(entriesOf(temp_.path()), std::set<std::string>{});
+    }
+}
+
+// The names the old scheme predicted could be planted by another local
+// user: files go to a fresh private directory instead.
+TEST_F(CompareRequest, PlantedLinksAtPredictableNamesStayUntouched) {
+    test::TempDir elsewhere;
+    ASSERT_TRUE(elsewhere.ok());
+    const std::string victim = elsewhere.file("victim");
+    test::writeFile(victim, "victim");
+    test::EnvGuard env;
+    env.set("TMPDIR", std::nullopt);
+    const std::string pid = std::to_string(static_cast<unsigned long>(::getpid()));
+    const std::set<std::string> planted = {"ascA" + pid + "aaaaa.tmp.sgml", "ascB" + pid + "aaaaa.tmp.sgml"};
+    for (const std::string& name : planted) ASSERT_EQ(::symlink(victim.c_str(), temp_.file(name).c_str()), 0);
+
+    ScriptedPeer peer({test::replyScript(bothLibraries())});
+    ASSERT_TRUE(peer.ok());
+    {
+        CapturedRequest cg;
+        bind(cg, peer);
+        newKvoSrvCompare(0)->doKvoSrvCompare(*cg, "guide.kvo", "old.kvo");
+    }
+    peer.stop();
+    EXPECT_EQ(test::beforeQuit(peer.received(0)),
+              kContvGuide + kRetr1 + "CONTV \"old.kvo\" *_sd?.sgml\nRETR \"old.kvo\" old_sd1.sgml\n"
+                                     "LIST \"guide.kvo\"\nLIST \"old.kvo\"\n");
+    EXPECT_EQ(test::readFile(victim), "victim");
+    EXPECT_EQ(entriesOf(temp_.path()), planted);
+    for (const std::string& name : planted) {
+        char target[4096] = {};
+        ASSERT_GT(::readlink(temp_.file(name).c_str(), target, sizeof target - 1), 0);
+        EXPECT_EQ(std::string(target), victim);
+    }
+}
+
+// While the second library's listing is awaited, the first library's file
+// exists: only its owner may reach it.
+TEST_F(CompareRequest, FilesArePrivateWhileTheComparisonRuns) {
+    test::PeerScript script;
+    script.send(test::kGreeting);
+    script.awaitLine().send(kOnePart).awaitLine().send(retrReply("guide_sd1.sgml", kPart1));
+    script.awaitLine().silence();
+    ScriptedPeer peer({script});
+    ASSERT_TRUE(peer.ok());
+    const std::string sent = kContvGuide + kRetr1 + "CONTV \"old.kvo\" *_sd?.sgml\n";
+    {
+        CapturedRequest cg;
+        bind(cg, peer);
+        KvoSrvCompareResult result = KvoSrvCompareResult::kOk;
+        std::thread run([&] { result = newKvoSrvCompare(0)->doKvoSrvCompare(*cg, "guide.kvo", "old.kvo"); });
+        EXPECT_TRUE(peer.waitBytes(0, sent.size(), std::chrono::seconds(8)));
+        const std::set<std::string> dirs = entriesOf(temp_.path());
+        EXPECT_EQ(dirs.size(), 1u);
+        if (dirs.size() == 1) {
+            const std::string dir = temp_.file(*dirs.begin());
+            struct stat st {};
+            EXPECT_EQ(::lstat(dir.c_str(), &st), 0);
+            EXPECT_TRUE(S_ISDIR(st.st_mode));
+            EXPECT_EQ(st.st_mode & 07777, 0700u);
+            EXPECT_EQ(entriesOf(dir), std::set<std::string>{"ascA.sgml"});
+            EXPECT_EQ(::lstat((dir + "/ascA.sgml").c_str(), &st), 0);
+            EXPECT_TRUE(S_ISREG(st.st_mode));
+            EXPECT_EQ(st.st_mode & 07777, 0600u);
+        }
+        // The connection's end fails the listing, which ends the comparison.
+        peer.stop();
+        run.join();
+        EXPECT_EQ(result, KvoSrvCompareResult::kFailed);
+        EXPECT_EQ(cg->getError(), message(117, "kvosrvcompare/9", server(peer), cg->sess->getError()));
+    }
+    EXPECT_EQ(test::beforeQuit(peer.received(0)), sent);
+    EXPECT_EQ(entriesOf(temp_.path()), std::set<std::string>{});
 }
 
 }  // namespace
