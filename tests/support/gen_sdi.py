@@ -12,6 +12,7 @@ Usage as a module:
     doc.markup   # bytes, latin-1
     doc.dump     # bytes, without the "file=" line
     joined = join_parts([doc1, doc2])   # parts joined as the comparison joins them
+    doc = build_list(random.Random(seed), rows)   # a document list of given rows
 """
 
 import gen_tavr
@@ -226,12 +227,17 @@ class Builder:
             self.m.element("P", "last")
             out.append(e)
 
-    def big_table(self, out, rows):
+    def open_table_body(self, cols):
+        """TABLE, TGROUP and TBODY opened; three end() calls close them."""
         m = self.m
         m.start("TABLE")
-        m.start("TGROUP", ' COLS="2"')
+        m.start("TGROUP", ' COLS="%d"' % cols)
         m.start("TBODY")
         m.raw("\n")
+
+    def big_table(self, out, rows):
+        m = self.m
+        self.open_table_body(2)
         for i in range(rows):
             e = Entry("DOCUMENT", title="Row %d" % i, docno="1/155 19-ABC %d" % i)
             m.start("ROW")
@@ -243,6 +249,31 @@ class Builder:
         m.end()
         m.end()
         m.end()
+        out.append(Entry("SEPARATOR"))
+
+    def document_list(self, out, rows):
+        """One row per (title, engtitle, number): title with its English
+        title as LITERAL, number, empty comment."""
+        m = self.m
+        self.open_table_body(3)
+        for title, engtitle, number in rows:
+            out.append(Entry("DOCUMENT", title=title, engtitle=engtitle if title is not None else None,
+                             docno=number))
+            m.start("ROW")
+            m.start("ENTRY")
+            if title is not None:
+                m.text(title)
+                if engtitle is not None:
+                    m.element("LITERAL", engtitle)
+            m.end()
+            m.element("ENTRY", number or "")
+            m.element("ENTRY", "")
+            m.end()
+            m.raw("\n")
+        m.end()
+        m.end()
+        m.end()
+        m.raw("\n")
         out.append(Entry("SEPARATOR"))
 
 
@@ -318,8 +349,8 @@ def _meta(b, lines):
     lines.extend("person %s (null)" % s for s in ("checked_by", "factual_supervisor", "approved_by"))
 
 
-def build(rng, table, rows=None):
-    """One document; with rows, its body is one table of that many rows."""
+def _document(rng, table, write_body):
+    """A document whose body write_body(builder, entries) writes."""
     b = Builder(rng, table)
     m = b.m
     lines = []
@@ -332,7 +363,7 @@ def build(rng, table, rows=None):
     head = m.value()
     m.parts = ["\n"]
     entries = []
-    b.body(entries, rows)
+    write_body(b, entries)
     body = m.value()
     m.parts = []
     m.end()
@@ -340,6 +371,18 @@ def build(rng, table, rows=None):
     m.end()
     m.raw("\n")
     return Document(head, body, m.value(), lines, entries)
+
+
+def build(rng, table, rows=None):
+    """One document; with rows, its body is one table of that many rows."""
+    return _document(rng, table, lambda b, out: b.body(out, rows))
+
+
+def build_list(rng, rows, table=None):
+    """A document list whose body is one table of rows (title, engtitle,
+    number); a title or number of None leaves its cell empty. Texts are
+    written as given, so they must hold no markup."""
+    return _document(rng, table, lambda b, out: b.document_list(out, rows))
 
 
 def join_parts(parts):

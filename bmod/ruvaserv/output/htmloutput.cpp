@@ -450,6 +450,32 @@ void KvoFormat::setHtmlDocId(std::string& out, std::string_view docno, std::stri
     out += "</td>\n";
 }
 
-int KvoFormat::writeDocRowNoLink(const char*, const char*, const char*, int, int) { return 1; }
+// writeDocRow's cells with the link taken out: the icon and title markup
+// stay theirs, and the identity is the number as listed.
+int KvoFormat::writeDocRowNoLink(const char* title, const char* engtitle, const char* number, int colorChoice,
+                                 int force_icon) {
+    static constexpr std::string_view kLinkStart = "<a href=\"";
+    static constexpr std::string_view kIconStart = "&nbsp;<img ";
+    static constexpr std::string_view kLinkEnd = "</a>";
+    std::string& out = rowText_;
+    out.clear();
+    out += rowStartTag(colorChoice);
+    const std::size_t iconCell = out.size();
+    setHtmlFileIcon(out, "", "", std::nullopt, 0, 0, force_icon);
+    const std::size_t link = out.find(kLinkStart, iconCell);
+    const std::size_t icon = out.find(kIconStart, link);
+    if (link == std::string::npos || icon == std::string::npos) return 0;
+    out.erase(link, icon - link);
+    const std::size_t titleCell = out.size();
+    setHtmlDocTitle(out, "", "", 0, nullptr, title, engtitle, nullptr);
+    const std::size_t linkEnd = out.rfind(kLinkEnd);
+    if (linkEnd == std::string::npos || linkEnd < titleCell) return 0;
+    out.erase(linkEnd, kLinkEnd.size());
+    out += "<td nowrap=\"nowrap\" class=\"c3\" valign=\"top\">";
+    appendHtmlKeepEntities(out, orEmpty(number), false);
+    out += "</td>\n</tr>\n";
+    write(out);
+    return 1;
+}
 
 }  // namespace ruva
