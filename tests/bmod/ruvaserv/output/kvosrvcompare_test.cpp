@@ -12,14 +12,21 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
 #include <optional>
 #include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "bmod/ruvaserv/actions/kivohandler.h"
 #include "bmod/ruvaserv/cgi/cgihandler.h"
 #include "bmod/ruvaserv/cgi/kvo_msg.h"
+#include "bmod/ruvaserv/sgml/sdi.h"
+#include "common/html_escape.h"
 #include "common/string_format.h"
 #include "tests/bmod/ruvaserv/cgi/request_support.h"
 #include "tests/bmod/ruvaserv/cgi/scripted_server.h"
@@ -299,6 +306,255 @@ TEST_F(CompareRequest, FetchJoinAndTitle) {
         EXPECT_EQ(entriesOf(temp_.path()), expected);
         ::unlink(joinedFile.c_str());
     }
+}
+
+// A full script for the comparison of guide.kvo (new) with old.kvo: both
+// libraries' parts and titles.
+std::vector<std::string> bothLibraries() {
+    return {kOnePart,
+            retrReply("guide_sd1.sgml", kPart1),
+            contvReply("old.kvo", {{100, "old_sd1.sgml"}}),
+            retrReply("old_sd1.sgml", kPart2),
+            test::listReply(listEntry("guide.kvo", "\"Guide\"")),
+            test::listReply(listEntry("old.kvo", "\"Old guide\""))};
+}
+
+// A write past the file size limit fails with EFBIG (SIGXFSZ ignored):
+// in the head it is message 123, in a body 124, and the file is gone.
+TEST_F(CompareRequest, WriteFailuresNameTheirStepAndRemoveTheFile) {
+    const struct {
+        const char* name;
+        rlim_t limit;
+        int index;
+        const char* tag;
+    } cases[] = {
+        {"inside the head", 10, 123, "kvosrvcompare/15"},
+        {"inside the first body", kHead.size() + 5, 124, "kvosrvcompare/16"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedPeer peer({test::replyScript({kOnePart, retrReply("guide_sd1.sgml", kPart1)})});
+        ASSERT_TRUE(peer.ok());
+        const std::string file = temp_.file("joined.sgml");
+        // The path goes into the page escaped like any outside text.
+        const std::string expected = message(c.index, c.tag, std::strerror(EFBIG), htmlEscaped(file));
+        const int status = test::inChild([&] {
+            ::signal(SIGXFSZ, SIG_IGN);
+            CapturedRequest cg;
+            cg->docServAddr = server(peer);
+            if (cg->createDefaultSession() != 1) return 1;
+            const rlimit limit{c.limit, c.limit};
+            if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) return 2;
+            if (newKvoSrvCompare(0)->prepareSdiFile(*cg, "guide.kvo", file) != KvoSrvCompareResult::kFailed)
+                return 3;
+            if (cg->getError() != expected) {
+                std::fprintf(stderr, "error text: %s\n", cg->getError().c_str());
+                return 4;
+            }
+            return 0;
+        });
+        EXPECT_EQ(status, 0);
+        peer.stop();
+        EXPECT_EQ(entriesOf(temp_.path()), std::set<std::string>{});
+    }
+}
+
+// The names the old scheme predicted could be planted by another local
+// user: files go to a fresh private directory instead.
+TEST_F(CompareRequest, PlantedLinksAtPredictableNamesStayUntouched) {
+    test::TempDir elsewhere;
+    ASSERT_TRUE(elsewhere.ok());
+    const std::string victim = elsewhere.file("victim");
+    test::writeFile(victim, "victim");
+    test::EnvGuard env;
+    env.set("TMPDIR", std::nullopt);
+    const std::string pid = std::to_string(static_cast<unsigned long>(::getpid()));
+    const std::set<std::string> planted = {"ascA" + pid + "aaaaa.tmp.sgml", "ascB" + pid + "aaaaa.tmp.sgml"};
+    for (const std::string& name : planted) ASSERT_EQ(::symlink(victim.c_str(), temp_.file(name).c_str()), 0);
+
+    ScriptedPeer peer({test::replyScript(bothLibraries())});
+    ASSERT_TRUE(peer.ok());
+    {
+        CapturedRequest cg;
+        bind(cg, peer);
+        newKvoSrvCompare(0)->doKvoSrvCompare(*cg, "guide.kvo", "old.kvo");
+    }
+    peer.stop();
+    EXPECT_EQ(test::beforeQuit(peer.received(0)),
+              kContvGuide + kRetr1 + "CONTV \"old.kvo\" *_sd?.sgml\nRETR \"old.kvo\" old_sd1.sgml\n"
+                                     "LIST \"guide.kvo\"\nLIST \"old.kvo\"\n");
+    EXPECT_EQ(test::readFile(victim), "victim");
+    EXPECT_EQ(entriesOf(temp_.path()), planted);
+    for (const std::string& name : planted) {
+        char target[4096] = {};
+        ASSERT_GT(::readlink(temp_.file(name).c_str(), target, sizeof target - 1), 0);
+        EXPECT_EQ(std::string(target), victim);
+    }
+}
+
+// While the second library's listing is awaited, the first library's file
+// exists: only its owner may reach it.
+TEST_F(CompareRequest, FilesArePrivateWhileTheComparisonRuns) {
+    test::PeerScript script;
+    script.send(test::kGreeting);
+    script.awaitLine().send(kOnePart).awaitLine().send(retrReply("guide_sd1.sgml", kPart1));
+    script.awaitLine().silence();
+    ScriptedPeer peer({script});
+    ASSERT_TRUE(peer.ok());
+    const std::string sent = kContvGuide + kRetr1 + "CONTV \"old.kvo\" *_sd?.sgml\n";
+    {
+        CapturedRequest cg;
+        bind(cg, peer);
+        KvoSrvCompareResult result = KvoSrvCompareResult::kOk;
+        std::thread run([&] { result = newKvoSrvCompare(0)->doKvoSrvCompare(*cg, "guide.kvo", "old.kvo"); });
+        EXPECT_TRUE(peer.waitBytes(0, sent.size(), std::chrono::seconds(8)));
+        const std::set<std::string> dirs = entriesOf(temp_.path());
+        EXPECT_EQ(dirs.size(), 1u);
+        if (dirs.size() == 1) {
+            const std::string dir = temp_.file(*dirs.begin());
+            struct stat st {};
+            EXPECT_EQ(::lstat(dir.c_str(), &st), 0);
+            EXPECT_TRUE(S_ISDIR(st.st_mode));
+            EXPECT_EQ(st.st_mode & 07777, 0700u);
+            EXPECT_EQ(entriesOf(dir), std::set<std::string>{"ascA.sgml"});
+            EXPECT_EQ(::lstat((dir + "/ascA.sgml").c_str(), &st), 0);
+            EXPECT_TRUE(S_ISREG(st.st_mode));
+            EXPECT_EQ(st.st_mode & 07777, 0600u);
+        }
+        // The connection's end fails the listing, which ends the comparison.
+        peer.stop();
+        run.join();
+        EXPECT_EQ(result, KvoSrvCompareResult::kFailed);
+        EXPECT_EQ(cg->getError(), message(117, "kvosrvcompare/9", server(peer), cg->sess->getError()));
+    }
+    EXPECT_EQ(test::beforeQuit(peer.received(0)), sent);
+    EXPECT_EQ(entriesOf(temp_.path()), std::set<std::string>{});
+}
+
+// ---- through the comparison report
+
+// A document list part: the head up to its body start tag, and rows of
+// title and "number revision".
+const std::string kListHead =
+    "<!DOCTYPE TAVR PUBLIC \"-//VANDROVE//DTD TAVR 1/1056-ABC 901 01//EN\">\n<TAVR>\n<META-DATA>\n"
+    "<CONFIDENTIALITY CLASS=\"open\">\n<DOC-NAME>DOCUMENT LIST</DOC-NAME>\n<DOC-ID>\n"
+    "<DOC-NO TYPE=\"registration\">1/1553-ABC 901 00 Uen</DOC-NO>\n<LANGUAGE CODE=\"en\">\n<REV>B</REV>\n"
+    "<DATE><Y>2003</Y><M>04</M><D>17</D></DATE>\n</DOC-ID>\n<TITLE>Guide</TITLE>\n</META-DATA>\n<BODY>";
+
+std::string listPart(const std::vector<std::pair<std::string, std::string>>& rows) {
+    std::string body = "\n<CHL1><TITLE>Documents</TITLE>\n<TABLE><TGROUP COLS=\"3\"><TBODY>\n";
+    for (const auto& [title, number] : rows) {
+        body += "<ROW><ENTRY>" + title + "</ENTRY><ENTRY>" + number + "</ENTRY><ENTRY></ENTRY></ROW>\n";
+    }
+    return sdiPart(kListHead, body + "</TBODY></TGROUP></TABLE>\n</CHL1>\n");
+}
+
+// The line of the page that links FN.
+std::string rowOf(const std::string& page, const std::string& fn) {
+    const size_t at = page.find("FN=" + fn + "\"");
+    if (at == std::string::npos) return "";
+    const size_t begin = page.rfind('\n', at) + 1;
+    return page.substr(begin, page.find('\n', at) - begin);
+}
+
+// The first library of a pair is the new one: a document only there is
+// new and linked there, one only in the second is removed and linked
+// there, whichever pair of fields names them.
+TEST_F(CompareRequest, TheFirstLibraryIsTheNewOne) {
+    const std::string aPart = listPart({{"Shared", "1551-ABC 101 01 Uen A"}, {"Only A", "1551-ABC 101 02 Uen A"}});
+    const std::string bPart = listPart({{"Shared", "1551-ABC 101 01 Uen A"}, {"Only B", "1551-ABC 101 03 Uen A"}});
+    const std::string onlyA = "1551-ABC10102Uen.A.*";
+    const std::string onlyB = "1551-ABC10103Uen.A.*";
+    const struct {
+        const char* name;
+        const char* newField;
+        const char* oldField;
+        std::string newLib;
+        std::string oldLib;
+        std::string newPart;
+        std::string oldPart;
+        std::string newRow;  // FN of the document only in the new library
+        std::string oldRow;
+    } cases[] = {
+        {"names, a.kvo new", "DB", "DC", "a.kvo", "b.kvo", aPart, bPart, onlyA, onlyB},
+        {"names swapped", "DB", "DC", "b.kvo", "a.kvo", bPart, aPart, onlyB, onlyA},
+        {"hash ids", "ID", "IC", "12", "13", aPart, bPart, onlyA, onlyB},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const bool byId = c.newLib == "12";
+        const std::string titles =
+            byId ? mlReply(dbLine("a.kvo", 12, "A guide")) : test::listReply(listEntry(c.newLib, "\"New guide\""));
+        const std::string oldTitles =
+            byId ? mlReply(dbLine("b.kvo", 13, "B guide")) : test::listReply(listEntry(c.oldLib, "\"Old guide\""));
+        ScriptedPeer peer({test::replyScript({test::verLine(), contvReply(c.newLib, {{100, "n_sd1.sgml"}}),
+                                              retrReply("n_sd1.sgml", c.newPart),
+                                              contvReply(c.oldLib, {{100, "o_sd1.sgml"}}),
+                                              retrReply("o_sd1.sgml", c.oldPart), titles, oldTitles})});
+        ASSERT_TRUE(peer.ok());
+        {
+            CapturedRequest cg;
+            cg->docServAddr = server(peer);
+            cg->TempPath = temp_.path() + "/";
+            cg.field(c.newField, c.newLib.c_str());
+            cg.field(c.oldField, c.oldLib.c_str());
+            auto kh = newKivoHandler(cg.get());
+            ASSERT_EQ(kh->entry("COMPEXE"), 1) << kh->getError();
+            EXPECT_EQ(cg->mimeType, "text/html");
+            EXPECT_EQ(cg->mimeFilename, "compare.html");
+            ASSERT_NE(cg->docBuf, nullptr);
+            const std::string page(cg->docBuf, cg->docSize);
+            const std::string newTitle = byId ? "A guide" : "New guide";
+            const std::string oldTitle = byId ? "B guide" : "Old guide";
+            EXPECT_NE(page.find("Changes in new library</td>\n<td class=\"c4\" align=\"left\"><b><font "
+                                "color=\"#666666\">&nbsp; " + newTitle + "<"),
+                      std::string::npos);
+            EXPECT_NE(page.find("compared to old library</td>\n<td class=\"c4\" align=\"left\"><b><font "
+                                "color=\"#666666\">&nbsp; " + oldTitle + "<"),
+                      std::string::npos);
+            const std::string newRow = rowOf(page, c.newRow);
+            EXPECT_NE(newRow.find("=" + c.newLib + "&amp;FN="), std::string::npos) << newRow;
+            EXPECT_NE(newRow.find("alt=\"New document\""), std::string::npos) << newRow;
+            const std::string oldRow = rowOf(page, c.oldRow);
+            EXPECT_NE(oldRow.find("=" + c.oldLib + "&amp;FN="), std::string::npos) << oldRow;
+            EXPECT_NE(oldRow.find("alt=\"Removed document\""), std::string::npos) << oldRow;
+        }
+        peer.stop();
+        const std::string title = byId ? "MLLIST " : "LIST ";
+        const auto quoted = [&](const std::string& lib) { return byId ? lib : "\"" + lib + "\""; };
+        EXPECT_EQ(test::beforeQuit(peer.received(0)),
+                  "VER\nCONTV " + quoted(c.newLib) + " *_sd?.sgml\nRETR " + quoted(c.newLib) +
+                      " n_sd1.sgml\nCONTV " + quoted(c.oldLib) + " *_sd?.sgml\nRETR " + quoted(c.oldLib) +
+                      " o_sd1.sgml\n" + title + quoted(c.newLib) + "\n" + title + quoted(c.oldLib) + "\n");
+        EXPECT_EQ(entriesOf(temp_.path()), std::set<std::string>{});
+    }
+}
+
+// A part that is HTML, not a document list, joins like any other; the
+// list reader refuses it, and each layer of the failure keeps its own
+// message and tag.
+TEST_F(CompareRequest, ReaderFailureIsNestedInTheComparisonsMessage) {
+    const std::string htmlHead = "<html><head><title>x</title></head><body>";
+    const std::string htmlBody = "<p>not a list</p>";
+    const std::string joined = htmlHead + htmlBody + kTail;
+    test::TempDir elsewhere;
+    ASSERT_TRUE(elsewhere.ok());
+    test::writeFile(elsewhere.file("joined.sgml"), joined);
+    std::unique_ptr<Sdi> reader = newSdi(0);
+    ASSERT_EQ(reader->setInput(elsewhere.file("joined.sgml").c_str()), 0);
+    ASSERT_EQ(reader->getError().rfind("Invalid SDI document type ", 0), 0u) << reader->getError();
+
+    ScriptedPeer peer({test::replyScript({kOnePart, retrReply("guide_sd1.sgml", htmlHead + htmlBody + "</body></html>"),
+                                          contvReply("old.kvo", {{100, "old_sd1.sgml"}}),
+                                          retrReply("old_sd1.sgml", kPart1),
+                                          test::listReply(listEntry("guide.kvo", "\"Guide\"")),
+                                          test::listReply(listEntry("old.kvo", "\"Old\""))})});
+    ASSERT_TRUE(peer.ok());
+    CapturedRequest cg;
+    bind(cg, peer);
+    EXPECT_EQ(newKvoSrvCompare(0)->doKvoSrvCompare(*cg, "guide.kvo", "old.kvo"), KvoSrvCompareResult::kFailed);
+    EXPECT_EQ(cg->getError(), message(116, "kvosrvcompare/8", message(153, "compare/5", reader->getError())));
+    EXPECT_EQ(entriesOf(temp_.path()), std::set<std::string>{});
 }
 
 }  // namespace
