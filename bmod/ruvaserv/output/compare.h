@@ -168,7 +168,8 @@ private:
     friend std::unique_ptr<SdiCompare> newSdiCompare(KvoFormat& alf);
     SdiCompare(KvoFormat& alf, std::unique_ptr<CPodCmp> cpCmp);
 
-    struct Impl;  // the loaded lists and their indexes, during compareSdi
+    struct Impl;          // the loaded lists and their indexes, during compareSdi
+    class ReportWriter;  // the rows of one report
 
     KvoFormat& alf_;
     std::unique_ptr<CPodCmp> cpCmp_;
