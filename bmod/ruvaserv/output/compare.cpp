@@ -32,12 +32,9 @@ struct ClassRow {
 };
 
 constexpr ClassRow kClassRules[] = {
-    {"15431", {'1', CompareLogic::kTitle, "ffffde"}},
-    {"19082", {'2', CompareLogic::kCatchword, "e2ffe2"}},
-    {"19083", {'3', CompareLogic::kTitle, "e5ffff"}},
-    {"15518", {'4', CompareLogic::kCatchword, "ffffff"}},
-    {"15542", {'5', CompareLogic::kTitle, "ffffff"}},
-    {"19602", {'6', CompareLogic::kTitle, "ffffff"}},
+    {"15431", {'1', CompareLogic::kTitle, "ffffde"}},  {"19082", {'2', CompareLogic::kCatchword, "e2ffe2"}},
+    {"19083", {'3', CompareLogic::kTitle, "e5ffff"}},  {"15518", {'4', CompareLogic::kCatchword, "ffffff"}},
+    {"15542", {'5', CompareLogic::kTitle, "ffffff"}},  {"19602", {'6', CompareLogic::kTitle, "ffffff"}},
     {kNoClass, {'7', CompareLogic::kTitle, "ffffff"}},
 };
 constexpr ClassRule kOtherClassRule = {'7', CompareLogic::kDocno, "ffffff"};
@@ -404,21 +401,22 @@ bool SdiCompare::Impl::matchNode() {
         if (match == nullptr) {
             const std::uint32_t order = ++countResultBt;
             if (!sc.isCodPodSelected || codPod) {
-                results.push_back({doc.rule.group, doc.parts.decclass, DocStatus::kNew, order, doc.entry, nullptr,
-                                   {}, {}});
+                results.push_back(
+                    {doc.rule.group, doc.parts.decclass, DocStatus::kNew, order, doc.entry, nullptr, {}, {}});
             }
             continue;
         }
         const std::uint32_t order = ++countResultBt;
         ++countResultBt;
         if (sc.isCodPodSelected && !codPod) continue;
-        ResultRow row{doc.rule.group, doc.parts.decclass, DocStatus::kChanged, order, doc.entry, match->entry,
-                      {}, {}};
+        ResultRow row{
+            doc.rule.group, doc.parts.decclass, DocStatus::kChanged, order, doc.entry, match->entry, {}, {}};
         if (codPod) {
             row.blockKey = blockKey(doc, DocStatus::kChanged, order);
             row.oldBlockKey = blockKey(doc, DocStatus::kChanged, order + 1);
-            const CompareDocsResult differs = sc.cpCmp_->compareDocs(
-                sc.database1, sc.database2, *match->entry->docno, *doc.entry->docno, row.oldBlockKey, row.blockKey);
+            const CompareDocsResult differs =
+                sc.cpCmp_->compareDocs(sc.database1, sc.database2, *match->entry->docno, *doc.entry->docno,
+                                       row.oldBlockKey, row.blockKey);
             if (differs == CompareDocsResult::kError) {
                 sc.setError("%s: %s", getMsgStr(178, "compare/30"), sc.cpCmp_->getError());
                 return false;
@@ -474,7 +472,8 @@ std::unique_ptr<SdiCompare> newSdiCompare(KvoFormat& alf) {
     return std::unique_ptr<SdiCompare>(new (std::nothrow) SdiCompare(alf, std::move(cpCmp)));
 }
 
-SdiCompare::SdiCompare(KvoFormat& alf, std::unique_ptr<CPodCmp> cpCmp) : alf_(alf), cpCmp_(std::move(cpCmp)) {}
+SdiCompare::SdiCompare(KvoFormat& alf, std::unique_ptr<CPodCmp> cpCmp)
+    : alf_(alf), cpCmp_(std::move(cpCmp)) {}
 
 SdiCompare::~SdiCompare() = default;
 

@@ -35,7 +35,8 @@ std::optional<std::string> rowFileName(const SdiEntry& entry) {
 }
 
 bool reportOrder(const ResultRow& a, const ResultRow& b) {
-    return std::tie(a.group, a.decclass, a.status, a.order) < std::tie(b.group, b.decclass, b.status, b.order);
+    return std::tie(a.group, a.decclass, a.status, a.order) <
+           std::tie(b.group, b.decclass, b.status, b.order);
 }
 
 std::size_t addSaturated(std::size_t a, std::size_t b) {
@@ -59,8 +60,8 @@ public:
 
 private:
     void startRecord(const ResultRow& row, const std::optional<std::string>& fileName);
-    void writeRow(const SdiEntry& entry, const std::optional<std::string>& fileName, const std::string& library,
-                  int iconCode, const std::string& blockKey);
+    void writeRow(const SdiEntry& entry, const std::optional<std::string>& fileName,
+                  const std::string& library, int iconCode, const std::string& blockKey);
 
     SdiCompare& sc_;
     KvoFormat& alf_;
@@ -86,7 +87,8 @@ void SdiCompare::ReportWriter::startRecord(const ResultRow& row, const std::opti
 }
 
 void SdiCompare::ReportWriter::writeRow(const SdiEntry& entry, const std::optional<std::string>& fileName,
-                                        const std::string& library, int iconCode, const std::string& blockKey) {
+                                        const std::string& library, int iconCode,
+                                        const std::string& blockKey) {
     ReportState& st = sc_.report;
     const int colour = st.rl_rowNum % 2;
     if (fileName) {
@@ -94,11 +96,13 @@ void SdiCompare::ReportWriter::writeRow(const SdiEntry& entry, const std::option
                          textOf(entry.engtitle), nullptr, 0, colour, iconCode);
     } else {
         // A difference without a member to link to is still shown.
-        alf_.writeDocRowNoLink(textOf(entry.title), textOf(entry.engtitle), textOf(entry.docno), colour, iconCode);
+        alf_.writeDocRowNoLink(textOf(entry.title), textOf(entry.engtitle), textOf(entry.docno), colour,
+                               iconCode);
     }
     ++st.rl_rowNum;
     if (sc_.isCodPodSelected && !blockKey.empty()) {
-        if (const std::string* blocks = sc_.cpCmp_->findResult(blockKey)) alf_.writeTableCellRow(blocks->c_str());
+        if (const std::string* blocks = sc_.cpCmp_->findResult(blockKey))
+            alf_.writeTableCellRow(blocks->c_str());
     }
 }
 
@@ -109,13 +113,16 @@ void SdiCompare::ReportWriter::reportList(const std::vector<ResultRow>& rows) {
         startRecord(row, fileName);
         switch (row.status) {
             case DocStatus::kNew:
-                writeRow(*row.entry, fileName, sc_.database2, static_cast<int>(DocStatus::kNew), row.blockKey);
+                writeRow(*row.entry, fileName, sc_.database2, static_cast<int>(DocStatus::kNew),
+                         row.blockKey);
                 break;
             case DocStatus::kRemoved:
-                writeRow(*row.entry, fileName, sc_.database1, static_cast<int>(DocStatus::kRemoved), row.blockKey);
+                writeRow(*row.entry, fileName, sc_.database1, static_cast<int>(DocStatus::kRemoved),
+                         row.blockKey);
                 break;
             default:
-                writeRow(*row.entry, fileName, sc_.database2, static_cast<int>(DocStatus::kChanged), row.blockKey);
+                writeRow(*row.entry, fileName, sc_.database2, static_cast<int>(DocStatus::kChanged),
+                         row.blockKey);
                 sc_.report.rl_pair = 1;
                 writeRow(*row.oldEntry, rowFileName(*row.oldEntry), sc_.database1, kIconCodeChangedOld,
                          row.oldBlockKey);
