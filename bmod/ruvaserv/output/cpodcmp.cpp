@@ -68,7 +68,8 @@ struct StartHit {
 };
 
 StartHit findStartTag(std::string_view document, std::size_t from, std::string_view str) {
-    for (std::size_t at = findCaseBlind(document, from, str); at != kNone; at = findCaseBlind(document, at + 1, str)) {
+    for (std::size_t at = findCaseBlind(document, from, str); at != kNone;
+         at = findCaseBlind(document, at + 1, str)) {
         const std::size_t open = tagOpenBefore(document, at);
         if (open != kNone) return {at, open};
     }
@@ -121,8 +122,8 @@ private:
 // Display copies: the attributes that only shape a table or text survive;
 // none of them holds an address or a script.
 constexpr std::array<std::string_view, 14> kKeptAttributes = {
-    "class",  "colspan", "rowspan",     "align",       "valign",  "width",  "height",
-    "border", "cellpadding", "cellspacing", "bgcolor", "nowrap", "size", "color",
+    "class",  "colspan",     "rowspan",     "align",   "valign", "width", "height",
+    "border", "cellpadding", "cellspacing", "bgcolor", "nowrap", "size",  "color",
 };
 constexpr std::array<std::string_view, 13> kDroppedTags = {
     "script", "style", "iframe", "frame", "frameset", "object", "embed",
@@ -149,8 +150,8 @@ std::string lowered(std::string_view text) {
 // A tag read as a browser reads it: the name runs to white space, '/' or
 // '>'; attribute values may be quoted and then hold '>'.
 struct Tag {
-    std::string name;         // lower-cased
-    std::string keptAttrs;    // the kept attributes, each " name=\"value\"", escaped
+    std::string name;          // lower-cased
+    std::string keptAttrs;     // the kept attributes, each " name=\"value\"", escaped
     std::size_t next = kNone;  // after the '>'; none when the text ends first
 };
 
@@ -241,7 +242,8 @@ std::size_t sanitizeMarkup(std::string_view html, std::size_t lt, std::string& o
     }
     const Tag tag = readTag(html, nameAt);
     if (tag.next == kNone) return n;
-    if (!closing && (tag.name == "script" || tag.name == "style")) return afterRawContent(html, tag.next, tag.name);
+    if (!closing && (tag.name == "script" || tag.name == "style"))
+        return afterRawContent(html, tag.next, tag.name);
     if (!isPlainName(tag.name) || isOneOf(tag.name, kDroppedTags)) return tag.next;
     out += closing ? "</" : "<";
     out += tag.name;
@@ -260,7 +262,11 @@ void cutAfterHtmlEnd(std::string& document) {
 class SavedPageState {
 public:
     explicit SavedPageState(CgiHandler& cg)
-        : cg_(cg), docCTime_(cg.docCTime), mimeType_(cg.mimeType), mimeFilename_(cg.mimeFilename), folder_(cg.folder) {}
+        : cg_(cg),
+          docCTime_(cg.docCTime),
+          mimeType_(cg.mimeType),
+          mimeFilename_(cg.mimeFilename),
+          folder_(cg.folder) {}
     ~SavedPageState() {
         cg_.docCTime = docCTime_;
         cg_.mimeType = std::move(mimeType_);
@@ -291,7 +297,8 @@ int CPodCmp::checkDocType(const std::string& docno, CPodDocType type) const {
     const std::optional<std::string> fileName = docnoToFilename(docno.c_str(), nullptr, "html");
     if (!fileName) return 0;
     std::string decclass;
-    if (!filenameToDocnoParts(fileName->c_str(), nullptr, &decclass, nullptr, nullptr, nullptr, nullptr)) return 0;
+    if (!filenameToDocnoParts(fileName->c_str(), nullptr, &decclass, nullptr, nullptr, nullptr, nullptr))
+        return 0;
     return decclass == (type == DOC_TYPE_COD ? kCodDocId : kPodDocId) ? 1 : 0;
 }
 
@@ -359,8 +366,9 @@ CompareDocsResult CPodCmp::compareDocs(const std::string& oldLib, const std::str
 
 CompareDocsResult CPodCmp::compareBlocks(std::string_view oldDoc, std::string_view newDoc, CPodDocType kind,
                                          std::string& oldResult, std::string& newResult) {
-    const std::span<const char* const> starts = kind == DOC_TYPE_COD ? std::span<const char* const>(kCodBgnStrs)
-                                                                     : std::span<const char* const>(kPodBgnStrs);
+    const std::span<const char* const> starts = kind == DOC_TYPE_COD
+                                                    ? std::span<const char* const>(kCodBgnStrs)
+                                                    : std::span<const char* const>(kPodBgnStrs);
     const Message cutFailed = kind == DOC_TYPE_COD ? kCodBlockFailed : kPodBlockFailed;
     auto guarded = [this](const Message& m, auto&& step) {
         try {
@@ -469,12 +477,29 @@ void CPodCmp::addBlockToResultBt(const std::string& key, std::string text) {
 void CPodCmp::convertToLineGraphChars(std::string& block) {
     for (char& c : block) {
         switch (static_cast<unsigned char>(c)) {
-            case 0x80: c = '|'; break;
-            case 0x81: case 0x86: case 0x88: c = '+'; break;
-            case 0x82: case 0x83: c = '\\'; break;
-            case 0x84: case 0x85: case 0x87: c = '-'; break;
-            case 0x89: case 0x8a: c = '/'; break;
-            default: break;
+            case 0x80:
+                c = '|';
+                break;
+            case 0x81:
+            case 0x86:
+            case 0x88:
+                c = '+';
+                break;
+            case 0x82:
+            case 0x83:
+                c = '\\';
+                break;
+            case 0x84:
+            case 0x85:
+            case 0x87:
+                c = '-';
+                break;
+            case 0x89:
+            case 0x8a:
+                c = '/';
+                break;
+            default:
+                break;
         }
     }
 }

@@ -86,8 +86,9 @@ public:
     static int byteCmp(const std::string* a, const std::string* b, char delimiter);
     // Where the tag of the first string of strings (table order before
     // position) found from `from` (any case) opens: its '<', searched back
-    // no further than the document start, a '>' met first rejecting that
-    // find. npos when no string yields a tag.
+    // no further than the document start (so it may lie before from); a
+    // '>' met first rejects that find and the string's next find is tried.
+    // npos when no string yields a tag.
     static std::size_t findNextStartStr(std::string_view document, std::size_t from,
                                         std::span<const char* const> strings);
     // Where a block starting at from ends: the next "<h" + digit, else the
