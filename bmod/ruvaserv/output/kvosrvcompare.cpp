@@ -177,6 +177,8 @@ private:
     bool made_ = false;
 };
 
+// A name past PATH_MAX could never be opened: it is a name that could not
+// be made.
 bool fitsPath(const std::string& path) {
     return path.size() < PATH_MAX;
 }

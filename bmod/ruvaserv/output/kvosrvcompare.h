@@ -29,7 +29,10 @@ public:
 
     // Writes the report of newLib against oldLib (each a library name or an
     // all-digit hash id) into cg's document buffer. oldLib's list is the
-    // older side, so a document only in newLib is "new". kFailed with cg's
+    // older side, so a document only in newLib is "new". Rows link, and
+    // titles are looked up by, the one library each listing named (a
+    // pattern or a bracketed library id becomes that name or hash id).
+    // kFailed with cg's
     // error text set (message 116 around the comparison's text, or the
     // fetch and title messages). The private temporary directory and its
     // files are gone on every return.
@@ -38,10 +41,11 @@ public:
     // Joins library's SDI parts into fileName, which must not exist yet
     // (created exclusively, mode 0600, no symlink followed): the head of
     // the first part, every part's body in part-number order, then
-    // "</body>\n</tavr>\n". cg's document buffer is used as scratch and left
-    // freed. database, when given, receives the one library the listing
-    // named (the name titles are looked up by). kFailed with cg's error text
-    // set and fileName removed.
+    // "</body>\n</tavr>\n". Each part is read into storage of its own; cg's
+    // document buffer is left freed. database, when given, receives the one
+    // library the listing named (the name titles are looked up by). kFailed
+    // with cg's error text set and fileName removed (a part without a
+    // complete body is message 122).
     KvoSrvCompareResult prepareSdiFile(CgiHandler& cg, const std::string& library, const std::string& fileName,
                                        std::string* database = nullptr);
 
