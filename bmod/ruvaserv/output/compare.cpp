@@ -97,15 +97,16 @@ struct Doc {
 // sorts compare views without allocating.
 struct Side {
     std::unique_ptr<Sdi> sdi;
-    std::vector<Doc> docs;                // list order
-    std::vector<std::uint32_t> byNumber;  // first entry per folded number, in folded-number order
+    std::vector<Doc> docs;              // list order
+    std::vector<std::uint32_t> unique;  // the first entry per folded number, in list order
+    std::unordered_map<std::string_view, std::uint32_t> byNumber;  // folded number -> that entry
     std::string keys;
 
     std::string_view key(KeyRef ref) const { return {keys.data() + ref.at, ref.len}; }
 };
 
-// Docs of side 1 under one kind of key; the docs of a key chain in the
-// order they were added (folded-number order).
+// Docs of side 1 under one kind of key, chained per key in the order added
+// until sortChains orders them.
 class KeyIndex {
 public:
     void reset(std::size_t docCount) {
@@ -125,6 +126,20 @@ public:
         return it == heads_.end() ? kNone : it->second.first;
     }
     std::uint32_t next(std::uint32_t doc) const { return next_[doc]; }
+    // Puts each key's docs in the order of less (few keys have more than one).
+    template <class Less>
+    void sortChains(Less less) {
+        std::vector<std::uint32_t> chain;
+        for (auto& [key, ends] : heads_) {
+            if (ends.first == ends.second) continue;
+            chain.clear();
+            for (std::uint32_t d = ends.first; d != kNone; d = next_[d]) chain.push_back(d);
+            std::sort(chain.begin(), chain.end(), less);
+            for (std::size_t i = 0; i + 1 < chain.size(); ++i) next_[chain[i]] = chain[i + 1];
+            next_[chain.back()] = kNone;
+            ends = {chain.front(), chain.back()};
+        }
+    }
 
 private:
     std::unordered_map<std::string_view, std::pair<std::uint32_t, std::uint32_t>> heads_;  // first, last
@@ -140,6 +155,39 @@ int collectEntry(Sdi*, void* data, SdiEntry* entry, int) {
         return 0;
     }
     return 1;
+}
+
+// The first 8 bytes of a key, big-endian, zero-padded: equal heads leave only
+// keys longer than 8 bytes to compare, and sorting reads no key store for
+// most comparisons (the store is in list order, the sort jumps across it).
+std::uint64_t keyHead(std::string_view key) {
+    std::uint64_t head = 0;
+    for (std::size_t i = 0; i < 8; ++i) {
+        head <<= 8;
+        if (i < key.size()) head |= static_cast<unsigned char>(key[i]);
+    }
+    return head;
+}
+
+// The walk order: (folded title, folded number), numbers unique per side.
+std::vector<std::uint32_t> titleOrder(const Side& side) {
+    struct Item {
+        std::uint64_t head;
+        std::uint32_t doc;
+    };
+    std::vector<Item> items;
+    items.reserve(side.unique.size());
+    for (std::uint32_t doc : side.unique) items.push_back({keyHead(side.key(side.docs[doc].title)), doc});
+    std::sort(items.begin(), items.end(), [&side](const Item& a, const Item& b) {
+        if (a.head != b.head) return a.head < b.head;
+        const Doc& x = side.docs[a.doc];
+        const Doc& y = side.docs[b.doc];
+        const int cmp = side.key(x.title).compare(side.key(y.title));
+        return cmp != 0 ? cmp < 0 : side.key(x.number) < side.key(y.number);
+    });
+    std::vector<std::uint32_t> order(items.size());
+    for (std::size_t i = 0; i < items.size(); ++i) order[i] = items[i].doc;
+    return order;
 }
 
 KeyRef storeKey(std::string& keys, std::string_view folded) {
@@ -210,7 +258,6 @@ struct SdiCompare::Impl {
     int readSide(Side& side);
     void tagSdiNode();
     void indexSide1();
-    std::vector<std::uint32_t> titleOrder(const Side& side) const;
     bool isCodPod(const Doc& doc) const;
     bool matchNode();
     void missNode();
@@ -279,36 +326,22 @@ int SdiCompare::Impl::readSide(Side& side) {
             doc.article = storeKey(side.keys, folded);
         }
     }
-    std::vector<std::uint32_t>& order = side.byNumber;
-    order.resize(side.docs.size());
-    for (std::uint32_t i = 0; i < order.size(); ++i) order[i] = i;
-    std::stable_sort(order.begin(), order.end(), [&side](std::uint32_t a, std::uint32_t b) {
-        return side.key(side.docs[a].number) < side.key(side.docs[b].number);
-    });
-    // Stable: of equal numbers the first listed stays.
-    order.erase(std::unique(order.begin(), order.end(),
-                            [&side](std::uint32_t a, std::uint32_t b) {
-                                return side.key(side.docs[a].number) == side.key(side.docs[b].number);
-                            }),
-                order.end());
+    side.byNumber.reserve(side.docs.size());
+    side.unique.reserve(side.docs.size());
+    for (std::uint32_t i = 0; i < side.docs.size(); ++i) {
+        if (side.byNumber.try_emplace(side.key(side.docs[i].number), i).second) side.unique.push_back(i);
+    }
     return 1;
 }
 
 // Numbers equal on both sides are settled: the same document, whatever its
 // title.
 void SdiCompare::Impl::tagSdiNode() {
-    auto a = side1.byNumber.begin();
-    auto b = side2.byNumber.begin();
-    while (a != side1.byNumber.end() && b != side2.byNumber.end()) {
-        const int cmp = side1.key(side1.docs[*a].number).compare(side2.key(side2.docs[*b].number));
-        if (cmp < 0) {
-            ++a;
-        } else if (cmp > 0) {
-            ++b;
-        } else {
-            side1.docs[*a++].settled = true;
-            side2.docs[*b++].settled = true;
-        }
+    for (std::uint32_t i : side2.unique) {
+        const auto it = side1.byNumber.find(side2.key(side2.docs[i].number));
+        if (it == side1.byNumber.end()) continue;
+        side1.docs[it->second].settled = true;
+        side2.docs[i].settled = true;
     }
 }
 
@@ -316,7 +349,7 @@ void SdiCompare::Impl::indexSide1() {
     const std::size_t n = side1.docs.size();
     step = SdiCompareCode::kAddCatch;
     catchSdi1.reset(n);
-    for (std::uint32_t i : side1.byNumber) {
+    for (std::uint32_t i : side1.unique) {
         const Doc& doc = side1.docs[i];
         if (doc.rule.logic == CompareLogic::kCatchword && doc.catchword.present()) {
             catchSdi1.add(side1.key(doc.catchword), i);
@@ -325,20 +358,18 @@ void SdiCompare::Impl::indexSide1() {
     step = SdiCompareCode::kAddTitle1;
     titleSdi1.reset(n);
     articleSdi1.reset(n);
-    for (std::uint32_t i : side1.byNumber) {
+    for (std::uint32_t i : side1.unique) {
         const Doc& doc = side1.docs[i];
         titleSdi1.add(side1.key(doc.title), i);
         if (doc.article.present()) articleSdi1.add(side1.key(doc.article), i);
     }
-}
-
-// (folded title, folded number) order: byNumber sorted stably by title.
-std::vector<std::uint32_t> SdiCompare::Impl::titleOrder(const Side& side) const {
-    std::vector<std::uint32_t> order = side.byNumber;
-    std::stable_sort(order.begin(), order.end(), [&side](std::uint32_t a, std::uint32_t b) {
-        return side.key(side.docs[a].title) < side.key(side.docs[b].title);
-    });
-    return order;
+    // Candidates are tried in folded-number order.
+    const auto byNumber = [this](std::uint32_t a, std::uint32_t b) {
+        return side1.key(side1.docs[a].number) < side1.key(side1.docs[b].number);
+    };
+    catchSdi1.sortChains(byNumber);
+    titleSdi1.sortChains(byNumber);
+    articleSdi1.sortChains(byNumber);
 }
 
 bool SdiCompare::Impl::isCodPod(const Doc& doc) const {
@@ -456,7 +487,7 @@ SdiCompareCode SdiCompare::Impl::run(const std::string& oldSdiFile, const std::s
     tagSdiNode();
     indexSide1();
     step = SdiCompareCode::kResultList;
-    results.reserve(side1.byNumber.size() + side2.byNumber.size());
+    results.reserve(side1.unique.size() + side2.unique.size());
     step = SdiCompareCode::kMatch;
     if (!matchNode()) return SdiCompareCode::kMatch;
     step = SdiCompareCode::kMiss;
