@@ -14,6 +14,7 @@
 #include "bmod/ruvaserv/sgml/sdi.h"
 #include "common/docmodel/docno.h"
 #include "common/fd_io.h"
+#include "common/html_escape.h"
 #include "common/mapped_file.h"
 
 namespace ruva {
@@ -350,7 +351,8 @@ int Sdi::output(const char* path) {
     tmp += "sdiwrite.XXXXXX";
     int fd = mkstemp(tmp.data());
     if (fd < 0) {
-        setError(SgmlScanner::msg(309, "sdi/21"), std::strerror(errno), path);
+        int err = errno;
+        setError(SgmlScanner::msg(309, "sdi/21"), std::strerror(err), htmlEscaped(path));
         return 0;
     }
     // mkstemp makes 0600; the file gets what fopen would give, or the old mode.
@@ -385,7 +387,7 @@ int Sdi::output(const char* path) {
     if (!renameFile(tmp.c_str(), path, options, nullptr)) {
         int err = errno;
         unlink(tmp.c_str());
-        setError(SgmlScanner::msg(310, "sdi/22"), std::strerror(err), tmp.c_str());
+        setError(SgmlScanner::msg(310, "sdi/22"), std::strerror(err), htmlEscaped(tmp));
         return 0;
     }
     return 1;

@@ -344,17 +344,28 @@ TEST(SdiWriter, FailedWriteKeepsTheOldTarget) {
 }
 
 // A move that fails leaves the target as it was and removes the written file.
+// Paths reach a page inside the message: escaped as document text is.
+std::string pathShown(const std::string& path) {
+    std::string shown;
+    for (char c : path) shown += c == '/' ? std::string("&#47;") : std::string(1, c);
+    return shown;
+}
+
 TEST(SdiWriter, FailedMoveRemovesTheTemporaryFile) {
-    TempDir dir;
-    std::string target = dir.file("x_sd1.sgml");
+    TempDir top;
+    std::string folder = top.file("a<\"&b");
+    ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+    std::string target = folder + "/x_sd1.sgml";
     ASSERT_EQ(mkdir(target.c_str(), 0755), 0);
     writeFile(target + "/keep", "k");
     std::unique_ptr<Sdi> sdi = demoList();
     ASSERT_TRUE(sdi);
     EXPECT_EQ(sdi->output(target.c_str()), 0);
-    EXPECT_NE(sdi->getError().find("Failed to rename SDI output file, "), std::string::npos) << sdi->getError();
-    EXPECT_NE(sdi->getError().find(dir.path() + "/sdiwrite."), std::string::npos) << sdi->getError();
-    EXPECT_EQ(directoryNames(dir.path()), std::vector<std::string>{"x_sd1.sgml"});
+    EXPECT_EQ(sdi->getError().rfind("Failed to rename SDI output file, Is a directory '", 0), 0u) << sdi->getError();
+    EXPECT_NE(sdi->getError().find("'" + pathShown(top.path()) + "&#47;a&#60;&#34;&amp;b&#47;sdiwrite."),
+              std::string::npos)
+        << sdi->getError();
+    EXPECT_EQ(directoryNames(folder), std::vector<std::string>{"x_sd1.sgml"});
     EXPECT_EQ(readFile(target + "/keep"), "k");
 }
 
@@ -379,7 +390,7 @@ TEST(SdiWriter, MissingDirectoryIsReported) {
     ASSERT_TRUE(sdi);
     EXPECT_EQ(sdi->output("/nonexistent-dir-of-sdi-test/x_sd1.sgml"), 0);
     EXPECT_NE(sdi->getError().find("Cannot create SDI output file, No such file or directory "
-                                   "'/nonexistent-dir-of-sdi-test/x_sd1.sgml'"),
+                                   "'&#47;nonexistent-dir-of-sdi-test&#47;x_sd1.sgml'.<br><br>"),
               std::string::npos)
         << sdi->getError();
 }
