@@ -474,15 +474,71 @@ public:
         }
     }
 
+    // Person texts: no markup characters, no edge blanks.
+    std::string personText(int most) {
+        static const char* const kParts[] = {"John", "Anna-Lena", "O'Brien", "Box 1505", "SE-125 25",
+                                             "Stockholm", "(acting)", "Dept. 4/B", "+46", "Ltd.", "x"};
+        std::string out;
+        for (int i = 0, n = 1 + pick(most); i < n; ++i) {
+            if (i) out += ' ';
+            out += kParts[pick(sizeof kParts / sizeof *kParts)];
+        }
+        return out;
+    }
+    std::optional<std::string> maybePerson(int most) {
+        if (pick(3) == 0) return std::nullopt;
+        return personText(most);
+    }
+    // Any address and phone form a written list can hold.
+    TavrPerson* person() {
+        auto* tp = new TavrPerson();
+        tp->name = maybePerson(3);
+        (pick(2) ? tp->initials : tp->signature) = maybePerson(1);
+        switch (pick(3)) {
+        case 0:
+            tp->addressType = TAVRADDRESS_INTERNAL;
+            tp->internalAddress = {maybePerson(1), maybePerson(1), maybePerson(2)};
+            break;
+        case 1:
+            tp->addressType = TAVRADDRESS_EXTERNAL;
+            tp->ext_addr = maybePerson(4);
+            break;
+        default:
+            tp->addressType = XTAVRADDRESS;
+            for (int i = 0, n = 1 + pick(4); i < n; ++i) tp->XTAVRaddress.line.push_back(personText(3));
+            break;
+        }
+        switch (pick(3)) {
+        case 0: break;
+        case 1:
+            tp->phoneType = TAVRPHONE_ECN;
+            tp->ECN_phone = {std::to_string(100 + pick(900)), maybePerson(1)};
+            break;
+        default:
+            tp->phoneType = TAVRPHONE_PUBLIC;
+            tp->public_no = maybePerson(2);
+            break;
+        }
+        return tp;
+    }
+
     std::unique_ptr<Sdi> tree() {
         std::unique_ptr<Sdi> sdi = newSdi(0);
         if (!sdi) return nullptr;
-        static const TavrLang kLangs[] = {TAVRLANG_NOTSET, TAVRLANG_EN, TAVRLANG_SV, TAVRLANG_DE, TAVRLANG_JA,
-                                          TAVRLANG_AE};
         static const char* const kPersons[] = {nullptr, "AB/CD/EF SMITH John", "XY/ZW BERG Anna"};
-        std::string d = "1/1553-ABC 901 " + std::to_string(10 + pick(90)) + " Uen", title = words(3);
-        sdi->setMetadata(kLangs[pick(6)], d.c_str(), "B", title.c_str(), kPersons[pick(3)], kPersons[pick(3)],
-                         kPersons[pick(3)], "2003-04-17");
+        // Without a language of its own, the list takes its number's, if any.
+        static const char* const kNumberLangs[] = {" Uen", " Ufi", ""};
+        std::string d = "1/1553-ABC 901 " + std::to_string(10 + pick(90)) + kNumberLangs[pick(3)], title = words(3);
+        // Every language the reader knows, and none.
+        int lang = pick(kTavrLangCount);
+        sdi->setMetadata(lang == TAVRLANG_X ? TAVRLANG_NOTSET : static_cast<TavrLang>(lang), d.c_str(), "B",
+                         title.c_str(), kPersons[pick(3)], kPersons[pick(3)], kPersons[pick(3)], "2003-04-17");
+        for (TavrPerson** slot : {&sdi->dp->drafted_by, &sdi->dp->approved_by, &sdi->dp->checked_by,
+                                  &sdi->dp->factual_supervisor}) {
+            if (pick(2)) continue;
+            sdi->dp->freeTavrPerson(*slot);
+            *slot = person();
+        }
         sdi->sdiVersion = kSdiVersionWritten;
         sdi->subtitle = maybe(words(3));
         sdi->userinfo = maybe(words(2));
@@ -518,10 +574,15 @@ std::string diffEntries(const SdiEntry* a, const SdiEntry* b, const std::string&
     return "";
 }
 
-// A person as its texts; a missing one is the empty record the skeleton reads back as.
+// A person as its forms and texts, one entry per address line; a missing
+// one is the empty internal record the skeleton reads back as.
 std::vector<std::optional<std::string>> personTexts(const TavrPerson* p) {
-    if (!p) return std::vector<std::optional<std::string>>(11);
-    std::vector<std::optional<std::string>> t = {p->name,
+    TavrPerson empty;
+    empty.addressType = TAVRADDRESS_INTERNAL;
+    if (!p) p = &empty;
+    std::vector<std::optional<std::string>> t = {std::to_string(p->addressType),
+                                                 std::to_string(p->phoneType),
+                                                 p->name,
                                                  p->signature,
                                                  p->initials,
                                                  p->internalAddress.location,
@@ -531,10 +592,16 @@ std::vector<std::optional<std::string>> personTexts(const TavrPerson* p) {
                                                  p->ECN_phone.ECN_code,
                                                  p->ECN_phone.extension,
                                                  p->public_no,
-                                                 std::nullopt};
-    for (const std::string& line : p->XTAVRaddress.line) t.back() = t.back().value_or("") + line + "\n";
+                                                 p->next ? "chain" : ""};
+    for (const std::string& line : p->XTAVRaddress.line) t.push_back(line);
     for (auto& text : t) text = normal(text);
     return t;
+}
+
+std::string shownPerson(const std::vector<std::optional<std::string>>& texts) {
+    std::string out;
+    for (const auto& text : texts) out += "'" + text.value_or("(null)") + "' ";
+    return out;
 }
 
 std::string diffLists(Sdi* a, Sdi* b) {
@@ -555,7 +622,9 @@ std::string diffLists(Sdi* a, Sdi* b) {
     const TavrPerson* pa[] = {a->dp->drafted_by, a->dp->approved_by, a->dp->checked_by, a->dp->factual_supervisor};
     const TavrPerson* pb[] = {b->dp->drafted_by, b->dp->approved_by, b->dp->checked_by, b->dp->factual_supervisor};
     for (int i = 0; i < 4; ++i) {
-        if (personTexts(pa[i]) != personTexts(pb[i])) return "person " + std::to_string(i) + " differs";
+        if (personTexts(pa[i]) != personTexts(pb[i]))
+            return "person " + std::to_string(i) + " " + shownPerson(personTexts(pa[i])) + "read " +
+                   shownPerson(personTexts(pb[i]));
     }
     return diffEntries(a->root, b->root, "");
 }
