@@ -309,6 +309,8 @@ const Golden kGolden[] = {
     {"<a href=x\"y>", "3/00 \"a\"\n5/00 \"href\"\n6/0A \"x\\\"y\"\n1/00\n", "<a href='x\"y'>"},
     {"<br />", "3/48 \"br\"\n1/00\n", "<br />"},
     {"<br/>", "3/08 \"br\"\n3/08 \"/br\"\n1/00\n", "<br></br>"},
+    // The "/" after a value marks the value node, which prints no " /".
+    {"<a href=\"x\"/>", "3/00 \"a\"\n5/00 \"href\"\n6/4B \"x\"\n1/00\n", "<a href=\"x\">"},
     {"<p/text/", "3/08 \"p\"\n2/00 \"text\"\n3/08 \"/p\"\n1/00\n", "<p>text</p>"},
     {"<p/a/ b", "3/08 \"p\"\n2/00 \"a\"\n3/08 \"/p\"\n2/00 \" b\"\n1/00\n", "<p>a</p> b"},
     {"<?xml version=\"1.0\"?>", "3/00 \"?xml\"\n5/00 \"version\"\n6/0B \"1.0\"\n1/00\n", "<?xml version=\"1.0\"?>"},
@@ -450,6 +452,19 @@ TEST(SgmlScanner, LiteralElementsKeepTheirContentAsText) {
          "<!DOCTYPE x PUBLIC \"-//VANDROVE//DTD XTAVR 1\" \"x.dtd\"><PREFORM>a<b></PREFORM>",
          "3/00 !DOCTYPE|8/00 x|9/00 PUBLIC|10/01 -//VANDROVE//DTD XTAVR 1|10/09 x.dtd|3/08 PREFORM|2/00 a|3/08 b|"
          "3/08 /PREFORM|1/00|"},
+        // PREFORM's inline tags are known by the start of their names.
+        {"SUBSCRIPT is a tag by its SUBS, SUB is text",
+         "<!DOCTYPE x PUBLIC \"-//VANDROVE//DTD XTAVR 1//EN\"><PREFORM>a<SUBSCRIPT>b</SUBSCRIPT><SUB>c</SUB></PREFORM>",
+         "3/00 !DOCTYPE|8/00 x|9/00 PUBLIC|10/09 -//VANDROVE//DTD XTAVR 1//EN|3/08 PREFORM|2/00 a|3/08 SUBSCRIPT|"
+         "2/00 b|3/08 /SUBSCRIPT|2/00 <SUB>c</SUB>|3/08 /PREFORM|1/00|"},
+        {"an end tag so known that begins with p ends the literal",
+         "<!DOCTYPE x PUBLIC \"-//VANDROVE//DTD XTAVR 1//EN\"><PREFORM>a</PREFORMAT>b<c></PREFORM>",
+         "3/00 !DOCTYPE|8/00 x|9/00 PUBLIC|10/09 -//VANDROVE//DTD XTAVR 1//EN|3/08 PREFORM|2/00 a|3/08 /PREFORMAT|"
+         "2/00 b|3/08 c|3/08 /PREFORM|1/00|"},
+        {"any other such end tag leaves it literal",
+         "<!DOCTYPE x PUBLIC \"-//VANDROVE//DTD XTAVR 1//EN\"><PREFORM>a</SUPS>b<c></PREFORM>",
+         "3/00 !DOCTYPE|8/00 x|9/00 PUBLIC|10/09 -//VANDROVE//DTD XTAVR 1//EN|3/08 PREFORM|2/00 a|3/08 /SUPS|"
+         "2/00 b<c>|3/08 /PREFORM|1/00|"},
         {"CDATA with blanks", "<![ CDATA [<a>]]>", "3/00 ![|8/00 CDATA|9/00 |2/38@2 <a>|1/10|"},
         {"CDATA through an entity", "<!ENTITY % e \"CDATA\"><![ %e; [<a>]]>",
          "3/00 !ENTITY|8/00 %|9/00 e|10/09 CDATA|3/00 ![|8/00 CDATA|9/00 |2/38@2 <a>|1/10|"},
