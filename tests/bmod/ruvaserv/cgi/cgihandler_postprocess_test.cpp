@@ -332,9 +332,14 @@ TEST_F(PostProcessServer, MeetingMinutesOptionComesFromTheMemberComment) {
         req_.field("ID", "12");
         std::string entry = "300 1551-abc10101uen.a.html";
         if (!c.comment.empty()) entry += " \"" + c.comment + "\"";
-        runWith("300-Contents of Database 12\n" + entry + "\n200-CONT executed.\n", "<p>x</p>");
+        const std::string out =
+            runWith("300-Contents of Database 12\n" + entry + "\n200-CONT executed.\n", "<body><p>x</p></body>");
         EXPECT_EQ(req_->passState().isMOM, c.isMOM);
         EXPECT_NE(received_.find(std::string("\nCONT 12 ") + kDocFile + "\n"), std::string::npos) << received_;
+        // The document page's menu script at the body's end carries it.
+        const size_t at = out.find(c.isMOM ? "\nvar isMOM=1;\n" : "\nvar isMOM=0;\n");
+        EXPECT_NE(at, std::string::npos) << out;
+        EXPECT_EQ(out.rfind("var isMOM="), at + 1) << out;
     }
 }
 
