@@ -432,6 +432,7 @@ int PostProcessPass::atLt() {
     if (!ps_.endOfTitle) passTitleEnd(so_ + 1);
     if (const int moved = handOver()) return moved > 0;
     if (ps_.metaDataStart && !ps_.metaDataDone && scan_.startsAt(so_, kBodyMarker)) ps_.metaDataDone = true;
+    ltInMarkup_ = ps_.inTag || ps_.inScript;
     ps_.inTag = true;
     int r = tagRules();
     if (r == 0 && ps_.bFilterToolbar) r = cg_.toolbarPageRule(so_);
@@ -526,9 +527,11 @@ int PostProcessPass::bodyTag() {
 
 bool PostProcessPass::framePageOfTree() const { return ps_.bKivoMain || ps_.bKivoTree; }
 
-// The title anchor "_H" after the first DOCTITLE div.
+// The title anchor "_H" after the first DOCTITLE div. A div spelt inside
+// an attribute value, comment or script is text there: the anchor would
+// land in that text instead of at the page's title.
 int PostProcessPass::titleDiv() {
-    if (framePageOfTree() || ps_.hInserted || !scan_.startsAt(so_, kDocTitleDiv)) return 0;
+    if (framePageOfTree() || ps_.hInserted || ltInMarkup_ || !scan_.startsAt(so_, kDocTitleDiv)) return 0;
     if (!copyThroughGt() || !write(kTitleAnchor)) return -1;
     ps_.hInserted = true;
     afterTitleAnchor_ = true;
@@ -640,7 +643,7 @@ int PostProcessPass::anchorTag() {
     if (!ps_.inH) return 0;
     const size_t bound = headingBound(so_);
     if (ps_.docLoaded) {
-        if (!ps_.hInserted && scan_.startsAt(so_, kTitleAnchorTag)) {
+        if (!ps_.hInserted && !ltInMarkup_ && scan_.startsAt(so_, kTitleAnchorTag)) {
             const size_t gt = scan_.findByte(so_, '>', bound);
             if (gt == kNone || !scan_.startsAt(gt + 1, kDocTitleDiv)) {
                 if (!write(kTitleAnchor)) return -1;
@@ -672,12 +675,13 @@ void PostProcessPass::addChapterNode(std::string_view anchor) {
 // A marked heading gets its chapter anchor: before the CHAPNUMBER span, or
 // after the start tag holding the class. The anchor waits in anchor_ until
 // the pass reaches its place, so the text before it still goes through the
-// rules.
+// rules. A heading spelt inside an attribute value, comment or script gets
+// none and is not counted, so the anchors of the real ones keep their numbers.
 int PostProcessPass::headingStart() {
     if (!scan_.startsAt(so_, "<h") || !isAsciiDigit(scan_.at(so_ + 2)) || !isBlankOrGt(scan_.at(so_ + 3))) return 0;
     ps_.inH = true;
     ps_.bChapMatch = false;
-    if (!ps_.metaDataDone) return 0;
+    if (!ps_.metaDataDone || ltInMarkup_) return 0;
     const size_t bound = headingBound(so_);
     size_t hit = kNone;
     std::string_view found;

@@ -108,6 +108,7 @@ private:
     std::string ID_, FN_, AC_;
     bool hasID_ = false, hasFN_ = false, hasAC_ = false;
     bool afterTitleAnchor_ = false;  // "_H" was written and no heading ended since
+    bool ltInMarkup_ = false;        // the '<' at hand lies in a tag, comment or script
     size_t anchorAt_ = std::string_view::npos;        // where the pending chapter anchor goes
     std::string anchor_;
     std::vector<MainPageEdit> mainEdits_;  // sorted by place

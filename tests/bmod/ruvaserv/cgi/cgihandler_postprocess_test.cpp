@@ -166,6 +166,12 @@ TEST_F(PostProcess, MarkedHeadingsGetChapterAnchors) {
         {"a class without its tag's end", "<!--@BODY--><h2 class=\"reference\"", "<!--@BODY--><h2 class=\"reference\""},
         {"the span past the heading's end", "<!--@BODY--><h2>a</h2><span class=\"CHAPNUMBER\">",
          "<!--@BODY--><h2>a</h2><span class=\"CHAPNUMBER\">"},
+        {"headings spelt in an attribute, a comment or a script are text",
+         "<!--@BODY--><p title='<h2 class=\"reference\">'>a</p><!-- <h3 class=\"glossary\"> -->"
+         "<script>s='<h2><span class=\"CHAPNUMBER\">9</span></h2>';</script><h2 class=\"reference\">R</h2>",
+         "<!--@BODY--><p title='<h2 class=\"reference\">'>a</p><!-- <h3 class=\"glossary\"> -->"
+         "<script>s='<h2><span class=\"CHAPNUMBER\">9</span></h2>';</script>"
+         "<h2 class=\"reference\"><a name=\"_C1\"></a>R</h2>"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -179,6 +185,10 @@ TEST_F(PostProcess, TitleAnchorFollowsTheFirstDocumentTitleOnly) {
     page("<div class=\"DOCTITLE\" id=\"t\">A</div><div class=\"DOCTITLE\">B</div>");
     EXPECT_EQ(run(), "<div class=\"DOCTITLE\" id=\"t\"><a name=\"_H\"></a>A</div><div class=\"DOCTITLE\">B</div>");
     EXPECT_TRUE(req_->passState().hInserted);
+    // One spelt in a script or an attribute value is text.
+    const std::string spelt = "<script>d='<div class=\"DOCTITLE\">';</script><p title='<div class=\"DOCTITLE\">'>";
+    page(spelt + "<div class=\"DOCTITLE\">A</div>");
+    EXPECT_EQ(run(), spelt + "<div class=\"DOCTITLE\"><a name=\"_H\"></a>A</div>");
 }
 
 
