@@ -445,6 +445,20 @@ TEST_F(PassScripts, DocumentAndCollectionPagesCarryScriptsThatParse) {
     EXPECT_GE(expectScriptsParse(collection), 2);
 }
 
+// A search page (TI or CW in the request): its body handlers and the
+// document's scripts still parse, also with a hostile title word.
+TEST_F(PassScripts, SearchPagesCarryScriptsThatParse) {
+    if (!haveNode()) GTEST_FAIL() << "node is needed: scripts/setup installs nodejs";
+    for (const char* field : {"TI", "CW"}) {
+        SCOPED_TRACE(field);
+        req_->valueList->clear();
+        req_.field(field, "x\");window.__x=1;//");
+        const std::string page = pass("1551-ABC10101Uen.A.html", kDocumentPage);
+        EXPECT_NE(page.find(kBodySearch), std::string::npos) << page;
+        EXPECT_GE(expectScriptsParse(page), 2);
+    }
+}
+
 // The main page's scripts: parsed, and run outside the frame set, where the
 // sync functions find no tree and leave everything alone; the daemon's wait
 // page may call handlePDFback at any time.
