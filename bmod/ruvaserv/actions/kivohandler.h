@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -19,7 +20,7 @@ class KivoHandler : public ErrorText {
 public:
     // del: clear, then the marker handler is unregistered from cg (when
     // set). The request object stays.
-    ~KivoHandler();
+    virtual ~KivoHandler();
     KivoHandler(const KivoHandler&) = delete;
     KivoHandler& operator=(const KivoHandler&) = delete;
 
@@ -49,6 +50,49 @@ public:
     // LI_Hidden; the result of storing it.
     int getLIbyHiddenID();
 
+    // Further look-ups (library_identity.cpp), virtual for the second
+    // edition. Failures set this handler's error text unless said
+    // otherwise; a session that cannot be established leaves the request
+    // object's text here too. Replies are never kept.
+    // The library named by ID, else DB, over the session as it stands (none
+    // made): its title and identity from the comment, the entry's ID
+    // string; sets isCatEnabled for a comment holding "CAT:". Neither
+    // field: message 13 (tagged kivohandler/90 when tagged); not listed:
+    // 92; no level-0 library: 13 (kivohandler/92 when tagged).
+    virtual int getLibTitleFromServer(std::string& title, std::string& libraryRef, std::string& entryId,
+                                      bool tagged = true);
+    // That library's collection mark into collection and, for a collection
+    // the request has not opened yet, its members as the request's
+    // subLibrary with their pairs in pairs, then "|<ID or 0>-<reference or
+    // 0>". pairs is emptied first.
+    virtual int getSolutionFromServer(int& collection, std::string& pairs);
+    // The member FN of the request's library: the library as the server
+    // names it and the member's name, one containing ".xl" with the
+    // extension ".html". Both are reset first; a null one gives 0. Errors
+    // go to the request object (7, 8, 226 or the not-available text).
+    virtual int getFullFilename(std::optional<std::string>* library, std::optional<std::string>* file);
+    // The hash id of a library identity, 0 when not found (the
+    // not-available text); its text into hashText when given. With the
+    // field SL, the collection it names is loaded into the request first.
+    virtual int getHashId(const std::string& reference, std::string* hashText);
+    // LI-type field to ID-type field, unless the ID- or DB-type field is
+    // there; setCurrentId also sets the request's curId. 0 when not found.
+    virtual int resolveLibId(const char* liField, const char* idField, const char* dbField, bool setCurrentId);
+    // The library identity in the comment of the library an id or pattern
+    // names; none when it is not listed.
+    virtual std::optional<std::string> getLifromID(std::string_view id);
+    // True when the library's SDI list has no USER-INFO; false also on
+    // every failure.
+    virtual bool getLibraryType(std::string_view library);
+    // The file name of the library a reference names (blanks dropped), its
+    // title into title; none, title untouched, when not listed.
+    virtual std::optional<std::string> getDBfromLI(std::string& title, std::string_view reference);
+    // "<hash>-<identity>" per member of the request's subLibrary, '|'
+    // between them, hash 0 for a member the server does not hold.
+    virtual int createIDLIPair(std::string& pairs);
+    // Set when a comment read by getLibTitleFromServer holds "CAT:".
+    int isCatEnabled = 0;
+
     // The document named by FN (link_action.cpp), over the default
     // session: 1 when the page is in cg's buffers or cg wrote its error page
     // (flag 0x8); 0 with the reason in cg's error text (no session) or in
@@ -73,7 +117,7 @@ public:
     int isCollection = 0;
     CgiHandler* cg = nullptr;  // not owned
 
-private:
+protected:
     friend std::unique_ptr<KivoHandler> newKivoHandler(CgiHandler* cg);
     explicit KivoHandler(CgiHandler* request) : cg(request) {}
 };

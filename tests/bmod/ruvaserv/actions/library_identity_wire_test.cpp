@@ -3,6 +3,8 @@
 
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "bmod/ruvaserv/actions/library_identity.h"
 #include "bmod/ruvaserv/cgi/cgihandler.h"
@@ -72,6 +74,272 @@ TEST(LibraryIdentityWire, DbPatternListing) {
         EXPECT_TRUE(peer.received(0).starts_with("VER\nMLLIST ")) << peer.received(0);
     }
     setResolver(previous);
+}
+
+// The greeting and VER, then each reply after one more command line; the
+// line after them (QUIT) closes the connection.
+PeerScript afterVer(const std::vector<std::string>& replies) {
+    PeerScript script;
+    script.send(kGreeting).awaitLine().send(verLine());
+    for (const std::string& reply : replies) script.awaitLine().send(reply);
+    script.awaitLine().close();
+    return script;
+}
+
+// The command lines a peer received after VER, without the closing QUIT.
+std::string commandsAfterVer(const ScriptedPeer& peer) {
+    std::string received = beforeQuit(peer.received(0));
+    return received.starts_with("VER\n") ? received.substr(4) : "!" + received;
+}
+
+// Every field of the request as "name=value;".
+std::string fieldsOf(const CgiHandler& cg) {
+    std::string out;
+    for (const Value* v = cg.valueList->firstValue(); v; v = cg.valueList->nextValue(v)) {
+        out += v->name + "=" + v->value + ";";
+    }
+    return out;
+}
+
+class LibraryLookupWire : public ::testing::Test {
+protected:
+    void SetUp() override {
+        previous = setResolver(&noNames);
+        env.set("RUVA_ADDR", std::nullopt);
+    }
+    void TearDown() override { setResolver(previous); }
+
+    NoNames noNames;
+    Resolver* previous = nullptr;
+    EnvGuard env;
+};
+
+const std::string kGuideLine = dbLine("guide.kvo", 9140, "Guide [EN/ABC1234567R1A] CAT:kvocat,ff|0|1STA:REL");
+
+TEST_F(LibraryLookupWire, ResolveLibIdByFieldNames) {
+    struct Case {
+        const char* name;
+        const char* names[3];  // LI-, ID- and DB-type field
+        bool setCurrentId;
+        std::vector<std::pair<const char*, const char*>> given;
+        std::vector<std::string> replies;  // none: no session is made
+        int result;
+        std::string fieldsAfter;
+        int curId;
+        std::string sent;
+    };
+    const std::string listed = mlReply(kGuideLine);
+    const Case cases[] = {
+        {"second library, flag off", {"LC", "IC", "DC"}, false, {{"LC", "abc1234567r1a"}}, {listed}, 1,
+         "IC=9140;", 77, "MLLIST \"[abc1234567r1a]\"\n"},
+        {"first library, flag on", {"LI", "ID", "DB"}, true, {{"LI", "en/abc1234567r1a"}}, {listed}, 1,
+         "ID=9140;", 9140, "MLLIST \"[en/abc1234567r1a]\"\n"},
+        {"LC with IC stays", {"LC", "IC", "DC"}, true, {{"LC", "x"}, {"IC", "5"}}, {}, 1, "LC=x;IC=5;", 77, ""},
+        {"LC with DC stays", {"LC", "IC", "DC"}, true, {{"LC", "x"}, {"DC", "a.kvo"}}, {}, 1, "LC=x;DC=a.kvo;",
+         77, ""},
+        {"no LC", {"LC", "IC", "DC"}, true, {{"LI", "x"}}, {}, 1, "LI=x;", 77, ""},
+        {"not found", {"LI", "ID", "DB"}, true, {{"LI", "EN/NONE1 R1A"}},
+         {"511 Invalid database '[EN/NONE1 R1A]'\n"}, 0, "LI=EN/NONE1 R1A;", 77,
+         "MLLIST \"[EN/NONE1 R1A]\"\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedPeer peer({afterVer(c.replies)});
+        ASSERT_TRUE(peer.ok());
+        {
+            CapturedRequest cg;
+            cg->docServAddr = "127.0.0.1:" + std::to_string(peer.port());
+            cg->curId = 77;
+            for (const auto& [name, value] : c.given) cg.field(name, value);
+            auto kh = newKivoHandler(cg.get());
+            EXPECT_EQ(kh->resolveLibId(c.names[0], c.names[1], c.names[2], c.setCurrentId), c.result);
+            EXPECT_EQ(fieldsOf(*cg), c.fieldsAfter);
+            EXPECT_EQ(cg->curId, c.curId);
+            if (c.result == 0) {
+                EXPECT_EQ(kh->getError(), notAvailableText(*cg, "", "EN/NONE 1 R1A"));
+            }
+        }
+        peer.stop();
+        EXPECT_EQ(peer.connections(), c.replies.empty() ? 0u : 1u);
+        if (!c.replies.empty()) {
+            EXPECT_EQ(commandsAfterVer(peer), c.sent);
+        }
+    }
+}
+
+const char kReferences[] =
+    "<library-references>\n"
+    "<library><prod-no>ABC 123 4567</prod-no><rstate>R1A</rstate><title>One</title></library>\n"
+    "<library><prod-no>DEF 765 4321</prod-no><rstate>R1A</rstate><title></title></library>\n"
+    "<library><prod-no>GHI 111 1111</prod-no><rstate>R2A</rstate><title>Three &amp; more</title></library>\n"
+    "</library-references>\n";
+
+// ID names the collection, so its hash is taken from there and its
+// identity is never listed; members are listed in the file's order.
+TEST_F(LibraryLookupWire, CollectionWithIdInTheRequest) {
+    const std::string xml = kReferences;
+    ScriptedPeer peer({afterVer({
+        mlReply(dbLine("coll.kvo", 500, "Set [EN/COL1234567R1A] +")),
+        contvReply("500", {{xml.size(), "library-references.xml"}}),
+        retrReply("library-references.xml", xml),
+        mlReply(dbLine("one.kvo", 101, "One [ABC 123 4567 R1A]")),
+        "511 Invalid database '[DEF7654321R1A]'\n",
+        mlReply(dbLine("three.kvo", 103, "Three [GHI 111 1111 R2A]")),
+    })});
+    ASSERT_TRUE(peer.ok());
+    {
+        CapturedRequest cg;
+        cg->docServAddr = "127.0.0.1:" + std::to_string(peer.port());
+        cg.field("ID", "500");
+        // The look-up uses the session as it stands.
+        ASSERT_EQ(cg->establishDefaultSession(), 1) << cg->getError();
+        auto kh = newKivoHandler(cg.get());
+        int collection = 0;
+        std::string pairs;
+        ASSERT_EQ(kh->getSolutionFromServer(collection, pairs), 1) << kh->getError();
+        EXPECT_EQ(collection, 1);
+        EXPECT_EQ(pairs, "101-ABC1234567R1A|0-DEF7654321R1A|103-GHI1111111R2A|500-EN/COL1234567R1A");
+        EXPECT_EQ(cg->collectionHashId, 500);
+        EXPECT_EQ(cg->libraryTitle, "Set");
+        EXPECT_EQ(cg->libraryId, "EN/COL1234567R1A");
+        EXPECT_EQ(cg->libCount, 3);
+        ASSERT_EQ(cg->subLibrary.size(), 3u);
+        EXPECT_EQ(cg->subLibrary[1], "DEF7654321|R1A|");
+        EXPECT_EQ(cg->isCollection, 0);  // set only when the request names SL
+        EXPECT_EQ(fieldsOf(*cg), "ID=500;");
+    }
+    peer.stop();
+    const std::string sent = commandsAfterVer(peer);
+    EXPECT_EQ(sent.find("EN/COL"), std::string::npos) << sent;
+    EXPECT_TRUE(sent.starts_with("MLLIST 500\nCONTV 500 library-references.xml\nRETR 500 library-references.xml\n"))
+        << sent;
+    EXPECT_TRUE(sent.ends_with("MLLIST \"[ABC1234567R1A]\"\nMLLIST \"[DEF7654321R1A]\"\n"
+                               "MLLIST \"[GHI1111111R2A]\"\n"))
+        << sent;
+}
+
+// A minimal document list, with or without USER-INFO, padded to size.
+std::string sdiList(bool userInfo, size_t size) {
+    std::string doc =
+        "<!DOCTYPE TAVR PUBLIC \"-//VANDROVE//DTD TAVR 1/1056-ABC 901 01//EN\">\n<TAVR>\n<META-DATA>\n"
+        "<TITLE>Guide</TITLE>\n";
+    if (userInfo) doc += "<USER-INFO ID=\"v2.2\">Zone list</USER-INFO>\n";
+    doc += "</META-DATA>\n<BODY>\n<P>x</P>\n";
+    const std::string end = "</BODY>\n</TAVR>\n";
+    while (doc.size() + end.size() < size) doc += "<P>padding</P>\n";
+    return doc + end;
+}
+
+// CONTV announces 10 bytes, RETR sends 5000: all of them are read, into
+// the look-up's own text, never the request's document buffer.
+TEST_F(LibraryLookupWire, LibraryTypeReadsWhatRetrSends) {
+    struct Case {
+        const char* name;
+        std::string member;
+        bool result;
+    };
+    const Case cases[] = {
+        {"SDI list without USER-INFO", sdiList(false, 5000), true},
+        {"SDI list with USER-INFO", sdiList(true, 5000), false},
+        {"no SDI list", std::string(5000, 'x'), false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_GE(c.member.size(), 5000u);
+        ScriptedPeer peer({afterVer({contvReply("guide.kvo", {{10, "guide_sd1.sgml"}}),
+                                     retrReply("guide_sd1.sgml", c.member)})});
+        ASSERT_TRUE(peer.ok());
+        {
+            CapturedRequest cg;
+            cg->docServAddr = "127.0.0.1:" + std::to_string(peer.port());
+            cg.field("DB", "guide.kvo");
+            auto kh = newKivoHandler(cg.get());
+            EXPECT_EQ(kh->getLibraryType("guide.kvo"), c.result);
+            EXPECT_EQ(cg->docBuf, nullptr);
+            EXPECT_EQ(fieldsOf(*cg), "DB=guide.kvo;");
+        }
+        peer.stop();
+        EXPECT_EQ(commandsAfterVer(peer), "CONTV \"guide.kvo\" *_sd1.sgml\nRETR \"guide.kvo\" guide_sd1.sgml\n");
+    }
+}
+
+// SL names a collection the server does not list (500) or lists without
+// an entry: no reference file is fetched, nothing is marked, and the
+// member's own look-up still runs.
+TEST_F(LibraryLookupWire, HashIdWithCollectionNotListed) {
+    struct Case {
+        const char* name;
+        std::string reply;
+    };
+    const Case cases[] = {
+        {"500", "500-Failed to list libraries\n"},
+        {"200 without an entry", mlReply("")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedPeer peer({afterVer({c.reply, c.reply, "511 Invalid database '[ABC1234567R1A]'\n"})});
+        ASSERT_TRUE(peer.ok());
+        {
+            CapturedRequest cg;
+            cg->docServAddr = "127.0.0.1:" + std::to_string(peer.port());
+            cg.field("SL", "EN/COL1234567R1A");
+            auto kh = newKivoHandler(cg.get());
+            std::string hashText = "h";
+            EXPECT_EQ(kh->getHashId("ABC1234567R1A", &hashText), 0);
+            EXPECT_EQ(hashText, "h");
+            EXPECT_EQ(kh->getError(), notAvailableText(*cg, "", "ABC 123 4567 R1A"));
+            EXPECT_EQ(cg->libraryId, "EN/COL1234567R1A");
+            EXPECT_EQ(cg->libraryTitle, "");
+            EXPECT_TRUE(cg->subLibrary.empty());
+            EXPECT_EQ(cg->libCount, 0);
+            EXPECT_EQ(cg->isCollection, 0);
+            EXPECT_EQ(kh->isCollection, 0);
+            EXPECT_EQ(fieldsOf(*cg), "SL=EN/COL1234567R1A;");
+        }
+        peer.stop();
+        EXPECT_EQ(commandsAfterVer(peer),
+                  "MLLIST [EN/COL1234567R1A]\nMLLIST \"[EN/COL1234567R1A]\"\nMLLIST \"[ABC1234567R1A]\"\n");
+    }
+}
+
+// A reference is one quoted token whatever it holds; one that would end
+// the command line is never sent.
+TEST_F(LibraryLookupWire, HashIdOfHostileReferences) {
+    struct Case {
+        const char* name;
+        std::string reference;
+        std::vector<std::string> replies;
+        std::string sent;
+        bool sessionReason;  // no reply: address and the session's reason
+    };
+    const Case cases[] = {
+        {"a quote", "ABC\" 1 R1A", {"511 Invalid database '[ABC\" 1 R1A]'\n"}, "MLLIST \"[ABC\\\" 1 R1A]\"\n",
+         false},
+        {"a carriage return", "ABC\r1", {}, "", true},
+        {"a line feed", "ABC\nMLLIST *", {}, "", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedPeer peer({afterVer(c.replies)});
+        ASSERT_TRUE(peer.ok());
+        const std::string server = "127.0.0.1:" + std::to_string(peer.port());
+        {
+            CapturedRequest cg;
+            cg->docServAddr = server;
+            auto kh = newKivoHandler(cg.get());
+            EXPECT_EQ(kh->getHashId(c.reference, nullptr), 0);
+            if (c.sessionReason) {
+                EXPECT_EQ(cg->getError(), notAvailableText(*cg, server, cg->sess->getError()));
+                EXPECT_NE(cg->sess->getError(), "");
+            } else {
+                EXPECT_EQ(kh->getError(),
+                          notAvailableText(*cg, "", escapeHtmlKeepEntities(libraryRefDisplayForm(c.reference), false)));
+            }
+            EXPECT_EQ(fieldsOf(*cg), "");
+        }
+        peer.stop();
+        EXPECT_EQ(commandsAfterVer(peer), c.sent);
+    }
 }
 
 }  // namespace
