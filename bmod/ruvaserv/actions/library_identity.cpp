@@ -78,6 +78,7 @@ std::unique_ptr<UzResponse> listByReference(UzSession& sess, std::string_view te
     return sess.mllist(quoteString(bracketed.c_str()));
 }
 
+// The text without white space and controls, at most max characters.
 std::string withoutBlanks(const std::string& text, size_t max) {
     std::string out(max + 1, '\0');
     removeSpaces(out.data(), text.c_str(), static_cast<int>(max));

@@ -342,5 +342,57 @@ TEST_F(LibraryLookupWire, HashIdOfHostileReferences) {
     }
 }
 
+// The member FN of the library DB as CONTV lists it; a library named in a
+// 577 or 578 line is escaped before it enters the message.
+TEST_F(LibraryLookupWire, FullFilenameFromTheListing) {
+    const std::string listed = mlReply(kGuideLine);
+    const std::string updating =
+        "577 Library \"a<b>.kvo\" is being updated. Please perform this operation after some time.\n";
+    struct Case {
+        const char* name;
+        std::vector<std::string> replies;
+        int result;
+        std::optional<std::string> library, file;
+        std::string error;  // with "%s" standing for the named library
+        int message;
+    };
+    const Case cases[] = {
+        {"empty members are passed over", {listed, contvReply("guide.kvo", {{0, "a.xml"}, {5, "b.xml"}})}, 1,
+         "guide.kvo", "b.xml", "", 0},
+        {"spreadsheet", {listed, contvReply("guide.kvo", {{5, "Data.Xlsx"}})}, 1, "guide.kvo", "Data.html", "", 0},
+        {"\".xl\" anywhere", {listed, contvReply("guide.kvo", {{5, "notes.xl.txt"}})}, 1, "guide.kvo",
+         "notes.xl.html", "", 0},
+        {"no member with bytes", {listed, contvReply("guide.kvo", {{0, "a.xml"}})}, 0, std::nullopt, std::nullopt,
+         "", 0},
+        {"being updated", {listed, updating}, 0, std::nullopt, std::nullopt, "a&lt;b&gt;.kvo", 7},
+        {"removed", {listed, "578 Library \"gone.kvo\" has been removed.\n"}, 0, std::nullopt, std::nullopt,
+         "gone.kvo", 8},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedPeer peer({afterVer(c.replies)});
+        ASSERT_TRUE(peer.ok());
+        {
+            CapturedRequest cg;
+            cg->docServAddr = "127.0.0.1:" + std::to_string(peer.port());
+            cg.field("DB", "guide.kvo");
+            cg.field("FN", "*.x*");
+            auto kh = newKivoHandler(cg.get());
+            std::optional<std::string> library, file;
+            EXPECT_EQ(kh->getFullFilename(&library, &file), c.result);
+            EXPECT_EQ(library, c.library);
+            EXPECT_EQ(file, c.file);
+            const std::string expected =
+                c.message == 7   ? formatChecked(cg->msg(7, "kivohandler/107"), c.error)
+                : c.message == 8 ? formatChecked(cg->msg(8, "kivohandler/108"), c.error)
+                                 : "";
+            EXPECT_EQ(cg->getError(), expected);
+            EXPECT_EQ(fieldsOf(*cg), "DB=guide.kvo;FN=*.x*;");
+        }
+        peer.stop();
+        EXPECT_EQ(commandsAfterVer(peer), "MLLIST \"guide.kvo\"\nCONTV \"guide.kvo\" *.x*\n");
+    }
+}
+
 }  // namespace
 }  // namespace ruva::test
