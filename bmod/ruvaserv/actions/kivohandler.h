@@ -71,9 +71,11 @@ public:
     // extension ".html". Both are reset first; a null one gives 0. Errors
     // go to the request object (7, 8, 226 or the not-available text).
     virtual int getFullFilename(std::optional<std::string>* library, std::optional<std::string>* file);
-    // The hash id of a library identity, 0 when not found (the
-    // not-available text); its text into hashText when given. With the
-    // field SL, the collection it names is loaded into the request first.
+    // The hash id of a library identity, its text into hashText when
+    // given. 0 when not found: the not-available text with the member's
+    // title and display form, or, when no reply came, with the server and
+    // the session's reason in the request object's text. With the field
+    // SL, the collection it names is loaded into the request first.
     virtual int getHashId(const std::string& reference, std::string* hashText);
     // LI-type field to ID-type field, unless the ID- or DB-type field is
     // there; setCurrentId also sets the request's curId. 0 when not found.
