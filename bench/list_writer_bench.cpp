@@ -13,7 +13,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -202,32 +201,6 @@ void prepare() {
     }
 }
 
-// Prints the time of 12,000 search rows over that of 3,000 after the table.
-class ListWriterReporter : public ruva::bench::RatioReporter {
-public:
-    ListWriterReporter() : RatioReporter("snprintf", {"estimate", "grow"}) {}
-
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs) {
-            if (run.error_occurred) continue;
-            if (run.run_type != Run::RT_Iteration && run.aggregate_name != "mean") continue;
-            times_[run.run_name.str()] = run.GetAdjustedRealTime();
-        }
-        RatioReporter::ReportRuns(runs);
-    }
-
-    void Finalize() override {
-        RatioReporter::Finalize();
-        const auto small = times_.find("search3000/title");
-        const auto large = times_.find("search12000/title");
-        if (small != times_.end() && large != times_.end() && small->second > 0)
-            std::printf("\nsearch12000/title over search3000/title %13.2fx\n", large->second / small->second);
-    }
-
-private:
-    std::map<std::string, double> times_;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -238,7 +211,9 @@ int main(int argc, char** argv) {
     benchmark::RegisterBenchmark("grow/rows20000", benchWriter, false)->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark("search3000/title", benchSearch, 3000)->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark("search12000/title", benchSearch, 12000)->Unit(benchmark::kMillisecond);
-    ListWriterReporter reporter;
+    // The time of 12,000 search rows over that of 3,000 follows the table.
+    ruva::bench::ScaleRatioReporter reporter("snprintf", {"estimate", "grow"}, "search3000/title",
+                                             "search12000/title", "search12000/title over search3000/title");
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
     return 0;

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace ruva::bench {
@@ -23,8 +24,7 @@ public:
 
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const Run& run : runs) {
-            if (run.error_occurred) continue;
-            if (run.run_type != Run::RT_Iteration && run.aggregate_name != "mean") continue;
+            if (!stands(run)) continue;
             std::string name = run.run_name.str();
             auto slash = name.find('/');
             if (slash == std::string::npos) continue;
@@ -56,11 +56,54 @@ public:
         }
     }
 
+protected:
+    // A run whose time counts: a single run, or the mean of repetitions.
+    static bool stands(const Run& run) {
+        return !run.error_occurred && (run.run_type == Run::RT_Iteration || run.aggregate_name == "mean");
+    }
+
 private:
     std::string baseline_;
     std::vector<std::string> impls_;
     std::vector<std::string> cases_;
     std::map<std::string, std::map<std::string, double>> times_;
+};
+
+// A RatioReporter that prints, after its table, the time of the benchmark
+// named large over that of small (full names): the same work at a larger
+// size, to show whether it stays linear.
+class ScaleRatioReporter : public RatioReporter {
+public:
+    // Printed as "<label> <ratio>x<note>".
+    ScaleRatioReporter(std::string baseline, std::vector<std::string> impls, std::string small, std::string large,
+                       std::string label, std::string note = "")
+        : RatioReporter(std::move(baseline), std::move(impls)),
+          small_(std::move(small)),
+          large_(std::move(large)),
+          label_(std::move(label)),
+          note_(std::move(note)) {}
+
+    void ReportRuns(const std::vector<Run>& runs) override {
+        for (const Run& run : runs) {
+            if (stands(run)) times_[run.run_name.str()] = run.GetAdjustedRealTime();
+        }
+        RatioReporter::ReportRuns(runs);
+    }
+
+    void Finalize() override {
+        RatioReporter::Finalize();
+        const auto small = times_.find(small_);
+        const auto large = times_.find(large_);
+        if (small == times_.end() || large == times_.end() || small->second <= 0) return;
+        std::printf("\n%s %13.2fx%s\n", label_.c_str(), large->second / small->second, note_.c_str());
+    }
+
+private:
+    std::string small_;
+    std::string large_;
+    std::string label_;
+    std::string note_;
+    std::map<std::string, double> times_;
 };
 
 }  // namespace ruva::bench

@@ -84,31 +84,6 @@ void readBench(benchmark::State& state, int rows) {
     state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(doc.size()));
 }
 
-// Adds the read's 20,000-row time over its 5,000-row time.
-class SdiReporter : public ruva::bench::RatioReporter {
-public:
-    SdiReporter() : RatioReporter("scan", {"read"}) {}
-
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs) {
-            if (run.error_occurred) continue;
-            if (run.run_type != Run::RT_Iteration && run.aggregate_name != "mean") continue;
-            times_[run.run_name.str()] = run.GetAdjustedRealTime();
-        }
-        RatioReporter::ReportRuns(runs);
-    }
-
-    void Finalize() override {
-        RatioReporter::Finalize();
-        auto small = times_.find("read/rows5000"), large = times_.find("read/rows20000");
-        if (small == times_.end() || large == times_.end() || small->second <= 0) return;
-        std::printf("\nread rows20000 over rows5000 %13.2fx (4x the rows)\n", large->second / small->second);
-    }
-
-private:
-    std::map<std::string, double> times_;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -134,7 +109,9 @@ int main(int argc, char** argv) {
             ->Unit(benchmark::kMillisecond);
     }
     sdi.reset();
-    SdiReporter reporter;
+    // The read's 20,000-row time over its 5,000-row time follows the table.
+    ruva::bench::ScaleRatioReporter reporter("scan", {"read"}, "read/rows5000", "read/rows20000",
+                                             "read rows20000 over rows5000", " (4x the rows)");
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
     return 0;

@@ -8,6 +8,7 @@
 
 #include "bmod/ruvaserv/cgi/cgihandler.h"
 #include "bmod/ruvaserv/cgi/valuelist.h"
+#include "bmod/ruvaserv/output/htmloutput_rows.h"
 #include "bmod/ruvaserv/output/htmloutput_styles.h"
 #include "common/docmodel/docno.h"
 #include "common/html_escape.h"
@@ -36,25 +37,10 @@ bool isSet(const std::string* value) {
     return value != nullptr && !value->empty();
 }
 
-// A library text of decimal digits only (or empty) is an identifier (ID=),
-// anything else a name (DB=).
-bool isLibraryId(const char* db) {
-    for (const char* p = orEmpty(db); *p; ++p) {
-        if (*p < '0' || *p > '9') return false;
-    }
-    return true;
-}
-
 // The type part of a member name, from its last '.'; empty when the name
 // splits into number and revision only, so "x.A" is not taken as type "A".
 std::string_view memberExtension(const char* fn, const std::optional<std::string>& ftype) {
-    if (!ftype) return {};
-    const char* dot = std::strrchr(fn, '.');
-    return dot ? std::string_view(dot) : std::string_view();
-}
-
-bool isPdfExtension(std::string_view ext) {
-    return startsCaseBlindAt(ext, 0, ".PDF");
+    return ftype ? fromLastDot(fn) : std::string_view();
 }
 
 const char* rowStartTag(int colorChoice) {
@@ -69,7 +55,7 @@ void appendNumber(std::string& out, std::uint64_t value) {
 
 }  // namespace
 
-const std::string* KvoFormat::field(const char* name) const {
+const std::string* requestField(const KvoOutput* ao, const char* name) {
     if (ao == nullptr || ao->cg == nullptr || ao->cg->valueList == nullptr) return nullptr;
     const Value* pair = ao->cg->valueList->findValue(name);
     return pair ? &pair->value : nullptr;
@@ -115,10 +101,10 @@ int KvoFormat::openDoc(const char* htmlTitle, const char* langCode) {
     if (langCode != nullptr && strcasecmp(langCode, "Uja") == 0) {
         write("<meta http-equiv=\"Content-type\" content=\"text/html; charset=euc-jp\">\n");
     }
-    const std::string* sl = field("SL");
-    const std::string* ac = field("AC");
+    const std::string* sl = requestField(ao, "SL");
+    const std::string* ac = requestField(ao, "AC");
     const bool searchPage = (ac != nullptr && strcasestr(ac->c_str(), "search") != nullptr) ||
-                            isSet(field("CW")) || isSet(field("TI"));
+                            isSet(requestField(ao, "CW")) || isSet(requestField(ao, "TI"));
     const bool collection = isSet(sl);
     if (searchPage) {
         print(kSearchStyleSheetHead, collection ? "" : "position:fixed;", collection ? "-2px" : "0px",
@@ -129,7 +115,7 @@ int KvoFormat::openDoc(const char* htmlTitle, const char* langCode) {
     } else {
         print(kPlainStyleSheet, "helvetica, arial, sans-serif");
     }
-    const std::string* st = field("ST");
+    const std::string* st = requestField(ao, "ST");
     const bool searchAction = ac != nullptr && (strcasecmp(ac->c_str(), "SEARCH") == 0 ||
                                                 strcasecmp(ac->c_str(), "SEARCHEXT") == 0);
     if (searchAction && (st == nullptr || strcasecmp(st->c_str(), "DocSearch") != 0)) {
@@ -352,33 +338,12 @@ int KvoFormat::setHtmlDocNote(const char* db, const char* fn, int noteflag) {
     return 1;
 }
 
-// The icon of a row: a forced change mark, then a folder, then the type.
-std::size_t KvoFormat::rowIcon(const char* fn, const std::optional<std::string>& ftype, int force_icon) const {
-    switch (force_icon) {
-        case '1':
-            return kIconNew;
-        case '2':
-            return kIconChangedNew;
-        case '3':
-            return kIconRemoved;
-        case '6':
-            return kIconChangedOld;
-        default:
-            break;
-    }
-    if (fn[0] == 'h') return kIconFolder;
-    const std::string_view ext = memberExtension(fn, ftype);
-    if (ext.empty() || startsCaseBlindAt(ext, 0, ".HTM") || startsCaseBlindAt(ext, 0, ".*")) return kIconHtml;
-    if (isPdfExtension(ext)) return kIconPdf;
-    return kIconMultimedia;
-}
-
 void KvoFormat::setHtmlFileIcon(std::string& out, const char* db, const char* fn,
                                 const std::optional<std::string>& ftype, int toolbar, int searchType,
                                 int force_icon) const {
-    const std::string* pa = field("PA");
-    const std::string* st = field("ST");
-    const DocRowIcon& icon = iconTable[rowIcon(fn, ftype, force_icon)];
+    const std::string* pa = requestField(ao, "PA");
+    const std::string* st = requestField(ao, "ST");
+    const DocRowIcon& icon = iconTable[rowIconIndex(fn, memberExtension(fn, ftype), force_icon, false)];
     out += "<td class=\"c1\">";
     out += toolbar == 1 ? "<a href=\"qzl:/kivo?AC=LINKEXT&amp;" : "<a href=\"qzl:/kivo?AC=LINK&amp;";
     out += isLibraryId(db) ? "ID=" : "DB=";
@@ -398,11 +363,7 @@ void KvoFormat::setHtmlFileIcon(std::string& out, const char* db, const char* fn
         } else {
             word = std::string_view(*st).substr(0, kSearchWordMax);
         }
-        const bool matchWord = startsCaseBlindAt(word, 0, "FullText") ||
-                               startsCaseBlindAt(word, 0, "AdvSearch") ||
-                               startsCaseBlindAt(word, 0, "DocSearch");
-        const bool anchor =
-            matchWord && !isPdfExtension(memberExtension(fn, ftype)) && (flags & kKvoFormatMatchAnchor) != 0;
+        const bool anchor = isMatchAnchorWord(word) && !isPdfExtension(memberExtension(fn, ftype)) && (flags & kKvoFormatMatchAnchor) != 0;
         out += "&amp;PA=";
         out += urlEncode(URLMODE_ENCODE_SCRIPT, pa->c_str(), pa->size() + 80);
         out += "&amp;ST=";

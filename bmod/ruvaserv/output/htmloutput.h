@@ -143,8 +143,6 @@ protected:
 private:
     friend std::unique_ptr<KvoFormat> newKvoHtmlFormat(KvoOutput* out);
 
-    // The request's field of that name; null without a request or field.
-    const std::string* field(const char* name) const;
     // Writes to ao; nothing without a channel.
     void write(std::string_view text);
     template <class... Args>
@@ -152,8 +150,6 @@ private:
         if (ao != nullptr) ao->kvoPrintf(format, args...);
     }
     void setCenter(int center);
-    // Index into iconTable for a row of fn.
-    std::size_t rowIcon(const char* fn, const std::optional<std::string>& ftype, int force_icon) const;
 
     // The cells of a document row, appended to out.
     void setHtmlFileIcon(std::string& out, const char* db, const char* fn, const std::optional<std::string>& ftype,

@@ -5,9 +5,8 @@
 #include <string_view>
 #include <vector>
 
-#include "bmod/ruvaserv/cgi/cgihandler.h"
-#include "bmod/ruvaserv/cgi/valuelist.h"
 #include "bmod/ruvaserv/output/htmloutput.h"
+#include "bmod/ruvaserv/output/htmloutput_rows.h"
 #include "common/cookie.h"
 #include "common/docmodel/docno.h"
 #include "common/html_escape.h"
@@ -50,13 +49,6 @@ std::string upperAscii(std::string_view s) {
     return out;
 }
 
-// A library given by digits only (or empty) is an identifier.
-bool isLibraryId(const char* db) {
-    for (const char* p = db; p != nullptr && *p != '\0'; ++p)
-        if (!isAsciiDigit(static_cast<unsigned char>(*p))) return false;
-    return true;
-}
-
 std::string trimBlanks(std::string_view s) {
     while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
     while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
@@ -74,44 +66,15 @@ std::vector<std::string> splitBars(std::string_view s) {
     }
 }
 
-// The extension is the text from the name's last '.'; a PDF one starts ".PDF".
-bool isPdfMember(const char* fn) {
-    const char* dot = std::strrchr(fn, '.');
-    return dot != nullptr && startsCaseBlindAt(dot, 0, ".PDF");
-}
-
 }  // namespace
 
-// The request's field (null channel or request: none).
+// The request's field as a value (null channel or request: none).
 static std::optional<std::string> fieldOf(const KvoOutput* ao, const char* name) {
-    if (ao == nullptr || ao->cg == nullptr || ao->cg->valueList == nullptr) return std::nullopt;
-    const Value* v = ao->cg->valueList->findValue(name);
-    if (v == nullptr) return std::nullopt;
-    return v->value;
+    const std::string* v = requestField(ao, name);
+    return v ? std::optional<std::string>(*v) : std::nullopt;
 }
 
 static bool beginsWithOne(const std::optional<std::string>& s) { return s && !s->empty() && (*s)[0] == '1'; }
-
-static size_t searchIconIndex(const char* fn, int force_icon, const char* extn) {
-    switch (force_icon) {
-        case '1':
-            return kIconNew;
-        case '2':
-            return kIconChangedNew;
-        case '3':
-            return kIconRemoved;
-        case '6':
-            return kIconChangedOld;
-        default:
-            break;
-    }
-    if (hasText(extn)) return kIconSpreadsheet;
-    if (fn[0] == 'h') return kIconFolder;
-    const char* dot = std::strrchr(fn, '.');
-    if (dot == nullptr || startsCaseBlindAt(dot, 0, ".HTM") || startsCaseBlindAt(dot, 0, ".*")) return kIconHtml;
-    if (startsCaseBlindAt(dot, 0, ".PDF")) return kIconPdf;
-    return kIconMultimedia;
-}
 
 static std::string searchWord(int searchType, const std::optional<std::string>& st) {
     switch (searchType) {
@@ -179,9 +142,8 @@ static std::string closingParams(const KvoOutput* ao, std::uint16_t flags, const
     const bool haveTokens = hasText(tokens);
     const std::string kw = haveTokens ? "#KW:" + encodeLinkValue(upperAscii(tokens)) : std::string();
     const std::string chapter = haveTokens ? "#CHAPTER" + encodeLinkValue(tokens) : std::string();
-    const bool match = (startsCaseBlindAt(w, 0, "FullText") || startsCaseBlindAt(w, 0, "AdvSearch") ||
-                        startsCaseBlindAt(w, 0, "DocSearch")) &&
-                       !isPdfMember(fn) && (flags & kKvoFormatMatchAnchor) != 0;
+    const bool match =
+        isMatchAnchorWord(w) && !isPdfExtension(fromLastDot(fn)) && (flags & kKvoFormatMatchAnchor) != 0;
     std::string out = p;
     if (!match) {
         out += "&amp;ST=" + w;
@@ -241,7 +203,7 @@ int KvoFormat::setHtmlFileIconSearch(const char* db, const char* dbname, const c
     params += closingParams(ao, flags, fn, searchType, tokens, isKwd, isTopic, end);
     row.tempUrl += params;
 
-    const DocRowIcon& icon = iconTable[searchIconIndex(fn, force_icon, extn)];
+    const DocRowIcon& icon = iconTable[rowIconIndex(fn, fromLastDot(fn), force_icon, hasText(extn))];
     ao->kvoWrite("<td class=\"tdT\">");
     ao->kvoWrite(opening);
     ao->kvoWrite(params);
