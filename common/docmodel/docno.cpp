@@ -17,16 +17,18 @@ std::string cut(std::string_view text, size_t max) {
     return std::string(text.substr(0, max));
 }
 
-void underscoresToSlashes(std::string& text) {
-    for (char& c : text) {
-        if (c == '_') c = '/';
-    }
+void assignType(std::optional<std::string>& out, std::optional<std::string_view> type) {
+    if (type)
+        out.emplace(*type);
+    else
+        out.reset();
 }
 
+// The fields of a split name, as views into it.
 struct Fields {
-    std::string docno;
-    std::string rev;
-    std::optional<std::string> ftype;
+    std::string_view docno;
+    std::string_view rev;
+    std::optional<std::string_view> ftype;
 };
 
 enum class Split { kNoField, kNoRev, kOk };
@@ -48,29 +50,49 @@ Split splitFields(const char* fname, Fields& out) {
     };
     std::string_view field;
     if (!nextField(field)) return Split::kNoField;
-    out.docno = cut(field, kDocnoFieldMax);
+    out.docno = field.substr(0, kDocnoFieldMax);
     if (name.substr(pos, 2) != "..") {
         if (!nextField(field)) return Split::kNoRev;
-        out.rev = cut(field, kDocnoRevMax);
+        out.rev = field.substr(0, kDocnoRevMax);
     }
-    if (nextField(field)) out.ftype = cut(field, kDocnoTypeMax);
+    if (nextField(field)) out.ftype = field.substr(0, kDocnoTypeMax);
     return Split::kOk;
 }
 
+// The parts of a number; all but rev are views into stem, the number
+// without spaces and controls. Names are split per listed row, so nothing
+// here allocates.
 struct Parts {
-    std::string prefix, decclass, ind, variant, lang, rev;
+    Parts() = default;
+    Parts(const Parts&) = delete;
+    Parts& operator=(const Parts&) = delete;
+
+    char stem[kDocnoPartMax];
+    std::string_view prefix, decclass, ind, variant, lang, rev;
 };
 
 bool isLanguageChar(unsigned char c) {
     return isAsciiAlpha(c) || c == '?' || c == '*';
 }
 
+// '_' in a part of stem is written '/'.
+void underscoresToSlashes(Parts& parts, std::string_view part) {
+    if (part.empty()) return;
+    char* p = parts.stem + (part.data() - parts.stem);
+    for (size_t i = 0; i < part.size(); ++i) {
+        if (p[i] == '_') p[i] = '/';
+    }
+}
+
 bool parseParts(const char* fname, Parts& parts, Fields& fields) {
     if (splitFields(fname, fields) != Split::kOk) return false;
-    parts.rev = cut(fields.rev, kDocnoPartMax);
-    char stem[kDocnoPartMax + 1];
-    removeSpaces(stem, fields.docno.c_str(), kDocnoPartMax);
-    std::string_view s(stem);
+    parts.rev = fields.rev.substr(0, kDocnoPartMax);
+    size_t n = 0;
+    for (const char c : fields.docno) {
+        if (n == kDocnoPartMax) break;
+        if (!isAsciiSpace(c) && !isAsciiControl(c)) parts.stem[n++] = c;
+    }
+    std::string_view s(parts.stem, n);
 
     // Language: the last U or u after the first character starts it and ends
     // the stem; without one, the letters the stem begins with (stem kept).
@@ -80,12 +102,12 @@ bool parseParts(const char* fname, Parts& parts, Fields& fields) {
         const size_t start = u - 1;
         size_t end = start;
         while (end < s.size() && isLanguageChar(s[end])) ++end;
-        parts.lang = cut(s.substr(start, end - start), kDocnoPartMax);
+        parts.lang = s.substr(start, end - start);
         s = s.substr(0, start);
     } else {
         size_t end = 0;
         while (end < s.size() && isAsciiAlpha(s[end])) ++end;
-        parts.lang = cut(s.substr(0, end), kDocnoPartMax);
+        parts.lang = s.substr(0, end);
     }
 
     // Prefix: "1/", "12_" and the like; the number continues after it.
@@ -93,12 +115,12 @@ bool parseParts(const char* fname, Parts& parts, Fields& fields) {
     const size_t slash = s.find('/');
     size_t p = 0;
     if (slash != std::string_view::npos && slash <= 4 && !hasColon) {
-        parts.prefix = cut(s.substr(0, slash), kDocnoPartMax);
+        parts.prefix = s.substr(0, slash);
         p = slash + 1;
     } else {
         for (size_t i = 0; i < 5 && i < s.size(); ++i) {
             if (i >= 1 && (s[i] == '/' || s[i] == '_')) {
-                parts.prefix = cut(s.substr(0, i), kDocnoPartMax);
+                parts.prefix = s.substr(0, i);
                 p = i + 1;
                 break;
             }
@@ -115,31 +137,35 @@ bool parseParts(const char* fname, Parts& parts, Fields& fields) {
         // The dash skipped after the class never starts a variant.
         const size_t dash = s.rfind('-');
         if (dash != std::string_view::npos && dash >= q) {
-            parts.ind = cut(s.substr(q, dash - q), kDocnoPartMax);
-            parts.variant = cut(s.substr(dash), kDocnoPartMax);
+            parts.ind = s.substr(q, dash - q);
+            parts.variant = s.substr(dash);
         } else {
-            parts.ind = cut(s.substr(q), kDocnoPartMax);
+            parts.ind = s.substr(q);
         }
     } else {
         size_t end = s.find(hasColon ? ':' : '-', p);
         end = end == std::string_view::npos ? s.size() : end + 1;
-        parts.ind = cut(s.substr(p, end - p), kDocnoPartMax);
+        parts.ind = s.substr(p, end - p);
     }
-    underscoresToSlashes(parts.ind);
-    underscoresToSlashes(parts.variant);
+    underscoresToSlashes(parts, parts.ind);
+    underscoresToSlashes(parts, parts.variant);
     return true;
 }
 
-std::string displayForm(const Parts& parts) {
-    std::string out;
-    if (!parts.prefix.empty()) out += parts.prefix + '/';
+void appendDisplayForm(std::string& out, const Parts& parts) {
+    if (!parts.prefix.empty()) {
+        out += parts.prefix;
+        out += '/';
+    }
     if (!parts.decclass.empty()) {
         if (parts.decclass.size() < 5) {
             out += parts.decclass;
         } else {
-            out += parts.decclass.substr(0, 3) + ' ' + parts.decclass.substr(3);
+            out += parts.decclass.substr(0, 3);
+            out += ' ';
+            out += parts.decclass.substr(3);
         }
-        if (parts.ind.compare(0, 1, "/") != 0 && out.back() != '-') out += '-';
+        if (!parts.ind.starts_with('/') && out.back() != '-') out += '-';
     }
     // Digits group from the end of their run: the fifth digit in a row puts a
     // blank before the fourth, once per run ("1234567" -> "123 4567").
@@ -160,9 +186,11 @@ std::string displayForm(const Parts& parts) {
         prev = c;
     }
     out += parts.variant;
-    if (!parts.lang.empty()) out += ' ' + parts.lang;
+    if (!parts.lang.empty()) {
+        out += ' ';
+        out += parts.lang;
+    }
     if (out.size() > kDocnoDisplayMax) out.resize(kDocnoDisplayMax);
-    return out;
 }
 
 // Appends text without its white space, through map.
@@ -263,7 +291,7 @@ int splitDocnoFilename(const char* fname, std::string* docno, std::string* rev,
     if (result == Split::kNoField) return 0;
     if (docno) *docno = fields.docno;
     if (rev) *rev = fields.rev;
-    if (ftype) *ftype = fields.ftype;
+    if (ftype) assignType(*ftype, fields.ftype);
     return result == Split::kOk ? 1 : 0;
 }
 
@@ -292,12 +320,14 @@ int filenameToDocno(const char* fname, std::string* docno, std::string* rev,
     Parts parts;
     Fields fields;
     if (!parseParts(fname, parts, fields)) return 0;
-    if (docno) *docno = displayForm(parts);
+    if (docno) appendDisplayForm(*docno, parts);
     if (rev) {
         *rev = parts.rev;
-        underscoresToSlashes(*rev);
+        for (char& c : *rev) {
+            if (c == '_') c = '/';
+        }
     }
-    if (ftype) *ftype = fields.ftype;
+    if (ftype) assignType(*ftype, fields.ftype);
     return 1;
 }
 
