@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -259,6 +260,25 @@ void* mapMem(size_t* size) {
 
 void unmapMem(void* addr, size_t size) {
     if (addr) ::munmap(addr, size);
+}
+
+void* growMem(void* addr, size_t oldSize, size_t keep, size_t* size) {
+    const size_t page = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
+    if (!addr || !size || *size <= oldSize || oldSize % page != 0 || *size > SIZE_MAX - (page - 1)) return nullptr;
+    const size_t rounded = (*size + page - 1) / page * page;
+    void* p = ::mremap(addr, oldSize, rounded, MREMAP_MAYMOVE);
+    if (p == MAP_FAILED) return nullptr;
+    // Bytes past keep are cleared as a fresh mapping would have them: the
+    // partial page written over, whole pages dropped (they come back zero)
+    // rather than touched.
+    char* base = static_cast<char*>(p);
+    keep = std::min(keep, oldSize);
+    const size_t firstWhole = std::min((keep + page - 1) / page * page, oldSize);
+    std::memset(base + keep, 0, firstWhole - keep);
+    if (firstWhole < oldSize && ::madvise(base + firstWhole, oldSize - firstWhole, MADV_DONTNEED) != 0)
+        std::memset(base + firstWhole, 0, oldSize - firstWhole);
+    *size = rounded;
+    return p;
 }
 
 int writeFile(const char* name, const void* data, size_t len) {

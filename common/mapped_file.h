@@ -28,6 +28,13 @@ void unmapFile(char** data, size_t* size);
 // back. Null for a null or zero size, an overflowing size or a failure.
 void* mapMem(size_t* size);
 void unmapMem(void* addr, size_t size);
+// Grows a mapping of mapMem of oldSize bytes to *size (rounded up to whole
+// pages and written back) by moving its pages, so nothing is copied and no
+// page is faulted in again. The first keep bytes stay; every later byte reads
+// as zero, as in a new mapping. The new address; null, with the old mapping
+// untouched, when *size is not larger, addr is no whole-page mapping or the
+// move fails.
+void* growMem(void* addr, size_t oldSize, size_t keep, size_t* size);
 
 // Writes len bytes, truncating (mode 0666 less umask when created); "-" is
 // standard output. Retries short writes and EINTR. On failure returns 0 with

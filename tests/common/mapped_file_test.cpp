@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -282,6 +283,73 @@ TEST(MappedFileMapMem, NullZeroAndOverflowingSizesGiveNull) {
     EXPECT_EQ(mapMem(&huge), nullptr);
     EXPECT_EQ(huge, SIZE_MAX - 1);
     unmapMem(nullptr, 4096);  // ignored
+}
+
+// Every byte of a mapping is written first, so that a byte past keep left
+// uncleared shows.
+TEST(MappedFileGrowMem, KeepsTheLeadingBytesAndClearsTheRest) {
+    const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+    struct Case {
+        const char* name;
+        size_t oldSize;
+        size_t keep;
+        size_t request;
+        size_t rounded;
+    } cases[] = {
+        {"full", 2 * page, 2 * page, 2 * page + 1, 3 * page},
+        {"partial last page", 2 * page, 2 * page - 100, 4 * page, 4 * page},
+        {"whole pages past keep", 4 * page, page + 10, 5 * page, 5 * page},
+        {"nothing kept", 3 * page, 0, 8 * page, 8 * page},
+        {"keep past the mapping", page, 5 * page, 2 * page, 2 * page},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        size_t oldSize = c.oldSize;
+        char* p = static_cast<char*>(mapMem(&oldSize));
+        ASSERT_NE(p, nullptr);
+        for (size_t i = 0; i < oldSize; ++i) p[i] = static_cast<char>('a' + i % 26);
+        size_t size = c.request;
+        char* q = static_cast<char*>(growMem(p, oldSize, c.keep, &size));
+        ASSERT_NE(q, nullptr);
+        EXPECT_EQ(size, c.rounded);
+        const size_t kept = std::min(c.keep, oldSize);
+        size_t wrong = 0;
+        for (size_t i = 0; i < size; ++i) {
+            const char want = i < kept ? static_cast<char>('a' + i % 26) : '\0';
+            if (q[i] != want) ++wrong;
+        }
+        EXPECT_EQ(wrong, 0u);
+        unmapMem(q, size);
+    }
+}
+
+TEST(MappedFileGrowMem, RefusesWhatItCannotGrowAndLeavesTheMapping) {
+    const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+    size_t oldSize = 2 * page;
+    char* p = static_cast<char*>(mapMem(&oldSize));
+    ASSERT_NE(p, nullptr);
+    p[0] = 'x';
+    struct Case {
+        const char* name;
+        void* addr;
+        size_t oldSize;
+        size_t request;
+    } cases[] = {
+        {"same size", p, oldSize, oldSize},
+        {"smaller", p, oldSize, page},
+        {"null", nullptr, oldSize, 4 * page},
+        {"old size not whole pages", p, oldSize - 1, 4 * page},
+        {"overflowing size", p, oldSize, SIZE_MAX - 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        size_t size = c.request;
+        EXPECT_EQ(growMem(c.addr, c.oldSize, 1, &size), nullptr);
+        EXPECT_EQ(size, c.request);
+        EXPECT_EQ(p[0], 'x');
+    }
+    EXPECT_EQ(growMem(p, oldSize, 1, nullptr), nullptr);
+    unmapMem(p, oldSize);
 }
 
 TEST(MappedFileWriteFile, WritesTruncatesAndCreatesWithModeLessUmask) {

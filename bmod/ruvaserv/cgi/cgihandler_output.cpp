@@ -30,9 +30,21 @@ time_t responseNow() {
 // text up to the first NUL when a writer left that longer, as far as they
 // fit with a NUL; release frees the old buffer. Copying only up to the NUL
 // would drop what was appended behind the zero bytes allocDocBuf counts as
-// used. 0, the buffer as it was, when no mapping can be had.
+// used. 0, the buffer as it was, when no mapping can be had. A buffer that is
+// a mapping of its own (mapped) and grows keeps its pages instead of copying
+// them: a page grown from empty is remapped a dozen times.
 template <class Release>
-int remapBuffer(char*& buf, size_t& capacity, size_t& used, size_t n, Release release) {
+int remapBuffer(char*& buf, size_t& capacity, size_t& used, size_t n, bool mapped, Release release) {
+    if (buf && mapped && n > capacity) {
+        const size_t keep = std::min(std::max(used, strnlen(buf, capacity)), capacity);
+        size_t size = n;
+        if (char* moved = static_cast<char*>(growMem(buf, capacity, keep, &size))) {
+            buf = moved;
+            capacity = size;
+            used = std::min(used, keep);
+            return 1;
+        }
+    }
     size_t size = n;
     char* fresh = static_cast<char*>(mapMem(&size));
     if (!fresh) return 0;
@@ -228,7 +240,8 @@ int CgiHandler::allocDocBuf(size_t n) {
 }
 
 int CgiHandler::reallocDocBuf(size_t n) {
-    if (!remapBuffer(docBuf, docbufSize, docSize, n, [this] { freeDocBuf(); })) {
+    const bool mapped = (flags & kCgiDocBufMapped) && !(flags & kCgiDocBufFile);
+    if (!remapBuffer(docBuf, docbufSize, docSize, n, mapped, [this] { freeDocBuf(); })) {
         setError(msg(232, "cgihandler/30"), static_cast<unsigned long>(n));
         return 0;
     }
@@ -268,7 +281,7 @@ int CgiHandler::allocDstBuf(size_t n) {
 }
 
 int CgiHandler::reallocDstBuf(size_t n) {
-    if (!remapBuffer(dstBuf, dstbufSize, dstOffs, n, [this] { freeDstBuf(); })) {
+    if (!remapBuffer(dstBuf, dstbufSize, dstOffs, n, true, [this] { freeDstBuf(); })) {
         setError(msg(231, "cgihandler/29"), static_cast<unsigned long>(n));
         return 0;
     }

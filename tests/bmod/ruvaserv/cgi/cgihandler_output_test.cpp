@@ -550,6 +550,34 @@ TEST_F(Buffers, InThePassEveryWriteLandsAndTheBufferDoubles) {
     EXPECT_EQ(cg->dstbufSize, grown);
 }
 
+// A grown mapped buffer moves its pages instead of copying them; what it
+// holds must still be what a copy held: the used bytes, a longer text up to
+// its NUL, and zeros after, however the old pages were written.
+TEST_F(Buffers, GrowthKeepsTheTextAndClearsWhatFollowsIt) {
+    ASSERT_EQ(cg->allocDocBuf(0), 1);
+    const size_t capacity = cg->docbufSize;
+    ASSERT_EQ(cg->docWriteBuf("used"), 1);
+    std::memcpy(cg->docBuf + 4, "+text", 6);  // written past docSize, NUL-ended
+    std::memset(cg->docBuf + 10, 'z', capacity - 10);
+    ASSERT_EQ(cg->reallocDocBuf(capacity * 3), 1);
+    EXPECT_GE(cg->docbufSize, capacity * 3);
+    EXPECT_EQ(cg->docSize, 4u);
+    EXPECT_STREQ(cg->docBuf, "used+text");
+    size_t nonZero = 0;
+    for (size_t i = 9; i < cg->docbufSize; ++i) nonZero += cg->docBuf[i] != '\0';
+    EXPECT_EQ(nonZero, 0u);
+
+    ASSERT_EQ(cg->allocDstBuf(4096), 1);
+    const size_t dstCapacity = cg->dstbufSize;
+    ASSERT_EQ(cg->dstWriteBuf("out"), 1);
+    std::memset(cg->dstBuf + 4, 'z', dstCapacity - 4);
+    ASSERT_EQ(cg->reallocDstBuf(dstCapacity * 2), 1);
+    EXPECT_EQ(std::string(cg->dstBuf, cg->dstOffs), "out");
+    nonZero = 0;
+    for (size_t i = 3; i < cg->dstbufSize; ++i) nonZero += cg->dstBuf[i] != '\0';
+    EXPECT_EQ(nonZero, 0u);
+}
+
 TEST_F(Buffers, OutputBufferWritesStayBelowItsSize) {
     ASSERT_EQ(cg->allocDstBuf(4096), 1);
     const size_t capacity = cg->dstbufSize;
