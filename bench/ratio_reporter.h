@@ -75,8 +75,8 @@ private:
 class ScaleRatioReporter : public RatioReporter {
 public:
     // Printed as "<label> <ratio>x<note>".
-    ScaleRatioReporter(std::string baseline, std::vector<std::string> impls, std::string small, std::string large,
-                       std::string label, std::string note = "")
+    ScaleRatioReporter(std::string baseline, std::vector<std::string> impls, std::string small,
+                       std::string large, std::string label, std::string note = "")
         : RatioReporter(std::move(baseline), std::move(impls)),
           small_(std::move(small)),
           large_(std::move(large)),

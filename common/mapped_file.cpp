@@ -264,7 +264,8 @@ void unmapMem(void* addr, size_t size) {
 
 void* growMem(void* addr, size_t oldSize, size_t keep, size_t* size) {
     const size_t page = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
-    if (!addr || !size || *size <= oldSize || oldSize % page != 0 || *size > SIZE_MAX - (page - 1)) return nullptr;
+    if (!addr || !size || *size <= oldSize || oldSize % page != 0 || *size > SIZE_MAX - (page - 1))
+        return nullptr;
     const size_t rounded = (*size + page - 1) / page * page;
     void* p = ::mremap(addr, oldSize, rounded, MREMAP_MAYMOVE);
     if (p == MAP_FAILED) return nullptr;

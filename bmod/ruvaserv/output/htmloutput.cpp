@@ -172,16 +172,13 @@ int KvoFormat::stopRow() {
 int KvoFormat::writeDocRow(const char* db, const char* fn, int toolbar, int* pfr, const char* title,
                            const char* engtitle, const char* synopsis, int searchType, int colorChoice,
                            int force_icon) {
-    std::string docno;
-    std::string rev;
-    std::optional<std::string> ftype;
-    if (fn == nullptr || filenameToDocno(fn, &docno, &rev, &ftype) == 0) return 0;
+    if (fn == nullptr || filenameToDocno(fn, &rowDocno_, &rowRev_, &rowType_) == 0) return 0;
     std::string& out = rowText_;
     out.clear();
     out += rowStartTag(colorChoice);
-    setHtmlFileIcon(out, db, fn, ftype, toolbar, searchType, force_icon);
+    setHtmlFileIcon(out, db, fn, rowType_, toolbar, searchType, force_icon);
     setHtmlDocTitle(out, db, fn, toolbar, pfr, title, engtitle, synopsis);
-    setHtmlDocId(out, docno, rev);
+    setHtmlDocId(out, rowDocno_, rowRev_);
     out += "</tr>\n";
     write(out);
     return 0;
@@ -341,8 +338,9 @@ int KvoFormat::setHtmlDocNote(const char* db, const char* fn, int noteflag) {
 void KvoFormat::setHtmlFileIcon(std::string& out, const char* db, const char* fn,
                                 const std::optional<std::string>& ftype, int toolbar, int searchType,
                                 int force_icon) const {
+    // ST matters only beside PA; a comparison has neither.
     const std::string* pa = requestField(ao, "PA");
-    const std::string* st = requestField(ao, "ST");
+    const std::string* st = isSet(pa) ? requestField(ao, "ST") : nullptr;
     const DocRowIcon& icon = iconTable[rowIconIndex(fn, memberExtension(fn, ftype), force_icon, false)];
     out += "<td class=\"c1\">";
     out += toolbar == 1 ? "<a href=\"qzl:/kivo?AC=LINKEXT&amp;" : "<a href=\"qzl:/kivo?AC=LINK&amp;";
@@ -363,7 +361,8 @@ void KvoFormat::setHtmlFileIcon(std::string& out, const char* db, const char* fn
         } else {
             word = std::string_view(*st).substr(0, kSearchWordMax);
         }
-        const bool anchor = isMatchAnchorWord(word) && !isPdfExtension(memberExtension(fn, ftype)) && (flags & kKvoFormatMatchAnchor) != 0;
+        const bool anchor = isMatchAnchorWord(word) && !isPdfExtension(memberExtension(fn, ftype)) &&
+                            (flags & kKvoFormatMatchAnchor) != 0;
         out += "&amp;PA=";
         out += urlEncode(URLMODE_ENCODE_SCRIPT, pa->c_str(), pa->size() + 80);
         out += "&amp;ST=";

@@ -165,7 +165,12 @@ private:
                               const char* tokens, int isKwd, int isTopic, int ctwFlag);
     int setHtmlDocIdSearch(const char* docno, const char* searchPatt1, int searchType);
 
-    std::string rowText_;  // a document row being built; kept so rows reuse its capacity
+    // A document row being built and its member name's parts; kept so rows
+    // reuse their capacity.
+    std::string rowText_;
+    std::string rowDocno_;
+    std::string rowRev_;
+    std::optional<std::string> rowType_;
 };
 
 // The HTML writer on out (not owned), icons as built, flags 0; null when
