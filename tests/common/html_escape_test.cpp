@@ -157,6 +157,31 @@ TEST(HtmlEscapeKeepEntities, Table) {
     }
 }
 
+// Plain text is passed eight bytes at a time: a special byte at any place of
+// a word, or in the tail after the last whole word, is still escaped.
+TEST(HtmlEscapeKeepEntities, SpecialAtEveryPlace) {
+    const struct {
+        char c;
+        const char* single;
+        const char* doubled;
+    } specials[] = {
+        {'<', "&lt;", "&lt;"}, {'>', "&gt;", "&gt;"}, {'"', "&quot;", "&quot;"}, {'\'', "&#39;", "'"}};
+    for (const auto& s : specials) {
+        for (size_t at = 0; at < 19; ++at) {
+            SCOPED_TRACE(std::string(1, s.c) + " at " + std::to_string(at));
+            std::string in(19, 'x');
+            in[at] = s.c;
+            const std::string x(at, 'x');
+            const std::string rest(18 - at, 'x');
+            EXPECT_EQ(escapeHtmlKeepEntities(in, true), x + s.single + rest);
+            EXPECT_EQ(escapeHtmlKeepEntities(in, false), x + s.doubled + rest);
+        }
+    }
+    // Bytes from 0x80 up and ones next to the specials are not taken for them.
+    const std::string near = "\xBC\xBE\xA2\xA7;=?&\x1C\x1E\x02\x07\x3B\x3D\x3F\x26";
+    EXPECT_EQ(escapeHtmlKeepEntities(near, true), near);
+}
+
 TEST(HtmlEscapeEscapeSpecialChar, Table) {
     struct {
         const char* name;
