@@ -26,6 +26,14 @@ time_t responseNow() {
     return gResponseClock ? gResponseClock() : time(nullptr);
 }
 
+// The used bytes, or the text up to the first NUL when that is longer. A
+// NUL right at used (every append leaves one) settles it without scanning
+// the page.
+size_t keptLength(const char* buf, size_t capacity, size_t used) {
+    if (used < capacity && buf[used] == '\0') return used;
+    return std::max(used, strnlen(buf, capacity));
+}
+
 // Moves a buffer to a new mapping of n bytes holding its used bytes, or its
 // text up to the first NUL when a writer left that longer, as far as they
 // fit with a NUL; release frees the old buffer. Copying only up to the NUL
@@ -36,7 +44,7 @@ time_t responseNow() {
 template <class Release>
 int remapBuffer(char*& buf, size_t& capacity, size_t& used, size_t n, bool mapped, Release release) {
     if (buf && mapped && n > capacity) {
-        const size_t keep = std::min(std::max(used, strnlen(buf, capacity)), capacity);
+        const size_t keep = std::min(keptLength(buf, capacity, used), capacity);
         size_t size = n;
         if (char* moved = static_cast<char*>(growMem(buf, capacity, keep, &size))) {
             buf = moved;
@@ -48,7 +56,7 @@ int remapBuffer(char*& buf, size_t& capacity, size_t& used, size_t n, bool mappe
     size_t size = n;
     char* fresh = static_cast<char*>(mapMem(&size));
     if (!fresh) return 0;
-    size_t keep = buf ? std::min({std::max(used, strnlen(buf, capacity)), capacity, size - 1}) : 0;
+    size_t keep = buf ? std::min({keptLength(buf, capacity, used), capacity, size - 1}) : 0;
     if (keep) std::memcpy(fresh, buf, keep);
     size_t kept = std::min(used, keep);
     release();
