@@ -152,20 +152,47 @@ bool parseParts(const char* fname, Parts& parts, Fields& fields) {
     return true;
 }
 
+// The display form before its cut, built on the stack. It holds the stem's
+// at most 64 characters, a '/', a blank and a '-' at the class and at most two
+// blanks per digit of the number: 200 bytes at most.
+class DisplayText {
+public:
+    void put(char c) {
+        if (size_ < sizeof text_) text_[size_++] = c;
+    }
+    void put(std::string_view s) {
+        for (const char c : s) put(c);
+    }
+    void insertBlank(size_t at) {
+        if (size_ == sizeof text_ || at > size_) return;
+        std::memmove(text_ + at + 1, text_ + at, size_ - at);
+        text_[at] = ' ';
+        ++size_;
+    }
+    size_t size() const { return size_; }
+    char back() const { return text_[size_ - 1]; }
+    std::string_view view() const { return {text_, size_}; }
+
+private:
+    char text_[256];
+    size_t size_ = 0;
+};
+
 void appendDisplayForm(std::string& out, const Parts& parts) {
+    DisplayText text;
     if (!parts.prefix.empty()) {
-        out += parts.prefix;
-        out += '/';
+        text.put(parts.prefix);
+        text.put('/');
     }
     if (!parts.decclass.empty()) {
         if (parts.decclass.size() < 5) {
-            out += parts.decclass;
+            text.put(parts.decclass);
         } else {
-            out += parts.decclass.substr(0, 3);
-            out += ' ';
-            out += parts.decclass.substr(3);
+            text.put(parts.decclass.substr(0, 3));
+            text.put(' ');
+            text.put(parts.decclass.substr(3));
         }
-        if (!parts.ind.starts_with('/') && out.back() != '-') out += '-';
+        if (!parts.ind.starts_with('/') && text.back() != '-') text.put('-');
     }
     // Digits group from the end of their run: the fifth digit in a row puts a
     // blank before the fourth, once per run ("1234567" -> "123 4567").
@@ -175,22 +202,22 @@ void appendDisplayForm(std::string& out, const Parts& parts) {
     for (const char ch : parts.ind) {
         const unsigned char c = ch;
         if (isAsciiDigit(c)) {
-            if (isAsciiAlpha(prev)) out += ' ';
+            if (isAsciiAlpha(prev)) text.put(' ');
             ++run;
-            if (run == 4) fourth = out.size();
-            if (run == 5) out.insert(fourth, 1, ' ');
+            if (run == 4) fourth = text.size();
+            if (run == 5) text.insertBlank(fourth);
         } else {
             run = 0;
         }
-        out += static_cast<char>(c);
+        text.put(static_cast<char>(c));
         prev = c;
     }
-    out += parts.variant;
+    text.put(parts.variant);
     if (!parts.lang.empty()) {
-        out += ' ';
-        out += parts.lang;
+        text.put(' ');
+        text.put(parts.lang);
     }
-    if (out.size() > kDocnoDisplayMax) out.resize(kDocnoDisplayMax);
+    out.append(text.view().substr(0, kDocnoDisplayMax));
 }
 
 // Appends text without its white space, through map.
