@@ -62,6 +62,14 @@ protected:
         return !run.error_occurred && (run.run_type == Run::RT_Iteration || run.aggregate_name == "mean");
     }
 
+    // The time of impl on theCase as reported; 0 when it did not run.
+    double timeOf(const std::string& impl, const std::string& theCase) const {
+        auto c = times_.find(theCase);
+        if (c == times_.end()) return 0;
+        auto t = c->second.find(impl);
+        return t == c->second.end() ? 0 : t->second;
+    }
+
 private:
     std::string baseline_;
     std::vector<std::string> impls_;
