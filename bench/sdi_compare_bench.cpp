@@ -138,13 +138,16 @@ JoinResult join(const std::vector<const SdiEntry*>& olds, const std::vector<cons
     byNumber.reserve(olds.size());
     byTitle.reserve(olds.size());
     std::string key;
+    // Rows that take part are unsettled (0); blank or repeated numbers are
+    // settled from the start.
+    std::vector<char> settled(olds.size(), 1);
     for (size_t i = 0; i < olds.size(); ++i) {
         foldNoSpc(olds[i]->docno->c_str(), key);
         if (key.empty() || !byNumber.try_emplace(key, i).second) continue;
+        settled[i] = 0;
         foldNoSpc(olds[i]->title->c_str(), key);
         byTitle.try_emplace(key, i);
     }
-    std::vector<char> settled(olds.size());
     std::unordered_set<std::string> seen;
     seen.reserve(news.size());
     std::vector<const SdiEntry*> unpaired;
@@ -170,8 +173,7 @@ JoinResult join(const std::vector<const SdiEntry*>& olds, const std::vector<cons
         }
     }
     for (size_t i = 0; i < olds.size(); ++i) {
-        foldNoSpc(olds[i]->docno->c_str(), key);
-        if (!settled[i] && !key.empty() && byNumber.at(key) == i) r.removed.push_back({olds[i], nullptr});
+        if (!settled[i]) r.removed.push_back({olds[i], nullptr});
     }
     return r;
 }
