@@ -3,9 +3,9 @@
 // time by gen_sdi_pair.py (seed 1, an old and a new revision), rows sorted
 // by number and shuffled:
 //   compare/<case>: compareSdi from both SDI files to the report in the
-//                   request's document buffer (loads, indexes, matching,
-//                   missing, report);
-//   load/<case>:    the two SDI loads alone, as the comparison reads them;
+//                   request's document buffer, its steps (loads, indexes,
+//                   matching, missing, report) timed through its phase hook
+//                   as counters in ms per comparison;
 //   join/<case>:    a std::unordered_map join over the loaded rows: folded
 //                   numbers first, then folded titles, the rest new or
 //                   removed; no report.
@@ -14,8 +14,7 @@
 // the run exits 1 otherwise. Peak RSS of the comparison is measured in a
 // child per size, forked before the parent loads anything.
 //
-// Printed at the end: the phase times (compare minus load stands for
-// indexes, matching, missing and report together) and the targets:
+// Printed at the end: the phase times and the targets:
 // time(20k)/time(5k) and time(80k)/time(20k) at most 5; sorted at most 1.5x
 // shuffled; matching + missing + report at most 5x the join; peak RSS at
 // 80k at most 4.5x that at 20k. Targets are reported, not enforced.
@@ -29,6 +28,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -55,7 +55,9 @@ using namespace ruva;
 
 constexpr int kSizes[] = {5000, 20000, 80000};
 constexpr const char* kOrders[] = {"sorted", "shuffled"};
-constexpr const char* kImpls[] = {"join", "compare", "load"};
+constexpr const char* kImpls[] = {"join", "compare"};
+// compareSdi's steps, as its counters are named.
+constexpr const char* kPhases[] = {"load", "indexes", "matching", "missing", "report"};
 // The libraries expected.json names the sides by.
 constexpr char kOldLib[] = "old";
 constexpr char kNewLib[] = "new";
@@ -286,26 +288,43 @@ long peakRss(int docs) {
 
 // ---- benchmarks
 
+// When each step of the comparison running now ended.
+struct PhaseClock {
+    using Clock = std::chrono::steady_clock;
+    Clock::time_point start;
+    Clock::time_point ends[std::size(kPhases)];
+    double totalMs[std::size(kPhases)] = {};
+
+    static void done(void* data, ComparePhase phase) {
+        static_cast<PhaseClock*>(data)->ends[static_cast<int>(phase)] = Clock::now();
+    }
+    void add() {
+        Clock::time_point from = start;
+        for (size_t i = 0; i < std::size(kPhases); ++i) {
+            totalMs[i] += std::chrono::duration<double, std::milli>(ends[i] - from).count();
+            from = ends[i];
+        }
+    }
+};
+
 void compareBench(benchmark::State& state, const Pair* p) {
     Comparer c;
+    PhaseClock clock;
+    if (c.ready()) {
+        c.sc->phaseDone = PhaseClock::done;
+        c.sc->phaseData = &clock;
+    }
     for (auto _ : state) {
+        clock.start = PhaseClock::Clock::now();
         if (!c.ready() || c.run(*p) != SdiCompareCode::kOk) {
             state.SkipWithError("the comparison failed");
             break;
         }
+        clock.add();
         benchmark::DoNotOptimize(c.cg->docSize);
     }
-}
-
-void loadBench(benchmark::State& state, const Pair* p) {
-    for (auto _ : state) {
-        Side o, n;
-        if (!loadSide(p->oldSdi(), o) || !loadSide(p->newSdi(), n)) {
-            state.SkipWithError("a list does not load");
-            break;
-        }
-        benchmark::DoNotOptimize(n.rows.data());
-    }
+    for (size_t i = 0; i < std::size(kPhases); ++i)
+        state.counters[kPhases[i]] = benchmark::Counter(clock.totalMs[i], benchmark::Counter::kAvgIterations);
 }
 
 void joinBench(benchmark::State& state, const Pair* p) {
@@ -325,7 +344,17 @@ void joinBench(benchmark::State& state, const Pair* p) {
 class CompareReporter : public bench::RatioReporter {
 public:
     explicit CompareReporter(const std::map<int, long>& rss)
-        : RatioReporter("join", {"compare", "load"}), rss_(rss) {}
+        : RatioReporter("join", {"compare"}), rss_(rss) {}
+
+    void ReportRuns(const std::vector<Run>& runs) override {
+        for (const Run& run : runs) {
+            if (run.error_occurred) continue;
+            if (run.run_type != Run::RT_Iteration && run.aggregate_name != "mean") continue;
+            for (const auto& [name, counter] : run.counters)
+                phases_[run.run_name.str()][name] = counter.value;
+        }
+        RatioReporter::ReportRuns(runs);
+    }
 
     void Finalize() override {
         RatioReporter::Finalize();
@@ -339,18 +368,32 @@ public:
 
 private:
     static void line(const std::string& what, double ratio, double target) {
-        std::printf("%-44s %9.2fx  at most %.1f  %s\n", what.c_str(), ratio, target,
+        std::printf("%-52s %9.2fx  at most %.1f  %s\n", what.c_str(), ratio, target,
                     ratio <= target ? "ok" : "MISSED");
     }
 
+    // ms of a step of the comparison of theCase; 0 when not run.
+    double phase(const std::string& theCase, const char* step) const {
+        auto run = phases_.find("compare/" + theCase);
+        if (run == phases_.end()) return 0;
+        auto it = run->second.find(step);
+        return it == run->second.end() ? 0 : it->second;
+    }
+
     void printPhases() const {
-        std::printf("\nphases (ms; compare - load: indexes, matching, missing and report)\n");
-        std::printf("%-16s %12s %14s %12s %12s\n", "case", "load", "compare-load", "compare", "join");
+        std::printf("\nphases of the comparison (ms; rest: freeing the lists)\n%-16s", "case");
+        for (const char* step : kPhases) std::printf(" %10s", step);
+        std::printf(" %10s %10s %10s\n", "rest", "compare", "join");
         for (const Pair& p : pairs()) {
-            const double compare = timeOf("compare", p.name), load = timeOf("load", p.name);
-            if (compare <= 0) continue;
-            std::printf("%-16s %12.2f %14.2f %12.2f %12.2f\n", p.name.c_str(), load,
-                        load > 0 ? compare - load : 0.0, compare, timeOf("join", p.name));
+            if (timeOf("compare", p.name) <= 0) continue;
+            std::printf("%-16s", p.name.c_str());
+            double steps = 0;
+            for (const char* step : kPhases) {
+                steps += phase(p.name, step);
+                std::printf(" %10.2f", phase(p.name, step));
+            }
+            const double compare = timeOf("compare", p.name);
+            std::printf(" %10.2f %10.2f %10.2f\n", compare - steps, compare, timeOf("join", p.name));
         }
     }
 
@@ -374,14 +417,13 @@ private:
         }
     }
 
-    // Without phase marks inside compareSdi, compare minus load bounds
-    // matching + missing + report from above (it holds the indexes too).
     void printJoinRatios() const {
         for (const Pair& p : pairs()) {
-            const double compare = timeOf("compare", p.name), load = timeOf("load", p.name);
+            const double steps =
+                phase(p.name, "matching") + phase(p.name, "missing") + phase(p.name, "report");
             const double j = timeOf("join", p.name);
-            if (compare > 0 && load > 0 && j > 0)
-                line("(compare - load) over join, " + p.name, (compare - load) / j, kJoinTarget);
+            if (steps > 0 && j > 0)
+                line("matching+missing+report over join, " + p.name, steps / j, kJoinTarget);
         }
     }
 
@@ -399,6 +441,7 @@ private:
     }
 
     const std::map<int, long>& rss_;
+    std::map<std::string, std::map<std::string, double>> phases_;  // run name -> step -> ms
 };
 
 // The cases the benchmark filter selects, matched as the library matches
@@ -455,8 +498,6 @@ int main(int argc, char** argv) {
         benchmark::RegisterBenchmark(("join/" + p.name).c_str(), joinBench, &p)
             ->Unit(benchmark::kMillisecond);
         benchmark::RegisterBenchmark(("compare/" + p.name).c_str(), compareBench, &p)
-            ->Unit(benchmark::kMillisecond);
-        benchmark::RegisterBenchmark(("load/" + p.name).c_str(), loadBench, &p)
             ->Unit(benchmark::kMillisecond);
     }
     CompareReporter reporter(rss);

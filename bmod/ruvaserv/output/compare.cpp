@@ -264,6 +264,9 @@ struct SdiCompare::Impl {
     std::string blockKey(const Doc& doc, DocStatus status, std::uint32_t order) const;
     char checkResult(const Doc& doc, const Doc& match) const;
     SdiCompareCode fail(SdiCompareCode code);
+    void phaseDone(ComparePhase phase) const {
+        if (sc.phaseDone != nullptr) sc.phaseDone(sc.phaseData, phase);
+    }
 
     SdiCompare& sc;
     Side side1;
@@ -480,20 +483,26 @@ SdiCompareCode SdiCompare::Impl::run(const std::string& oldSdiFile, const std::s
     side2.sdi = newSdi(0);
     if (!side2.sdi) return fail(SdiCompareCode::kNewSdi2);
     if (!loadSdi(side2, newSdiFile)) return SdiCompareCode::kLoadSdi2;
+    phaseDone(ComparePhase::kLoads);
     step = SdiCompareCode::kAddDocno1;
     if (!readSide(side1)) return fail(step);
     step = SdiCompareCode::kAddDocno2;
     if (!readSide(side2)) return fail(step);
     tagSdiNode();
     indexSide1();
+    phaseDone(ComparePhase::kIndexes);
     step = SdiCompareCode::kResultList;
     results.reserve(side1.unique.size() + side2.unique.size());
     step = SdiCompareCode::kMatch;
     if (!matchNode()) return SdiCompareCode::kMatch;
+    phaseDone(ComparePhase::kMatching);
     step = SdiCompareCode::kMiss;
     missNode();
+    phaseDone(ComparePhase::kMissing);
     step = SdiCompareCode::kGenerateList;
-    return sc.generateList(results);
+    const SdiCompareCode code = sc.generateList(results);
+    if (code == SdiCompareCode::kOk) phaseDone(ComparePhase::kReport);
+    return code;
 }
 
 std::unique_ptr<SdiCompare> newSdiCompare(KvoFormat& alf) {

@@ -44,6 +44,16 @@ enum class SdiCompareCode : int {
     kGenerateList = 19,  // the request's message 234 (page buffer refused)
 };
 
+// The steps of compareSdi in the order they end, as a measuring hook
+// sees them.
+enum class ComparePhase : int {
+    kLoads,     // both lists read
+    kIndexes,   // keys folded, numbers settled, side 1 indexed
+    kMatching,  // side 2 paired or new
+    kMissing,   // side 1 left over as removed
+    kReport,    // the page written
+};
+
 // How a class pairs documents that do not share a number.
 enum class CompareLogic : int {
     kCatchword = 1,
@@ -160,6 +170,11 @@ public:
     bool isCodPodSelected = false;
 
     ReportState report;
+
+    // When set, called as each step of a successful compareSdi ends; for
+    // measuring only.
+    void (*phaseDone)(void* data, ComparePhase phase) = nullptr;
+    void* phaseData = nullptr;
 
     // The block comparer (owned); never null once made.
     CPodCmp& blockComparer() { return *cpCmp_; }
