@@ -31,7 +31,7 @@ bool isOneOf(std::string_view name, std::initializer_list<std::string_view> name
 std::string validateAllChar(const char* name, const char* value) {
     if (value == nullptr) return std::string();
     std::string_view field = name != nullptr ? name : "";
-    const bool searchField = isOneOf(field, {"PA", "PAT", "PAC", "PAD", "SYPA"});
+    const bool searchField = isOneOf(field, {"PA", "PAT", "PAC", "PAD", "PAOR", "SYPA"});
     const bool keepSlash = searchField || isOneOf(field, {"LI", "SL", "LL", "TLL", "TSL", "FN"});
 
     std::string_view v = value;
