@@ -367,8 +367,9 @@ int containsKanji(const char* text) {
     return 0;
 }
 
-std::string separateCharacters(const char* pattern) {
+std::string separateCharacters(const char* pattern, bool* truncated) {
     std::string out;
+    if (truncated) *truncated = false;
     if (!pattern) return out;
     enum class Last { kNone, kSingle, kSingleSpace, kPair };
     Last last = Last::kNone;
@@ -394,7 +395,10 @@ std::string separateCharacters(const char* pattern) {
             piece[length++] = p[0];
             kind = space ? Last::kSingleSpace : Last::kSingle;
         }
-        if (out.size() + length > kPatternLimit) break;
+        if (out.size() + length > kPatternLimit) {
+            if (truncated) *truncated = true;
+            break;
+        }
         out.append(piece, length);
         last = kind;
         p = next;

@@ -128,7 +128,8 @@ int containsKanji(const char* text);
 // character that is not a letter or digit (iseucalnum) becomes two blanks,
 // and a blank goes between a two-byte character and an adjacent single-byte
 // one that is not white space. The result is cut to at most 1023 bytes,
-// before a character (with its blank) that does not fit whole.
-std::string separateCharacters(const char* pattern);
+// before a character (with its blank) that does not fit whole; *truncated
+// (when given) tells whether anything was left out.
+std::string separateCharacters(const char* pattern, bool* truncated = nullptr);
 
 }  // namespace ruva

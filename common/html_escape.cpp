@@ -49,7 +49,7 @@ bool wordHasSpecial(const char* p) {
 std::string validateAllChar(const char* name, const char* value) {
     if (value == nullptr) return std::string();
     std::string_view field = name != nullptr ? name : "";
-    const bool searchField = isOneOf(field, {"PA", "PAT", "PAC", "PAD", "SYPA"});
+    const bool searchField = isOneOf(field, {"PA", "PAT", "PAC", "PAD", "PAOR", "SYPA"});
     const bool keepSlash = searchField || isOneOf(field, {"LI", "SL", "LL", "TLL", "TSL", "FN"});
 
     std::string_view v = value;

@@ -10,7 +10,7 @@ namespace ruva {
 
 // The value of the request field `name` made fit for a page: '<' and '>'
 // become a blank each; '"' becomes "&#34;", '\'' "&#39;" and '/' "&#47;",
-// except that the search fields PA, PAT, PAC, PAD and SYPA keep '\'', '/'
+// except that the search fields PA, PAT, PAC, PAD, PAOR and SYPA keep '\'', '/'
 // and a '"' that is the first or last character of the value, and the
 // fields LI, SL, LL, TLL, TSL and FN keep '/'. Names compare case-blind; a
 // null name is an ordinary field. The result is at most five times the

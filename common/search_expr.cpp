@@ -40,7 +40,8 @@ std::string operatorPlusMinusSupport(std::string_view pattern) {
     return out;
 }
 
-std::string paranthesisPattern(std::string_view pattern) {
+std::string paranthesisPattern(std::string_view pattern, bool* truncated) {
+    if (truncated) *truncated = false;
     const std::string_view in = workingText(pattern);
     std::string out;
     out.reserve(in.size() + 16);
@@ -67,7 +68,10 @@ std::string paranthesisPattern(std::string_view pattern) {
         out += in[i];
         ++i;
     }
-    if (out.size() + opened > kSearchExprMax) return std::string(in);
+    if (out.size() + opened > kSearchExprMax) {
+        if (truncated) *truncated = true;
+        return std::string(in);
+    }
     out.append(opened, ')');
     return out;
 }

@@ -24,7 +24,8 @@ std::string operatorPlusMinusSupport(std::string_view pattern);
 // A '(' is written before a letter, digit or '(' that follows a kept blank
 // not preceded by '|', or follows '&'; one ')' per '(' closes the text.
 // "a b | c" gives "a (b | c)", "a & b" gives "a &(b)". When the result would
-// be longer than kSearchExprMax, the (cut) input comes back unchanged.
-std::string paranthesisPattern(std::string_view pattern);
+// be longer than kSearchExprMax, the (cut) input comes back unchanged and
+// *truncated (when given) is set; else it is cleared.
+std::string paranthesisPattern(std::string_view pattern, bool* truncated = nullptr);
 
 }  // namespace ruva

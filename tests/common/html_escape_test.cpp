@@ -19,7 +19,7 @@ TEST(HtmlEscapeValidateAllChar, FieldsByCharacters) {
         FieldKind kind;
     } const fields[] = {
         {"PA", kSearch},      {"PAT", kSearch},     {"PAC", kSearch},    {"PAD", kSearch},
-        {"SYPA", kSearch},    {"LI", kKeepsSlash},  {"SL", kKeepsSlash}, {"LL", kKeepsSlash},
+        {"SYPA", kSearch},    {"PAOR", kSearch},    {"LI", kKeepsSlash},  {"SL", kKeepsSlash}, {"LL", kKeepsSlash},
         {"TLL", kKeepsSlash}, {"TSL", kKeepsSlash}, {"FN", kKeepsSlash}, {"TI", kPlain},
         {"pa", kSearch},      {"Tll", kKeepsSlash}, {"PAX", kPlain},     {"P", kPlain},
         {"", kPlain},
@@ -53,6 +53,7 @@ TEST(HtmlEscapeValidateAllChar, WholeValues) {
         const char* out;
     } const cases[] = {
         {"phrase keeps both quotes", "PA", "\"a b\"", "\"a b\""},
+        {"raw pattern keeps its phrase", "PAOR", "\"a b\"", "\"a b\""},
         {"title escapes both quotes", "TI", "\"a\"", "&#34;a&#34;"},
         {"library keeps slash", "LI", "EN/ABC", "EN/ABC"},
         {"title escapes slash", "TI", "a/b", "a&#47;b"},

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 
 #include "tests/support/test_support.h"
 
@@ -79,6 +80,11 @@ TEST(SearchExprParanthesis, KeepsTheInputWhenTheResultWouldNotFit) {
     EXPECT_EQ(paranthesisPattern(fits), std::string(1019, 'x') + " (y)");
     const std::string tooLong = std::string(1020, 'x') + " y";
     EXPECT_EQ(paranthesisPattern(tooLong), tooLong);
+    for (const auto& [in, cut] : {std::pair{fits, false}, std::pair{tooLong, true}}) {
+        bool truncated = !cut;
+        paranthesisPattern(in, &truncated);
+        EXPECT_EQ(truncated, cut) << in.size();
+    }
     // Dropped blanks make room.
     const std::string blanks = "   " + std::string(1017, 'x') + " y";
     EXPECT_EQ(paranthesisPattern(blanks), std::string(1017, 'x') + " (y)");

@@ -5,6 +5,7 @@
 #include <new>
 
 #include "bmod/ruvaserv/cgi/cgihandler.h"
+#include "bmod/ruvaserv/search/search_actions.h"
 #include "common/html_escape.h"
 
 namespace ruva {
@@ -13,7 +14,7 @@ namespace {
 
 // What a row of the word table runs. kLater: the action is not built yet;
 // the word is answered as an unknown one, without the row's preparation.
-enum class ActionOp { kLater, kBlank, kCompare, kJsMenu, kLink, kPrevious, kUp };
+enum class ActionOp { kLater, kAdvSearch, kBlank, kCompare, kDocSearch, kJsMenu, kLink, kPrevious, kUp };
 
 struct ActionRow {
     const char* word;
@@ -24,13 +25,13 @@ struct ActionRow {
 // Grouped by first letter; within a letter the first matching row wins.
 constexpr ActionRow kActionRows[] = {
     {"ABOUT", ActionOp::kLater, false},     {"ANNO", ActionOp::kLater, true},
-    {"ADVSEARCH", ActionOp::kLater, false}, {"BLANK", ActionOp::kBlank, false},
+    {"ADVSEARCH", ActionOp::kAdvSearch, false}, {"BLANK", ActionOp::kBlank, false},
     {"BODY", ActionOp::kLater, false},      {"BOOKMARK", ActionOp::kLater, false},
     {"CHNGLANG", ActionOp::kLater, false},  {"COMPMEXT", ActionOp::kLater, false},
     {"COMPSEL", ActionOp::kLater, false},   {"COMPMSG", ActionOp::kLater, false},
     {"COMPEXT", ActionOp::kLater, false},   {"COMPEXE", ActionOp::kCompare, false},
     {"CONREF", ActionOp::kLater, false},    {"DOCNOTREE", ActionOp::kLater, false},
-    {"DOCSEARCH", ActionOp::kLater, false}, {"EXPORT", ActionOp::kLater, false},
+    {"DOCSEARCH", ActionOp::kDocSearch, false}, {"EXPORT", ActionOp::kLater, false},
     {"IMAGE", ActionOp::kLater, false},     {"INFO", ActionOp::kLater, false},
     {"INSTANT", ActionOp::kLater, false},   {"JSNOTESINLINE", ActionOp::kLater, false},
     {"JSCMENU", ActionOp::kJsMenu, false},  {"LINK", ActionOp::kLink, false},
@@ -106,6 +107,22 @@ int linkRow(KivoHandler& kh) {
     return kh.linkAction();
 }
 
+// The search form pages: a search object per request, its error text
+// becoming the handler's when the form cannot be written.
+int searchFormRow(KivoHandler& kh, bool advanced) {
+    CgiHandler& cg = *kh.cg;
+    if (advanced) cg.flags &= ~kCgiBodyHandlers;
+    std::unique_ptr<SearchActions> sa = newSearchActions(&cg);
+    if (!sa) {
+        kh.setError(msgFormat(0, "kivohandler/81"), "SearchActions");
+        return 0;
+    }
+    if (!advanced) cg.flags &= ~kCgiBodyHandlers;
+    const int written = advanced ? sa->advsearchAction() : sa->docsearchAction();
+    if (!written) kh.errmsg = sa->getError();
+    return written;
+}
+
 int contextMenuScript(KivoHandler& kh) {
     kh.cg->mimeType = "text/javascript";
     return kh.cg->generateJSBGMenuFunctions();
@@ -138,10 +155,14 @@ int KivoHandler::entry(const char* action) {
         return 0;
     }
     switch (row->op) {
+        case ActionOp::kAdvSearch:
+            return searchFormRow(*this, true);
         case ActionOp::kBlank:
             return blankPage(*this);
         case ActionOp::kCompare:
             return compareAction();
+        case ActionOp::kDocSearch:
+            return searchFormRow(*this, false);
         case ActionOp::kJsMenu:
             return contextMenuScript(*this);
         case ActionOp::kLink:

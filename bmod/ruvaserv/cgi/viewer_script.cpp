@@ -10,7 +10,10 @@ constexpr std::string_view kNextMarker = "\n//@section ";
 }  // namespace
 
 std::string_view viewerScript(std::string_view section) {
-    const std::string_view file = viewerScriptFile();
+    return scriptSection(viewerScriptFile(), section);
+}
+
+std::string_view scriptSection(std::string_view file, std::string_view section) {
     for (size_t at = 0; at < file.size();) {
         size_t end = file.find('\n', at);
         if (end == std::string_view::npos) end = file.size();

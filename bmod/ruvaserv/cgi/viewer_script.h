@@ -13,4 +13,7 @@ std::string_view viewerScriptFile();
 // marker (or the file's end); "" for a section the file does not hold.
 std::string_view viewerScript(std::string_view section);
 
+// The same for any compiled-in script file.
+std::string_view scriptSection(std::string_view file, std::string_view section);
+
 }  // namespace ruva
