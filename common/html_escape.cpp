@@ -50,7 +50,7 @@ std::string validateAllChar(const char* name, const char* value) {
     if (value == nullptr) return std::string();
     std::string_view field = name != nullptr ? name : "";
     const bool searchField = isOneOf(field, {"PA", "PAT", "PAC", "PAD", "PAOR", "SYPA"});
-    const bool keepSlash = searchField || isOneOf(field, {"LI", "SL", "LL", "TLL", "TSL", "FN"});
+    const bool keepSlash = searchField || isOneOf(field, {"LI", "LC", "SL", "LL", "TLL", "TSL", "FN"});
 
     std::string_view v = value;
     std::string out;

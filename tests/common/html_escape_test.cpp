@@ -19,7 +19,7 @@ TEST(HtmlEscapeValidateAllChar, FieldsByCharacters) {
         FieldKind kind;
     } const fields[] = {
         {"PA", kSearch},      {"PAT", kSearch},     {"PAC", kSearch},    {"PAD", kSearch},
-        {"SYPA", kSearch},    {"PAOR", kSearch},    {"LI", kKeepsSlash},  {"SL", kKeepsSlash}, {"LL", kKeepsSlash},
+        {"SYPA", kSearch},    {"PAOR", kSearch},    {"LI", kKeepsSlash},  {"LC", kKeepsSlash}, {"SL", kKeepsSlash}, {"LL", kKeepsSlash},
         {"TLL", kKeepsSlash}, {"TSL", kKeepsSlash}, {"FN", kKeepsSlash}, {"TI", kPlain},
         {"pa", kSearch},      {"Tll", kKeepsSlash}, {"PAX", kPlain},     {"P", kPlain},
         {"", kPlain},

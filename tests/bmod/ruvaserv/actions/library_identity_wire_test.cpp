@@ -130,8 +130,9 @@ TEST_F(LibraryLookupWire, ResolveLibIdByFieldNames) {
     };
     const std::string listed = mlReply(kGuideLine);
     const Case cases[] = {
-        {"second library, flag off", {"LC", "IC", "DC"}, false, {{"LC", "abc1234567r1a"}}, {listed}, 1,
-         "IC=9140;", 77, "MLLIST \"[abc1234567r1a]\"\n"},
+        // LC keeps its language prefix's '/', as LI does.
+        {"second library, flag off", {"LC", "IC", "DC"}, false, {{"LC", "en/abc1234567r1a"}}, {listed}, 1,
+         "IC=9140;", 77, "MLLIST \"[en/abc1234567r1a]\"\n"},
         {"first library, flag on", {"LI", "ID", "DB"}, true, {{"LI", "en/abc1234567r1a"}}, {listed}, 1,
          "ID=9140;", 9140, "MLLIST \"[en/abc1234567r1a]\"\n"},
         {"LC with IC stays", {"LC", "IC", "DC"}, true, {{"LC", "x"}, {"IC", "5"}}, {}, 1, "LC=x;IC=5;", 77, ""},
