@@ -176,7 +176,10 @@ MANIFEST = {
     "ST=FULLTEXT&PA=install": {("guide.kvo", INSTALL), ("guide.kvo", STARTED), ("guide.kvo", FOLDER_PAGE),
                                ("guide.kvo", OPERATOR)},
     "ST=CATCHWORD&PA=boot": {("guide.kvo", BOOTLOADER), ("guide.kvo", STARTED)},
-    "ST=DOCNO&PA=1551": {("guide.kvo", d.name) for d in GUIDE_DOCS if d.name.startswith("1551-")},
+    # ST=DOCNO sends the pattern uncompleted: a plain number is one whole word.
+    "ST=DOCNO&PA=1551*": {("guide.kvo", d.name) for d in GUIDE_DOCS if d.name.startswith("1551-")},
+    "ST=DOCNO&PA=1551-ABC10104": {("guide.kvo", BOOTLOADER)},
+    "ST=DOCNO&PA=1551": set(),
     "ST=TITLE&PA=calibration": {("deep.kvo", DEEP_ONE), ("deep.kvo", DEEP_TWO), ("deep.kvo", DEEP_NONE)},
 }
 

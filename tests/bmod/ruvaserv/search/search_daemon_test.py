@@ -96,7 +96,8 @@ class SearchDaemon(unittest.TestCase):
     def test_searches_find_the_manifest(self):
         # (query, sort order, types combined with OR)
         orders = {"ST=TITLE&PA=install": (SRSO_DEFAULT, 0), "ST=FULLTEXT&PA=install": (SRSO_SRCHTYPE, 0),
-                  "ST=CATCHWORD&PA=boot": (SRSO_DEFAULT, 1), "ST=DOCNO&PA=1551": (SRSO_DEFAULT, 1),
+                  "ST=CATCHWORD&PA=boot": (SRSO_DEFAULT, 1), "ST=DOCNO&PA=1551*": (SRSO_DEFAULT, 1),
+                  "ST=DOCNO&PA=1551-ABC10104": (SRSO_DEFAULT, 1), "ST=DOCNO&PA=1551": (SRSO_DEFAULT, 1),
                   "ST=TITLE&PA=calibration": (SRSO_DEFAULT, 0)}
         for query, want in self.fx.manifest.items():
             with self.subTest(query=query):
