@@ -123,11 +123,8 @@ int SearchActions::getKivoDocument(KivoHandler& handler, const DocumentLookup& l
             setError(cg->msg(97, "SearchFunctions/2"));
             return 0;
         }
+        // Quoting cannot fail on a string; it can only grow past the limit.
         const std::string quoted = quoteString(ti->c_str());
-        if (quoted.empty()) {
-            setError(cg->msg(84, "SearchActions/2"), *ti);
-            return 0;
-        }
         if (quoted.size() > kLookupPatternMax) {
             setError(cg->msg(97, "SearchFunctions/2"));
             return 0;
