@@ -7,15 +7,22 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
+#include "bmod/ruvaserv/actions/kivohandler.h"
 #include "bmod/ruvaserv/cgi/cgihandler.h"
 #include "bmod/ruvaserv/cgi/kvo_msg.h"
+#include "bmod/ruvaserv/search/search_actions.h"
+#include "bmod/ruvaserv/search/search_result_fmt.h"
 #include "tests/bmod/ruvaserv/cgi/request_support.h"
+#include "tests/bmod/ruvaserv/cgi/scripted_server.h"
+#include "tests/support/scripted_peer.h"
 
 namespace ruva {
 namespace {
 
 using test::CapturedRequest;
+using test::ScriptedPeer;
 
 void parse(CapturedRequest& cg, std::string_view query) {
     ASSERT_EQ(cg->parseCgiInput(query.data(), query.size(), '&'), 1);
@@ -211,6 +218,135 @@ TEST(SearchType, SearchFieldsLongerThan1023AreRefused) {
         EXPECT_EQ(checkSearchFieldLengths(*cg->valueList, cg->messages(), error), c.result);
         EXPECT_EQ(error.getError(), c.result ? "" : formatChecked(msgFormat(97, "SearchFunctions/2")));
     }
+}
+
+// What searchAction handed the result formatter.
+struct Presented {
+    bool called = false;
+    SearchResultSortOrder order = SRSO_DEFAULT;
+    KivoSearchType type = 0;
+    SearchTypeBooleanOperator op = STYPE_AND;
+    uint32_t advanced = 0;
+    KivoSearchScope scope = OSS_UNKNOWN;
+    unsigned extern_ = 0;
+    std::optional<std::string> SL;
+    bool docBufFreed = false;
+};
+Presented presented;
+int presentResult = 1;  // what the recording formatter answers
+
+class RecordingFmt : public SearchResultFmt {
+public:
+    RecordingFmt(SearchData& sd, CgiHandler& cg, SearchResultSortOrder order) : SearchResultFmt(sd, cg, order) {}
+    int presentSearchResult(KivoHandler&, UzResponse*, unsigned isExternSearch,
+                            const std::optional<std::string>& SL) override {
+        presented = {true, srchSortOrder, sd.searchType, sd.srchTypeBoolOperation, sd.isAdvanced,
+                     sd.searchScope, isExternSearch, SL, cg.docBuf == nullptr};
+        if (presentResult <= 0) setError("formatter failed");
+        return presentResult;
+    }
+};
+
+std::unique_ptr<SearchResultFmt> makeRecording(SearchData& sd, CgiHandler& cg, SearchResultSortOrder order) {
+    return std::make_unique<RecordingFmt>(sd, cg, order);
+}
+std::unique_ptr<SearchResultFmt> makeNone(SearchData&, CgiHandler&, SearchResultSortOrder) { return nullptr; }
+
+class SearchRequestRoad : public test::ScriptedServerTest {
+protected:
+    void SetUp() override {
+        test::ScriptedServerTest::SetUp();
+        presented = Presented{};
+        presentResult = 1;
+        previous_ = setSearchResultFmtFactory(&makeRecording);
+    }
+    void TearDown() override {
+        setSearchResultFmtFactory(previous_);
+        test::ScriptedServerTest::TearDown();
+    }
+
+private:
+    SearchResultFmtFactory previous_ = nullptr;
+};
+
+// One searchAction over a scripted server and what it left.
+struct SearchRun {
+    int result = -1;
+    std::string error;         // the search object's
+    std::string requestError;  // the request object's
+    std::string written;       // the request's output
+    std::string sent;          // the session's lines after VER, QUIT left out
+};
+
+SearchRun runSearch(test::PeerScript script, std::string_view query) {
+    SearchRun run;
+    ScriptedPeer peer({std::move(script)});
+    EXPECT_TRUE(peer.ok());
+    {
+        CapturedRequest cg;
+        cg->docServAddr = "127.0.0.1:" + std::to_string(peer.port());
+        parse(cg, query);
+        auto kh = newKivoHandler(cg.get());
+        auto sa = newSearchActions(cg.get());
+        EXPECT_NE(sa, nullptr);
+        if (!sa) return run;
+        run.result = sa->searchAction(*kh);
+        run.error = sa->getError();
+        run.requestError = cg->getError();
+        run.written = cg.written();
+    }
+    peer.stop();
+    run.sent = test::beforeQuit(peer.received(0));
+    if (run.sent.starts_with("VER")) run.sent.erase(0, run.sent.find('\n') + 1);
+    return run;
+}
+
+// Refused before the loop: the version is asked, nothing else is sent, the
+// formatter is never reached.
+TEST_F(SearchRequestRoad, RefusedRequestSendsNothingAfterVer) {
+    const std::string long3000(3000, 'a');
+    const std::string tooLong = formatChecked(msgFormat(97, "SearchFunctions/2"));
+    struct {
+        std::string name;
+        std::string query;
+        std::string error;
+    } const cases[] = {
+        {"no ST", "PA=x", formatChecked(msgFormat(21, "SearchActions/4"))},
+        {"no pattern", "ST=TITLE&PA=", formatChecked(msgFormat(23, "SearchActions/6.1"))},
+        {"no type", "ST=MAN&PA=x", formatChecked(msgFormat(24, "SearchActions/7"), "MAN")},
+        {"PA of 3000", "ST=TITLE&PA=" + long3000, tooLong},
+        {"PAT of 3000", "ST=ADVSEARCH&PAT=" + long3000, tooLong},
+        {"SYPA of 3000", "ST=TITLE&SYPA=" + long3000, tooLong},
+        {"ORPA of 3000", "ST=CATCHWORD&PA=(a|b)&ORPA=" + long3000, tooLong},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        presented = Presented{};
+        const SearchRun run = runSearch(test::replyScript({test::verLine()}), c.query);
+        EXPECT_EQ(run.result, 0);
+        EXPECT_EQ(run.error, c.error);
+        EXPECT_EQ(run.written, "");
+        EXPECT_EQ(run.sent, "");
+        EXPECT_FALSE(presented.called);
+    }
+}
+
+// A server that does not answer VER: that failure is the request's error
+// text, the search object keeps none, so the error page shows the session's.
+TEST_F(SearchRequestRoad, SessionFailureIsLeftToTheRequest) {
+    const SearchRun run = runSearch(test::PeerScript().close(), "ST=TITLE&PA=x");
+    EXPECT_EQ(run.result, 0);
+    EXPECT_EQ(run.error, "");
+    EXPECT_NE(run.requestError, "");
+    EXPECT_FALSE(presented.called);
+}
+
+TEST_F(SearchRequestRoad, FormatterThatCannotBeMadeIsNamed) {
+    setSearchResultFmtFactory(&makeNone);
+    const SearchRun run = runSearch(test::replyScript({test::verLine()}), "ST=TITLE&PA=x");
+    EXPECT_EQ(run.result, 0);
+    EXPECT_EQ(run.error, formatChecked(msgFormat(0, "SearchActions/5"), "SearchResultFmt"));
+    EXPECT_EQ(run.sent, "");
 }
 
 }  // namespace
