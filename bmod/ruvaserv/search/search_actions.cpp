@@ -3,7 +3,11 @@
 #include <new>
 
 #include "bmod/ruvaserv/cgi/cgihandler.h"
+#include "bmod/ruvaserv/client/uzresponse.h"
 #include "bmod/ruvaserv/search/library_name.h"
+#include "bmod/ruvaserv/search/search_functions.h"
+#include "bmod/ruvaserv/search/search_result_fmt.h"
+#include "bmod/ruvaserv/search/search_type.h"
 
 namespace ruva {
 
@@ -20,8 +24,43 @@ int SearchActions::retrieveFile(std::string& fileName) {
     return cg->retrieveFile(getLibraryName(*cg), fileName);
 }
 
-int SearchActions::searchAction(KivoHandler&) {
-    return 0;
+int SearchActions::searchAction(KivoHandler& handler) {
+    if (!cg || !cg->valueList) return 0;
+    // The session's own failure has set the request's error text.
+    if (!cg->establishDefaultSession()) return 0;
+    SearchRequest request;
+    if (!chooseSearchTypes(*cg->valueList, cg->messages(), request, *this)) return 0;
+    sd->srchTypeBoolOperation = request.srchTypeBoolOperation;
+    sd->searchType = request.searchType;
+    sd->isAdvanced = request.isAdvanced;
+    // Nothing goes to the daemon for a field the pattern steps cannot hold.
+    if (!checkSearchFieldLengths(*cg->valueList, cg->messages(), *this)) return 0;
+    sd->searchScope = OSS_DATABASE;
+
+    std::unique_ptr<SearchFunctions> sf = newSearchFunctions(*sd, *cg);
+    if (!sf) {
+        setError(cg->msg(0, "SearchActions/5"), "SearchFunctions");
+        return 0;
+    }
+    std::unique_ptr<SearchResultFmt> fmt = newSearchResultFmt(*sd, *cg, request.sortOrder);
+    if (!fmt) {
+        setError(cg->msg(0, "SearchActions/5"), "SearchResultFmt");
+        return 0;
+    }
+    std::unique_ptr<UzResponse> reply;
+    if (!sf->ruvxSearchLoop(reply, nullptr)) {
+        errmsg = sf->getError();
+        return 0;
+    }
+    cg->freeDocBuf();
+    // The formatter may answer with a count (3001 and the like): any
+    // positive result means the page was written.
+    const int shown = fmt->presentSearchResult(handler, reply.get(), sd->isExternSearch, request.SL);
+    if (shown <= 0) {
+        errmsg = fmt->getError();
+        return 0;
+    }
+    return 1;
 }
 
 }  // namespace ruva
