@@ -11,6 +11,7 @@
 #include "bmod/ruvaserv/search/search_actions.h"
 #include "bmod/ruvaserv/search/search_functions.h"
 #include "bmod/ruvaserv/search/search_result_fmt.h"
+#include "bmod/ruvaserv/search/search_type.h"
 #include "common/docmodel/class_ref_readers.h"
 #include "common/html_escape.h"
 #include "common/patterns.h"
@@ -19,10 +20,6 @@
 
 namespace ruva {
 namespace {
-
-// Index patterns are built in 1024-byte buffers by the searches; a longer
-// field or quoted title is refused before anything is sent.
-constexpr size_t kLookupPatternMax = 1023;
 
 // The longest DO taken as a class number.
 constexpr size_t kClassNumberMax = 12;
@@ -107,7 +104,7 @@ int SearchActions::getKivoDocument(KivoHandler& handler, const DocumentLookup& l
     }
     std::unique_ptr<UzResponse> reply;
     if (const std::string* cw = filledField(*cg, "CW")) {
-        if (cw->size() > kLookupPatternMax) {
+        if (cw->size() > kSearchFieldMax) {
             setError(cg->msg(97, "SearchFunctions/2"));
             return 0;
         }
@@ -119,16 +116,13 @@ int SearchActions::getKivoDocument(KivoHandler& handler, const DocumentLookup& l
         sd->searchType = OST_CTW;
         sd->searchPat = *cw;
     } else if (const std::string* ti = filledField(*cg, "TI")) {
-        if (ti->size() > kLookupPatternMax) {
+        if (ti->size() > kSearchFieldMax) {
             setError(cg->msg(97, "SearchFunctions/2"));
             return 0;
         }
+        // Quoting cannot fail on a string; it can only grow past the limit.
         const std::string quoted = quoteString(ti->c_str());
-        if (quoted.empty()) {
-            setError(cg->msg(84, "SearchActions/2"), *ti);
-            return 0;
-        }
-        if (quoted.size() > kLookupPatternMax) {
+        if (quoted.size() > kSearchFieldMax) {
             setError(cg->msg(97, "SearchFunctions/2"));
             return 0;
         }
