@@ -220,8 +220,12 @@ int readCollection(CgiHandler& cg, SearchActions& sa, Collection& coll) {
     const Value* id = requestField(cg, "ID");
     if (!id || id->value.empty()) return 1;
     std::unique_ptr<UzResponse> reply = cg.sess->mllist(id->value);
-    if (!reply) {
-        sa.setError(cg.msg(220, "kivohandler/82"), serverAddress(cg), cg.sess->getError());
+    // A reply the client had to make up itself (the answer broke off) is
+    // no answer from the server either.
+    if (!reply || reply->clientMessage) {
+        const std::string& reason =
+            reply && cg.sess->getError().empty() ? reply->resultMessage : cg.sess->getError();
+        sa.setError(cg.msg(220, "kivohandler/82"), serverAddress(cg), reason);
         return 0;
     }
     const UzMlListEntry* entry = reply->resultCode == 200 ? reply->mllist() : nullptr;
