@@ -215,6 +215,11 @@ class SearchForms(unittest.TestCase):
         self.assertEqual(sent["fields"], {
             "ST": "AdvSearch", "AC": "SEARCHMSG", "DO": "1551", "PA": "a|b", "PAT": "x", "PAC": "",
             "PAD": "", "DB": "", "ID": TOOLBAR_LIBRARY, "OD": "0", "BA": "TITLE", "MT": "1", "SP": "1"})
+        enter = self.browser.eval("""(() => { const form = document.conditions; form.reset();
+            form.PAT.value = 'y'; window.__submits = [];
+            form.PAT.dispatchEvent(new KeyboardEvent('keydown', {key: 'Enter', keyCode: 13, bubbles: true}));
+            return window.__submits.map(s => s.fields.PAT); })()""")
+        self.assertEqual(enter, ["y"])
         cases = [
             ("a phrase left open is closed", {"PAT": '"x'}, {"PAT": '"x"', "PA": ""}),
             ("an operator without text after it is left out", {"PA": "a", "FS": " -", "PA3": "c"}, {"PA": "a&c"}),
