@@ -92,6 +92,21 @@ std::string hiddenField(std::string_view name, std::string_view value) {
     return "<input type=\"hidden\" name=\"" + std::string(name) + "\" value=\"" + std::string(value) + "\" />\n";
 }
 
+// text shortened so that format filled with it stays within what a search
+// object keeps: the straight cut there would take the message's own tag
+// and leave its span open. The cut never splits a tag or an entity.
+std::string fitted(const TableFormat& format, const std::string& text) {
+    const size_t fixed = formatChecked(format, "").size();
+    if (fixed + text.size() <= kSearchErrorMax) return text;
+    const size_t room = fixed < kSearchErrorMax ? kSearchErrorMax - fixed : 0;
+    std::string_view kept = std::string_view(text).substr(0, room);
+    const size_t tag = kept.rfind('<');
+    if (tag != std::string_view::npos && kept.find('>', tag) == std::string_view::npos) kept = kept.substr(0, tag);
+    const size_t amp = kept.rfind('&');
+    if (amp != std::string_view::npos && kept.find(';', amp) == std::string_view::npos) kept = kept.substr(0, amp);
+    return std::string(kept);
+}
+
 std::string serverAddress(const CgiHandler& cg) {
     return cg.sess ? makeAddrString(cg.sess->iaddr, cg.sess->port) : cg.docServAddr;
 }
@@ -205,8 +220,12 @@ int readCollection(CgiHandler& cg, SearchActions& sa, Collection& coll) {
     const Value* id = requestField(cg, "ID");
     if (!id || id->value.empty()) return 1;
     std::unique_ptr<UzResponse> reply = cg.sess->mllist(id->value);
-    if (!reply) {
-        sa.setError(cg.msg(220, "kivohandler/82"), serverAddress(cg), cg.sess->getError());
+    // A reply the client had to make up itself (the answer broke off) is
+    // no answer from the server either.
+    if (!reply || reply->clientMessage) {
+        const std::string& reason =
+            reply && cg.sess->getError().empty() ? reply->resultMessage : cg.sess->getError();
+        sa.setError(cg.msg(220, "kivohandler/82"), serverAddress(cg), reason);
         return 0;
     }
     const UzMlListEntry* entry = reply->resultCode == 200 ? reply->mllist() : nullptr;
@@ -378,14 +397,12 @@ std::string documentBody(const CgiHandler& cg, const LibraryListing& listing, co
                          std::string_view title, bool help) {
     std::string out = "<form name=\"conditions\" action=\"#\" onsubmit=\"return false;\">\n<h2>";
     out += std::string(title) + "</h2>\n";
-    if (!ids.empty()) {
-        out += "<ul>\n";
-        for (const std::string& id : ids) {
-            const std::string name = libraryTitle(listing, id);
-            if (!name.empty()) out += "<li>" + pageText(name) + "</li>\n";
-        }
-        out += "</ul>\n";
+    std::string items;
+    for (const std::string& id : ids) {
+        const std::string name = libraryTitle(listing, id);
+        if (!name.empty()) items += "<li>" + pageText(name) + "</li>\n";
     }
+    if (!items.empty()) out += "<ul>\n" + items + "</ul>\n";
     out += "<table>\n" + (ids.empty() ? std::string() : bodyTextRows()) + patternRows() + classRow(std::nullopt) +
            buttonRow(help) + "</table>\n</form>\n";
     out += "<form name=\"queryform\" method=\"get\" action=\"qzl:/kivo\">\n";
@@ -407,7 +424,8 @@ int SearchActions::advsearchAction() {
     if (!cg || !cg->valueList) return 0;
     // Only the text: the request's main writes the one error page.
     if (!cg->establishDefaultSession()) {
-        setError(cg->msg(33, "SearchActions/7.1"), cg->getError());
+        const TableFormat format = cg->msg(33, "SearchActions/7.1");
+        setError(format, fitted(format, cg->getError()));
         return 0;
     }
     Collection coll;

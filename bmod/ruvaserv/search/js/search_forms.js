@@ -114,7 +114,8 @@ function openFormHelp() {
 function handleKey(e) {
   e = e || window.event;
   var target = e.target || e.srcElement;
-  if ((e.keyCode || e.which) != 13 || !target || !target.form || target.form.name != "conditions") return true;
+  var enter = e.key == "Enter" || (e.keyCode || e.which) == 13;
+  if (!enter || !target || !target.form || target.form.name != "conditions") return true;
   if (target.type == "button" || target.type == "reset") return true;
   sendForm();
   return false;
