@@ -20,6 +20,10 @@ TEST(HtmlPlainText, TableOfTexts) {
         {"a\n\n  b\r\n\tc", "a b c"},
         {"head<!--@BODY-->body</html>tail", "body"},
         {"x</HTML>y", "x"},
+        {"a<!-- </html> -->b", "a"},  // the first end mark counts, inside a tag too
+        {"x<a title='</Html>'>y", "x"},
+        {"a<b>&amp;c", "a&amp;c"},
+        {"  a  ", " a "},
         {"a<br", "a"},
         {"<p>#1-2_3</p><p>x</p>", "#1-2_3 x"},
         {"\xE4<b>\xE4", "\xE4\xE4"},
