@@ -48,7 +48,8 @@ int SearchFunctions::preparePhraseSearch(std::string& pattern) {
     return keptAt511(*this, ruva::preparePhraseSearch(pattern, sd.isPhraseSearch, *this));
 }
 
-int SearchFunctions::processJapaneseFulltextExpression(std::string& pattern, std::vector<std::string>& tokens) {
+int SearchFunctions::processJapaneseFulltextExpression(std::string& pattern,
+                                                       std::vector<std::string>& tokens) {
     return keptAt511(*this, ruva::processJapaneseFulltextExpression(pattern, tokens, *this));
 }
 

@@ -46,7 +46,8 @@ public:
 
     // makeSynopsis (synopsis.h) with japaneseText and sd.isPhraseSearch;
     // none for a null context.
-    std::optional<std::string> makeSynopsis(int isKwd, const char* context, const std::vector<ContextWord>& words);
+    std::optional<std::string> makeSynopsis(int isKwd, const char* context,
+                                            const std::vector<ContextWord>& words);
 
     // Every chosen type searched over the default session, then over each
     // known server; the hits joined into reply (null when none). 1, or 0
@@ -61,8 +62,8 @@ public:
     std::unique_ptr<UzResponse> makeRuvxSearch(std::string_view index, std::string_view pattern,
                                                std::string_view library);
 
-    SearchData& sd;   // not owned
-    CgiHandler& cg;   // not owned
+    SearchData& sd;               // not owned
+    CgiHandler& cg;               // not owned
     unsigned searchCount = 0;     // index searches sent in this request
     unsigned searchSessions = 0;  // sessions used; 1 for the default one
 

@@ -50,9 +50,9 @@ constexpr char kFolderIndex[] = "folder.qxx";
 constexpr char kSrchTokens[] = "text string for bodytext that will never be used";
 
 // The order the types are searched in; OST_TITLE is visited twice.
-constexpr KivoSearchType kTypeOrder[] = {OST_2AI,      OST_ADI,   OST_POD,      OST_COD,        OST_MAN,
-                                         OST_OPI,      OST_CTW,   OST_TITLE,    OST_FOLTITLE,   OST_TOPICTITLE,
-                                         OST_DOCNO,    OST_BODYTEXT};
+constexpr KivoSearchType kTypeOrder[] = {OST_2AI,      OST_ADI,        OST_POD,   OST_COD,
+                                         OST_MAN,      OST_OPI,        OST_CTW,   OST_TITLE,
+                                         OST_FOLTITLE, OST_TOPICTITLE, OST_DOCNO, OST_BODYTEXT};
 // Fields whose patterns the loop prepares.
 constexpr const char* kPatternFields[] = {"PA", "PAT", "PAC", "PAD", "ORPA"};
 
@@ -99,7 +99,8 @@ std::vector<std::string> catchwordAlternatives(std::string_view pattern) {
         }
         lstrupr(piece.data());
         const size_t begin = piece.find_first_not_of(' ');
-        if (begin != std::string::npos) alternatives.push_back(piece.substr(begin, piece.find_last_not_of(' ') + 1 - begin));
+        if (begin != std::string::npos)
+            alternatives.push_back(piece.substr(begin, piece.find_last_not_of(' ') + 1 - begin));
         from = bar + 1;
     }
     return alternatives;
@@ -182,7 +183,7 @@ private:
     bool combination_ = false;
     bool folderTitleSearch_ = false;
     bool libIdSearch_ = false;
-    std::string paor_;                 // the raw pattern of the current type, for the context words
+    std::string paor_;                  // the raw pattern of the current type, for the context words
     std::optional<std::string> shown_;  // once set, the pattern the results page shows
 };
 
@@ -198,9 +199,9 @@ int SearchLoop::readRequest() {
     ST_ = field("ST");
     DO_ = field("DO");
     combination_ = contains(ST_, "ADVSEARCH") || contains(ST_, "DOCSEARCH");
-    folderTitleSearch_ = (!field("PAT").empty() && field("PA").empty() && field("PAC").empty() &&
-                          field("PAD").empty()) ||
-                         listSearch_;
+    folderTitleSearch_ =
+        (!field("PAT").empty() && field("PA").empty() && field("PAC").empty() && field("PAD").empty()) ||
+        listSearch_;
     libIdSearch_ = !field("LIBIDS").empty();
     const std::string pa = field("PA");
     if (combination_ && (sd_.searchType & OST_BODYTEXT) && containsKanji(pa.c_str())) {
@@ -387,7 +388,8 @@ void SearchLoop::chooseContextWords(const std::string& pattern) {
         const size_t end = std::min(source.find_first_of("&|!", from), source.size());
         const std::string piece = source.substr(from, end - from);
         from = end;
-        sf_.sptok[n++] = ContextWord{piece.substr(0, piece.find_first_of("?*")), piece.substr(0, kContextWordCopyMax)};
+        sf_.sptok[n++] =
+            ContextWord{piece.substr(0, piece.find_first_of("?*")), piece.substr(0, kContextWordCopyMax)};
     }
 }
 
@@ -484,10 +486,11 @@ Outcome SearchLoop::searchType(UzSession& session, const Visit& visit, const Lib
     if (!preparePattern(visit, pattern)) return Outcome::kFail;
 
     const std::string_view indexName = index;
-    const bool noLimit = sd_.isAdvanced == 1 || (!DO_.empty() && (indexName == kCtwIndex || indexName == kTitleIndex));
+    const bool noLimit =
+        sd_.isAdvanced == 1 || (!DO_.empty() && (indexName == kCtwIndex || indexName == kTitleIndex));
     ++sf_.searchCount;
-    std::unique_ptr<UzResponse> r =
-        session.qxsrch(pattern, libs.list, index, noLimit ? kNoHitLimit : kMaxSearchHits, libs.bitmaps, libs.count);
+    std::unique_ptr<UzResponse> r = session.qxsrch(
+        pattern, libs.list, index, noLimit ? kNoHitLimit : kMaxSearchHits, libs.bitmaps, libs.count);
     const int code = r ? r->resultCode : 0;
     if (code == kCodeBeingUpdated || code == kCodeRemoved) {
         const bool removed = code == kCodeRemoved;
@@ -553,7 +556,8 @@ int SearchLoop::run(std::unique_ptr<UzResponse>& result, const UzKnownListEntry*
 
 }  // namespace
 
-int SearchFunctions::ruvxSearchLoop(std::unique_ptr<UzResponse>& reply, const UzKnownListEntry* knownServers) {
+int SearchFunctions::ruvxSearchLoop(std::unique_ptr<UzResponse>& reply,
+                                    const UzKnownListEntry* knownServers) {
     SearchLoop loop(*this);
     return loop.run(reply, knownServers);
 }
@@ -567,7 +571,8 @@ std::unique_ptr<UzResponse> SearchFunctions::makeRuvxSearch(std::string_view ind
         return nullptr;
     }
     UzSession& session = *cg.sess;
-    std::unique_ptr<UzResponse> r = session.qxsrch(completed, library, index, kMaxSearchHits, std::nullopt, 1);
+    std::unique_ptr<UzResponse> r =
+        session.qxsrch(completed, library, index, kMaxSearchHits, std::nullopt, 1);
     const int code = r ? r->resultCode : 0;
     if (code == kCodeOk) return r;
     if (code == kCodeBeingUpdated || code == kCodeRemoved) {
@@ -576,8 +581,8 @@ std::unique_ptr<UzResponse> SearchFunctions::makeRuvxSearch(std::string_view ind
                  htmlEscaped(libraryOfReply(r->resultMessage)));
         return nullptr;
     }
-    setError(cg.msg(86, "SearchFunctions/7"), completed, session.getServerAddr(), htmlEscaped(std::string(library)),
-             std::string(index), replyReason(session, r.get()));
+    setError(cg.msg(86, "SearchFunctions/7"), completed, session.getServerAddr(),
+             htmlEscaped(std::string(library)), std::string(index), replyReason(session, r.get()));
     return nullptr;
 }
 
