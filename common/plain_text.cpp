@@ -18,13 +18,15 @@ constexpr std::string_view kNbsp = "&nbsp;";
 constexpr std::string_view kTitledBlock = "class=\"titled-block\">";
 
 // What the copy loop has to look at; every other byte is copied as it is.
-// Plain bytes and blanks come first: copyWords takes both.
-enum ByteKind : unsigned char { kPlain, kBlank, kTagOpen, kAmpersand };
+// Plain bytes and blanks come first: copyWords takes both. A NUL ends the
+// text.
+enum ByteKind : unsigned char { kPlain, kBlank, kTagOpen, kAmpersand, kEnd };
 
 constexpr std::array<unsigned char, 256> kByteKind = [] {
     std::array<unsigned char, 256> kind{};
     kind['<'] = kTagOpen;
     kind['&'] = kAmpersand;
+    kind[0] = kEnd;
     for (const unsigned char c : {' ', '\n', '\r', '\t'}) kind[c] = kBlank;
     return kind;
 }();
@@ -115,9 +117,9 @@ size_t copyWords(const char* text, size_t p, size_t size, char*& out, char& last
 }  // namespace
 
 std::string htmlToPlainText(std::string_view html, std::vector<PlainTextTitle>* titles, PlainTextHeadings headings) {
-    html = html.substr(0, html.find('\0'));
+    // The copy stops at a NUL itself, so only a mark after one needs a look.
     size_t from = findCaseBlind(html, 0, kBodyMark);
-    if (from == std::string_view::npos) from = 0;
+    if (from == std::string_view::npos || std::memchr(html.data(), '\0', from)) from = 0;
 
     // Every byte written stands for at least one byte read (a blank for a
     // tag, an entity or a run), so the text fits in what follows from.
@@ -138,6 +140,7 @@ std::string htmlToPlainText(std::string_view html, std::vector<PlainTextTitle>* 
         if (p >= size) break;
         const char c = text[p];
         const unsigned char kind = kByteKind[static_cast<unsigned char>(c)];
+        if (kind == kEnd) break;
         if (kind == kAmpersand) {
             if (html.compare(p, kNbsp.size(), kNbsp) == 0) {
                 if (last != ' ') *w++ = last = ' ';
@@ -153,7 +156,7 @@ std::string htmlToPlainText(std::string_view html, std::vector<PlainTextTitle>* 
         // Tags are short: a byte loop beats a call.
         size_t q = p + 1;
         while (q < size && text[q] != '>') {
-            if (text[q] == '<' && isEnd(q)) {
+            if ((text[q] == '<' && isEnd(q)) || text[q] == '\0') {
                 q = size;
                 break;
             }
