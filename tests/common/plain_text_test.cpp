@@ -34,6 +34,14 @@ TEST(HtmlPlainText, TableOfTexts) {
     }
 }
 
+TEST(HtmlPlainText, TextEndsAtNul) {
+    using namespace std::string_literals;
+    EXPECT_EQ(htmlToPlainText("a b\0c"s), "a b");
+    EXPECT_EQ(htmlToPlainText("a<b\0>c"s), "a");
+    EXPECT_EQ(htmlToPlainText("x\0<!--@BODY-->y"s), "x");  // a mark past the NUL is not there
+    EXPECT_EQ(htmlToPlainText("x<!--@BODY-->y\0z"s), "y");
+}
+
 TEST(HtmlPlainText, ChapterTitlesByPosition) {
     std::vector<PlainTextTitle> titles;
     std::string text = htmlToPlainText(
