@@ -322,37 +322,30 @@ class GateReporter : public ruva::bench::RatioReporter {
 public:
     GateReporter() : RatioReporter("byte_loop_copy", {"postprocess", "plain_copy"}) {}
 
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs) {
-            if (run.error_occurred) continue;
-            if (run.run_type != Run::RT_Iteration && run.aggregate_name != "mean") continue;
-            times_[run.run_name.function_name] = run.GetAdjustedRealTime();
-        }
-        RatioReporter::ReportRuns(runs);
-    }
-
     void Finalize() override {
         RatioReporter::Finalize();
         std::printf("\npostprocess over plain_copy\n");
         for (const PageKind& kind : kKinds) {
             for (const PageSize& size : kSizes) {
                 const std::string theCase = std::string(kind.name) + "-" + size.name;
-                auto pass = times_.find("postprocess/" + theCase);
-                auto copy = times_.find("plain_copy/" + theCase);
-                if (pass == times_.end() || copy == times_.end() || copy->second <= 0) continue;
-                std::printf("%-24s %13.2fx\n", theCase.c_str(), pass->second / copy->second);
+                const double pass = timeOf("postprocess", theCase);
+                const double copy = timeOf("plain_copy", theCase);
+                if (pass <= 0 || copy <= 0) continue;
+                std::printf("%-24s %13.2fx\n", theCase.c_str(), pass / copy);
             }
         }
         std::printf("\ngate: postprocess time per byte, 10M over 100K (at most %.1f)\n", kGateFactor);
         for (const PageKind& kind : kKinds) {
-            const std::string small = std::string("postprocess/") + kind.name + "-100K";
-            const std::string large = std::string("postprocess/") + kind.name + "-10M";
-            if (!times_.count(small) || !times_.count(large)) {
+            const std::string small = std::string(kind.name) + "-100K";
+            const std::string large = std::string(kind.name) + "-10M";
+            const double smallTime = timeOf("postprocess", small);
+            const double largeTime = timeOf("postprocess", large);
+            if (smallTime <= 0 || largeTime <= 0) {
                 std::printf("%-24s %14s\n", kind.name, "not run");
                 continue;
             }
-            const double ratio = (times_[large] / static_cast<double>(bytesOf()[large])) /
-                                 (times_[small] / static_cast<double>(bytesOf()[small]));
+            const double ratio = (largeTime / static_cast<double>(bytesOf()["postprocess/" + large])) /
+                                 (smallTime / static_cast<double>(bytesOf()["postprocess/" + small]));
             const bool pass = ratio <= kGateFactor;
             if (!pass) failed_ = true;
             std::printf("%-24s %13.2fx %s\n", kind.name, ratio, pass ? "ok" : "FAILED");
@@ -362,25 +355,13 @@ public:
     bool failed() const { return failed_; }
 
 private:
-    std::map<std::string, double> times_;
     bool failed_ = false;
 };
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    // Five repetitions unless the command line asks otherwise; given as a
-    // flag, they stay out of the case names the tables are keyed by.
-    std::vector<char*> args(argv, argv + argc);
-    static char repetitions[] = "--benchmark_repetitions=5";
-    args.insert(args.begin() + 1, repetitions);
-    argc = static_cast<int>(args.size());
-    argv = args.data();
-    benchmark::Initialize(&argc, argv);
-    if (argc > 1) {
-        std::fprintf(stderr, "usage: %s [benchmark options]\n", argv[0]);
-        return 1;
-    }
+    if (!ruva::bench::initializeWithRepetitions(argc, argv)) return 1;
     unsetenv("RUVA_ADDR");
     using Impl = void (*)(benchmark::State&, const PageKind*, const PageSize*);
     const std::pair<const char*, Impl> impls[] = {

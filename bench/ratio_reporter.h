@@ -114,4 +114,21 @@ private:
     std::map<std::string, double> times_;
 };
 
+// benchmark::Initialize with five repetitions unless the command line asks
+// otherwise; given as a flag, they stay out of the case names the tables
+// are keyed by. False, after a usage line, when arguments are left that it
+// does not know.
+inline bool initializeWithRepetitions(int argc, char** argv) {
+    std::vector<char*> args(argv, argv + argc);
+    static char repetitions[] = "--benchmark_repetitions=5";
+    args.insert(args.begin() + 1, repetitions);
+    int count = static_cast<int>(args.size());
+    benchmark::Initialize(&count, args.data());
+    if (count > 1) {
+        std::fprintf(stderr, "usage: %s [benchmark options]\n", args[0]);
+        return false;
+    }
+    return true;
+}
+
 }  // namespace ruva::bench

@@ -18,12 +18,15 @@ constexpr std::string_view kNbsp = "&nbsp;";
 constexpr std::string_view kTitledBlock = "class=\"titled-block\">";
 
 // What the copy loop has to look at; every other byte is copied as it is.
-enum ByteKind : unsigned char { kPlain, kTagOpen, kAmpersand, kBlank };
+// Plain bytes and blanks come first: copyWords takes both. A NUL ends the
+// text.
+enum ByteKind : unsigned char { kPlain, kBlank, kTagOpen, kAmpersand, kEnd };
 
 constexpr std::array<unsigned char, 256> kByteKind = [] {
     std::array<unsigned char, 256> kind{};
     kind['<'] = kTagOpen;
     kind['&'] = kAmpersand;
+    kind[0] = kEnd;
     for (const unsigned char c : {' ', '\n', '\r', '\t'}) kind[c] = kBlank;
     return kind;
 }();
@@ -55,6 +58,9 @@ bool isHeadingTitleSpanAt(std::string_view html, size_t pos) {
 // position reached.
 void noteHeading(std::string_view html, size_t pos, size_t at, PlainTextHeadings headings,
                  std::vector<PlainTextTitle>& titles) {
+    // Only "<span" and "</span></h" matter: most tags go at their second byte.
+    const unsigned char second = pos + 1 < html.size() ? asciiLower(static_cast<unsigned char>(html[pos + 1])) : 0;
+    if (second != 's' && second != '/') return;
     const bool open = !titles.empty() && titles.back().end == std::string::npos;
     if (isChapterTitleEndAt(html, pos)) {
         if (open) titles.back().end = at;
@@ -85,57 +91,82 @@ size_t findCaseBlindLatin1(std::string_view text, std::string_view phrase, size_
     });
 }
 
+// Copies words and blanks from text[p] on to w, a run of blanks as one,
+// up to the next '<' or '&' or size; returns where it stopped. The hot
+// loop: w and last stay in registers here, and word ends, too frequent to
+// predict, cost no branch (a blank after a blank is written, then written
+// over).
+size_t copyWords(const char* text, size_t p, size_t size, char*& out, char& lastOut) {
+    char* w = out;
+    char last = lastOut;
+    for (; p < size; ++p) {
+        const char c = text[p];
+        const unsigned char kind = kByteKind[static_cast<unsigned char>(c)];
+        if (kind > kBlank) break;
+        const bool isBlank = kind == kBlank;
+        const char put = isBlank ? ' ' : c;
+        *w = put;
+        w += !(isBlank && last == ' ');
+        last = put;
+    }
+    out = w;
+    lastOut = last;
+    return p;
+}
+
 }  // namespace
 
 std::string htmlToPlainText(std::string_view html, std::vector<PlainTextTitle>* titles, PlainTextHeadings headings) {
-    html = html.substr(0, html.find('\0'));
+    // The copy stops at a NUL itself, so only a mark after one needs a look.
     size_t from = findCaseBlind(html, 0, kBodyMark);
-    if (from == std::string_view::npos) from = 0;
-    size_t to = findCaseBlind(html, from, kHtmlEnd);
-    if (to == std::string_view::npos) to = html.size();
+    if (from == std::string_view::npos || std::memchr(html.data(), '\0', from)) from = 0;
 
     // Every byte written stands for at least one byte read (a blank for a
-    // tag, an entity or a run), so the text fits in to - from.
-    std::string out(to - from, '\0');
+    // tag, an entity or a run), so the text fits in what follows from.
+    std::string out(html.size() - from, '\0');
     char* const base = out.data();
     char* w = base;
-    bool afterTag = false;
-    for (size_t p = from; p < to;) {
-        const char c = html[p];
-        switch (kByteKind[static_cast<unsigned char>(c)]) {
-            case kTagOpen: {
-                if (titles) noteHeading(html, p, static_cast<size_t>(w - base), headings, *titles);
-                const void* close = std::memchr(html.data() + p, '>', to - p);
-                p = close ? static_cast<size_t>(static_cast<const char*>(close) - html.data()) + 1 : to;
-                afterTag = true;
-                continue;
-            }
-            case kBlank:
-                if (w == base || w[-1] != ' ') *w++ = ' ';
+    char last = '\0';  // the last byte written; no blank before the first
+    const char* const text = html.data();
+    const size_t size = html.size();
+    // The text ends at the first "</html>" after from, wherever it stands:
+    // every '<' is either a tag's start or inside a skipped tag, and both
+    // are looked at.
+    auto isEnd = [&](size_t at) {
+        return at + 1 < size && text[at + 1] == '/' && startsCaseBlindAt(html, at, kHtmlEnd);
+    };
+    for (size_t p = from; p < size;) {
+        p = copyWords(text, p, size, w, last);
+        if (p >= size) break;
+        const char c = text[p];
+        const unsigned char kind = kByteKind[static_cast<unsigned char>(c)];
+        if (kind == kEnd) break;
+        if (kind == kAmpersand) {
+            if (html.compare(p, kNbsp.size(), kNbsp) == 0) {
+                if (last != ' ') *w++ = last = ' ';
+                p += kNbsp.size();
+            } else {
+                *w++ = last = c;
                 ++p;
-                break;
-            case kAmpersand:
-                if (html.compare(p, kNbsp.size(), kNbsp) == 0) {
-                    if (w == base || w[-1] != ' ') *w++ = ' ';
-                    p += kNbsp.size();
-                    break;
-                }
-                [[fallthrough]];
-            default: {
-                if (afterTag && w != base && !isDelimiter(static_cast<unsigned char>(w[-1])) &&
-                    !isDelimiter(static_cast<unsigned char>(c)))
-                    *w++ = ' ';
-                *w++ = c;
-                // The rest of a run of ordinary bytes goes in one copy.
-                size_t end = ++p;
-                while (end < to && kByteKind[static_cast<unsigned char>(html[end])] == kPlain) ++end;
-                std::memcpy(w, html.data() + p, end - p);
-                w += end - p;
-                p = end;
+            }
+            continue;
+        }
+        if (isEnd(p)) break;
+        if (titles) noteHeading(html, p, static_cast<size_t>(w - base), headings, *titles);
+        // Tags are short: a byte loop beats a call.
+        size_t q = p + 1;
+        while (q < size && text[q] != '>') {
+            if ((text[q] == '<' && isEnd(q)) || text[q] == '\0') {
+                q = size;
                 break;
             }
+            ++q;
         }
-        afterTag = false;
+        p = q < size ? q + 1 : size;
+        // A word right after a tag stays apart from the word before it.
+        if (p < size && kByteKind[static_cast<unsigned char>(text[p])] == kPlain && w != base &&
+            !isDelimiter(static_cast<unsigned char>(last)) && !isDelimiter(static_cast<unsigned char>(text[p])))
+            *w++ = last = ' ';
     }
     out.resize(static_cast<size_t>(w - base));
     // A title opened where a blank came next starts after that blank.

@@ -20,6 +20,10 @@ TEST(HtmlPlainText, TableOfTexts) {
         {"a\n\n  b\r\n\tc", "a b c"},
         {"head<!--@BODY-->body</html>tail", "body"},
         {"x</HTML>y", "x"},
+        {"a<!-- </html> -->b", "a"},  // the first end mark counts, inside a tag too
+        {"x<a title='</Html>'>y", "x"},
+        {"a<b>&amp;c", "a&amp;c"},
+        {"  a  ", " a "},
         {"a<br", "a"},
         {"<p>#1-2_3</p><p>x</p>", "#1-2_3 x"},
         {"\xE4<b>\xE4", "\xE4\xE4"},
@@ -28,6 +32,14 @@ TEST(HtmlPlainText, TableOfTexts) {
         SCOPED_TRACE(c.html);
         EXPECT_EQ(htmlToPlainText(c.html), c.want);
     }
+}
+
+TEST(HtmlPlainText, TextEndsAtNul) {
+    using namespace std::string_literals;
+    EXPECT_EQ(htmlToPlainText("a b\0c"s), "a b");
+    EXPECT_EQ(htmlToPlainText("a<b\0>c"s), "a");
+    EXPECT_EQ(htmlToPlainText("x\0<!--@BODY-->y"s), "x");  // a mark past the NUL is not there
+    EXPECT_EQ(htmlToPlainText("x<!--@BODY-->y\0z"s), "y");
 }
 
 TEST(HtmlPlainText, ChapterTitlesByPosition) {
