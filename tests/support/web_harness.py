@@ -46,6 +46,8 @@ MANIFEST = os.path.join(TOP, "samples", "manifest.txt")
 CGI_URL_PATTERN = r"^/cgi-bin/(kivoserv|zopaserv|kivohint)(/|$)"
 START_PAGE = "kivo"
 READY_TIMEOUT = 10
+# A 1x1 transparent GIF.
+FAVICON = bytes.fromhex("47494638396101000100800000000000ffffff21f90401000000002c00000000010001000002024401003b")
 REPLY_TIMEOUT = 30
 
 
@@ -238,6 +240,9 @@ class WebServer:
     def start(self):
         self.root = tempfile.mkdtemp(prefix="rwh_")
         write_conf(self.root, 0, self.env)
+        # Chromium asks every server for one; a 404 is a console error.
+        with open(self.path("www", "favicon.ico"), "wb") as f:
+            f.write(FAVICON)
         for name in self.programs:
             os.symlink(program_binary(name), self.path("cgi-bin", name))
         if isinstance(self.daemon_arg, daemon_harness.Daemon):
