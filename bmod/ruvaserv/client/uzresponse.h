@@ -318,6 +318,10 @@ public:
     template <class T>
     T* nextEntry();
 
+    // To be called by whoever unlinks records from the list: the remembered
+    // last record may be one of them.
+    void forgetLastEntry() { tail_ = nullptr; }
+
     int resultCode = 0;  // code of the line that decided the outcome; 500 for the client's own failures
     int folder = 0;  // RETR: folder number of the last member header
     int srchtimedout = 0;  // 1 when a QXSRCH reply timed out

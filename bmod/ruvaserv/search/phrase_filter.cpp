@@ -205,6 +205,7 @@ int rmvDocsPhraseSearch(UzSession& session, UzResponse& reply, std::string_view 
             link = &e.next;
         } else {
             *link = std::move(e.next);  // frees e, whose next is now empty
+            reply.forgetLastEntry();
         }
         if (filter.failed) return 0;
     }

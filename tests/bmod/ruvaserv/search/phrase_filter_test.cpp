@@ -278,6 +278,14 @@ TEST_F(PhraseFilterRoad, KeepsTheHitsThatHoldThePhrase) {
         EXPECT_EQ(filesOf(*reply), c.kept);
         if (!c.kept.empty()) {
             EXPECT_EQ(reply->qxsrch()->synopsis, c.synopsis);
+            // A record appended after the filter goes to the end of what
+            // is left, though the old last record may be gone.
+            UzQxSearchEntry* added = reply->nextEntry<UzQxSearchEntry>();
+            ASSERT_NE(added, nullptr);
+            added->filename = "added.html";
+            std::vector<std::string> files = c.kept;
+            files.push_back("added.html");
+            EXPECT_EQ(filesOf(*reply), files);
         }
         peer.stop();
         EXPECT_EQ(test::beforeQuit(peer.connections() ? peer.received(0) : ""), c.sent);
