@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <initializer_list>
@@ -8,6 +9,10 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 #include "bmod/ruvaserv/cgi/cgihandler.h"
 #include "bmod/ruvaserv/cgi/page_scan.h"
@@ -48,10 +53,57 @@ constexpr char kSearchMatch[] = "SearchMatch";
 
 // Byte classes of the dispatch. The "maybe" bytes start a rule only when
 // the text after them says so; otherwise they are ordinary.
-enum ByteKind : uint8_t { kPlain, kMapped, kLt, kGt, kNul, kMaybeHttp, kMaybeQzl, kMaybeTitleEnd };
+enum ByteKind : uint8_t { kPlain, kMapped, kLt, kGt, kNul, kMaybeHttp, kMaybeQzl, kMaybeTitleEnd, kColon };
 
 // Bytes 128-138 as line-drawing substitutes.
 constexpr char kByteMap[11] = {'|', '+', '\\', '\\', '-', '-', '+', '-', '+', '/', '/'};
+
+// Copies the plain bytes of a run, 16 at a time where it can, up to the
+// next byte the run's table may call special: NUL, '<', '>', ':', '/'
+// while it may end the title, 128-138 while they are mapped. It may stop
+// at a byte the table (changed since) calls plain; the caller looks again.
+class PlainCopier {
+public:
+    explicit PlainCopier(const uint8_t* kind) : kind_(kind) {
+#ifdef __SSE2__
+        slash_ = _mm_set1_epi8(kind['/'] != kPlain ? '/' : '<');
+        // Signed, 128-138 are the bytes below 139 (-117); nothing is below -128.
+        mappedBelow_ = _mm_set1_epi8(static_cast<char>(kind[128] == kMapped ? -117 : -128));
+#endif
+    }
+
+    // Copies in[i..] to out[i..] up to limit or the first such byte; gives
+    // where it stopped. out[i..limit) must be writable: a block is stored
+    // whole before it is looked at.
+    size_t copyPlain(const unsigned char* in, char* out, size_t i, size_t limit) const {
+#ifdef __SSE2__
+        const __m128i nul = _mm_setzero_si128(), lt = _mm_set1_epi8('<'), gt = _mm_set1_epi8('>'),
+                      colon = _mm_set1_epi8(':');
+        while (limit - i >= 16) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), v);
+            const __m128i hit =
+                _mm_or_si128(_mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, nul), _mm_cmpeq_epi8(v, lt)),
+                                          _mm_or_si128(_mm_cmpeq_epi8(v, gt), _mm_cmpeq_epi8(v, colon))),
+                             _mm_or_si128(_mm_cmpeq_epi8(v, slash_), _mm_cmplt_epi8(v, mappedBelow_)));
+            const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(hit));
+            if (mask) return i + static_cast<size_t>(std::countr_zero(mask));
+            i += 16;
+        }
+#endif
+        while (i < limit && kind_[in[i]] == kPlain) {
+            out[i] = static_cast<char>(in[i]);
+            ++i;
+        }
+        return i;
+    }
+
+private:
+    const uint8_t* kind_;
+#ifdef __SSE2__
+    __m128i slash_, mappedBelow_;
+#endif
+};
 
 bool isBlankOrGt(unsigned char c) { return c == '>' || isAsciiSpace(c); }
 
@@ -257,6 +309,10 @@ void PostProcessPass::buildByteKinds() {
     kind_['/'] = kMaybeTitleEnd;
     if (!(cg_.options & kOptNoByteMapping))
         for (unsigned c = 128; c <= 138; ++c) kind_[c] = kMapped;
+    // Within a run a link is looked for at its ':'.
+    runKind_ = kind_;
+    runKind_['h'] = runKind_['H'] = runKind_['q'] = runKind_['Q'] = kPlain;
+    runKind_[':'] = kColon;
 }
 
 // The pass: a switch on the byte; ordinary bytes go out in runs.
@@ -310,22 +366,20 @@ void PostProcessPass::copyRun(size_t stop) {
     const size_t start = so_;
     const size_t limit = std::min({size_, anchorAt_, mainAt_, stop, start + (cg_.dstbufSize - cg_.dstOffs - 1)});
     const auto* const in = reinterpret_cast<const unsigned char*>(page_.data());
-    const uint8_t* const kind = kind_.data();
+    const uint8_t* const kind = runKind_.data();
     char* const out = cg_.dstBuf + cg_.dstOffs - start;
     const bool gtInline = !matching() && !ps_.metaHeaderPending;
+    const PlainCopier plain(kind);
     size_t i = start;
     while (i < limit) {
-        // Runs between special bytes are short in markup: a store per byte
-        // beats a memcpy call per run.
-        unsigned char c = in[i];
-        uint8_t k = kind[c];
-        while (k == kPlain) {
-            out[i] = static_cast<char>(c);
-            if (++i == limit) break;
-            c = in[i];
-            k = kind[c];
-        }
+        i = plain.copyPlain(in, out, i, limit);
         if (i == limit) break;
+        const unsigned char c = in[i];
+        const uint8_t k = kind[c];
+        if (k == kPlain) {
+            out[i++] = static_cast<char>(c);
+            continue;
+        }
         if (k == kMapped) {
             out[i++] = kByteMap[c - 128];
             continue;
@@ -337,11 +391,14 @@ void PostProcessPass::copyRun(size_t stop) {
             out[i++] = '>';
             continue;
         }
-        // 'h' and 'q' are common in text: the next byte rules most out.
-        if (k == kMaybeHttp) {
-            if (i + 1 < size_ && (in[i + 1] | 0x20) == 't' && startsCaseBlindAt(page_, i, "http:/")) break;
-        } else if (k == kMaybeQzl) {
-            if (i + 1 < size_ && (in[i + 1] | 0x20) == 'z' && startsCaseBlindAt(page_, i, "qzl:/")) break;
+        if (k == kColon) {
+            // A link is found by its ':', far rarer in text than 'h' or
+            // 'q'; its scheme, copied as it is, is taken back.
+            const size_t link = linkBefore(start, i);
+            if (link != kNone) {
+                i = link;
+                break;
+            }
         } else if (k == kMaybeTitleEnd) {
             passTitleEnd(i);
         } else {
@@ -350,9 +407,30 @@ void PostProcessPass::copyRun(size_t stop) {
         out[i] = static_cast<char>(c);
         ++i;
     }
+    // A link whose ':' lies past the limit still starts its own step.
+    if (i == limit) i = linkAcross(start, limit);
     cg_.dstOffs += i - start;
     cg_.dstBuf[cg_.dstOffs] = '\0';
     so_ = i;
+}
+
+// The start of the program link whose ':' is at colon, if it starts at or
+// after from; npos when none.
+size_t PostProcessPass::linkBefore(size_t from, size_t colon) const {
+    if (colon >= from + 4 && startsCaseBlindAt(page_, colon - 4, "http:/")) return colon - 4;
+    if (colon >= from + 3 && startsCaseBlindAt(page_, colon - 3, "qzl:/")) return colon - 3;
+    return kNone;
+}
+
+// A run ending at limit: the first program link that starts in its last
+// bytes (at or after from) and ends past it, else limit.
+size_t PostProcessPass::linkAcross(size_t from, size_t limit) const {
+    for (size_t at = limit > from + 4 ? limit - 4 : from; at < limit; ++at) {
+        const unsigned char c = asciiLower(byteAt(page_, at));
+        if ((c == 'h' && startsCaseBlindAt(page_, at, "http:/")) || (c == 'q' && startsCaseBlindAt(page_, at, "qzl:/")))
+            return at;
+    }
+    return limit;
 }
 
 // Rule 11 for the byte at so_: the matcher sees the bytes it may act on
@@ -377,7 +455,7 @@ int PostProcessPass::copyByte() {
 void PostProcessPass::passTitleEnd(size_t at) {
     if (ps_.endOfTitle || at + 5 > size_ || !startsAt(page_, at, "/h2")) return;
     ps_.endOfTitle = true;
-    kind_['/'] = kPlain;
+    kind_['/'] = runKind_['/'] = kPlain;
     ps_.matcher.endOfTitle(ps_);
 }
 

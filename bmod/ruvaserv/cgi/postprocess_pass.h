@@ -41,6 +41,8 @@ private:
 
     int copyPage();
     void copyRun(size_t stop = std::string_view::npos);
+    size_t linkBefore(size_t from, size_t colon) const;
+    size_t linkAcross(size_t from, size_t limit) const;
     int copyByte();
     int write(std::string_view text) { return cg_.dstWriteBuf(text); }
     // One byte; every step starts with kPassMinFree bytes of room.
@@ -104,7 +106,8 @@ private:
     std::string_view page_;
     size_t size_;
     size_t so_ = 0;
-    std::array<uint8_t, 256> kind_{};
+    std::array<uint8_t, 256> kind_{};     // what the byte at a step's start is
+    std::array<uint8_t, 256> runKind_{};  // what a byte within a run is
     std::string ID_, FN_, AC_;
     bool hasID_ = false, hasFN_ = false, hasAC_ = false;
     bool afterTitleAnchor_ = false;  // "_H" was written and no heading ended since

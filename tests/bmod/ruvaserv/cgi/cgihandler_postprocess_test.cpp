@@ -226,6 +226,36 @@ TEST_F(PostProcess, RulesRewriteWhatTheyRecognise) {
     }
 }
 
+// Text is copied in blocks: a link, a mapped byte or a lone ':' or '/' at
+// any place of a run, before, across and after a block's end, is taken as
+// where it stands.
+TEST_F(PostProcess, RunsFindLinksAndBytesAtEveryPlace) {
+    const std::string address = std::string("http:/") + kScriptAddress + "?ID=12&amp;FN=b.html";
+    struct Case {
+        const char* name;
+        std::string piece;
+        std::string sent;
+    } const cases[] = {
+        {"http", "HTTP:/kivo?FN=b.html", "HTTP:/" + std::string(kScriptAddress) + "?ID=12&amp;FN=b.html"},
+        {"qzl", "qZl:/kivo?FN=b.html", address},
+        {"a link after a letter", "xhttp:/kivo?FN=b.html", "x" + address},
+        {"a link after a colon", "a:qzl:/kivo?FN=b.html", "a:" + address},
+        {"a scheme without its slash", "http:x qzl: h:/ ttp:/", "http:x qzl: h:/ ttp:/"},
+        {"mapped bytes", "\x80\x8a\x8b:\x85/", "|/\x8b:-/"},
+    };
+    const std::string filler = "abcdefgh:/ijk\x85mnopqrstuvwxyz0123456789ABCDEFGHIJ";
+    for (const Case& c : cases) {
+        for (size_t n = 0; n <= 40; ++n) {
+            SCOPED_TRACE(std::string(c.name) + " after " + std::to_string(n) + " bytes");
+            req_->curId = 12;
+            req_.field("AC", "LINK");
+            const std::string before = filler.substr(0, n);
+            page(before + c.piece + " tail\x81");
+            EXPECT_EQ(run(), mapped(before) + c.sent + " tail+");
+        }
+    }
+}
+
 // Every <script> body of the page passes node --check.
 void expectScriptsParse(const std::string& page) {
     test::TempDir dir;
