@@ -256,6 +256,21 @@ TEST_F(PostProcess, RunsFindLinksAndBytesAtEveryPlace) {
     }
 }
 
+// A second pass on the same request starts afresh, whether its page is
+// shorter than the first or not text.
+TEST_F(PostProcess, AnotherPassOnTheSameRequestStartsAfresh) {
+    documentFields();
+    page(std::string(100000, 'x'));
+    EXPECT_EQ(run().size(), 100000u);
+    page("ab\x85");
+    EXPECT_EQ(run(), "ab-");
+    EXPECT_EQ(req_->dstBuf[req_->dstOffs], '\0');
+    req_->mimeType = "application/pdf";
+    page("%PDF");
+    EXPECT_EQ(req_->postProcessFile(), 1);
+    EXPECT_EQ(req_->dstBuf, nullptr);
+}
+
 // Every <script> body of the page passes node --check.
 void expectScriptsParse(const std::string& page) {
     test::TempDir dir;
