@@ -376,6 +376,7 @@ void PostProcessPass::copyRun(size_t stop) {
     const uint8_t* const kind = runKind_.data();
     char* const out = cg_.dstBuf + cg_.dstOffs - start;
     const bool gtInline = !matching() && !ps_.metaHeaderPending;
+    const bool ltInline = !matching() && !ps_.bFilterToolbar;
     const PlainCopier plain(kind);
     size_t i = start;
     while (i < limit) {
@@ -396,6 +397,14 @@ void PostProcessPass::copyRun(size_t stop) {
         if (k == kGt && gtInline) {
             ps_.inTag = false;
             out[i++] = '>';
+            continue;
+        }
+        // A tag no rule can take (most of them: p, td, code, em) is copied
+        // as atLt would copy it, without a step of its own.
+        if (k == kLt && ltInline && !ruleMayTakeTag(i)) {
+            ltInMarkup_ = ps_.inTag || ps_.inScript;
+            ps_.inTag = true;
+            out[i++] = '<';
             continue;
         }
         if (k == kColon) {
@@ -419,6 +428,42 @@ void PostProcessPass::copyRun(size_t stop) {
     cg_.dstOffs += i - start;
     cg_.dstBuf[cg_.dstOffs] = '\0';
     so_ = i;
+}
+
+// Whether a rule of tagRules or closingTagRules may act on the tag at `at`
+// (or change the pass's state there); false only when every one of them
+// would give 0 and leave the state alone.
+bool PostProcessPass::ruleMayTakeTag(size_t at) const {
+    switch (asciiLower(scan_.at(at + 1))) {
+        case 't':
+            return scan_.startsAt(at, "<title");
+        case 's':
+            return scan_.startsAt(at, "<script");
+        case '/':
+            switch (asciiLower(scan_.at(at + 2))) {
+                case 't':
+                    return scan_.startsAt(at, "</title");
+                case 's':
+                    return scan_.startsAt(at, "</script");
+                case 'd':
+                case 'a':
+                case 'h':
+                case 'b':
+                    return true;
+                default:
+                    return false;
+            }
+        case 'h':
+        case 'b':
+        case 'f':
+        case '\\':
+        case 'd':
+        case '!':
+        case 'a':
+            return true;
+        default:
+            return false;
+    }
 }
 
 // The start of the program link whose ':' is at colon, if it starts at or
@@ -528,7 +573,8 @@ int PostProcessPass::atLt() {
 }
 
 // The rules at '<' in their order; the byte after '<' picks the few that
-// can apply. Each gives 1 when it consumed text (the step ends), 0 when the
+// can apply (ruleMayTakeTag names the tags they act on: keep the two
+// alike). Each gives 1 when it consumed text (the step ends), 0 when the
 // next rule is tried, -1 when a write failed.
 int PostProcessPass::tagRules() {
     int r = 0;

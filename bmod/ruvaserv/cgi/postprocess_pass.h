@@ -41,6 +41,7 @@ private:
 
     int copyPage();
     void copyRun(size_t stop = std::string_view::npos);
+    bool ruleMayTakeTag(size_t at) const;
     size_t linkBefore(size_t from, size_t colon) const;
     size_t linkAcross(size_t from, size_t limit) const;
     int copyByte();
