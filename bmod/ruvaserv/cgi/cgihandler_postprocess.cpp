@@ -881,7 +881,9 @@ int PostProcessPass::finish() {
         cg_.setError(cg_.msg(211, "cgihandler/15.2"), static_cast<unsigned long>(cg_.dstOffs));
         return 0;
     }
-    if (!cg_.allocDstBuf(result.size() + 1)) {
+    // The marked text replaces the pass's output: a mapping large enough
+    // takes it as it is, with no fresh pages to fault in.
+    if (cg_.dstbufSize <= result.size() && !cg_.allocDstBuf(result.size() + 1)) {
         cg_.setError(cg_.msg(211, "cgihandler/15.2"), static_cast<unsigned long>(result.size() + 1));
         return 0;
     }
