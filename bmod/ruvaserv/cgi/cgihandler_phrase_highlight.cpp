@@ -238,15 +238,20 @@ struct Context {
         // Markup inside a script is script text: only its end counts.
         if (inScript) {
             inScript = !startsCaseBlindAt(page, pos, "</script");
-        } else if (startsCaseBlindAt(page, pos, "<script")) {
+            return;
+        }
+        // The byte after '<' (and after "</") rules out all names but one.
+        const unsigned char next = asciiLower(byteOr0(page, pos + 1));
+        const unsigned char afterSlash = next == '/' ? asciiLower(byteOr0(page, pos + 2)) : 0;
+        if (next == 's' && startsCaseBlindAt(page, pos, "<script")) {
             inScript = true;
-        } else if (startsCaseBlindAt(page, pos, "<title")) {
+        } else if (next == 't' && startsCaseBlindAt(page, pos, "<title")) {
             inTitle = true;
-        } else if (startsCaseBlindAt(page, pos, "</title")) {
+        } else if (afterSlash == 't' && startsCaseBlindAt(page, pos, "</title")) {
             inTitle = false;
-        } else if (startsCaseBlindAt(page, pos, "<a ")) {
+        } else if (next == 'a' && startsCaseBlindAt(page, pos, "<a ")) {
             link = pos;
-        } else if (startsCaseBlindAt(page, pos, "</a>")) {
+        } else if (afterSlash == 'a' && startsCaseBlindAt(page, pos, "</a>")) {
             link = npos;
         }
     }
