@@ -241,17 +241,15 @@ void mergeDuplicates(PreparedResults& out) {
         if (e->searchType <= first.searchType) continue;
         first.searchType = e->searchType;
         first.isKwd = e->isKwd;
-        if (first.isKwd != 2) {
-            const String* word = e->keywords ? e->keywords->first : nullptr;
-            if (word) {
-                if (!first.keywords) first.keywords = newStringList();
-                if (first.keywords && first.keywords->first)
-                    StringList::setValue(first.keywords->first, StringList::getValue(word));
-                else if (first.keywords)
-                    first.keywords->add(StringList::getValue(word));
-            }
-            first.synopsis = e->synopsis;
+        const String* word = first.isKwd != 2 && e->keywords ? e->keywords->first : nullptr;
+        if (word) {
+            if (!first.keywords) first.keywords = newStringList();
+            if (first.keywords && first.keywords->first)
+                StringList::setValue(first.keywords->first, StringList::getValue(word));
+            else if (first.keywords)
+                first.keywords->add(StringList::getValue(word));
         }
+        first.synopsis = e->synopsis;
     }
     out.hits.resize(n);
 }

@@ -20,20 +20,13 @@
 // LIBIDS, the library table, the flags, language and options; a case that
 // cannot be run prints {"case":n,"error":"..."}. Exit status 2 on a
 // malformed record (after the lines of the cases before it).
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
 #include <memory>
 #include <string>
-#include <thread>
 #include <utility>
-#include <variant>
 #include <vector>
 
 #include "bmod/ruvaserv/actions/kivohandler.h"
@@ -41,10 +34,11 @@
 #include "bmod/ruvaserv/cgi/kvo_msg.h"
 #include "bmod/ruvaserv/cgi/kvo_text.h"
 #include "bmod/ruvaserv/client/uzresponse.h"
-#include "bmod/ruvaserv/client/uzsession.h"
 #include "bmod/ruvaserv/search/result_prepare.h"
 #include "bmod/ruvaserv/search/search_result_fmt.h"
 #include "common/net_util.h"
+#include "tests/bmod/ruvaserv/cgi/session_replies.h"
+#include "tests/bmod/ruvaserv/search/answering_server.h"
 #include "tests/support/json_line.h"
 
 namespace ruva {
@@ -52,9 +46,11 @@ namespace {
 
 using test::JsonObject;
 using test::jsonText;
+using test::AnsweringServer;
+using test::QxExchange;
+using test::ServerScript;
 
 constexpr size_t kMaxLength = 1 << 24;
-constexpr char kGreeting[] = "200 UZD ruvadaemon \"DOCSRV 1\" R19K \"Kivo Browser\"\n";
 
 struct Record {
     std::string kind;
@@ -63,121 +59,6 @@ struct Record {
 
 // One case's records, in input order.
 using Case = std::vector<Record>;
-
-struct QxExchange {
-    unsigned long searchType = 0;
-    int isKwd = 2;
-    int isTopic = 2;
-    std::string index;
-    std::string lines;
-};
-
-// What the server says in one case: QXSRCH replies in turn, MLLIST by
-// argument. Answering by argument keeps the cases free of the order in
-// which the preparation asks for its libraries.
-struct ServerScript {
-    std::vector<std::string> qxsrch;
-    std::map<std::string, std::string> mllist;
-};
-
-bool sendAll(int fd, const std::string& bytes) {
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
-        if (n <= 0) return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
-std::string unquoted(std::string word) {
-    if (word.size() >= 2 && word.front() == '"' && word.back() == '"') return word.substr(1, word.size() - 2);
-    return word;
-}
-
-// Serves one connection of the session: the greeting, then one reply per
-// command line until QUIT or the close.
-void serve(int fd, const ServerScript& script) {
-    size_t nextQx = 0;
-    std::string pending;
-    bool open = sendAll(fd, kGreeting);
-    char buf[4096];
-    while (open) {
-        const size_t eol = pending.find('\n');
-        if (eol == std::string::npos) {
-            const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
-            if (n <= 0) break;
-            pending.append(buf, static_cast<size_t>(n));
-            continue;
-        }
-        std::string line = pending.substr(0, eol);
-        pending.erase(0, eol + 1);
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        const std::string word = line.substr(0, line.find(' '));
-        const std::string rest = line.size() > word.size() ? line.substr(word.size() + 1) : "";
-        std::string reply;
-        if (word == "VER") {
-            reply = "200 Version: ruvadaemon \"DOCSRV 1\" R19K \"Kivo Browser\"\n";
-        } else if (word == "QXSRCH") {
-            reply = nextQx < script.qxsrch.size() ? script.qxsrch[nextQx++] : "200-QXSRCH executed.\n";
-        } else if (word == "MLLIST") {
-            const auto it = script.mllist.find(unquoted(rest));
-            reply = it != script.mllist.end() ? it->second : "511 Invalid ID " + unquoted(rest) + "\n";
-        } else if (word == "LIST") {
-            reply = "300-Database     Size    Entries CTime \"Comment\"\n200-LIST executed.\n";
-        } else if (word == "QUIT") {
-            sendAll(fd, "200-See you later.\n");
-            break;
-        } else {
-            reply = "500 Unknown command\n";
-        }
-        open = sendAll(fd, reply);
-    }
-    ::close(fd);
-}
-
-// A listener on 127.0.0.1 that serves each case's one connection.
-class Server {
-public:
-    Server() {
-        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof a;
-        if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(fd_, 4) != 0 ||
-            ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
-            if (fd_ >= 0) ::close(fd_);
-            fd_ = -1;
-            return;
-        }
-        port_ = ntohs(a.sin_port);
-    }
-    ~Server() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    bool ok() const { return fd_ >= 0; }
-    unsigned port() const { return port_; }
-    // Serves the next connection with script on a thread; join it after the
-    // client has quit.
-    std::thread accept(const ServerScript& script) {
-        return std::thread([this, &script] {
-            const int c = ::accept(fd_, nullptr, nullptr);
-            if (c >= 0) serve(c, script);
-        });
-    }
-
-private:
-    int fd_ = -1;
-    unsigned port_ = 0;
-};
-
-// Dotted addresses in messages, as the daemon is asked by address.
-class NoNames : public Resolver {
-public:
-    bool addressOf(const std::string&, in_addr_t*) override { return false; }
-    bool namesOf(in_addr_t, std::string*, std::vector<std::string>*) override { return false; }
-};
 
 std::pair<std::string, std::string> nameValue(const std::string& body) {
     const size_t eq = body.find('=');
@@ -202,39 +83,6 @@ bool setSearchData(SearchData& sd, const std::string& name, const std::string& v
     else if (name == "searchPatFolTitle") sd.searchPatFolTitle = value;
     else return false;
     return true;
-}
-
-// The hits of every exchange joined into the first reply, marked as the
-// search loop marks them; places numbers each entry in join order.
-std::unique_ptr<UzResponse> searchAll(CgiHandler& cg, const std::vector<QxExchange>& exchanges,
-                                      std::map<const UzQxSearchEntry*, size_t>& places, std::string& error) {
-    std::unique_ptr<UzResponse> joined;
-    UzQxSearchEntry* tail = nullptr;
-    size_t place = 0;
-    for (const QxExchange& x : exchanges) {
-        std::unique_ptr<UzResponse> r = cg.sess->qxsrch("x", "*.kvo", x.index, 500, std::nullopt, 1);
-        if (!r || r->resultCode != 200) {
-            error = "QXSRCH: " + (r ? r->resultMessage : cg.sess->getError());
-            return nullptr;
-        }
-        UzQxSearchEntry* head = r->qxsrch();
-        if (!head || !head->filled()) continue;
-        for (UzQxSearchEntry* e = head; e; e = e->next.get()) {
-            e->searchType = x.searchType;
-            e->isKwd = x.isKwd;
-            e->isTopic = x.isTopic;
-            places[e] = place++;
-        }
-        if (!joined) {
-            joined = std::move(r);
-        } else {
-            auto& slot = std::get<std::unique_ptr<UzQxSearchEntry>>(r->res);
-            tail->next = std::move(slot);
-        }
-        for (tail = joined->qxsrch(); tail->next; tail = tail->next.get()) {
-        }
-    }
-    return joined;
 }
 
 std::string jsonTexts(const std::vector<std::string>& texts) {
@@ -298,7 +146,7 @@ JsonObject failed(size_t number, const std::string& why) {
     return line;
 }
 
-JsonObject runCase(size_t number, const Case& records, Server& server, char** envp) {
+JsonObject runCase(size_t number, const Case& records, AnsweringServer& server, char** envp) {
     ServerScript script;
     std::vector<QxExchange> exchanges;
     std::vector<std::pair<std::string, std::string>> fields, sdValues;
@@ -354,7 +202,7 @@ JsonObject runCase(size_t number, const Case& records, Server& server, char** en
             line = failed(number, "no session: " + cg->getError());
         } else {
             std::string error;
-            std::unique_ptr<UzResponse> reply = searchAll(*cg, exchanges, places, error);
+            std::unique_ptr<UzResponse> reply = test::joinExchanges(*cg, exchanges, places, error);
             std::unique_ptr<KivoHandler> kh = newKivoHandler(cg.get());
             std::unique_ptr<SearchResultFmt> fmt = defaultSearchResultFmt(*sd, *cg, order);
             if (!error.empty() || !kh || !fmt) {
@@ -389,9 +237,9 @@ int run(char** envp) {
     setTextLanguage("Uen");
     unsetenv("RUVA_ADDR");
     setenv("REQUEST_METHOD", "GET", 0);
-    NoNames noNames;
+    test::NoNames noNames;
     setResolver(&noNames);
-    Server server;
+    AnsweringServer server;
     if (!server.ok()) {
         std::fprintf(stderr, "prep_dump: no listener\n");
         return 1;
