@@ -202,12 +202,7 @@ void groupByLibrary(PreparedResults& out) {
         if (!isEmptyEntry(*e)) runs[it->second].push_back(e);
     }
     out.hits.clear();
-    out.libHitCount = 0;
-    for (auto& run : runs) {
-        if (run.empty()) continue;
-        ++out.libHitCount;
-        out.hits.insert(out.hits.end(), run.begin(), run.end());
-    }
+    for (auto& run : runs) out.hits.insert(out.hits.end(), run.begin(), run.end());
 }
 
 // Each library's run by OD and BA; 0 with message 54.
@@ -379,12 +374,14 @@ int SearchResultFmt::prepareResults(KivoHandler&, UzResponse* reply, PreparedRes
         else
             out.maxResultsCrossed = f.ST && equalsCaseBlind(f.ST, "DocSearch");
     }
+    // Counted once the filters are done: a library the AND filter emptied
+    // has no hits to show.
+    std::unordered_set<std::string> withHits;
     for (UzQxSearchEntry* e : out.hits) {
-        if (isDocumentHit(*e) && !e->ID.empty()) {
-            out.firstCounted = e;
-            break;
-        }
+        if (!out.firstCounted && isDocumentHit(*e) && !e->ID.empty()) out.firstCounted = e;
+        if (!isEmptyEntry(*e)) withHits.insert(lowered(e->ID));
     }
+    out.libHitCount = static_cast<std::int64_t>(withHits.size());
     out.langCode = pageLanguage(*this, out) ? "UJA" : "";
     if (out.docMatchCount > 0) out.options = matchOptions(*this, f.ST);
     return 1;
