@@ -1,0 +1,2 @@
+// Script of the "Loading document" page. The server writes only the
+// assignments of protocol, kivoserv and the argument string before it.
