@@ -18,8 +18,9 @@ struct PlainTextTitle {
 };
 
 // Which spans open a recorded heading. kChapterTitles: the CHAPTITLE spans
-// below. kChapterNumbers: a "<span class=CHAPNUMBER" opens one, a CHAPTITLE
-// span only when none is open; both close at "</span></h".
+// below. kChapterNumbers: a "<span class=CHAPNUMBER" (quoted or not, any
+// case) opens one, a CHAPTITLE span only when none is open, so a numbered
+// heading holds its number and title; both close at "</span></h".
 enum class PlainTextHeadings { kChapterTitles, kChapterNumbers };
 
 // The text from "<!--@BODY-->" (else the start) up to "</html>" (both found

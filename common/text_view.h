@@ -34,33 +34,43 @@ inline bool startsCaseBlindAt(std::string_view text, size_t pos, std::string_vie
     return true;
 }
 
-// The first position at or after from where word stands without regard to
-// ASCII case; npos when none. Reads nothing past the view's end, so the
-// text needs no NUL. Candidates come from memchr on the word's first byte
-// in either case, so a long text costs about two memchr passes.
-inline size_t findCaseBlind(std::string_view text, size_t from, std::string_view word) {
-    if (from > text.size() || text.size() - from < word.size()) return std::string_view::npos;
-    if (word.empty()) return from;
-    const size_t last = text.size() - word.size();  // the last possible start
-    const unsigned char first = static_cast<unsigned char>(word[0]);
-    const unsigned char lower = asciiLower(first);
-    const unsigned char upper = lower >= 'a' && lower <= 'z' ? static_cast<unsigned char>(lower - 32) : lower;
+// The first position at or after from, with room for wordSize bytes from
+// it, where the byte is one or other and matchesAt(position) holds; npos
+// when none. Candidates come from memchr on each of the two bytes, so a
+// long text costs about two memchr passes.
+template <class MatchesAt>
+size_t findByFirstByte(std::string_view text, size_t from, size_t wordSize, unsigned char one, unsigned char other,
+                       MatchesAt matchesAt) {
+    if (from > text.size() || text.size() - from < wordSize) return std::string_view::npos;
+    const size_t last = text.size() - wordSize;  // the last possible start
     auto next = [&](unsigned char c, size_t at) {
         if (at > last) return std::string_view::npos;
         const void* hit = std::memchr(text.data() + at, c, last + 1 - at);
         return hit ? static_cast<size_t>(static_cast<const char*>(hit) - text.data()) : std::string_view::npos;
     };
-    size_t nextLower = next(lower, from);
-    size_t nextUpper = upper != lower ? next(upper, from) : std::string_view::npos;
+    size_t nextOne = next(one, from);
+    size_t nextOther = other != one ? next(other, from) : std::string_view::npos;
     for (;;) {
-        const size_t at = nextLower < nextUpper ? nextLower : nextUpper;
+        const size_t at = nextOne < nextOther ? nextOne : nextOther;
         if (at == std::string_view::npos) return at;
-        if (startsCaseBlindAt(text, at, word)) return at;
-        if (at == nextLower)
-            nextLower = next(lower, at + 1);
+        if (matchesAt(at)) return at;
+        if (at == nextOne)
+            nextOne = next(one, at + 1);
         else
-            nextUpper = next(upper, at + 1);
+            nextOther = next(other, at + 1);
     }
+}
+
+// The first position at or after from where word stands without regard to
+// ASCII case; npos when none. Reads nothing past the view's end, so the
+// text needs no NUL.
+inline size_t findCaseBlind(std::string_view text, size_t from, std::string_view word) {
+    if (from > text.size() || text.size() - from < word.size()) return std::string_view::npos;
+    if (word.empty()) return from;
+    const unsigned char lower = asciiLower(static_cast<unsigned char>(word[0]));
+    const unsigned char upper = asciiUpper(lower);
+    return findByFirstByte(text, from, word.size(), lower, upper,
+                           [&](size_t at) { return startsCaseBlindAt(text, at, word); });
 }
 
 }  // namespace ruva

@@ -43,6 +43,43 @@ TEST(HtmlPlainText, ChapterTitlesByPosition) {
     EXPECT_EQ(text.substr(titles[1].start, titles[1].end - titles[1].start), "Scope");
 }
 
+// The phrase filter's headings: a number opens one that its title joins.
+TEST(HtmlPlainText, ChapterNumbersOpenHeadings) {
+    const struct {
+        const char* name;
+        const char* html;
+        PlainTextHeadings headings;
+        std::vector<std::string> want;
+    } cases[] = {
+        {"number and title one heading",
+         "<h2><span class=\"CHAPNUMBER\">2</span><span class=\"CHAPTITLE\">Setup</span></h2>text",
+         PlainTextHeadings::kChapterNumbers, {"2 Setup"}},
+        {"titles alone: only the title",
+         "<h2><span class=\"CHAPNUMBER\">2</span><span class=\"CHAPTITLE\">Setup</span></h2>text",
+         PlainTextHeadings::kChapterTitles, {"Setup"}},
+        {"unquoted, any case", "<h2><SPAN CLASS=chapnumber>3.1</span> Scope</span></h2>x",
+         PlainTextHeadings::kChapterNumbers, {"3.1 Scope"}},
+        {"a title without a number opens one",
+         "<h3><span class=CHAPTITLE>Cabling</span></h3>x<h2><span class=\"CHAPNUMBER\">4</span></h2>",
+         PlainTextHeadings::kChapterNumbers, {"Cabling", "4"}},
+        {"not a titled block's caption",
+         "<div class=\"titled-block\"><span class=\"CHAPTITLE\">Note</span></h4>x",
+         PlainTextHeadings::kChapterNumbers, {}},
+        {"a number inside a titled block still opens",
+         "<div class=\"titled-block\"><span class=\"CHAPNUMBER\">5</span></h4>x",
+         PlainTextHeadings::kChapterNumbers, {"5"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<PlainTextTitle> titles;
+        const std::string text = htmlToPlainText(c.html, &titles, c.headings);
+        std::vector<std::string> got;
+        for (const PlainTextTitle& t : titles)
+            got.push_back(t.end == std::string::npos ? "(open)" : text.substr(t.start, t.end - t.start));
+        EXPECT_EQ(got, c.want);
+    }
+}
+
 TEST(HtmlPlainText, PhraseStandsBetweenDelimiters) {
     const struct {
         const char* text;

@@ -34,14 +34,21 @@ struct IndexPatternRequest {
 
 // PA normalised as the loop's step 3 does: runs of one repeated blank,
 // "*", "+", "-" or "|" as one, leading junk and a trailing operator dropped.
+// "" when nothing is left; the field then keeps its value.
 std::string normaliseSearchField(std::string_view pa);
 
-// The pattern prepared for index (not ctw.qxx) in place; shown gets the
-// pattern to show when the index has one. 1, or 0 with sf's error set.
+// The pattern (separated and phrase-prepared) made ready for index in place:
+// fulltext.qxx, docno.qxx, title.qxx, topictitle.qxx or folder.qxx. Also
+// kept in the SearchData's pattern of that index; the request's fields are
+// the caller's to store. shown gets the pattern to show where the index has
+// one (folder.qxx; docno.qxx when ST is DOCNO), else none. Sets
+// sf.cleanupPhrase for the full-text group only. A pattern or step result
+// of 1024 characters or more: message 97. 1, or 0 with sf's error set.
 int prepareIndexPattern(SearchFunctions& sf, std::string_view index, const IndexPatternRequest& request,
                         std::string& pattern, std::optional<std::string>& shown);
 
-// The catchword rules, in keyword mode; may clear sf.sd.isPhraseSearch.
+// The catchword rules, with sf.kwd_check set for their duration; may clear
+// sf.sd.isPhraseSearch. The result is also kept as sf.sd.searchPatCtw.
 // 1, or 0 with sf's error set.
 int prepareCatchwordPattern(SearchFunctions& sf, const IndexPatternRequest& request, std::string& pattern);
 

@@ -3,7 +3,11 @@
 #include <new>
 
 #include "bmod/ruvaserv/cgi/cgihandler.h"
+#include "bmod/ruvaserv/client/uzresponse.h"
 #include "bmod/ruvaserv/search/library_name.h"
+#include "bmod/ruvaserv/search/search_functions.h"
+#include "bmod/ruvaserv/search/search_result_fmt.h"
+#include "bmod/ruvaserv/search/search_type.h"
 
 namespace ruva {
 
@@ -20,35 +24,43 @@ int SearchActions::retrieveFile(std::string& fileName) {
     return cg->retrieveFile(getLibraryName(*cg), fileName);
 }
 
-int SearchActions::getKivoDocument(KivoHandler& handler) {
-    if (!cg) return 0;
-    return getKivoDocument(handler, DocumentLookup{getLibraryName(*cg), false});
-}
-
-int SearchActions::getKivoDocument(KivoHandler&, const DocumentLookup& lookup) {
+int SearchActions::searchAction(KivoHandler& handler) {
     if (!cg || !cg->valueList) return 0;
-    const Value* fn = cg->valueList->findValue("FN");
-    // The catchword and title look-ups come with the searches.
-    if (!fn || fn->value.empty()) return 0;
-    const std::string asked = fn->value;
-    // A chapter is reached by sending the browser to the file with the
-    // chapter as its fragment, so the browser scrolls there itself.
-    if (cg->valueList->findValue("CH")) return cg->locationDbFile("", "", asked, "");
-    std::string file = asked;
-    if (!cg->retrieveFile(lookup.library, file)) {
-        // The value list has made FN safe for the page already.
-        cg->outputError(cg->msg(83, "SearchActions/1"), asked, lookup.libraryIn83 ? lookup.library : cg->getError());
-        cg->flags |= kCgiResponseDone;
+    // The session's own failure has set the request's error text.
+    if (!cg->establishDefaultSession()) return 0;
+    SearchRequest request;
+    if (!chooseSearchTypes(*cg->valueList, cg->messages(), request, *this)) return 0;
+    sd->srchTypeBoolOperation = request.srchTypeBoolOperation;
+    sd->searchType = request.searchType;
+    sd->isAdvanced = request.isAdvanced;
+    // Nothing goes to the daemon for a field the pattern steps cannot hold.
+    if (!checkSearchFieldLengths(*cg->valueList, cg->messages(), *this)) return 0;
+    sd->searchScope = OSS_DATABASE;
+
+    std::unique_ptr<SearchFunctions> sf = newSearchFunctions(*sd, *cg);
+    if (!sf) {
+        setError(cg->msg(0, "SearchActions/5"), "SearchFunctions");
+        return 0;
+    }
+    std::unique_ptr<SearchResultFmt> fmt = newSearchResultFmt(*sd, *cg, request.sortOrder);
+    if (!fmt) {
+        setError(cg->msg(0, "SearchActions/5"), "SearchResultFmt");
+        return 0;
+    }
+    std::unique_ptr<UzResponse> reply;
+    if (!sf->ruvxSearchLoop(reply, nullptr)) {
+        errmsg = sf->getError();
+        return 0;
+    }
+    cg->freeDocBuf();
+    // The formatter may answer with a count (3001 and the like): any
+    // positive result means the page was written.
+    const int shown = fmt->presentSearchResult(handler, reply.get(), sd->isExternSearch, request.SL);
+    if (shown <= 0) {
+        errmsg = fmt->getError();
+        return 0;
     }
     return 1;
-}
-
-int SearchActions::searchAction(KivoHandler&) {
-    return 0;
-}
-
-std::optional<std::string> SearchActions::getDecimalClassAction() {
-    return std::nullopt;
 }
 
 }  // namespace ruva

@@ -37,26 +37,33 @@ public:
     int preparePhraseSearch(std::string& pattern);  // sets sd.isPhraseSearch
     int processJapaneseFulltextExpression(std::string& pattern, std::vector<std::string>& tokens);
 
+    // SP, else the cookie showContext, begins with "1": hits get contexts.
+    bool contextsWanted() const;
+
     // The phrase filter (phrase_filter.h) over the request's contexts
     // setting and ST; 0 for a null phrase.
     int rmvDocsPhraseSearch(UzSession& session, UzResponse& reply, const char* phrase);
 
     // makeSynopsis (synopsis.h) with japaneseText and sd.isPhraseSearch;
     // none for a null context.
-    std::optional<std::string> makeSynopsis(int isKwd, const char* context, const std::vector<ContextWord>& words);
+    std::optional<std::string> makeSynopsis(int isKwd, const char* context,
+                                            const std::vector<ContextWord>& words);
 
     // Every chosen type searched over the default session, then over each
     // known server; the hits joined into reply (null when none). 1, or 0
     // with the error text set; reply keeps what was gathered either way.
+    // A failed exchange before any hit fails the search (message 86);
+    // after one the hits gathered stand. Writes the fields PA, PAOR, PACW.
     int ruvxSearchLoop(std::unique_ptr<UzResponse>& reply, const UzKnownListEntry* knownServers);
 
-    // One QXSRCH of the completed pattern in index of library, limit 500.
-    // Null with message 86, 7 or 8 set.
+    // One QXSRCH over the default session of a completed copy of pattern
+    // in index of library (taken as given), limit 500. Null with message
+    // 86, 7 or 8 set, or the completion's.
     std::unique_ptr<UzResponse> makeRuvxSearch(std::string_view index, std::string_view pattern,
                                                std::string_view library);
 
-    SearchData& sd;   // not owned
-    CgiHandler& cg;   // not owned
+    SearchData& sd;               // not owned
+    CgiHandler& cg;               // not owned
     unsigned searchCount = 0;     // index searches sent in this request
     unsigned searchSessions = 0;  // sessions used; 1 for the default one
 

@@ -2,6 +2,7 @@
 // the search types to run, or to the message that refuses the request.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 
@@ -23,7 +24,17 @@ struct SearchRequest {
 };
 
 // Reads the fields (SYPA stored as PA when given, ST upper-cased in place)
-// and fills request. 1; 0 with message 21, 23 or 24 (and its tag) in error.
-int chooseSearchTypes(ValueList& fields, SearchRequest& request, ErrorText& error);
+// and fills request. searchType keeps OST_UNKNOWN beside the chosen types.
+// 1; 0 with message 21, 23 or 24 of messages (and its tag) in error.
+int chooseSearchTypes(ValueList& fields, TextTable messages, SearchRequest& request, ErrorText& error);
+
+// The longest search field the pattern steps take: they work in a buffer
+// of 1024 bytes.
+inline constexpr std::size_t kSearchFieldMax = 1023;
+
+// 1 when none of PA, PAT, PAC, PAD, ORPA, CW and TI is longer than
+// kSearchFieldMax; else 0 with message 97 in error, before anything is
+// sent for them.
+int checkSearchFieldLengths(const ValueList& fields, TextTable messages, ErrorText& error);
 
 }  // namespace ruva

@@ -25,7 +25,19 @@ struct SynopsisMode {
     bool japaneseText = false;  // leading characters are not skipped
 };
 
-// At most four words are used.
+// The text as makeSynopsis writes it (cut, trimmed, with "..." where it
+// goes on) and, for isKwd 2, each case-blind occurrence of the first four
+// words highlighted: a plain word standing between delimiters, a word cut
+// at a wildcard (word differs from copy) by its longest literal piece
+// widened to the whole word around it that its copy fits (both
+// lower-cased). Occurrences inside a tag or an entity of the text as it
+// came stay plain, as do ones overlapping an earlier highlight. The text is
+// escaped with escapeSynopsisText around the markup.
 std::string makeSynopsis(std::string_view context, const std::vector<ContextWord>& words, SynopsisMode mode);
+
+// Text made fit for a page, entities kept: escapeHtmlKeepEntities (not
+// single-quoted), and an '&' that begins no entity ("&name;", "&#digits;",
+// "&#xhex;") written "&amp;". Applied twice it changes nothing more.
+std::string escapeSynopsisText(std::string_view text);
 
 }  // namespace ruva

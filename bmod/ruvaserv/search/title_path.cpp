@@ -2,8 +2,10 @@
 
 namespace ruva {
 
-std::optional<std::string> extractTitleFromPath(std::string_view) {
-    return std::nullopt;
+std::optional<std::string> extractTitleFromPath(std::string_view path) {
+    const size_t bar = path.rfind('|');
+    if (bar == std::string_view::npos) return std::nullopt;
+    return std::string(path.substr(bar));
 }
 
 }  // namespace ruva

@@ -5,7 +5,10 @@
 #include <string>
 
 #include "bmod/ruvaserv/cgi/cgihandler.h"
+#include "bmod/ruvaserv/search/search_data.h"
 #include "tests/bmod/ruvaserv/cgi/request_support.h"
+#include "tests/bmod/ruvaserv/cgi/scripted_server.h"
+#include "tests/support/scripted_peer.h"
 
 namespace ruva {
 namespace {
@@ -105,6 +108,38 @@ TEST(KivoHandler, BlankAndScriptRowsPrepareTheirAnswer) {
     sh->entry("jscmenu");
     EXPECT_EQ(script->mimeType, "text/javascript");
     EXPECT_TRUE(script->flags & kCgiBodyHandlers);
+}
+
+class KivoHandlerSearchForms : public test::ScriptedServerTest {};
+
+// With the daemon gone the forms write nothing: the row leaves the body
+// handlers off and hands the form's error text to the handler, so the
+// program writes exactly one error page.
+TEST_F(KivoHandlerSearchForms, RowsDropBodyHandlersAndPassTheFormsError) {
+    struct {
+        const char* word;
+        bool formError;  // the form names the failure itself (message 33)
+    } const cases[] = {
+        {"AdvSearch", true},
+        {"DOCSEARCH", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.word);
+        test::ScriptedPeer peer({test::PeerScript().close()});
+        ASSERT_TRUE(peer.ok());
+        CapturedRequest cg;
+        cg->docServAddr = "127.0.0.1:" + std::to_string(peer.port());
+        auto kh = newKivoHandler(cg.get());
+        EXPECT_EQ(kh->entry(c.word), 0);
+        EXPECT_FALSE(cg->flags & kCgiBodyHandlers);
+        EXPECT_NE(cg->getError(), "");
+        // As the search object keeps it: its first 511 characters.
+        SearchErrorText expected;
+        if (c.formError) expected.setError(cg->msg(33, "SearchActions/7.1"), cg->getError());
+        EXPECT_EQ(kh->getError(), expected.getError());
+        EXPECT_EQ(kh->getError().starts_with("Cannot create session"), c.formError);
+        EXPECT_EQ(cg.written(), "");
+    }
 }
 
 TEST(KivoHandler, UpRedirectsAndPreviousGoesBack) {

@@ -113,5 +113,25 @@ TEST(KvoMsg, CutKeepsTheSpanAndConversionsWhole) {
     }
 }
 
+// The notice of a search whose hiragana and kanji were not searched: its
+// Japanese half is python3's
+//   "この版のKIVOでは、検索語に含まれるひらがな・漢字は文書本文の検索に使用されませんでした。".encode("euc_jp")
+// between ASCII parentheses.
+TEST(KvoMsg, HiraganaKanjiNoticeCarriesItsNoteInEucJp) {
+    const std::string japanese =
+        "\xa4\xb3\xa4\xce\xc8\xc7\xa4\xceKIVO\xa4\xc7\xa4\xcf\xa1\xa2\xb8\xa1\xba\xf7\xb8\xec\xa4\xcb\xb4\xde"
+        "\xa4\xde\xa4\xec\xa4\xeb\xa4\xd2\xa4\xe9\xa4\xac\xa4\xca\xa1\xa6\xb4\xc1\xbb\xfa\xa4\xcf\xca\xb8\xbd"
+        "\xf1\xcb\xdc\xca\xb8\xa4\xce\xb8\xa1\xba\xf7\xa4\xcb\xbb\xc8\xcd\xd1\xa4\xb5\xa4\xec\xa4\xde\xa4\xbb"
+        "\xa4\xf3\xa4\xc7\xa4\xb7\xa4\xbf\xa1\xa3";
+    EXPECT_EQ(japanese.size(), 88u);
+    const std::string text = getMsgStr(99, nullptr);
+    EXPECT_EQ(
+        text,
+        "Please note that search query contained Hiragana/Kanji which were not searched in documents body "
+        "text by this KIVO version.<br>(" +
+            japanese + ")<br><br>");
+    EXPECT_EQ(text.size(), 225u);
+}
+
 }  // namespace
 }  // namespace ruva

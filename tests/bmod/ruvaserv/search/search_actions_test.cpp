@@ -10,6 +10,7 @@
 
 #include "bmod/ruvaserv/actions/kivohandler.h"
 #include "bmod/ruvaserv/cgi/cgihandler.h"
+#include "bmod/ruvaserv/cgi/kvo_msg.h"
 #include "tests/bmod/ruvaserv/cgi/request_support.h"
 #include "tests/bmod/ruvaserv/cgi/scripted_server.h"
 #include "tests/bmod/ruvaserv/cgi/session_replies.h"
@@ -35,6 +36,7 @@ TEST_F(SearchActionsRoad, DocumentOfFnIsFetchedFromTheRequestsLibrary) {
         int result;
         std::string page;          // docBuf afterwards, when fetched
         const char* shownFile;     // message 83's file name; null: no error page
+        bool nothingToFind = false;  // message 85 in the search object
     } const cases[] = {
         {"FN in the library of ID", {{"ID", "12"}, {"FN", "a.html"}},
          {test::mlReply(test::dbLine("guide.kvo", 4242, "Guide")), test::contvReply("4242", {{100, "a.html"}}),
@@ -53,8 +55,8 @@ TEST_F(SearchActionsRoad, DocumentOfFnIsFetchedFromTheRequestsLibrary) {
         {"a member the library lacks: the error page names FN", {{"ID", "12"}, {"FN", "<b>.html"}},
          {test::mlReply(test::dbLine("guide.kvo", 12, "Guide")), test::contvReply("12", {})},
          "MLLIST 12\nCONTV 12 \" b .html\"\n", 1, "", " b .html"},
-        {"no FN: nothing to fetch yet", {{"ID", "12"}}, {}, "", 0, "", nullptr},
-        {"an empty FN counts as none", {{"ID", "12"}, {"FN", ""}}, {}, "", 0, "", nullptr},
+        {"no FN, CW or TI: nothing to look up", {{"ID", "12"}}, {}, "", 0, "", nullptr, true},
+        {"an empty FN counts as none", {{"ID", "12"}, {"FN", ""}}, {}, "", 0, "", nullptr, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -69,7 +71,7 @@ TEST_F(SearchActionsRoad, DocumentOfFnIsFetchedFromTheRequestsLibrary) {
             auto sa = newSearchActions(cg.get());
             ASSERT_NE(sa, nullptr);
             EXPECT_EQ(sa->getKivoDocument(*kh), c.result);
-            EXPECT_EQ(sa->getError(), "");
+            EXPECT_EQ(sa->getError(), c.nothingToFind ? getMsgStr(85, "SearchActions/3") : "");
             const std::string written = cg.written();
             if (c.shownFile) {
                 EXPECT_TRUE(cg->flags & kCgiResponseDone);
