@@ -1,7 +1,8 @@
 // The pattern operations that turn a user's search text into an expression
 // the word-index search accepts. Each works on a std::string in place; those
 // that can fail return 1, or 0 with the message (and its tag) in error.
-// Patterns hold at most 1023 characters.
+// The engine's expressions hold at most 1024 characters; inputs longer
+// than 1023 are refused by the callers first.
 #pragma once
 
 #include <cstdint>
@@ -46,15 +47,19 @@ int completeDocnoInUrl(std::string& pattern);
 void removeSpacesExceptLast(std::string& pattern);
 
 // "a|b c" gives "\"*a c*\" | \"*b c*\"": one "|" offering two words in one
-// place, with the words before and after it shared.
+// place, with the words before and after it shared. "" without a shared
+// word or with an alternative missing.
 std::string keywordProcessing_oneExpandableword(std::string_view pattern);
 
-// "a|b c|d" gives the four quoted pairs joined by " | "; "" when a part is
-// missing.
+// "a|b c|d" gives the four quoted pairs joined by " | "; "" unless the
+// pattern is two blank-separated words of two "|"-joined parts each.
 std::string keywordProcessing_twoExpandablewords(std::string_view pattern);
 
 // An EUC-JP pattern split into tokens (at most 63 bytes, at most 16) and
-// rejoined by "&". More than 16: message 88 "SearchFunctions/6".
+// rejoined by "&": each hiragana and kanji alone, runs of one class of
+// Latin, katakana, Greek, Cyrillic or ASCII letters and digits together
+// (a longer run goes on in a new token), anything else separates. More
+// than 16: message 88 "SearchFunctions/6", pattern and tokens unchanged.
 int processJapaneseFulltextExpression(std::string& pattern, std::vector<std::string>& tokens, ErrorText& error);
 
 }  // namespace ruva

@@ -33,8 +33,6 @@ int SearchActions::searchAction(KivoHandler& handler) {
     sd->srchTypeBoolOperation = request.srchTypeBoolOperation;
     sd->searchType = request.searchType;
     sd->isAdvanced = request.isAdvanced;
-    // Nothing goes to the daemon for a field the pattern steps cannot hold.
-    if (!checkSearchFieldLengths(*cg->valueList, cg->messages(), *this)) return 0;
     sd->searchScope = OSS_DATABASE;
 
     std::unique_ptr<SearchFunctions> sf = newSearchFunctions(*sd, *cg);

@@ -146,15 +146,4 @@ int chooseSearchTypes(ValueList& fields, TextTable messages, SearchRequest& requ
     return 1;
 }
 
-int checkSearchFieldLengths(const ValueList& fields, TextTable messages, ErrorText& error) {
-    for (const char* name : {"PA", "PAT", "PAC", "PAD", "ORPA", "CW", "TI"}) {
-        const Value* v = fields.findValue(name);
-        if (v && v->value.size() > kSearchFieldMax) {
-            error.setError(msgFormat(messages, 97, "SearchFunctions/2"));
-            return 0;
-        }
-    }
-    return 1;
-}
-
 }  // namespace ruva

@@ -28,13 +28,9 @@ struct SearchRequest {
 // 1; 0 with message 21, 23 or 24 of messages (and its tag) in error.
 int chooseSearchTypes(ValueList& fields, TextTable messages, SearchRequest& request, ErrorText& error);
 
-// The longest search field the pattern steps take: they work in a buffer
-// of 1024 bytes.
+// The longest search field (PA, PAT, PAC, PAD, ORPA, CW, TI) the pattern
+// steps take: they work in a buffer of 1024 bytes. A longer one is refused
+// with message 97 before anything is sent for it.
 inline constexpr std::size_t kSearchFieldMax = 1023;
-
-// 1 when none of PA, PAT, PAC, PAD, ORPA, CW and TI is longer than
-// kSearchFieldMax; else 0 with message 97 in error, before anything is
-// sent for them.
-int checkSearchFieldLengths(const ValueList& fields, TextTable messages, ErrorText& error);
 
 }  // namespace ruva

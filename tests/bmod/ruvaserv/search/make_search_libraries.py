@@ -258,7 +258,9 @@ def index_jobs(lib, work):
 def write_library(lib, images):
     with zipfile.ZipFile(lib.path, "w") as z:
         members = [(d.name, d.data, d.comment) for d in lib.docs if d.member] + lib.extra
-        members += [(index, open(image, "rb").read(), None) for index, image in images.items()]
+        for index, image in images.items():
+            with open(image, "rb") as f:
+                members.append((index, f.read(), None))
         for name, data, comment in members:
             info = zipfile.ZipInfo(name, DATE)
             info.compress_type = zipfile.ZIP_DEFLATED

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "bmod/ruvaserv/actions/kivohandler.h"
 #include "bmod/ruvaserv/cgi/cgihandler.h"
@@ -189,37 +190,6 @@ TEST(SearchType, SypaBecomesThePatternAndSlIsKept) {
     }
 }
 
-// Lengths count as the value list stores the field: an inner quote is
-// stored as five characters.
-TEST(SearchType, SearchFieldsLongerThan1023AreRefused) {
-    const std::string a1023(1023, 'a');
-    const std::string a1024(1024, 'a');
-    const std::string quoted = std::string(510, 'a') + "%22" + std::string(509, 'a');  // 1020 in, 1024 stored
-    struct {
-        std::string query;
-        int result;
-    } const cases[] = {
-        {"PA=" + a1023 + "&PAT=" + a1023 + "&CW=" + a1023, 1},
-        {"PA=" + a1024, 0},
-        {"PAT=" + a1024, 0},
-        {"PAC=" + a1024, 0},
-        {"PAD=" + a1024, 0},
-        {"ORPA=" + a1024, 0},
-        {"CW=" + a1024, 0},
-        {"TI=" + a1024, 0},
-        {"PA=" + quoted, 0},
-        {"SL=" + std::string(3000, 'a') + "&PA=x", 1},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.query.substr(0, 8));
-        CapturedRequest cg;
-        parse(cg, c.query);
-        ErrorText error;
-        EXPECT_EQ(checkSearchFieldLengths(*cg->valueList, cg->messages(), error), c.result);
-        EXPECT_EQ(error.getError(), c.result ? "" : formatChecked(msgFormat(97, "SearchFunctions/2")));
-    }
-}
-
 // What searchAction handed the result formatter.
 struct Presented {
     bool called = false;
@@ -290,6 +260,10 @@ SearchRun runSearch(test::PeerScript script, std::string_view query) {
         auto sa = newSearchActions(cg.get());
         EXPECT_NE(sa, nullptr);
         if (!sa) return run;
+        // The dispatcher marks external searches; a page left from before
+        // must be gone when the formatter writes.
+        sa->sd->isExternSearch = 1;
+        cg->allocDocBuf(16);
         run.result = sa->searchAction(*kh);
         run.error = sa->getError();
         run.requestError = cg->getError();
@@ -301,10 +275,13 @@ SearchRun runSearch(test::PeerScript script, std::string_view query) {
     return run;
 }
 
-// Refused before the loop: the version is asked, nothing else is sent, the
-// formatter is never reached.
+// Refused before any library is asked: the version is, nothing else is
+// sent, the formatter is never reached. A search field counts as the value
+// list stores it: an inner quote takes five characters there.
 TEST_F(SearchRequestRoad, RefusedRequestSendsNothingAfterVer) {
     const std::string long3000(3000, 'a');
+    const std::string a1024(1024, 'a');
+    const std::string quoted = std::string(510, 'a') + "%22" + std::string(509, 'a');  // 1020 in, 1024 stored
     const std::string tooLong = formatChecked(msgFormat(97, "SearchFunctions/2"));
     struct {
         std::string name;
@@ -318,6 +295,9 @@ TEST_F(SearchRequestRoad, RefusedRequestSendsNothingAfterVer) {
         {"PAT of 3000", "ST=ADVSEARCH&PAT=" + long3000, tooLong},
         {"SYPA of 3000", "ST=TITLE&SYPA=" + long3000, tooLong},
         {"ORPA of 3000", "ST=CATCHWORD&PA=(a|b)&ORPA=" + long3000, tooLong},
+        {"PAC of 1024", "ST=ADVSEARCH&PAC=" + a1024, tooLong},
+        {"PAD of 1024", "ST=DOCSEARCH&PAD=" + a1024, tooLong},
+        {"PA of 1024 by its stored quote", "ST=TITLE&PA=" + quoted, tooLong},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -347,6 +327,77 @@ TEST_F(SearchRequestRoad, FormatterThatCannotBeMadeIsNamed) {
     EXPECT_EQ(run.result, 0);
     EXPECT_EQ(run.error, formatChecked(msgFormat(0, "SearchActions/5"), "SearchResultFmt"));
     EXPECT_EQ(run.sent, "");
+}
+
+// One library's MLLIST and QXSRCH replies as the daemon writes them.
+const std::string kLibrary12 = test::mlReply(test::dbLine("guide.kvo", 12, "Guide [EN/DOCLIB1 R1A]"));
+const std::string kNoHit = "300-Database Filename Hash DocType Score Tokens Comment\n200-QXSRCH executed.\n";
+const std::string kOneHit =
+    "300-Database Filename Hash DocType Score Tokens Comment\n"
+    "300 \"guide.kvo\" 12 \"install.html\" HTML 0 [INSTALL] \"TITLE: Install\"\n200-QXSRCH executed.\n";
+
+// The loop's hits reach the formatter with the request's choices; any
+// positive answer of it is a written page, and its failure is the search's.
+TEST_F(SearchRequestRoad, LoopResultReachesTheFormatter) {
+    struct {
+        const char* name;
+        const char* query;
+        std::vector<std::string> replies;  // after VER's
+        int formatterAnswer;
+        KivoSearchType type;
+        SearchTypeBooleanOperator op;
+        SearchResultSortOrder order;
+        uint32_t advanced;
+        std::optional<std::string> SL;
+        int result;
+        const char* error;
+    } const cases[] = {
+        {"title search written", "ST=TITLE&PA=install&ID=12&SL=EN/SET1R1A", {kLibrary12, kOneHit, kNoHit}, 1, 2049,
+         STYPE_OR, SRSO_DEFAULT, 0, "EN/SET1R1A", 1, ""},
+        {"a count from the formatter is a written page", "ST=TITLE&PA=install&ID=12", {kLibrary12, kOneHit, kNoHit},
+         3001, 2049, STYPE_OR, SRSO_DEFAULT, 0, std::nullopt, 1, ""},
+        {"the formatter's failure", "ST=TITLE&PA=install&ID=12", {kLibrary12, kNoHit, kNoHit}, 0, 2049, STYPE_OR,
+         SRSO_DEFAULT, 0, std::nullopt, 0, "formatter failed"},
+        {"full text, sorted by type", "ST=fulltext&PA=install&ID=12",
+         {kLibrary12, kNoHit, kNoHit, kNoHit, kNoHit, kNoHit, kNoHit}, 1, 23425, STYPE_OR, SRSO_SRCHTYPE, 0,
+         std::nullopt, 1, ""},
+        {"advanced form", "ST=ADVSEARCH&PAT=install&PA=setup&ID=12", {kLibrary12, kNoHit, kNoHit}, 1, 2177,
+         STYPE_AND, SRSO_DEFAULT, 1, std::nullopt, 1, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        presented = Presented{};
+        presentResult = c.formatterAnswer;
+        std::vector<std::string> replies = {test::verLine()};
+        replies.insert(replies.end(), c.replies.begin(), c.replies.end());
+        const SearchRun run = runSearch(test::replyScript(replies), c.query);
+        EXPECT_EQ(run.result, c.result);
+        EXPECT_EQ(run.error, c.error);
+        ASSERT_TRUE(presented.called);
+        EXPECT_EQ(presented.type, c.type);
+        EXPECT_EQ(presented.op, c.op);
+        EXPECT_EQ(presented.order, c.order);
+        EXPECT_EQ(presented.advanced, c.advanced);
+        EXPECT_EQ(presented.scope, OSS_DATABASE);
+        EXPECT_EQ(presented.extern_, 1u);
+        EXPECT_EQ(presented.SL, c.SL);
+        EXPECT_TRUE(presented.docBufFreed);
+        EXPECT_TRUE(run.sent.starts_with("MLLIST 12\nQXSRCH ")) << run.sent;
+    }
+}
+
+// A failed loop is the search's failure with the loop's text; no page is
+// asked for.
+TEST_F(SearchRequestRoad, LoopFailureSkipsTheFormatter) {
+    const SearchRun run = runSearch(
+        test::replyScript({test::verLine(), kLibrary12,
+                           "577 Library \"guide.kvo\" is being updated. Please perform this operation after some "
+                           "time.\n"}),
+        "ST=TITLE&PA=install&ID=12");
+    EXPECT_EQ(run.result, 0);
+    EXPECT_EQ(run.error, formatChecked(msgFormat(7, "SearchFunctions/11"), "guide.kvo"));
+    EXPECT_FALSE(presented.called);
+    EXPECT_EQ(run.sent, "MLLIST 12\nQXSRCH \"*install*\" 12 title.qxx 500\n");
 }
 
 }  // namespace
