@@ -324,6 +324,8 @@ ALPHA_PLAIN = "plain.html"
 ALPHA_PLAIN_TEXT = b"<html><body><!--@BODY--><p>installation here</p><!--@/BODY--></body></html>\n"
 BETA_INSTALL = "1551-BET10101Uen.A.html"
 BETA_OTHER = "1553-BET10102Uen.A.html"
+# One title in an HTML and a PDF document.
+BETA_WIRING = ("1553-BET10104Uen.A.html", "1553-BET10105Uen.A.pdf")
 # Over the hit limit of an ordinary search (500): its full-text hits come
 # as one count.
 GAMMA_BULK = 501
@@ -369,6 +371,10 @@ def results_libraries():
                  "fulltext.qxx": ["installation", "in", "short"]}),
             Doc(BETA_OTHER, b'TITLE: "Maintenance"', page("Maintenance", [("1", "Oil", "Oil it.")]),
                 {"title.qxx": ["maintenance"], "docno.qxx": ["1553-BET10102"], "fulltext.qxx": ["oil", "it"]}),
+            Doc(BETA_WIRING[0], b'TITLE: "Wiring sheet"', page("Wiring sheet", [("1", "Wires", "Red to red.")]),
+                {"title.qxx": ["wiring", "sheet"]}),
+            Doc(BETA_WIRING[1], b'TITLE: "Wiring sheet"', b"%PDF-1.4\n%wiring sheet\n%%EOF\n",
+                {"title.qxx": ["wiring", "sheet"]}, kind=PDF),
         ]),
         Library("gamma.kvo", "results", b"Gamma Bulk [EN/GAMMA1 R1A]", gamma_docs()),
     ]
