@@ -108,9 +108,14 @@ class ResultsPageBrowser(unittest.TestCase):
         return [(e["ID"], e["filename"]) for e in rp.full_text_rows(ordered, od != "0")]
 
     def test_page_alone_and_its_sort_links(self):
+        # Two libraries with hits: the kept screenshot.
+        self.open("AC=SEARCH&ST=TITLE&PA=installation&ID=0&SP=0")
+        self.check_page()
+        self.assertEqual(len(rp.library_table(rp.parse(self.browser.eval("document.documentElement.outerHTML")))),
+                         2)
+        self.browser.screenshot(self)
         self.open(QUERY)
         self.check_page()
-        self.browser.screenshot(self)
         for label in ("Title", "Type", "Identity"):
             with self.subTest(label):
                 self.open(QUERY)
