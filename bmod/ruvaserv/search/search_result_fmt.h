@@ -2,17 +2,31 @@
 // Tests put a recording formatter in its place through the factory.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "bmod/ruvaserv/search/library_titles.h"
+#include "bmod/ruvaserv/search/result_sort.h"
 #include "bmod/ruvaserv/search/search_data.h"
+#include "common/version.h"
 
 namespace ruva {
 
 class CgiHandler;
+class KvoFormat;
 class KivoHandler;
 class UzResponse;
+struct PreparedResults;
+struct UzQxSearchEntry;
+
+// What differs between the programs that write this page.
+struct ResultsPageEdition {
+    const char* revision = kSystemRevision;  // the image links' VR
+    bool phraseNote = true;                  // the note for a phrase search of over 500 matches
+};
 
 class SearchResultFmt : public SearchErrorText {
 public:
@@ -29,9 +43,40 @@ public:
     virtual int presentSearchResult(KivoHandler& handler, UzResponse* reply, unsigned isExternSearch,
                                     const std::optional<std::string>& SL);
 
+    // setError and getError come from SearchErrorText (cut to its limit).
+
+    // AND filter: removes from hits every (library, file name) whose
+    // entries hold fewer distinct search types than sd.sTypeCounter, and
+    // lowers docMatchCount by the documents removed. Returns 1.
+    int rmvDocsFromResults(std::vector<UzQxSearchEntry*>& hits, std::int64_t& docMatchCount);
+
+    // The no-match page into cg's document buffer: pastr the pattern
+    // analysed for hints, patstr the match options. Returns 1, or 0 with
+    // the error text set.
+    int presentNoMatch(const std::string& pastr, const std::string& patstr);
+
+    // The first half of presentSearchResult: the request fields read, the
+    // hits of reply filtered, counted, grouped, sorted and merged into out.
+    // 1, or 0 with the error text set.
+    int prepareResults(KivoHandler& handler, UzResponse* reply, PreparedResults& out);
+
+    // The page from out (its single-hit shortcuts, head, summary, library
+    // table and notes); presentSearchResult's result.
+    int writeResultsPage(KivoHandler& handler, PreparedResults& out, unsigned isExternSearch,
+                         const std::optional<std::string>& SL);
+
+    // The document rows with their group headings and the closing notes,
+    // through fmt. 1, or 0 with the error text set (message 55).
+    int writeResultRows(KivoHandler& handler, KvoFormat& fmt, PreparedResults& out,
+                        const std::optional<std::string>& SL);
+
     SearchData& sd;  // not owned
     CgiHandler& cg;  // not owned
     SearchResultSortOrder srchSortOrder;
+    HitSortSettings sortSettings;  // desOrder, searchtypeNeeded (1 at first), base
+    LibraryTable libraries;        // the page's libraries with their titles
+    LibraryMemo lookups;           // MLLIST and getDBfromLI answers of this request
+    ResultsPageEdition edition;
 
 protected:
     SearchResultFmt(SearchData& data, CgiHandler& request, SearchResultSortOrder order)
