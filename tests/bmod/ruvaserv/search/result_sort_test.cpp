@@ -347,6 +347,56 @@ LibraryTable titles(const std::vector<LibraryTable::Row>& rows) {
     return t;
 }
 
+TEST(UqxSortCallbackLibs, ComparesTitlesOnlyWhenBothAreKnown) {
+    const LibraryTable libs = titles({{"a1", "Beta"}, {"b2", "alpha"}, {"c3", std::nullopt}, {"d4", ""}});
+    struct Case {
+        const char* a;
+        const char* b;
+        int sign;
+    };
+    const Case cases[] = {
+        {"a1", "b2", 1}, {"b2", "A1", -1}, {"A1", "a1", 0},  // titles case-blind, ids too
+        {"a1", "c3", 0}, {"zz", "a1", 0}, {"d4", "b2", 0},   // unknown, unlisted or empty titles
+        {"c3", "C3", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.a) + " vs " + c.b);
+        const int r = uqxSortCallbackLibs(c.a, c.b, libs);
+        EXPECT_EQ((r > 0) - (r < 0), c.sign);
+    }
+}
+
+TEST(SortSearchResults, LibraryOrderKeepsEachLibraryTogether) {
+    const LibraryTable libs = titles({{"L1", "Beta lib"},
+                                      {"L2", "alpha lib"},
+                                      {"L4", "ALPHA LIB"},
+                                      {"L5", ""},
+                                      {"L6", std::string(499, 'x') + "b"},
+                                      {"L7", std::string(499, 'x') + "a"}});
+    const std::vector<Hit> hits = {
+        {"1a", "1553-Z.R1A.html", titled("z"), OST_BODYTEXT, 0, "L1"},
+        {"3a", "", "", OST_BODYTEXT, 0, "L3"},
+        {"2a", "1553-Y.R1A.html", titled("y"), OST_BODYTEXT, 0, "L2"},
+        {"6a", "1553-X.R1A.html", "", OST_BODYTEXT, 0, "L6"},
+        {"1b", "1553-A.R1A.html", titled("a"), OST_BODYTEXT, 0, "l1"},
+        {"4a", "1553-W.R1A.html", titled("w"), OST_BODYTEXT, 0, "L4"},
+        {"5a", "1553-V.R1A.html", titled("v"), OST_BODYTEXT, 0, "L5"},
+        {"7a", "1553-U.R1A.html", "", OST_BODYTEXT, 0, "L7"},
+        {"2b", "", "", OST_BODYTEXT, 0, "L2"},
+        {"1c", "1553-B.R1A.html", titled("b"), OST_BODYTEXT, 0, "L1"},
+    };
+    // Equal titles (case-blind, or equal in their first 499 bytes) keep
+    // their order; untitled libraries follow in theirs; hits keep theirs.
+    const std::vector<std::string> want = {"2a", "2b", "4a", "1a", "1b", "1c", "6a", "7a", "3a", "5a"};
+    for (const char* OD : {"0", "1"}) {
+        SCOPED_TRACE(OD);
+        Reply reply(hits);
+        HitSortSettings s;
+        ASSERT_TRUE(sortSearchResults(reply.order, 1, OD, "TITLE", SRSO_SRCHTYPE, s, libs));
+        EXPECT_EQ(reply.labels(), want);
+    }
+}
+
 // Hits meant to find any order fault: no file names, empty and equal
 // titles, unknown library titles, any BA, several summaries per library.
 std::vector<Hit> adversarialHits(std::mt19937& rng, std::size_t count) {
@@ -403,6 +453,21 @@ TEST(SortSearchResults, AdversarialHitsStayAPermutationInContiguousLibraries) {
             starts.push_back(i);
         }
         starts.push_back(reply.order.size());
+        // Titled libraries by title (case-blind), the untitled after them.
+        const std::string* previous = nullptr;
+        bool untitledSeen = false;
+        for (std::size_t r = 0; r + 1 < starts.size(); ++r) {
+            const std::string* title = libs.titleOf(reply.order[starts[r]]->ID);
+            if (title == nullptr || title->empty()) {
+                untitledSeen = true;
+                continue;
+            }
+            EXPECT_FALSE(untitledSeen) << "titled library after an untitled one";
+            if (previous != nullptr) {
+                EXPECT_LE(folded(*previous), folded(*title));
+            }
+            previous = title;
+        }
         for (std::size_t r = 0; r + 1 < starts.size(); ++r) {
             std::vector<UzQxSearchEntry*> run(reply.order.begin() + starts[r], reply.order.begin() + starts[r + 1]);
             const std::vector<UzQxSearchEntry*> before = run;
