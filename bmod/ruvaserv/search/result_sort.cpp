@@ -81,7 +81,8 @@ public:
         key.folder = hit.filename[0] == 'h';
         key.title = shownTitle(hit.comment);
         if (!documentParts_) return key;
-        filenameToDocnoParts(hit.filename.c_str(), &key.prefix, &decclass_, nullptr, nullptr, nullptr, nullptr);
+        filenameToDocnoParts(hit.filename.c_str(), &key.prefix, &decclass_, nullptr, nullptr, nullptr,
+                             nullptr);
         key.prefixNumber = std::atoi(key.prefix.c_str());  // at most 4 characters
         key.docType = docTypeOf(decclass_);
         key.typeName = key.folder ? kFolderTypeName : std::string_view(getQoxDoctypeString(key.docType));
@@ -208,7 +209,8 @@ void foldId(std::string_view id, std::string& out) {
     for (char& c : out) c = static_cast<char>(asciiLower(static_cast<unsigned char>(c)));
 }
 
-std::vector<UzQxSearchEntry*> byLibraryTitle(const std::vector<UzQxSearchEntry*>& hits, const LibraryTable& libs) {
+std::vector<UzQxSearchEntry*> byLibraryTitle(const std::vector<UzQxSearchEntry*>& hits,
+                                             const LibraryTable& libs) {
     struct Library {
         const std::string* title;
         std::vector<UzQxSearchEntry*> hits;
@@ -237,8 +239,8 @@ std::vector<UzQxSearchEntry*> byLibraryTitle(const std::vector<UzQxSearchEntry*>
     return out;
 }
 
-std::vector<UzQxSearchEntry*> byHitKeys(const std::vector<UzQxSearchEntry*>& hits, SearchResultSortOrder order,
-                                        const HitSortSettings& settings) {
+std::vector<UzQxSearchEntry*> byHitKeys(const std::vector<UzQxSearchEntry*>& hits,
+                                        SearchResultSortOrder order, const HitSortSettings& settings) {
     const SortBase base = sortBaseOf(settings.base);
     const bool grouped = order == SRSO_SRCHTYPE && settings.searchtypeNeeded == 1;
     KeyBuilder builder(grouped || base == SortBase::kIdentity || base == SortBase::kType);
