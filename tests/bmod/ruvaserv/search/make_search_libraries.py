@@ -419,6 +419,46 @@ def make_results(root):
     return ResultFixtures(folder, libs)
 
 
+# Hostile texts the daemon carries: markup in a library comment and in a
+# member's title and catchword.
+HOSTILE_LIBRARY_COMMENT = b"Guide <img src=x onerror=alert(1)> [ABC 123 R1A]"
+HOSTILE_MEMBER = "1551-HOS10101Uen.A.html"
+HOSTILE_TITLE = "<script>alert(2)</script>"
+HOSTILE_CTW = 'x"><svg onload=alert(3)>'
+
+
+def make_hostile(root, many=0):
+    """Writes root/hostile/: hostile.kvo (the hostile comments) and calm.kvo
+    ("Calm [EN/CALM1 R1A]"), both with the title and full-text word
+    "hostile"; with many, instead that many libraries many<n>.kvo of one
+    title hit each for the word "many". Gives the folder."""
+    root = os.path.abspath(root)
+    folder = os.path.join(root, "hostile")
+    work = os.path.join(root, "hostile-images")
+    os.makedirs(folder, exist_ok=True)
+    os.makedirs(work, exist_ok=True)
+    comment = b'TITLE: "<script>alert(2)</script>" CTW: "x\\"><svg onload=alert(3)>"'
+    libs = [
+        Library("hostile.kvo", "hostile", HOSTILE_LIBRARY_COMMENT, [
+            Doc(HOSTILE_MEMBER, comment, page("Hostile", [("1", "Words", "Hostile words.")]),
+                {"title.qxx": ["hostile"], "fulltext.qxx": ["hostile", "words"]})]),
+        Library("calm.kvo", "hostile", b"Calm [EN/CALM1 R1A]", [
+            Doc("1551-CAL10101Uen.A.html", b'TITLE: "Calm hostile page"',
+                page("Calm hostile page", [("1", "Words", "Hostile but calm.")]),
+                {"title.qxx": ["calm", "hostile", "page"], "fulltext.qxx": ["hostile", "but", "calm"]})]),
+    ]
+    if many:
+        libs = []
+    for n in range(many):
+        libs.append(Library("many%04d.kvo" % n, "hostile", b"Many %04d [EN/MANY%04d R1A]" % (n, n), [
+            Doc("1551-MNY1%04dUen.A.html" % n, b'TITLE: "Many %04d"' % n, page("Many", [("1", "M", "Many.")]),
+                {"title.qxx": ["many"]})]))
+    for lib in libs:
+        lib.path = os.path.join(folder, lib.name)
+    write_libraries(libs, work, os.path.join(root, "hostile-jobs.txt"))
+    return folder
+
+
 def main(argv):
     if len(argv) != 2:
         print("usage: make_search_libraries.py <dir>", file=sys.stderr)
