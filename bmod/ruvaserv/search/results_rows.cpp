@@ -8,6 +8,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "bmod/ruvaserv/cgi/kvo_msg.h"
 #include "bmod/ruvaserv/client/uzresponse.h"
 #include "bmod/ruvaserv/output/htmloutput.h"
 #include "bmod/ruvaserv/output/kvooutput.h"
@@ -367,11 +368,14 @@ void RowsWriter::patternLine(int count, const std::string& paor) {
 }
 
 void RowsWriter::japaneseLines() {
-    const JapaneseNotice notice = japaneseNotice();
     ao_.kvoWrite("</table>\n<table>");
     ao_.kvoWrite("<tr><td>");
-    ao_.kvoWrite("<tr><td class=\"ca\">" + notice.english + "</td></tr>");
-    ao_.kvoWrite("<tr><td class=\"ca\">" + notice.japanese + "</td></tr>");
+    ao_.kvoWrite("<tr><td class=\"ca\">");
+    ao_.kvoWrite(kKanjiNoticeEnglish);
+    ao_.kvoWrite("</td></tr>");
+    ao_.kvoWrite("<tr><td class=\"ca\">");
+    ao_.kvoWrite(kKanjiNoticeJapanese);
+    ao_.kvoWrite("</td></tr>");
 }
 
 void RowsWriter::writeClosing() {
