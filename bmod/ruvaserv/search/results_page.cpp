@@ -403,22 +403,6 @@ void PageWriter::capNotice() {
 
 }  // namespace
 
-namespace results_page {
-
-JapaneseNotice japaneseNotice() {
-    // Message 99 holds both: the English text to its "<br>", then the
-    // Japanese in parentheses.
-    const std::string text = getMsgStr(99, nullptr);
-    const std::size_t br = text.find("<br>(");
-    if (br == std::string::npos) return {text, ""};
-    const std::size_t start = br + 5;
-    const std::size_t end = text.rfind(")<br><br>");
-    return {text.substr(0, br + 4),
-            end != std::string::npos && end >= start ? text.substr(start, end - start) : ""};
-}
-
-}  // namespace results_page
-
 int SearchResultFmt::writeResultsPage(KivoHandler& handler, PreparedResults& out, unsigned isExternSearch,
                                       const std::optional<std::string>& SL) {
     // One counted hit of an external search (or AC=search with LD=1) opens

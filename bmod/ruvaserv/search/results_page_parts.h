@@ -80,12 +80,4 @@ inline void failedLookup(SearchResultFmt& sr, const LibraryAnswer& answer, const
     sr.setError(sr.cg.msg(55, tag), answer.server, answer.resultMessage);
 }
 
-// The notice that Japanese words were not searched in body text, in
-// English and in Japanese, as message 99 words it.
-struct JapaneseNotice {
-    std::string english;   // with its closing "<br>"
-    std::string japanese;  // EUC-JP
-};
-JapaneseNotice japaneseNotice();
-
 }  // namespace ruva::results_page

@@ -8,6 +8,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "bmod/ruvaserv/cgi/kvo_msg.h"
 #include "bmod/ruvaserv/client/uzresponse.h"
 #include "bmod/ruvaserv/output/htmloutput.h"
 #include "bmod/ruvaserv/output/kvooutput.h"
@@ -191,6 +192,7 @@ private:
     bool restartShading_ = true;
     std::string lastRowType_;
     bool bodyDivider_ = false;
+    std::string pa_;  // PA as the request gave it, before the rows take PAOR's
 };
 
 int RowsWriter::startLibrary(const UzQxSearchEntry& e) {
@@ -270,6 +272,7 @@ int RowsWriter::writeRows() {
     fullText_ = isFullText(cg_);
     phrase_ = isPhraseSearch(cg_, sd_);
     bodyDivider_ = fullText_ && !out_.isSorted;
+    pa_ = text("PA");
     // The list writer reads PA for the rows' links and marks.
     if (const std::string* paor = field(cg_, "PAOR")) {
         const std::string value = *paor;
@@ -315,7 +318,7 @@ void RowsWriter::advancedRecap(int count) {
         "found "
         "matching</td></tr>\n",
         count);
-    if ((sd_.searchType & OST_BODYTEXT) && !text("PA").empty()) {
+    if ((sd_.searchType & OST_BODYTEXT) && !pa_.empty()) {
         const std::string body = text("PAOR");
         if (body.find('"') != std::string::npos)
             ao_.kvoPrintf(
@@ -352,7 +355,7 @@ void RowsWriter::patternLine(int count, const std::string& paor) {
         else
             ao_.kvoPrintf("<b>%d</b> hits were found with search phrase <b>%s</b>", count, pageText(paor));
     } else {
-        const std::string pastr = sd_.searchPat.empty() ? text("PA") : sd_.searchPat;
+        const std::string& pastr = sd_.searchPat.empty() ? pa_ : sd_.searchPat;
         ao_.kvoPrintf("<b>%d</b> documents matching ", count);
         ao_.kvoWrite(dispSearchPattern(pastr));
     }
@@ -365,11 +368,14 @@ void RowsWriter::patternLine(int count, const std::string& paor) {
 }
 
 void RowsWriter::japaneseLines() {
-    const JapaneseNotice notice = japaneseNotice();
     ao_.kvoWrite("</table>\n<table>");
     ao_.kvoWrite("<tr><td>");
-    ao_.kvoWrite("<tr><td class=\"ca\">" + notice.english + "</td></tr>");
-    ao_.kvoWrite("<tr><td class=\"ca\">" + notice.japanese + "</td></tr>");
+    ao_.kvoWrite("<tr><td class=\"ca\">");
+    ao_.kvoWrite(kKanjiNoticeEnglish);
+    ao_.kvoWrite("</td></tr>");
+    ao_.kvoWrite("<tr><td class=\"ca\">");
+    ao_.kvoWrite(kKanjiNoticeJapanese);
+    ao_.kvoWrite("</td></tr>");
 }
 
 void RowsWriter::writeClosing() {

@@ -13,6 +13,7 @@
 
 #include "bmod/ruvaserv/actions/kivohandler.h"
 #include "bmod/ruvaserv/cgi/cgihandler.h"
+#include "bmod/ruvaserv/cgi/kvo_msg.h"
 #include "bmod/ruvaserv/client/uzresponse.h"
 #include "bmod/ruvaserv/search/result_prepare.h"
 #include "bmod/ruvaserv/search/results_scripts.h"
@@ -544,12 +545,22 @@ TEST_F(ResultsPage, ClosingLinesNameThePatterns) {
          {"<b> 1 </b> documents found matching", "title:</td><td class=\"c4\"><b> a or b </b>",
           "keyword:</td><td class=\"c4\"><b> K </b>",
           "document identity:</td><td class=\"c4\"><b> &quot;1551&quot; </b>"}},
+        {"a body-text pattern in hiragana",
+         {{"ST", "FULLTEXT"}, {"AC", "SEARCH"}, {"PAOR", "\xa4\xa2"}},
+         false,
+         true,
+         0,
+         {"<b>1</b> documents matching <b>\xa4\xa2</b></td></tr>\n",
+          std::string("<tr><td class=\"ca\">") + kKanjiNoticeEnglish + "</td></tr><tr><td class=\"ca\">" +
+              kKanjiNoticeJapanese + "</td></tr></table>\n</body>\n</html>"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         withServer(libraryServer(), [&](unsigned port) {
             PageRun run(port, c.fields);
             run.sd->isAdvanced = c.advanced;
+            run.sd->searchType = OST_BODYTEXT | OST_TITLE;
+            if (const Value* paor = run.cg().valueList->findValue("PAOR")) run.sd->searchPat = paor->value;
             run.fmt->edition.phraseNote = c.phraseNote;
             run.add({"11", "1551-a.html"});
             for (int i = 0; i < c.extra; ++i) run.add({"11", "", OST_BODYTEXT, "", 100});
