@@ -18,10 +18,6 @@ int SearchResultFmt::presentSearchResult(KivoHandler&, UzResponse*, unsigned, co
     return 0;
 }
 
-int SearchResultFmt::rmvDocsFromResults(std::vector<UzQxSearchEntry*>&, std::int64_t&) {
-    return 0;
-}
-
 std::unique_ptr<SearchResultFmt> defaultSearchResultFmt(SearchData& sd, CgiHandler& cg, SearchResultSortOrder order) {
     return std::unique_ptr<SearchResultFmt>(new (std::nothrow) SearchResultFmt(sd, cg, order));
 }
