@@ -1,24 +1,270 @@
 #include "bmod/ruvaserv/search/result_sort.h"
 
+#include <algorithm>
+#include <cstdlib>
+#include <new>
+#include <unordered_map>
+#include <utility>
+
+#include "bmod/ruvaserv/client/uzresponse.h"
+#include "bmod/ruvaserv/search/hit_comment.h"
+#include "bmod/ruvaserv/search/library_titles.h"
+#include "bmod/ruvaserv/search/title_path.h"
+#include "common/docmodel/docno.h"
+#include "common/docmodel/qox_doctype.h"
+#include "common/text.h"
+
 namespace ruva {
+namespace {
+
+constexpr std::string_view kFolderTypeName = "Folder";
+
+int compareCaseBlind(std::string_view a, std::string_view b) {
+    const std::size_t n = std::min(a.size(), b.size());
+    for (std::size_t i = 0; i < n; ++i) {
+        const unsigned char ca = asciiLower(static_cast<unsigned char>(a[i]));
+        const unsigned char cb = asciiLower(static_cast<unsigned char>(b[i]));
+        if (ca != cb) return ca < cb ? -1 : 1;
+    }
+    return a.size() < b.size() ? -1 : a.size() > b.size() ? 1 : 0;
+}
+
+int compareBytes(const std::string& a, const std::string& b) {
+    const int r = a.compare(b);
+    return r < 0 ? -1 : r > 0 ? 1 : 0;
+}
+
+template <class T>
+int compareValues(T a, T b) {
+    return a < b ? -1 : a > b ? 1 : 0;
+}
+
+bool equalsCaseBlind(const char* value, std::string_view word) {
+    return value != nullptr && compareCaseBlind(value, word) == 0;
+}
+
+// The class table is searched row by row; a reply has few distinct classes,
+// so each is looked up once per sort.
+class KeyBuilder {
+public:
+    HitSortKey make(UzQxSearchEntry& hit) {
+        HitSortKey key;
+        key.entry = &hit;
+        key.isKwd = hit.isKwd;
+        key.searchType = hit.searchType;
+        key.hasFileName = !hit.filename.empty();
+        if (!key.hasFileName) return key;  // nothing else of it is compared
+        key.fileName = hit.filename;
+        key.folder = hit.filename[0] == 'h';
+        filenameToDocnoParts(hit.filename.c_str(), &key.prefix, &decclass_, nullptr, nullptr, nullptr, nullptr);
+        key.prefixNumber = std::atoi(key.prefix.c_str());  // at most 4 characters
+        key.docType = docTypeOf(decclass_);
+        key.typeName = key.folder ? kFolderTypeName : std::string_view(getQoxDoctypeString(key.docType));
+        key.title = shownTitle(hit.comment);
+        return key;
+    }
+
+private:
+    int docTypeOf(const std::string& decclass) {
+        const auto found = types_.find(decclass);
+        if (found != types_.end()) return found->second;
+        const int type = decimalClassToQoxDoctype(decclass.c_str());
+        types_.emplace(decclass, type);
+        return type;
+    }
+
+    static std::string shownTitle(std::string_view comment) {
+        HitComment hc = readHitComment(comment);
+        std::string title = std::move(hc.title);
+        if (std::optional<std::string> tail = extractTitleFromPath(title)) title.assign(*tail, 1);
+        if (hc.ctw.empty()) return title;
+        return hc.ctw + ": " + title;
+    }
+
+    std::string decclass_;
+    std::unordered_map<std::string, int> types_;
+};
+
+// Keyword hits go first unless the other is a title hit or above; then the
+// higher search type, then the lower document type.
+int compareSearchGroups(const HitSortKey& a, const HitSortKey& b) {
+    const bool keywordA = a.isKwd == 1;
+    const bool keywordB = b.isKwd == 1;
+    if (keywordA != keywordB) {
+        if (keywordA) return b.searchType >= OST_TITLE ? 1 : -1;
+        return a.searchType >= OST_TITLE ? -1 : 1;
+    }
+    if (int r = compareValues(b.searchType, a.searchType)) return r;
+    return compareValues(a.docType, b.docType);
+}
+
+int directed(int r, const HitSortSettings& settings) {
+    return settings.desOrder == 1 ? -r : r;
+}
+
+// Ascending: unprefixed documents, prefixed hits, unprefixed folders.
+int identityRank(const HitSortKey& k) {
+    if (!k.prefix.empty()) return 1;
+    return k.folder ? 2 : 0;
+}
+
+int compareIdentity(const HitSortKey& a, const HitSortKey& b, const HitSortSettings& settings) {
+    const int rankA = identityRank(a);
+    const int rankB = identityRank(b);
+    if (rankA != rankB) return directed(compareValues(rankA, rankB), settings);
+    // Folders by title in both directions.
+    if (rankA == 2) return compareCaseBlind(a.title, b.title);
+    int r = rankA == 1 ? compareValues(a.prefixNumber, b.prefixNumber) : 0;
+    if (r == 0) r = compareBytes(a.fileName, b.fileName);
+    if (r == 0) r = compareCaseBlind(a.title, b.title);
+    return directed(r, settings);
+}
+
+int compareByBase(const HitSortKey& a, const HitSortKey& b, const HitSortSettings& settings) {
+    const std::string& base = settings.base;
+    if (compareCaseBlind(base, "TITLE") == 0) {
+        int r = compareCaseBlind(a.title, b.title);
+        if (r == 0) r = compareBytes(a.fileName, b.fileName);
+        return directed(r, settings);
+    }
+    if (compareCaseBlind(base, "IDENTITY") == 0) return compareIdentity(a, b, settings);
+    if (compareCaseBlind(base, "TYPE") == 0) {
+        if (int r = compareCaseBlind(a.typeName, b.typeName)) return directed(r, settings);
+        return compareCaseBlind(a.title, b.title);  // titles ascend within a type either way
+    }
+    return 0;
+}
+
+void readOrderFields(const char* OD, const char* BA, HitSortSettings& settings) {
+    settings.desOrder = 0;
+    if (OD != nullptr && *OD != '\0') {
+        const bool descending = equalsCaseBlind(OD, "1") || equalsCaseBlind(OD, "9");
+        const bool ungrouped = equalsCaseBlind(OD, "9") || equalsCaseBlind(OD, "8");
+        settings.desOrder = descending ? 1 : 0;
+        settings.searchtypeNeeded = ungrouped ? 0 : 1;
+    }
+    settings.base = BA != nullptr && *BA != '\0' ? BA : "TITLE";
+}
+
+const std::string* orderingTitle(const LibraryTable& libs, std::string_view id) {
+    const std::string* title = libs.titleOf(id);
+    return title != nullptr && !title->empty() ? title : nullptr;
+}
+
+int compareLibraryTitles(std::string_view a, std::string_view b) {
+    return compareCaseBlind(a.substr(0, kLibraryOrderTitleMax), b.substr(0, kLibraryOrderTitleMax));
+}
+
+// Titled libraries by title, then the untitled; a stable sort keeps ties in
+// their order.
+template <class Item>
+void sortByLibraryTitle(std::vector<Item>& items) {
+    std::stable_sort(items.begin(), items.end(), [](const Item& x, const Item& y) {
+        if (x.title != nullptr && y.title != nullptr) return compareLibraryTitles(*x.title, *y.title) < 0;
+        return x.title != nullptr && y.title == nullptr;
+    });
+}
+
+std::string foldedId(std::string_view id) {
+    std::string out(id);
+    for (char& c : out) c = static_cast<char>(asciiLower(static_cast<unsigned char>(c)));
+    return out;
+}
+
+std::vector<UzQxSearchEntry*> byLibraryTitle(const std::vector<UzQxSearchEntry*>& hits, const LibraryTable& libs) {
+    struct Library {
+        const std::string* title;
+        std::vector<UzQxSearchEntry*> hits;
+    };
+    std::vector<Library> libraries;
+    std::unordered_map<std::string, std::size_t> indexOf;
+    for (UzQxSearchEntry* hit : hits) {
+        const auto [at, added] = indexOf.emplace(foldedId(hit->ID), libraries.size());
+        if (added) libraries.push_back({orderingTitle(libs, hit->ID), {}});
+        libraries[at->second].hits.push_back(hit);
+    }
+    sortByLibraryTitle(libraries);
+    std::vector<UzQxSearchEntry*> out;
+    out.reserve(hits.size());
+    for (const Library& library : libraries) out.insert(out.end(), library.hits.begin(), library.hits.end());
+    return out;
+}
+
+std::vector<UzQxSearchEntry*> byHitKeys(const std::vector<UzQxSearchEntry*>& hits, SearchResultSortOrder order,
+                                        const HitSortSettings& settings) {
+    KeyBuilder builder;
+    std::vector<HitSortKey> keys;
+    keys.reserve(hits.size());
+    for (UzQxSearchEntry* hit : hits) keys.push_back(builder.make(*hit));
+    // Pointers move cheaply; the keys stay where they were built.
+    std::vector<const HitSortKey*> sorted;
+    sorted.reserve(keys.size());
+    for (const HitSortKey& key : keys) sorted.push_back(&key);
+    std::stable_sort(sorted.begin(), sorted.end(), [&](const HitSortKey* x, const HitSortKey* y) {
+        return uqxSortCallback(*x, *y, order, settings) < 0;
+    });
+    std::vector<UzQxSearchEntry*> out;
+    out.reserve(sorted.size());
+    for (const HitSortKey* key : sorted) out.push_back(key->entry);
+    return out;
+}
+
+}  // namespace
 
 HitSortKey makeHitSortKey(UzQxSearchEntry& hit) {
-    HitSortKey key;
-    key.entry = &hit;
-    return key;
+    return KeyBuilder().make(hit);
 }
 
-int uqxSortCallback(const HitSortKey&, const HitSortKey&, SearchResultSortOrder, const HitSortSettings&) {
-    return 0;
+int uqxSortCallback(const HitSortKey& a, const HitSortKey& b, SearchResultSortOrder order,
+                    const HitSortSettings& settings) {
+    if (!b.hasFileName) return a.hasFileName ? -1 : 0;
+    if (!a.hasFileName) return 1;
+    if (order == SRSO_SRCHTYPE && settings.searchtypeNeeded == 1) {
+        if (int r = compareSearchGroups(a, b)) return r;
+    }
+    return compareByBase(a, b, settings);
 }
 
-int uqxSortCallbackLibs(std::string_view, std::string_view, const LibraryTable&) {
-    return 0;
+int uqxSortCallbackLibs(std::string_view a, std::string_view b, const LibraryTable& libs) {
+    if (compareCaseBlind(a, b) == 0) return 0;
+    const std::string* titleA = orderingTitle(libs, a);
+    const std::string* titleB = orderingTitle(libs, b);
+    if (titleA == nullptr || titleB == nullptr) return 0;
+    return compareLibraryTitles(*titleA, *titleB);
 }
 
-bool sortSearchResults(std::vector<UzQxSearchEntry*>&, int, const char*, const char*, SearchResultSortOrder,
-                       HitSortSettings&, const LibraryTable&) {
-    return false;
+bool sortLibraryIds(std::vector<std::string>& ids, const LibraryTable& libs) {
+    try {
+        struct Id {
+            const std::string* title;
+            std::string* id;
+        };
+        std::vector<Id> items;
+        items.reserve(ids.size());
+        for (std::string& id : ids) items.push_back({orderingTitle(libs, id), &id});
+        sortByLibraryTitle(items);
+        std::vector<std::string> out;
+        out.reserve(ids.size());
+        for (const Id& item : items) out.push_back(std::move(*item.id));
+        ids.swap(out);
+        return true;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+}
+
+bool sortSearchResults(std::vector<UzQxSearchEntry*>& hits, int libSort, const char* OD, const char* BA,
+                       SearchResultSortOrder order, HitSortSettings& settings, const LibraryTable& libs) {
+    readOrderFields(OD, BA, settings);
+    if (hits.size() < 2) return true;
+    try {
+        std::vector<UzQxSearchEntry*> sorted =
+            libSort == 1 ? byLibraryTitle(hits, libs) : byHitKeys(hits, order, settings);
+        hits.swap(sorted);
+        return true;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
 }
 
 }  // namespace ruva

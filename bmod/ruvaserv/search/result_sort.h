@@ -2,6 +2,7 @@
 // search type for the search action), and the libraries by title.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -12,6 +13,9 @@ namespace ruva {
 
 struct LibraryTable;
 struct UzQxSearchEntry;
+
+// Bytes of a library's comment line that decide its place in library order.
+inline constexpr std::size_t kLibraryOrderTitleMax = 499;
 
 // What the comparisons read besides the hits and the formatter's sort
 // order: the request's OD and BA as sortSearchResults last read them.
@@ -28,30 +32,44 @@ struct HitSortKey {
     std::string prefix;        // document number prefix ("9_"), "" for none
     int prefixNumber = 0;      // atoi of the prefix
     int docType = 0;           // decimalClassToQoxDoctype of the decimal class
-    std::string typeName;      // getQoxDoctypeString of docType
-    std::string title;         // as readHitComment shows it, cut to 1,024
+    std::string_view typeName; // "Folder" or getQoxDoctypeString of docType (constant text)
+    std::string title;         // the shown title: "<catchword>: " and the text after the last '|'
     int isKwd = 0;
     unsigned long searchType = 0;
     std::string fileName;
     UzQxSearchEntry* entry = nullptr;  // not owned
 };
 
-// The keys of hit.
+// The keys of hit. A file name that does not split into document number
+// parts has no prefix and the type of the missing class.
 HitSortKey makeHitSortKey(UzQxSearchEntry& hit);
 
-// Negative, 0 or positive as a before b; grouping by search type only
-// under SRSO_SRCHTYPE.
+// Negative, 0 or positive as a before b. Entries without file name compare
+// 0 among themselves and after all others in both directions; under
+// SRSO_SRCHTYPE with searchtypeNeeded the search-type grouping decides
+// first and is never reversed; then settings.base (case-blind; another value
+// compares 0), reversed by desOrder except where a folder's or a type's tie
+// is ordered by title. A total order over any keys, so a stable sort by it
+// is well defined.
 int uqxSortCallback(const HitSortKey& a, const HitSortKey& b, SearchResultSortOrder order,
                     const HitSortSettings& settings);
 
-// Two library identities by their titles in libs (ASCII case-blind); equal
-// identities, or either without title, compare 0.
+// Two library identities by their titles in libs (ASCII case-blind, the
+// first kLibraryOrderTitleMax bytes); equal identities (case-blind), or
+// either without title or with an empty one, compare 0. Not an order to
+// sort by, since an unknown title equals everything: sortLibraryIds is.
 int uqxSortCallbackLibs(std::string_view a, std::string_view b, const LibraryTable& libs);
 
+// Library order of a list of identities: those with a title by it as
+// uqxSortCallbackLibs compares, then those without in their order; equal
+// titles keep their order. False when memory is short (ids untouched).
+bool sortLibraryIds(std::vector<std::string>& ids, const LibraryTable& libs);
+
 // Reads OD and BA into settings (OD empty leaves searchtypeNeeded), then
-// orders hits stably: libSort 0 by uqxSortCallback, libSort 1 by library
-// title (libraries without title after, in first-appearance order), each
-// library's hits kept together in their order. False when memory is short.
+// orders hits stably: libSort 0 by uqxSortCallback; libSort 1 the libraries
+// (identities case-blind) as sortLibraryIds does, each library's hits kept
+// together in their order. Lists of 0 or 1 entries stay as they are. hits
+// holds no null. False when memory is short (hits untouched).
 bool sortSearchResults(std::vector<UzQxSearchEntry*>& hits, int libSort, const char* OD, const char* BA,
                        SearchResultSortOrder order, HitSortSettings& settings, const LibraryTable& libs);
 
