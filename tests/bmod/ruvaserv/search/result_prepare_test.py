@@ -139,7 +139,7 @@ class Preparation(unittest.TestCase):
         self.check([
             (make_case(twice, {"ST": "FULLTEXT"}, order=0, mllist=ml), {"docMatchCount": 1, "order": [0, 1]}),
             (make_case(across, {}, mllist=ml), {"docMatchCount": 1, "order": [0, 1], "libHitCount": 2}),
-            (make_case(twice, {"ST": "TITLE"}, mllist=ml), {"docMatchCount": 1, "order": [0]}),
+            (make_case(twice, {"ST": "TITLE"}, order=0, mllist=ml), {"docMatchCount": 1, "order": [0]}),
         ])
 
     def test_libraries_grouped_in_first_appearance_order(self):
@@ -186,6 +186,8 @@ class Preparation(unittest.TestCase):
         plain = [entry("1", "1553-A.A.html", "TITLE: A")]
         self.check([
             (make_case(uja), {"langCode": "UJA"}),
+            (make_case(plain, {"PAT": "\xa4\xa2"}), {"langCode": "UJA"}),
+            (make_case(plain, {"PAT": "abc"}), {"langCode": ""}),
             (make_case(plain, {"PAOR": "x" * 90, "ST": "FULLTEXT"}),
              {"options": "&PA=" + "x" * 90 + "&ST=FULLTEXT#SearchMatch1"}),
             (make_case(plain, {"PAOR": "x" * 91, "ST": "FULLTEXT"}), {"options": "#SearchMatch1"}),
@@ -217,10 +219,15 @@ class Preparation(unittest.TestCase):
         huge = [summary(lib, 4294967295) for lib in ("1", "2", "3") for _ in range(116)]
         self.check([(make_case(huge, {"ST": "TITLE"}), {"docMatchCount": 348 * 4294967295, "libHitCount": 3})])
         libs = [entry(str(k), "1553-A.A.html", "TITLE: A") for k in range(1, 3002)]
-        self.check([
+        tokens = " ".join(str(k) for k in range(1, 3002))
+        got = self.check([
             (make_case(libs[:3000], {"ST": "TITLE"}), {"result": 1, "libSearchCount": 3000}),
             (make_case(libs, {"ST": "TITLE"}), {"result": 0}),
+            (make_case(libs[:1], {"ST": "DOCSEARCH", "LIBIDS": tokens, "PROFILE": "0"}), {"result": 0}),
         ])
+        for line in got[1:]:
+            self.assertIn("Number of search results exceeds the maximum number.", line["error"])
+            self.assertIn("[SearchResultFmt/mem1]", line["error"])
 
 
 # ---- the differential
@@ -237,6 +244,8 @@ def random_name(r):
     lang = r.choice(["", "", "Uen", "Uja"])
     prefix = r.choice(["", "", "9_", "10_", "123_"])
     cls = r.choice(CLASSES)
+    if not cls:
+        ind = r.choice("ABCDEF") + ind  # leading digits would read as a class
     ext = r.choice(["html", "html", "pdf", "PDF"])
     stem = prefix + (cls + "-" if cls else "") + ind + lang
     return stem + "." + r.choice("AB") + "." + ext
