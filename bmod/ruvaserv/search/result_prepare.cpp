@@ -88,8 +88,8 @@ std::string docClassPattern(const char* DO) {
     return "";
 }
 
-// The libraries named by ids, titled by bitmap-free MLLIST comments and
-// ordered by title; untitled ones keep their place after the titled.
+// ids in the page's library order: by title (case-blind, stable), the
+// untitled after the titled in their order.
 void orderByLibraryTitle(std::vector<std::string>& ids, const LibraryTable& titles) {
     auto titled = [&](const std::string& id) {
         const std::string* t = titles.titleOf(id);
@@ -113,6 +113,8 @@ std::string optionPart(const char* name, const char* value, size_t limit) {
 
 bool isJapanese(const char* text) { return hasValue(text) && isEUCenc(text); }
 
+// STB, OD, the AND flag, the LIBIDS list and MLIDS; 0 with message 477
+// for more libraries than a page may list.
 int readListFields(SearchResultFmt& sr, PreparedResults& out) {
     CgiHandler& cg = sr.cg;
     const char* STB = fieldValue(cg, "STB");
@@ -152,6 +154,8 @@ int readListFields(SearchResultFmt& sr, PreparedResults& out) {
     return 1;
 }
 
+// Document hits and the summaries' uncounted hits; a full-text search
+// counts a file name once however many libraries or types found it.
 void countMatches(PreparedResults& out, bool fullText) {
     std::unordered_set<std::string> seen;
     for (const UzQxSearchEntry* e : out.hits) {
@@ -165,6 +169,8 @@ void countMatches(PreparedResults& out, bool fullText) {
     }
 }
 
+// The page's libraries with their titles, in first-appearance order; 0
+// with message 477 past kMaxResultLibraries.
 int listLibraries(SearchResultFmt& sr, PreparedResults& out) {
     CgiHandler& cg = sr.cg;
     LibraryTable& libraries = sr.libraries;
@@ -196,14 +202,10 @@ void groupByLibrary(PreparedResults& out) {
         if (!isEmptyEntry(*e)) runs[it->second].push_back(e);
     }
     out.hits.clear();
-    out.libHitCount = 0;
-    for (auto& run : runs) {
-        if (run.empty()) continue;
-        ++out.libHitCount;
-        out.hits.insert(out.hits.end(), run.begin(), run.end());
-    }
+    for (auto& run : runs) out.hits.insert(out.hits.end(), run.begin(), run.end());
 }
 
+// Each library's run by OD and BA; 0 with message 54.
 int sortLibraryRuns(SearchResultFmt& sr, PreparedResults& out, const char* OD, const char* BA) {
     for (size_t begin = 0; begin < out.hits.size();) {
         size_t end = begin + 1;
@@ -254,6 +256,7 @@ void mergeDuplicates(PreparedResults& out) {
     out.hits.resize(n);
 }
 
+// True for a Japanese page: a pattern in EUC-JP or a hit in Japanese.
 bool pageLanguage(SearchResultFmt& sr, const PreparedResults& out) {
     CgiHandler& cg = sr.cg;
     for (const char* name : {"PA", "PAOR", "PAT", "PAC", "PAD"}) {
@@ -270,6 +273,8 @@ bool pageLanguage(SearchResultFmt& sr, const PreparedResults& out) {
     return false;
 }
 
+// What a document link carries to the viewer: FT, PA and ST coded, and the
+// match anchor for FT or a body-text search.
 std::string matchOptions(SearchResultFmt& sr, const char* ST) {
     CgiHandler& cg = sr.cg;
     std::string options;
@@ -369,12 +374,14 @@ int SearchResultFmt::prepareResults(KivoHandler&, UzResponse* reply, PreparedRes
         else
             out.maxResultsCrossed = f.ST && equalsCaseBlind(f.ST, "DocSearch");
     }
+    // Counted once the filters are done: a library the AND filter emptied
+    // has no hits to show.
+    std::unordered_set<std::string> withHits;
     for (UzQxSearchEntry* e : out.hits) {
-        if (isDocumentHit(*e) && !e->ID.empty()) {
-            out.firstCounted = e;
-            break;
-        }
+        if (!out.firstCounted && isDocumentHit(*e) && !e->ID.empty()) out.firstCounted = e;
+        if (!isEmptyEntry(*e)) withHits.insert(lowered(e->ID));
     }
+    out.libHitCount = static_cast<std::int64_t>(withHits.size());
     out.langCode = pageLanguage(*this, out) ? "UJA" : "";
     if (out.docMatchCount > 0) out.options = matchOptions(*this, f.ST);
     return 1;

@@ -318,7 +318,6 @@ def prepare(case):
     lib_titles = {lower(i): titles.get(lower(i)) for i in libraries}
 
     settings = Settings()
-    hit_count = 0
     if count > 0:
         runs = {}
         for e in entries:
@@ -328,7 +327,6 @@ def prepare(case):
         entries = []
         for run in runs.values():
             if run:
-                hit_count += 1
                 settings.read(f.get("OD"), f.get("BA"))
                 keys = stable_sort([Key(e) for e in run],
                                    lambda a, b: compare_hits(a, b, case["order"], settings))
@@ -388,6 +386,8 @@ def prepare(case):
         if e["hit"] == 1 and e["filename"] and e["ID"]:
             res["firstCounted"] = e["place"]
             break
+    hit_count = len({lower(e["ID"]) for e in entries
+                     if not (e["actualHits"] == 0 and (e["hit"] == 0 or not e["filename"]))})
     if any(e["filename"] and lower(name_parts(e["filename"])[2]) == "uja" for e in entries):
         res["langCode"] = "UJA"
 

@@ -159,7 +159,7 @@ class Preparation(unittest.TestCase):
             # One name in two libraries counts once, but each library's
             # document stands alone in the filter.
             (make_case(run + other, {"ST": "FULLTEXT"}, dict(and_sd, sTypeCounter=2), 0),
-             {"order": [0, 1, 2], "docMatchCount": 0}),
+             {"order": [0, 1, 2], "docMatchCount": 0, "libHitCount": 1}),
         ])
 
     def test_merge_takes_over_a_higher_type(self):
