@@ -2,7 +2,7 @@
 
 #include <new>
 
-#include "bmod/ruvaserv/cgi/kvo_msg.h"
+#include "bmod/ruvaserv/search/result_prepare.h"
 
 namespace ruva {
 
@@ -12,10 +12,11 @@ SearchResultFmtFactory installedFactory = nullptr;
 
 }  // namespace
 
-int SearchResultFmt::presentSearchResult(KivoHandler&, UzResponse*, unsigned, const std::optional<std::string>&) {
-    // The results page is not built yet: answered as an unfinished action.
-    setError(msgFormat(10, "kivohandler/2"), "SEARCH");
-    return 0;
+int SearchResultFmt::presentSearchResult(KivoHandler& handler, UzResponse* reply, unsigned isExternSearch,
+                                         const std::optional<std::string>& SL) {
+    PreparedResults prepared;
+    if (!prepareResults(handler, reply, prepared)) return 0;
+    return writeResultsPage(handler, prepared, isExternSearch, SL);
 }
 
 std::unique_ptr<SearchResultFmt> defaultSearchResultFmt(SearchData& sd, CgiHandler& cg, SearchResultSortOrder order) {
