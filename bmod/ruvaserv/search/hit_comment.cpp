@@ -29,6 +29,8 @@ HitComment readHitComment(std::string_view comment) {
     HitComment out;
     char* cursor = line;
     while (const char* token = getNextToken(&cursor)) {
+        const std::size_t length = std::strlen(token);
+        if (length == 0 || token[length - 1] != ':') continue;  // no keyword: most tokens
         for (const Field& field : kFields) {
             if (std::strcmp(token, field.keyword) != 0) continue;
             if (const char* value = getNextToken(&cursor)) {

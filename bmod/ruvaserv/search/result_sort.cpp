@@ -1,7 +1,9 @@
 #include "bmod/ruvaserv/search/result_sort.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 #include <unordered_map>
 #include <utility>
@@ -19,9 +21,26 @@ namespace {
 
 constexpr std::string_view kFolderTypeName = "Folder";
 
+// The bytes before the first that differs; n when none does. Titles that
+// are equal or share a long start (every title equal is a case the sort
+// must bear) are passed eight bytes at a time.
+std::size_t equalPrefix(const char* a, const char* b, std::size_t n) {
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        std::uint64_t wa;
+        std::uint64_t wb;
+        std::memcpy(&wa, a + i, 8);
+        std::memcpy(&wb, b + i, 8);
+        if (wa != wb) break;
+    }
+    while (i < n && a[i] == b[i]) ++i;
+    return i;
+}
+
 int compareCaseBlind(std::string_view a, std::string_view b) {
     const std::size_t n = std::min(a.size(), b.size());
-    for (std::size_t i = 0; i < n; ++i) {
+    for (std::size_t i = equalPrefix(a.data(), b.data(), n); i < n;
+         i += 1 + equalPrefix(a.data() + i + 1, b.data() + i + 1, n - i - 1)) {
         const unsigned char ca = asciiLower(static_cast<unsigned char>(a[i]));
         const unsigned char cb = asciiLower(static_cast<unsigned char>(b[i]));
         if (ca != cb) return ca < cb ? -1 : 1;
@@ -29,7 +48,7 @@ int compareCaseBlind(std::string_view a, std::string_view b) {
     return a.size() < b.size() ? -1 : a.size() > b.size() ? 1 : 0;
 }
 
-int compareBytes(const std::string& a, const std::string& b) {
+int compareBytes(std::string_view a, std::string_view b) {
     const int r = a.compare(b);
     return r < 0 ? -1 : r > 0 ? 1 : 0;
 }
@@ -120,19 +139,42 @@ int compareIdentity(const HitSortKey& a, const HitSortKey& b, const HitSortSetti
     return directed(r, settings);
 }
 
-int compareByBase(const HitSortKey& a, const HitSortKey& b, const HitSortSettings& settings) {
-    const std::string& base = settings.base;
-    if (compareCaseBlind(base, "TITLE") == 0) {
-        int r = compareCaseBlind(a.title, b.title);
-        if (r == 0) r = compareBytes(a.fileName, b.fileName);
-        return directed(r, settings);
-    }
-    if (compareCaseBlind(base, "IDENTITY") == 0) return compareIdentity(a, b, settings);
-    if (compareCaseBlind(base, "TYPE") == 0) {
-        if (int r = compareCaseBlind(a.typeName, b.typeName)) return directed(r, settings);
-        return compareCaseBlind(a.title, b.title);  // titles ascend within a type either way
+enum class SortBase { kTitle, kIdentity, kType, kNone };
+
+// Read once per sort, not per comparison.
+SortBase sortBaseOf(std::string_view base) {
+    if (compareCaseBlind(base, "TITLE") == 0) return SortBase::kTitle;
+    if (compareCaseBlind(base, "IDENTITY") == 0) return SortBase::kIdentity;
+    if (compareCaseBlind(base, "TYPE") == 0) return SortBase::kType;
+    return SortBase::kNone;
+}
+
+int compareByBase(const HitSortKey& a, const HitSortKey& b, const HitSortSettings& settings, SortBase base) {
+    switch (base) {
+        case SortBase::kTitle: {
+            int r = compareCaseBlind(a.title, b.title);
+            if (r == 0) r = compareBytes(a.fileName, b.fileName);
+            return directed(r, settings);
+        }
+        case SortBase::kIdentity:
+            return compareIdentity(a, b, settings);
+        case SortBase::kType:
+            if (int r = compareCaseBlind(a.typeName, b.typeName)) return directed(r, settings);
+            return compareCaseBlind(a.title, b.title);  // titles ascend within a type either way
+        case SortBase::kNone:
+            break;
     }
     return 0;
+}
+
+int compareHits(const HitSortKey& a, const HitSortKey& b, SearchResultSortOrder order,
+                const HitSortSettings& settings, SortBase base) {
+    if (!b.hasFileName) return a.hasFileName ? -1 : 0;
+    if (!a.hasFileName) return 1;
+    if (order == SRSO_SRCHTYPE && settings.searchtypeNeeded == 1) {
+        if (int r = compareSearchGroups(a, b)) return r;
+    }
+    return compareByBase(a, b, settings, base);
 }
 
 void readOrderFields(const char* OD, const char* BA, HitSortSettings& settings) {
@@ -155,20 +197,9 @@ int compareLibraryTitles(std::string_view a, std::string_view b) {
     return compareCaseBlind(a.substr(0, kLibraryOrderTitleMax), b.substr(0, kLibraryOrderTitleMax));
 }
 
-// Titled libraries by title, then the untitled; a stable sort keeps ties in
-// their order.
-template <class Item>
-void sortByLibraryTitle(std::vector<Item>& items) {
-    std::stable_sort(items.begin(), items.end(), [](const Item& x, const Item& y) {
-        if (x.title != nullptr && y.title != nullptr) return compareLibraryTitles(*x.title, *y.title) < 0;
-        return x.title != nullptr && y.title == nullptr;
-    });
-}
-
-std::string foldedId(std::string_view id) {
-    std::string out(id);
+void foldId(std::string_view id, std::string& out) {
+    out.assign(id);
     for (char& c : out) c = static_cast<char>(asciiLower(static_cast<unsigned char>(c)));
-    return out;
 }
 
 std::vector<UzQxSearchEntry*> byLibraryTitle(const std::vector<UzQxSearchEntry*>& hits, const LibraryTable& libs) {
@@ -178,12 +209,22 @@ std::vector<UzQxSearchEntry*> byLibraryTitle(const std::vector<UzQxSearchEntry*>
     };
     std::vector<Library> libraries;
     std::unordered_map<std::string, std::size_t> indexOf;
+    std::string key;
     for (UzQxSearchEntry* hit : hits) {
-        const auto [at, added] = indexOf.emplace(foldedId(hit->ID), libraries.size());
-        if (added) libraries.push_back({orderingTitle(libs, hit->ID), {}});
+        foldId(hit->ID, key);
+        auto at = indexOf.find(key);
+        if (at == indexOf.end()) {
+            at = indexOf.emplace(key, libraries.size()).first;
+            libraries.push_back({orderingTitle(libs, hit->ID), {}});
+        }
         libraries[at->second].hits.push_back(hit);
     }
-    sortByLibraryTitle(libraries);
+    // Unknown titles compare equal to everything in the comparison; here
+    // they go last, so the sort has an order to keep and no run splits.
+    std::stable_sort(libraries.begin(), libraries.end(), [](const Library& x, const Library& y) {
+        if (x.title != nullptr && y.title != nullptr) return compareLibraryTitles(*x.title, *y.title) < 0;
+        return x.title != nullptr && y.title == nullptr;
+    });
     std::vector<UzQxSearchEntry*> out;
     out.reserve(hits.size());
     for (const Library& library : libraries) out.insert(out.end(), library.hits.begin(), library.hits.end());
@@ -200,8 +241,9 @@ std::vector<UzQxSearchEntry*> byHitKeys(const std::vector<UzQxSearchEntry*>& hit
     std::vector<const HitSortKey*> sorted;
     sorted.reserve(keys.size());
     for (const HitSortKey& key : keys) sorted.push_back(&key);
+    const SortBase base = sortBaseOf(settings.base);
     std::stable_sort(sorted.begin(), sorted.end(), [&](const HitSortKey* x, const HitSortKey* y) {
-        return uqxSortCallback(*x, *y, order, settings) < 0;
+        return compareHits(*x, *y, order, settings, base) < 0;
     });
     std::vector<UzQxSearchEntry*> out;
     out.reserve(sorted.size());
@@ -217,12 +259,7 @@ HitSortKey makeHitSortKey(UzQxSearchEntry& hit) {
 
 int uqxSortCallback(const HitSortKey& a, const HitSortKey& b, SearchResultSortOrder order,
                     const HitSortSettings& settings) {
-    if (!b.hasFileName) return a.hasFileName ? -1 : 0;
-    if (!a.hasFileName) return 1;
-    if (order == SRSO_SRCHTYPE && settings.searchtypeNeeded == 1) {
-        if (int r = compareSearchGroups(a, b)) return r;
-    }
-    return compareByBase(a, b, settings);
+    return compareHits(a, b, order, settings, sortBaseOf(settings.base));
 }
 
 int uqxSortCallbackLibs(std::string_view a, std::string_view b, const LibraryTable& libs) {
@@ -231,26 +268,6 @@ int uqxSortCallbackLibs(std::string_view a, std::string_view b, const LibraryTab
     const std::string* titleB = orderingTitle(libs, b);
     if (titleA == nullptr || titleB == nullptr) return 0;
     return compareLibraryTitles(*titleA, *titleB);
-}
-
-bool sortLibraryIds(std::vector<std::string>& ids, const LibraryTable& libs) {
-    try {
-        struct Id {
-            const std::string* title;
-            std::string* id;
-        };
-        std::vector<Id> items;
-        items.reserve(ids.size());
-        for (std::string& id : ids) items.push_back({orderingTitle(libs, id), &id});
-        sortByLibraryTitle(items);
-        std::vector<std::string> out;
-        out.reserve(ids.size());
-        for (const Id& item : items) out.push_back(std::move(*item.id));
-        ids.swap(out);
-        return true;
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
 }
 
 bool sortSearchResults(std::vector<UzQxSearchEntry*>& hits, int libSort, const char* OD, const char* BA,

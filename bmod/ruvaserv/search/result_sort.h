@@ -29,18 +29,18 @@ struct HitSortSettings {
 struct HitSortKey {
     bool hasFileName = false;  // entries without one come after all others
     bool folder = false;       // the file name starts with 'h'
-    std::string prefix;        // document number prefix ("9_"), "" for none
+    std::string prefix;        // document number prefix ("9" of "9_..."), "" for none
     int prefixNumber = 0;      // atoi of the prefix
     int docType = 0;           // decimalClassToQoxDoctype of the decimal class
     std::string_view typeName; // "Folder" or getQoxDoctypeString of docType (constant text)
     std::string title;         // the shown title: "<catchword>: " and the text after the last '|'
     int isKwd = 0;
     unsigned long searchType = 0;
-    std::string fileName;
+    std::string_view fileName;         // entry's, valid while it lives
     UzQxSearchEntry* entry = nullptr;  // not owned
 };
 
-// The keys of hit. A file name that does not split into document number
+// The keys of hit; they refer to it. A file name that does not split into document number
 // parts has no prefix and the type of the missing class.
 HitSortKey makeHitSortKey(UzQxSearchEntry& hit);
 
@@ -56,19 +56,15 @@ int uqxSortCallback(const HitSortKey& a, const HitSortKey& b, SearchResultSortOr
 
 // Two library identities by their titles in libs (ASCII case-blind, the
 // first kLibraryOrderTitleMax bytes); equal identities (case-blind), or
-// either without title or with an empty one, compare 0. Not an order to
-// sort by, since an unknown title equals everything: sortLibraryIds is.
+// either without title or with an empty one, compare 0. An order only
+// among titled libraries, since an unknown title equals everything.
 int uqxSortCallbackLibs(std::string_view a, std::string_view b, const LibraryTable& libs);
-
-// Library order of a list of identities: those with a title by it as
-// uqxSortCallbackLibs compares, then those without in their order; equal
-// titles keep their order. False when memory is short (ids untouched).
-bool sortLibraryIds(std::vector<std::string>& ids, const LibraryTable& libs);
 
 // Reads OD and BA into settings (OD empty leaves searchtypeNeeded), then
 // orders hits stably: libSort 0 by uqxSortCallback; libSort 1 the libraries
-// (identities case-blind) as sortLibraryIds does, each library's hits kept
-// together in their order. Lists of 0 or 1 entries stay as they are. hits
+// (identities case-blind) with a title by it as uqxSortCallbackLibs compares,
+// equal titles in their order, then those without in their order, each
+// library's hits kept together in their order. Lists of 0 or 1 entries stay as they are. hits
 // holds no null. False when memory is short (hits untouched).
 bool sortSearchResults(std::vector<UzQxSearchEntry*>& hits, int libSort, const char* OD, const char* BA,
                        SearchResultSortOrder order, HitSortSettings& settings, const LibraryTable& libs);

@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <map>
 #include <memory>
+#include <optional>
 #include <random>
 #include <set>
 #include <string>
@@ -270,6 +272,31 @@ TEST(SortSearchResults, EqualTitlesFallBackToFileNames) {
     EXPECT_EQ(sorted(hits, "9", "TITLE", SRSO_DEFAULT), (std::vector<std::string>{"b", "a", "empty"}));
 }
 
+TEST(UqxSortCallback, TitlesCompareCaseBlindAtAnyLength) {
+    struct Case {
+        const char* a;
+        const char* b;
+        int sign;
+    };
+    const Case cases[] = {
+        {"Installation Guide A", "installation guide b", -1},  // case differs in the first eight bytes
+        {"abcdefgHZ", "ABCDEFGha", 1},                          // and after them
+        {"Installation Guide", "INSTALLATION GUIDE", 0},        // equal: the file names decide
+        {"Installation", "Installation Guide", -1},
+        {"AB", "A[", 1},  // '[' lies between the cases: letters compare as lower case
+        {"", "a", -1},
+    };
+    UzQxSearchEntry x, y;
+    x.filename = y.filename = "1553-A.R1A.html";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.a) + " vs " + c.b);
+        x.comment = titled(c.a);
+        y.comment = titled(c.b);
+        const int r = uqxSortCallback(makeHitSortKey(x), makeHitSortKey(y), SRSO_DEFAULT, HitSortSettings{});
+        EXPECT_EQ((r > 0) - (r < 0), c.sign);
+    }
+}
+
 TEST(UqxSortCallback, IdentityOfOnePrefixedHit) {
     UzQxSearchEntry prefixed, folder, document;
     prefixed.filename = "9_1553-A.R1A.html";
@@ -289,7 +316,8 @@ TEST(UqxSortCallback, IdentityOfOnePrefixedHit) {
         s.desOrder = desOrder;
         s.base = "IDENTITY";
         for (const Case& c : cases) {
-            SCOPED_TRACE(c.a->fileName + " vs " + c.b->fileName + " desOrder " + std::to_string(desOrder));
+            SCOPED_TRACE(std::string(c.a->fileName) + " vs " + std::string(c.b->fileName) + " desOrder " +
+                         std::to_string(desOrder));
             EXPECT_EQ(uqxSortCallback(*c.a, *c.b, SRSO_DEFAULT, s), desOrder ? -c.want : c.want);
         }
     }
@@ -311,6 +339,90 @@ TEST(SortSearchResults, IdentityOrdersPrefixesByNumberAndFoldersByTitle) {
 TEST(SortSearchResults, ShortListsComeBackAsTheyAre) {
     EXPECT_EQ(sorted({}, "0", "TITLE", SRSO_DEFAULT), std::vector<std::string>{});
     EXPECT_EQ(sorted({{"only", "", ""}}, "1", "IDENTITY", SRSO_SRCHTYPE), std::vector<std::string>{"only"});
+}
+
+LibraryTable titles(const std::vector<LibraryTable::Row>& rows) {
+    LibraryTable t;
+    t.rows = rows;
+    return t;
+}
+
+// Hits meant to find any order fault: no file names, empty and equal
+// titles, unknown library titles, any BA, several summaries per library.
+std::vector<Hit> adversarialHits(std::mt19937& rng, std::size_t count) {
+    const char* files[] = {"", "", "1553-A.R1A.html", "9_1553-B.R1A.html", "10_1551-C.R1A.html",
+                           "h1.R1.html", "h2.R1.html", "readme", "15431-D.R1A.html", "1553-A.R1A.html"};
+    const std::string comments[] = {"", titled(""), titled("Same"), titled("same"), titled("a|b|c"),
+                                    "TITLE: x CTW: k", titled("Z"), "CTW: only"};
+    const unsigned long types[] = {OST_BODYTEXT, OST_DOCNO, OST_TOPICTITLE, OST_KEYWORD_LOGICAL,
+                                   OST_TITLE, OST_CTW, OST_FOLTITLE};
+    std::vector<Hit> hits;
+    for (std::size_t i = 0; i < count; ++i) {
+        Hit h;
+        h.label = std::to_string(i);
+        h.file = files[rng() % std::size(files)];
+        h.comment = comments[rng() % std::size(comments)];
+        h.searchType = types[rng() % std::size(types)];
+        h.isKwd = static_cast<int>(rng() % 3);
+        h.id = (rng() % 2 ? "L" : "l") + std::to_string(rng() % 40);
+        hits.push_back(h);
+    }
+    return hits;
+}
+
+std::string folded(std::string id) {
+    for (char& c : id) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return id;
+}
+
+TEST(SortSearchResults, AdversarialHitsStayAPermutationInContiguousLibraries) {
+    std::mt19937 rng(31);
+    std::vector<LibraryTable::Row> rows;
+    for (int i = 0; i < 40; ++i) {
+        // Every third library unknown, some titles equal.
+        if (i % 3 == 0) continue;
+        rows.push_back({"L" + std::to_string(i), i % 5 == 0 ? std::string("") : "Lib " + std::to_string(i % 7)});
+    }
+    const LibraryTable libs = titles(rows);
+    const char* ODs[] = {nullptr, "0", "1", "8", "9", "x"};
+    const char* BAs[] = {nullptr, "TITLE", "IDENTITY", "TYPE", "xyz", "type"};
+    for (const char* BA : BAs) {
+        const char* OD = ODs[rng() % std::size(ODs)];
+        SCOPED_TRACE(std::string("BA ") + (BA ? BA : "(none)") + " OD " + (OD ? OD : "(none)"));
+        Reply reply(adversarialHits(rng, 10000));
+        const std::vector<UzQxSearchEntry*> input = reply.order;
+        HitSortSettings s;
+        ASSERT_TRUE(sortSearchResults(reply.order, 1, OD, BA, SRSO_SRCHTYPE, s, libs));
+
+        // Sort each library's run as the preparation does.
+        std::vector<std::size_t> starts;
+        std::set<std::string> seen;
+        for (std::size_t i = 0; i < reply.order.size(); ++i) {
+            if (i > 0 && folded(reply.order[i]->ID) == folded(reply.order[i - 1]->ID)) continue;
+            EXPECT_TRUE(seen.insert(folded(reply.order[i]->ID)).second) << "split library " << reply.order[i]->ID;
+            starts.push_back(i);
+        }
+        starts.push_back(reply.order.size());
+        for (std::size_t r = 0; r + 1 < starts.size(); ++r) {
+            std::vector<UzQxSearchEntry*> run(reply.order.begin() + starts[r], reply.order.begin() + starts[r + 1]);
+            const std::vector<UzQxSearchEntry*> before = run;
+            ASSERT_TRUE(sortSearchResults(run, 0, OD, BA, SRSO_SRCHTYPE, s, libs));
+            // Adjacent hits in order, equal ones in their order before.
+            for (std::size_t i = 1; i < run.size(); ++i) {
+                const int c = uqxSortCallback(makeHitSortKey(*run[i - 1]), makeHitSortKey(*run[i]), SRSO_SRCHTYPE, s);
+                ASSERT_LE(c, 0);
+                if (c == 0) {
+                    ASSERT_LT(std::find(before.begin(), before.end(), run[i - 1]),
+                              std::find(before.begin(), before.end(), run[i]));
+                }
+            }
+            std::copy(run.begin(), run.end(), reply.order.begin() + starts[r]);
+        }
+        std::vector<UzQxSearchEntry*> a = input, b = reply.order;
+        std::sort(a.begin(), a.end());
+        std::sort(b.begin(), b.end());
+        EXPECT_EQ(a, b);
+    }
 }
 
 }  // namespace
