@@ -1,6 +1,7 @@
 #include "bmod/ruvaserv/cgi/kvo_msg.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <iterator>
 #include <string_view>
@@ -8,6 +9,19 @@
 namespace ruva {
 
 namespace {
+
+// The literals one after the other in one static text.
+template <std::size_t... N>
+constexpr auto joinTexts(const char (&... parts)[N]) {
+    std::array<char, (N + ...) - sizeof...(N) + 1> out{};
+    std::size_t at = 0;
+    for (const std::string_view part : {std::string_view(parts, N - 1)...}) {
+        for (const char c : part) out[at++] = c;
+    }
+    return out;
+}
+
+constexpr auto kMessage99 = joinTexts(kKanjiNoticeEnglish, "(", kKanjiNoticeJapanese, ")<br><br>");
 
 // Entries marked "ours" have wordings of our own. Keep every other text
 // byte for byte: users' reports, pages and scripts quote them.
@@ -112,9 +126,7 @@ constexpr const char* kMessages[] = {
     /* 96 */ "Failed to allocate memory.<br><br>",
     /* 97 */ "Illegal index value.<br><br>",
     /* 98 */ "<b>Invalid search expression.</b><br><br>Try to make another search with a different expression.<br><br>",
-    /* 99 */ "Please note that search query contained Hiragana/Kanji which were not searched in documents body text by this KIVO version.<br>("
-             "\xa4\xb3\xa4\xce\xc8\xc7\xa4\xceKIVO\xa4\xc7\xa4\xcf\xa1\xa2\xb8\xa1\xba\xf7\xb8\xec\xa4\xcb\xb4\xde\xa4\xde\xa4\xec\xa4\xeb\xa4\xd2\xa4\xe9\xa4\xac\xa4\xca\xa1\xa6\xb4\xc1\xbb\xfa\xa4\xcf\xca\xb8\xbd\xf1\xcb\xdc\xca\xb8\xa4\xce\xb8\xa1\xba\xf7\xa4\xcb\xbb\xc8\xcd\xd1\xa4\xb5\xa4\xec\xa4\xde\xa4\xbb\xa4\xf3\xa4\xc7\xa4\xb7\xa4\xbf\xa1\xa3"
-             ")<br><br>",  // ours: the Japanese note
+    /* 99 */ kMessage99.data(),  // ours: the Japanese note
     /* 100 */ "Search expression may not contain only wildcard (*,?) characters<br><br>",
     /* 101 */ "Failed to create a CgiHandler\n.<br><br>",
     /* 102 */ "Failed to retrieve config info : %s.<br><br>",

@@ -16,11 +16,14 @@ class KivoHandler;
 // One MLLIST answer as the page needs it; failures are kept too, so a
 // library gets one answer everywhere on the page.
 struct LibraryAnswer {
-    int ok = 0;                 // 1: code 200 (with or without an entry)
-    bool hasEntry = false;      // the reply held a library line
-    std::string comment;        // its comment line, "" without one
-    std::string server;         // "address:port" asked, for message 55
-    std::string resultMessage;  // the reply's text (unescaped) on failure
+    int ok = 0;             // 1: code 200 (with or without an entry)
+    bool hasEntry = false;  // the reply held a library line
+    std::string comment;    // its comment line, "" without one
+    std::string server;     // "address:port" asked, for message 55; "" without session
+    // On failure the reply's text or the session's error text, fit for a
+    // page: the server's text HTML-escaped, the client's own messages
+    // (already HTML) as they are.
+    std::string resultMessage;
 };
 
 // MLLIST and getDBfromLI answers of one request, by argument.
@@ -30,7 +33,8 @@ public:
     const LibraryAnswer& mllist(CgiHandler& cg, const std::string& libid);
     // getDBfromLI of reference, asked once per distinct reference; title
     // gets the answer's title when there is one.
-    const std::optional<std::string>& dbFromLI(KivoHandler& ah, const std::string& reference, std::string& title);
+    const std::optional<std::string>& dbFromLI(KivoHandler& ah, const std::string& reference,
+                                               std::string& title);
     // Answers held; a test's check that nothing is asked twice.
     std::size_t size() const { return answers_.size(); }
 
@@ -60,9 +64,10 @@ struct LibraryTable {
 // no session, a refusal, or a reply without comment.
 int getLibraryname(CgiHandler& cg, LibraryMemo& memo, const std::string& libid, std::string& libTitle);
 
-// The filter cell of the library table: empty without "CAT:" bitmap, else
-// the icon for filtered (139) or unfiltered (140) from the cookie's or the
-// default bitmap. Sets filtered when the bitmap filters, never clears it.
+// The filter cell of the library table: an empty cell without a "CAT:"
+// bitmap, else icon 140 when the bitmap (the cookie's, else the default)
+// filters and 139 when it does not, the image linked with revision. Sets
+// filtered when the bitmap filters, never clears it.
 std::string validateLibrary(std::string_view comment, const char* revision, bool& filtered);
 
 }  // namespace ruva

@@ -8,17 +8,24 @@
 
 namespace ruva {
 
-// dispSearchPattern's content is cut here, on an EUC-JP character boundary.
+// dispSearchPattern's form before its closing "</b>" holds at most this
+// many characters; the cut falls between whole characters, entities and
+// tags.
 inline constexpr std::size_t kDispPatternMax = 1024;
 
-// The pattern in words: '|' " or", '!' " not", wildcards dropped, an
-// operator next to a dropped leading or trailing wildcard taken back.
-// Unescaped; the caller escapes it for its sink.
+// The pattern in words: '|' " or", '!' " not" (a blank before the next
+// character), '*' and '?' dropped, everything else ('&' too) copied. A
+// wildcard right after an operator that ends the pattern or stands before
+// ' ', '|' or '!' takes back exactly that operator's text. Unescaped; the
+// caller escapes it for its sink.
 std::string filterPattern(std::string_view srcpat);
 
-// "<b>…</b>" with '&', '|', '!' and " -" as "</b> and", "</b> or",
-// "</b> not" and the words between re-opened bold; the pattern's text is
-// HTML-escaped, the closing "</b>" always written.
+// "<b>…</b>": '&', '|', '!' after the start and " -" become "</b> and",
+// "</b> or", "</b> not", the next word re-opened with " <b>"; '(' and ')'
+// left out. A wildcard is shown, except a leading one before an operator
+// (dropped) and one after an operator at the end or before another
+// operator (the operator's text taken back). The pattern's text is
+// HTML-escaped; the closing "</b>" is always written.
 std::string dispSearchPattern(std::string_view srcpat);
 
 }  // namespace ruva
