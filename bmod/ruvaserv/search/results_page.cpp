@@ -59,7 +59,8 @@ std::string spacerRow(const CgiHandler& cg, const char* revision) {
     std::string row = "<tr>";
     for (const char* width : {"418", "176", "236"}) {
         row += formatChecked(
-            "<td class=\"s2\"><img height=\"1\" width=\"%s\" alt=\"\" src=\"%s?VR=%s&amp;AC=tbimg&amp;IM=%d\" /></td>",
+            "<td class=\"s2\"><img height=\"1\" width=\"%s\" alt=\"\" "
+            "src=\"%s?VR=%s&amp;AC=tbimg&amp;IM=%d\" /></td>",
             width, src, revision, kIconSpacer);
     }
     return row + "</tr>\n";
@@ -67,19 +68,22 @@ std::string spacerRow(const CgiHandler& cg, const char* revision) {
 
 std::string iconImage(const char* revision, int icon) {
     if (icon == 0) return "";
-    return formatChecked("<img border=\"0\" align=\"top\" alt=\"\" src=\"qzl:/kivo?VR=%s&amp;AC=TBIMG&amp;IM=%d\"/>",
-                         revision, icon);
+    return formatChecked(
+        "<img border=\"0\" align=\"top\" alt=\"\" src=\"qzl:/kivo?VR=%s&amp;AC=TBIMG&amp;IM=%d\"/>", revision,
+        icon);
 }
 
 // A value of the Loading page's arguments, URL-coded.
 std::string loadingArgument(const char* name, std::string_view value) {
-    return std::string(name) + urlEncode(URLMODE_ENCODE_SCRIPT, std::string(value).c_str(), kLoadingArgumentMax);
+    return std::string(name) +
+           urlEncode(URLMODE_ENCODE_SCRIPT, std::string(value).c_str(), kLoadingArgumentMax);
 }
 
 // The page's writer: the request, the prepared results and the output.
 class PageWriter {
 public:
-    PageWriter(SearchResultFmt& sr, PreparedResults& out, KvoFormat& fmt, const std::optional<std::string>& SL)
+    PageWriter(SearchResultFmt& sr, PreparedResults& out, KvoFormat& fmt,
+               const std::optional<std::string>& SL)
         : sr_(sr), cg_(sr.cg), out_(out), fmt_(fmt), ao_(*fmt.ao), SL_(SL) {}
 
     void loadingPage(const UzQxSearchEntry& hit);
@@ -121,8 +125,9 @@ void PageWriter::loadingPage(const UzQxSearchEntry& hit) {
         "<HTML>\n<HEAD>\n<TITLE>\n Generating Test Results\n</TITLE>\n</HEAD>\n"
         "<BODY onload=\"replaceTopUrl();\n\">");
     ao_.kvoWrite("<script type=\"text/javascript\">\n//<![CDATA[\n");
-    ao_.kvoPrintf("var protocol = '%s';\nvar kivoserv = '%s';\nvar args = '%s';\n", escapeScriptString(cg_.urlProto),
-                  escapeScriptString(cg_.kivoServName), escapeScriptString(joined));
+    ao_.kvoPrintf("var protocol = '%s';\nvar kivoserv = '%s';\nvar args = '%s';\n",
+                  escapeScriptString(cg_.urlProto), escapeScriptString(cg_.kivoServName),
+                  escapeScriptString(joined));
     ao_.kvoWrite(loadingPageScriptFile());
     ao_.kvoWrite("//]]>\n</script>\n");
     ao_.kvoWrite(
@@ -151,7 +156,8 @@ void PageWriter::head() {
 void PageWriter::resultsHeader() {
     const char* revision = sr_.edition.revision;
     if (isDocSearch(cg_)) {
-        if (cg_.charEnc) ao_.kvoWrite("\n<meta http-equiv=\"Content-type\" content=\"text/html; charset=euc-jp\">\n");
+        if (cg_.charEnc)
+            ao_.kvoWrite("\n<meta http-equiv=\"Content-type\" content=\"text/html; charset=euc-jp\">\n");
         ao_.kvoWrite(
             "<table width=\"100%\" cellspacing=\"1\" cellpadding=\"1\">\n"
             "<tr><th class=\"sh2\" colspan=\"3\" align=\"left\"><table width=\"100%\" cellspacing=\"0\" "
@@ -246,7 +252,8 @@ void PageWriter::otherSummary() {
         return;
     }
     const std::string& pattern = sr_.sd.searchPat;
-    ao_.kvoWrite(pattern.size() > kSummaryPatternMax ? std::string("<b>...</b>") : dispSearchPattern(pattern));
+    ao_.kvoWrite(pattern.size() > kSummaryPatternMax ? std::string("<b>...</b>")
+                                                     : dispSearchPattern(pattern));
 }
 
 bool PageWriter::wantsTable() const {
@@ -271,7 +278,9 @@ void PageWriter::writeLibraryRow(const LibraryRun& run, const LibraryAnswer& ans
 
     ao_.kvoWrite("<tr>");
     fmt_.writeRow(filterCell(answer).c_str());
-    fmt_.writeRow(formatChecked("<td align=\"right\" class=\"c4\"><b>%d</b> &nbsp;</td>\n", shownCount(run.count)).c_str());
+    fmt_.writeRow(
+        formatChecked("<td align=\"right\" class=\"c4\"><b>%d</b> &nbsp;</td>\n", shownCount(run.count))
+            .c_str());
     std::string cell;
     if (linked) {
         cell = formatChecked(
@@ -305,9 +314,10 @@ void PageWriter::writeZeroRow(const std::string& id) {
     ao_.kvoWrite("<tr align=\"left\" bgcolor=\"#fcfcfc\">");
     fmt_.writeRow(filterCell(answer).c_str());
     fmt_.writeRow(formatChecked("<td class=\"c3\" align=\"right\"><b>%d</b> &nbsp;</td>\n", 0).c_str());
-    fmt_.writeRow(formatChecked("<td  class=\"c4\" align=\"left\"><span class='a3'>&nbsp;&nbsp;%s</span>\n</td>\n",
-                                escapeHtmlKeepEntities(title, true))
-                      .c_str());
+    fmt_.writeRow(
+        formatChecked("<td  class=\"c4\" align=\"left\"><span class='a3'>&nbsp;&nbsp;%s</span>\n</td>\n",
+                      escapeHtmlKeepEntities(title, true))
+            .c_str());
     fmt_.writeRow(formatChecked("<td class=\"c4\" align=\"left\">%s</td>\n", pageText(libId)).c_str());
     fmt_.stopRow();
 }
@@ -321,7 +331,8 @@ int PageWriter::libraryTable() {
     if (out_.showFilterColumn)
         ao_.kvoPrintf(
             "<tr><td class=\"c3\" align=\"left\"><img class=\"m5\" border=\"0\" height=\"14\" width=\"14\" "
-            "align=\"top\" title=\"Library contains filters\" src=\"qzl:/kivo?VR=%s&amp;AC=TBIMG&amp;IM=%d\"/></td>\n",
+            "align=\"top\" title=\"Library contains filters\" "
+            "src=\"qzl:/kivo?VR=%s&amp;AC=TBIMG&amp;IM=%d\"/></td>\n",
             revision, kIconFilters);
     else
         ao_.kvoWrite("<tr>");
@@ -378,11 +389,14 @@ void PageWriter::capNotice() {
     ao_.kvoWrite("</table>");
     if (isDocSearch(cg_))
         ao_.kvoWrite(
-            "<p class=\"ps\"><b>Number of search results exceeds the maximum number (3000).<br><br>Please refine "
-            "your search by selecting fewer libraries, or by providing a more specific search pattern.</b></p>\n");
+            "<p class=\"ps\"><b>Number of search results exceeds the maximum number (3000).<br><br>Please "
+            "refine "
+            "your search by selecting fewer libraries, or by providing a more specific search "
+            "pattern.</b></p>\n");
     else
         ao_.kvoWrite(
-            "<p class=\"ps\"><b>Number of search results exceeds the maximum number (3000).<br><br>Please refine "
+            "<p class=\"ps\"><b>Number of search results exceeds the maximum number (3000).<br><br>Please "
+            "refine "
             "your search by providing a more specific search pattern.</b></p>\n");
     cg_.outputTail();
 }
@@ -399,7 +413,8 @@ JapaneseNotice japaneseNotice() {
     if (br == std::string::npos) return {text, ""};
     const std::size_t start = br + 5;
     const std::size_t end = text.rfind(")<br><br>");
-    return {text.substr(0, br + 4), end != std::string::npos && end >= start ? text.substr(start, end - start) : ""};
+    return {text.substr(0, br + 4),
+            end != std::string::npos && end >= start ? text.substr(start, end - start) : ""};
 }
 
 }  // namespace results_page
@@ -408,9 +423,10 @@ int SearchResultFmt::writeResultsPage(KivoHandler& handler, PreparedResults& out
                                       const std::optional<std::string>& SL) {
     // One counted hit of an external search (or AC=search with LD=1) opens
     // that document at once.
-    const bool wholePage = fieldIs(cg, "SW", "1") ||
-                           ((isExternSearch != 1 || out.hasMlids) && !(fieldIs(cg, "AC", "search") && fieldIs(cg, "LD", "1"))) ||
-                           out.docMatchCount != 1;
+    const bool wholePage =
+        fieldIs(cg, "SW", "1") ||
+        ((isExternSearch != 1 || out.hasMlids) && !(fieldIs(cg, "AC", "search") && fieldIs(cg, "LD", "1"))) ||
+        out.docMatchCount != 1;
     if (!wholePage && out.firstCounted != nullptr) {
         const UzQxSearchEntry& hit = *out.firstCounted;
         return cg.locationDbFile(hit.servname, hit.ID, hit.filename, out.options) ? 1 : 0;
@@ -428,7 +444,8 @@ int SearchResultFmt::writeResultsPage(KivoHandler& handler, PreparedResults& out
         setError(cg.msg(52, "SearchResultFmt/1"));
         return 0;
     }
-    const std::size_t libraryRows = std::max<std::size_t>(out.libIds.size(), static_cast<std::size_t>(out.libHitCount));
+    const std::size_t libraryRows =
+        std::max<std::size_t>(out.libIds.size(), static_cast<std::size_t>(out.libHitCount));
     if (ao->kvoOpenOutput(fmt->estimateBufferSize(out.hits.size() + libraryRows)) == kKvoOpenFailed) {
         setError(cg.msg(53, "SearchResultFmt/2"));
         return 0;

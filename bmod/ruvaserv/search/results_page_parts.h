@@ -10,9 +10,9 @@
 
 #include "bmod/ruvaserv/cgi/cgihandler.h"
 #include "bmod/ruvaserv/search/library_titles.h"
+#include "bmod/ruvaserv/search/pattern_display.h"
 #include "bmod/ruvaserv/search/result_prepare.h"
 #include "bmod/ruvaserv/search/search_result_fmt.h"
-#include "bmod/ruvaserv/search/pattern_display.h"
 #include "common/html_escape.h"
 
 namespace ruva::results_page {
@@ -23,7 +23,9 @@ inline const std::string* field(const CgiHandler& cg, const char* name) {
     return v ? &v->value : nullptr;
 }
 
-inline bool hasText(const std::string* value) { return value != nullptr && !value->empty(); }
+inline bool hasText(const std::string* value) {
+    return value != nullptr && !value->empty();
+}
 
 // ASCII case-blind: ST and the other request words arrive in any case.
 inline bool fieldIs(const CgiHandler& cg, const char* name, const char* word) {
@@ -31,14 +33,18 @@ inline bool fieldIs(const CgiHandler& cg, const char* name, const char* word) {
     return v != nullptr && strcasecmp(v->c_str(), word) == 0;
 }
 
-inline bool isDocSearch(const CgiHandler& cg) { return fieldIs(cg, "ST", "DocSearch"); }
+inline bool isDocSearch(const CgiHandler& cg) {
+    return fieldIs(cg, "ST", "DocSearch");
+}
 
 // ST absent counts as full text.
 inline bool isFullText(const CgiHandler& cg) {
     return field(cg, "ST") == nullptr || fieldIs(cg, "ST", "Fulltext");
 }
 
-inline std::string pageText(std::string_view text) { return escapeHtmlKeepEntities(text, false); }
+inline std::string pageText(std::string_view text) {
+    return escapeHtmlKeepEntities(text, false);
+}
 
 // A title, keyword or identity pattern as a sentence shows it: a phrase as
 // given, else in words. Unescaped.
@@ -68,9 +74,10 @@ inline bool isPhraseSearch(const CgiHandler& cg, const SearchData& sd) {
     return text != nullptr && !text->empty() && (*text)[0] == '"';
 }
 
-// Message 55 for a failed library lookup, the daemon's text escaped.
+// Message 55 for a failed library lookup; the answer's text is fit for a
+// page already.
 inline void failedLookup(SearchResultFmt& sr, const LibraryAnswer& answer, const char* tag) {
-    sr.setError(sr.cg.msg(55, tag), answer.server, pageText(answer.resultMessage));
+    sr.setError(sr.cg.msg(55, tag), answer.server, answer.resultMessage);
 }
 
 // The notice that Japanese words were not searched in body text, in

@@ -101,7 +101,9 @@ struct Notes {
     unsigned long shared = 0;  // OST_CTW or OST_TOPICTITLE once either came
 
     void add(unsigned long type, unsigned hits) {
-        auto sum = [&](std::int64_t& into) { into = std::min(into + static_cast<std::int64_t>(hits), kShownCountMax); };
+        auto sum = [&](std::int64_t& into) {
+            into = std::min(into + static_cast<std::int64_t>(hits), kShownCountMax);
+        };
         switch (type) {
             case OST_BODYTEXT:
                 sum(body);
@@ -127,8 +129,11 @@ struct Notes {
     }
 
     void write(KvoFormat& fmt) const {
-        auto note = [&](const std::string& text) { fmt.writeListingInterHeader(text.c_str(), kRefineSuffix, 0); };
-        if (shared == OST_CTW) note(formatChecked("%d documents found in keyword search", shownCount(keyword)));
+        auto note = [&](const std::string& text) {
+            fmt.writeListingInterHeader(text.c_str(), kRefineSuffix, 0);
+        };
+        if (shared == OST_CTW)
+            note(formatChecked("%d documents found in keyword search", shownCount(keyword)));
         if (shared == OST_TOPICTITLE)
             note(formatChecked("%d documents found in topic-title search", shownCount(topic)));
         if (title > 0) note(formatChecked("%d hits found in title search", shownCount(title)));
@@ -204,7 +209,8 @@ int RowsWriter::startLibrary(const UzQxSearchEntry& e) {
         if (!(fieldIs(cg_, "ST", "AdvSearch") && librariesShown_ == 0))
             ao_.kvoWrite("<tr><td height=\"2\" colspan=\"3\">&nbsp;</td></tr>\n");
         // The name matches the library table's link to it.
-        const std::string shownId = library_.libId.empty() ? std::string("&quot;&quot;") : pageText(library_.libId);
+        const std::string shownId =
+            library_.libId.empty() ? std::string("&quot;&quot;") : pageText(library_.libId);
         ao_.kvoWrite("<tr bgcolor=\"#e5e5e5\">\n");
         ao_.kvoWrite("<th class=\"c4\" colspan=\"2\" align=\"left\">\n");
         ao_.kvoPrintf("<b>&nbsp; <a name=\"%s|%s\">%s</a>&nbsp;</b></th>\n", pageText(e.ID), shownId,
@@ -249,13 +255,14 @@ void RowsWriter::writeRow(const UzQxSearchEntry& e, const std::string& decimalCl
             "<td class=\"s2\"><hr /></td></tr>\n");
         bodyDivider_ = false;
     }
-    fmt_.writeDocRowSearch(e.ID.c_str(), library_.dbname ? library_.dbname->c_str() : nullptr, e.filename.c_str(),
-                           isDocSearch(cg_) ? 1 : 0, &pfr_, title.c_str(), comment.engTitle.c_str(),
-                           comment.subTitle.c_str(), e.synopsis.c_str(), static_cast<int>(e.searchType),
-                           colorChoice_, 0, static_cast<int>(sd_.searchType), SL_ ? SL_->c_str() : nullptr,
-                           typeName.c_str(), fullText_ ? sd_.searchPat.c_str() : sd_.searchPatTitle.c_str(),
-                           fullText_ ? nullptr : sd_.searchPatDocNo.c_str(), comment.extn.c_str(), tokens.c_str(),
-                           e.isKwd, e.isTopic, ctwFlag, library_.libId.empty() ? nullptr : library_.libId.c_str());
+    fmt_.writeDocRowSearch(
+        e.ID.c_str(), library_.dbname ? library_.dbname->c_str() : nullptr, e.filename.c_str(),
+        isDocSearch(cg_) ? 1 : 0, &pfr_, title.c_str(), comment.engTitle.c_str(), comment.subTitle.c_str(),
+        e.synopsis.c_str(), static_cast<int>(e.searchType), colorChoice_, 0, static_cast<int>(sd_.searchType),
+        SL_ ? SL_->c_str() : nullptr, typeName.c_str(),
+        fullText_ ? sd_.searchPat.c_str() : sd_.searchPatTitle.c_str(),
+        fullText_ ? nullptr : sd_.searchPatDocNo.c_str(), comment.extn.c_str(), tokens.c_str(), e.isKwd,
+        e.isTopic, ctwFlag, library_.libId.empty() ? nullptr : library_.libId.c_str());
     colorChoice_ ^= 1;
 }
 
@@ -268,7 +275,8 @@ int RowsWriter::writeRows() {
         const std::string value = *paor;
         cg_.valueList->addValue("PA", value.c_str());
     }
-    const std::vector<UzQxSearchEntry*> rows = fullText_ ? withoutDuplicates(out_.hits, out_.isSorted) : out_.hits;
+    const std::vector<UzQxSearchEntry*> rows =
+        fullText_ ? withoutDuplicates(out_.hits, out_.isSorted) : out_.hits;
     const std::string* previousLib = nullptr;
     int previousClass = 0;
     unsigned long previousType = 0;
@@ -276,11 +284,13 @@ int RowsWriter::writeRows() {
         if (e->ID.empty()) continue;
         std::string decimalClass;
         if (!e->filename.empty())
-            filenameToDocnoParts(e->filename.c_str(), nullptr, &decimalClass, nullptr, nullptr, nullptr, nullptr);
+            filenameToDocnoParts(e->filename.c_str(), nullptr, &decimalClass, nullptr, nullptr, nullptr,
+                                 nullptr);
         const int number = classNumber(*e, decimalClass);
         const bool newLibrary = previousLib == nullptr || *previousLib != e->ID;
         if (newLibrary && !startLibrary(*e)) return 0;
-        if (newLibrary || number != previousClass || e->searchType != previousType || !out_.fIgnoreSearchType) {
+        if (newLibrary || number != previousClass || e->searchType != previousType ||
+            !out_.fIgnoreSearchType) {
             pfr_ = 1;
             restartShading_ = true;
         }
@@ -301,17 +311,19 @@ void RowsWriter::advancedRecap(int count) {
     fmt_.writeHorizontalDivider();
     ao_.kvoWrite("</td></tr></table>");
     ao_.kvoPrintf(
-        "<table cellspacing=\"0\" cellpadding=\"1\"><tr><td class=\"c4\" colspan=\"2\"><b> %d </b> documents found "
+        "<table cellspacing=\"0\" cellpadding=\"1\"><tr><td class=\"c4\" colspan=\"2\"><b> %d </b> documents "
+        "found "
         "matching</td></tr>\n",
         count);
     if ((sd_.searchType & OST_BODYTEXT) && !text("PA").empty()) {
         const std::string body = text("PAOR");
         if (body.find('"') != std::string::npos)
-            ao_.kvoPrintf("<tr><td class=\"sf\">document body text:</td><td class=\"c4\"><b> %s </b></td></tr>",
-                          pageText(body));
+            ao_.kvoPrintf(
+                "<tr><td class=\"sf\">document body text:</td><td class=\"c4\"><b> %s </b></td></tr>",
+                pageText(body));
         else
-            ao_.kvoWrite("<tr><td class=\"sf\">document body text:</td><td class=\"c4\"> " + dispSearchPattern(body) +
-                         "</td></tr>");
+            ao_.kvoWrite("<tr><td class=\"sf\">document body text:</td><td class=\"c4\"> " +
+                         dispSearchPattern(body) + "</td></tr>");
     }
     if (const std::string pat = text("PAT"); !pat.empty()) {
         const std::string plain = phrase_ || field(cg_, "LLF") ? pat : operatorPlusMinusSupport(pat);
@@ -322,8 +334,9 @@ void RowsWriter::advancedRecap(int count) {
         ao_.kvoPrintf("<tr><td class=\"sf\">keyword:</td><td class=\"c4\"><b> %s </b> &nbsp;</td></tr>",
                       pageText(shownPattern(pac)));
     if (const std::string pad = text("PAD"); !pad.empty())
-        ao_.kvoPrintf("<tr><td class=\"sf\">document identity:</td><td class=\"c4\"><b> %s </b> &nbsp;</td></tr>",
-                      pageText(shownPattern(pad)));
+        ao_.kvoPrintf(
+            "<tr><td class=\"sf\">document identity:</td><td class=\"c4\"><b> %s </b> &nbsp;</td></tr>",
+            pageText(shownPattern(pad)));
 }
 
 void RowsWriter::patternLine(int count, const std::string& paor) {
@@ -332,8 +345,8 @@ void RowsWriter::patternLine(int count, const std::string& paor) {
     if (paor.find('"') != std::string::npos) {
         if (sr_.edition.phraseNote && out_.docMatchCount > kPhraseNoteMin)
             fmt_.writeListingInterHeader(
-                formatChecked("<b>%d</b> documents found containing the words from the phrase <b>%s</b>", count,
-                              pageText(paor))
+                formatChecked("<b>%d</b> documents found containing the words from the phrase <b>%s</b>",
+                              count, pageText(paor))
                     .c_str(),
                 kRefineSuffix, 0);
         else
@@ -367,7 +380,8 @@ void RowsWriter::writeClosing() {
     else if (const std::string* paor = field(cg_, "PAOR"))
         patternLine(count, *paor);
     const char* pattern = sd_.searchPat.c_str();
-    if ((sd_.searchType & OST_BODYTEXT) && (strEUCHiragana(pattern) != nullptr || strEUCKanji(pattern) != nullptr))
+    if ((sd_.searchType & OST_BODYTEXT) &&
+        (strEUCHiragana(pattern) != nullptr || strEUCKanji(pattern) != nullptr))
         japaneseLines();
     ao_.kvoWrite("</table>\n</body>\n</html>");
 }

@@ -40,8 +40,10 @@ std::unique_ptr<SearchResultFmt> makeCounting(SearchData& sd, CgiHandler& cg, Se
     return std::make_unique<CountingFmt>(sd, cg, order);
 }
 
-TEST(SearchResultFmtSeam, DefaultAnswersAsUnfinishedAndFactoryReplacesIt) {
+TEST(SearchResultFmtSeam, DefaultWritesTheNoMatchPageAndFactoryReplacesIt) {
     test::CapturedRequest req;
+    req.field("ST", "FULLTEXT");
+    req.field("PA", "abc");
     std::unique_ptr<SearchData> sd = newSearchData();
     std::unique_ptr<KivoHandler> kh = newKivoHandler(req.get());
     ASSERT_TRUE(sd && kh);
@@ -49,15 +51,17 @@ TEST(SearchResultFmtSeam, DefaultAnswersAsUnfinishedAndFactoryReplacesIt) {
     std::unique_ptr<SearchResultFmt> fmt = newSearchResultFmt(*sd, *req, SRSO_SRCHTYPE);
     ASSERT_TRUE(fmt);
     EXPECT_EQ(fmt->srchSortOrder, SRSO_SRCHTYPE);
-    EXPECT_EQ(fmt->presentSearchResult(*kh, nullptr, 0, std::nullopt), 0);
-    EXPECT_NE(fmt->getError().find("SEARCH"), std::string::npos);
+    EXPECT_EQ(fmt->presentSearchResult(*kh, nullptr, 0, std::nullopt), 1);
+    EXPECT_EQ(fmt->getError(), "");
+    ASSERT_NE(req->docBuf, nullptr);
+    EXPECT_NE(std::string(req->docBuf, req->docSize).find("No documents matching "), std::string::npos);
 
     EXPECT_EQ(setSearchResultFmtFactory(&makeCounting), nullptr);
     fmt = newSearchResultFmt(*sd, *req, SRSO_DEFAULT);
     EXPECT_EQ(fmt->presentSearchResult(*kh, nullptr, 0, std::nullopt), 3001);
     EXPECT_EQ(setSearchResultFmtFactory(nullptr), &makeCounting);
     EXPECT_EQ(newSearchResultFmt(*sd, *req, SRSO_DEFAULT)->presentSearchResult(*kh, nullptr, 0, std::nullopt),
-              0);
+              1);
 }
 
 // ---- the loop on the wire
