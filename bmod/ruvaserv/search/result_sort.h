@@ -20,28 +20,28 @@ inline constexpr std::size_t kLibraryOrderTitleMax = 499;
 // What the comparisons read besides the hits and the formatter's sort
 // order: the request's OD and BA as sortSearchResults last read them.
 struct HitSortSettings {
-    int desOrder = 0;          // 1: descending
-    int searchtypeNeeded = 1;  // 0: no grouping by search type; kept while OD is empty
+    int desOrder = 0;            // 1: descending
+    int searchtypeNeeded = 1;    // 0: no grouping by search type; kept while OD is empty
     std::string base = "TITLE";  // "TITLE", "IDENTITY" or "TYPE" (any other keeps input order)
 };
 
 // A hit's keys, computed once before the sort.
 struct HitSortKey {
-    bool hasFileName = false;  // entries without one come after all others
-    bool folder = false;       // the file name starts with 'h'
-    std::string prefix;        // document number prefix ("9" of "9_..."), "" for none
-    int prefixNumber = 0;      // atoi of the prefix
-    int docType = 0;           // decimalClassToQoxDoctype of the decimal class
-    std::string_view typeName; // "Folder" or getQoxDoctypeString of docType (constant text)
-    std::string title;         // the shown title: "<catchword>: " and the text after the last '|'
+    bool hasFileName = false;   // entries without one come after all others
+    bool folder = false;        // the file name starts with 'h'
+    std::string prefix;         // document number prefix ("9" of "9_..."), "" for none
+    int prefixNumber = 0;       // atoi of the prefix
+    int docType = 0;            // decimalClassToQoxDoctype of the decimal class
+    std::string_view typeName;  // "Folder" or getQoxDoctypeString of docType (constant text)
+    std::string title;          // the shown title: "<catchword>: " and the text after the last '|'
     int isKwd = 0;
     unsigned long searchType = 0;
     std::string_view fileName;         // entry's, valid while it lives
     UzQxSearchEntry* entry = nullptr;  // not owned
 };
 
-// The keys of hit; they refer to it. A file name that does not split into document number
-// parts has no prefix and the type of the missing class.
+// The keys of hit; they refer to it. A file name that does not split into
+// document number parts has no prefix and the type of the missing class.
 HitSortKey makeHitSortKey(UzQxSearchEntry& hit);
 
 // Negative, 0 or positive as a before b. Entries without file name compare
@@ -64,8 +64,9 @@ int uqxSortCallbackLibs(std::string_view a, std::string_view b, const LibraryTab
 // orders hits stably: libSort 0 by uqxSortCallback; libSort 1 the libraries
 // (identities case-blind) with a title by it as uqxSortCallbackLibs compares,
 // equal titles in their order, then those without in their order, each
-// library's hits kept together in their order. Lists of 0 or 1 entries stay as they are. hits
-// holds no null. False when memory is short (hits untouched).
+// library's hits kept together in their order. Lists of 0 or 1 entries
+// stay as they are; hits holds no null. False when memory is short (hits
+// untouched).
 bool sortSearchResults(std::vector<UzQxSearchEntry*>& hits, int libSort, const char* OD, const char* BA,
                        SearchResultSortOrder order, HitSortSettings& settings, const LibraryTable& libs);
 

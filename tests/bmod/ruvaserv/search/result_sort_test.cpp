@@ -87,7 +87,8 @@ TEST(ReadHitComment, TakesTheTokenAfterEachKeyword) {
     const std::string longTitle(2000, 't');
     const std::string longWord(200, 'c');
     const Case cases[] = {
-        {"all five", "TITLE: \"Install Guide\" ENGTITLE: Eng SUBTITLE: \"Sub T\" CTW: ABC EXTN: pdf",
+        {"all five",
+         "TITLE: \"Install Guide\" ENGTITLE: Eng SUBTITLE: \"Sub T\" CTW: ABC EXTN: pdf",
          {"Install Guide", "Eng", "Sub T", "ABC", "pdf"}},
         {"quoted title keeps an escaped quote", "TITLE: \"say \\\"hi\\\"\"", {"say \"hi\"", "", "", "", ""}},
         {"last occurrence wins", "TITLE: one CTW: a TITLE: two CTW: b", {"two", "", "", "b", ""}},
@@ -95,7 +96,8 @@ TEST(ReadHitComment, TakesTheTokenAfterEachKeyword) {
         {"a value is not read as a keyword", "TITLE: CTW: x", {"CTW:", "", "", "", ""}},
         {"keywords are case-exact", "title: no Title: no", {}},
         {"empty line", "", {}},
-        {"catchword cut to 80, extension to 5", "CTW: " + longWord + " EXTN: abcdefg",
+        {"catchword cut to 80, extension to 5",
+         "CTW: " + longWord + " EXTN: abcdefg",
          {"", "", "", std::string(80, 'c'), "abcde"}},
         // The line is cut to 1,024 bytes before reading: 1,024 - 7 of the title.
         {"line cut to 1024", "TITLE: " + longTitle + " CTW: lost", {std::string(1017, 't'), "", "", "", ""}},
@@ -214,7 +216,7 @@ TEST(SortSearchResults, ReadsODIntoTheSettings) {
     };
     const Case cases[] = {
         {"1", 0, 1, 1}, {"9", 1, 1, 0}, {"8", 1, 0, 0}, {"0", 0, 0, 1},
-        {"x", 0, 0, 1}, {"", 0, 0, 0}, {"", 1, 0, 1}, {nullptr, 0, 0, 0},
+        {"x", 0, 0, 1}, {"", 0, 0, 0},  {"", 1, 0, 1},  {nullptr, 0, 0, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.OD ? c.OD : "(none)");
@@ -233,7 +235,8 @@ TEST(SortSearchResults, ReadsODIntoTheSettings) {
 TEST(SortSearchResults, EmptyODKeepsAnEarlierChoiceOfNoGrouping) {
     HitSortSettings s;
     s.searchtypeNeeded = 0;
-    EXPECT_EQ(sorted(kMixed, "", "TITLE", SRSO_SRCHTYPE, s), (std::vector<std::string>{"B", "A", "D", "C", "E"}));
+    EXPECT_EQ(sorted(kMixed, "", "TITLE", SRSO_SRCHTYPE, s),
+              (std::vector<std::string>{"B", "A", "D", "C", "E"}));
 }
 
 TEST(SortSearchResults, GroupsKeywordHitsAfterTitlesAndBeforeBodyText) {
@@ -254,9 +257,9 @@ TEST(SortSearchResults, GroupsKeywordHitsAfterTitlesAndBeforeBodyText) {
 
 TEST(SortSearchResults, TypesDescendWithTitlesAscendingWithin) {
     const std::vector<Hit> hits = {
-        {"desc", "1551-A.R1A.html", titled("a")},      {"folder", "h7.R1.html", titled("a")},
-        {"guide-b", "1553-B.R1A.html", titled("b")},   {"manual", "19080-C.R1A.html", titled("a")},
-        {"guide-a", "1553-D.R1A.html", titled("A")},   {"opi", "15431-E.R1A.html", titled("a")},
+        {"desc", "1551-A.R1A.html", titled("a")},    {"folder", "h7.R1.html", titled("a")},
+        {"guide-b", "1553-B.R1A.html", titled("b")}, {"manual", "19080-C.R1A.html", titled("a")},
+        {"guide-a", "1553-D.R1A.html", titled("A")}, {"opi", "15431-E.R1A.html", titled("a")},
     };
     EXPECT_EQ(sorted(hits, "1", "TYPE", SRSO_DEFAULT),
               (std::vector<std::string>{"guide-a", "guide-b", "opi", "manual", "folder", "desc"}));
@@ -280,8 +283,8 @@ TEST(UqxSortCallback, TitlesCompareCaseBlindAtAnyLength) {
     };
     const Case cases[] = {
         {"Installation Guide A", "installation guide b", -1},  // case differs in the first eight bytes
-        {"abcdefgHZ", "ABCDEFGha", 1},                          // and after them
-        {"Installation Guide", "INSTALLATION GUIDE", 0},        // equal: the file names decide
+        {"abcdefgHZ", "ABCDEFGha", 1},                         // and after them
+        {"Installation Guide", "INSTALLATION GUIDE", 0},       // equal: the file names decide
         {"Installation", "Installation Guide", -1},
         {"AB", "A[", 1},  // '[' lies between the cases: letters compare as lower case
         {"", "a", -1},
@@ -347,15 +350,67 @@ LibraryTable titles(const std::vector<LibraryTable::Row>& rows) {
     return t;
 }
 
+TEST(UqxSortCallbackLibs, ComparesTitlesOnlyWhenBothAreKnown) {
+    const LibraryTable libs = titles({{"a1", "Beta"}, {"b2", "alpha"}, {"c3", std::nullopt}, {"d4", ""}});
+    struct Case {
+        const char* a;
+        const char* b;
+        int sign;
+    };
+    const Case cases[] = {
+        {"a1", "b2", 1}, {"b2", "A1", -1}, {"A1", "a1", 0},  // titles case-blind, ids too
+        {"a1", "c3", 0}, {"zz", "a1", 0},  {"d4", "b2", 0},  // unknown, unlisted or empty titles
+        {"c3", "C3", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.a) + " vs " + c.b);
+        const int r = uqxSortCallbackLibs(c.a, c.b, libs);
+        EXPECT_EQ((r > 0) - (r < 0), c.sign);
+    }
+}
+
+TEST(SortSearchResults, LibraryOrderKeepsEachLibraryTogether) {
+    const LibraryTable libs = titles({{"L1", "Beta lib"},
+                                      {"L2", "alpha lib"},
+                                      {"L4", "ALPHA LIB"},
+                                      {"L5", ""},
+                                      {"L6", std::string(499, 'x') + "b"},
+                                      {"L7", std::string(499, 'x') + "a"}});
+    const std::vector<Hit> hits = {
+        {"1a", "1553-Z.R1A.html", titled("z"), OST_BODYTEXT, 0, "L1"},
+        {"3a", "", "", OST_BODYTEXT, 0, "L3"},
+        {"2a", "1553-Y.R1A.html", titled("y"), OST_BODYTEXT, 0, "L2"},
+        {"6a", "1553-X.R1A.html", "", OST_BODYTEXT, 0, "L6"},
+        {"1b", "1553-A.R1A.html", titled("a"), OST_BODYTEXT, 0, "l1"},
+        {"4a", "1553-W.R1A.html", titled("w"), OST_BODYTEXT, 0, "L4"},
+        {"5a", "1553-V.R1A.html", titled("v"), OST_BODYTEXT, 0, "L5"},
+        {"7a", "1553-U.R1A.html", "", OST_BODYTEXT, 0, "L7"},
+        {"2b", "", "", OST_BODYTEXT, 0, "L2"},
+        {"1c", "1553-B.R1A.html", titled("b"), OST_BODYTEXT, 0, "L1"},
+    };
+    // Equal titles (case-blind, or equal in their first 499 bytes) keep
+    // their order; untitled libraries follow in theirs; hits keep theirs.
+    const std::vector<std::string> want = {"2a", "2b", "4a", "1a", "1b", "1c", "6a", "7a", "3a", "5a"};
+    for (const char* OD : {"0", "1"}) {
+        SCOPED_TRACE(OD);
+        Reply reply(hits);
+        HitSortSettings s;
+        ASSERT_TRUE(sortSearchResults(reply.order, 1, OD, "TITLE", SRSO_SRCHTYPE, s, libs));
+        EXPECT_EQ(reply.labels(), want);
+    }
+}
+
 // Hits meant to find any order fault: no file names, empty and equal
 // titles, unknown library titles, any BA, several summaries per library.
 std::vector<Hit> adversarialHits(std::mt19937& rng, std::size_t count) {
-    const char* files[] = {"", "", "1553-A.R1A.html", "9_1553-B.R1A.html", "10_1551-C.R1A.html",
-                           "h1.R1.html", "h2.R1.html", "readme", "15431-D.R1A.html", "1553-A.R1A.html"};
-    const std::string comments[] = {"", titled(""), titled("Same"), titled("same"), titled("a|b|c"),
-                                    "TITLE: x CTW: k", titled("Z"), "CTW: only"};
+    const char* files[] = {
+        "",           "",           "1553-A.R1A.html", "9_1553-B.R1A.html", "10_1551-C.R1A.html",
+        "h1.R1.html", "h2.R1.html", "readme",          "15431-D.R1A.html",  "1553-A.R1A.html"};
+    const std::string comments[] = {
+        "",          titled(""), titled("Same"), titled("same"), titled("a|b|c"), "TITLE: x CTW: k",
+        titled("Z"), "CTW: only"};
     const unsigned long types[] = {OST_BODYTEXT, OST_DOCNO, OST_TOPICTITLE, OST_KEYWORD_LOGICAL,
-                                   OST_TITLE, OST_CTW, OST_FOLTITLE};
+                                   OST_TITLE,    OST_CTW,   OST_FOLTITLE};
     std::vector<Hit> hits;
     for (std::size_t i = 0; i < count; ++i) {
         Hit h;
@@ -381,7 +436,8 @@ TEST(SortSearchResults, AdversarialHitsStayAPermutationInContiguousLibraries) {
     for (int i = 0; i < 40; ++i) {
         // Every third library unknown, some titles equal.
         if (i % 3 == 0) continue;
-        rows.push_back({"L" + std::to_string(i), i % 5 == 0 ? std::string("") : "Lib " + std::to_string(i % 7)});
+        rows.push_back(
+            {"L" + std::to_string(i), i % 5 == 0 ? std::string("") : "Lib " + std::to_string(i % 7)});
     }
     const LibraryTable libs = titles(rows);
     const char* ODs[] = {nullptr, "0", "1", "8", "9", "x"};
@@ -399,17 +455,35 @@ TEST(SortSearchResults, AdversarialHitsStayAPermutationInContiguousLibraries) {
         std::set<std::string> seen;
         for (std::size_t i = 0; i < reply.order.size(); ++i) {
             if (i > 0 && folded(reply.order[i]->ID) == folded(reply.order[i - 1]->ID)) continue;
-            EXPECT_TRUE(seen.insert(folded(reply.order[i]->ID)).second) << "split library " << reply.order[i]->ID;
+            EXPECT_TRUE(seen.insert(folded(reply.order[i]->ID)).second)
+                << "split library " << reply.order[i]->ID;
             starts.push_back(i);
         }
         starts.push_back(reply.order.size());
+        // Titled libraries by title (case-blind), the untitled after them.
+        const std::string* previous = nullptr;
+        bool untitledSeen = false;
         for (std::size_t r = 0; r + 1 < starts.size(); ++r) {
-            std::vector<UzQxSearchEntry*> run(reply.order.begin() + starts[r], reply.order.begin() + starts[r + 1]);
+            const std::string* title = libs.titleOf(reply.order[starts[r]]->ID);
+            if (title == nullptr || title->empty()) {
+                untitledSeen = true;
+                continue;
+            }
+            EXPECT_FALSE(untitledSeen) << "titled library after an untitled one";
+            if (previous != nullptr) {
+                EXPECT_LE(folded(*previous), folded(*title));
+            }
+            previous = title;
+        }
+        for (std::size_t r = 0; r + 1 < starts.size(); ++r) {
+            std::vector<UzQxSearchEntry*> run(reply.order.begin() + starts[r],
+                                              reply.order.begin() + starts[r + 1]);
             const std::vector<UzQxSearchEntry*> before = run;
             ASSERT_TRUE(sortSearchResults(run, 0, OD, BA, SRSO_SRCHTYPE, s, libs));
             // Adjacent hits in order, equal ones in their order before.
             for (std::size_t i = 1; i < run.size(); ++i) {
-                const int c = uqxSortCallback(makeHitSortKey(*run[i - 1]), makeHitSortKey(*run[i]), SRSO_SRCHTYPE, s);
+                const int c =
+                    uqxSortCallback(makeHitSortKey(*run[i - 1]), makeHitSortKey(*run[i]), SRSO_SRCHTYPE, s);
                 ASSERT_LE(c, 0);
                 if (c == 0) {
                     ASSERT_LT(std::find(before.begin(), before.end(), run[i - 1]),
