@@ -18,8 +18,8 @@ inline constexpr std::size_t kMessageLimit = 639;
 // The notice of message 99, which the search pages show as well: English,
 // then the same in Japanese (EUC-JP).
 inline constexpr char kKanjiNoticeEnglish[] =
-    "Please note that search query contained Hiragana/Kanji which were not searched in documents body text by "
-    "this KIVO version.<br>";
+    "Please note that search query contained Hiragana/Kanji which were not searched in documents body "
+    "text by this KIVO version.<br>";
 inline constexpr char kKanjiNoticeJapanese[] =
     "\xa4\xb3\xa4\xce\xc8\xc7\xa4\xceKIVO\xa4\xc7\xa4\xcf\xa1\xa2\xb8\xa1\xba\xf7\xb8\xec\xa4\xcb\xb4\xde"
     "\xa4\xde\xa4\xec\xa4\xeb\xa4\xd2\xa4\xe9\xa4\xac\xa4\xca\xa1\xa6\xb4\xc1\xbb\xfa\xa4\xcf\xca\xb8\xbd"
