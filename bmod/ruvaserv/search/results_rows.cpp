@@ -191,6 +191,7 @@ private:
     bool restartShading_ = true;
     std::string lastRowType_;
     bool bodyDivider_ = false;
+    std::string pa_;  // PA as the request gave it, before the rows take PAOR's
 };
 
 int RowsWriter::startLibrary(const UzQxSearchEntry& e) {
@@ -270,6 +271,7 @@ int RowsWriter::writeRows() {
     fullText_ = isFullText(cg_);
     phrase_ = isPhraseSearch(cg_, sd_);
     bodyDivider_ = fullText_ && !out_.isSorted;
+    pa_ = text("PA");
     // The list writer reads PA for the rows' links and marks.
     if (const std::string* paor = field(cg_, "PAOR")) {
         const std::string value = *paor;
@@ -315,7 +317,7 @@ void RowsWriter::advancedRecap(int count) {
         "found "
         "matching</td></tr>\n",
         count);
-    if ((sd_.searchType & OST_BODYTEXT) && !text("PA").empty()) {
+    if ((sd_.searchType & OST_BODYTEXT) && !pa_.empty()) {
         const std::string body = text("PAOR");
         if (body.find('"') != std::string::npos)
             ao_.kvoPrintf(
@@ -352,7 +354,7 @@ void RowsWriter::patternLine(int count, const std::string& paor) {
         else
             ao_.kvoPrintf("<b>%d</b> hits were found with search phrase <b>%s</b>", count, pageText(paor));
     } else {
-        const std::string pastr = sd_.searchPat.empty() ? text("PA") : sd_.searchPat;
+        const std::string& pastr = sd_.searchPat.empty() ? pa_ : sd_.searchPat;
         ao_.kvoPrintf("<b>%d</b> documents matching ", count);
         ao_.kvoWrite(dispSearchPattern(pastr));
     }
