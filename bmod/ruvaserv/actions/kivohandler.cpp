@@ -14,7 +14,7 @@ namespace {
 
 // What a row of the word table runs. kLater: the action is not built yet;
 // the word is answered as an unknown one, without the row's preparation.
-enum class ActionOp { kLater, kAdvSearch, kBlank, kCompare, kDocSearch, kJsMenu, kLink, kPrevious, kUp };
+enum class ActionOp { kLater, kAdvSearch, kBlank, kCompare, kDocSearch, kJsMenu, kLink, kPrevious, kSearch, kUp };
 
 struct ActionRow {
     const char* word;
@@ -37,7 +37,7 @@ constexpr ActionRow kActionRows[] = {
     {"JSCMENU", ActionOp::kJsMenu, false},  {"LINK", ActionOp::kLink, false},
     {"LINKEXT", ActionOp::kLater, false},   {"PRINT", ActionOp::kLater, false},
     {"PRINTA4", ActionOp::kLater, false},   {"PRINTUS", ActionOp::kLater, false},
-    {"PREVIOUS", ActionOp::kPrevious, false}, {"SEARCH", ActionOp::kLater, false},
+    {"PREVIOUS", ActionOp::kPrevious, false}, {"SEARCH", ActionOp::kSearch, false},
     {"SEARCHEXT", ActionOp::kLater, false}, {"SEARCHMSG", ActionOp::kLater, false},
     {"SORTMSG", ActionOp::kLater, false},   {"SUB_MAIN", ActionOp::kLater, false},
     {"TOOLBAR", ActionOp::kLater, false},   {"TREEFRAME", ActionOp::kLater, false},
@@ -123,6 +123,32 @@ int searchFormRow(KivoHandler& kh, bool advanced) {
     return written;
 }
 
+void defaultField(ValueList& fields, const char* name, const char* value) {
+    const Value* field = fields.findValue(name);
+    if (!field || field->value.empty()) fields.addValue(name, value);
+}
+
+// SEARCH as far as running the search: the external mark and the sort
+// defaults the results page reads. Resolving the library and list searches
+// are not done here.
+int searchRow(KivoHandler& kh) {
+    CgiHandler& cg = *kh.cg;
+    std::unique_ptr<SearchActions> sa = newSearchActions(&cg);
+    if (!sa) {
+        kh.setError(msgFormat(0, "kivohandler/82"), "SearchActions");
+        return 0;
+    }
+    if (cg.options & kOptExternSearch) {
+        cg.options &= ~kOptExternSearch;
+        sa->sd->isExternSearch = 1;
+    }
+    defaultField(*cg.valueList, "BA", "TITLE");
+    defaultField(*cg.valueList, "OD", "0");
+    const int written = sa->searchAction(kh);
+    if (!written) kh.errmsg = sa->getError();
+    return written;
+}
+
 int contextMenuScript(KivoHandler& kh) {
     kh.cg->mimeType = "text/javascript";
     return kh.cg->generateJSBGMenuFunctions();
@@ -169,6 +195,8 @@ int KivoHandler::entry(const char* action) {
             return linkRow(*this);
         case ActionOp::kPrevious:
             return cg->outputPrevious();
+        case ActionOp::kSearch:
+            return searchRow(*this);
         case ActionOp::kUp:
             return cg->locationDbTop();
         case ActionOp::kLater:

@@ -13,6 +13,7 @@
 #include "bmod/ruvaserv/client/uzresponse.h"
 #include "bmod/ruvaserv/client/uzsession.h"
 #include "bmod/ruvaserv/search/index_patterns.h"
+#include "bmod/ruvaserv/search/library_ids.h"
 #include "bmod/ruvaserv/search/search_functions.h"
 #include "common/docmodel/comment_tokens.h"
 #include "common/eucjp.h"
@@ -245,15 +246,8 @@ Libraries SearchLoop::libraries(UzSession& session) const {
         libs.bitmaps = std::string("\"") + kNoBitmap + "\"";
         return libs;
     }
-    std::string ids = libs.list;
-    if (!ids.empty() && ids.front() == '"') ids.erase(0, 1);
-    if (!ids.empty() && ids.back() == '"') ids.pop_back();
     std::vector<std::string> bitmaps;
-    size_t from = 0;
-    while ((from = ids.find_first_not_of(' ', from)) != std::string::npos) {
-        const size_t end = std::min(ids.find(' ', from), ids.size());
-        const std::string id = ids.substr(from, end - from);
-        from = end;
+    for (const std::string& id : splitLibraryIds(libs.list)) {
         ++libs.count;
         std::optional<std::string> bitmap;
         std::unique_ptr<UzResponse> ml = session.mllist(id);

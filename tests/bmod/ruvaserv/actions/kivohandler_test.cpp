@@ -63,7 +63,7 @@ TEST(KivoHandler, UnknownAndUnbuiltWordsAnswerMessage10) {
 }
 
 TEST(KivoHandler, UnbuiltRowsRunNoPreparation) {
-    for (const char* word : {"ABOUT", "BODY", "EXPORT", "TOOLBAR", "ANNOTS", "SEARCH", "SUB_MAIN"}) {
+    for (const char* word : {"ABOUT", "BODY", "EXPORT", "TOOLBAR", "ANNOTS", "SUB_MAIN"}) {
         SCOPED_TRACE(word);
         CapturedRequest cg;
         cg.field("PA", "x");
@@ -110,6 +110,42 @@ TEST(KivoHandler, BlankAndScriptRowsPrepareTheirAnswer) {
 }
 
 class KivoHandlerSearchForms : public test::ScriptedServerTest {};
+
+// SEARCH takes the external mark out of the options and fills the sort
+// fields before the search runs; a session that cannot be had leaves its
+// error with the request, the handler's own text empty.
+TEST_F(KivoHandlerSearchForms, SearchRowPreparesTheSearchAndPassesItsFailure) {
+    struct {
+        const char* od;
+        const char* ba;
+        const char* wantOd;
+        const char* wantBa;
+    } const cases[] = {
+        {nullptr, nullptr, "0", "TITLE"},
+        {"", "", "0", "TITLE"},
+        {"9", "TYPE", "9", "TYPE"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.od ? c.od : "(none)");
+        test::ScriptedPeer peer({test::PeerScript().close()});
+        ASSERT_TRUE(peer.ok());
+        CapturedRequest cg;
+        cg->docServAddr = "127.0.0.1:" + std::to_string(peer.port());
+        cg.field("ST", "TITLE");
+        cg.field("PA", "x");
+        if (c.od) cg.field("OD", c.od);
+        if (c.ba) cg.field("BA", c.ba);
+        cg->options = 0x240;
+        auto kh = newKivoHandler(cg.get());
+        EXPECT_EQ(kh->entry("search"), 0);
+        EXPECT_EQ(cg->options, 0x40u);
+        EXPECT_EQ(cg->valueList->findValue("OD")->value, c.wantOd);
+        EXPECT_EQ(cg->valueList->findValue("BA")->value, c.wantBa);
+        EXPECT_EQ(kh->getError(), "");
+        EXPECT_NE(cg->getError(), "");
+        EXPECT_EQ(cg.written(), "");
+    }
+}
 
 // With the daemon gone the forms write nothing: the row leaves the body
 // handlers off and hands the form's error text to the handler, so the

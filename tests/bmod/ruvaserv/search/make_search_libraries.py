@@ -24,6 +24,11 @@ over "*.kvo" must find. Index images are written by ruvx_build.py's
 daemon answers QXSRCH with the index's names and other commands in lower
 case, so compare case-blind.
 
+make_results(dir) writes dir/results/, a flat folder for Daemon(lib=...):
+alpha.kvo (every index, comments with TITLE:, CTW:, ENGTITLE:, SUBTITLE:),
+beta.kvo ("STA:PRE"), gamma.kvo (more full-text hits than an ordinary search
+lists) and kivo_help.khx, and returns a ResultFixtures object.
+
 Run as a program it writes the fixtures into <dir> and prints the manifest
 as JSON.
 """
@@ -270,6 +275,21 @@ def write_library(lib, images):
         z.comment = lib.comment
 
 
+def write_libraries(libs, work, jobs_file):
+    """Index images by ruvx_build.py (jobs in jobs_file, images in work),
+    then each library at its path."""
+    jobs = ""
+    images = {}
+    for lib in libs:
+        images[lib.name], text = index_jobs(lib, work)
+        jobs += text
+    with open(jobs_file, "w") as f:
+        f.write(jobs)
+    subprocess.run([sys.executable, RUVX_BUILD, jobs_file], check=True)
+    for lib in libs:
+        write_library(lib, images[lib.name])
+
+
 def structure_text(records):
     return "# structure\n" + "".join('Name: "%s"\nLabel: "%s"\nLevel: %s\nPath: "%s"\nIndexFile: ""\n\n' % r
                                      for r in records)
@@ -283,22 +303,120 @@ def make(root):
     os.makedirs(work, exist_ok=True)
     for _, _, _, folder in FOLDERS:
         os.makedirs(os.path.join(fx.tree, folder), exist_ok=True)
-    jobs = ""
-    images = {}
     for lib in libs:
         lib.path = os.path.join(fx.tree, lib.folder, lib.name)
-        images[lib.name], text = index_jobs(lib, work)
-        jobs += text
-    jobs_file = os.path.join(root, "jobs.txt")
-    with open(jobs_file, "w") as f:
-        f.write(jobs)
-    subprocess.run([sys.executable, RUVX_BUILD, jobs_file], check=True)
-    for lib in libs:
-        write_library(lib, images[lib.name])
+    write_libraries(libs, work, os.path.join(root, "jobs.txt"))
     with open(fx.structure, "w") as f:
         f.write(structure_text([(name, label, level, os.path.join(fx.tree, folder))
                                 for name, label, level, folder in FOLDERS]))
     return fx
+
+
+# The results page's libraries: one flat folder for Daemon(lib=...), so the
+# default root (node 0) holds them all.
+ALPHA_INSTALL = "1551-ALP10101Uen.A.html"
+ALPHA_NOTES = "1553-ALP10102Uen.A.html"
+ALPHA_CABLES = "1543-ALP10103Uen.A.html"
+ALPHA_FOLDER = "hfolder-setup.html"
+# An unindexed member with one short paragraph: its SRCH context is the
+# paragraph's text.
+ALPHA_PLAIN = "plain.html"
+ALPHA_PLAIN_TEXT = b"<html><body><!--@BODY--><p>installation here</p><!--@/BODY--></body></html>\n"
+BETA_INSTALL = "1551-BET10101Uen.A.html"
+BETA_OTHER = "1553-BET10102Uen.A.html"
+# One title in an HTML and a PDF document.
+BETA_WIRING = ("1553-BET10104Uen.A.html", "1553-BET10105Uen.A.pdf")
+# Over the hit limit of an ordinary search (500): its full-text hits come
+# as one count.
+GAMMA_BULK = 501
+
+
+def gamma_docs():
+    bulk = ["1551-GAM1%04dUen.A.html" % n for n in range(GAMMA_BULK)]
+    docs = [Doc(name, b'TITLE: "Bulk page %d"' % n, page("Bulk page %d" % n, [("1", "Bulk", "Installation.")]),
+                {"fulltext.qxx": ["installation"]}, member=n < 3)
+            for n, name in enumerate(bulk)]
+    docs.append(Doc("1553-GAM20001Uen.A.html", b'TITLE: "Maintenance plan" CTW: Service',
+                    page("Maintenance plan", [("1", "Plan", "Oil the gears.")]),
+                    {"title.qxx": ["maintenance", "plan"], "ctw.qxx": ["Service"], "docno.qxx": ["1553-GAM20001"],
+                     "topictitle.qxx": ["Oiling|1|x"], "folder.qxx": ["maintenance"]}))
+    return docs
+
+
+def results_libraries():
+    return [
+        Library("kivo_help.khx", "results", b"Help [EN/HELP1 R1A]",
+                extra=[("help.html", page("Help", [("1", "Search", "How to search.")]), None)]),
+        Library("alpha.kvo", "results", b"Alpha Guide [EN/ALPHA1 R1A]", [
+            Doc(ALPHA_INSTALL, b'TITLE: "Installation guide" ENGTITLE: "Installation guide" SUBTITLE: "First steps"',
+                page("Installation guide", [("1", "Install", "The installation of the unit.")]),
+                {"title.qxx": ["installation", "guide"], "docno.qxx": ["1551-ALP10101"],
+                 "fulltext.qxx": ["the", "installation", "of", "unit"]}),
+            Doc(ALPHA_NOTES, b'CTW: Installation TITLE: "Operator notes"',
+                page("Operator notes", [("1", "Notes", "Read before installation.")]),
+                {"title.qxx": ["operator", "notes"], "ctw.qxx": ["Installation"], "docno.qxx": ["1553-ALP10102"],
+                 "fulltext.qxx": ["read", "before", "installation"]}),
+            Doc(ALPHA_CABLES, b'TITLE: "Cabling" SUBTITLE: "Racks"',
+                page("Cabling", [("1", "Installation of cables", "Cables go left.")]),
+                {"title.qxx": ["cabling"], "docno.qxx": ["1543-ALP10103"],
+                 "topictitle.qxx": ["Installation of cables|1|x"],
+                 "fulltext.qxx": ["installation", "of", "cables", "go", "left"]}),
+            Doc(ALPHA_FOLDER, b'TITLE: "Alpha|Installation"', page("Installation", [("1", "Contents", "Pages.")]),
+                {"folder.qxx": ["installation"]}),
+        ], extra=[(ALPHA_PLAIN, ALPHA_PLAIN_TEXT, None)]),
+        Library("beta.kvo", "results", b"Beta Reference [EN/BETA1 R1A] STA:PRE", [
+            Doc(BETA_INSTALL, b'TITLE: "Installation reference" CTW: Setup',
+                page("Installation reference", [("1", "Setup", "Installation in short.")]),
+                {"title.qxx": ["installation", "reference"], "ctw.qxx": ["Setup"], "docno.qxx": ["1551-BET10101"],
+                 "fulltext.qxx": ["installation", "in", "short"]}),
+            Doc(BETA_OTHER, b'TITLE: "Maintenance"', page("Maintenance", [("1", "Oil", "Oil it.")]),
+                {"title.qxx": ["maintenance"], "docno.qxx": ["1553-BET10102"], "fulltext.qxx": ["oil", "it"]}),
+            Doc(BETA_WIRING[0], b'TITLE: "Wiring sheet"', page("Wiring sheet", [("1", "Wires", "Red to red.")]),
+                {"title.qxx": ["wiring", "sheet"]}),
+            Doc(BETA_WIRING[1], b'TITLE: "Wiring sheet"', b"%PDF-1.4\n%wiring sheet\n%%EOF\n",
+                {"title.qxx": ["wiring", "sheet"]}, kind=PDF),
+        ]),
+        Library("gamma.kvo", "results", b"Gamma Bulk [EN/GAMMA1 R1A]", gamma_docs()),
+    ]
+
+
+class ResultFixtures:
+    """The results libraries: folder (for Daemon(lib=...)) and their roles."""
+
+    def __init__(self, folder, libs):
+        self.folder = folder
+        self.libraries = {lib.name: lib for lib in libs}
+        self.help = "kivo_help.khx"
+        self.preliminary = "beta.kvo"      # STA:PRE
+        self.bulk = "gamma.kvo"            # 348 in the full text, 349 elsewhere
+        self.word = "installation"         # hits in every index of alpha.kvo
+        self.bulk_count = GAMMA_BULK
+
+    def path(self, name):
+        return self.libraries[name].path
+
+    def indexes(self, name):
+        """{index member: {word: [document names]}} of a library, words as given."""
+        out = {}
+        for d in self.libraries[name].docs:
+            for index, words in d.words.items():
+                for w in words:
+                    out.setdefault(index, {}).setdefault(w, []).append(d.name)
+        return out
+
+
+def make_results(root):
+    """Writes the results libraries into root/results; gives ResultFixtures."""
+    root = os.path.abspath(root)
+    folder = os.path.join(root, "results")
+    work = os.path.join(root, "results-images")
+    os.makedirs(folder, exist_ok=True)
+    os.makedirs(work, exist_ok=True)
+    libs = results_libraries()
+    for lib in libs:
+        lib.path = os.path.join(folder, lib.name)
+    write_libraries(libs, work, os.path.join(root, "results-jobs.txt"))
+    return ResultFixtures(folder, libs)
 
 
 def main(argv):

@@ -12,10 +12,8 @@ A case is a dict:
            or None)
   mllist   {library id: comment line}; an id missing here has no title
 
-File names follow the grammar the differential writes: an optional prefix
-of digits and '_', a decimal class of the class table below (or none), '-',
-an individual part of A-F and digits, an optional language ("Uen", "Uja",
-"UJA"), then ".<rev>.<ext>"; folders are 'h' and the same letters.
+Document types are known for the decimal classes of the table below and
+the fallbacks of doctype(); a name beginning with 'h' is a folder.
 """
 
 OST_BODYTEXT = 128
@@ -66,19 +64,63 @@ def same(a, b):
 # ---- member names
 
 def name_parts(filename):
-    """(prefix, decimal class, language) of a name of the grammar."""
-    stem = filename.split(".")[0]
-    lang = ""
-    for mark in ("Uen", "Uja", "UJA"):
-        if stem.endswith(mark):
-            lang, stem = mark, stem[:-len(mark)]
-    if filename.startswith("h"):
-        return "", "", lang
-    prefix = ""
-    if "_" in stem:
-        prefix, stem = stem.split("_", 1)
-    decclass = stem.split("-", 1)[0] if "-" in stem else ""
+    """(prefix, decimal class, language) of a member name: the number is
+    the first dot-separated field (a name without a second field has no
+    parts); the language starts at its last 'U' or 'u' after the first
+    character, else is its leading letters; a prefix is up to four digits
+    or dashes before '/' or '_'; the class is the digits after it, fewer
+    than six."""
+    fields = [f for f in filename.split(".") if f]
+    if len(fields) < 2 and ".." not in filename:
+        return "", "", ""
+    stem = "".join(c for c in fields[0] if ord(c) > 32 and ord(c) != 127)
+    u = len(stem)
+    while u > 1 and stem[u - 1] not in "Uu":
+        u -= 1
+    if u > 1:
+        end = u - 1
+        while end < len(stem) and (stem[end].isascii() and stem[end].isalpha() or stem[end] in "?*"):
+            end += 1
+        lang, stem = stem[u - 1:end], stem[:u - 1]
+    else:
+        end = 0
+        while end < len(stem) and stem[end].isascii() and stem[end].isalpha():
+            end += 1
+        lang = stem[:end]
+    has_colon = ":" in stem
+    slash = stem.find("/")
+    prefix, p = "", 0
+    if 0 <= slash <= 4 and not has_colon:
+        prefix, p = stem[:slash], slash + 1
+    else:
+        for i in range(min(5, len(stem))):
+            if i >= 1 and stem[i] in "/_":
+                prefix, p = stem[:i], i + 1
+                break
+            if not stem[i].isdigit() and stem[i] != "-":
+                break
+    decclass = ""
+    if not has_colon and p < len(stem) and stem[p].isdigit():
+        q = p
+        while q < len(stem) and q - p < 6 and stem[q].isdigit():
+            q += 1
+        if q - p < 6:
+            decclass = stem[p:q]
     return prefix, decclass, lang
+
+
+def doctype(decclass):
+    """(type number, English name) of a decimal class: the table, else the
+    fallbacks by first character."""
+    if decclass in DOCTYPES:
+        return DOCTYPES[decclass]
+    if atoi(decclass) == 0:
+        return DOCTYPES[""]
+    first = decclass[:1]
+    if first == "0":
+        return (363, "Administrative Document") if decclass.startswith("006") else (364, "General Document")
+    return {"1": (294, "Technical Document"), "2": (311, "Commercial Document"),
+            "3": (365, "Financial Document")}.get(first, (0, "ZUnknown"))
 
 
 def atoi(text):
@@ -142,7 +184,7 @@ class Key:
         self.folder = name.startswith("h")
         self.prefix, decclass, _ = name_parts(name) if name else ("", "", "")
         self.prefix_number = atoi(self.prefix)
-        self.doctype, type_name = DOCTYPES.get(decclass, DOCTYPES[""])
+        self.doctype, type_name = doctype(decclass)
         self.type_name = "Folder" if self.folder else type_name
         self.title = shown_title(e["comment"])
         self.is_kwd = e["isKwd"]

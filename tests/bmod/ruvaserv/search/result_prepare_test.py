@@ -11,19 +11,10 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import qx_oracle  # noqa: E402
+import qxsrch_lines  # noqa: E402
 
 PREP_DUMP = os.environ.get("PREP_DUMP", "prep_dump")
 
-QX_HEAD = "300-Database Filename Hash DocType Score Tokens Comment\n"
-QX_END = "200-QXSRCH executed.\n"
-ML_HEAD = "300-Type Level Name         ID  Size\t\tEntries CTime    \"Comment\"\n"
-ML_END = "200-MLLIST executed.\n"
-
-
-def quote(text):
-    if text and all(c.isascii() and c.isalnum() for c in text):
-        return text
-    return '"' + text.replace('"', '\\"') + '"'
 
 
 def db_name(lib):
@@ -33,17 +24,15 @@ def db_name(lib):
 def qx_line(e):
     """One reply line of an entry dict (see qx_oracle)."""
     if e["hit"]:
-        words = " ".join(e["words"])
-        line = '300 "%s" %s "%s" HTML 0 [%s]' % (db_name(e["ID"]), e["ID"], e["filename"], words)
-        return line + (" " + quote(e["comment"]) if e["comment"] else "") + "\n"
+        return qxsrch_lines.hit(db_name(e["ID"]), int(e["ID"]), e["filename"], e["words"], e["comment"])
     if e["actualHits"]:
-        return '348 "Folder" "%s" %s %d\n' % (db_name(e["ID"]), e["ID"], e["actualHits"])
-    return '349 "Folder" "%s" %s\n' % (db_name(e["ID"]), e["ID"])
+        return qxsrch_lines.summary("Folder", db_name(e["ID"]), int(e["ID"]), e["actualHits"])
+    return qxsrch_lines.no_hit("Folder", db_name(e["ID"]), int(e["ID"]))
 
 
 def ml_reply(lib, comment):
-    return (ML_HEAD + '300   DB     0 "%s"  "00|%s|%s|" \t      984     3 1796961933 "%s" FALSE\n'
-            % (db_name(lib), lib, db_name(lib), comment) + ML_END)
+    return qxsrch_lines.mllist_reply([qxsrch_lines.mllist_library(db_name(lib), int(lib), 984, 3, 1796961933,
+                                                                  comment)])
 
 
 def entry(lib, filename="", comment="", words=("W",), hit=1, actual=0, stype=128, kwd=2, topic=2):
@@ -85,7 +74,7 @@ def encode_case(case):
     out += frame("order", str(case["order"]))
     for (stype, kwd, topic), run in exchanges(case["entries"]):
         out += frame("qxsrch", "%d %d %d fulltext.qxx\n" % (stype, kwd, topic)
-                     + QX_HEAD + "".join(qx_line(e) for e in run) + QX_END)
+                     + qxsrch_lines.qxsrch_reply([qx_line(e) for e in run]))
     for lib, comment in case["mllist"].items():
         out += frame("mllist", lib + "\n" + ml_reply(lib, comment))
     return out + frame("end", "")
@@ -143,9 +132,9 @@ class Preparation(unittest.TestCase):
         ])
 
     def test_libraries_grouped_in_first_appearance_order(self):
-        hits = [entry(lib, "1553-%d.A.html" % k, "TITLE: T") for k, lib in enumerate(["L1", "L2", "L3", "L1", "L2"])]
+        hits = [entry(lib, "1553-%d.A.html" % k, "TITLE: T") for k, lib in enumerate(["11", "12", "13", "11", "12"])]
         # 3001 matches keep the reply's library order: grouping only.
-        big = hits + [summary("L3", 2996)]
+        big = hits + [summary("13", 2996)]
         self.check([(make_case(big, {"ST": "TITLE"}), {"order": [0, 3, 1, 4, 2, 5], "libHitCount": 3})])
 
     def test_and_filter_counts_distinct_types_per_library_and_name(self):
