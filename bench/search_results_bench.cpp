@@ -24,6 +24,8 @@
 // distinct ones.
 //
 // usage: search_results_bench [--benchmark_filter=...]
+// On a shared machine, --benchmark_enable_random_interleaving=true with
+// --benchmark_repetitions=8 keeps a load spike from falling on one case.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
