@@ -22,22 +22,15 @@ connection is relayed to that server at once.
 import re
 import select
 import socket
-import threading
+
+from loopback_server import LoopbackServer, shut
 
 # An address word followed by a port word, anywhere in the command line.
 TARGET = re.compile(rb"(?:^|\s)(\d{1,3}(?:\.\d{1,3}){3})\s+(\d{1,5})(?=\s|$)")
 MAX_COMMAND = 4096
 
 
-def shut(s):
-    """Wakes whatever waits on s (accept, recv, select)."""
-    try:
-        s.shutdown(socket.SHUT_RDWR)
-    except OSError:
-        pass
-
-
-class Relay:
+class Relay(LoopbackServer):
     """Listens on 127.0.0.1 at a free port until close()."""
 
     def __init__(self, forward=None, reach=None, pause=1.0):
@@ -47,58 +40,9 @@ class Relay:
         self.pause = pause
         self.commands = []  # per connection in command mode, the bytes received before connecting
         self.refused = []  # (address, port) it could not reach
-        self.lock = threading.Lock()
-        self.listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-        self.listener.bind(("127.0.0.1", 0))
-        self.listener.listen(16)
-        self.port = self.listener.getsockname()[1]
-        self.sockets = []
-        self.threads = []
-        self.closed = False
-        self.acceptor = threading.Thread(target=self.accept_loop, daemon=True)
-        self.acceptor.start()
+        super().__init__()
 
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *exc):
-        self.close()
-
-    def close(self):
-        """Ends every relay and joins its threads."""
-        with self.lock:
-            self.closed = True
-        shut(self.listener)
-        self.acceptor.join()
-        # Nothing is tracked once closed is set: the lists are final.
-        for s in self.sockets:
-            shut(s)
-        for t in self.threads:
-            t.join()
-        self.listener.close()
-
-    def track(self, s):
-        with self.lock:
-            if self.closed:
-                return False
-            self.sockets.append(s)
-            return True
-
-    def accept_loop(self):
-        while True:
-            try:
-                client, _ = self.listener.accept()
-            except OSError:
-                return
-            if not self.track(client):
-                client.close()
-                return
-            t = threading.Thread(target=self.serve, args=(client,), daemon=True)
-            with self.lock:
-                self.threads.append(t)
-            t.start()
-
-    def serve(self, client):
+    def serve(self, client, number):
         server = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
         try:
             if not self.track(server):
