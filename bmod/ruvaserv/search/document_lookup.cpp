@@ -79,7 +79,65 @@ void writeNotFound(CgiHandler& cg, const DocumentLookup& lookup, const std::stri
     cg.flags |= kCgiResponseDone;
 }
 
+// The first hit the lookup counts, and their number in found: hits outside
+// the class pattern are dropped (their name emptied, as the loop drops
+// them), hits without library or of another extension are not counted.
+UzQxSearchEntry* countedHits(UzResponse& reply, const std::optional<std::string>& classPattern,
+                             std::string_view wantedExt, unsigned& found) {
+    UzQxSearchEntry* first = nullptr;
+    for (UzQxSearchEntry* e = reply.qxsrch(); e; e = e->next.get()) {
+        if (!e->filled() || e->filename.empty()) continue;
+        // A dropped hit keeps its place with an empty name, as the loop's do.
+        if (classPattern && !matchPattern(classPattern->c_str(), e->filename.c_str(), 1)) {
+            e->filename.clear();
+            continue;
+        }
+        if (e->database->empty() || !hasExtension(e->filename, wantedExt)) continue;
+        if (!found++) first = e;
+    }
+    return first;
+}
+
 }  // namespace
+
+std::unique_ptr<UzResponse> SearchActions::lookupReply(SearchFunctions& sf, const DocumentLookup& lookup) {
+    std::unique_ptr<UzResponse> reply;
+    if (const std::string* cw = filledField(*cg, "CW")) {
+        if (cw->size() > kSearchFieldMax) {
+            setError(cg->msg(97, "SearchFunctions/2"));
+            return nullptr;
+        }
+        reply = sf.makeRuvxSearch("ctw.qxx", *cw, lookup.library);
+        if (!reply) {
+            errmsg = sf.getError();
+            return nullptr;
+        }
+        sd->searchType = OST_CTW;
+        sd->searchPat = *cw;
+    } else if (const std::string* ti = filledField(*cg, "TI")) {
+        if (ti->size() > kSearchFieldMax) {
+            setError(cg->msg(97, "SearchFunctions/2"));
+            return nullptr;
+        }
+        // Quoting cannot fail on a string; it can only grow past the limit.
+        const std::string quoted = quoteString(ti->c_str());
+        if (quoted.size() > kSearchFieldMax) {
+            setError(cg->msg(97, "SearchFunctions/2"));
+            return nullptr;
+        }
+        reply = sf.makeRuvxSearch("title.qxx", quoted, lookup.library);
+        if (!reply) {
+            errmsg = sf.getError();
+            return nullptr;
+        }
+        sd->searchPat = quoted;
+        sd->searchType = OST_TITLE;
+    } else {
+        setError(cg->msg(85, "SearchActions/3"));
+        return nullptr;
+    }
+    return reply;
+}
 
 int SearchActions::getKivoDocument(KivoHandler& handler, const DocumentLookup& lookup) {
     if (!cg || !cg->valueList) return 0;
@@ -102,57 +160,14 @@ int SearchActions::getKivoDocument(KivoHandler& handler, const DocumentLookup& l
         setError(cg->msg(0, "SearchActions/5"), "SearchFunctions");
         return 0;
     }
-    std::unique_ptr<UzResponse> reply;
-    if (const std::string* cw = filledField(*cg, "CW")) {
-        if (cw->size() > kSearchFieldMax) {
-            setError(cg->msg(97, "SearchFunctions/2"));
-            return 0;
-        }
-        reply = sf->makeRuvxSearch("ctw.qxx", *cw, lookup.library);
-        if (!reply) {
-            errmsg = sf->getError();
-            return 0;
-        }
-        sd->searchType = OST_CTW;
-        sd->searchPat = *cw;
-    } else if (const std::string* ti = filledField(*cg, "TI")) {
-        if (ti->size() > kSearchFieldMax) {
-            setError(cg->msg(97, "SearchFunctions/2"));
-            return 0;
-        }
-        // Quoting cannot fail on a string; it can only grow past the limit.
-        const std::string quoted = quoteString(ti->c_str());
-        if (quoted.size() > kSearchFieldMax) {
-            setError(cg->msg(97, "SearchFunctions/2"));
-            return 0;
-        }
-        reply = sf->makeRuvxSearch("title.qxx", quoted, lookup.library);
-        if (!reply) {
-            errmsg = sf->getError();
-            return 0;
-        }
-        sd->searchPat = quoted;
-        sd->searchType = OST_TITLE;
-    } else {
-        setError(cg->msg(85, "SearchActions/3"));
-        return 0;
-    }
+    std::unique_ptr<UzResponse> reply = lookupReply(*sf, lookup);
+    if (!reply) return 0;
 
     std::optional<std::string> classPattern;
     if (const Value* DO = cg->valueList->findValue("DO")) classPattern = lookupClassPattern(DO->value);
 
     unsigned found = 0;
-    UzQxSearchEntry* first = nullptr;
-    for (UzQxSearchEntry* e = reply->qxsrch(); e; e = e->next.get()) {
-        if (!e->filled() || e->filename.empty()) continue;
-        // A dropped hit keeps its place with an empty name, as the loop's do.
-        if (classPattern && !matchPattern(classPattern->c_str(), e->filename.c_str(), 1)) {
-            e->filename.clear();
-            continue;
-        }
-        if (e->database->empty() || !hasExtension(e->filename, wantedExt)) continue;
-        if (!found++) first = e;
-    }
+    UzQxSearchEntry* first = countedHits(*reply, classPattern, wantedExt, found);
 
     if (found != 1) {
         // Several hits give the results page, none its no-match page.

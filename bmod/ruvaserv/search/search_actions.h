@@ -14,6 +14,8 @@ namespace ruva {
 
 class CgiHandler;
 class KivoHandler;
+class SearchFunctions;
+class UzResponse;
 
 // A document class of the search forms' select.
 struct DecimalClassRow {
@@ -68,6 +70,10 @@ public:
 private:
     friend std::unique_ptr<SearchActions> newSearchActions(CgiHandler* cg);
     explicit SearchActions(CgiHandler* request) : cg(request) {}
+
+    // The lookup's index search by CW, else by TI, in the lookup's library;
+    // null with the error set.
+    std::unique_ptr<UzResponse> lookupReply(SearchFunctions& sf, const DocumentLookup& lookup);
 };
 
 // With its SearchData. Null when it cannot be made.
