@@ -1,6 +1,7 @@
 #include "bmod/ruvaserv/search/result_prepare.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <string_view>
 #include <unordered_map>
@@ -154,69 +155,111 @@ int readListFields(SearchResultFmt& sr, PreparedResults& out) {
     return 1;
 }
 
-// Document hits and the summaries' uncounted hits; a full-text search
-// counts a file name once however many libraries or types found it.
-void countMatches(PreparedResults& out, bool fullText) {
-    std::unordered_set<std::string> seen;
-    for (const UzQxSearchEntry* e : out.hits) {
-        out.docMatchCount += e->actualHits;
-        if (!isDocumentHit(*e)) continue;
-        if (fullText) {
-            if (seen.count(e->filename)) continue;
-            if (seen.size() < kCountedNamesMax) seen.insert(e->filename);
-        }
-        ++out.docMatchCount;
-    }
-}
+// One walk over the hits, which at tens of thousands no longer sit in the
+// cache: the match count, the page's libraries and each hit's library run.
+class LibraryWalk {
+public:
+    explicit LibraryWalk(size_t hits) { runOfHit_.reserve(hits); }
 
-// The page's libraries with their titles, in first-appearance order; 0
-// with message 477 past kMaxResultLibraries.
-int listLibraries(SearchResultFmt& sr, PreparedResults& out) {
-    CgiHandler& cg = sr.cg;
-    LibraryTable& libraries = sr.libraries;
-    libraries.rows.clear();
-    std::unordered_set<std::string> listed;
-    for (const UzQxSearchEntry* e : out.hits) {
-        if (e->ID.empty() || !listed.insert(lowered(e->ID)).second) continue;
-        if (libraries.rows.size() == kMaxResultLibraries) {
-            sr.setError(cg.msg(477, "SearchResultFmt/mem1"));
-            return 0;
+    // Document hits and the summaries' uncounted hits; a full-text search
+    // counts a file name once however many libraries or types found it.
+    // The page's libraries with their titles go in first-appearance order;
+    // 0 with message 477 past kMaxResultLibraries.
+    int walk(SearchResultFmt& sr, PreparedResults& out, bool fullText) {
+        LibraryTable& libraries = sr.libraries;
+        libraries.rows.clear();
+        std::unordered_set<std::string> seen;
+        // Hits of one library mostly come together: the last library's run
+        // is reused without lowering its id again.
+        const std::string* lastId = nullptr;
+        size_t lastRun = 0;
+        for (const UzQxSearchEntry* e : out.hits) {
+            out.docMatchCount += e->actualHits;
+            if (isDocumentHit(*e) && !(fullText && seen.count(e->filename))) {
+                if (fullText && seen.size() < kCountedNamesMax) seen.insert(e->filename);
+                ++out.docMatchCount;
+            }
+            if (!lastId || *lastId != e->ID) {
+                const auto [it, added] = runOf_.try_emplace(lowered(e->ID), runSizes_.size());
+                if (added) {
+                    runSizes_.push_back(0);
+                    if (!e->ID.empty() && !listLibrary(sr, *e)) return 0;
+                }
+                lastId = &e->ID;
+                lastRun = it->second;
+            }
+            if (isEmptyEntry(*e)) {
+                runOfHit_.push_back(kNoRun);
+            } else {
+                runOfHit_.push_back(lastRun);
+                ++runSizes_[lastRun];
+            }
         }
-        LibraryTable::Row row{e->ID, std::nullopt};
-        std::string title;
-        if (getLibraryname(cg, sr.lookups, e->ID, title)) row.title = std::move(title);
-        libraries.rows.push_back(std::move(row));
+        out.libSearchCount =
+            static_cast<std::int64_t>(out.libIds.empty() ? libraries.rows.size() : out.libIds.size());
+        return 1;
     }
-    out.libSearchCount = static_cast<std::int64_t>(out.libIds.empty() ? libraries.rows.size() : out.libIds.size());
-    return 1;
-}
 
-void groupByLibrary(PreparedResults& out) {
     // Libraries in the order of their first entry, each library's entries
     // in reply order; empty entries (349 lines, dropped hits) go.
-    std::unordered_map<std::string, size_t> runOf;
-    std::vector<std::vector<UzQxSearchEntry*>> runs;
-    for (UzQxSearchEntry* e : out.hits) {
-        const auto [it, added] = runOf.try_emplace(lowered(e->ID), runs.size());
-        if (added) runs.emplace_back();
-        if (!isEmptyEntry(*e)) runs[it->second].push_back(e);
+    void group(PreparedResults& out) {
+        std::vector<size_t> next(runSizes_.size());
+        size_t total = 0;
+        for (size_t r = 0; r < runSizes_.size(); ++r) {
+            next[r] = total;
+            total += runSizes_[r];
+        }
+        std::vector<UzQxSearchEntry*> grouped(total);
+        for (size_t i = 0; i < out.hits.size(); ++i) {
+            if (runOfHit_[i] != kNoRun) grouped[next[runOfHit_[i]]++] = out.hits[i];
+        }
+        out.hits = std::move(grouped);
     }
-    out.hits.clear();
-    for (auto& run : runs) out.hits.insert(out.hits.end(), run.begin(), run.end());
-}
+
+    // The grouped runs' lengths, empty runs left out.
+    std::vector<size_t> runLengths() const {
+        std::vector<size_t> lengths;
+        for (const size_t n : runSizes_) {
+            if (n) lengths.push_back(n);
+        }
+        return lengths;
+    }
+
+private:
+    static int listLibrary(SearchResultFmt& sr, const UzQxSearchEntry& e) {
+        LibraryTable& libraries = sr.libraries;
+        if (libraries.rows.size() == kMaxResultLibraries) {
+            sr.setError(sr.cg.msg(477, "SearchResultFmt/mem1"));
+            return 0;
+        }
+        LibraryTable::Row row{e.ID, std::nullopt};
+        std::string title;
+        if (getLibraryname(sr.cg, sr.lookups, e.ID, title)) row.title = std::move(title);
+        libraries.rows.push_back(std::move(row));
+        return 1;
+    }
+
+    // An empty entry's run: it is left out of the groups.
+    static constexpr size_t kNoRun = SIZE_MAX;
+
+    std::unordered_map<std::string, size_t> runOf_;
+    std::vector<size_t> runSizes_;
+    std::vector<size_t> runOfHit_;
+};
 
 // Each library's run by OD and BA; 0 with message 54.
-int sortLibraryRuns(SearchResultFmt& sr, PreparedResults& out, const char* OD, const char* BA) {
-    for (size_t begin = 0; begin < out.hits.size();) {
-        size_t end = begin + 1;
-        while (end < out.hits.size() && equalsCaseBlind(out.hits[end]->ID, out.hits[begin]->ID)) ++end;
-        std::vector<UzQxSearchEntry*> run(out.hits.begin() + begin, out.hits.begin() + end);
+int sortLibraryRuns(SearchResultFmt& sr, PreparedResults& out, const std::vector<size_t>& lengths, const char* OD,
+                    const char* BA) {
+    std::vector<UzQxSearchEntry*> run;
+    size_t begin = 0;
+    for (const size_t n : lengths) {
+        run.assign(out.hits.begin() + begin, out.hits.begin() + begin + n);
         if (!sortSearchResults(run, 0, OD, BA, sr.srchSortOrder, sr.sortSettings, sr.libraries)) {
             sr.setError(sr.cg.msg(54, "SearchResultFmt/3"));
             return 0;
         }
         std::copy(run.begin(), run.end(), out.hits.begin() + begin);
-        begin = end;
+        begin += n;
     }
     return 1;
 }
@@ -256,16 +299,30 @@ void mergeDuplicates(PreparedResults& out) {
     out.hits.resize(n);
 }
 
+// A language part "UJA" is taken from the name in order, at most with
+// blanks or controls between: a name without u, j, a in that order has
+// none, and most names are not worth cutting into parts.
+bool mayNameJapanese(std::string_view name) {
+    static constexpr char kLetters[] = "uja";
+    size_t matched = 0;
+    for (const char c : name) {
+        if (asciiLower(static_cast<unsigned char>(c)) == kLetters[matched] && ++matched == 3) return true;
+    }
+    return false;
+}
+
 // True for a Japanese page: a pattern in EUC-JP or a hit in Japanese.
-bool pageLanguage(SearchResultFmt& sr, const PreparedResults& out) {
+// namesMayBeJapanese false: no hit's name holds "UJA".
+bool pageLanguage(SearchResultFmt& sr, const PreparedResults& out, bool namesMayBeJapanese) {
     CgiHandler& cg = sr.cg;
     for (const char* name : {"PA", "PAOR", "PAT", "PAC", "PAD"}) {
         if (isJapanese(fieldValue(cg, name))) return true;
     }
     if (isJapanese(sr.sd.searchPat.c_str())) return true;
+    if (!namesMayBeJapanese) return false;
     std::string lang;
     for (const UzQxSearchEntry* e : out.hits) {
-        if (e->filename.empty()) continue;
+        if (e->filename.empty() || !mayNameJapanese(e->filename)) continue;
         if (filenameToDocnoParts(e->filename.c_str(), nullptr, nullptr, nullptr, nullptr, &lang, nullptr) &&
             equalsCaseBlind(lang, "UJA"))
             return true;
@@ -339,9 +396,14 @@ int SearchResultFmt::prepareResults(KivoHandler&, UzResponse* reply, PreparedRes
 
     // The reply's entries, EX applied once so that every count below sees
     // the same hits.
+    // Names are looked at here, in the reply's order, rather than in the
+    // sorted order that strays over the memory.
     const char* EX = fieldValue(cg, "EX");
+    bool namesMayBeJapanese = false;
     for (UzQxSearchEntry* e = reply ? reply->qxsrch() : nullptr; e; e = e->next.get()) {
-        if (e->filled() && passesExtension(*e, EX)) out.hits.push_back(e);
+        if (!e->filled() || !passesExtension(*e, EX)) continue;
+        out.hits.push_back(e);
+        if (!namesMayBeJapanese) namesMayBeJapanese = mayNameJapanese(e->filename);
     }
 
     const std::string docClass = docClassPattern(fieldValue(cg, "DO"));
@@ -352,11 +414,11 @@ int SearchResultFmt::prepareResults(KivoHandler&, UzResponse* reply, PreparedRes
         }
     }
 
-    countMatches(out, f.fullText);
-    if (!listLibraries(*this, out)) return 0;
+    LibraryWalk libraryWalk(out.hits.size());
+    if (!libraryWalk.walk(*this, out, f.fullText)) return 0;
     if (out.docMatchCount > 0) {
-        groupByLibrary(out);
-        if (!sortLibraryRuns(*this, out, f.OD, f.BA)) return 0;
+        libraryWalk.group(out);
+        if (!sortLibraryRuns(*this, out, libraryWalk.runLengths(), f.OD, f.BA)) return 0;
     }
     if (sd.srchTypeBoolOperation == STYPE_AND) rmvDocsFromResults(out.hits, out.docMatchCount);
     if (out.docMatchCount > 0 && out.libSearchCount > 1 && out.docMatchCount <= kLibraryOrderMax) {
@@ -377,12 +439,15 @@ int SearchResultFmt::prepareResults(KivoHandler&, UzResponse* reply, PreparedRes
     // Counted once the filters are done: a library the AND filter emptied
     // has no hits to show.
     std::unordered_set<std::string> withHits;
+    const std::string* lastId = nullptr;
     for (UzQxSearchEntry* e : out.hits) {
         if (!out.firstCounted && isDocumentHit(*e) && !e->ID.empty()) out.firstCounted = e;
-        if (!isEmptyEntry(*e)) withHits.insert(lowered(e->ID));
+        if (isEmptyEntry(*e) || (lastId && *lastId == e->ID)) continue;
+        withHits.insert(lowered(e->ID));
+        lastId = &e->ID;
     }
     out.libHitCount = static_cast<std::int64_t>(withHits.size());
-    out.langCode = pageLanguage(*this, out) ? "UJA" : "";
+    out.langCode = pageLanguage(*this, out, namesMayBeJapanese) ? "UJA" : "";
     if (out.docMatchCount > 0) out.options = matchOptions(*this, f.ST);
     return 1;
 }
