@@ -416,7 +416,8 @@ int SearchResultFmt::prepareResults(KivoHandler&, UzResponse* reply, PreparedRes
 
     LibraryWalk libraryWalk(out.hits.size());
     if (!libraryWalk.walk(*this, out, f.fullText)) return 0;
-    if (out.docMatchCount > 0) {
+    const bool grouped = out.docMatchCount > 0;
+    if (grouped) {
         libraryWalk.group(out);
         if (!sortLibraryRuns(*this, out, libraryWalk.runLengths(), f.OD, f.BA)) return 0;
     }
@@ -437,16 +438,27 @@ int SearchResultFmt::prepareResults(KivoHandler&, UzResponse* reply, PreparedRes
             out.maxResultsCrossed = f.ST && equalsCaseBlind(f.ST, "DocSearch");
     }
     // Counted once the filters are done: a library the AND filter emptied
-    // has no hits to show.
-    std::unordered_set<std::string> withHits;
-    const std::string* lastId = nullptr;
-    for (UzQxSearchEntry* e : out.hits) {
-        if (!out.firstCounted && isDocumentHit(*e) && !e->ID.empty()) out.firstCounted = e;
-        if (isEmptyEntry(*e) || (lastId && *lastId == e->ID)) continue;
-        withHits.insert(lowered(e->ID));
-        lastId = &e->ID;
+    // has no hits to show. Without it the grouped runs are the libraries
+    // with hits, and merging keeps one entry of each library's documents.
+    if (grouped && sd.srchTypeBoolOperation != STYPE_AND) {
+        for (UzQxSearchEntry* e : out.hits) {
+            if (isDocumentHit(*e) && !e->ID.empty()) {
+                out.firstCounted = e;
+                break;
+            }
+        }
+        out.libHitCount = static_cast<std::int64_t>(libraryWalk.runLengths().size());
+    } else {
+        std::unordered_set<std::string> withHits;
+        const std::string* lastId = nullptr;
+        for (UzQxSearchEntry* e : out.hits) {
+            if (!out.firstCounted && isDocumentHit(*e) && !e->ID.empty()) out.firstCounted = e;
+            if (isEmptyEntry(*e) || (lastId && *lastId == e->ID)) continue;
+            withHits.insert(lowered(e->ID));
+            lastId = &e->ID;
+        }
+        out.libHitCount = static_cast<std::int64_t>(withHits.size());
     }
-    out.libHitCount = static_cast<std::int64_t>(withHits.size());
     out.langCode = pageLanguage(*this, out, namesMayBeJapanese) ? "UJA" : "";
     if (out.docMatchCount > 0) out.options = matchOptions(*this, f.ST);
     return 1;
