@@ -156,6 +156,9 @@ int contextMenuScript(KivoHandler& kh) {
 
 }  // namespace
 
+int KivoHandler::isValSL = 0;
+int KivoHandler::presentLL = 0;
+
 std::unique_ptr<KivoHandler> newKivoHandler(CgiHandler* cg) {
     std::unique_ptr<KivoHandler> kh(new (std::nothrow) KivoHandler(cg));
     if (!kh) return nullptr;
@@ -204,6 +207,21 @@ int KivoHandler::entry(const char* action) {
     }
     // The row's own word, so that every spelling of it reads the same.
     unknownAction(*this, row->prefix ? word : row->word);
+    return 0;
+}
+
+int KivoHandler::resolveLibrary(const char*) {
+    setError(msgFormat(10, "kivohandler/2"), "LINK");
+    return 0;
+}
+
+int KivoHandler::resolveBoth() {
+    setError(msgFormat(10, "kivohandler/2"), "COMPEXE");
+    return 0;
+}
+
+int KivoHandler::runSearchOperation(SearchActions&, SearchOperation) {
+    setError(msgFormat(10, "kivohandler/2"), "SEARCH");
     return 0;
 }
 

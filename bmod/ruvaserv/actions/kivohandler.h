@@ -15,6 +15,10 @@
 namespace ruva {
 
 class CgiHandler;
+class SearchActions;
+
+// The paper of PRINTA4 and PRINTUS.
+enum PrintPaperSize { PSIZE_A4 = 0, PSIZE_US = 1 };
 
 class KivoHandler : public ErrorText {
 public:
@@ -33,11 +37,11 @@ public:
     // Runs the action named by the word (first character upper-cased, then
     // compared without regard to case; a word beginning ANNO goes to the
     // annotation actions). 1 when the page is ready in cg's buffers or the
-    // action answered itself (flag 0x8); 0 with the reason in this
-    // handler's error text or in cg's. An unknown word gives message 10
-    // naming it; so does a word whose action is not built yet, naming the
-    // table's word (the whole word for ANNO...).
-    int entry(const char* action);
+    // action wrote its answer (flag 0x8); 0 only when nothing was written
+    // to the CGI output, with the reason in this handler's error text or in
+    // cg's (message 476 naming the word when both are empty). An unknown
+    // word gives message 10 naming it.
+    virtual int entry(const char* action);
 
     // Library identity look-ups (library_identity.cpp), over MLLIST of the
     // field DB on the default session; no DB: message 91, a reply other
@@ -45,10 +49,10 @@ public:
     // The hash id of the first level-0 library entry as the field ID; 1
     // also when a folder entry comes first (nothing set), 0 when there is
     // no such entry.
-    int getIDbyDbName();
+    virtual int getIDbyDbName();
     // The library identity in the first entry's comment as the field
     // LI_Hidden; the result of storing it.
-    int getLIbyHiddenID();
+    virtual int getLIbyHiddenID();
 
     // Further look-ups (library_identity.cpp), virtual for the second
     // edition. Failures set this handler's error text unless said
@@ -101,14 +105,100 @@ public:
     // this handler's. A request that names no document by FN is answered
     // with message 10 naming LINK: finding the library's main page is not
     // built yet.
-    int linkAction();
+    virtual int linkAction();
+    // The link action's document lookup: the edition's search object runs
+    // getKivoDocument. 1 answered, 0 not answered (its error text dropped),
+    // -1 no search object (message 0 with "SearchActions", kivohandler/78).
+    virtual int fetchLinkDocument();
+    // The tag of message 471 (wildcard FN not found); null for none.
+    virtual const char* linkNotFoundTag();
 
     // COMPEXE (compare_action.cpp): the comparison report of the libraries
     // ID and IC, else DB and DC (new first, old second), over the default
     // session; 1 with the page in cg's buffers as "compare.html", 0 with
     // message 13, 14 or 15 in this handler's error text (or cg's when no
     // session could be made).
-    int compareAction();
+    virtual int compareAction();
+
+    // Dispatcher steps (kivohandler.cpp, search_arguments.cpp). Each gives
+    // 1 to go on and 0 with the reason set, unless said otherwise.
+    // resolveLibId for LI, ID, DB (curId set); with noIdTag, message 13
+    // tagged so when none of LI, ID, DB is left; then getIDbyDbName when DB
+    // has a value, the request's earlier error text kept.
+    virtual int resolveLibrary(const char* noIdTag);
+    // resolveLibId for LI, ID, DB and then LC, IC, DC, curId untouched.
+    virtual int resolveBoth();
+    // The search object's operation, its error text becoming this
+    // handler's on 0; the result is entry's.
+    enum class SearchOperation { kAdvanced, kDocument, kSearch };
+    virtual int runSearchOperation(SearchActions& sa, SearchOperation operation);
+    // SEARCH's row: its field preparation, then the search. entry's result.
+    virtual int searchArguments();
+    // SEARCHEXT's row: its field preparation, then the main page or the
+    // search. entry's result.
+    virtual int externalSearchArguments();
+    // Whether the library the field names (SL or TSL) is a collection,
+    // asked with MLLIST "[<value>]"; sets isValSL and removes the field
+    // when it is not one. A session failure leaves cg's text here and the
+    // request goes on. Returns isValSL.
+    virtual int collectionCheck(const char* field);
+    // The list search (STB "2") over TSL and TLL; external for SEARCHEXT
+    // (LLF and STB set too). 0 with message 233 (kivohandler/369) when no
+    // library of TLL is known.
+    virtual int listSearch(bool external);
+    // The library ids of the blank-separated references, each followed by
+    // a blank, whole ids within 255 characters (tokens after the first id
+    // that does not fit are not looked up); no quotes. 1 when not empty.
+    virtual int buildLibIds(const std::string& references, std::string& libIds);
+    // CONREF (topic_content.cpp): the topic's HTML fragment, or the failure
+    // fragment, as cg's page; 0 with message 10 naming CONREF when no
+    // session can be made.
+    virtual int topicContent();
+
+    // The actions (one file each, named after them). 1 with the page in
+    // cg's buffers or the answer written (flag 0x8), 0 with the reason in
+    // this handler's error text or cg's.
+    // IMAGE (image_action.cpp): the member FN written as it is.
+    virtual int imageAction();
+    // PRINT (print_action.cpp): the document as PostScript through the
+    // configured print command, written with its own header.
+    virtual int printAction();
+    // PRINTA4, PRINTUS: PRINT with the paper size set.
+    virtual int locationPrint(PrintPaperSize size);
+    // INFO (info_page.cpp): the document's information page.
+    virtual int infoAction();
+    // The library's frameset (main_page.cpp): mode 0 entry page, the
+    // follow-up request in setLowerFrame; mode 3 the request's own link.
+    virtual int mainPageAction(int mode);
+    // The script block of the main page, opened with its script element;
+    // 0 without ID, LI and DB (nothing after the opening line).
+    virtual int allJSFunctions(const std::string& idString, const std::string& documentId, int isSubLibrary,
+                               const std::string& title, int validSL, int presentLL, int blacklistedLib);
+    // TOOLBAR (toolbar_page.cpp): the toolbar frame's page.
+    virtual int toolbarAction();
+    // The library drop-down's options appended to the page
+    // (library_dropdown.cpp).
+    virtual int PrintDropDownMenu();
+    // DOCNOTREE (doc_frameset.cpp): the document frameset without a tree.
+    virtual int docNoTreeAction();
+
+    // Actions of later work (pending_actions.cpp): until built each gives
+    // 0 with message 10 naming its word (annotAction: the whole word).
+    virtual int annotAction(const std::string& word);
+    virtual int externalLinkAction();  // CHNGLANG
+    virtual int outputAbout();
+    virtual int BookmarkAction();
+    virtual int outputCompareSelect();           // COMPSEL
+    virtual int outputCompareMessage();          // COMPMSG, COMPEXT
+    virtual int outputSearchMessage(const char* kind);  // "SEARCHMSG" or "SORTMSG"
+    virtual int writeJSFunctions();              // JSNOTESINLINE
+    virtual int writeDummyTreeFrame();           // TREEFRAME
+    virtual int writeInstantResultsPage();       // INSTANT
+
+    // Process-wide, from the search arguments to the main page: the
+    // library of SL or TSL is a collection; a list LL or TLL came.
+    static int isValSL;
+    static int presentLL;
 
     // The marker handler registered with cg; clientData is the handler.
     // 1 for the ten marker names it knows, 0 for any other (nothing

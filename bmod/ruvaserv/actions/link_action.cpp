@@ -20,4 +20,11 @@ int KivoHandler::linkAction() {
     return 0;
 }
 
+int KivoHandler::fetchLinkDocument() {
+    setError(msgFormat(10, "kivohandler/2"), "LINK");
+    return -1;
+}
+
+const char* KivoHandler::linkNotFoundTag() { return "kivohandler/93"; }
+
 }  // namespace ruva

@@ -503,7 +503,7 @@ constexpr const char* kMessages[] = {
     /* 473 */ "The library with filename %s is not available.<br><br>Possible causes:<br>- The library is not installed on this server<br>- You do not have access to the library for this product.<br><br>",
     /* 474 */ "\"%s\" is not a valid pattern for the library file name in the DB parameter.<br><br> When a library identity starts with \"//\", the wild card '*' can not be used in the DB parameter.<br><br>",
     /* 475 */ "\"%s\" is not a valid pattern for the library identity in the LI parameter.<br><br> When a library identity starts with \"//\" you must provide at least 10 valid characters before the wild card '*'.<br><br>",
-    /* 476 */ "",
+    /* 476 */ "The request '%s' could not be completed.<br><br>",  // ours: an action that failed without a reason
     /* 477 */ "Number of search results exceeds the maximum number.<br><br>Please refine your search by selecting fewer libraries, or by providing a more specific search pattern.<br><br>",
     /* 478 */ "",
     /* 479 */ "",

@@ -1,0 +1,1 @@
+// The document frameset's functions (DOCNOTREE).

@@ -1,0 +1,1 @@
+// The toolbar frame's functions.

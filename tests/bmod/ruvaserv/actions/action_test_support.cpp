@@ -1,0 +1,177 @@
+#include "tests/bmod/ruvaserv/actions/action_test_support.h"
+
+#include <strings.h>
+
+#include "tests/bmod/ruvaserv/cgi/scripted_server.h"
+
+namespace ruva::test {
+
+ActionRequest::ActionRequest(const ActionSetup& setup) : ActionRequest({replyScript(setup.replies)}, setup) {}
+
+ActionRequest::ActionRequest(std::vector<PeerScript> scripts, const ActionSetup& setup)
+    : peer_(std::move(scripts)) {
+    previousResolver_ = setResolver(&noNames_);
+    env_.set("RUVA_ADDR", std::nullopt);
+    env_.set("HTTP_COOKIE", setup.cookies);
+    for (const auto& [name, value] : setup.env) env_.set(name, value);
+    // The request reads its environment when it is made.
+    request_.emplace();
+    if (!cg()) return;
+    cg()->docServAddr = "127.0.0.1:" + std::to_string(peer_.port());
+    for (const auto& [name, value] : setup.fields) field(name.c_str(), value.c_str());
+}
+
+ActionRequest::~ActionRequest() {
+    handler_.reset();
+    request_.reset();
+    setResolver(previousResolver_);
+}
+
+KivoHandler& ActionRequest::handler() {
+    if (!handler_) handler_ = newKivoHandler(cg());
+    return *handler_;
+}
+
+std::optional<std::string> ActionRequest::value(const char* name) const {
+    const Value* pair = cg() ? cg()->valueList->findValue(name) : nullptr;
+    return pair ? std::optional<std::string>(pair->value) : std::nullopt;
+}
+
+Fields ActionRequest::fields() const {
+    Fields all;
+    if (!cg()) return all;
+    const ValueList& list = *cg()->valueList;
+    for (const Value* pair = list.firstValue(); pair; pair = list.nextValue(pair))
+        all.emplace_back(pair->name, pair->value);
+    return all;
+}
+
+std::string ActionRequest::page() const {
+    if (!cg() || !cg()->docBuf) return "";
+    return std::string(cg()->docBuf, cg()->docSize);
+}
+
+std::string ActionRequest::written() const { return request_ ? request_->written() : ""; }
+
+std::string ActionRequest::sent(size_t connection) {
+    handler_.reset();
+    request_.reset();
+    peer_.stop();
+    return beforeQuit(peer_.received(connection));
+}
+
+std::optional<std::string> RecordedCall::field(std::string_view name) const {
+    for (const auto& [key, value] : fields) {
+        if (key.size() == name.size() && strncasecmp(key.data(), name.data(), name.size()) == 0) return value;
+    }
+    return std::nullopt;
+}
+
+RecordingKivoHandler::RecordingKivoHandler(CgiHandler* request, bool forwardCalls)
+    : KivoHandler(request), forward(forwardCalls) {
+    // As newKivoHandler registers it; the base's destructor unregisters it.
+    if (cg) cg->setSpecCallback(&KivoHandler::specCallback, this);
+}
+
+std::string RecordingKivoHandler::operations() const {
+    std::string all;
+    for (const RecordedCall& call : calls) {
+        if (!all.empty()) all += ' ';
+        all += call.operation;
+        if (!call.argument.empty()) all += "(" + call.argument + ")";
+    }
+    return all;
+}
+
+int RecordingKivoHandler::record(const char* operation, std::string argument, const std::function<int()>& real) {
+    RecordedCall call{operation, std::move(argument), {}, 0, 0};
+    if (cg) {
+        const ValueList& list = *cg->valueList;
+        for (const Value* pair = list.firstValue(); pair; pair = list.nextValue(pair))
+            call.fields.emplace_back(pair->name, pair->value);
+        call.flags = cg->flags;
+        call.options = cg->options;
+    }
+    calls.push_back(std::move(call));
+    return forward ? real() : result;
+}
+
+int RecordingKivoHandler::imageAction() {
+    return record("imageAction", "", [this] { return KivoHandler::imageAction(); });
+}
+int RecordingKivoHandler::compareAction() {
+    return record("compareAction", "", [this] { return KivoHandler::compareAction(); });
+}
+int RecordingKivoHandler::linkAction() {
+    return record("linkAction", "", [this] { return KivoHandler::linkAction(); });
+}
+int RecordingKivoHandler::externalLinkAction() {
+    return record("externalLinkAction", "", [this] { return KivoHandler::externalLinkAction(); });
+}
+int RecordingKivoHandler::printAction() {
+    return record("printAction", "", [this] { return KivoHandler::printAction(); });
+}
+int RecordingKivoHandler::locationPrint(PrintPaperSize size) {
+    return record("locationPrint", size == PSIZE_US ? "PSIZE_US" : "PSIZE_A4",
+                  [this, size] { return KivoHandler::locationPrint(size); });
+}
+int RecordingKivoHandler::infoAction() {
+    return record("infoAction", "", [this] { return KivoHandler::infoAction(); });
+}
+int RecordingKivoHandler::mainPageAction(int mode) {
+    return record("mainPageAction", std::to_string(mode), [this, mode] { return KivoHandler::mainPageAction(mode); });
+}
+int RecordingKivoHandler::allJSFunctions(const std::string& idString, const std::string& documentId,
+                                         int isSubLibrary, const std::string& title, int validSL, int presentLL,
+                                         int blacklistedLib) {
+    std::string argument = idString + "|" + documentId + "|" + std::to_string(isSubLibrary) + "|" + title + "|" +
+                           std::to_string(validSL) + "|" + std::to_string(presentLL) + "|" +
+                           std::to_string(blacklistedLib);
+    return record("allJSFunctions", std::move(argument), [&] {
+        return KivoHandler::allJSFunctions(idString, documentId, isSubLibrary, title, validSL, presentLL,
+                                           blacklistedLib);
+    });
+}
+int RecordingKivoHandler::toolbarAction() {
+    return record("toolbarAction", "", [this] { return KivoHandler::toolbarAction(); });
+}
+int RecordingKivoHandler::docNoTreeAction() {
+    return record("docNoTreeAction", "", [this] { return KivoHandler::docNoTreeAction(); });
+}
+int RecordingKivoHandler::annotAction(const std::string& word) {
+    return record("annotAction", word, [this, &word] { return KivoHandler::annotAction(word); });
+}
+int RecordingKivoHandler::outputAbout() {
+    return record("outputAbout", "", [this] { return KivoHandler::outputAbout(); });
+}
+int RecordingKivoHandler::BookmarkAction() {
+    return record("BookmarkAction", "", [this] { return KivoHandler::BookmarkAction(); });
+}
+int RecordingKivoHandler::outputCompareSelect() {
+    return record("outputCompareSelect", "", [this] { return KivoHandler::outputCompareSelect(); });
+}
+int RecordingKivoHandler::outputCompareMessage() {
+    return record("outputCompareMessage", "", [this] { return KivoHandler::outputCompareMessage(); });
+}
+int RecordingKivoHandler::outputSearchMessage(const char* kind) {
+    return record("outputSearchMessage", kind ? kind : "", [this, kind] { return KivoHandler::outputSearchMessage(kind); });
+}
+int RecordingKivoHandler::writeJSFunctions() {
+    return record("writeJSFunctions", "", [this] { return KivoHandler::writeJSFunctions(); });
+}
+int RecordingKivoHandler::writeDummyTreeFrame() {
+    return record("writeDummyTreeFrame", "", [this] { return KivoHandler::writeDummyTreeFrame(); });
+}
+int RecordingKivoHandler::writeInstantResultsPage() {
+    return record("writeInstantResultsPage", "", [this] { return KivoHandler::writeInstantResultsPage(); });
+}
+int RecordingKivoHandler::topicContent() {
+    return record("topicContent", "", [this] { return KivoHandler::topicContent(); });
+}
+int RecordingKivoHandler::runSearchOperation(SearchActions& sa, SearchOperation operation) {
+    static constexpr const char* kNames[] = {"kAdvanced", "kDocument", "kSearch"};
+    return record("runSearchOperation", kNames[static_cast<int>(operation)],
+                  [this, &sa, operation] { return KivoHandler::runSearchOperation(sa, operation); });
+}
+
+}  // namespace ruva::test
