@@ -386,8 +386,8 @@ def hash_ids(port):
         reply = c.command("MLLIST").decode("latin-1")
     finally:
         c.close()
-    ids = {m.group(2): int(m.group(1)) for m in re.finditer(r'^300\s+DB\s+\d+\s+" *[^"]*"\s+"[^"|]*\|(\d+)\|([^"|]*)\|"',
-                                                             reply, re.M)}
+    db = r'^300\s+DB\s+\d+\s+" *[^"]*"\s+"[^"|]*\|(\d+)\|([^"|]*)\|"'
+    ids = {m.group(2): int(m.group(1)) for m in re.finditer(db, reply, re.M)}
     # A folder's name stands bare when it is letters and digits alone.
     for m in re.finditer(r'^300\s+SUB\s+\d+\s+-\s+S\|(\d+)\|-\|.*\s(?:"((?:[^"\\]|\\.)*)"|([^\s"]+))$',
                          reply, re.M):
