@@ -35,13 +35,14 @@ directory per folder, and <dir>/structure.txt naming the folders:
     Manuals   (level 1) manuals/   no library
     Guides    (level 2) guides/    guide.kvo  "Guide [EN/ABC1234567R1A] CAT:...", with
                                               guide_sd1.sgml (no USER-INFO, the one
-                                              *_sd?.sgml of its library) and Sheet.XLS
+                                              *_sd?.sgml of its library), Sheet.XLS and
+                                              kivomain.html (version "00")
     Empty     (level 1) empty/     no library
     Changing  (level 1) changing/  busy.kvo, gone.kvo: for the cases that change them
     Hostile   (level 1) hostile/   hostile.kvo  HOSTILE_COMMENT: title
                                               <img src=x onerror=window.__p=1>, reference
-                                              a'b\\; version "20"; meta_script.html with a
-                                              META value holding <script>
+                                              a'b\\; version "20"; meta_script.html whose
+                                              META values hold <script> and "><svg ...>
 
 Member names are lower case but Sheet.XLS (the daemon's default FoldNames
 lists them lower case anyway). Library names stay below 12 characters, so
@@ -52,7 +53,8 @@ depend on the library's path: hash_ids(port) reads them from the daemon.
 Usage: make_action_libraries.py <dir> [library ...]; with library names
 only those are written, flat into <dir> (a benchmark's folder).
 Importable: make(dir), make_flat(dir, names), hash_ids(port), member(name,
-library) and the names above.
+library), ActionLibraryCase (a test class's daemon over the tree) and the
+names above.
 """
 
 import os
@@ -66,6 +68,7 @@ import tempfile
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "..", "..", "support"))
 sys.path.insert(0, os.path.join(HERE, "..", "..", "unzipd", "search"))
+import daemon_harness  # noqa: E402
 import gen_sdi  # noqa: E402
 import ruvx_build  # noqa: E402
 
@@ -104,7 +107,7 @@ HOSTILE_TITLE = "<img src=x onerror=window.__p=1>"
 HOSTILE_REFERENCE = "a'b\\"
 HOSTILE_COMMENT = "%s [%s]" % (HOSTILE_TITLE, HOSTILE_REFERENCE)
 HOSTILE_META = "meta_script.html"
-HOSTILE_META_TITLE = "<script>window.__p=1</script>"
+HOSTILE_META_VALUES = {"TITLE": "<script>window.__p=1</script>", "SUBTITLE": '"><svg onload=window.__p=1>'}
 
 
 def html(title, body, head=""):
@@ -179,7 +182,9 @@ def meta_page(values, charset, pad=0):
         head += "<!-- %s -->" % ("x" * (pad - len("<html><head><title>Page</title><!--  -->")))
     if charset:
         head += '\n<meta http-equiv="Content-Type" content="text/html; charset=%s">' % charset
-    head += "".join('\n<meta name="%s" content="%s">' % item for item in values.items())
+    # A value holding a double quote stands in single quotes.
+    head += "".join(('\n<meta name="%s" content=\'%s\'>' if '"' in value else '\n<meta name="%s" content="%s">')
+                    % (name, value) for name, value in values.items())
     page = "<html><head><title>Page</title>%s\n</head><body>\n<p>Body text.</p>\n</body></html>\n" % head
     return page.encode(encoding)
 
@@ -281,7 +286,8 @@ LIBRARIES = {
     ],
     "guides": [
         ("guide.kvo", "Guide [EN/ABC1234567R1A] CAT:kvocat,ff|0|1STA:REL",
-         [("guide_sd1.sgml", sdi_list("Guide", False)), ("Sheet.XLS", b"sheet\t1\n")]),
+         [("guide_sd1.sgml", sdi_list("Guide", False)), ("Sheet.XLS", b"sheet\t1\n"),
+          ("kivomain.html", html("Guide", "<h1>Guide</h1>"))]),
     ],
     "changing": [
         ("busy.kvo", "Busy [EN/BUSY1 R1A]", [("index.html", PAGE)]),
@@ -289,7 +295,7 @@ LIBRARIES = {
     ],
     "hostile": [
         (HOSTILE, HOSTILE_COMMENT,
-         start_pages("Hostile", False) + [(HOSTILE_META, meta_page({"TITLE": HOSTILE_META_TITLE}, None))]),
+         start_pages("Hostile", False) + [(HOSTILE_META, meta_page(HOSTILE_META_VALUES, None))]),
     ],
 }
 
@@ -379,7 +385,6 @@ def make_flat(out, names):
 def hash_ids(port):
     """{library name or folder name: hash id} from the daemon's MLLIST of
     the whole tree (daemon_harness.Client)."""
-    import daemon_harness
     c = daemon_harness.Client(port)
     try:
         c.greeting()
@@ -394,6 +399,26 @@ def hash_ids(port):
         name = re.sub(r"\\(.)", r"\1", m.group(2)) if m.group(2) is not None else m.group(3)
         ids[name] = int(m.group(1))
     return ids
+
+
+class ActionLibraryCase(daemon_harness.LibraryCase):
+    """One daemon per test class over the whole tree of make(), served by
+    its structure file; cls.ids holds hash_ids()."""
+
+    make_fixtures = staticmethod(make)
+
+    @staticmethod
+    def daemon_options(fixtures):
+        return {"library_path": os.path.join(fixtures, "structure.txt")}
+
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
+        cls.ids = hash_ids(cls.d.port)
+
+    def path(self, name):
+        """A library's file in this class's tree."""
+        return os.path.join(self.fixtures, library(name)[0], name)
 
 
 def main(argv):

@@ -172,27 +172,13 @@ class QxsrchLines(unittest.TestCase):
             self.assertEqual(relay.replies("QXSRCH"), [reply.splitlines()])
 
 
-class ActionLines(h.LibraryCase):
-    make_fixtures = staticmethod(act.make)
-
-    @staticmethod
-    def daemon_options(fixtures):
-        return {"library_path": fixtures + "/structure.txt"}
-
-    @classmethod
-    def setUpClass(cls):
-        super().setUpClass()
-        cls.ids = act.hash_ids(cls.d.port)
-
+class ActionLines(act.ActionLibraryCase):
     def command(self, line):
         c = self.session()
         try:
             return c.command(line).decode("latin-1")
         finally:
             c.close()
-
-    def path(self, name):
-        return os.path.join(self.fixtures, act.library(name)[0], name)
 
     def test_tree_listing_ids_and_versions(self):
         names = {lib for libs in act.LIBRARIES.values() for lib, _, _ in libs}
