@@ -27,7 +27,7 @@ Lines linesOf(const std::string& html, Charset charset) {
     return test::dumpLines(htmlToLines(exact.view(), charset));
 }
 
-TEST(HtmlLines, PagesBecomeLines) {
+TEST(FilterHtmlLines, PagesBecomeLines) {
     const LinesCase cases[] = {
         {"white space folds", "  a \n\t b  ", {"a b"}},
         {"xml entities and nbsp", "&amp;&lt;&gt;&quot;&apos;&nbsp;x", {"&<>\"'\xA0x"}},
@@ -68,14 +68,14 @@ TEST(HtmlLines, PagesBecomeLines) {
     }
 }
 
-TEST(HtmlLines, TitleIsFoldedAndFirstWins) {
+TEST(FilterHtmlLines, TitleIsFoldedAndFirstWins) {
     const PageText page = htmlToLines("<title>\n A &amp;\tB \xE9</title><title>second</title>x", Charset::kLatin1);
     EXPECT_EQ(page.title, "A & B \xE9");
     EXPECT_EQ(test::dumpLines(page), Lines{"x"});
     EXPECT_EQ(htmlToLines("<p>no title", Charset::kLatin1).title, "");
 }
 
-TEST(HtmlLines, CharsetsDecode) {
+TEST(FilterHtmlLines, CharsetsDecode) {
     const struct {
         const char* name;
         std::string html;
@@ -99,7 +99,7 @@ TEST(HtmlLines, CharsetsDecode) {
     }
 }
 
-TEST(Charset, DeclaredCharset) {
+TEST(FilterCharset, DeclaredCharset) {
     const struct {
         std::string html;
         const char* name;
@@ -126,7 +126,7 @@ TEST(Charset, DeclaredCharset) {
     }
 }
 
-TEST(Charset, NamesChooseTheDecoder) {
+TEST(FilterCharset, NamesChooseTheDecoder) {
     const struct {
         const char* name;
         Charset charset;
@@ -141,7 +141,7 @@ TEST(Charset, NamesChooseTheDecoder) {
     }
 }
 
-TEST(Entities, ReferenceSizeCoversTheSemicolon) {
+TEST(FilterEntities, ReferenceSizeCoversTheSemicolon) {
     Reference ref{};
     ASSERT_TRUE(decodeReference("x&nbsp;y", 1, ref));
     EXPECT_EQ(ref.code, 0xA0u);

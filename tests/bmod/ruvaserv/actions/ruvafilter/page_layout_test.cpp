@@ -13,7 +13,7 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-TEST(PageLayout, GeometryOfEveryPaper) {
+TEST(FilterLayout, GeometryOfEveryPaper) {
     const struct {
         const char* size;
         int width, height, columns, rows;
@@ -42,7 +42,7 @@ Lines wrapped(const std::string& html, int columns) {
     return test::dumpLines(page, wrapLines(page, columns));
 }
 
-TEST(PageLayout, WrapsAtBlanksAndCutsLongWords) {
+TEST(FilterLayout, WrapsAtBlanksAndCutsLongWords) {
     const struct {
         const char* name;
         std::string html;
@@ -68,7 +68,7 @@ TEST(PageLayout, WrapsAtBlanksAndCutsLongWords) {
 
 // A paragraph of words and one 250-byte word on A4 and Letter: no line
 // over the width, the text whole, the long word in full-width pieces.
-TEST(PageLayout, WrapsAt96And100Columns) {
+TEST(FilterLayout, WrapsAt96And100Columns) {
     std::string words;
     for (int i = 0; i < 60; ++i) words += "word" + std::to_string(i * 37) + " ";
     const std::string longWord(250, 'x');

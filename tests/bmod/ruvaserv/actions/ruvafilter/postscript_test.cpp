@@ -10,7 +10,7 @@
 namespace ruva::filter {
 namespace {
 
-TEST(PostScript, StringsEscape) {
+TEST(FilterPostScript, StringsEscape) {
     const struct {
         std::string bytes;
         const char* literal;
@@ -34,7 +34,7 @@ const PaperSize& paper(const char* name) {
     return *findPaperSize(name);
 }
 
-TEST(PostScript, FrameAndPaperSize) {
+TEST(FilterPostScript, FrameAndPaperSize) {
     const std::string a4 = pageToPostScript("<p>x", paper("A4"));
     EXPECT_EQ(test::checkDocument(a4), 1);
     EXPECT_NE(a4.find("\n%%BoundingBox: 0 0 595 842\n"), std::string::npos);
@@ -49,7 +49,7 @@ TEST(PostScript, FrameAndPaperSize) {
     EXPECT_EQ(a4.find("Date"), std::string::npos);
 }
 
-TEST(PostScript, PagesAndFooters) {
+TEST(FilterPostScript, PagesAndFooters) {
     std::string html;
     for (int i = 1; i <= 150; ++i) html += "<p>line " + std::to_string(i);
     const struct {
@@ -75,7 +75,7 @@ TEST(PostScript, PagesAndFooters) {
     }
 }
 
-TEST(PostScript, TitleOnEveryPageCutToTheWidth) {
+TEST(FilterPostScript, TitleOnEveryPageCutToTheWidth) {
     std::string html = "<title>" + std::string(120, 'T') + "</title>";
     for (int i = 0; i < 70; ++i) html += "<br>";
     const std::string ps = pageToPostScript(html, paper("A4"));
@@ -85,7 +85,7 @@ TEST(PostScript, TitleOnEveryPageCutToTheWidth) {
     EXPECT_NE(ps.find(shown, first + 1), std::string::npos);
 }
 
-TEST(PostScript, RunsOfEachWeight) {
+TEST(FilterPostScript, RunsOfEachWeight) {
     const std::string ps = pageToPostScript("<p>a <b>b c</b> d(e)", paper("A4"));
     EXPECT_NE(ps.find("\n36.0 775 M (a ) R\n"), std::string::npos);
     EXPECT_NE(ps.find("\n46.8 775 M (b c) B\n"), std::string::npos);
@@ -94,7 +94,7 @@ TEST(PostScript, RunsOfEachWeight) {
 
 // A3's 142 columns of bytes that escape to four each: 568 bytes, shown in
 // pieces so that no line passes the limit.
-TEST(PostScript, EscapedLinesStayShort) {
+TEST(FilterPostScript, EscapedLinesStayShort) {
     const std::string ps = pageToPostScript("<pre>" + std::string(142 * 3, '\xE9') + "</pre>", paper("A3"));
     test::checkDocument(ps);
     size_t shown = 0;
