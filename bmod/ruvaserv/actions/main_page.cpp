@@ -220,6 +220,8 @@ std::string scriptValues(const KivoHandler& kh, const PageValues& pv) {
     s += "var libId = '" + js(withoutBlanks(pv.libraryRef, kLibIdMax)) + "';\n\n";
     s += "var colLibId = '" + js(pv.colLibId) + "';\n\nvar colLibTitle = '" + js(pv.colLibTitle) + "';\n\n";
     s += formatChecked("var basicUrl = \"qzl:/kivo?VR=%s&AC=tbimg&IM=\";\n\n", kSystemRevision);
+    // As the instant-search block names them: the toolbar asks for both.
+    s += "var pd = '" + js(pv.entryId) + "';\nvar hashID = '" + js(pv.documentId) + "';\n";
     s += "var helpID = '" + js(cg.helpID) + "';\n";
     s += formatChecked("var helpCount = %d;\nvar isCollection = %d;\n", cg.helpCount, cg.isCollection);
     s += "var kvLowerMode = '" + pv.lower.mode + "';\n";

@@ -96,7 +96,7 @@ function setPDbyTB() {
   var lib = kvToolbarForm("lib");
   if (!lib) return;
   if (lib.li) lib.li.value = libId;
-  if (lib.ID && typeof hashID != "undefined" && hashID) lib.ID.value = hashID;
+  if (lib.ID && hashID) lib.ID.value = hashID;
 }
 
 function openHelp(url) {
@@ -126,8 +126,6 @@ function openBookmark() {
   var w = window.open(kvDocAction("BOOKMARK"), "KIVOBOOKMARK", "width=460,height=160,resizable=yes");
   if (w) w.focus();
 }
-
-var hashID;
 
 function setPD(id) {
   if (id) hashID = id;

@@ -376,6 +376,7 @@ TEST(MainPageAction, ScriptsParseAfterPostProcessing) {
         ASSERT_EQ(cg->postProcessFile(), 1) << cg->getError();
         const std::string out(cg->dstBuf, cg->dstOffs);
         EXPECT_NE(out.find("var kvRootId = \"\";"), std::string::npos) << out;
+        if (std::getenv("DUMP_MAIN")) std::ofstream(std::string("/tmp/main32_") + c.name + ".html") << out;
         test::TempDir dir;
         const std::vector<std::string> bodies = scriptBodies(out);
         EXPECT_GE(bodies.size(), 3u);
