@@ -99,9 +99,11 @@ function setPDbyTB() {
   if (lib.ID && hashID) lib.ID.value = hashID;
 }
 
+// url: a whole address, or the name of a help topic.
 function openHelp(url) {
   if (helpCount == 0) return;
-  var address = url || kvScriptUrl + "?FN=index.html";
+  var address = String(url || "DocumentBrowser");
+  if (address.indexOf("?") < 0) address = kvScriptUrl + "?FN=help.html&CH=" + escape(address);
   var height = Math.max(600, Math.round(screen.height * 0.6));
   var help = window.open(address + "&DB=" + escape(helpID), "KIVOHELP",
       "width=800,height=" + height + ",top=0,resizable=yes,scrollbars=yes");
@@ -127,7 +129,13 @@ function openBookmark() {
   if (w) w.focus();
 }
 
+// With the library's hash id, as the document frames report it; without,
+// the toolbar's bookmark button.
 function setPD(id) {
+  if (arguments.length == 0) {
+    openBookmark();
+    return;
+  }
   if (id) hashID = id;
   var lib = kvToolbarForm("lib");
   if (lib && lib.ID && hashID) lib.ID.value = hashID;
@@ -270,7 +278,10 @@ function nextSearchHit() {
   if (anchor[0].scrollIntoView) anchor[0].scrollIntoView();
 }
 
+// new browserType() describes the browser; called plainly it gives its
+// number.
 function browserType() {
+  if (!(this instanceof browserType)) return kvBrowser;
   this.code = kvBrowser;
   this.isIE11 = kvIE11 == 1;
   this.isIE = (kvBrowser >= 13 && kvBrowser <= 16) || this.isIE11;
@@ -391,6 +402,10 @@ function checkSearch() {
   var lib = kvToolbarForm("lib");
   var value = lib && lib.PA ? trimSpaces(lib.PA.value) : "";
   if (value == "") return false;
+  var tbar = kvFrame("kivotbar");
+  try {
+    if (tbar && typeof tbar.kvSearchPrompt == "string" && value == tbar.kvSearchPrompt) return false;
+  } catch (e) {}
   for (var i = 0; i < kvSearchPrompts.length; i++) {
     if (value == kvSearchPrompts[i]) return false;
   }

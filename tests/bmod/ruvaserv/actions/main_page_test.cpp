@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -382,10 +383,124 @@ TEST(MainPageAction, ScriptsParseAfterPostProcessing) {
         EXPECT_GE(bodies.size(), 3u);
         for (size_t i = 0; i < bodies.size(); ++i) {
             const std::string file = dir.file(std::to_string(i) + ".js");
-            std::ofstream(file) << bodies[i];
+            test::writeFile(file, bodies[i]);
             EXPECT_EQ(std::system(("node --check " + file).c_str()), 0) << bodies[i];
         }
     }
+}
+
+// The frames the main page's script talks to, as plain objects that
+// record what is done to them; the page is top.
+constexpr char kFrameStubs[] = R"(
+globalThis.top = globalThis;
+var done = [];
+var field = function (v) { return { value: v }; };
+top.location = { href: @TOP_HREF@, reload: function () { done.push('reload'); } };
+top.kivotbar = { kvSearchPrompt: 'Search', document: { forms: {
+  ext: { XF: field('') },
+  lib: { PA: field(''), ID: field('0'), li: field('') },
+  sdlinfo: { LIBSWITCH: field(@SWITCH@) },
+  ssoldlib: { BC: field(''), ID: field(''), DB: field(''), FN: field(''),
+              submit: function () { done.push('ssoldlib ' + this.BC.value + ' [' + this.ID.value + ']'); } } } } };
+top.kivomain = @MAIN_LOCATION@ ? { location: { href: '' } } : {};
+)";
+
+// The page's first script run under the stubs, then probe; what probe logs.
+std::string runPageScript(const std::string& page, const std::string& stubs, const std::string& probe) {
+    const size_t open = page.find("<script type=\"text/javascript\">\n");
+    const size_t close = page.find("</script>", open);
+    if (open == std::string::npos || close == std::string::npos) return "<no script>";
+    const size_t body = page.find('\n', open) + 1;
+    test::TempDir dir;
+    const std::string file = dir.file("page.js");
+    test::writeFile(file, stubs + page.substr(body, close - body) + probe);
+    int status = -1;
+    const std::string out = test::capture("node " + file + " 2>&1", &status);
+    EXPECT_EQ(status, 0) << out;
+    return out;
+}
+
+std::string withStubs(const char* topHref, const char* libSwitch, bool mainHasLocation) {
+    std::string stubs = kFrameStubs;
+    auto put = [&](const std::string& key, const std::string& value) { stubs.replace(stubs.find(key), key.size(), value); };
+    put("@TOP_HREF@", std::string("'") + topHref + "'");
+    put("@SWITCH@", std::string("'") + libSwitch + "'");
+    put("@MAIN_LOCATION@", mainHasLocation ? "true" : "false");
+    return stubs;
+}
+
+// setLowerFrame in a browser's terms: what the main frame loads.
+TEST(MainPageAction, SetLowerFrameLoadsTheFollowUp) {
+    ASSERT_EQ(std::system("command -v node >/dev/null"), 0) << "scripts/setup installs nodejs";
+    struct Case {
+        const char* name;
+        Fields fields;
+        BrowserType browser;
+        const char* topHref;
+        const char* libSwitch;
+        bool mainHasLocation;
+        std::string want;
+    };
+    const std::string ext = "http://h/cgi-bin/kivoserv?AC=DOCNOTREE&BC=EXTFUNC&XF=AC%3DCHNGLANG%26amp%3B";
+    const std::vector<Case> cases = {
+        {"LINKEXT", {{"AC", "LINKEXT"}, {"ID", "12"}}, BROWSER_UNKNOWN, "http://h/k?AC=LINKEXT", "no", true,
+         "XF=AC=CHNGLANG&amp;ID=12&amp;EXT=TRUE&amp;LU=en main=" + ext +
+             "ID%3D12%26amp%3BEXT%3DTRUE%26amp%3BLU%3Den done="},
+        {"document search hit", {{"AC", "LINKEXT"}, {"ID", "12"}}, BROWSER_UNKNOWN,
+         "http://h/k?AC=LINKEXT&ST=DocSearch", "no", true,
+         "XF=AC=CHNGLANG&amp;ID=12&amp;EXT=TRUE&amp;LU=en#searchmatch1 main=" + ext +
+             "ID%3D12%26amp%3BEXT%3DTRUE%26amp%3BLU%3Den%23searchmatch1 done="},
+        {"catchword", {{"AC", "LINKEXT"}, {"ID", "12"}}, BROWSER_UNKNOWN,
+         "http://h/k?AC=LINKEXT&ST=CatchWord#kw:Wiring", "no", true,
+         "XF=AC=CHNGLANG&amp;ID=12&amp;EXT=TRUE&amp;LU=en&WK=Wiring main=" + ext +
+             "ID%3D12%26amp%3BEXT%3DTRUE%26amp%3BLU%3Den%26WK%3DWiring done="},
+        {"Netscape 4 plus", {{"AC", "LINKEXT"}, {"PA", "a b"}}, BROWSER_NETSCAPE_4, "http://h/k", "no", true,
+         "XF=AC=CHNGLANG&amp;PA=a+b&amp;EXT=TRUE&amp;LU=en main=" + ext +
+             "PA%3Da%2Bb%26amp%3BEXT%3DTRUE%26amp%3BLU%3Den done="},
+        {"IE 6 while the library switches", {{"AC", "LINKEXT"}, {"ID", "12"}}, BROWSER_IE_6, "http://h/k", "yes",
+         true, "XF=AC=CHNGLANG&amp;ID=12&amp;EXT=TRUE&amp;LU=en main= done="},
+        {"IE 6 after the switch", {{"AC", "LINKEXT"}, {"ID", "12"}}, BROWSER_IE_6, "http://h/k", "no", true,
+         "XF=AC=CHNGLANG&amp;ID=12&amp;EXT=TRUE&amp;LU=en main=" + ext +
+             "ID%3D12%26amp%3BEXT%3DTRUE%26amp%3BLU%3Den done="},
+        {"main frame gone", {{"AC", "LINKEXT"}, {"ID", "12"}}, BROWSER_UNKNOWN, "http://h/k", "no", false,
+         "XF=AC=CHNGLANG&amp;ID=12&amp;EXT=TRUE&amp;LU=en main=undefined done=reload"},
+        {"first edition", {{"AC", "LINKEXT"}, {"ID", "12"}, {"DB", "old.kvo"}, {"FN", "kivomain.html"}},
+         BROWSER_UNKNOWN, "http://h/k", "no", true,
+         "XF=AC=CHNGLANG&amp;ID=12&amp;DB=old.kvo&amp;FN=kivomain.html&amp;EXT=TRUE&amp;LU=en "
+         "main=qzl:/kivo?id=12&FN=kivomain.html&AC=DOCNOTREE&BC=OLDLIB&DB=old.kvo done="},
+        {"sub-library start", {{"ID", "12"}}, BROWSER_UNKNOWN, "http://h/k", "no", true,
+         "XF= main= done=ssoldlib SUB_MAIN [<!--@@rootid-->]"},
+    };
+    const std::string probe =
+        "\nsetLowerFrame();\nconsole.log('XF=' + top.kivotbar.document.forms.ext.XF.value + ' main=' +"
+        " (top.kivomain.location ? top.kivomain.location.href : undefined) + ' done=' + done.join(','));\n";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Page page = runMainPage({.fields = c.fields, .stub = [&](LookupStub& s) {
+                                           s.cg->browserType = c.browser;
+                                           s.cg->kivoServName = "/h/cgi-bin/kivoserv";
+                                       }});
+        ASSERT_EQ(page.result, 1) << page.error;
+        EXPECT_EQ(runPageScript(page.text, withStubs(c.topHref, c.libSwitch, c.mainHasLocation), probe),
+                  c.want + "\n");
+    }
+}
+
+TEST(MainPageAction, SearchCheckAndBrowserType) {
+    ASSERT_EQ(std::system("command -v node >/dev/null"), 0) << "scripts/setup installs nodejs";
+    const Page page = runMainPage({.stub = [](LookupStub& s) { s.cg->browserType = BROWSER_IE_6; }});
+    ASSERT_EQ(page.result, 1) << page.error;
+    const std::string probe = R"(
+var seen = [];
+['', '   ', 'Search', 'Search in this library', 'Search in this library collection', 'cable'].forEach(
+    function (v) { top.kivotbar.document.forms.lib.PA.value = v; seen.push(checkSearch()); });
+var b = new browserType();
+console.log(seen.join(' ') + ' ' + browserType() + ' ' + b.isIE + ' ' + typeof top.code);
+setPD(40);
+console.log(top.kivotbar.document.forms.lib.ID.value);
+)";
+    EXPECT_EQ(runPageScript(page.text, withStubs("http://h/k", "no", true), probe),
+              "false false false false false true 16 true undefined\n40\n");
 }
 
 }  // namespace
