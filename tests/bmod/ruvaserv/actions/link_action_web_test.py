@@ -12,7 +12,7 @@ import urllib.parse
 
 import kivoserv_answers as ka
 import make_action_libraries as mal
-import web_harness
+from action_web_case import ActionWebCase
 
 NOT_FOUND = "The requested document (%s) in the specified library (%s) was not found.<br><br>"
 # The not-here texts, byte for byte as the message table holds them.
@@ -49,29 +49,10 @@ def script_value(page, name):
     return m.group(1) if m else None
 
 
-class LinkActionWeb(mal.ActionLibraryCase):
-    @classmethod
-    def setUpClass(cls):
-        super().setUpClass()
-        cls.web = web_harness.WebServer(daemon=cls.d)
-        try:
-            cls.web.start()
-        except BaseException:
-            cls.web.stop()
-            super().tearDownClass()
-            raise
-
-    @classmethod
-    def tearDownClass(cls):
-        try:
-            cls.web.stop()
-            assert cls.web.leftovers() == [], cls.web.leftovers()
-        finally:
-            super().tearDownClass()
-
+class LinkActionWeb(ActionWebCase):
     def tearDown(self):
         self.configure([])
-        self.web.check_logs()
+        super().tearDown()
 
     def configure(self, lines):
         """kivo.conf with these lines too; the program reads it per request."""
