@@ -112,8 +112,7 @@ void notHere(KivoHandler& kh, const std::string& key) {
     } else if (strcasecmp(cg.servicename.c_str(), "MYR Store") == 0) {
         index = 19;
     }
-    // Another service would otherwise get no text at all: it is told as a
-    // plain directory is.
+    // A profile with another service is told too, not left an empty page.
     kh.setError(cg.msg(index, "kivohandler/9"), errorArgument(key));
 }
 
