@@ -2,7 +2,12 @@
 
 #include <strings.h>
 
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
 #include "bmod/ruvaserv/search/search_actions.h"
+#include "common/text_view.h"
 #include "tests/bmod/ruvaserv/cgi/scripted_server.h"
 
 namespace ruva::test {
@@ -50,6 +55,14 @@ Fields ActionRequest::fields() const {
 std::string ActionRequest::page() const {
     if (!cg() || !cg()->docBuf) return "";
     return std::string(cg()->docBuf, cg()->docSize);
+}
+
+std::string ActionRequest::postProcessed() const {
+    if (!cg() || cg()->postProcessFile() != 1) {
+        ADD_FAILURE() << "post-processing failed: " << (cg() ? cg()->getError() : "no request");
+        return "";
+    }
+    return cg()->dstBuf ? std::string(cg()->dstBuf, cg()->dstOffs) : page();
 }
 
 std::string ActionRequest::written() const { return request_ ? request_->written() : ""; }
@@ -176,6 +189,32 @@ int RecordingKivoHandler::runSearchOperation(SearchActions& sa, SearchOperation 
     return record("runSearchOperation", kNames[static_cast<int>(operation)],
                   [this, &sa, operation] { return KivoHandler::runSearchOperation(sa, operation); },
                   externSearch);
+}
+
+int checkPageScripts(const std::string& page) {
+    if (std::system("command -v node >/dev/null 2>&1") != 0) {
+        ADD_FAILURE() << "node is needed: scripts/setup installs nodejs";
+        return 0;
+    }
+    TempDir dir;
+    int n = 0;
+    for (size_t at = findCaseBlind(page, 0, "<script"); at != std::string::npos;
+         at = findCaseBlind(page, at + 1, "<script")) {
+        const size_t body = page.find('>', at);
+        const size_t close = body == std::string::npos ? body : findCaseBlind(page, body, "</script");
+        if (close == std::string::npos) {
+            ADD_FAILURE() << "unclosed script at " << at;
+            break;
+        }
+        const std::string script = page.substr(body + 1, close - body - 1);
+        const std::string file = dir.file("s" + std::to_string(n++) + ".js");
+        writeFile(file, script);
+        int status = -1;
+        const std::string complaint = capture("node --check " + file + " 2>&1", &status);
+        EXPECT_EQ(status, 0) << complaint << script;
+        at = close;
+    }
+    return n;
 }
 
 }  // namespace ruva::test

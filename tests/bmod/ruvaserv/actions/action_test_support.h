@@ -73,6 +73,9 @@ public:
     std::string page() const;
     // Everything written to the CGI output so far.
     std::string written() const;
+    // The page in docBuf after post-processing, as the browser gets it; a
+    // failed pass is a test failure and gives "".
+    std::string postProcessed() const;
 
     // Ends handler, request (its sessions say QUIT) and server, and gives
     // what connection k received before QUIT; "" for one that never came.
@@ -145,5 +148,9 @@ private:
     int record(const char* operation, std::string argument, const std::function<int()>& real,
                int externSearch = -1);
 };
+
+// Every script element's body in page passes node --check (a test failure
+// names the script); the number of script elements.
+int checkPageScripts(const std::string& page);
 
 }  // namespace ruva::test
