@@ -2,7 +2,6 @@
 
 #include <strings.h>
 
-#include <cctype>
 #include <new>
 
 #include "bmod/ruvaserv/cgi/cgihandler.h"
@@ -89,8 +88,6 @@ constexpr const char* kMarkerNames[] = {"cmplistdb", "listdb", "listserv", "serv
 
 constexpr size_t kBlankPageSize = 1000;
 constexpr size_t kBgColourMax = 6;
-// The longest character reference a cut must not split ("&thetasym;").
-constexpr size_t kReferenceMax = 10;
 // The library a sub-library main page is asked of when ID names none.
 constexpr const char* kSubMainLibrary = "9999";
 
@@ -110,18 +107,8 @@ const ActionRow* findActionRow(const std::string& word) {
     return nullptr;
 }
 
-// The length of a character reference ("&lt;", "&#34;") beginning at amp,
-// or 0 when the '&' begins none.
-size_t referenceLength(std::string_view text, size_t amp) {
-    for (size_t i = amp + 1; i < text.size() && i - amp < kReferenceMax; ++i) {
-        if (text[i] == ';') return i > amp + 1 ? i - amp + 1 : 0;
-        if (!std::isalnum(static_cast<unsigned char>(text[i])) && text[i] != '#') return 0;
-    }
-    return 0;
-}
-
 void unknownAction(KivoHandler& kh, const std::string& word) {
-    kh.setError(msgFormat(10, "kivohandler/2"), shownArgument(word));
+    kh.setError(msgFormat(10, "kivohandler/2"), errorArgument(word));
 }
 
 int blankPage(KivoHandler& kh) {
@@ -249,7 +236,7 @@ int KivoHandler::entry(const char* action) {
     // the program must not write a second page after it.
     if (cg->flags & kCgiResponseDone) return 1;
     if (getError().empty() && cg->getError().empty()) {
-        setError(msgFormat(476, "kivohandler/0"), shownArgument(word));
+        setError(msgFormat(476, "kivohandler/0"), errorArgument(word));
     }
     return 0;
 }
@@ -291,21 +278,6 @@ int KivoHandler::runSearchOperation(SearchActions& sa, SearchOperation operation
     }
     if (!result) errmsg = sa.getError();
     return result;
-}
-
-std::string shownArgument(std::string_view text) {
-    std::string shown = escapeHtmlKeepEntities(text, true);
-    if (shown.size() <= kShownArgumentMax) return shown;
-    size_t cut = kShownArgumentMax;
-    const size_t from = cut > kReferenceMax ? cut - kReferenceMax : 0;
-    for (size_t amp = shown.find('&', from); amp < cut; amp = shown.find('&', amp + 1)) {
-        if (amp + referenceLength(shown, amp) > cut) {
-            cut = amp;
-            break;
-        }
-    }
-    shown.resize(cut);
-    return shown + "...";
 }
 
 int KivoHandler::specCallback(void*, std::string_view marker) {

@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "bmod/ruvaserv/actions/error_argument.h"
 #include "bmod/ruvaserv/cgi/checked_format.h"
 
 namespace ruva {
@@ -19,14 +20,6 @@ class SearchActions;
 
 // The paper of PRINTA4 and PRINTUS.
 enum PrintPaperSize { PSIZE_A4 = 0, PSIZE_US = 1 };
-
-// An outside argument of a message (an action word, a key, FN, a command)
-// as page text: escapeHtmlKeepEntities (single quotes too), then cut to
-// kShownArgumentMax characters, never inside a character reference, with
-// "..." after a cut. Every message so filled keeps its tag span within the
-// error page's 1023 characters.
-inline constexpr size_t kShownArgumentMax = 200;
-std::string shownArgument(std::string_view text);
 
 class KivoHandler : public ErrorText {
 public:

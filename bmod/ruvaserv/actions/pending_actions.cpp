@@ -11,7 +11,7 @@ namespace ruva {
 namespace {
 
 int notYetBuilt(KivoHandler& kh, const std::string& word) {
-    kh.setError(msgFormat(10, "kivohandler/2"), shownArgument(word));
+    kh.setError(msgFormat(10, "kivohandler/2"), errorArgument(word));
     return 0;
 }
 

@@ -65,7 +65,7 @@ TEST(KivoHandler, LongWordIsCutBeforeTheTagSpan) {
     auto kh = newKivoHandler(cg.get());
     const std::string word = "F" + std::string(5000, 'x');
     EXPECT_EQ(kh->entry(word.c_str()), 0);
-    EXPECT_EQ(kh->getError(), unknownActionText(word.substr(0, kShownArgumentMax) + "..."));
+    EXPECT_EQ(kh->getError(), unknownActionText(word.substr(0, kErrorArgumentMax) + "..."));
 }
 
 TEST(KivoHandler, ErrorTextIsKeptWhole) {
