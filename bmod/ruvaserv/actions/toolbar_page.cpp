@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "bmod/ruvaserv/actions/action_scripts.h"
 #include "bmod/ruvaserv/actions/kivohandler.h"
@@ -175,24 +176,27 @@ bool ToolbarPage::buttons() {
            logoCell() && write("</tr></table>\n");
 }
 
-// The daemon's language list, when codes are configured; a list of "EN"
-// alone, or none, gives no choice.
+// The daemon's language list, when codes are configured; "EN" alone, no
+// code or no list gives no choice.
 bool ToolbarPage::languageList() {
     if (!(cg_.flags & kCgiLanguageCodes) || !cg_.sess) return true;
     std::unique_ptr<UzResponse> reply = cg_.sess->langList();
     if (!reply || reply->resultCode != 200 || langListIsOnlyEn(reply->resultMessage)) return true;
+    std::vector<std::string> codes;
+    const std::string& text = reply->resultMessage;
+    for (size_t at = 0; (at = text.find_first_not_of(" \t", at)) != std::string::npos;) {
+        const size_t end = std::min(text.find_first_of(" \t", at), text.size());
+        codes.push_back(text.substr(at, end - at));
+        at = end;
+    }
+    if (codes.empty()) return true;
     bool ok = write(
         "<td><select name=\"LANGLIST\" onchange=\"top.switchDocLang();\">\n"
         "<option value=\"\" selected=\"selected\">Language:</option>\n");
-    size_t at = 0;
-    const std::string& codes = reply->resultMessage;
-    while (ok && (at = codes.find_first_not_of(" \t", at)) != std::string::npos) {
-        const size_t end = std::min(codes.find_first_of(" \t", at), codes.size());
-        const std::string code = codes.substr(at, end - at);
-        at = end;
-        const Value* name = cg_.langList ? cg_.langList->findValue(code.c_str()) : nullptr;
-        ok = cg_.docPrintf("<option value=\"%s\">%s</option>\n", escapeHtmlKeepEntities(code, true),
-                           escapeHtmlKeepEntities(name ? name->value : code, true));
+    for (size_t i = 0; ok && i < codes.size(); ++i) {
+        const Value* name = cg_.langList ? cg_.langList->findValue(codes[i].c_str()) : nullptr;
+        ok = cg_.docPrintf("<option value=\"%s\">%s</option>\n", escapeHtmlKeepEntities(codes[i], true),
+                           escapeHtmlKeepEntities(name ? name->value : codes[i], true));
     }
     return ok && write("</select></td>\n") && separator();
 }

@@ -78,6 +78,7 @@ TEST(ToolbarPage, LanguageListComesFromTheDaemon) {
         {"the daemon's EN alone", true, "200 EN\n", "", "VER\nINFO\nLANGLIST\n"},
         {"en alone, lower case", true, "200 en  \n", "", "VER\nINFO\nLANGLIST\n"},
         {"a refusal", true, "500 Unknown command\n", "", "VER\nINFO\nLANGLIST\n"},
+        {"no code at all", true, "200 \n", "", "VER\nINFO\nLANGLIST\n"},
         {"no codes configured", false, "200 en sv  \n", "", "VER\nINFO\n"},
     };
     for (const auto& c : cases) {
