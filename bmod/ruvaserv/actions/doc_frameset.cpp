@@ -49,7 +49,8 @@ bool documentAddress(CgiHandler& cg, const std::string& mode, std::string& addre
             cg.setError(cg.msg(47, "kivohandler/34"));
             return false;
         }
-        address = "qzl:/kivo?ID=" + addressValue(id) + "&amp;DB=" + addressValue(db) + "&amp;FN=" + addressValue(fn);
+        address = "qzl:/kivo?ID=" + addressValue(id) + "&amp;DB=" + addressValue(db) +
+                  "&amp;FN=" + addressValue(fn);
         treeColour = "006699";
         return true;
     }
@@ -79,10 +80,12 @@ int KivoHandler::docNoTreeAction() {
         cg->docWriteBuf("<html><script type=\"text/javascript\">\n<!--\n") &&
         cg->docWriteBuf(docFramesetScriptFile()) && cg->docWriteBuf("//-->\n</script>\n") &&
         cg->docWriteBuf("<frameset cols=\"0,*\" framespacing=\"0\" frameborder=\"0\" border=\"0\">") &&
-        cg->docPrintf(" <frame src='qzl:/kivo?AC=BLANK&amp;BG=%s' name='kivotree'  scrolling=\"no\" "
-                      "noresize=\"noresize\" />\n",
-                      treeColour) &&
-        cg->docPrintf(" <frame src=\"%s\" name=\"kivodoc\" noresize=\"noresize\" />\n</frameset>\n</html>", address);
+        cg->docPrintf(
+            " <frame src='qzl:/kivo?AC=BLANK&amp;BG=%s' name='kivotree'  scrolling=\"no\" "
+            "noresize=\"noresize\" />\n",
+            treeColour) &&
+        cg->docPrintf(" <frame src=\"%s\" name=\"kivodoc\" noresize=\"noresize\" />\n</frameset>\n</html>",
+                      address);
     if (!written) {
         cg->setError(cg->msg(44, "kivohandler/31"), static_cast<unsigned long>(kFramesetBufSize));
         return 0;

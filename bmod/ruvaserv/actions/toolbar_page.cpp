@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "bmod/ruvaserv/actions/action_scripts.h"
 #include "bmod/ruvaserv/actions/kivohandler.h"
@@ -94,7 +95,8 @@ private:
     bool languageList();
     bool logoCell();
     bool uzField() {
-        return !(cg_.flags & kCgiAllowUzOnUrl) || write("<input type=\"hidden\" name=\"UZ\" value=\"<!--@@uzaddr-->\" />\n");
+        return !(cg_.flags & kCgiAllowUzOnUrl) ||
+               write("<input type=\"hidden\" name=\"UZ\" value=\"<!--@@uzaddr-->\" />\n");
     }
 
     CgiHandler& cg_;
@@ -109,28 +111,33 @@ bool ToolbarPage::head() {
     const bool privacy = !cg_.privacyStatus.empty() && !cg_.privacyURL.empty();
     const std::string domain = cg_.httpdHost.starts_with('/') ? cg_.httpdHost.substr(1) : cg_.httpdHost;
     const int version = cookieVersion();
-    return ok && cg_.docPrintf("<title>%s</title>\n<script type=\"text/javascript\">\n<!--\n", "KIVO toolbar") &&
+    return ok &&
+           cg_.docPrintf("<title>%s</title>\n<script type=\"text/javascript\">\n<!--\n", "KIVO toolbar") &&
            cg_.docPrintf("var kvCookieVersion = %d;\nvar kvWhatsNewCookie = 'KIVO_%d_WHATSNEW';\n", version,
                          version) &&
            cg_.docPrintf("var kvCookieDomain = '%s';\nvar kvHintAddress = '%s';\nvar kvHintCount = %d;\n",
-                         escapeScriptString(domain), escapeScriptString(hintAddress(cg_)), kSuggestionCount) &&
-           cg_.docPrintf("var kvPrivacyMode = '%s';\nvar kvPrivacyAddress = '%s';\nvar kvPrivacyStatus = '%s';\n",
-                         privacy ? "Extranet" : "NO_NEED_OF_AJAX_CALL", escapeScriptString(cg_.privacyURL),
-                         escapeScriptString(privacy ? cg_.privacyStatus : "NO_NEED_OF_AJAX_CALL")) &&
+                         escapeScriptString(domain), escapeScriptString(hintAddress(cg_)),
+                         kSuggestionCount) &&
+           cg_.docPrintf(
+               "var kvPrivacyMode = '%s';\nvar kvPrivacyAddress = '%s';\nvar kvPrivacyStatus = '%s';\n",
+               privacy ? "Extranet" : "NO_NEED_OF_AJAX_CALL", escapeScriptString(cg_.privacyURL),
+               escapeScriptString(privacy ? cg_.privacyStatus : "NO_NEED_OF_AJAX_CALL")) &&
            write(toolbarScriptFile()) && write("//-->\n</script>\n<style type=\"text/css\">\n") &&
            write(toolbarStyleFile()) && write("</style>\n</head>\n");
 }
 
 bool ToolbarPage::searchForm() {
     return write("<body onkeydown=\"return handleKeyMovement(event);\">\n<!--@@noprnt-->") &&
-           write("<form method='get' name=\"lib\" action=\"qzl:/kivo\" target=\"kivodoc\" "
-                 "onSubmit='javascript:return top.checkSearch();' autocomplete='off'>\n") &&
+           write(
+               "<form method='get' name=\"lib\" action=\"qzl:/kivo\" target=\"kivodoc\" "
+               "onSubmit='javascript:return top.checkSearch();' autocomplete='off'>\n") &&
            write("<input type=\"hidden\" name=\"li\" value=\"\" />\n");
 }
 
 bool ToolbarPage::icon(int number, int width, int height, const char* extra) {
-    return cg_.docPrintf("<img src=\"qzl:/kivo?VR=%s&amp;AC=tbimg&amp;IM=%d\" width=\"%d\" height=\"%d\"%s />",
-                         kSystemRevision, number, width, height, extra);
+    return cg_.docPrintf(
+        "<img src=\"qzl:/kivo?VR=%s&amp;AC=tbimg&amp;IM=%d\" width=\"%d\" height=\"%d\"%s />",
+        kSystemRevision, number, width, height, extra);
 }
 
 bool ToolbarPage::button(const char* id, int number, const std::string& title) {
@@ -144,9 +151,10 @@ bool ToolbarPage::button(const char* id, int number, const std::string& title) {
 bool ToolbarPage::buttons() {
     const bool annotations = (cg_.flags & kCgiUseAnnotation) && !fieldValue(cg_, "TB").empty();
     bool ok = write("<table class=\"toolbar\" border=\"0\" cellspacing=\"0\" cellpadding=\"0\"><tr>\n") &&
-              write("<td><input type=\"text\" id=\"search_inp\" name=\"PA\" size=\"20\" value=\"\" "
-                    "onfocus=\"emptySearchField();\" onblur=\"resetSearchBlur();\" "
-                    "onkeyup=\"startSuggestions(event);\" /><div id=\"search_suggest\"></div></td>\n") &&
+              write(
+                  "<td><input type=\"text\" id=\"search_inp\" name=\"PA\" size=\"20\" value=\"\" "
+                  "onfocus=\"emptySearchField();\" onblur=\"resetSearchBlur();\" "
+                  "onkeyup=\"startSuggestions(event);\" /><div id=\"search_suggest\"></div></td>\n") &&
               write("<td>") &&
               icon(SEARCH_NEW, 12, 14,
                    " id=\"search_but\" class=\"tbBut\" title=\"Search\" alt=\"Search\" "
@@ -161,29 +169,34 @@ bool ToolbarPage::buttons() {
     if (ok && (cg_.flags & kCgiUseHelp)) ok = button("b7", HELP_NEW, "Help");
     const int version = cookieVersion();
     return ok &&
-           cg_.docPrintf("<td><a href=\"#\" onclick=\"return openWhatsNew();\" title=\"See what's new in Kivo "
-                         "Browser version %d\"><span id=\"whatsnew\" class=\"whatsNew\">What's new</span></a></td>\n",
-                         version) &&
+           cg_.docPrintf(
+               "<td><a href=\"#\" onclick=\"return openWhatsNew();\" title=\"See what's new in Kivo "
+               "Browser version %d\"><span id=\"whatsnew\" class=\"whatsNew\">What's new</span></a></td>\n",
+               version) &&
            logoCell() && write("</tr></table>\n");
 }
 
-// The daemon's language list, when codes are configured; a list of "EN"
-// alone, or none, gives no choice.
+// The daemon's language list, when codes are configured; "EN" alone, no
+// code or no list gives no choice.
 bool ToolbarPage::languageList() {
     if (!(cg_.flags & kCgiLanguageCodes) || !cg_.sess) return true;
     std::unique_ptr<UzResponse> reply = cg_.sess->langList();
     if (!reply || reply->resultCode != 200 || langListIsOnlyEn(reply->resultMessage)) return true;
-    bool ok = write("<td><select name=\"LANGLIST\" onchange=\"top.switchDocLang();\">\n"
-                    "<option value=\"\" selected=\"selected\">Language:</option>\n");
-    size_t at = 0;
-    const std::string& codes = reply->resultMessage;
-    while (ok && (at = codes.find_first_not_of(" \t", at)) != std::string::npos) {
-        const size_t end = std::min(codes.find_first_of(" \t", at), codes.size());
-        const std::string code = codes.substr(at, end - at);
+    std::vector<std::string> codes;
+    const std::string& text = reply->resultMessage;
+    for (size_t at = 0; (at = text.find_first_not_of(" \t", at)) != std::string::npos;) {
+        const size_t end = std::min(text.find_first_of(" \t", at), text.size());
+        codes.push_back(text.substr(at, end - at));
         at = end;
-        const Value* name = cg_.langList ? cg_.langList->findValue(code.c_str()) : nullptr;
-        ok = cg_.docPrintf("<option value=\"%s\">%s</option>\n", escapeHtmlKeepEntities(code, true),
-                           escapeHtmlKeepEntities(name ? name->value : code, true));
+    }
+    if (codes.empty()) return true;
+    bool ok = write(
+        "<td><select name=\"LANGLIST\" onchange=\"top.switchDocLang();\">\n"
+        "<option value=\"\" selected=\"selected\">Language:</option>\n");
+    for (size_t i = 0; ok && i < codes.size(); ++i) {
+        const Value* name = cg_.langList ? cg_.langList->findValue(codes[i].c_str()) : nullptr;
+        ok = cg_.docPrintf("<option value=\"%s\">%s</option>\n", escapeHtmlKeepEntities(codes[i], true),
+                           escapeHtmlKeepEntities(name ? name->value : codes[i], true));
     }
     return ok && write("</select></td>\n") && separator();
 }
@@ -201,50 +214,58 @@ bool ToolbarPage::logoCell() {
 
 bool ToolbarPage::hiddenForms() {
     const std::string id = fieldValue(cg_, "ID");
-    return write("<input type=\"hidden\" name=\"AC\" value=\"SEARCHMSG\" />\n"
-                 "<input type=\"hidden\" name=\"ST\" value=\"FULLTEXT\" />\n"
-                 "<input type=\"hidden\" name=\"SYPA\" value=\"\" />\n"
-                 "<input type=\"hidden\" name=\"ORPA\" value=\"\" />\n") &&
+    return write(
+               "<input type=\"hidden\" name=\"AC\" value=\"SEARCHMSG\" />\n"
+               "<input type=\"hidden\" name=\"ST\" value=\"FULLTEXT\" />\n"
+               "<input type=\"hidden\" name=\"SYPA\" value=\"\" />\n"
+               "<input type=\"hidden\" name=\"ORPA\" value=\"\" />\n") &&
            cg_.docPrintf("<input type=\"hidden\" name=\"ID\" value=\"%s\" />\n",
                          id.empty() ? std::string("0") : escapeHtmlKeepEntities(id, true)) &&
-           write("<input type=\"hidden\" name=\"OD\" value=\"0\" />\n"
-                 "<input type=\"hidden\" name=\"BA\" value=\"TITLE\" />\n"
-                 "<input type=\"hidden\" name=\"STB\" value=\"1\" />\n"
-                 "<input type=\"hidden\" name=\"TLL\" value=\"\" />\n"
-                 "<input type=\"hidden\" name=\"TSL\" value=\"\" />\n") &&
+           write(
+               "<input type=\"hidden\" name=\"OD\" value=\"0\" />\n"
+               "<input type=\"hidden\" name=\"BA\" value=\"TITLE\" />\n"
+               "<input type=\"hidden\" name=\"STB\" value=\"1\" />\n"
+               "<input type=\"hidden\" name=\"TLL\" value=\"\" />\n"
+               "<input type=\"hidden\" name=\"TSL\" value=\"\" />\n") &&
            uzField() &&
-           cg_.docPrintf("<input type=\"hidden\" name=\"MT\" value=\"%s\" />\n"
-                         "<input type=\"hidden\" name=\"SP\" value=\"%s\" />\n</form>\n",
-                         cookieSwitch("showAllTitles"), cookieSwitch("showContext")) &&
-           write("<form method='get' name=\"newlib\" action=\"qzl:/kivo\" target=\"kivomain\">\n"
-                 "<input type=\"hidden\" name=\"FN\" value=\"kivo.html\" />\n"
-                 "<input type=\"hidden\" name=\"DB\" value=\"\" />\n"
-                 "<input type=\"hidden\" name=\"ID\" value=\"\" />\n"
-                 "<input type=\"hidden\" name=\"NF\" value=\"\" />\n"
-                 "<input type=\"hidden\" name=\"IX\" value=\"\" />\n"
-                 "<input type=\"hidden\" name=\"SW\" value=\"1\" />\n") &&
+           cg_.docPrintf(
+               "<input type=\"hidden\" name=\"MT\" value=\"%s\" />\n"
+               "<input type=\"hidden\" name=\"SP\" value=\"%s\" />\n</form>\n",
+               cookieSwitch("showAllTitles"), cookieSwitch("showContext")) &&
+           write(
+               "<form method='get' name=\"newlib\" action=\"qzl:/kivo\" target=\"kivomain\">\n"
+               "<input type=\"hidden\" name=\"FN\" value=\"kivo.html\" />\n"
+               "<input type=\"hidden\" name=\"DB\" value=\"\" />\n"
+               "<input type=\"hidden\" name=\"ID\" value=\"\" />\n"
+               "<input type=\"hidden\" name=\"NF\" value=\"\" />\n"
+               "<input type=\"hidden\" name=\"IX\" value=\"\" />\n"
+               "<input type=\"hidden\" name=\"SW\" value=\"1\" />\n") &&
            uzField() &&
-           write("</form>\n<form method='get' name=\"ssoldlib\" action=\"qzl:/kivo\" target=\"kivomain\">\n"
-                 "<input type=\"hidden\" name=\"AC\" value=\"DOCNOTREE\" />\n"
-                 "<input type=\"hidden\" name=\"BC\" value=\"\" />\n"
-                 "<input type=\"hidden\" name=\"FN\" value=\"\" />\n"
-                 "<input type=\"hidden\" name=\"DB\" value=\"\" />\n"
-                 "<input type=\"hidden\" name=\"ID\" value=\"\" />\n") &&
+           write(
+               "</form>\n<form method='get' name=\"ssoldlib\" action=\"qzl:/kivo\" target=\"kivomain\">\n"
+               "<input type=\"hidden\" name=\"AC\" value=\"DOCNOTREE\" />\n"
+               "<input type=\"hidden\" name=\"BC\" value=\"\" />\n"
+               "<input type=\"hidden\" name=\"FN\" value=\"\" />\n"
+               "<input type=\"hidden\" name=\"DB\" value=\"\" />\n"
+               "<input type=\"hidden\" name=\"ID\" value=\"\" />\n") &&
            uzField() &&
-           write("</form>\n<form method='get' name=\"ext\" action=\"qzl:/kivo\" target=\"kivomain\">\n"
-                 "<input type=\"hidden\" name=\"AC\" value=\"DOCNOTREE\" />\n"
-                 "<input type=\"hidden\" name=\"BC\" value=\"EXTFUNC\" />\n"
-                 "<input type=\"hidden\" name=\"XF\" value=\"\" />\n") &&
+           write(
+               "</form>\n<form method='get' name=\"ext\" action=\"qzl:/kivo\" target=\"kivomain\">\n"
+               "<input type=\"hidden\" name=\"AC\" value=\"DOCNOTREE\" />\n"
+               "<input type=\"hidden\" name=\"BC\" value=\"EXTFUNC\" />\n"
+               "<input type=\"hidden\" name=\"XF\" value=\"\" />\n") &&
            uzField() &&
-           write("</form>\n<form method='get' name=\"butpressed\" action=\"qzl:/kivo\" target=\"kivodoc\">\n"
-                 "<input type=\"hidden\" name=\"AC\" value=\"HELP\" />\n") &&
+           write(
+               "</form>\n<form method='get' name=\"butpressed\" action=\"qzl:/kivo\" target=\"kivodoc\">\n"
+               "<input type=\"hidden\" name=\"AC\" value=\"HELP\" />\n") &&
            uzField() &&
-           write("</form>\n<form method='get' name=\"sdlinfo\" action=\"qzl:/kivo\" target=\"kivomain\">\n"
-                 "<input type=\"hidden\" name=\"LIBSWITCH\" value=\"no\" />\n"
-                 "<input type=\"hidden\" name=\"ISSCHEXT\" value=\"no\" />\n"
-                 "<input type=\"hidden\" name=\"LIBTYPE\" value=\"new\" />\n"
-                 "<input type=\"hidden\" name=\"ISCH\" value=\"no\" />\n"
-                 "<input type=\"hidden\" name=\"ISPA\" value=\"no\" />\n</form>\n");
+           write(
+               "</form>\n<form method='get' name=\"sdlinfo\" action=\"qzl:/kivo\" target=\"kivomain\">\n"
+               "<input type=\"hidden\" name=\"LIBSWITCH\" value=\"no\" />\n"
+               "<input type=\"hidden\" name=\"ISSCHEXT\" value=\"no\" />\n"
+               "<input type=\"hidden\" name=\"LIBTYPE\" value=\"new\" />\n"
+               "<input type=\"hidden\" name=\"ISCH\" value=\"no\" />\n"
+               "<input type=\"hidden\" name=\"ISPA\" value=\"no\" />\n</form>\n");
 }
 
 }  // namespace
@@ -267,10 +288,11 @@ int KivoHandler::toolbarAction() {
     ToolbarPage page(*cg);
     const bool written =
         page.head() && page.searchForm() && page.buttons() && page.hiddenForms() &&
-        cg->docWriteBuf("<!--@@/noprnt--></body>\n<script type=\"text/javascript\">\n<!--\nsetupToolbar();\n"
-                        "if (typeof top.setPDbyTB == 'function') top.setPDbyTB();\n"
-                        "if (typeof top.setLowerFrame == 'function') top.setLowerFrame();\n"
-                        "if (typeof top.startTimer == 'function') top.startTimer();\n//-->\n</script>\n</html>\n");
+        cg->docWriteBuf(
+            "<!--@@/noprnt--></body>\n<script type=\"text/javascript\">\n<!--\nsetupToolbar();\n"
+            "if (typeof top.setPDbyTB == 'function') top.setPDbyTB();\n"
+            "if (typeof top.setLowerFrame == 'function') top.setLowerFrame();\n"
+            "if (typeof top.startTimer == 'function') top.startTimer();\n//-->\n</script>\n</html>\n");
     freeResponse(std::move(info));
     if (!written) {
         setError(msgFormat(41, "kivohandler/30"), static_cast<unsigned long>(kToolbarBufSize));

@@ -5,40 +5,32 @@
 var flag = 1;
 var savedHref = '';
 
-function saveHref()
-{
-    try {
-        savedHref = window.frames['kivodoc'].location.href;
-    } catch (e) {
-        // another origin's page: nothing to keep
-    }
+function saveHref() {
+  try {
+    savedHref = window.frames['kivodoc'].location.href;
+  } catch (e) {
+    // another origin's page: nothing to keep
+  }
 }
 
 // The toolbar's back button, pressed for the plug-in page.
-function handlePDFback(folderID)
-{
-    if (flag > 0)
-        return;
-    try {
-        var bar = top.frames['kivotbar'];
-        var button = bar ? bar.document.getElementById('b1') : null;
-        if (button && typeof button.onclick == 'function')
-            button.onclick();
-    } catch (e) {
-    }
+function handlePDFback(folderID) {
+  if (flag > 0) return;
+  try {
+    var bar = top.frames['kivotbar'];
+    if (bar && typeof bar.handleOnMouseDown == 'function') bar.handleOnMouseDown('b1');
+  } catch (e) {
+  }
 }
 
-function handlePDFforward(folderID)
-{
-    if (flag > 0)
-        return;
-    try {
-        window.frames['kivodoc'].history.go(2);
-    } catch (e) {
-    }
+function handlePDFforward(folderID) {
+  if (flag > 0) return;
+  try {
+    window.frames['kivodoc'].history.go(2);
+  } catch (e) {
+  }
 }
 
 // Without a tree there is nothing to toggle.
-function togBnew(folderID)
-{
+function togBnew(folderID) {
 }

@@ -13,7 +13,8 @@ namespace ruva {
 namespace {
 
 constexpr char kInfoReply[] =
-    "300-Server Information:\n300 Number of databases: 3\n300 Total number of files: 12\n200-INFO executed.\n";
+    "300-Server Information:\n300 Number of databases: 3\n300 Total number of files: 12\n200-INFO "
+    "executed.\n";
 
 size_t count(const std::string& text, const std::string& word) {
     size_t n = 0;
@@ -21,7 +22,9 @@ size_t count(const std::string& text, const std::string& word) {
     return n;
 }
 
-std::string button(const char* id) { return "id=\"" + std::string(id) + "\""; }
+std::string button(const char* id) {
+    return "id=\"" + std::string(id) + "\"";
+}
 
 TEST(ToolbarPage, ButtonsFollowTheConfigurationAndTb) {
     struct {
@@ -56,8 +59,9 @@ TEST(ToolbarPage, ButtonsFollowTheConfigurationAndTb) {
 }
 
 TEST(ToolbarPage, LanguageListComesFromTheDaemon) {
-    const std::string head = "<select name=\"LANGLIST\" onchange=\"top.switchDocLang();\">\n"
-                             "<option value=\"\" selected=\"selected\">Language:</option>\n";
+    const std::string head =
+        "<select name=\"LANGLIST\" onchange=\"top.switchDocLang();\">\n"
+        "<option value=\"\" selected=\"selected\">Language:</option>\n";
     struct {
         const char* name;
         bool configured;
@@ -74,6 +78,7 @@ TEST(ToolbarPage, LanguageListComesFromTheDaemon) {
         {"the daemon's EN alone", true, "200 EN\n", "", "VER\nINFO\nLANGLIST\n"},
         {"en alone, lower case", true, "200 en  \n", "", "VER\nINFO\nLANGLIST\n"},
         {"a refusal", true, "500 Unknown command\n", "", "VER\nINFO\nLANGLIST\n"},
+        {"no code at all", true, "200 \n", "", "VER\nINFO\nLANGLIST\n"},
         {"no codes configured", false, "200 en sv  \n", "", "VER\nINFO\n"},
     };
     for (const auto& c : cases) {
@@ -102,12 +107,15 @@ TEST(ToolbarPage, ServiceNameCellOrPlainLogo) {
         std::string cell;
     } const cases[] = {
         {"with a service name", "Ours <b>",
-         "<span class=\"vandNew\">Ours &lt;b&gt;</span></td>\n<td><img src=\"qzl:/kivo?VR=R19K&amp;AC=tbimg&amp;"
-         "IM=26\" width=\"12\" height=\"22\" /></td>\n<td><img src=\"qzl:/kivo?VR=R19K&amp;AC=tbimg&amp;IM=25\" "
+         "<span class=\"vandNew\">Ours &lt;b&gt;</span></td>\n<td><img "
+         "src=\"qzl:/kivo?VR=R19K&amp;AC=tbimg&amp;"
+         "IM=26\" width=\"12\" height=\"22\" /></td>\n<td><img "
+         "src=\"qzl:/kivo?VR=R19K&amp;AC=tbimg&amp;IM=25\" "
          "width=\"1\" height=\"1\" /><img src=\"qzl:/kivo?VR=R19K&amp;AC=tbimg&amp;IM=8\" width=\"90\" "
          "height=\"22\" name=\"vandrove_logo\" alt=\"\" /></td>\n"},
         {"without", "",
-         "<td align=\"right\" width=\"100%\"><img src=\"qzl:/kivo?VR=R19K&amp;AC=tbimg&amp;IM=25\" width=\"12\" "
+         "<td align=\"right\" width=\"100%\"><img src=\"qzl:/kivo?VR=R19K&amp;AC=tbimg&amp;IM=25\" "
+         "width=\"12\" "
          "height=\"1\" /><img src=\"qzl:/kivo?VR=R19K&amp;AC=tbimg&amp;IM=8\" width=\"94\" height=\"22\" "
          "name=\"vandrove_logo\" alt=\"\" /></td>\n"},
     };
@@ -148,19 +156,24 @@ TEST(ToolbarPage, ScriptValuesAndForms) {
              "var kvPrivacyMode = 'Extranet';\nvar kvPrivacyAddress = 'http://privacy/\\u0027';\n"
              "var kvPrivacyStatus = 'http://privacy/status';\n",
              "title=\"See what's new in Kivo Browser version 19\"",
-             "<body onkeydown=\"return handleKeyMovement(event);\">\n<!--@@noprnt--><form method='get' name=\"lib\" "
+             "<body onkeydown=\"return handleKeyMovement(event);\">\n<!--@@noprnt--><form method='get' "
+             "name=\"lib\" "
              "action=\"qzl:/kivo\" target=\"kivodoc\" onSubmit='javascript:return top.checkSearch();' "
              "autocomplete='off'>\n<input type=\"hidden\" name=\"li\" value=\"\" />\n",
-             "<img src=\"qzl:/kivo?VR=R19K&amp;AC=tbimg&amp;IM=132\" width=\"12\" height=\"14\" id=\"search_but\"",
-             "IM=134\" width=\"23\" height=\"22\" id=\"search_hit\" class=\"tbBut\" title=\"Next search hit\"",
+             "<img src=\"qzl:/kivo?VR=R19K&amp;AC=tbimg&amp;IM=132\" width=\"12\" height=\"14\" "
+             "id=\"search_but\"",
+             "IM=134\" width=\"23\" height=\"22\" id=\"search_hit\" class=\"tbBut\" title=\"Next search "
+             "hit\"",
              "<input type=\"hidden\" name=\"ID\" value=\"12&#34;x\" />\n",
-             "<input type=\"hidden\" name=\"MT\" value=\"0\" />\n<input type=\"hidden\" name=\"SP\" value=\"1\" />\n"
+             "<input type=\"hidden\" name=\"MT\" value=\"0\" />\n<input type=\"hidden\" name=\"SP\" "
+             "value=\"1\" />\n"
              "</form>\n",
              "<form method='get' name=\"newlib\" action=\"qzl:/kivo\" target=\"kivomain\">\n"
              "<input type=\"hidden\" name=\"FN\" value=\"kivo.html\" />\n",
              "<form method='get' name=\"ssoldlib\" action=\"qzl:/kivo\" target=\"kivomain\">\n"
              "<input type=\"hidden\" name=\"AC\" value=\"DOCNOTREE\" />\n",
-             "<input type=\"hidden\" name=\"BC\" value=\"EXTFUNC\" />\n<input type=\"hidden\" name=\"XF\" value=\"\" />",
+             "<input type=\"hidden\" name=\"BC\" value=\"EXTFUNC\" />\n<input type=\"hidden\" name=\"XF\" "
+             "value=\"\" />",
              "<form method='get' name=\"butpressed\" action=\"qzl:/kivo\" target=\"kivodoc\">\n"
              "<input type=\"hidden\" name=\"AC\" value=\"HELP\" />\n</form>\n",
              "<input type=\"hidden\" name=\"LIBSWITCH\" value=\"no\" />\n",
@@ -215,8 +228,8 @@ TEST(ToolbarPage, RefusedInfoIsMessage40) {
         auto& kh = cg.handler();
         EXPECT_EQ(kh.toolbarAction(), 0);
         const std::string address = "127.0.0.1:" + std::to_string(cg.peer().port());
-        EXPECT_EQ(cg->getError(),
-                  formatChecked(msgFormat(40, "kivohandler/29"), address, cg->sess ? cg->sess->getError() : ""));
+        EXPECT_EQ(cg->getError(), formatChecked(msgFormat(40, "kivohandler/29"), address,
+                                                cg->sess ? cg->sess->getError() : ""));
         EXPECT_EQ(kh.getError(), "");
         EXPECT_EQ(cg.page(), "");
         EXPECT_EQ(cg.written(), "");
@@ -255,7 +268,8 @@ std::string library(int level, const std::string& name, unsigned hash, const std
 }
 
 std::string option(const std::string& value, const std::string& text, bool selected = false) {
-    return "    <option value=\"" + value + "\"" + (selected ? " selected=\"selected\">" : ">") + text + "</option>\n";
+    return "    <option value=\"" + value + "\"" + (selected ? " selected=\"selected\">" : ">") + text +
+           "</option>\n";
 }
 
 constexpr char kLastOption[] = "    <option value=\"S|9999|-|\"> </option>\n";
@@ -274,8 +288,8 @@ TEST(LibraryDropDown, OptionsShowLevelNodeAndRevision) {
          firstOption + option("S|5|-|", "- &lt; Folder &gt;") + deep},
         // The daemon writes a sub-folder's entries at their levels in the
         // whole tree.
-        {"levels count from the first entry", atLevel(first, 3) + library(5, "deep.kvo", 13, "Deep [EN/X R2B]"),
-         firstOption + deep},
+        {"levels count from the first entry",
+         atLevel(first, 3) + library(5, "deep.kvo", 13, "Deep [EN/X R2B]"), firstOption + deep},
         {"a P revision", first + library(0, "p.kvo", 14, "Prel [EN/X P1A]"),
          firstOption + option("00|14|p.kvo|", "-&nbsp; Prel [P1A]")},
         {"no revision word", first + library(0, "n.kvo", 15, "Plain [EN/X A1] tail"),
@@ -291,7 +305,8 @@ TEST(LibraryDropDown, OptionsShowLevelNodeAndRevision) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        test::ActionRequest cg({.replies = {test::verLine(), test::mlReply(c.lines)}, .fields = {{"ID", "12"}}});
+        test::ActionRequest cg(
+            {.replies = {test::verLine(), test::mlReply(c.lines)}, .fields = {{"ID", "12"}}});
         ASSERT_TRUE(cg.ok());
         ASSERT_EQ(cg.handler().PrintDropDownMenu(), 1) << cg->getError();
         EXPECT_EQ(cg.page(), c.options + kLastOption);
@@ -317,7 +332,8 @@ TEST(LibraryDropDown, TitlesAreCutByLevel) {
         {"without brackets at level 3", 3, title74, title74.substr(0, 68) + "..."},
         {"the whole label is cut at 80", 0, "T [X " + word + "]", ("T [" + word + "]").substr(0, 80)},
         {"and at 80 - 2 * level", 5, "T [X " + word + "]", ("T [" + word + "]").substr(0, 70)},
-        {"cut before escaping", 0, std::string(80, '<'), [] {
+        {"cut before escaping", 0, std::string(80, '<'),
+         [] {
              std::string out;
              for (int i = 0; i < 74; ++i) out += "&lt;";
              return out + "...";
@@ -377,7 +393,8 @@ TEST(LibraryDropDown, FailedListIsMessage48) {
         const std::string address = "127.0.0.1:" + std::to_string(cg.peer().port());
         const std::string& error = cg->getError();
         if (c.reason.empty()) {
-            EXPECT_TRUE(error.starts_with("Failed to list multilevel libraries on " + address + ", ")) << error;
+            EXPECT_TRUE(error.starts_with("Failed to list multilevel libraries on " + address + ", "))
+                << error;
             EXPECT_TRUE(error.ends_with(tag)) << error;
         } else {
             EXPECT_EQ(error, formatChecked(msgFormat(48, "kivohandler/35"), address, c.reason));

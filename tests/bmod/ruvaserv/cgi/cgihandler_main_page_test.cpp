@@ -14,6 +14,7 @@
 #include "bmod/ruvaserv/cgi/viewer_script.h"
 #include "common/net_util.h"
 #include "common/text_view.h"
+#include "tests/bmod/ruvaserv/actions/action_test_support.h"
 #include "tests/bmod/ruvaserv/cgi/request_support.h"
 #include "tests/bmod/ruvaserv/cgi/session_replies.h"
 #include "tests/support/scripted_peer.h"
@@ -45,28 +46,6 @@ std::string between(const std::string& text, std::string_view before, std::strin
     const size_t end = text.find(after, start);
     if (end == std::string::npos) return "<" + std::string(after) + " missing>";
     return text.substr(start, end - start);
-}
-
-// Every <script> body of page passes node --check; their number.
-int expectScriptsParse(const std::string& page) {
-    test::TempDir dir;
-    EXPECT_TRUE(dir.ok());
-    int n = 0;
-    for (size_t at = findCaseBlind(page, 0, "<script"); at != std::string::npos;
-         at = findCaseBlind(page, at + 1, "<script")) {
-        const size_t body = page.find('>', at);
-        const size_t close = body == std::string::npos ? body : findCaseBlind(page, body, "</script");
-        if (close == std::string::npos) {
-            ADD_FAILURE() << "unclosed script at " << at;
-            break;
-        }
-        const std::string script = page.substr(body + 1, close - body - 1);
-        const std::string file = dir.file("s" + std::to_string(n++) + ".js");
-        test::writeFile(file, script);
-        EXPECT_EQ(std::system(("node --check " + file + " 2>&1").c_str()), 0) << script;
-        at = close;
-    }
-    return n;
 }
 
 class MainPage : public ::testing::Test {
@@ -159,7 +138,7 @@ TEST_F(MainPage, ScriptIsPatchedAtItsPlaces) {
                        "<frame name=\"kivodoc\" src=\"http://127.0.0.1:8080/cgi-bin/kivoserv?"),
               std::string::npos)
         << out.substr(out.find("</head>"));
-    EXPECT_EQ(expectScriptsParse(out), 1);
+    EXPECT_EQ(test::checkPageScripts(out), 1);
     // The page without SW keeps its document frame.
     EXPECT_NE(out.find("FN=1551-ABC10101Uen.A.html\">"), std::string::npos);
 }
@@ -190,7 +169,7 @@ TEST_F(MainPage, TreePageBodyCallsTheViewersTreeSetUp) {
     EXPECT_NE(out.find("document.write(\"<\\B\\O\\D\\Y bgcolor=#FFFFFF onload=\\\"parent.treeInitialize()\\\">\");"),
               std::string::npos)
         << out;
-    EXPECT_EQ(expectScriptsParse(out), 1);
+    EXPECT_EQ(test::checkPageScripts(out), 1);
 }
 
 // The tree frame names the library by ID, else DB, else LI, URL-coded.
@@ -309,7 +288,7 @@ TEST_F(MainPage, SearchReturnReplacesTheDocumentFrame) {
                        "PA=two+words&amp;ST=ADVSEARCH#SearchMatch1\">"),
               std::string::npos)
         << out.substr(out.find("<FRAMESET"));
-    EXPECT_EQ(expectScriptsParse(out), 1);
+    EXPECT_EQ(test::checkPageScripts(out), 1);
 
     req_->clear();
     req_->flags = kKivoservFlags;
