@@ -107,12 +107,14 @@ public:
     // Set when a comment read by getLibTitleFromServer holds "CAT:".
     int isCatEnabled = 0;
 
-    // The document named by FN (link_action.cpp), over the default
-    // session: 1 when the page is in cg's buffers or cg wrote its error page
-    // (flag 0x8); 0 with the reason in cg's error text (no session) or in
-    // this handler's. A request that names no document by FN is answered
-    // with message 10 naming LINK: finding the library's main page is not
-    // built yet.
+    // LINK, BODY, EXPORT, SUB_MAIN (link_action.cpp), over the default
+    // session: a wildcard FN redirected to the member it matches (else
+    // message 471 as the page); the document the lookup finds; else the
+    // main page of the library ID, else DB, names (ID, DB, FN and AC set
+    // for it); no library: the start page. 1 when the page is in cg's
+    // buffers or cg wrote the answer (flag 0x8); 0 with the reason in cg's
+    // error text (no session) or in this handler's (message 0, or the
+    // library is not here: 17-20).
     virtual int linkAction();
     // The link action's document lookup: the edition's search object runs
     // getKivoDocument. 1 answered, 0 not answered (its error text dropped),
