@@ -126,6 +126,14 @@ class MainPageBrowser(mal.ActionLibraryCase):
         self.wait_for("top.kivomain && top.kivomain.document.body", "sub-folder library")
         self.assertEqual(self.browser.eval("document.title"), "Guide")
         self.check_main_functions()
+        # Its comment asks for the filter script, which this library lacks.
+        self.assertEqual([e for e in self.errors() if "FN=dwfilters.js" not in e], [])
+
+    def test_filter_script_of_a_filtered_library(self):
+        self.browser.open(self.web.url("AC=LINK&ID=%d" % self.ids[mal.CAT]))
+        self.wait_for("top.kivomain && top.kivomain.kivodoc", "filtered library")
+        self.assertEqual(self.browser.eval("typeof dwf_cookie"), "string")
+        self.check_main_functions()
         self.assertEqual(self.errors(), [])
 
     def test_external_link_ends_in_the_follow_up_request(self):
