@@ -22,14 +22,13 @@ MAIN_FUNCTIONS = [
     "isBookmarkEnabled", "isPrintEnabled", "checkOperatorValidity", "noRightClick", "noContextMenu",
     "startTimer", "getCookie", "checkSearch", "setLowerFrame"]
 
-# Every frame below top, depth first, as [path, window].
+# Every window of the page, top first, breadth first, as [path, window].
 FRAMES = """(() => {
-  const out = [];
-  const walk = (w, path) => {
-    out.push([path, w]);
-    for (let i = 0; i < w.frames.length; i++) walk(w.frames[i], path + '/' + (w.frames[i].name || i));
-  };
-  walk(window, 'top');
+  const out = [['top', window]];
+  for (let k = 0; k < out.length; k++) {
+    const [path, w] = out[k];
+    for (let i = 0; i < w.frames.length; i++) out.push([path + '/' + (w.frames[i].name || i), w.frames[i]]);
+  }
   return out;
 })()"""
 
