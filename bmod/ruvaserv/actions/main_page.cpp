@@ -20,6 +20,7 @@
 #include "common/docmodel/class_ref_readers.h"
 #include "common/html_escape.h"
 #include "common/text_clean.h"
+#include "common/url_code.h"
 #include "common/version.h"
 
 namespace ruva {
@@ -138,7 +139,12 @@ LowerFrame lowerFrame(CgiHandler& cg, const std::string& documentId) {
     // Its leading "&amp;" goes: the rest is the document frame's query.
     lower.xf = query.substr(std::min<size_t>(5, query.size()));
     lower.mode = oldLib ? "oldLib" : "ext";
-    if (oldLib) lower.oldLibUrl = "qzl:/kivo?id=" + id + "&FN=kivomain.html&AC=DOCNOTREE&BC=OLDLIB&DB=" + db;
+    // Coded, so that a value cannot add fields of its own.
+    if (oldLib) {
+        lower.oldLibUrl = "qzl:/kivo?id=" + urlEncode(URLMODE_ENCODE_SCRIPT, id.c_str(), kUrlStringMax) +
+                          "&FN=kivomain.html&AC=DOCNOTREE&BC=OLDLIB&DB=" +
+                          urlEncode(URLMODE_ENCODE_SCRIPT, db.c_str(), kUrlStringMax);
+    }
     return lower;
 }
 

@@ -135,6 +135,16 @@ class MainPageBrowser(mal.ActionLibraryCase):
         self.check_main_functions()
         self.assertEqual(self.errors(), [])
 
+    def test_first_edition_library_opens_its_old_main_page(self):
+        v00 = self.ids[mal.V00]
+        self.browser.open(self.web.url("AC=LINK&ID=%d" % v00))
+        self.wait_for("top.kivomain && top.kivomain.kivodoc && top.kivomain.kivodoc.location.href.includes('kivomain')",
+                      "first-edition library")
+        got = dict(urllib.parse.parse_qsl(urllib.parse.urlsplit(self.doc_address()).query))
+        self.assertEqual((got.get("ID"), got.get("FN")), (str(v00), "kivomain.html"))
+        self.assertNotIn("KIVO Error Message", self.browser.eval("top.kivomain.kivodoc.document.title"))
+        self.assertEqual(self.errors(), [])
+
     def test_external_link_ends_in_the_follow_up_request(self):
         v20 = self.ids[mal.V20]
         self.browser.open(self.web.url("AC=LINKEXT&ID=%d&FN=index.html" % v20))

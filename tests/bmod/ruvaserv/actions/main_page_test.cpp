@@ -286,10 +286,11 @@ TEST(MainPageAction, FollowUpRequestByEntryWord) {
 }
 
 TEST(MainPageAction, FirstEditionLoadsTheOldLibraryPage) {
-    const Page page = runMainPage({.fields = {{"AC", "LINKEXT"}, {"ID", "12"}, {"DB", "o'd.kvo"}, {"FN", "kivomain.html"}}});
+    const Page page =
+        runMainPage({.fields = {{"AC", "LINKEXT"}, {"ID", "12"}, {"DB", "o'd&AC=IMAGE.kvo"}, {"FN", "kivomain.html"}}});
     ASSERT_EQ(page.result, 1) << page.error;
     EXPECT_EQ(scriptValue(page.text, "kvOldLibUrl"),
-              "'qzl:/kivo?id=12&FN=kivomain.html&AC=DOCNOTREE&BC=OLDLIB&DB=o&#39;d.kvo'");
+              "'qzl:/kivo?id=12&FN=kivomain.html&AC=DOCNOTREE&BC=OLDLIB&DB=o%26%2339%3Bd%26AC%3DIMAGE.kvo'");
 }
 
 TEST(MainPageAction, LibraryMainPageShowsTheRequestsLink) {
