@@ -1,6 +1,6 @@
 // Starting a program as a web server starts a CGI program: posix_spawn with
 // an empty standard input and its standard output read to the end through a
-// pipe. Shared by the benches that time kivoserv against another program
+// pipe; and the files such a run reads. Shared by the benches that time kivoserv against another program
 // started the same way.
 #pragma once
 
@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -68,6 +69,15 @@ inline bool runProgram(const std::vector<const char*>& args, char* const* envp, 
     int status = 0;
     if (failed || ::waitpid(pid, &status, 0) != pid) return false;
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// The file at path holding text (a kivo.conf, an answer); false when it
+// could not be written whole.
+inline bool writeText(const std::string& path, const std::string& text) {
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (f == nullptr) return false;
+    bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
+    return std::fclose(f) == 0 && ok;
 }
 
 }  // namespace ruva::bench

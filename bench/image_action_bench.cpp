@@ -69,13 +69,6 @@ void kivoserv(benchmark::State& state, const Case* c) {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * c->bytes.size()));
 }
 
-bool writeText(const std::string& path, const std::string& text) {
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (f == nullptr) return false;
-    bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-    return std::fclose(f) == 0 && ok;
-}
-
 // Every answer is checked once before any timing.
 bool prepare() {
     libraryFile = libDir + "/bench.kvo";

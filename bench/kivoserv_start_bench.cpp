@@ -16,6 +16,7 @@ namespace {
 
 using ruva::bench::CgiEnv;
 using ruva::bench::runProgram;
+using ruva::bench::writeText;
 
 // kivoserv's answer to the case's request: "" when it is one, else what is wrong.
 using AnswerCheck = std::string (*)(const std::string& answer);
@@ -91,13 +92,6 @@ void minimalCgi(benchmark::State& state, const Case* c) {
 
 void kivoserv(benchmark::State& state, const Case* c) {
     serve(state, RUVA_KIVOSERV, c, false);
-}
-
-bool writeText(const std::string& path, const std::string& text) {
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (f == nullptr) return false;
-    bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-    return std::fclose(f) == 0 && ok;
 }
 
 // kivoserv's answer to each case, checked and kept for minimal_cgi.

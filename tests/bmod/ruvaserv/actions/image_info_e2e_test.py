@@ -27,25 +27,30 @@ def unzip_member(path, name):
 
 
 class Served(mal.ActionLibraryCase):
-    """The tree's daemon behind one lighttpd for the class."""
+    """The tree's daemon behind one lighttpd for the class, and Chromium
+    when with_browser."""
 
     conf_lines = ()
+    with_browser = False
 
     @classmethod
     def setUpClass(cls):
         super().setUpClass()
+        cls.web = cls.browser = None
         try:
             cls.web = wh.WebServer(daemon=cls.d, conf_lines=cls.conf_lines)
             cls.web.__enter__()
+            if cls.with_browser:
+                cls.browser = wh.Browser()
         except BaseException:
-            super().tearDownClass()
+            cls.tearDownClass()
             raise
 
     @classmethod
     def tearDownClass(cls):
         try:
-            cls.web.__exit__(None, None, None)
-            assert cls.web.leftovers() == [], cls.web.leftovers()
+            if cls.web is not None:
+                wh.close_all(cls.web, cls.browser)
         finally:
             super().tearDownClass()
 
@@ -156,21 +161,7 @@ PAGE_VALUES = """(() => {
 
 
 class Info(Served):
-    @classmethod
-    def setUpClass(cls):
-        super().setUpClass()
-        try:
-            cls.browser = wh.Browser()
-        except BaseException:
-            super().tearDownClass()
-            raise
-
-    @classmethod
-    def tearDownClass(cls):
-        try:
-            cls.browser.close()
-        finally:
-            super().tearDownClass()
+    with_browser = True
 
     def page(self, member, library=mal.META, **fields):
         if member is not None:

@@ -34,6 +34,13 @@ struct InfoRun {
     ActionRequest cg;
 };
 
+// INFO's page for `document`; "" when the action failed.
+std::string infoPageOf(const std::string& document) {
+    InfoRun run(document);
+    if (!run.cg.ok() || run.cg.handler().infoAction() != 1) return "";
+    return run.cg.page();
+}
+
 // The value shown under a caption of the data table.
 std::string cellOf(const std::string& page, const std::string& caption) {
     const std::string lead = "<span class=\"mcaption\">" + caption + "</span><br />";
@@ -85,11 +92,7 @@ TEST(InfoPage, CellsShowTheDocumentsMetaValues) {
 }
 
 TEST(InfoPage, WithoutMetaEveryCellIsEmptyAndNoSubtitleLineIsWritten) {
-    InfoRun run(metaPage({}));
-    ActionRequest& cg = run.cg;
-    ASSERT_TRUE(cg.ok());
-    EXPECT_EQ(cg.handler().infoAction(), 1);
-    const std::string page = cg.page();
+    const std::string page = infoPageOf(metaPage({}));
     for (const char* caption : {"No.", "Approved", "Checked", "Date", "Rev", "Reference"}) {
         SCOPED_TRACE(caption);
         EXPECT_EQ(cellOf(page, caption), "&nbsp;");
@@ -121,11 +124,7 @@ TEST(InfoPage, CharsetFollowsTheDocument) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        InfoRun run(c.document);
-        ActionRequest& cg = run.cg;
-        ASSERT_TRUE(cg.ok());
-        EXPECT_EQ(cg.handler().infoAction(), 1);
-        const std::string page = cg.page();
+        const std::string page = infoPageOf(c.document);
         EXPECT_TRUE(page.starts_with("<?xml version=\"1.0\" encoding=\"" + c.charset + "\"?>\n")) << page.substr(0, 60);
         const std::string meta = "<meta http-equiv=\"Content-type\" content=\"text/html; charset=" + c.charset + "\">\n";
         EXPECT_EQ(page.find(meta) != std::string::npos, c.meta);
@@ -154,11 +153,7 @@ TEST(InfoPage, MetaIsLookedForInTheFirst6143Bytes) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        InfoRun run(c.document);
-        ActionRequest& cg = run.cg;
-        ASSERT_TRUE(cg.ok());
-        EXPECT_EQ(cg.handler().infoAction(), 1);
-        EXPECT_NE(cg.page().find(std::string("<h1 align=\"left\">") + c.title + "</h1>"), std::string::npos);
+        EXPECT_NE(infoPageOf(c.document).find(std::string("<h1 align=\"left\">") + c.title + "</h1>"), std::string::npos);
     }
 }
 
@@ -168,11 +163,7 @@ TEST(InfoPage, ValuesAreEscapedAfterTheEmptyTest) {
     const std::string document = "<html><head><meta name='TITLE' content='<script>x()</script>'>"
                                  "<meta name=\"SUBTITLE\" content=\"&nbsp;\"><meta name=\"ENGTITLE\" "
                                  "content='a\"b&amp;c'><meta name=\"REF\" content=\"x' onmouseover='y\"></head></html>\n";
-    InfoRun run(document);
-    ActionRequest& cg = run.cg;
-    ASSERT_TRUE(cg.ok());
-    EXPECT_EQ(cg.handler().infoAction(), 1);
-    const std::string page = cg.page();
+    const std::string page = infoPageOf(document);
     EXPECT_NE(page.find("<h1 align=\"left\">&lt;script&gt;x()&lt;/script&gt;</h1>"), std::string::npos);
     EXPECT_EQ(page.find("<script"), std::string::npos);
     EXPECT_EQ(page.find("SUBTITLE\">&nbsp;"), std::string::npos);
