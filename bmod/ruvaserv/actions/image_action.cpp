@@ -13,7 +13,7 @@ namespace ruva {
 
 namespace {
 
-// The longest outside argument a message shows: the longest message with
+// The most of an outside argument a message shows: the longest message with
 // its tag still fits the error page's 1023 characters.
 constexpr size_t kShownArgumentMax = 200;
 constexpr char kCutMark[] = "...";
@@ -37,8 +37,7 @@ bool writeMember(CgiHandler& cg) {
 
 std::string shownArgument(std::string_view text) {
     if (text.size() <= kShownArgumentMax) return escapeHtmlKeepEntities(text, true);
-    const size_t kept = kShownArgumentMax - (sizeof kCutMark - 1);
-    return escapeHtmlKeepEntities(std::string(kCutMark) + std::string(text.substr(text.size() - kept)), true);
+    return kCutMark + escapeHtmlKeepEntities(text.substr(text.size() - kShownArgumentMax), true);
 }
 
 int KivoHandler::imageAction() {

@@ -218,9 +218,9 @@ protected:
 // handler as client data. Null when it cannot be made.
 std::unique_ptr<KivoHandler> newKivoHandler(CgiHandler* cg);
 
-// An outside argument (a key, FN, DT) as a message shows it: over 200
-// characters "..." and its last 197, then escaped with its entities kept,
-// so the longest message with its tag still reaches the error page whole.
+// An outside argument (a key, FN, DT) as a message shows it, escaped with
+// its entities kept; over 200 characters, "..." and its last 200, so the
+// longest message with its tag still reaches the error page whole.
 std::string shownArgument(std::string_view text);
 
 }  // namespace ruva
