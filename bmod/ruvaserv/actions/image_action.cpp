@@ -7,16 +7,10 @@
 #include "bmod/ruvaserv/cgi/cgihandler.h"
 #include "bmod/ruvaserv/cgi/kvo_msg.h"
 #include "bmod/ruvaserv/search/search_actions.h"
-#include "common/html_escape.h"
 
 namespace ruva {
 
 namespace {
-
-// The most of an outside argument a message shows: the longest message with
-// its tag still fits the error page's 1023 characters.
-constexpr size_t kShownArgumentMax = 200;
-constexpr char kCutMark[] = "...";
 
 // The member is binary: every byte of docSize goes out, NULs included.
 bool writeMember(CgiHandler& cg) {
@@ -34,11 +28,6 @@ bool writeMember(CgiHandler& cg) {
 }
 
 }  // namespace
-
-std::string shownArgument(std::string_view text) {
-    if (text.size() <= kShownArgumentMax) return escapeHtmlKeepEntities(text, true);
-    return kCutMark + escapeHtmlKeepEntities(text.substr(text.size() - kShownArgumentMax), true);
-}
 
 int KivoHandler::imageAction() {
     if (!cg || !cg->valueList || !cg->establishDefaultSession()) return 0;

@@ -20,6 +20,14 @@ class SearchActions;
 // The paper of PRINTA4 and PRINTUS.
 enum PrintPaperSize { PSIZE_A4 = 0, PSIZE_US = 1 };
 
+// An outside argument of a message (an action word, a key, FN, a command)
+// as page text: escapeHtmlKeepEntities (single quotes too), then cut to
+// kShownArgumentMax characters, never inside a character reference, with
+// "..." after a cut. Every message so filled keeps its tag span within the
+// error page's 1023 characters.
+inline constexpr size_t kShownArgumentMax = 200;
+std::string shownArgument(std::string_view text);
+
 class KivoHandler : public ErrorText {
 public:
     // del: clear, then the marker handler is unregistered from cg (when
@@ -217,10 +225,5 @@ protected:
 // The handler for cg; with cg given, specCallback is registered with the
 // handler as client data. Null when it cannot be made.
 std::unique_ptr<KivoHandler> newKivoHandler(CgiHandler* cg);
-
-// An outside argument (a key, FN, DT) as a message shows it, escaped with
-// its entities kept; over 200 characters, "..." and its last 200, so the
-// longest message with its tag still reaches the error page whole.
-std::string shownArgument(std::string_view text);
 
 }  // namespace ruva

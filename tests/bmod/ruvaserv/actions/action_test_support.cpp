@@ -2,6 +2,7 @@
 
 #include <strings.h>
 
+#include "bmod/ruvaserv/search/search_actions.h"
 #include "tests/bmod/ruvaserv/cgi/scripted_server.h"
 
 namespace ruva::test {
@@ -83,8 +84,9 @@ std::string RecordingKivoHandler::operations() const {
     return all;
 }
 
-int RecordingKivoHandler::record(const char* operation, std::string argument, const std::function<int()>& real) {
-    RecordedCall call{operation, std::move(argument), {}, 0, 0};
+int RecordingKivoHandler::record(const char* operation, std::string argument, const std::function<int()>& real,
+                                 int externSearch) {
+    RecordedCall call{operation, std::move(argument), {}, 0, 0, externSearch};
     if (cg) {
         const ValueList& list = *cg->valueList;
         for (const Value* pair = list.firstValue(); pair; pair = list.nextValue(pair))
@@ -170,8 +172,10 @@ int RecordingKivoHandler::topicContent() {
 }
 int RecordingKivoHandler::runSearchOperation(SearchActions& sa, SearchOperation operation) {
     static constexpr const char* kNames[] = {"kAdvanced", "kDocument", "kSearch"};
+    const int externSearch = sa.sd ? static_cast<int>(sa.sd->isExternSearch) : -1;
     return record("runSearchOperation", kNames[static_cast<int>(operation)],
-                  [this, &sa, operation] { return KivoHandler::runSearchOperation(sa, operation); });
+                  [this, &sa, operation] { return KivoHandler::runSearchOperation(sa, operation); },
+                  externSearch);
 }
 
 }  // namespace ruva::test

@@ -96,6 +96,8 @@ struct RecordedCall {
     Fields fields;
     size_t flags = 0;
     uint32_t options = 0;
+    // runSearchOperation: the search request's isExternSearch; -1 elsewhere.
+    int externSearch = -1;
     // A field's value at that moment (case-blind name); none when absent.
     std::optional<std::string> field(std::string_view name) const;
 };
@@ -140,7 +142,8 @@ public:
     int runSearchOperation(SearchActions& sa, SearchOperation operation) override;
 
 private:
-    int record(const char* operation, std::string argument, const std::function<int()>& real);
+    int record(const char* operation, std::string argument, const std::function<int()>& real,
+               int externSearch = -1);
 };
 
 }  // namespace ruva::test

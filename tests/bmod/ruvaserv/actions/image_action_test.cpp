@@ -81,7 +81,7 @@ TEST(ImageAction, ExpiresLineStandsBetweenLengthAndTypeUnlessSwitchedOff) {
 
 // Each failure writes nothing, so the error page is the one answer.
 TEST(ImageAction, FailuresLeaveTheOutputEmpty) {
-    const std::string longName = std::string(2800, 'a') + std::string(200, 'x');
+    const std::string longName(3000, 'x');
     const std::string noFn = formatChecked(msgFormat(12, "kivohandler/4"));
     auto notFound = [](const std::string& shown) { return formatChecked(msgFormat(11, "kivohandler/3"), shown); };
     struct {
@@ -101,7 +101,7 @@ TEST(ImageAction, FailuresLeaveTheOutputEmpty) {
         {"markup in the name is shown as text", {test::verLine(), kLibrary, test::contvReply("12", {})},
          {{"ID", "12"}, {"FN", "a'b"}}, notFound("a&#39;b"), "VER\nMLLIST 12\nCONTV 12 a&#39;b\n"},
         {"a long name is shown cut", {test::verLine(), kLibrary, test::contvReply("12", {})},
-         {{"ID", "12"}, {"FN", longName}}, notFound("..." + std::string(200, 'x')),
+         {{"ID", "12"}, {"FN", longName}}, notFound(std::string(200, 'x') + "..."),
          "VER\nMLLIST 12\nCONTV 12 " + longName + "\n"},
     };
     for (const auto& c : cases) {
