@@ -15,12 +15,14 @@ namespace ruva {
 namespace {
 
 // The operation a row of the word table runs after its preparation.
+// clang-format off
 enum class ActionOp {
     kAbout, kAnnotation, kAdvSearch, kBlank, kLink, kBookmark, kChangeLanguage, kMainPage,
     kCompareSelect, kCompareMessage, kCompare, kTopicContent, kDocNoTree, kDocSearch, kImage, kInfo,
     kInstant, kNotesScript, kMenuScript, kPrint, kPrintA4, kPrintUs, kPrevious, kSearch,
     kExternalSearch, kSearchMessage, kSortMessage, kSubMain, kToolbar, kTreeFrame, kUp,
 };
+// clang-format on
 
 // A row's preparation, applied in this order before its operation.
 enum RowPrep : unsigned {
@@ -174,6 +176,7 @@ int prepareRow(KivoHandler& kh, const ActionRow& row) {
 int runOperation(KivoHandler& kh, ActionOp op, const std::string& word) {
     using Search = KivoHandler::SearchOperation;
     CgiHandler& cg = *kh.cg;
+    // clang-format off
     switch (op) {
         case ActionOp::kAbout: return kh.outputAbout();
         case ActionOp::kAnnotation: return kh.annotAction(word);
@@ -207,6 +210,7 @@ int runOperation(KivoHandler& kh, ActionOp op, const std::string& word) {
         case ActionOp::kTreeFrame: return kh.writeDummyTreeFrame();
         case ActionOp::kUp: return cg.locationDbTop();
     }
+    // clang-format on
     return 0;
 }
 
@@ -244,7 +248,9 @@ int KivoHandler::entry(const char* action) {
     // An action that wrote its answer has answered, whatever it returned:
     // the program must not write a second page after it.
     if (cg->flags & kCgiResponseDone) return 1;
-    if (getError().empty() && cg->getError().empty()) setError(msgFormat(476, "kivohandler/0"), shownArgument(word));
+    if (getError().empty() && cg->getError().empty()) {
+        setError(msgFormat(476, "kivohandler/0"), shownArgument(word));
+    }
     return 0;
 }
 
@@ -273,9 +279,15 @@ int KivoHandler::resolveBoth() {
 int KivoHandler::runSearchOperation(SearchActions& sa, SearchOperation operation) {
     int result = 0;
     switch (operation) {
-        case SearchOperation::kAdvanced: result = sa.advsearchAction(); break;
-        case SearchOperation::kDocument: result = sa.docsearchAction(); break;
-        case SearchOperation::kSearch: result = sa.searchAction(*this); break;
+        case SearchOperation::kAdvanced:
+            result = sa.advsearchAction();
+            break;
+        case SearchOperation::kDocument:
+            result = sa.docsearchAction();
+            break;
+        case SearchOperation::kSearch:
+            result = sa.searchAction(*this);
+            break;
     }
     if (!result) errmsg = sa.getError();
     return result;

@@ -28,7 +28,9 @@ std::string valueOf(const ValueList& fields, const char* name) {
     return field ? field->value : std::string();
 }
 
-bool hasValue(const ValueList& fields, const char* name) { return !valueOf(fields, name).empty(); }
+bool hasValue(const ValueList& fields, const char* name) {
+    return !valueOf(fields, name).empty();
+}
 
 void defaultField(ValueList& fields, const char* name, const char* value) {
     if (!hasValue(fields, name)) fields.addValue(name, value);

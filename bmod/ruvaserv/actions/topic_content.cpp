@@ -54,7 +54,8 @@ std::string fieldValue(const ValueList& fields, const char* name) {
 }
 
 // The topic's section as the daemon sends it; none when it has none.
-std::optional<std::string> fetchTopic(CgiHandler& cg, const std::string& topic, const std::string& contentSet) {
+std::optional<std::string> fetchTopic(CgiHandler& cg, const std::string& topic,
+                                      const std::string& contentSet) {
     const ValueList& fields = *cg.valueList;
     const std::string id = fieldValue(fields, "ID");
     const std::string fn = fieldValue(fields, "FN");

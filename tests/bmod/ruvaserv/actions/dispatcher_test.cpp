@@ -200,8 +200,9 @@ TEST(Dispatcher, SubMainOpensTheSubLibraryPage) {
 // gets its id without leaving the look-up's text behind.
 TEST(Dispatcher, LinkResolvesItsLibrary) {
     {
-        ActionRequest cg({.replies = {test::verLine(), test::mlReply(test::dbLine("guide.kvo", 12, "Guide [EN/G 1]"))},
-                          .fields = {{"LI", "EN/G 1"}}});
+        ActionRequest cg(
+            {.replies = {test::verLine(), test::mlReply(test::dbLine("guide.kvo", 12, "Guide [EN/G 1]"))},
+             .fields = {{"LI", "EN/G 1"}}});
         ASSERT_TRUE(cg.ok());
         auto& kh = cg.useHandler<RecordingKivoHandler>();
         EXPECT_EQ(kh.entry("LINK"), 1);
@@ -212,8 +213,9 @@ TEST(Dispatcher, LinkResolvesItsLibrary) {
         EXPECT_EQ(cg.sent(), "VER\nMLLIST \"[EN/G 1]\"\n");
     }
     {
-        ActionRequest cg({.replies = {test::verLine(), test::mlReply(test::dbLine("guide.kvo", 12, "Guide [EN/G 1]"))},
-                          .fields = {{"DB", "guide.kvo"}}});
+        ActionRequest cg(
+            {.replies = {test::verLine(), test::mlReply(test::dbLine("guide.kvo", 12, "Guide [EN/G 1]"))},
+             .fields = {{"DB", "guide.kvo"}}});
         ASSERT_TRUE(cg.ok());
         cg->setError("%s", "earlier");
         auto& kh = cg.useHandler<RecordingKivoHandler>();
@@ -225,8 +227,8 @@ TEST(Dispatcher, LinkResolvesItsLibrary) {
     }
     {
         // An unknown DB: the look-up's message 92 does not stay.
-        ActionRequest cg({.replies = {test::verLine(), "511 Invalid database 'x.kvo'\n"},
-                          .fields = {{"DB", "x.kvo"}}});
+        ActionRequest cg(
+            {.replies = {test::verLine(), "511 Invalid database 'x.kvo'\n"}, .fields = {{"DB", "x.kvo"}}});
         ASSERT_TRUE(cg.ok());
         auto& kh = cg.useHandler<RecordingKivoHandler>();
         EXPECT_EQ(kh.entry("LINK"), 1);
@@ -262,7 +264,8 @@ TEST(Dispatcher, MissingLibraryGivesMessage13WithTheRowsTag) {
 // LINK's LI that the server does not know: the not-available text, no
 // action.
 TEST(Dispatcher, UnknownReferenceStopsTheRow) {
-    ActionRequest cg({.replies = {test::verLine(), "511 Invalid database '[EN/NONE]'\n"}, .fields = {{"LI", "EN/NONE"}}});
+    ActionRequest cg(
+        {.replies = {test::verLine(), "511 Invalid database '[EN/NONE]'\n"}, .fields = {{"LI", "EN/NONE"}}});
     ASSERT_TRUE(cg.ok());
     auto& kh = cg.useHandler<RecordingKivoHandler>();
     EXPECT_EQ(kh.entry("LINK"), 0);

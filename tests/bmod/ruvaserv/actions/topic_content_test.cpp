@@ -116,10 +116,11 @@ TEST(TopicContent, ServerDownGivesMessage33) {
 // LI names the library: it becomes ID and curId before the topic is asked
 // for.
 TEST(TopicContent, ReferenceIsResolvedFirst) {
-    ActionRequest cg({.replies = {test::verLine(), test::mlReply(test::dbLine("dita.kvo", 12, "Dita [EN/D1]")),
-                                  idretrReply(kSection)},
-                      .fields = {{"LI", "EN/D1"}, {"FN", "topic.html"}, {"CH", "topic_mount"}, {"CS", "xyz"}},
-                      .env = {{"HTTP_HOST", std::nullopt}}});
+    ActionRequest cg(
+        {.replies = {test::verLine(), test::mlReply(test::dbLine("dita.kvo", 12, "Dita [EN/D1]")),
+                     idretrReply(kSection)},
+         .fields = {{"LI", "EN/D1"}, {"FN", "topic.html"}, {"CH", "topic_mount"}, {"CS", "xyz"}},
+         .env = {{"HTTP_HOST", std::nullopt}}});
     ASSERT_TRUE(cg.ok());
     EXPECT_EQ(cg.handler().entry("CONREF"), 1);
     EXPECT_EQ(cg.page(), kSection);
@@ -138,7 +139,8 @@ TEST(TopicContent, SubMainAsksForTheNodesPage) {
     KivoHandler& kh = cg.handler();
     kh.entry("SUB_MAIN");
     const std::string sent = cg.sent();
-    EXPECT_TRUE(sent.starts_with("VER\nMLLIST 9999\nCONTV 9999 kvo_ml_sub_main_page\nRETR 9999 kvo_ml_sub_main_page"))
+    EXPECT_TRUE(
+        sent.starts_with("VER\nMLLIST 9999\nCONTV 9999 kvo_ml_sub_main_page\nRETR 9999 kvo_ml_sub_main_page"))
         << sent;
 }
 

@@ -81,6 +81,15 @@ class TopicContentWeb(fx.ActionLibraryCase):
                 self.assertIn("<p>Failed to retrieve the requested topic content.</p>", body)
                 self.assertTrue(body.startswith('<link href="http://127.0.0.1'), body[:200])
 
+    def test_unknown_library_gives_one_error_page(self):
+        query = urllib.parse.urlencode({"AC": "CONREF", "LI": "EN/NONE1 R1A", "FN": fx.DITA_MEMBER,
+                                        "CH": "topic_mount", "CS": "DITA"})
+        answer = self.web.raw(("GET /cgi-bin/kivoserv?%s HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n" % query).encode())
+        self.assertEqual(len(re.findall(rb"(?im)^content-type:", answer)), 1, answer[:600])
+        self.assertIn(b"<!--@error-->", answer)
+        self.assertNotIn(b"Failed to retrieve the requested topic content.", answer)
+        self.web.check_logs()
+
 
 if __name__ == "__main__":
     unittest.main()
