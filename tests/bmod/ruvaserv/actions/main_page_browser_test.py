@@ -175,7 +175,8 @@ class MainPageBrowser(mal.ActionLibraryCase):
         self.browser.screenshot(self)
         for query in (urllib.parse.urlencode([("AC", "DOCNOTREE"), ("BC", "EXTFUNC"), ("XF", script)]),
                       urllib.parse.urlencode([("AC", "BLANK"), ("BG", script)]),
-                      "AC=LINK&ID=%d&FN=%s" % (hostile, mal.HOSTILE_META)):
+                      "AC=LINK&ID=%d&FN=%s" % (hostile, mal.HOSTILE_META),
+                      "AC=INFO&ID=%d&FN=%s" % (hostile, mal.HOSTILE_META)):
             with self.subTest(query):
                 self.browser.open(self.web.url(query))
                 self.wait_for("true", query)
