@@ -148,7 +148,7 @@ LowerFrame lowerFrame(CgiHandler& cg, const std::string& documentId) {
     return lower;
 }
 
-// Step 5: the help library's name, when the server has one.
+// The help library's name, when the server has one.
 void findHelp(CgiHandler& cg) {
     cg.helpCount = 0;
     std::unique_ptr<UzResponse> reply = cg.sess ? cg.sess->mllist("kivo_help.khx") : nullptr;
@@ -170,8 +170,8 @@ std::string personalDocsUrl(const CgiHandler& cg) {
     return cg.urlProto + "/" + (host ? host : "") + dir + "zopa?ST=MYDOCS";
 }
 
-// Steps 6 and 7: the collection's members and pairs, and the mark that
-// allJSFunctions gets.
+// The collection's members and pairs, and the mark that allJSFunctions
+// gets: 1 only for a collection named by SL.
 void collectionValues(KivoHandler& kh, PageValues& pv) {
     CgiHandler& cg = *kh.cg;
     const std::string sl = fieldValue(cg, "SL");
@@ -209,7 +209,7 @@ void collectionValues(KivoHandler& kh, PageValues& pv) {
     kh.clear();
 }
 
-// Step 9.5: the collection's own reference and title, both from its entry.
+// The collection's own reference and title, both from its entry.
 void collectionIdentity(KivoHandler& kh, PageValues& pv) {
     if (kh.cg->isCollection != 1) return;
     const std::string hash = formatChecked("%d", kh.cg->collectionHashId);
@@ -261,7 +261,7 @@ std::string scriptValues(const KivoHandler& kh, const PageValues& pv) {
     return s + "};\n\n";
 }
 
-// Steps 10 to 12: the side scripts, the head's end and the frameset.
+// The side scripts, the head's end and the frameset.
 std::string pageEnd(const KivoHandler& kh, int mode) {
     const CgiHandler& cg = *kh.cg;
     const std::string program = escapeHtmlKeepEntities(cg.urlProto + cg.kivoServName, true);
