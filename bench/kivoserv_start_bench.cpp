@@ -2,22 +2,21 @@
 // read to the end of its answer, against minimal_cgi writing the same bytes:
 // what kivoserv costs on top of starting a process. Cases: the empty page
 // and a toolbar image, the two answers given before any session.
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <benchmark/benchmark.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "cgi_spawn.h"
 #include "ratio_reporter.h"
 
 namespace {
+
+using ruva::bench::CgiEnv;
+using ruva::bench::runProgram;
+using ruva::bench::writeText;
 
 // kivoserv's answer to the case's request: "" when it is one, else what is wrong.
 using AnswerCheck = std::string (*)(const std::string& answer);
@@ -63,56 +62,15 @@ std::string withoutExpiryDate(std::string answer) {
     return answer;
 }
 
-// What lighttpd gives a CGI program for a GET, with the harness's own
-// variables. SERVER_NAME spares kivoserv a name look-up of its own address.
-class CgiEnv {
-public:
-    explicit CgiEnv(const char* query) {
-        texts_ = {"GATEWAY_INTERFACE=CGI/1.1", "SERVER_PROTOCOL=HTTP/1.1", "SERVER_SOFTWARE=lighttpd",
-                  "REQUEST_METHOD=GET", std::string("QUERY_STRING=") + query,
-                  std::string("REQUEST_URI=/cgi-bin/kivoserv?") + query, "SCRIPT_NAME=/cgi-bin/kivoserv",
-                  "SERVER_NAME=127.0.0.1", "SERVER_ADDR=127.0.0.1", "SERVER_PORT=8080",
-                  "HTTP_HOST=127.0.0.1:8080", "REMOTE_ADDR=127.0.0.1", "REMOTE_PORT=40000", "CONTENT_LENGTH=0",
-                  "REDIRECT_STATUS=200", "KIVOSERVCONF=" + workDir + "/kivo.conf", "TMPDIR=" + workDir + "/tmp",
-                  "PATH=/usr/bin:/bin"};
-        for (std::string& t : texts_) ptrs_.push_back(t.data());
-        ptrs_.push_back(nullptr);
-    }
-    char* const* envp() const { return ptrs_.data(); }
-
-private:
-    std::vector<std::string> texts_;
-    std::vector<char*> ptrs_;
-};
-
-// Runs program (with arg when given) on an empty standard input and reads
-// its standard output to the end; false unless it exits with status 0.
+// Runs program (with arg when given) as lighttpd would run kivoserv.
 bool runCgi(const char* program, const char* arg, const CgiEnv& env, std::string& out) {
-    out.clear();
-    int pipeFds[2];
-    if (::pipe2(pipeFds, O_CLOEXEC) != 0) return false;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
-    char* argv[] = {const_cast<char*>(program), const_cast<char*>(arg), nullptr};
-    pid_t pid = -1;
-    int failed = ::posix_spawn(&pid, program, &actions, nullptr, argv, env.envp());
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(pipeFds[1]);
-    char buf[65536];
-    for (ssize_t got; !failed && (got = ::read(pipeFds[0], buf, sizeof buf)) != 0;) {
-        if (got > 0) out.append(buf, static_cast<size_t>(got));
-        else if (errno != EINTR) break;
-    }
-    ::close(pipeFds[0]);
-    int status = 0;
-    if (failed || ::waitpid(pid, &status, 0) != pid) return false;
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    std::vector<const char*> args{program};
+    if (arg != nullptr) args.push_back(arg);
+    return runProgram(args, env.envp(), out);
 }
 
 void serve(benchmark::State& state, const char* program, const Case* c, bool minimal) {
-    CgiEnv env(c->query);
+    CgiEnv env(c->query, workDir);
     const char* arg = minimal ? c->answerFile.c_str() : nullptr;
     std::string out;
     if (!runCgi(program, arg, env, out) || withoutExpiryDate(out) != withoutExpiryDate(c->answer)) {
@@ -136,19 +94,12 @@ void kivoserv(benchmark::State& state, const Case* c) {
     serve(state, RUVA_KIVOSERV, c, false);
 }
 
-bool writeText(const std::string& path, const std::string& text) {
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (f == nullptr) return false;
-    bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-    return std::fclose(f) == 0 && ok;
-}
-
 // kivoserv's answer to each case, checked and kept for minimal_cgi.
 bool takeAnswers() {
     std::filesystem::create_directory(workDir + "/tmp");
     if (!writeText(workDir + "/kivo.conf", "TempPath " + workDir + "/tmp\n")) return false;
     for (Case& c : cases) {
-        if (!runCgi(RUVA_KIVOSERV, nullptr, CgiEnv(c.query), c.answer)) {
+        if (!runCgi(RUVA_KIVOSERV, nullptr, CgiEnv(c.query, workDir), c.answer)) {
             std::fprintf(stderr, "kivoserv_start_bench: kivoserv failed on %s\n", c.query);
             return false;
         }

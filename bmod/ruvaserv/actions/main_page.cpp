@@ -20,6 +20,7 @@
 #include "common/docmodel/class_ref_readers.h"
 #include "common/html_escape.h"
 #include "common/text_clean.h"
+#include "common/url_code.h"
 #include "common/version.h"
 
 namespace ruva {
@@ -138,11 +139,16 @@ LowerFrame lowerFrame(CgiHandler& cg, const std::string& documentId) {
     // Its leading "&amp;" goes: the rest is the document frame's query.
     lower.xf = query.substr(std::min<size_t>(5, query.size()));
     lower.mode = oldLib ? "oldLib" : "ext";
-    if (oldLib) lower.oldLibUrl = "qzl:/kivo?id=" + id + "&FN=kivomain.html&AC=DOCNOTREE&BC=OLDLIB&DB=" + db;
+    // Coded, so that a value cannot add fields of its own.
+    if (oldLib) {
+        lower.oldLibUrl = "qzl:/kivo?id=" + urlEncode(URLMODE_ENCODE_SCRIPT, id.c_str(), kUrlStringMax) +
+                          "&FN=kivomain.html&AC=DOCNOTREE&BC=OLDLIB&DB=" +
+                          urlEncode(URLMODE_ENCODE_SCRIPT, db.c_str(), kUrlStringMax);
+    }
     return lower;
 }
 
-// Step 5: the help library's name, when the server has one.
+// The help library's name, when the server has one.
 void findHelp(CgiHandler& cg) {
     cg.helpCount = 0;
     std::unique_ptr<UzResponse> reply = cg.sess ? cg.sess->mllist("kivo_help.khx") : nullptr;
@@ -164,8 +170,8 @@ std::string personalDocsUrl(const CgiHandler& cg) {
     return cg.urlProto + "/" + (host ? host : "") + dir + "zopa?ST=MYDOCS";
 }
 
-// Steps 6 and 7: the collection's members and pairs, and the mark that
-// allJSFunctions gets.
+// The collection's members and pairs, and the mark that allJSFunctions
+// gets: 1 only for a collection named by SL.
 void collectionValues(KivoHandler& kh, PageValues& pv) {
     CgiHandler& cg = *kh.cg;
     const std::string sl = fieldValue(cg, "SL");
@@ -203,7 +209,7 @@ void collectionValues(KivoHandler& kh, PageValues& pv) {
     kh.clear();
 }
 
-// Step 9.5: the collection's own reference and title, both from its entry.
+// The collection's own reference and title, both from its entry.
 void collectionIdentity(KivoHandler& kh, PageValues& pv) {
     if (kh.cg->isCollection != 1) return;
     const std::string hash = formatChecked("%d", kh.cg->collectionHashId);
@@ -255,7 +261,7 @@ std::string scriptValues(const KivoHandler& kh, const PageValues& pv) {
     return s + "};\n\n";
 }
 
-// Steps 10 to 12: the side scripts, the head's end and the frameset.
+// The side scripts, the head's end and the frameset.
 std::string pageEnd(const KivoHandler& kh, int mode) {
     const CgiHandler& cg = *kh.cg;
     const std::string program = escapeHtmlKeepEntities(cg.urlProto + cg.kivoServName, true);

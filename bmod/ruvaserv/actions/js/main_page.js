@@ -155,31 +155,28 @@ function isNetscapePDF() {
   return kvBrowser >= 1 && kvBrowser <= 7 && /\.pdf(&|#|$)/i.test(kvDocUrl());
 }
 
-// INFO and the other actions on the document shown.
-function actionOnDoc(ac) {
-  if (!kvDocLoaded()) {
-    alert(kvTexts[20]);
+// A window with the document shown under another action; texts[0] when it
+// has not loaded, texts[1] for a help document, texts[2] for a list.
+function kvOpenOnDoc(ac, name, texts, blocked) {
+  if (!kvDocLoaded() || blocked) {
+    alert(kvTexts[texts[0]]);
   } else if (kvIsHelpDoc()) {
-    alert(kvTexts[18]);
+    alert(kvTexts[texts[1]]);
   } else if (kvIsDocList()) {
-    alert(kvTexts[19]);
+    alert(kvTexts[texts[2]]);
   } else {
-    var w = window.open(kvDocAction(ac), "KIVO" + ac, "width=640,height=480,resizable=yes,scrollbars=yes");
+    var w = window.open(kvDocAction(ac), name, "width=640,height=480,resizable=yes,scrollbars=yes");
     if (w) w.focus();
   }
 }
 
+// INFO and the other actions on the document shown.
+function actionOnDoc(ac) {
+  kvOpenOnDoc(ac, "KIVO" + ac, [20, 18, 19], false);
+}
+
 function openAnEd() {
-  if (!kvDocLoaded() || isNetscapePDF()) {
-    alert(kvTexts[22]);
-  } else if (kvIsHelpDoc()) {
-    alert(kvTexts[23]);
-  } else if (kvIsDocList()) {
-    alert(kvTexts[24]);
-  } else {
-    var w = window.open(kvDocAction("ANNOED"), "KIVOANNOT", "width=640,height=480,resizable=yes,scrollbars=yes");
-    if (w) w.focus();
-  }
+  kvOpenOnDoc("ANNOED", "KIVOANNOT", [22, 23, 24], isNetscapePDF());
 }
 
 function switchDocLang() {

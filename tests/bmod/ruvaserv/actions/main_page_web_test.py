@@ -141,6 +141,26 @@ class MainPageWeb(mal.ActionLibraryCase):
         self.assertAlmostEqual((expires - date).total_seconds(), 300, delta=5)
         node_check(self, [body for src, body in p.scripts if src is None], "main page")
 
+    def test_external_search_follow_up(self):
+        v20 = self.ids[mal.V20]
+        _, text, _ = self.page("AC=SEARCHEXT&ID=%d&PA=cable" % v20)
+        xf = urllib.parse.parse_qs(script_value(text, "kvXF").strip("'").replace("&amp;", "&"))
+        self.assertEqual({k: xf[k] for k in ("AC", "EXT", "SCH", "LU", "OP", "ID")},
+                         {"AC": ["CHNGLANG"], "EXT": ["TRUE"], "SCH": ["TRUE"], "LU": ["en"], "OP": ["200"],
+                          "ID": [str(v20)]})
+
+    def test_library_page_frames_by_edition(self):
+        cases = ((mal.V20, "ac", "LINK", "kivo2.html", "'none'"),
+                 (mal.V20_BARE, "ac", "LINK", "kivo.html", "'none'"),
+                 (mal.V00, "ac", "BLANK", None, "'oldLib'"))
+        for library, key, action, fn, mode in cases:
+            with self.subTest(library):
+                _, text, p = self.page("AC=LINK&ID=%d" % self.ids[library])
+                main = dict(query_of(p.frames["kivomain"]))
+                self.assertEqual((main.get(key), main.get("FN")), (action, fn))
+                self.assertEqual(script_value(text, "kvLowerMode"), mode)
+                node_check(self, [body for src, body in p.scripts if src is None], library)
+
     def test_library_type_by_its_document_list(self):
         for library, kind in (("guide.kvo", "'SDI'"), ("zul.kvo", "'ZUL'"), (mal.V00, "'ZUL'")):
             with self.subTest(library):
