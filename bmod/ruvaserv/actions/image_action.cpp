@@ -45,7 +45,7 @@ int KivoHandler::imageAction() {
         return 0;
     }
     if (!sa->retrieveFile(file)) {
-        setError(msgFormat(11, "kivohandler/3"), shownArgument(asked));
+        setError(msgFormat(11, "kivohandler/3"), errorArgument(asked));
         return 0;
     }
     sa.reset();

@@ -196,7 +196,7 @@ int KivoHandler::infoAction() {
         return 0;
     }
     if (const Value* dt = cg->valueList->findValue("DT"); dt && !dt->value.empty() && strcasecmp(dt->value.c_str(), "QX")) {
-        setError(msgFormat(34, "kivohandler/23"), shownArgument(dt->value));
+        setError(msgFormat(34, "kivohandler/23"), errorArgument(dt->value));
         return 0;
     }
     // A chapter would make the lookup redirect to it instead of fetching.
