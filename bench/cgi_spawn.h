@@ -22,12 +22,24 @@ namespace ruva::bench {
 class CgiEnv {
 public:
     CgiEnv(const std::string& query, const std::string& workDir) {
-        texts_ = {"GATEWAY_INTERFACE=CGI/1.1", "SERVER_PROTOCOL=HTTP/1.1", "SERVER_SOFTWARE=lighttpd",
-                  "REQUEST_METHOD=GET", "QUERY_STRING=" + query, "REQUEST_URI=/cgi-bin/kivoserv?" + query,
-                  "SCRIPT_NAME=/cgi-bin/kivoserv", "SERVER_NAME=127.0.0.1", "SERVER_ADDR=127.0.0.1",
-                  "SERVER_PORT=8080", "HTTP_HOST=127.0.0.1:8080", "REMOTE_ADDR=127.0.0.1", "REMOTE_PORT=40000",
-                  "CONTENT_LENGTH=0", "REDIRECT_STATUS=200", "KIVOSERVCONF=" + workDir + "/kivo.conf",
-                  "TMPDIR=" + workDir + "/tmp", "PATH=/usr/bin:/bin"};
+        texts_ = {"GATEWAY_INTERFACE=CGI/1.1",
+                  "SERVER_PROTOCOL=HTTP/1.1",
+                  "SERVER_SOFTWARE=lighttpd",
+                  "REQUEST_METHOD=GET",
+                  "QUERY_STRING=" + query,
+                  "REQUEST_URI=/cgi-bin/kivoserv?" + query,
+                  "SCRIPT_NAME=/cgi-bin/kivoserv",
+                  "SERVER_NAME=127.0.0.1",
+                  "SERVER_ADDR=127.0.0.1",
+                  "SERVER_PORT=8080",
+                  "HTTP_HOST=127.0.0.1:8080",
+                  "REMOTE_ADDR=127.0.0.1",
+                  "REMOTE_PORT=40000",
+                  "CONTENT_LENGTH=0",
+                  "REDIRECT_STATUS=200",
+                  "KIVOSERVCONF=" + workDir + "/kivo.conf",
+                  "TMPDIR=" + workDir + "/tmp",
+                  "PATH=/usr/bin:/bin"};
         for (std::string& t : texts_) ptrs_.push_back(t.data());
         ptrs_.push_back(nullptr);
     }

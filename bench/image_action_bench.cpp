@@ -33,7 +33,9 @@ struct Case {
 };
 std::vector<Case> cases;
 
-std::vector<const char*> unzipArgs(const Case& c) { return {kUnzip, "-p", libraryFile.c_str(), c.member->name}; }
+std::vector<const char*> unzipArgs(const Case& c) {
+    return {kUnzip, "-p", libraryFile.c_str(), c.member->name};
+}
 
 // kivoserv's answer is its header lines, then exactly the member.
 std::string wrongAnswer(const Case& c, const std::string& answer) {
@@ -74,8 +76,8 @@ bool prepare() {
     libraryFile = libDir + "/bench.kvo";
     workDir = libDir + "/cgi";
     std::filesystem::create_directories(workDir + "/tmp");
-    if (!writeText(workDir + "/kivo.conf", "TempPath " + workDir + "/tmp\nRuvaDaemon 127.0.0.1:" +
-                                               std::to_string(port) + "\n"))
+    if (!writeText(workDir + "/kivo.conf",
+                   "TempPath " + workDir + "/tmp\nRuvaDaemon 127.0.0.1:" + std::to_string(port) + "\n"))
         return false;
     for (const Member& m : kMembers) {
         Case c{&m, std::string("AC=IMAGE&DB=bench.kvo&FN=") + m.name, {}, 0};

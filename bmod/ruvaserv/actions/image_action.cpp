@@ -16,14 +16,17 @@ namespace {
 bool writeMember(CgiHandler& cg) {
     std::string head = formatChecked("Content-Length: %lu\n", static_cast<unsigned long>(cg.docSize));
     if (cg.expirePeriod != 0 && !(cg.flags & kCgiNoExpires)) {
-        if (std::optional<std::string> expires = cg.createExpireHeader(cg.expirePeriod)) head += *expires + "\n";
+        if (std::optional<std::string> expires = cg.createExpireHeader(cg.expirePeriod))
+            head += *expires + "\n";
     }
-    const std::string type = cg.mimeType.empty() ? "application/octet-stream" : CgiHandler::headerValue(cg.mimeType);
+    const std::string type =
+        cg.mimeType.empty() ? "application/octet-stream" : CgiHandler::headerValue(cg.mimeType);
     head += formatChecked("Content-type: %s\n\n", type);
     // From the first header byte on, no error page may follow.
     cg.flags |= kCgiResponseDone;
     bool written = std::fwrite(head.data(), 1, head.size(), cg.cgifile) == head.size();
-    if (written && cg.docBuf && cg.docSize) written = std::fwrite(cg.docBuf, 1, cg.docSize, cg.cgifile) == cg.docSize;
+    if (written && cg.docBuf && cg.docSize)
+        written = std::fwrite(cg.docBuf, 1, cg.docSize, cg.cgifile) == cg.docSize;
     return std::fflush(cg.cgifile) == 0 && written;
 }
 

@@ -51,8 +51,8 @@ using MetaValues = std::array<std::string, kMetaSlots>;
 constexpr std::string_view kNoValue = "&nbsp;";
 
 bool isCharsetChar(char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' || c == '.' ||
-           c == ':' || c == '-';
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' ||
+           c == '.' || c == ':' || c == '-';
 }
 
 size_t findNoCase(std::string_view text, std::string_view word, size_t from = 0) {
@@ -93,18 +93,22 @@ std::optional<std::string> declaredCharset(std::string_view text) {
     if (start != std::string_view::npos && text.substr(start).starts_with("<?xml")) {
         if (auto name = charsetAfter(tagAt(text, start), "encoding")) return name;
     }
-    for (size_t at = findNoCase(text, "<meta"); at != std::string_view::npos; at = findNoCase(text, "<meta", at + 1)) {
+    for (size_t at = findNoCase(text, "<meta"); at != std::string_view::npos;
+         at = findNoCase(text, "<meta", at + 1)) {
         if (auto name = charsetAfter(tagAt(text, at), "charset")) return name;
     }
     return std::nullopt;
 }
 
 // A value as a cell shows it: the stored entities stay, markup does not.
-std::string shown(const MetaValues& meta, MetaSlot slot) { return escapeHtmlKeepEntities(meta[slot], true); }
+std::string shown(const MetaValues& meta, MetaSlot slot) {
+    return escapeHtmlKeepEntities(meta[slot], true);
+}
 
 std::string cell(std::string_view caption, const MetaValues& meta, MetaSlot slot, int span) {
-    return formatChecked("<td colspan=\"%d\" valign=\"top\"><span class=\"mcaption\">%s</span><br />%s</td>\n", span,
-                         std::string(caption), shown(meta, slot));
+    return formatChecked(
+        "<td colspan=\"%d\" valign=\"top\"><span class=\"mcaption\">%s</span><br />%s</td>\n", span,
+        std::string(caption), shown(meta, slot));
 }
 
 // Head up to the title. A charset the page's bytes are in is declared
@@ -122,17 +126,21 @@ std::string pageHead(const std::string& charset, bool withMeta) {
         ".SUBTITLE { font-family:helvetica, arial, sans-serif; font-size:12pt; font-style:italic }\n"
         ".mcaption { font-family:helvetica, arial, sans-serif; font-size:8pt; color:#555555 }\n"
         "</style>\n";
-    if (withMeta) head += formatChecked("<meta http-equiv=\"Content-type\" content=\"text/html; charset=%s\">\n", charset);
+    if (withMeta)
+        head +=
+            formatChecked("<meta http-equiv=\"Content-type\" content=\"text/html; charset=%s\">\n", charset);
     const std::string title = getTextStr(9);
     head += formatChecked("<title>%s</title>\n</head><body>\n", title);
-    head += formatChecked("<table width=\"100%%\" border=\"0\"><tr><td class=\"TITLE\">%s</td></tr></table>\n", title);
+    head += formatChecked(
+        "<table width=\"100%%\" border=\"0\"><tr><td class=\"TITLE\">%s</td></tr></table>\n", title);
     return head;
 }
 
 std::string pageTables(const MetaValues& meta) {
     std::string page = formatChecked(
         "<table class=\"QOXHEADER\" width=\"100%%\" border=\"0\"><tr>\n"
-        "<td><img src=\"qzl:/kivo?VR=%s&amp;AC=tbimg&amp;IM=%d\" title=\"VANDROVE /// \" alt=\"VANDROVE /// \" /></td>\n"
+        "<td><img src=\"qzl:/kivo?VR=%s&amp;AC=tbimg&amp;IM=%d\" title=\"VANDROVE /// \" alt=\"VANDROVE /// "
+        "\" /></td>\n"
         "<td align=\"right\" valign=\"top\">%s<br />%s</td>\n</tr></table>\n",
         kSystemRevision, kLogoIcon, shown(meta, kConfidentiality), shown(meta, kDocName));
     page += "<table width=\"100%\" border=\"1\" cellspacing=\"0\" cellpadding=\"2\">\n<tr>\n";
@@ -149,12 +157,14 @@ std::string pageTables(const MetaValues& meta) {
 }
 
 std::string pageTitles(const MetaValues& meta) {
-    std::string page = formatChecked("<h2 align=\"right\"><font class=\"SHORTTITLE\">%s</font></h2>\n", shown(meta, kCtw));
+    std::string page =
+        formatChecked("<h2 align=\"right\"><font class=\"SHORTTITLE\">%s</font></h2>\n", shown(meta, kCtw));
     page += formatChecked("<h1 align=\"left\">%s</h1>\n", shown(meta, kTitle));
     // The "&nbsp;" test reads the value as scanned, before it is escaped.
     for (MetaSlot slot : {kSubtitle, kEngTitle}) {
         if (meta[slot] == kNoValue) continue;
-        page += formatChecked("<h2 align=\"left\"><font class=\"SUBTITLE\">%s</font></h2>\n", shown(meta, slot));
+        page +=
+            formatChecked("<h2 align=\"left\"><font class=\"SUBTITLE\">%s</font></h2>\n", shown(meta, slot));
     }
     return page;
 }
@@ -169,8 +179,10 @@ int writeInfoPage(CgiHandler& cg, const std::string& document) {
     cg.docSize = 0;
     MetaValues meta;
     const bool japanese = scanMetaData(meta, document) == 1;
-    std::optional<std::string> declared = japanese ? std::optional<std::string>("euc-jp") : declaredCharset(document);
-    const std::string page = pageHead(declared.value_or("UTF-8"), declared.has_value()) + pageTables(meta) + pageTitles(meta);
+    std::optional<std::string> declared =
+        japanese ? std::optional<std::string>("euc-jp") : declaredCharset(document);
+    const std::string page =
+        pageHead(declared.value_or("UTF-8"), declared.has_value()) + pageTables(meta) + pageTitles(meta);
     if (!cg.docWriteBuf(page)) {
         cg.setError(msgFormat(37, "kivohandler/26"), static_cast<unsigned long>(page.size()));
         return 0;
@@ -195,7 +207,8 @@ int KivoHandler::infoAction() {
         setError(msgFormat(33, "kivohandler/22"), cg->getError());
         return 0;
     }
-    if (const Value* dt = cg->valueList->findValue("DT"); dt && !dt->value.empty() && strcasecmp(dt->value.c_str(), "QX")) {
+    if (const Value* dt = cg->valueList->findValue("DT");
+        dt && !dt->value.empty() && strcasecmp(dt->value.c_str(), "QX")) {
         setError(msgFormat(34, "kivohandler/23"), errorArgument(dt->value));
         return 0;
     }

@@ -31,16 +31,20 @@ TEST(ImageAction, WritesHeaderAndMemberBytesExactly) {
         std::string head;
     } const cases[] = {
         {"a GIF", "logo.gif", 0, "Content-Length: 17\nContent-type: image/gif\n\n"},
-        {"a name without a dot", "readme", 0, "Content-Length: 17\nContent-type: application/octet-stream\n\n"},
-        {"an extension no row names", "blob.xyz", 0, "Content-Length: 17\nContent-type: application/octet-stream\n\n"},
+        {"a name without a dot", "readme", 0,
+         "Content-Length: 17\nContent-type: application/octet-stream\n\n"},
+        {"an extension no row names", "blob.xyz", 0,
+         "Content-Length: 17\nContent-type: application/octet-stream\n\n"},
         // lighttpd drops the body of a HEAD answer itself.
-        {"HEAD still gets the body", "logo.gif", kCgiHeadRequest, "Content-Length: 17\nContent-type: image/gif\n\n"},
+        {"HEAD still gets the body", "logo.gif", kCgiHeadRequest,
+         "Content-Length: 17\nContent-type: image/gif\n\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        ActionRequest cg({.replies = {test::verLine(), kLibrary, test::contvReply("4242", {{kGif.size(), c.member}}),
-                                      test::retrReply(c.member, kGif)},
-                          .fields = {{"ID", "12"}, {"FN", c.member}}});
+        ActionRequest cg(
+            {.replies = {test::verLine(), kLibrary, test::contvReply("4242", {{kGif.size(), c.member}}),
+                         test::retrReply(c.member, kGif)},
+             .fields = {{"ID", "12"}, {"FN", c.member}}});
         ASSERT_TRUE(cg.ok());
         cg->expirePeriod = 0;
         cg->flags |= c.flags;
@@ -55,9 +59,10 @@ TEST(ImageAction, WritesHeaderAndMemberBytesExactly) {
 TEST(ImageAction, ExpiresLineStandsBetweenLengthAndTypeUnlessSwitchedOff) {
     for (bool noExpires : {false, true}) {
         SCOPED_TRACE(noExpires ? "flag 0x80" : "expiry period");
-        ActionRequest cg({.replies = {test::verLine(), kLibrary, test::contvReply("4242", {{kGif.size(), "logo.gif"}}),
-                                      test::retrReply("logo.gif", kGif)},
-                          .fields = {{"ID", "12"}, {"FN", "logo.gif"}}});
+        ActionRequest cg(
+            {.replies = {test::verLine(), kLibrary, test::contvReply("4242", {{kGif.size(), "logo.gif"}}),
+                         test::retrReply("logo.gif", kGif)},
+             .fields = {{"ID", "12"}, {"FN", "logo.gif"}}});
         ASSERT_TRUE(cg.ok());
         cg->expirePeriod = 600;
         if (noExpires) cg->flags |= kCgiNoExpires;
@@ -83,7 +88,9 @@ TEST(ImageAction, ExpiresLineStandsBetweenLengthAndTypeUnlessSwitchedOff) {
 TEST(ImageAction, FailuresLeaveTheOutputEmpty) {
     const std::string longName(3000, 'x');
     const std::string noFn = formatChecked(msgFormat(12, "kivohandler/4"));
-    auto notFound = [](const std::string& shown) { return formatChecked(msgFormat(11, "kivohandler/3"), shown); };
+    auto notFound = [](const std::string& shown) {
+        return formatChecked(msgFormat(11, "kivohandler/3"), shown);
+    };
     struct {
         const char* name;
         std::vector<std::string> replies;
@@ -93,15 +100,30 @@ TEST(ImageAction, FailuresLeaveTheOutputEmpty) {
     } const cases[] = {
         {"no FN", {test::verLine()}, {{"ID", "12"}}, noFn, "VER\n"},
         {"an empty FN", {test::verLine()}, {{"ID", "12"}, {"FN", ""}}, noFn, "VER\n"},
-        {"a member the library lacks", {test::verLine(), kLibrary, test::contvReply("12", {})},
-         {{"ID", "12"}, {"FN", "gone.gif"}}, notFound("gone.gif"), "VER\nMLLIST 12\nCONTV 12 gone.gif\n"},
-        {"a path out of the library", {test::verLine(), kLibrary, test::contvReply("12", {})},
-         {{"ID", "12"}, {"FN", "../x"}}, notFound("../x"), "VER\nMLLIST 12\nCONTV 12 ../x\n"},
-        {"a line end is never sent", {test::verLine()}, {{"ID", "12"}, {"FN", "a\nb"}}, notFound("a\nb"), "VER\n"},
-        {"markup in the name is shown as text", {test::verLine(), kLibrary, test::contvReply("12", {})},
-         {{"ID", "12"}, {"FN", "a'b"}}, notFound("a&#39;b"), "VER\nMLLIST 12\nCONTV 12 a&#39;b\n"},
-        {"a long name is shown cut", {test::verLine(), kLibrary, test::contvReply("12", {})},
-         {{"ID", "12"}, {"FN", longName}}, notFound(std::string(200, 'x') + "..."),
+        {"a member the library lacks",
+         {test::verLine(), kLibrary, test::contvReply("12", {})},
+         {{"ID", "12"}, {"FN", "gone.gif"}},
+         notFound("gone.gif"),
+         "VER\nMLLIST 12\nCONTV 12 gone.gif\n"},
+        {"a path out of the library",
+         {test::verLine(), kLibrary, test::contvReply("12", {})},
+         {{"ID", "12"}, {"FN", "../x"}},
+         notFound("../x"),
+         "VER\nMLLIST 12\nCONTV 12 ../x\n"},
+        {"a line end is never sent",
+         {test::verLine()},
+         {{"ID", "12"}, {"FN", "a\nb"}},
+         notFound("a\nb"),
+         "VER\n"},
+        {"markup in the name is shown as text",
+         {test::verLine(), kLibrary, test::contvReply("12", {})},
+         {{"ID", "12"}, {"FN", "a'b"}},
+         notFound("a&#39;b"),
+         "VER\nMLLIST 12\nCONTV 12 a&#39;b\n"},
+        {"a long name is shown cut",
+         {test::verLine(), kLibrary, test::contvReply("12", {})},
+         {{"ID", "12"}, {"FN", longName}},
+         notFound(std::string(200, 'x') + "..."),
          "VER\nMLLIST 12\nCONTV 12 " + longName + "\n"},
     };
     for (const auto& c : cases) {

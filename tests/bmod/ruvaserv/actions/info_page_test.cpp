@@ -21,14 +21,16 @@ using Metas = std::vector<std::pair<std::string, std::string>>;
 // declaration or padding).
 std::string metaPage(const Metas& metas, const std::string& lead = "") {
     std::string page = lead + "<html><head>";
-    for (const auto& [name, value] : metas) page += "<meta name=\"" + name + "\" content=\"" + value + "\">\n";
+    for (const auto& [name, value] : metas)
+        page += "<meta name=\"" + name + "\" content=\"" + value + "\">\n";
     return page + "</head><body><p>text</p></body></html>\n";
 }
 
 // INFO over a server that serves `document` as doc.html of library 12.
 struct InfoRun {
     explicit InfoRun(const std::string& document, test::Fields fields = {{"ID", "12"}, {"FN", "doc.html"}})
-        : cg({.replies = {test::verLine(), kLibrary, test::contvReply("4242", {{document.size(), "doc.html"}}),
+        : cg({.replies = {test::verLine(), kLibrary,
+                          test::contvReply("4242", {{document.size(), "doc.html"}}),
                           test::retrReply("doc.html", document)},
               .fields = std::move(fields)}) {}
     ActionRequest cg;
@@ -51,10 +53,12 @@ std::string cellOf(const std::string& page, const std::string& caption) {
 }
 
 TEST(InfoPage, CellsShowTheDocumentsMetaValues) {
-    const Metas metas = {{"PREP", "EAB/ABC Anna"}, {"DOCNO", "1/1551-LZA 701 0001"}, {"APPR", "EAB/X Bo"},
-                         {"CHECKED", "Cid"},       {"DATE", "2024-05-01"},          {"REV", "B"},
-                         {"REF", "R&amp;D"},       {"TITLE", "Guide"},              {"CTW", "Wiring"},
-                         {"SUBTITLE", "Sub"},      {"ENGTITLE", "English"},         {"CONFIDENTIALITY", "Open"},
+    const Metas metas = {{"PREP", "EAB/ABC Anna"}, {"DOCNO", "1/1551-LZA 701 0001"},
+                         {"APPR", "EAB/X Bo"},     {"CHECKED", "Cid"},
+                         {"DATE", "2024-05-01"},   {"REV", "B"},
+                         {"REF", "R&amp;D"},       {"TITLE", "Guide"},
+                         {"CTW", "Wiring"},        {"SUBTITLE", "Sub"},
+                         {"ENGTITLE", "English"},  {"CONFIDENTIALITY", "Open"},
                          {"DOCNAME", "USER GUIDE"}};
     InfoRun run(metaPage(metas));
     ActionRequest& cg = run.cg;
@@ -84,7 +88,8 @@ TEST(InfoPage, CellsShowTheDocumentsMetaValues) {
               std::string::npos);
     EXPECT_NE(page.find("Open<br />USER GUIDE</td>"), std::string::npos);
     EXPECT_NE(page.find("<title>Document Information</title>\n</head><body>\n"), std::string::npos);
-    EXPECT_NE(page.find("AC=tbimg&amp;IM=13\" title=\"VANDROVE /// \" alt=\"VANDROVE /// \""), std::string::npos);
+    EXPECT_NE(page.find("AC=tbimg&amp;IM=13\" title=\"VANDROVE /// \" alt=\"VANDROVE /// \""),
+              std::string::npos);
     EXPECT_TRUE(page.ends_with("</body></html>\n"));
     EXPECT_TRUE(cg->flags & kCgiNoSearchWords);
     EXPECT_EQ(cg.written(), "");
@@ -110,23 +115,29 @@ TEST(InfoPage, CharsetFollowsTheDocument) {
         bool meta;
     } const cases[] = {
         {"Japanese by its document number", metaPage({{"DOCNO", "1/1551-CRA 119 Uja"}}), "euc-jp", true},
-        {"Japanese by its language", metaPage({{"LANG", "JA"}}, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"), "euc-jp",
-         true},
-        {"a meta http-equiv", metaPage({{"TITLE", "Caf\xe9"}}, "<meta http-equiv=\"Content-Type\" content=\"text/html; "
-                                                                 "charset=iso-8859-1\">\n"),
+        {"Japanese by its language",
+         metaPage({{"LANG", "JA"}}, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"), "euc-jp", true},
+        {"a meta http-equiv",
+         metaPage({{"TITLE", "Caf\xe9"}},
+                  "<meta http-equiv=\"Content-Type\" content=\"text/html; "
+                  "charset=iso-8859-1\">\n"),
          "iso-8859-1", true},
-        {"an XML declaration", metaPage({}, "<?xml version=\"1.0\" encoding='windows-1252'?>\n"), "windows-1252", true},
+        {"an XML declaration", metaPage({}, "<?xml version=\"1.0\" encoding='windows-1252'?>\n"),
+         "windows-1252", true},
         {"a meta charset", metaPage({}, "<META CHARSET = \"Shift_JIS\">"), "Shift_JIS", true},
         {"none declared", metaPage({}), "UTF-8", false},
         {"a name that would leave the attribute", metaPage({}, "<meta charset=\"x\"><script>\">"), "x", true},
         {"only markup where the name should be", metaPage({}, "<meta charset=\"<script>\">"), "UTF-8", false},
-        {"a name over 40 characters", metaPage({}, "<meta charset=\"" + std::string(41, 'a') + "\">"), "UTF-8", false},
+        {"a name over 40 characters", metaPage({}, "<meta charset=\"" + std::string(41, 'a') + "\">"),
+         "UTF-8", false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const std::string page = infoPageOf(c.document);
-        EXPECT_TRUE(page.starts_with("<?xml version=\"1.0\" encoding=\"" + c.charset + "\"?>\n")) << page.substr(0, 60);
-        const std::string meta = "<meta http-equiv=\"Content-type\" content=\"text/html; charset=" + c.charset + "\">\n";
+        EXPECT_TRUE(page.starts_with("<?xml version=\"1.0\" encoding=\"" + c.charset + "\"?>\n"))
+            << page.substr(0, 60);
+        const std::string meta =
+            "<meta http-equiv=\"Content-type\" content=\"text/html; charset=" + c.charset + "\">\n";
         EXPECT_EQ(page.find(meta) != std::string::npos, c.meta);
         EXPECT_EQ(page.find("charset=") != std::string::npos, c.meta);
         // Browsers look for the charset in the first 1024 bytes.
@@ -153,16 +164,18 @@ TEST(InfoPage, MetaIsLookedForInTheFirst6143Bytes) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        EXPECT_NE(infoPageOf(c.document).find(std::string("<h1 align=\"left\">") + c.title + "</h1>"), std::string::npos);
+        EXPECT_NE(infoPageOf(c.document).find(std::string("<h1 align=\"left\">") + c.title + "</h1>"),
+                  std::string::npos);
     }
 }
 
 // Values are page text: markup in them is shown, the entities they hold
 // stay, and "&nbsp;" written by the document is no subtitle.
 TEST(InfoPage, ValuesAreEscapedAfterTheEmptyTest) {
-    const std::string document = "<html><head><meta name='TITLE' content='<script>x()</script>'>"
-                                 "<meta name=\"SUBTITLE\" content=\"&nbsp;\"><meta name=\"ENGTITLE\" "
-                                 "content='a\"b&amp;c'><meta name=\"REF\" content=\"x' onmouseover='y\"></head></html>\n";
+    const std::string document =
+        "<html><head><meta name='TITLE' content='<script>x()</script>'>"
+        "<meta name=\"SUBTITLE\" content=\"&nbsp;\"><meta name=\"ENGTITLE\" "
+        "content='a\"b&amp;c'><meta name=\"REF\" content=\"x' onmouseover='y\"></head></html>\n";
     const std::string page = infoPageOf(document);
     EXPECT_NE(page.find("<h1 align=\"left\">&lt;script&gt;x()&lt;/script&gt;</h1>"), std::string::npos);
     EXPECT_EQ(page.find("<script"), std::string::npos);
@@ -189,19 +202,39 @@ TEST(InfoPage, FailuresGiveOneAnswer) {
         std::vector<std::string> replies;
         test::Fields fields;
         int result;
-        std::string error;   // the handler's; "@cg" the request's
-        bool errorPage;      // the lookup wrote its own
+        std::string error;  // the handler's; "@cg" the request's
+        bool errorPage;     // the lookup wrote its own
         std::string sent;
     } const cases[] = {
-        {"DT other than QX", {test::verLine()}, {{"ID", "12"}, {"FN", "doc.html"}, {"DT", "<b>"}}, 0,
-         formatChecked(msgFormat(34, "kivohandler/23"), std::string(" b ")), false, "VER\n"},
-        {"a member that is not there", {test::verLine(), kLibrary, test::contvReply("12", {})},
-         {{"ID", "12"}, {"FN", "gone.html"}}, 1, "", true, "VER\nMLLIST 12\nCONTV 12 gone.html\n"},
+        {"DT other than QX",
+         {test::verLine()},
+         {{"ID", "12"}, {"FN", "doc.html"}, {"DT", "<b>"}},
+         0,
+         formatChecked(msgFormat(34, "kivohandler/23"), std::string(" b ")),
+         false,
+         "VER\n"},
+        {"a member that is not there",
+         {test::verLine(), kLibrary, test::contvReply("12", {})},
+         {{"ID", "12"}, {"FN", "gone.html"}},
+         1,
+         "",
+         true,
+         "VER\nMLLIST 12\nCONTV 12 gone.html\n"},
         {"an empty document",
-         {test::verLine(), kLibrary, test::contvReply("4242", {{10, "doc.html"}}), test::retrReply("doc.html", "")},
-         {{"ID", "12"}, {"FN", "doc.html"}}, 0, formatChecked(msgFormat(35, "kivohandler/24")), false, kFetched},
-        {"nothing names a document", {test::verLine()}, {{"ID", "12"}}, 0,
-         formatChecked(msgFormat(35, "kivohandler/24")), false, "VER\n"},
+         {test::verLine(), kLibrary, test::contvReply("4242", {{10, "doc.html"}}),
+          test::retrReply("doc.html", "")},
+         {{"ID", "12"}, {"FN", "doc.html"}},
+         0,
+         formatChecked(msgFormat(35, "kivohandler/24")),
+         false,
+         kFetched},
+        {"nothing names a document",
+         {test::verLine()},
+         {{"ID", "12"}},
+         0,
+         formatChecked(msgFormat(35, "kivohandler/24")),
+         false,
+         "VER\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
