@@ -24,13 +24,13 @@ mkdir -p "$work"
 # input format, made here and never kept in the repository.
 python3 fuzz/make_corpus.py from-zips "$oldzip" "$work/oldzip"
 
-for t in reader inflate explode unreduce unshrink ruvx sgml; do
+for t in reader inflate explode unreduce unshrink ruvx sgml print_filter; do
     mkdir -p "$work/new/$t" "$work/artifacts/$t"
     dirs=("$work/new/$t" "fuzz/corpus/$t")
     [ -d "fuzz/regressions/$t" ] && dirs+=("fuzz/regressions/$t")
     if [ "$t" = reader ]; then
         dirs+=("$oldzip")
-    elif [ "$t" != ruvx ] && [ "$t" != sgml ]; then
+    elif [ "$t" != ruvx ] && [ "$t" != sgml ] && [ "$t" != print_filter ]; then
         dirs+=("$work/oldzip/$t")
     fi
     echo "== fuzz_$t: ${seconds}s"

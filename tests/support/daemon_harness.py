@@ -29,6 +29,7 @@ ARTICLE = "DOCSRV 1"
 REVISION = "R19K"
 PROGRAM = "ruvadaemon"
 SANITIZER_MARKS = ("ERROR: AddressSanitizer", "ERROR: LeakSanitizer", "runtime error:")
+IDRETR_ENTRY = re.compile(rb'300 (\d+) "[^"]*" "[^"]*"  ')
 
 _counter = [0]
 _subreaper = [False]
@@ -224,6 +225,11 @@ class Client:
             line = self.read_line()
             if line is None:
                 return lines
+            # An IDRETR section may hold newlines: its entry line is framed by
+            # the size after "300 ", counting the bytes after the two blanks.
+            section = IDRETR_ENTRY.match(line)
+            if section and len(line) < section.end() + int(section.group(1)) + 1:
+                line += self.read_bytes(section.end() + int(section.group(1)) + 1 - len(line))
             lines.append(line)
             text = line.decode("latin-1")
             # A count or CRC failure stands in the CRC line's place; the next member follows.

@@ -4,7 +4,9 @@ results libraries of make_search_libraries.py: for each command the whole
 reply the builder makes from the fixture (hits from the index words, sizes,
 entry counts and times from os.stat and zipfile, hash ids from the daemon's
 MLLIST) equals the daemon's byte for byte. The fake daemon's greeting and
-VER equal the daemon's, and the relay passes replies unchanged."""
+VER equal the daemon's, and the relay passes replies unchanged. The lines of
+the request actions (MLLIST of a tree, CONTV, RETR, IDRETR, INFO, LANGLIST)
+are checked the same way over make_action_libraries.py's tree."""
 
 import os
 import re
@@ -14,6 +16,7 @@ import unittest
 
 import daemon_harness as h
 import fake_daemon
+import make_action_libraries as act
 import make_search_libraries
 import qxsrch_lines as q
 import recording_relay
@@ -167,6 +170,112 @@ class QxsrchLines(unittest.TestCase):
             self.assertEqual(fake.commands(), ["VER", "QXSRCH a 0 title.qxx", "NOSUCH"])
             self.assertEqual(relay.commands(), fake.commands())
             self.assertEqual(relay.replies("QXSRCH"), [reply.splitlines()])
+
+
+class ActionLines(act.ActionLibraryCase):
+    def command(self, line):
+        c = self.session()
+        try:
+            return c.command(line).decode("latin-1")
+        finally:
+            c.close()
+
+    def test_tree_listing_ids_and_versions(self):
+        names = {lib for libs in act.LIBRARIES.values() for lib, _, _ in libs}
+        self.assertEqual(set(self.ids), names | {label for label, _, _ in act.FOLDERS})
+        self.assertEqual(self.ids["Root"], 0)
+        cases = [(act.V20, 0, "20"), (act.V20_BARE, 0, "20"), (act.CAT, 0, "20"), (act.V00, 0, "00"),
+                 (act.HELP, 0, "00"), ("guide.kvo", 2, "00"), (act.HOSTILE, 1, "20")]
+        for name, level, version in cases:
+            with self.subTest(name):
+                line = q.mllist_library(name, self.ids[name], *q.zip_facts(self.path(name)), level=level,
+                                        version=version)
+                self.assertEqual(self.command("MLLIST %d" % self.ids[name]), q.mllist_reply([line]))
+                self.assertEqual(self.command('MLLIST "%s"' % name), q.mllist_reply([line]))
+        line = q.mllist_library(act.V20, self.ids[act.V20], *q.zip_facts(self.path(act.V20)), version="20")
+        self.assertEqual(self.command('MLLIST "[EN/VTWO1234567R1A]"'), q.mllist_reply([line]))
+        self.assertEqual(self.command('MLLIST "[EN/NONE1 R1A]"'), q.invalid_database("[EN/NONE1 R1A]"))
+        self.assertEqual(self.command("MLLIST nosuch.kvo"), q.invalid_database("nosuch.kvo"))
+
+    def test_contv(self):
+        v20 = self.path(act.V20)
+        self.assertEqual(self.command("CONTV %d" % self.ids[act.V20]),
+                         q.contv_reply(self.ids[act.V20], q.contv_lines(v20)))
+        # (library, member pattern, members it matches)
+        cases = [(act.V20, "kivo2.html", ["kivo2.html"]), (act.V20_BARE, "kivo2.html", []),
+                 (act.IMAGES, act.IMAGE_GIF, [act.IMAGE_GIF]), (act.IMAGES, act.IMAGE_1M, [act.IMAGE_1M]),
+                 (act.LOOKUP, "*.html", act.CTW_DOCS)]
+        for name, pattern, members in cases:
+            with self.subTest(name=name, pattern=pattern):
+                want = q.contv_reply(name, q.contv_lines(self.path(name), members))
+                self.assertEqual(self.command("CONTV %s %s" % (name, pattern)), want)
+        # The version member's comment keeps its first word.
+        self.assertIn(' kvoversion.txt "INFO:"\n', self.command("CONTV %s kvoversion.txt" % act.V20))
+        for node in (self.ids["Root"], self.ids["Guides"], self.ids[act.V20]):
+            self.assertEqual(self.command("CONTV %d kvo_ml_sub_main_page" % node), q.contv_sub_main(node))
+        self.assertEqual(self.command("CONTV 9999 kvo_ml_sub_main_page"), q.refusal(511, "Invalid ID 9999"))
+
+    def test_retr(self):
+        for name, member in ((act.IMAGES, act.IMAGE_GIF), (act.IMAGES, act.IMAGE_PLAIN), (act.IMAGES, act.IMAGE_16K),
+                             (act.V20, "kivo2.html"), (act.V20, "kvoversion.txt")):
+            with self.subTest(member):
+                m, = q.zip_members(self.path(name), [member])
+                self.assertEqual(m.data, act.member(member, name))
+                want = q.retr_reply([q.retr_member(name, m)])
+                self.assertEqual(self.command("RETR %d %s" % (self.ids[name], member)), want)
+                self.assertEqual(self.command("RETR %s %s" % (name, member)), want)
+        self.assertEqual(self.command("RETR %d nosuch" % self.ids[act.IMAGES]),
+                         q.retr_not_found("nosuch", str(self.ids[act.IMAGES]), 1))
+        got = self.command("RETR %d kvo_ml_sub_main_page" % self.ids["Guides"])
+        page = got[got.index("\n") + 1:got.rindex("300-CRC")]
+        self.assertIn("<html>", page)
+        self.assertEqual(got, q.retr_sub_main(page))
+        self.assertEqual(self.command("RETR 9999 kvo_ml_sub_main_page"), q.refusal(511, "Invalid ID 9999"))
+
+    def test_idretr_sections(self):
+        page = act.member(act.DITA_MEMBER, act.DITA).decode("latin-1")
+        cases = []
+        # A topic's division with the line break after it; a section up to the body's end.
+        for topic in act.DITA_TOPICS:
+            start = page.index('<div class="topic" id="%s">' % topic)
+            end = page.index("</div>\n</div>\n", start) + len("</div>\n</div>\n")
+            cases.append((topic, "DITA", page[start:end]))
+        for anchor in act.MYR_SECTIONS:
+            start = page.index('<h2><a name="%s">' % anchor)
+            cases.append((anchor, "MYR", page[start:page.index("</body>", start)]))
+        for ident, content_set, section in cases:
+            for where in (str(self.ids[act.DITA]), act.DITA):
+                with self.subTest(ident=ident, where=where):
+                    want = q.idretr_reply([q.idretr_entry(act.DITA, act.DITA_MEMBER, section)])
+                    got = self.command("IDRETR %s %s %s %s" % (ident, where, act.DITA_MEMBER, content_set))
+                    self.assertEqual(got, want)
+        # A DITA id asked as MYR, and an id the page lacks: no section.
+        for line in ("IDRETR topic_mount %s %s MYR", "IDRETR topic_none %s %s DITA"):
+            self.assertEqual(self.command(line % (act.DITA, act.DITA_MEMBER)), q.idretr_reply([]))
+
+    def test_info_and_langlist(self):
+        libraries = [lib for libs in act.LIBRARIES.values() for lib, _, _ in libs]
+        files = sum(q.zip_facts(self.path(lib))[1] for lib in libraries)
+        got = self.command("INFO")
+        # The daemon's own figures: start time, sessions, pools.
+        pool = r".*Heaps (\d+), usedItems (\d+), itemSize (\d+)\n"
+        own = re.search(r"\] (\d+)\n.*sessions: (\d+)\n.*sessions: (\d+)\n(?:.*\n){4}" + pool + pool
+                        + r".*Heaps (\d+), allocSize (\d+)\n", got)
+        self.assertIsNotNone(own, got)
+        n = [int(v) for v in own.groups()]
+        want = q.info_reply(n[0], databases=len(libraries), subsystems=len(act.FOLDERS), files=files, sessions=n[1],
+                            active=n[2], zs_pool=tuple(n[3:6]), ch_pool=tuple(n[6:9]), name_heaps=n[9],
+                            name_bytes=n[10])
+        self.assertEqual(got, want)
+        # Codes in the order the catalogue first meets them.
+        order = []
+        for name in re.findall(r'^300 " *([^"]+)"', self.command("LIST"), re.M):
+            code = "sv" if name == act.SWEDISH else "en"
+            if code not in order:
+                order.append(code)
+        self.assertEqual(sorted(order), ["en", "sv"])
+        self.assertEqual(self.command("LANGLIST"), q.langlist_reply(order))
+        self.assertEqual(q.langlist_reply(["en", "sv"]), "200 en sv  \n")
 
 
 if __name__ == "__main__":
