@@ -108,6 +108,8 @@ void writePostScript(CgiHandler& cg, const std::string& postScript) {
 // The print command over file, its output written as the answer.
 int printFile(KivoHandler& kh, const std::string& file, const volatile std::sig_atomic_t* stop) {
     CgiHandler& cg = *kh.cg;
+    // The environment's command replaces the configured one; empty, it
+    // leaves the default.
     const char* fromEnv = std::getenv("KIVO_PRINTCOMMAND");
     std::string command = fromEnv ? fromEnv : cg.printCommand;
     if (command.empty()) command = kDefaultPrintCommand;

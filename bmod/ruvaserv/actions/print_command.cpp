@@ -21,7 +21,7 @@ constexpr int kStopPollMs = 200;
 constexpr size_t kReadPiece = 64 * 1024;
 
 bool paperSizeFits(const std::string& size) {
-    if (size.size() > kPrintPaperSizeMax) return false;
+    if (size.size() > kPaperSizeMax) return false;
     for (unsigned char c : size)
         if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'))) return false;
     return true;

@@ -16,16 +16,13 @@ namespace ruva {
 inline constexpr size_t kPrintCommandLineMax = 1023;
 // Output beyond this is a failure, not a truncated document.
 inline constexpr size_t kPrintOutputMax = size_t{256} << 20;
-// The paper size enters the shell line: at most this many letters and
-// digits.
-inline constexpr size_t kPrintPaperSizeMax = 7;
 
 // The command with the first %s as paperSize and the second as file, %%
 // as %. 0 with reason ("invalid print command") for another directive, a
 // third %s, a command over kPrintCommandMax characters, a line over
-// kPrintCommandLineMax, or a paper size outside [A-Za-z0-9]{0,7}; line is
-// then untouched. file is taken as it is: the caller keeps it fit for a
-// shell line.
+// kPrintCommandLineMax, or a paper size that is not up to kPaperSizeMax
+// letters and digits (it enters a shell line); line is then untouched.
+// file is taken as it is: the caller keeps it fit for a shell line.
 int formatPrintCommand(const std::string& command, const std::string& paperSize, const std::string& file,
                        std::string& line, std::string& reason);
 
