@@ -2,9 +2,11 @@
 
 #include <strings.h>
 
+#include <cctype>
 #include <new>
 
 #include "bmod/ruvaserv/cgi/cgihandler.h"
+#include "bmod/ruvaserv/client/uzsession_retrieval.h"
 #include "bmod/ruvaserv/search/search_actions.h"
 #include "common/html_escape.h"
 
@@ -12,36 +14,72 @@ namespace ruva {
 
 namespace {
 
-// What a row of the word table runs. kLater: the action is not built yet;
-// the word is answered as an unknown one, without the row's preparation.
-enum class ActionOp { kLater, kAdvSearch, kBlank, kCompare, kDocSearch, kJsMenu, kLink, kPrevious, kSearch, kUp };
+// The operation a row of the word table runs after its preparation.
+// clang-format off
+enum class ActionOp {
+    kAbout, kAnnotation, kAdvSearch, kBlank, kLink, kBookmark, kChangeLanguage, kMainPage,
+    kCompareSelect, kCompareMessage, kCompare, kTopicContent, kDocNoTree, kDocSearch, kImage, kInfo,
+    kInstant, kNotesScript, kMenuScript, kPrint, kPrintA4, kPrintUs, kPrevious, kSearch,
+    kExternalSearch, kSearchMessage, kSortMessage, kSubMain, kToolbar, kTreeFrame, kUp,
+};
+// clang-format on
+
+// A row's preparation, applied in this order before its operation.
+enum RowPrep : unsigned {
+    kNoBodyHandlers = 0x1,  // flag 0x200 cleared
+    kClearOption40 = 0x2,
+    kSetOptionBody = 0x4,    // option 0x1
+    kSetOptionExport = 0x8,  // option 0x100
+    kResolve = 0x10,         // LI, ID, DB; the row's tag when an identifier is needed
+    kResolveBoth = 0x20,     // LI, ID, DB and LC, IC, DC
+    kScriptAnswer = 0x40,    // the answer's type is text/javascript
+};
 
 struct ActionRow {
     const char* word;
     ActionOp op;
-    bool prefix;  // ANNO: every word beginning so, the whole word passed on
+    unsigned prep = 0;
+    const char* noIdTag = nullptr;  // with kResolve: message 13 so tagged without LI, ID and DB
+    bool prefix = false;            // ANNO: every word beginning so, the whole word passed on
 };
 
 // Grouped by first letter; within a letter the first matching row wins.
 constexpr ActionRow kActionRows[] = {
-    {"ABOUT", ActionOp::kLater, false},     {"ANNO", ActionOp::kLater, true},
-    {"ADVSEARCH", ActionOp::kAdvSearch, false}, {"BLANK", ActionOp::kBlank, false},
-    {"BODY", ActionOp::kLater, false},      {"BOOKMARK", ActionOp::kLater, false},
-    {"CHNGLANG", ActionOp::kLater, false},  {"COMPMEXT", ActionOp::kLater, false},
-    {"COMPSEL", ActionOp::kLater, false},   {"COMPMSG", ActionOp::kLater, false},
-    {"COMPEXT", ActionOp::kLater, false},   {"COMPEXE", ActionOp::kCompare, false},
-    {"CONREF", ActionOp::kLater, false},    {"DOCNOTREE", ActionOp::kLater, false},
-    {"DOCSEARCH", ActionOp::kDocSearch, false}, {"EXPORT", ActionOp::kLater, false},
-    {"IMAGE", ActionOp::kLater, false},     {"INFO", ActionOp::kLater, false},
-    {"INSTANT", ActionOp::kLater, false},   {"JSNOTESINLINE", ActionOp::kLater, false},
-    {"JSCMENU", ActionOp::kJsMenu, false},  {"LINK", ActionOp::kLink, false},
-    {"LINKEXT", ActionOp::kLater, false},   {"PRINT", ActionOp::kLater, false},
-    {"PRINTA4", ActionOp::kLater, false},   {"PRINTUS", ActionOp::kLater, false},
-    {"PREVIOUS", ActionOp::kPrevious, false}, {"SEARCH", ActionOp::kSearch, false},
-    {"SEARCHEXT", ActionOp::kLater, false}, {"SEARCHMSG", ActionOp::kLater, false},
-    {"SORTMSG", ActionOp::kLater, false},   {"SUB_MAIN", ActionOp::kLater, false},
-    {"TOOLBAR", ActionOp::kLater, false},   {"TREEFRAME", ActionOp::kLater, false},
-    {"UP", ActionOp::kUp, false},
+    {"ABOUT", ActionOp::kAbout, kClearOption40},
+    {"ANNO", ActionOp::kAnnotation, kNoBodyHandlers, nullptr, true},
+    {"ADVSEARCH", ActionOp::kAdvSearch, kNoBodyHandlers},
+    {"BLANK", ActionOp::kBlank, kNoBodyHandlers},
+    {"BODY", ActionOp::kLink, kSetOptionBody},
+    {"BOOKMARK", ActionOp::kBookmark, kNoBodyHandlers},
+    {"CHNGLANG", ActionOp::kChangeLanguage, kNoBodyHandlers},
+    {"COMPMEXT", ActionOp::kMainPage},
+    {"COMPSEL", ActionOp::kCompareSelect, kNoBodyHandlers | kResolveBoth},
+    {"COMPMSG", ActionOp::kCompareMessage, kResolveBoth},
+    {"COMPEXT", ActionOp::kCompareMessage, kResolveBoth},
+    {"COMPEXE", ActionOp::kCompare, kResolveBoth},
+    {"CONREF", ActionOp::kTopicContent},
+    {"DOCNOTREE", ActionOp::kDocNoTree},
+    {"DOCSEARCH", ActionOp::kDocSearch},
+    {"EXPORT", ActionOp::kLink, kClearOption40 | kSetOptionExport},
+    {"IMAGE", ActionOp::kImage, kClearOption40},
+    {"INFO", ActionOp::kInfo},
+    {"INSTANT", ActionOp::kInstant},
+    {"JSNOTESINLINE", ActionOp::kNotesScript, kScriptAnswer},
+    {"JSCMENU", ActionOp::kMenuScript, kScriptAnswer},
+    {"LINK", ActionOp::kLink, kClearOption40 | kResolve, "kivohandler/NOID1"},
+    {"LINKEXT", ActionOp::kMainPage, kResolve},
+    {"PRINT", ActionOp::kPrint},
+    {"PRINTA4", ActionOp::kPrintA4},
+    {"PRINTUS", ActionOp::kPrintUs},
+    {"PREVIOUS", ActionOp::kPrevious},
+    {"SEARCH", ActionOp::kSearch},
+    {"SEARCHEXT", ActionOp::kExternalSearch},
+    {"SEARCHMSG", ActionOp::kSearchMessage},
+    {"SORTMSG", ActionOp::kSortMessage},
+    {"SUB_MAIN", ActionOp::kSubMain},
+    {"TOOLBAR", ActionOp::kToolbar, kNoBodyHandlers},
+    {"TREEFRAME", ActionOp::kTreeFrame},
+    {"UP", ActionOp::kUp},
 };
 
 // The marker names specCallback knows, tried in this order by their first
@@ -49,12 +87,12 @@ constexpr ActionRow kActionRows[] = {
 constexpr const char* kMarkerNames[] = {"cmplistdb", "listdb", "listserv", "servname", "proginfo",
                                         "kivomain",  "dbname", "rootid",   "uzaddr",   "compare"};
 
-// A word named in message 10 is cut to this: the handler keeps its whole
-// error text, so the argument must not push the tag span out of the page's
-// 1023-character message.
-constexpr size_t kShownWordMax = 255;
 constexpr size_t kBlankPageSize = 1000;
 constexpr size_t kBgColourMax = 6;
+// The longest character reference a cut must not split ("&thetasym;").
+constexpr size_t kReferenceMax = 10;
+// The library a sub-library main page is asked of when ID names none.
+constexpr const char* kSubMainLibrary = "9999";
 
 bool startsWithNoCase(std::string_view text, const char* head) {
     size_t n = std::char_traits<char>::length(head);
@@ -72,13 +110,22 @@ const ActionRow* findActionRow(const std::string& word) {
     return nullptr;
 }
 
+// The length of a character reference ("&lt;", "&#34;") beginning at amp,
+// or 0 when the '&' begins none.
+size_t referenceLength(std::string_view text, size_t amp) {
+    for (size_t i = amp + 1; i < text.size() && i - amp < kReferenceMax; ++i) {
+        if (text[i] == ';') return i > amp + 1 ? i - amp + 1 : 0;
+        if (!std::isalnum(static_cast<unsigned char>(text[i])) && text[i] != '#') return 0;
+    }
+    return 0;
+}
+
 void unknownAction(KivoHandler& kh, const std::string& word) {
-    kh.setError(msgFormat(10, "kivohandler/2"), word.substr(0, kShownWordMax));
+    kh.setError(msgFormat(10, "kivohandler/2"), shownArgument(word));
 }
 
 int blankPage(KivoHandler& kh) {
     CgiHandler& cg = *kh.cg;
-    cg.flags &= ~kCgiBodyHandlers;
     const Value* bg = cg.valueList->findValue("BG");
     std::string colour = bg && !bg->value.empty() ? bg->value.substr(0, kBgColourMax) : "000000";
     int built = cg.allocDocBuf(kBlankPageSize);
@@ -91,67 +138,80 @@ int blankPage(KivoHandler& kh) {
     return built;
 }
 
-// LINK's preparation but resolving LI, which comes with the library
-// look-ups: an action that needs a library must be given one.
-int linkRow(KivoHandler& kh) {
+// The search form pages: a search object per request, made before the
+// document form drops the body handlers.
+int searchFormRow(KivoHandler& kh, KivoHandler::SearchOperation operation) {
     CgiHandler& cg = *kh.cg;
-    cg.options &= ~kOptBit40;
-    const ValueList& fields = *cg.valueList;
-    if (!fields.findValue("LI") && !fields.findValue("DB") && !fields.findValue("ID")) {
-        kh.setError(msgFormat(13, "kivohandler/NOID1"));
-        return 0;
-    }
-    // A DB names the library by its file: its id becomes ID. A failure here
-    // leaves the action to the fields it has.
-    kh.getIDbyDbName();
-    return kh.linkAction();
-}
-
-// The search form pages: a search object per request, its error text
-// becoming the handler's when the form cannot be written.
-int searchFormRow(KivoHandler& kh, bool advanced) {
-    CgiHandler& cg = *kh.cg;
-    if (advanced) cg.flags &= ~kCgiBodyHandlers;
     std::unique_ptr<SearchActions> sa = newSearchActions(&cg);
     if (!sa) {
         kh.setError(msgFormat(0, "kivohandler/81"), "SearchActions");
         return 0;
     }
-    if (!advanced) cg.flags &= ~kCgiBodyHandlers;
-    const int written = advanced ? sa->advsearchAction() : sa->docsearchAction();
-    if (!written) kh.errmsg = sa->getError();
-    return written;
+    if (operation == KivoHandler::SearchOperation::kDocument) cg.flags &= ~kCgiBodyHandlers;
+    return kh.runSearchOperation(*sa, operation);
 }
 
-void defaultField(ValueList& fields, const char* name, const char* value) {
-    const Value* field = fields.findValue(name);
-    if (!field || field->value.empty()) fields.addValue(name, value);
+int subMainRow(KivoHandler& kh) {
+    ValueList& fields = *kh.cg->valueList;
+    const Value* id = fields.findValue("ID");
+    if (!id || id->value.empty()) fields.addValue("ID", kSubMainLibrary);
+    fields.removeValue(fields.findValue("AC"));
+    fields.addValue("FN", std::string(kSubMainPage).c_str());
+    return kh.linkAction();
 }
 
-// SEARCH as far as running the search: the external mark and the sort
-// defaults the results page reads. Resolving the library and list searches
-// are not done here.
-int searchRow(KivoHandler& kh) {
+// The row's field and bit changes; 0 when resolving failed (its text set).
+int prepareRow(KivoHandler& kh, const ActionRow& row) {
     CgiHandler& cg = *kh.cg;
-    std::unique_ptr<SearchActions> sa = newSearchActions(&cg);
-    if (!sa) {
-        kh.setError(msgFormat(0, "kivohandler/82"), "SearchActions");
-        return 0;
-    }
-    if (cg.options & kOptExternSearch) {
-        cg.options &= ~kOptExternSearch;
-        sa->sd->isExternSearch = 1;
-    }
-    defaultField(*cg.valueList, "BA", "TITLE");
-    defaultField(*cg.valueList, "OD", "0");
-    const int written = sa->searchAction(kh);
-    if (!written) kh.errmsg = sa->getError();
-    return written;
+    if (row.prep & kNoBodyHandlers) cg.flags &= ~kCgiBodyHandlers;
+    if (row.prep & kClearOption40) cg.options &= ~kOptBit40;
+    if (row.prep & kSetOptionBody) cg.options |= kOptBody;
+    if (row.prep & kSetOptionExport) cg.options |= kOptPlainFileLinks;
+    if (row.prep & kScriptAnswer) cg.mimeType = "text/javascript";
+    if ((row.prep & kResolve) && !kh.resolveLibrary(row.noIdTag)) return 0;
+    if ((row.prep & kResolveBoth) && !kh.resolveBoth()) return 0;
+    return 1;
 }
 
-int contextMenuScript(KivoHandler& kh) {
-    kh.cg->mimeType = "text/javascript";
-    return kh.cg->generateJSBGMenuFunctions();
+int runOperation(KivoHandler& kh, ActionOp op, const std::string& word) {
+    using Search = KivoHandler::SearchOperation;
+    CgiHandler& cg = *kh.cg;
+    // clang-format off
+    switch (op) {
+        case ActionOp::kAbout: return kh.outputAbout();
+        case ActionOp::kAnnotation: return kh.annotAction(word);
+        case ActionOp::kAdvSearch: return searchFormRow(kh, Search::kAdvanced);
+        case ActionOp::kBlank: return blankPage(kh);
+        case ActionOp::kLink: return kh.linkAction();
+        case ActionOp::kBookmark: return kh.BookmarkAction();
+        case ActionOp::kChangeLanguage: return kh.externalLinkAction();
+        case ActionOp::kMainPage: return kh.mainPageAction(0);
+        case ActionOp::kCompareSelect: return kh.outputCompareSelect();
+        case ActionOp::kCompareMessage: return kh.outputCompareMessage();
+        case ActionOp::kCompare: return kh.compareAction();
+        case ActionOp::kTopicContent: return kh.topicContent();
+        case ActionOp::kDocNoTree: return kh.docNoTreeAction();
+        case ActionOp::kDocSearch: return searchFormRow(kh, Search::kDocument);
+        case ActionOp::kImage: return kh.imageAction();
+        case ActionOp::kInfo: return kh.infoAction();
+        case ActionOp::kInstant: return kh.writeInstantResultsPage();
+        case ActionOp::kNotesScript: return kh.writeJSFunctions();
+        case ActionOp::kMenuScript: return cg.generateJSBGMenuFunctions();
+        case ActionOp::kPrint: return kh.printAction();
+        case ActionOp::kPrintA4: return kh.locationPrint(PSIZE_A4);
+        case ActionOp::kPrintUs: return kh.locationPrint(PSIZE_US);
+        case ActionOp::kPrevious: return cg.outputPrevious();
+        case ActionOp::kSearch: return kh.searchArguments();
+        case ActionOp::kExternalSearch: return kh.externalSearchArguments();
+        case ActionOp::kSearchMessage: return kh.outputSearchMessage("SEARCHMSG");
+        case ActionOp::kSortMessage: return kh.outputSearchMessage("SORTMSG");
+        case ActionOp::kSubMain: return subMainRow(kh);
+        case ActionOp::kToolbar: return kh.toolbarAction();
+        case ActionOp::kTreeFrame: return kh.writeDummyTreeFrame();
+        case ActionOp::kUp: return cg.locationDbTop();
+    }
+    // clang-format on
+    return 0;
 }
 
 }  // namespace
@@ -183,46 +243,69 @@ int KivoHandler::entry(const char* action) {
         unknownAction(*this, word);
         return 0;
     }
-    switch (row->op) {
-        case ActionOp::kAdvSearch:
-            return searchFormRow(*this, true);
-        case ActionOp::kBlank:
-            return blankPage(*this);
-        case ActionOp::kCompare:
-            return compareAction();
-        case ActionOp::kDocSearch:
-            return searchFormRow(*this, false);
-        case ActionOp::kJsMenu:
-            return contextMenuScript(*this);
-        case ActionOp::kLink:
-            return linkRow(*this);
-        case ActionOp::kPrevious:
-            return cg->outputPrevious();
-        case ActionOp::kSearch:
-            return searchRow(*this);
-        case ActionOp::kUp:
-            return cg->locationDbTop();
-        case ActionOp::kLater:
-            break;
+    const int result = prepareRow(*this, *row) ? runOperation(*this, row->op, word) : 0;
+    if (result) return result;
+    // An action that wrote its answer has answered, whatever it returned:
+    // the program must not write a second page after it.
+    if (cg->flags & kCgiResponseDone) return 1;
+    if (getError().empty() && cg->getError().empty()) {
+        setError(msgFormat(476, "kivohandler/0"), shownArgument(word));
     }
-    // The row's own word, so that every spelling of it reads the same.
-    unknownAction(*this, row->prefix ? word : row->word);
     return 0;
 }
 
-int KivoHandler::resolveLibrary(const char*) {
-    setError(msgFormat(10, "kivohandler/2"), "LINK");
-    return 0;
+int KivoHandler::resolveLibrary(const char* noIdTag) {
+    if (!resolveLibId("LI", "ID", "DB", true)) return 0;
+    ValueList& fields = *cg->valueList;
+    if (noIdTag && !fields.findValue("LI") && !fields.findValue("DB") && !fields.findValue("ID")) {
+        setError(msgFormat(13, noIdTag));
+        return 0;
+    }
+    // The library named by its file gets its id; a failed look-up leaves
+    // the action to the fields it has, and its text must not stand in for
+    // a later failure.
+    if (const Value* db = fields.findValue("DB"); db && !db->value.empty()) {
+        const std::string earlier = cg->getError();
+        getIDbyDbName();
+        cg->errmsg = earlier;
+    }
+    return 1;
 }
 
 int KivoHandler::resolveBoth() {
-    setError(msgFormat(10, "kivohandler/2"), "COMPEXE");
-    return 0;
+    return resolveLibId("LI", "ID", "DB", false) && resolveLibId("LC", "IC", "DC", false) ? 1 : 0;
 }
 
-int KivoHandler::runSearchOperation(SearchActions&, SearchOperation) {
-    setError(msgFormat(10, "kivohandler/2"), "SEARCH");
-    return 0;
+int KivoHandler::runSearchOperation(SearchActions& sa, SearchOperation operation) {
+    int result = 0;
+    switch (operation) {
+        case SearchOperation::kAdvanced:
+            result = sa.advsearchAction();
+            break;
+        case SearchOperation::kDocument:
+            result = sa.docsearchAction();
+            break;
+        case SearchOperation::kSearch:
+            result = sa.searchAction(*this);
+            break;
+    }
+    if (!result) errmsg = sa.getError();
+    return result;
+}
+
+std::string shownArgument(std::string_view text) {
+    std::string shown = escapeHtmlKeepEntities(text, true);
+    if (shown.size() <= kShownArgumentMax) return shown;
+    size_t cut = kShownArgumentMax;
+    const size_t from = cut > kReferenceMax ? cut - kReferenceMax : 0;
+    for (size_t amp = shown.find('&', from); amp < cut; amp = shown.find('&', amp + 1)) {
+        if (amp + referenceLength(shown, amp) > cut) {
+            cut = amp;
+            break;
+        }
+    }
+    shown.resize(cut);
+    return shown + "...";
 }
 
 int KivoHandler::specCallback(void*, std::string_view marker) {

@@ -20,6 +20,14 @@ class SearchActions;
 // The paper of PRINTA4 and PRINTUS.
 enum PrintPaperSize { PSIZE_A4 = 0, PSIZE_US = 1 };
 
+// An outside argument of a message (an action word, a key, FN, a command)
+// as page text: escapeHtmlKeepEntities (single quotes too), then cut to
+// kShownArgumentMax characters, never inside a character reference, with
+// "..." after a cut. Every message so filled keeps its tag span within the
+// error page's 1023 characters.
+inline constexpr size_t kShownArgumentMax = 200;
+std::string shownArgument(std::string_view text);
+
 class KivoHandler : public ErrorText {
 public:
     // del: clear, then the marker handler is unregistered from cg (when
@@ -99,12 +107,14 @@ public:
     // Set when a comment read by getLibTitleFromServer holds "CAT:".
     int isCatEnabled = 0;
 
-    // The document named by FN (link_action.cpp), over the default
-    // session: 1 when the page is in cg's buffers or cg wrote its error page
-    // (flag 0x8); 0 with the reason in cg's error text (no session) or in
-    // this handler's. A request that names no document by FN is answered
-    // with message 10 naming LINK: finding the library's main page is not
-    // built yet.
+    // LINK, BODY, EXPORT, SUB_MAIN (link_action.cpp), over the default
+    // session: a wildcard FN redirected to the member it matches (else
+    // message 471 as the page); the document the lookup finds; else the
+    // main page of the library ID, else DB, names (ID, DB, FN and AC set
+    // for it); no library: the start page. 1 when the page is in cg's
+    // buffers or cg wrote the answer (flag 0x8); 0 with the reason in cg's
+    // error text (no session) or in this handler's (message 0, or the
+    // library is not here: 17-20).
     virtual int linkAction();
     // The link action's document lookup: the edition's search object runs
     // getKivoDocument. 1 answered, 0 not answered (its error text dropped),

@@ -1,13 +1,322 @@
 // The library's frameset page with the script the other frames call.
-#include "bmod/ruvaserv/actions/kivohandler.h"
+// The functions live in js/main_page.js; this unit writes the values they
+// read, each escaped for the string it lands in, so that no library title,
+// field or address can end a string or the script element.
+#include <strings.h>
 
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "bmod/ruvaserv/actions/action_scripts.h"
+#include "bmod/ruvaserv/actions/kivohandler.h"
+#include "bmod/ruvaserv/cgi/cgihandler.h"
 #include "bmod/ruvaserv/cgi/kvo_msg.h"
+#include "bmod/ruvaserv/cgi/kvo_text.h"
+#include "common/docmodel/class_ref_readers.h"
+#include "common/html_escape.h"
+#include "common/text_clean.h"
+#include "common/version.h"
 
 namespace ruva {
 
-int KivoHandler::mainPageAction(int) {
-    setError(msgFormat(10, "kivohandler/2"), "LINKEXT");
-    return 0;
+namespace {
+
+constexpr time_t kMainPageExpiryMax = 300;
+constexpr size_t kMainPageBufSize = 280000;
+constexpr size_t kLibIdMax = 100;
+constexpr size_t kTitleMax = 80;
+// The texts the client functions show, by number.
+constexpr int kScriptTexts[] = {18, 19, 20, 22, 23, 24, 25, 26, 27, 28, 29, 151, 154};
+// The fields setExpiryDate takes, in its order.
+constexpr const char* kFilterFields[] = {"FS", "FB", "FC", "F1", "F2", "F3", "F4", "F5", "F6", "F7", "F8", "F9"};
+
+std::string js(std::string_view text) { return escapeScriptString(text); }
+
+std::string fieldValue(const CgiHandler& cg, const char* name) {
+    const Value* v = cg.valueList->findValue(name);
+    return v ? v->value : std::string();
+}
+bool hasValue(const CgiHandler& cg, const char* name) {
+    const Value* v = cg.valueList->findValue(name);
+    return v && !v->value.empty();
+}
+void removeField(CgiHandler& cg, const char* name) {
+    if (Value* v = cg.valueList->findValue(name)) cg.valueList->removeValue(v);
+}
+bool startsNoCase(std::string_view text, std::string_view prefix) {
+    return text.size() >= prefix.size() && strncasecmp(text.data(), prefix.data(), prefix.size()) == 0;
+}
+
+std::string withoutBlanks(const std::string& text, size_t max) {
+    std::string out(max + 1, '\0');
+    removeSpaces(out.data(), text.c_str(), static_cast<int>(max));
+    out.resize(std::strlen(out.c_str()));
+    return out;
+}
+
+// What setLowerFrame does once the frames stand: nothing ("none"), the
+// sub-library start ("subMain"), or the follow-up request ("ext", or
+// "oldLib" for a first-edition library).
+struct LowerFrame {
+    std::string mode = "none";
+    std::string xf;
+    std::string oldLibUrl;
+};
+
+// The collection and library values of the script.
+struct PageValues {
+    std::string title;
+    std::string libraryRef;
+    std::string entryId;
+    std::string documentId;
+    std::string pairs;
+    std::string colLibId;
+    std::string colLibTitle;
+    bool sdi = false;
+    int mark = 0;
+    LowerFrame lower;
+};
+
+// The follow-up request's fields, rewritten by the entry word; false when
+// the word asks for none.
+bool rewriteFollowUp(CgiHandler& cg, const std::string& documentId) {
+    ValueList& fields = *cg.valueList;
+    const std::string ac = fieldValue(cg, "AC");
+    if (startsNoCase(ac, "LINKEXT")) {
+        fields.addValue("AC", "CHNGLANG");
+        fields.addValue("EXT", "TRUE");
+        fields.addValue("LU", "en");
+    } else if (startsNoCase(ac, "SEARCHEXT")) {
+        fields.addValue("AC", "CHNGLANG");
+        fields.addValue("EXT", "TRUE");
+        fields.addValue("SCH", "TRUE");
+        fields.addValue("LU", "en");
+        fields.addValue("ID", documentId.c_str());
+        cg.options |= kOptExternSearch;
+        fields.addValue("OP", formatChecked("%x", static_cast<unsigned>(cg.options)).c_str());
+    } else if (startsNoCase(ac, "COMPMEXT")) {
+        fields.addValue("AC", "COMPMSG");
+    } else if (startsNoCase(ac, "COMPEXT")) {
+        const bool id = hasValue(cg, "ID"), ic = hasValue(cg, "IC");
+        const bool db = hasValue(cg, "DB"), dc = hasValue(cg, "DC");
+        if ((id && ic) || (db && dc)) {
+            fields.addValue("AC", "COMPEXE");
+            return true;
+        }
+        if (db) {
+            removeField(cg, "DB");
+        } else if (dc) {
+            removeField(cg, "DC");
+        } else {
+            removeField(cg, "ID");
+            removeField(cg, "IC");
+        }
+        fields.addValue("AC", "COMPSEL");
+    } else {
+        return false;
+    }
+    return true;
+}
+
+// setLowerFrame's mode and values for mode 0.
+LowerFrame lowerFrame(CgiHandler& cg, const std::string& documentId) {
+    LowerFrame lower;
+    const bool oldLib = startsNoCase(fieldValue(cg, "FN"), "kivomain.html");
+    const std::string id = fieldValue(cg, "ID");
+    const std::string db = fieldValue(cg, "DB");
+    if (!rewriteFollowUp(cg, documentId)) {
+        lower.mode = "subMain";
+        return lower;
+    }
+    const std::string query = cg.buildURLstring(kUrlScriptQuery, {"IM"});
+    if (query.empty()) return lower;
+    // Its leading "&amp;" goes: the rest is the document frame's query.
+    lower.xf = query.substr(std::min<size_t>(5, query.size()));
+    lower.mode = oldLib ? "oldLib" : "ext";
+    if (oldLib) lower.oldLibUrl = "qzl:/kivo?id=" + id + "&FN=kivomain.html&AC=DOCNOTREE&BC=OLDLIB&DB=" + db;
+    return lower;
+}
+
+// Step 5: the help library's name, when the server has one.
+void findHelp(CgiHandler& cg) {
+    cg.helpCount = 0;
+    std::unique_ptr<UzResponse> reply = cg.sess ? cg.sess->mllist("kivo_help.khx") : nullptr;
+    const UzMlListEntry* entry = reply && reply->resultCode == 200 ? reply->mllist() : nullptr;
+    if (entry && entry->filled() && !entry->database->empty()) {
+        cg.helpCount = 1;
+        cg.helpID = entry->database->substr(0, kHelpIdMax);
+    }
+}
+
+// The personal documents page of the second edition.
+std::string personalDocsUrl(const CgiHandler& cg) {
+    if (!cg.isZopaUrl.empty()) return cg.isZopaUrl + "?ST=MYDOCS";
+    const char* host = std::getenv("HTTP_HOST");
+    const char* script = std::getenv("SCRIPT_NAME");
+    const std::string name = script ? script : "";
+    // A name shorter than the program's leaves no directory to keep.
+    const std::string dir = name.size() >= 8 ? name.substr(0, name.size() - 8) : std::string();
+    return cg.urlProto + "/" + (host ? host : "") + dir + "zopa?ST=MYDOCS";
+}
+
+// Steps 6 and 7: the collection's members and pairs, and the mark that
+// allJSFunctions gets.
+void collectionValues(KivoHandler& kh, PageValues& pv) {
+    CgiHandler& cg = *kh.cg;
+    const std::string sl = fieldValue(cg, "SL");
+    if (!sl.empty()) {
+        cg.libraryId = sl;
+        std::string title;
+        std::optional<std::string> name = kh.getDBfromLI(title, "[" + sl + "]");
+        cg.libraryTitle = title;
+        bool members = false;
+        if (name && cg.sess) {
+            if (std::optional<std::string> file = cg.sess->getFileData(*name, "library-references.xml")) {
+                std::vector<std::string> list = parseLibRefFile(*file);
+                if (!list.empty()) {
+                    cg.subLibrary = std::move(list);
+                    cg.libCount = static_cast<int>(cg.subLibrary.size());
+                    kh.createIDLIPair(pv.pairs);
+                    members = true;
+                }
+            }
+        }
+        cg.collectionHashId = kh.getHashId(sl, nullptr);
+        if (members && !pv.pairs.empty()) pv.pairs += formatChecked("|%d-", cg.collectionHashId) + sl;
+        cg.isCollection = 1;
+        kh.isCollection = 1;
+        pv.mark = 1;
+    } else {
+        int mark = 0;
+        kh.getSolutionFromServer(mark, pv.pairs);
+        if (cg.isCollection != 1) {
+            cg.isCollection = mark;
+            kh.isCollection = 1;
+        }
+    }
+    // Missing members and references leave the page without them.
+    kh.clear();
+}
+
+// Step 9.5: the collection's own reference and title, both from its entry.
+void collectionIdentity(KivoHandler& kh, PageValues& pv) {
+    if (kh.cg->isCollection != 1) return;
+    const std::string hash = formatChecked("%d", kh.cg->collectionHashId);
+    pv.colLibId = kh.getLifromID(hash).value_or("");
+    if (!pv.colLibId.empty()) kh.getDBfromLI(pv.colLibTitle, hash);
+    kh.clear();
+}
+
+// The assignments the script file reads, after allJSFunctions' part.
+std::string scriptValues(const KivoHandler& kh, const PageValues& pv) {
+    const CgiHandler& cg = *kh.cg;
+    std::string s = "var idlilist = '" + js(pv.pairs) + "';\n\n";
+    s += pv.sdi ? "var libInfType = 'SDI';\n\n" : "var libInfType = 'ZUL';\n\n";
+    s += "var libId = '" + js(withoutBlanks(pv.libraryRef, kLibIdMax)) + "';\n\n";
+    s += "var colLibId = '" + js(pv.colLibId) + "';\n\nvar colLibTitle = '" + js(pv.colLibTitle) + "';\n\n";
+    s += formatChecked("var basicUrl = \"qzl:/kivo?VR=%s&AC=tbimg&IM=\";\n\n", kSystemRevision);
+    // As the instant-search block names them: the toolbar asks for both.
+    s += "var pd = '" + js(pv.entryId) + "';\nvar hashID = '" + js(pv.documentId) + "';\n";
+    s += "var helpID = '" + js(cg.helpID) + "';\n";
+    s += formatChecked("var helpCount = %d;\nvar isCollection = %d;\n", cg.helpCount, cg.isCollection);
+    s += "var kvLowerMode = '" + pv.lower.mode + "';\n";
+    s += "var kvXF = '" + js(pv.lower.xf) + "';\n";
+    s += "var kvOldLibUrl = '" + js(pv.lower.oldLibUrl) + "';\n";
+    s += "var kvScriptUrl = '" + js(cg.urlProto + cg.kivoServName) + "';\n";
+    // Post-processing writes the root id here; empty until it does.
+    s += "var kvRootId = \"<!--@@rootid-->\";\n";
+    s += formatChecked("var kvBrowser = %d;\nvar kvIE11 = %d;\n", static_cast<int>(cg.browserType),
+                       cg.isBrowserIE11);
+    s += "var kvPersonalDocsUrl = '" + js(personalDocsUrl(cg)) + "';\n";
+    s += formatChecked("var kvCookieDays = %d;\n", cg.catCookieExpire);
+    s += "var kvFilterValues = ";
+    if (kh.isCatEnabled) {
+        s += "[";
+        const char* sep = "";
+        for (const char* name : kFilterFields) {
+            s += std::string(sep) + "'" + js(fieldValue(cg, name)) + "'";
+            sep = ", ";
+        }
+        s += "];\n";
+    } else {
+        s += "null;\n";
+    }
+    s += "var kvTexts = {";
+    const char* sep = "";
+    for (int n : kScriptTexts) {
+        s += formatChecked("%s%d: '", sep, n) + js(getTextStr(n)) + "'";
+        sep = ", ";
+    }
+    return s + "};\n\n";
+}
+
+// Steps 10 to 12: the side scripts, the head's end and the frameset.
+std::string pageEnd(const KivoHandler& kh, int mode) {
+    const CgiHandler& cg = *kh.cg;
+    const std::string program = escapeHtmlKeepEntities(cg.urlProto + cg.kivoServName, true);
+    std::string s;
+    for (const char* word : {"JSNOTESINLINE", "JSCMENU"}) {
+        s += formatChecked("<script type=\"text/javascript\" src=\"%s?VR=%s&amp;AC=%s\"></script>\n", program,
+                           kSystemRevision, word);
+    }
+    if (kh.isCatEnabled) {
+        s += "<script type=\"text/javascript\" src=\"qzl:/kivo?ac=LINK&amp;FN=dwfilters.js\"></script>\n"
+             "<script type=\"text/javascript\">\nkvApplyFilters();\n</script>\n";
+    }
+    s += "</head>\n<frameset rows='32,*' frameborder='1' framespacing='1' border='1' bordercolor='#cccccc'>\n";
+    s += formatChecked("<frame src=\"qzl:/kivo?ac=toolbar&amp;VR=%s&amp;TB=%d\" name=\"kivotbar\" "
+                       "scrolling=\"no\" noresize=\"noresize\" />\n",
+                       kSystemRevision, 0);
+    const std::string link = mode == 3 ? cg.buildURLstring(kUrlScriptQuery, {"IM"}) : std::string();
+    const std::string main = link.empty() ? "qzl:/kivo?ac=BLANK&amp;BG=FFFFFF" : "qzl:/kivo?ac=LINK" + link;
+    s += "<frame src=\"" + escapeHtmlKeepEntities(main, true) + "\" name=\"kivomain\" ";
+    return s + "/>\n</frameset>\n</html>\n";
+}
+
+}  // namespace
+
+int KivoHandler::mainPageAction(int mode) {
+    if (!cg) return 0;
+    cg->expirePeriod = std::min(cg->expirePeriod, kMainPageExpiryMax);
+    if (!cg->establishDefaultSession()) return 0;
+    PageValues pv;
+    if (!getLibTitleFromServer(pv.title, pv.libraryRef, pv.entryId)) return 0;
+    if (mode == 0 || mode == 3) {
+        // The type is asked of the library's hash id; a lookup that fails
+        // costs only the type, not the page.
+        const std::string before = cg->getError();
+        std::string hash;
+        if (!getHashId(pv.libraryRef, &hash)) {
+            hash = hasValue(*cg, "ID") ? fieldValue(*cg, "ID") : fieldValue(*cg, "DB");
+        }
+        clear();
+        cg->errmsg = before;
+        pv.sdi = !hash.empty() && getLibraryType(hash);
+    }
+    if (!cg->allocDocBuf(kMainPageBufSize)) {
+        cg->setError(cg->msg(38, "kivohandler/27"), static_cast<unsigned long>(cg->docbufSize));
+        return 0;
+    }
+    cg->docSize = 0;
+    findHelp(*cg);
+    collectionValues(*this, pv);
+    pv.documentId = hasValue(*cg, "ID") ? fieldValue(*cg, "ID") : "0";
+    std::string title = pv.title.substr(0, kTitleMax);
+    if (!cg->docPrintf("%s\n<head>\n<title>%s</title>\n", kXhtmlStartTag, escapeHtmlKeepEntities(title, true)))
+        return 0;
+    allJSFunctions(pv.entryId, pv.documentId, pv.mark, pv.title, isValSL, presentLL, 0);
+    if (mode == 0) pv.lower = lowerFrame(*cg, pv.documentId);
+    collectionIdentity(*this, pv);
+    if (!cg->docWriteBuf(scriptValues(*this, pv)) || !cg->docWriteBuf(mainPageScriptFile()) ||
+        !cg->docWriteBuf("//-->\n</script>\n") || !cg->docWriteBuf(pageEnd(*this, mode))) {
+        return 0;
+    }
+    return 1;
 }
 
 }  // namespace ruva

@@ -10,11 +10,8 @@ namespace ruva {
 
 namespace {
 
-// As the dispatcher cuts an unknown word: the tag span must stay whole.
-constexpr size_t kShownWordMax = 255;
-
 int notYetBuilt(KivoHandler& kh, const std::string& word) {
-    kh.setError(msgFormat(10, "kivohandler/2"), word.substr(0, kShownWordMax));
+    kh.setError(msgFormat(10, "kivohandler/2"), shownArgument(word));
     return 0;
 }
 

@@ -86,14 +86,18 @@ int run(int argc, const char* const* argv, std::string& error) {
     struct stat input;
     code = readInput(args.input, html, &input, error);
     if (code != kExitOk) return code;
-    const std::string ps = pageToPostScript(html, *args.paper);
-    if (args.output == "-") return writeStdout(ps, error);
-    return writeFile(args.output, ps, input, error);
+    const std::optional<std::string> ps = pageToPostScript(html, *args.paper);
+    if (!ps) {
+        error = "the PostScript of '" + args.input + "' would pass 256 MiB";
+        return kExitIo;
+    }
+    if (args.output == "-") return writeStdout(*ps, error);
+    return writeFile(args.output, *ps, input, error);
 }
 
 }  // namespace
 
-std::string pageToPostScript(std::string_view html, const PaperSize& paper) {
+std::optional<std::string> pageToPostScript(std::string_view html, const PaperSize& paper) {
     return writePostScript(htmlToLines(html, detectCharset(html)), paper);
 }
 

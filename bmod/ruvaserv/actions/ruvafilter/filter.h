@@ -4,6 +4,7 @@
 // formatting is what the PostScript needs.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -11,8 +12,9 @@
 
 namespace ruva::filter {
 
-// The PostScript for an HTML page on paper, its charset as it declares.
-std::string pageToPostScript(std::string_view html, const PaperSize& paper);
+// The PostScript for an HTML page on paper, its charset as it declares;
+// none when it would pass kMaxOutputBytes.
+std::optional<std::string> pageToPostScript(std::string_view html, const PaperSize& paper);
 
 // Runs the filter for argv: an ExitCode. Reasons go to stderr, one line
 // each; the output gets nothing unless the result is kExitOk.

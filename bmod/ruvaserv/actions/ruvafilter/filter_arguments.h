@@ -17,7 +17,8 @@ namespace ruva::filter {
 enum ExitCode : int {
     kExitOk = 0,
     kExitUsage = 1,      // an unknown option, -o without a path, not exactly one input
-    kExitIo = 2,         // input unreadable or over kMaxInputBytes; output not written
+    kExitIo = 2,         // input unreadable or over kMaxInputBytes, PostScript over
+                         // kMaxOutputBytes, output not written
     kExitPaperSize = 3,  // a size not in the paper table
 };
 

@@ -39,14 +39,38 @@ struct TagRow {
     Tag tag;
 };
 constexpr TagRow kTags[] = {
-    {"p", Tag::kBlock},      {"div", Tag::kBlock},      {"dt", Tag::kBlock},        {"dd", Tag::kBlock},
-    {"blockquote", Tag::kBlock}, {"h1", Tag::kBoldHeading}, {"h2", Tag::kBoldHeading}, {"h3", Tag::kBoldHeading},
-    {"h4", Tag::kHeading},   {"h5", Tag::kHeading},     {"h6", Tag::kHeading},      {"br", Tag::kBr},
-    {"li", Tag::kLi},        {"tr", Tag::kTr},          {"td", Tag::kTd},           {"th", Tag::kTh},
-    {"table", Tag::kTable},  {"pre", Tag::kPre},        {"hr", Tag::kHr},           {"b", Tag::kBold},
-    {"strong", Tag::kBold},  {"img", Tag::kImg},        {"script", Tag::kScript},   {"style", Tag::kStyle},
-    {"title", Tag::kTitle},  {"head", Tag::kHead},      {"body", Tag::kBody},       {"html", Tag::kHeadOnly},
-    {"meta", Tag::kHeadOnly}, {"link", Tag::kHeadOnly}, {"base", Tag::kHeadOnly},   {"noscript", Tag::kHeadOnly},
+    {"p", Tag::kBlock},
+    {"div", Tag::kBlock},
+    {"dt", Tag::kBlock},
+    {"dd", Tag::kBlock},
+    {"blockquote", Tag::kBlock},
+    {"h1", Tag::kBoldHeading},
+    {"h2", Tag::kBoldHeading},
+    {"h3", Tag::kBoldHeading},
+    {"h4", Tag::kHeading},
+    {"h5", Tag::kHeading},
+    {"h6", Tag::kHeading},
+    {"br", Tag::kBr},
+    {"li", Tag::kLi},
+    {"tr", Tag::kTr},
+    {"td", Tag::kTd},
+    {"th", Tag::kTh},
+    {"table", Tag::kTable},
+    {"pre", Tag::kPre},
+    {"hr", Tag::kHr},
+    {"b", Tag::kBold},
+    {"strong", Tag::kBold},
+    {"img", Tag::kImg},
+    {"script", Tag::kScript},
+    {"style", Tag::kStyle},
+    {"title", Tag::kTitle},
+    {"head", Tag::kHead},
+    {"body", Tag::kBody},
+    {"html", Tag::kHeadOnly},
+    {"meta", Tag::kHeadOnly},
+    {"link", Tag::kHeadOnly},
+    {"base", Tag::kHeadOnly},
+    {"noscript", Tag::kHeadOnly},
 };
 
 Tag tagByName(std::string_view name) {
@@ -131,10 +155,11 @@ private:
     void text(size_t end);
     bool markup();
     void skipPast(std::string_view terminator, size_t from);
+    void lineBreak(Tag tag);
     void startTag(Tag tag, std::string_view alt);
     void endTag(Tag tag);
     void imageAlt(std::string_view alt);
-    void rawText(std::string_view endTag, bool isTitle);
+    void rawText(Tag tag);
     void collectTitle(std::string_view raw);
     void updateStyle() {
         out_.setBold(boldTags_ > 0 || headingBold_ || cellBold_);
@@ -207,7 +232,8 @@ bool HtmlScanner::markup() {
     const Tag tag = tagByName(html_.substr(nameStart, nameEnd - nameStart));
     skipNewline_ = false;
     std::string_view alt;
-    const size_t end = closing ? html_.find('>', nameEnd) : scanAttributes(html_, nameEnd, tag == Tag::kImg ? &alt : nullptr);
+    const size_t end = closing ? html_.find('>', nameEnd)
+                               : scanAttributes(html_, nameEnd, tag == Tag::kImg ? &alt : nullptr);
     if (end == npos) {
         pos_ = html_.size();  // a tag cut by the end of the page: dropped
         return true;
@@ -226,27 +252,39 @@ void HtmlScanner::skipPast(std::string_view terminator, size_t from) {
     pos_ = end == npos ? html_.size() : end + terminator.size();
 }
 
-void HtmlScanner::startTag(Tag tag, std::string_view alt) {
-    if (inHead_ && !mayStandInHead(tag)) inHead_ = false;
+// What a tag does to lines, the same at its start and at its end.
+void HtmlScanner::lineBreak(Tag tag) {
     switch (tag) {
         case Tag::kBlock:
-            out_.softBreak();
-            break;
         case Tag::kBoldHeading:
         case Tag::kHeading:
+        case Tag::kLi:
+        case Tag::kTr:
+        case Tag::kTable:
+        case Tag::kPre:  // at </pre> still preformatted: the last line keeps its blanks
             out_.softBreak();
-            headingBold_ = tag == Tag::kBoldHeading;
             break;
-        case Tag::kBr:
+        case Tag::kBr:  // "</br>" breaks as "<br>" does in a browser
             out_.hardBreak();
             break;
+        default:
+            break;
+    }
+}
+
+void HtmlScanner::startTag(Tag tag, std::string_view alt) {
+    if (inHead_ && !mayStandInHead(tag)) inHead_ = false;
+    lineBreak(tag);
+    switch (tag) {
+        case Tag::kBoldHeading:
+        case Tag::kHeading:
+            headingBold_ = tag == Tag::kBoldHeading;
+            break;
         case Tag::kLi:
-            out_.softBreak();
             out_.addPrefix("- ");
             break;
         case Tag::kTr:
         case Tag::kTable:
-            out_.softBreak();
             cellBold_ = false;
             break;
         case Tag::kTd:
@@ -255,7 +293,6 @@ void HtmlScanner::startTag(Tag tag, std::string_view alt) {
             cellBold_ = tag == Tag::kTh;
             break;
         case Tag::kPre:
-            out_.softBreak();
             ++preDepth_;
             skipNewline_ = true;
             break;
@@ -269,13 +306,9 @@ void HtmlScanner::startTag(Tag tag, std::string_view alt) {
             imageAlt(alt);
             break;
         case Tag::kScript:
-            rawText("</script", false);
-            break;
         case Tag::kStyle:
-            rawText("</style", false);
-            break;
         case Tag::kTitle:
-            rawText("</title", true);
+            rawText(tag);
             break;
         case Tag::kHead:
             inHead_ = !bodySeen_;
@@ -284,37 +317,25 @@ void HtmlScanner::startTag(Tag tag, std::string_view alt) {
             inHead_ = false;
             bodySeen_ = true;
             break;
-        case Tag::kHeadOnly:
-        case Tag::kOther:
+        default:
             break;
     }
     updateStyle();
 }
 
 void HtmlScanner::endTag(Tag tag) {
+    lineBreak(tag);
     switch (tag) {
-        case Tag::kBlock:
-        case Tag::kLi:
-            out_.softBreak();
-            break;
         case Tag::kBoldHeading:
         case Tag::kHeading:
-            out_.softBreak();
             headingBold_ = false;
-            break;
-        case Tag::kBr:  // "</br>" breaks as "<br>" does in a browser
-            out_.hardBreak();
             break;
         case Tag::kTr:
         case Tag::kTable:
-            out_.softBreak();
-            cellBold_ = false;
-            break;
         case Tag::kTh:
             cellBold_ = false;
             break;
         case Tag::kPre:
-            out_.softBreak();  // still preformatted: the last line keeps its blanks
             if (preDepth_ > 0) --preDepth_;
             break;
         case Tag::kBold:
@@ -349,10 +370,13 @@ void HtmlScanner::imageAlt(std::string_view alt) {
 
 // Script, style and title hold text, not markup, up to their end tag,
 // which the next step reads as a tag.
-void HtmlScanner::rawText(std::string_view endTag, bool isTitle) {
+void HtmlScanner::rawText(Tag tag) {
+    const std::string_view endTag = tag == Tag::kScript  ? "</script"
+                                    : tag == Tag::kStyle ? "</style"
+                                                         : "</title";
     const size_t end = findCaseBlind(html_, pos_, endTag);
     const size_t stop = end == npos ? html_.size() : end;
-    if (isTitle && page_.title.empty()) collectTitle(html_.substr(pos_, stop - pos_));
+    if (tag == Tag::kTitle && page_.title.empty()) collectTitle(html_.substr(pos_, stop - pos_));
     pos_ = stop;
 }
 
@@ -376,7 +400,7 @@ void HtmlScanner::collectTitle(std::string_view raw) {
 
 PageText htmlToLines(std::string_view html, Charset charset) {
     PageText page;
-    HtmlScanner(html.substr(0, kMaxInputBytes), charset, page).run();
+    HtmlScanner(html, charset, page).run();
     return page;
 }
 

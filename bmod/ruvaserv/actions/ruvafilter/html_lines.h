@@ -17,8 +17,8 @@
 
 namespace ruva::filter {
 
-// The lines of html, decoded in charset. Reads only the first
-// kMaxInputBytes of html (the text's offsets stay 32 bits).
+// The lines of html, decoded in charset; page.overflow when their text
+// passes kMaxOutputBytes.
 PageText htmlToLines(std::string_view html, Charset charset);
 
 }  // namespace ruva::filter

@@ -6,9 +6,14 @@ namespace {
 constexpr uint32_t kTabWidth = 8;
 }
 
-LineBuilder::LineBuilder(PageText& page) : page_(page), lineStart_(static_cast<uint32_t>(page.text.size())) {}
+LineBuilder::LineBuilder(PageText& page, size_t limit)
+    : page_(page), limit_(limit), lineStart_(static_cast<uint32_t>(page.text.size())) {}
 
 void LineBuilder::append(unsigned char byte, bool bold) {
+    if (page_.text.size() >= limit_) {
+        page_.overflow = true;
+        return;
+    }
     const auto at = static_cast<uint32_t>(page_.text.size());
     page_.text.push_back(static_cast<char>(byte));
     lastBold_ = bold;

@@ -2,6 +2,7 @@
 // outside preformatted text, bold ranges, line breaks and rules.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 
@@ -12,8 +13,9 @@ namespace ruva::filter {
 class LineBuilder {
 public:
     // Appends to page, which must outlive the builder; finish() ends the
-    // last line. The text must stay below 4 GiB (offsets are 32 bits).
-    explicit LineBuilder(PageText& page);
+    // last line. Bytes that would make the text longer than limit are
+    // dropped and set page.overflow.
+    explicit LineBuilder(PageText& page, size_t limit = kMaxOutputBytes);
     LineBuilder(const LineBuilder&) = delete;
     LineBuilder& operator=(const LineBuilder&) = delete;
 
@@ -45,6 +47,7 @@ private:
     void endLine();
 
     PageText& page_;
+    const size_t limit_;
     uint32_t lineStart_;
     bool bold_ = false;
     bool pre_ = false;

@@ -12,9 +12,12 @@
 
 namespace ruva::filter {
 
-// The largest page the filter reads. A page byte gives at most 8 bytes of
-// text (a tab in pre), so offsets into the text fit 32 bits.
+// The largest page the filter reads.
 inline constexpr size_t kMaxInputBytes = size_t{64} << 20;
+// The most PostScript it writes, as much as the print action takes. Each
+// byte of text prints as one byte at least, so the text stops there too,
+// which also keeps offsets into it within 32 bits.
+inline constexpr size_t kMaxOutputBytes = size_t{256} << 20;
 
 enum class LineKind : uint8_t {
     kText,  // folded text: wrapped at blanks
@@ -36,10 +39,11 @@ struct BoldRange {
 };
 
 struct PageText {
-    std::string title;              // folded, printable bytes; "" when the page has none
-    std::string text;               // every line's bytes, in line order
-    std::vector<LineSpan> lines;    // in text order, not overlapping
-    std::vector<BoldRange> bold;    // sorted, disjoint, none empty
+    std::string title;            // folded, printable bytes; "" when the page has none
+    std::string text;             // every line's bytes, in line order
+    std::vector<LineSpan> lines;  // in text order, not overlapping
+    std::vector<BoldRange> bold;  // sorted, disjoint, none empty
+    bool overflow = false;        // text past its limit was dropped: the page cannot be printed
 };
 
 }  // namespace ruva::filter

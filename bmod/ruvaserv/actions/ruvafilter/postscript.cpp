@@ -47,19 +47,12 @@ std::string number(int value) {
     return std::to_string(value);
 }
 
-// Tenths of a point as "123.4".
-std::string tenths(int value) {
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%d.%d", value / 10, value % 10);
-    return buf;
-}
-
 class PsWriter {
 public:
     PsWriter(const PageText& page, const PaperSize& paper)
         : page_(page), paper_(paper), geometry_(pageGeometry(paper)) {}
 
-    std::string write();
+    std::optional<std::string> write(size_t limit);
 
 private:
     void header(int pages);
@@ -89,6 +82,7 @@ private:
     const PaperSize& paper_;
     const PageGeometry geometry_;
     std::string out_;
+    std::string piece_;  // one escaped string, kept for its capacity
     size_t lineStart_ = 0;
     size_t boldCursor_ = 0;  // the first bold range that may still matter; lines come in text order
 };
@@ -103,31 +97,37 @@ void PsWriter::token(std::string_view t) {
 
 // Shows text at (x10 / 10, y) in pieces of at most kMaxStringPiece bytes.
 void PsWriter::show(int x10, int y, std::string_view text, bool bold) {
-    token(tenths(x10));
-    token(number(y));
-    token("M");
-    std::string piece;
+    // x in tenths of a point, as "36.0": exact, and no float formatting.
+    char move[48];
+    const int moveSize = std::snprintf(move, sizeof move, "%d.%d %d M", x10 / 10, x10 % 10, y);
+    token(std::string_view(move, static_cast<size_t>(moveSize)));
     for (size_t at = 0; at < text.size();) {
         size_t size = 2, end = at;
-        while (end < text.size() && size + escapedSize(static_cast<unsigned char>(text[end])) <= kMaxStringPiece)
+        while (end < text.size() &&
+               size + escapedSize(static_cast<unsigned char>(text[end])) <= kMaxStringPiece)
             size += escapedSize(static_cast<unsigned char>(text[end++]));
-        piece.clear();
-        appendPsString(piece, text.substr(at, end - at));
-        token(piece);
+        piece_.clear();
+        appendPsString(piece_, text.substr(at, end - at));
+        token(piece_);
         token(bold ? "B" : "R");
         at = end;
     }
     endLine();
 }
 
-std::string PsWriter::write() {
+std::optional<std::string> PsWriter::write(size_t limit) {
+    if (page_.overflow) return std::nullopt;
     const std::vector<LineSpan> lines = wrapLines(page_, geometry_.columns);
     const size_t rows = static_cast<size_t>(geometry_.rows);
     const int pages = static_cast<int>(std::max<size_t>(1, (lines.size() + rows - 1) / rows));
     header(pages);
-    for (int n = 1; n <= pages; ++n) pageBody(n, pages, lines, static_cast<size_t>(n - 1) * rows);
+    for (int n = 1; n <= pages; ++n) {
+        pageBody(n, pages, lines, static_cast<size_t>(n - 1) * rows);
+        if (out_.size() > limit) return std::nullopt;  // stopped early: a page is a few KiB
+    }
     line("%%Trailer");
     line("%%EOF");
+    if (out_.size() > limit) return std::nullopt;
     return std::move(out_);
 }
 
@@ -156,7 +156,8 @@ void PsWriter::pageBody(int n, int pages, const std::vector<LineSpan>& lines, si
     if (!page_.title.empty())
         show(kMargin * 10, geometry_.headerY, std::string_view(page_.title).substr(0, columns), true);
     const size_t last = std::min(lines.size(), first + static_cast<size_t>(geometry_.rows));
-    for (size_t i = first; i < last; ++i) textLine(geometry_.firstRowY - static_cast<int>(i - first) * kLeading, lines[i]);
+    for (size_t i = first; i < last; ++i)
+        textLine(geometry_.firstRowY - static_cast<int>(i - first) * kLeading, lines[i]);
     const std::string footer = "Page " + number(n) + " of " + number(pages);
     const int width10 = static_cast<int>(footer.size()) * kAdvanceTenths;
     show((geometry_.width * 10 - width10) / 2, geometry_.footerY, footer, false);
@@ -178,7 +179,8 @@ void PsWriter::textLine(int y, LineSpan span) {
         while (boldCursor_ < bold.size() && bold[boldCursor_].end <= pos) ++boldCursor_;
         const bool isBold = boldCursor_ < bold.size() && bold[boldCursor_].start <= pos;
         uint32_t runEnd = end;
-        if (boldCursor_ < bold.size()) runEnd = std::min(end, isBold ? bold[boldCursor_].end : bold[boldCursor_].start);
+        if (boldCursor_ < bold.size())
+            runEnd = std::min(end, isBold ? bold[boldCursor_].end : bold[boldCursor_].start);
         show(x10, y, text.substr(pos, runEnd - pos), isBold);
         x10 += static_cast<int>(runEnd - pos) * kAdvanceTenths;
         pos = runEnd;
@@ -192,8 +194,8 @@ void appendPsString(std::string& out, std::string_view bytes) {
     for (char ch : bytes) {
         const auto c = static_cast<unsigned char>(ch);
         if (c < 0x20 || c >= 0x7F) {
-            const char octal[] = {'\\', static_cast<char>('0' + (c >> 6)), static_cast<char>('0' + ((c >> 3) & 7)),
-                                  static_cast<char>('0' + (c & 7))};
+            const char octal[] = {'\\', static_cast<char>('0' + (c >> 6)),
+                                  static_cast<char>('0' + ((c >> 3) & 7)), static_cast<char>('0' + (c & 7))};
             out.append(octal, sizeof octal);
         } else {
             if (c == '\\' || c == '(' || c == ')') out += '\\';
@@ -203,8 +205,8 @@ void appendPsString(std::string& out, std::string_view bytes) {
     out += ')';
 }
 
-std::string writePostScript(const PageText& page, const PaperSize& paper) {
-    return PsWriter(page, paper).write();
+std::optional<std::string> writePostScript(const PageText& page, const PaperSize& paper, size_t limit) {
+    return PsWriter(page, paper).write(limit);
 }
 
 }  // namespace ruva::filter

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -20,6 +21,8 @@ void appendPsString(std::string& out, std::string_view bytes);
 
 // The document for page on paper: the title at the top of every page in
 // bold, the wrapped lines, "Page n of N" at the bottom; at least one page.
-std::string writePostScript(const PageText& page, const PaperSize& paper);
+// None when page.overflow is set or the document would pass limit bytes.
+std::optional<std::string> writePostScript(const PageText& page, const PaperSize& paper,
+                                           size_t limit = kMaxOutputBytes);
 
 }  // namespace ruva::filter

@@ -2,6 +2,12 @@
 
 #include <strings.h>
 
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "bmod/ruvaserv/search/search_actions.h"
+#include "common/text_view.h"
 #include "tests/bmod/ruvaserv/cgi/scripted_server.h"
 
 namespace ruva::test {
@@ -51,6 +57,14 @@ std::string ActionRequest::page() const {
     return std::string(cg()->docBuf, cg()->docSize);
 }
 
+std::string ActionRequest::postProcessed() const {
+    if (!cg() || cg()->postProcessFile() != 1) {
+        ADD_FAILURE() << "post-processing failed: " << (cg() ? cg()->getError() : "no request");
+        return "";
+    }
+    return cg()->dstBuf ? std::string(cg()->dstBuf, cg()->dstOffs) : page();
+}
+
 std::string ActionRequest::written() const { return request_ ? request_->written() : ""; }
 
 std::string ActionRequest::sent(size_t connection) {
@@ -83,8 +97,9 @@ std::string RecordingKivoHandler::operations() const {
     return all;
 }
 
-int RecordingKivoHandler::record(const char* operation, std::string argument, const std::function<int()>& real) {
-    RecordedCall call{operation, std::move(argument), {}, 0, 0};
+int RecordingKivoHandler::record(const char* operation, std::string argument, const std::function<int()>& real,
+                                 int externSearch) {
+    RecordedCall call{operation, std::move(argument), {}, 0, 0, externSearch};
     if (cg) {
         const ValueList& list = *cg->valueList;
         for (const Value* pair = list.firstValue(); pair; pair = list.nextValue(pair))
@@ -170,8 +185,36 @@ int RecordingKivoHandler::topicContent() {
 }
 int RecordingKivoHandler::runSearchOperation(SearchActions& sa, SearchOperation operation) {
     static constexpr const char* kNames[] = {"kAdvanced", "kDocument", "kSearch"};
+    const int externSearch = sa.sd ? static_cast<int>(sa.sd->isExternSearch) : -1;
     return record("runSearchOperation", kNames[static_cast<int>(operation)],
-                  [this, &sa, operation] { return KivoHandler::runSearchOperation(sa, operation); });
+                  [this, &sa, operation] { return KivoHandler::runSearchOperation(sa, operation); },
+                  externSearch);
+}
+
+int checkPageScripts(const std::string& page) {
+    if (std::system("command -v node >/dev/null 2>&1") != 0) {
+        ADD_FAILURE() << "node is needed: scripts/setup installs nodejs";
+        return 0;
+    }
+    TempDir dir;
+    int n = 0;
+    for (size_t at = findCaseBlind(page, 0, "<script"); at != std::string::npos;
+         at = findCaseBlind(page, at + 1, "<script")) {
+        const size_t body = page.find('>', at);
+        const size_t close = body == std::string::npos ? body : findCaseBlind(page, body, "</script");
+        if (close == std::string::npos) {
+            ADD_FAILURE() << "unclosed script at " << at;
+            break;
+        }
+        const std::string script = page.substr(body + 1, close - body - 1);
+        const std::string file = dir.file("s" + std::to_string(n++) + ".js");
+        writeFile(file, script);
+        int status = -1;
+        const std::string complaint = capture("node --check " + file + " 2>&1", &status);
+        EXPECT_EQ(status, 0) << complaint << script;
+        at = close;
+    }
+    return n;
 }
 
 }  // namespace ruva::test

@@ -73,6 +73,9 @@ public:
     std::string page() const;
     // Everything written to the CGI output so far.
     std::string written() const;
+    // The page in docBuf after post-processing, as the browser gets it; a
+    // failed pass is a test failure and gives "".
+    std::string postProcessed() const;
 
     // Ends handler, request (its sessions say QUIT) and server, and gives
     // what connection k received before QUIT; "" for one that never came.
@@ -96,6 +99,8 @@ struct RecordedCall {
     Fields fields;
     size_t flags = 0;
     uint32_t options = 0;
+    // runSearchOperation: the search request's isExternSearch; -1 elsewhere.
+    int externSearch = -1;
     // A field's value at that moment (case-blind name); none when absent.
     std::optional<std::string> field(std::string_view name) const;
 };
@@ -140,7 +145,12 @@ public:
     int runSearchOperation(SearchActions& sa, SearchOperation operation) override;
 
 private:
-    int record(const char* operation, std::string argument, const std::function<int()>& real);
+    int record(const char* operation, std::string argument, const std::function<int()>& real,
+               int externSearch = -1);
 };
+
+// Every script element's body in page passes node --check (a test failure
+// names the script); the number of script elements.
+int checkPageScripts(const std::string& page);
 
 }  // namespace ruva::test

@@ -232,6 +232,15 @@ class ActionLines(act.ActionLibraryCase):
         self.assertEqual(got, q.retr_sub_main(page))
         self.assertEqual(self.command("RETR 9999 kvo_ml_sub_main_page"), q.refusal(511, "Invalid ID 9999"))
 
+    def test_catchword_index_names_its_documents(self):
+        lib = self.ids[act.LOOKUP]
+        titles = dict(zip(act.CTW_DOCS, act.CTW_TITLES))
+        for word, docs in ((act.CTW_TWO, act.CTW_DOCS), (act.CTW_ONE, act.CTW_DOCS[:1]), ("Nowhere", [])):
+            with self.subTest(word):
+                lines = [q.hit(act.LOOKUP, lib, doc, [word], 'TITLE: "%s"' % titles[doc]) for doc in docs]
+                want = q.qxsrch_reply(lines or [q.no_hit("Root", act.LOOKUP, lib)])
+                self.assertEqual(self.command("QXSRCH %s %d ctw.qxx 500" % (word, lib)), want)
+
     def test_idretr_sections(self):
         page = act.member(act.DITA_MEMBER, act.DITA).decode("latin-1")
         cases = []

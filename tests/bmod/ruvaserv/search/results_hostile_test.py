@@ -103,10 +103,10 @@ class HostileDaemon(DaemonCase):
     def test_request_values(self):
         hostile_id = h.mllist_entry(self.d.port, "hostile.kvo")[0]
         cases = [
-            ("LIBIDS", {"AC": "SEARCH", "ST": "DOCSEARCH", "PAT": "hostile", "PROFILE": "0",
+            ("LIBIDS", {"AC": "SEARCH", "ID": "0", "ST": "DOCSEARCH", "PAT": "hostile", "PROFILE": "0",
                         "LIBIDS": "1' onmouseover='alert(4)"}, None),
-            ("LIBIDS with a library", {"AC": "SEARCH", "ST": "DOCSEARCH", "PAT": "hostile", "PROFILE": "0",
-                                       "LIBIDS": "%s 1' onmouseover='alert(4)" % hostile_id}, None),
+            ("LIBIDS with a library", {"AC": "SEARCH", "ID": "0", "ST": "DOCSEARCH", "PAT": "hostile",
+                                       "PROFILE": "0", "LIBIDS": "%s 1' onmouseover='alert(4)" % hostile_id}, None),
             # Refused as an expression: the error page shows no pattern.
             ("pattern", {"AC": "SEARCH", "ST": "FULLTEXT", "ID": "0", "PA": '"><img src=x onerror=alert(5)>'},
              None),

@@ -161,8 +161,9 @@ class ResultsPage(unittest.TestCase):
 
     def test_document_search_lists_a_library_without_hits(self):
         alpha, gamma = self.ids["alpha.kvo"], self.ids[self.fx.bulk]
-        query = urllib.parse.urlencode({"AC": "SEARCH", "ST": "DOCSEARCH", "PAT": "installation", "PROFILE": "0",
-                                        "LIBIDS": '"%s %s "' % (gamma, alpha), "SP": "0"})
+        # SEARCH needs a library identifier, though the list names the libraries.
+        query = urllib.parse.urlencode({"AC": "SEARCH", "ID": "0", "ST": "DOCSEARCH", "PAT": "installation",
+                                        "PROFILE": "0", "LIBIDS": '"%s %s "' % (gamma, alpha), "SP": "0"})
         doc, _ = self.page(query)
         table = rp.library_table(doc)
         self.assertEqual([(t[1], t[2]) for t in table], [("Alpha Guide", "EN/ALPHA1 R1A"),

@@ -18,8 +18,8 @@ TEST(FilterLayout, GeometryOfEveryPaper) {
         const char* size;
         int width, height, columns, rows;
     } cases[] = {
-        {"A4", 595, 842, 96, 66},  {"us", 612, 792, 100, 61},    {"Letter", 612, 792, 100, 61},
-        {"A3", 842, 1191, 142, 97}, {"A5", 420, 595, 64, 43},    {"LEGAL", 612, 1008, 100, 81},
+        {"A4", 595, 842, 96, 66},   {"us", 612, 792, 100, 61}, {"Letter", 612, 792, 100, 61},
+        {"A3", 842, 1191, 142, 97}, {"A5", 420, 595, 64, 43},  {"LEGAL", 612, 1008, 100, 81},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.size);
@@ -55,7 +55,12 @@ TEST(FilterLayout, WrapsAtBlanksAndCutsLongWords) {
         {"long word cut", "abcdefghij", 4, {"abcd", "efgh", "ij"}},
         {"word after a short one", "ab cdefghij", 4, {"ab", "cdef", "ghij"}},
         {"cell gap at the break", "<td>a<td>b", 2, {"a", "b"}},
-        {"nbsp holds words together", "aa&nbsp;bb cc", 5, {"aa\xA0" "bb", "cc"}},
+        {"nbsp holds words together",
+         "aa&nbsp;bb cc",
+         5,
+         {"aa\xA0"
+          "bb",
+          "cc"}},
         {"pre cut, blanks kept", "<pre>a b c d e</pre>", 4, {"a b ", "c d ", "e"}},
         {"rule and empty line pass", "<hr>a<br><br>b", 4, {"<hr>", "a", "", "b"}},
         {"bold survives the cut", "<b>aaaa bbbb</b>", 4, {"*aaaa*", "*bbbb*"}},
