@@ -11,13 +11,13 @@
 #include <string>
 #include <string_view>
 
+#include "bmod/ruvaserv/actions/error_argument.h"
 #include "bmod/ruvaserv/actions/kivohandler.h"
 #include "bmod/ruvaserv/actions/print_command.h"
 #include "bmod/ruvaserv/cgi/cgihandler.h"
 #include "bmod/ruvaserv/cgi/kvo_msg.h"
 #include "bmod/ruvaserv/search/search_actions.h"
 #include "common/fd_io.h"
-#include "common/html_escape.h"
 
 namespace ruva {
 namespace {
@@ -26,16 +26,6 @@ constexpr char kDefaultPrintCommand[] = "ruvafilter -p%s -o - %s";
 constexpr char kPostScriptHeader[] = "Content-type: application/postscript\n\n";
 constexpr char kPrintDirTemplate[] = "kivoXXXXXX";
 constexpr char kPrintFileName[] = "page.html";
-// Outside text in a message is cut to this (with "..."), so that the
-// message reaches the error page whole with its tag.
-constexpr size_t kShownArgumentMax = 200;
-
-std::string shownArgument(std::string_view text) {
-    if (text.size() <= kShownArgumentMax) return escapeHtmlKeepEntities(text, true);
-    std::string cut(text.substr(0, kShownArgumentMax - 3));
-    cut += "...";
-    return escapeHtmlKeepEntities(cut, true);
-}
 
 // The print file's path goes into the filter's shell line unquoted.
 bool shellSafePath(std::string_view path) {
@@ -80,12 +70,12 @@ public:
         const std::string file = dir + "/" + kPrintFileName;
         Fd fd(open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
         if (!fd.valid()) {
-            kh.setError(msgFormat(28, "kivohandler/17"), shownArgument(file));
+            kh.setError(msgFormat(28, "kivohandler/17"), errorArgument(file));
             return 0;
         }
         file_ = file;
         if (!writeAll(fd.get(), page.data(), page.size()) || !fd.close()) {
-            kh.setError(msgFormat(29, "kivohandler/18"), std::strerror(errno), shownArgument(file));
+            kh.setError(msgFormat(29, "kivohandler/18"), std::strerror(errno), errorArgument(file));
             return 0;
         }
         return 1;
@@ -116,7 +106,7 @@ int printFile(KivoHandler& kh, const std::string& file, const volatile std::sig_
     std::string line;
     std::string reason;
     if (!formatPrintCommand(command, cg.paperSize, file, line, reason)) {
-        kh.setError(msgFormat(30, "kivohandler/19"), shownArgument(command), reason);
+        kh.setError(msgFormat(30, "kivohandler/19"), errorArgument(command), reason);
         return 0;
     }
     PrintFilterRun run;
@@ -124,9 +114,9 @@ int printFile(KivoHandler& kh, const std::string& file, const volatile std::sig_
         // A filter that failed may have written part of a document: none of
         // it is sent.
         if (run.end == PrintFilterEnd::kNoStart)
-            kh.setError(msgFormat(30, "kivohandler/19"), shownArgument(line), std::strerror(run.startError));
+            kh.setError(msgFormat(30, "kivohandler/19"), errorArgument(line), std::strerror(run.startError));
         else
-            kh.setError(msgFormat(31, "kivohandler/20"), shownArgument(line));
+            kh.setError(msgFormat(31, "kivohandler/20"), errorArgument(line));
         return 0;
     }
     writePostScript(cg, run.output);
@@ -157,7 +147,7 @@ int KivoHandler::printAction() {
     // The lookup wrote its own answer (an error page): nothing may follow.
     if (cg->flags & kCgiResponseDone) return 1;
     if (!cg->docBuf || cg->docSize == 0) {
-        setError(msgFormat(11, "kivohandler/80.1"), shownArgument(requestedDocument(*cg)));
+        setError(msgFormat(11, "kivohandler/80.1"), errorArgument(requestedDocument(*cg)));
         return 0;
     }
     cg->options |= kOptNoByteMapping;

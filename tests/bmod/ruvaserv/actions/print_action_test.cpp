@@ -3,7 +3,6 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
-#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -171,16 +170,6 @@ private:
     std::string path_;
 };
 
-// Stands in for the dispatcher's PRINT row, so that PRINTA4 and PRINTUS
-// reach the real action.
-class PrintRowHandler : public RecordingKivoHandler {
-public:
-    explicit PrintRowHandler(CgiHandler* cg) : RecordingKivoHandler(cg, true) {}
-    int entry(const char* action) override {
-        return strcasecmp(action, "PRINT") == 0 ? printAction() : RecordingKivoHandler::entry(action);
-    }
-};
-
 // What kivoserv does with the result: an error page unless an answer was
 // written. Gives the whole CGI output.
 std::string finishedOutput(ActionRequest& cg, KivoHandler& kh, int result) {
@@ -218,17 +207,23 @@ TEST(PrintAction, WritesTheFilterOutputOfThePrintModePage) {
     struct Case {
         const char* name;
         test::Fields fields;
-        std::optional<PrintPaperSize> size;  // none: PRINT itself
-        std::string configured;              // PaperSize
-        std::string paper;                   // as the command got it
+        const char* action;       // the AC word entry gets
+        std::string configured;   // PaperSize
+        std::string paper;        // as the command got it
+        std::string operations;   // as the recorder saw them
     };
+    const test::Fields document = {{"AC", "PRINT"}, {"ID", "12"}, {"FN", "a.html"}};
+    test::Fields withChapter = document;
+    withChapter.emplace_back("CH", "sec2");
     const Case cases[] = {
-        {"PRINT without PaperSize", {{"AC", "PRINT"}, {"ID", "12"}, {"FN", "a.html"}}, std::nullopt, "", ""},
-        {"PRINTA4", {{"AC", "PRINT"}, {"ID", "12"}, {"FN", "a.html"}}, PSIZE_A4, "", "A4"},
-        {"PRINTUS", {{"AC", "PRINT"}, {"ID", "12"}, {"FN", "a.html"}}, PSIZE_US, "", "US"},
-        {"PaperSize Letter over PRINTA4", {{"AC", "PRINT"}, {"ID", "12"}, {"FN", "a.html"}}, PSIZE_A4, "Letter", "Letter"},
-        {"PaperSize Letter over PRINTUS", {{"AC", "PRINT"}, {"ID", "12"}, {"FN", "a.html"}}, PSIZE_US, "Letter", "Letter"},
-        {"a chapter does not redirect", {{"AC", "PRINT"}, {"ID", "12"}, {"FN", "a.html"}, {"CH", "sec2"}}, PSIZE_A4, "", "A4"},
+        {"PRINT without PaperSize", document, "PRINT", "", "", "printAction"},
+        {"PRINTA4", document, "PRINTA4", "", "A4", "locationPrint(PSIZE_A4) printAction"},
+        {"PRINTUS, any case", document, "printus", "", "US", "locationPrint(PSIZE_US) printAction"},
+        {"PaperSize Letter over PRINTA4", document, "PRINTA4", "Letter", "Letter",
+         "locationPrint(PSIZE_A4) printAction"},
+        {"PaperSize Letter over PRINTUS", document, "PRINTUS", "Letter", "Letter",
+         "locationPrint(PSIZE_US) printAction"},
+        {"a chapter does not redirect", withChapter, "PRINTA4", "", "A4", "locationPrint(PSIZE_A4) printAction"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -238,9 +233,10 @@ TEST(PrintAction, WritesTheFilterOutputOfThePrintModePage) {
         cg->TempPath = tmp.slashed();
         cg->printCommand = kRecordingCommand;
         cg->paperSize = c.configured;
-        auto& kh = cg.useHandler<PrintRowHandler>();
-        const int result = c.size ? kh.locationPrint(*c.size) : kh.printAction();
+        auto& kh = cg.useHandler<RecordingKivoHandler>(true);
+        const int result = kh.entry(c.action);
         EXPECT_EQ(result, 1) << kh.getError() << cg->getError();
+        EXPECT_EQ(kh.operations(), c.operations);
         EXPECT_TRUE(cg->flags & kCgiResponseDone);
         const std::string out = finishedOutput(cg, kh, result);
         ASSERT_TRUE(out.starts_with(std::string(kPsHeader) + c.paper + "|700|600|")) << out;
@@ -333,7 +329,7 @@ TEST(PrintAction, UseLdapLogsOnBeforeAnyOtherLine) {
     cg->flags |= kCgiUseLdap;
     cg->TempPath = tmp.slashed();
     cg->printCommand = "cat %s";
-    auto& kh = cg.useHandler<PrintRowHandler>();
+    auto& kh = cg.useHandler<RecordingKivoHandler>(true);
     const int result = kh.locationPrint(PSIZE_A4);
     EXPECT_EQ(result, 0);
     const std::string out = finishedOutput(cg, kh, result);
