@@ -67,11 +67,13 @@ TEST_F(LinkAction, LinkFetchesTheDocumentOfFn) {
          "",
          0,
          formatChecked(msgFormat(13, "kivohandler/NOID1"))},
+        // The main page's own look-up is answered, so what was sent does not
+        // hang on when the peer closes.
         {"no FN, the main page fails: the library is not here",
          "LINK",
          {{"ID", "12"}},
-         {test::verLine(), guide},
-         "VER\nMLLIST 12\n",
+         {test::verLine(), guide, "511 Invalid ID 4242\n"},
+         "VER\nMLLIST 12\nMLLIST 4242\n",
          0,
          formatChecked(msgFormat(20, "kivohandler/9"), "12")},
         {"a refused version ends the action",
