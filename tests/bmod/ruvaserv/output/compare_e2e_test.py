@@ -226,11 +226,16 @@ class Compare(unittest.TestCase):
             self.assertEqual(row["alt"], STATUS_TEXT[im], row)
 
     def served_title(self, href):
-        """The <title> of the member a row's link names, fetched by AC=LINK with its library and FN."""
+        """The <title> of the member a row's link names, fetched by AC=LINK with its library and FN
+        (a pattern in FN through the redirect it gives)."""
         fields = urllib.parse.parse_qs(urllib.parse.urlsplit(href).query)
         key = "ID" if "ID" in fields else "DB"
         query = "AC=LINK&%s=%s&FN=%s" % (key, urllib.parse.quote(fields[key][0]), urllib.parse.quote(fields["FN"][0]))
-        status, _, body = self.web.request("GET", query)
+        status, headers, body = self.web.request("GET", query)
+        # A name pattern redirects to the member it matches; follow that once.
+        location = [value for name, value in headers if name.lower() == "location"]
+        if status == 302 and len(location) == 1:
+            status, _, body = self.web.request("GET", urllib.parse.urlsplit(location[0]).query)
         found = re.search(rb"<title>(.*?)</title>", body, re.S | re.I)
         return status, html.unescape(found.group(1).decode("latin-1")) if found else body[:300]
 
