@@ -16,6 +16,7 @@
 #include "bmod/ruvaserv/search/search_actions.h"
 #include "common/docmodel/meta_scan.h"
 #include "common/html_escape.h"
+#include "common/text_view.h"
 #include "common/version.h"
 
 namespace ruva {
@@ -51,21 +52,13 @@ using MetaValues = std::array<std::string, kMetaSlots>;
 constexpr std::string_view kNoValue = "&nbsp;";
 
 bool isCharsetChar(char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' ||
-           c == '.' || c == ':' || c == '-';
-}
-
-size_t findNoCase(std::string_view text, std::string_view word, size_t from = 0) {
-    for (size_t at = from; at + word.size() <= text.size(); ++at) {
-        if (strncasecmp(text.data() + at, word.data(), word.size()) == 0) return at;
-    }
-    return std::string_view::npos;
+    return isAsciiAlnum(static_cast<unsigned char>(c)) || c == '_' || c == '.' || c == ':' || c == '-';
 }
 
 // The name after `key` within tag, past blanks, '=' and an opening quote;
 // none unless it is 1 to 40 name characters ending there.
 std::optional<std::string> charsetAfter(std::string_view tag, std::string_view key) {
-    size_t at = findNoCase(tag, key);
+    size_t at = findCaseBlind(tag, 0, key);
     if (at == std::string_view::npos) return std::nullopt;
     at += key.size();
     while (at < tag.size() && tag[at] == ' ') ++at;
@@ -93,8 +86,8 @@ std::optional<std::string> declaredCharset(std::string_view text) {
     if (start != std::string_view::npos && text.substr(start).starts_with("<?xml")) {
         if (auto name = charsetAfter(tagAt(text, start), "encoding")) return name;
     }
-    for (size_t at = findNoCase(text, "<meta"); at != std::string_view::npos;
-         at = findNoCase(text, "<meta", at + 1)) {
+    for (size_t at = findCaseBlind(text, 0, "<meta"); at != std::string_view::npos;
+         at = findCaseBlind(text, at + 1, "<meta")) {
         if (auto name = charsetAfter(tagAt(text, at), "charset")) return name;
     }
     return std::nullopt;

@@ -2,11 +2,9 @@
 // The functions live in js/main_page.js; this unit writes the values they
 // read, each escaped for the string it lands in, so that no library title,
 // field or address can end a string or the script element.
-#include <strings.h>
 
 #include <algorithm>
 #include <cstdlib>
-#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -14,12 +12,13 @@
 
 #include "bmod/ruvaserv/actions/action_scripts.h"
 #include "bmod/ruvaserv/actions/kivohandler.h"
+#include "bmod/ruvaserv/actions/library_identity.h"
 #include "bmod/ruvaserv/cgi/cgihandler.h"
 #include "bmod/ruvaserv/cgi/kvo_msg.h"
 #include "bmod/ruvaserv/cgi/kvo_text.h"
 #include "common/docmodel/class_ref_readers.h"
 #include "common/html_escape.h"
-#include "common/text_clean.h"
+#include "common/text_view.h"
 #include "common/url_code.h"
 #include "common/version.h"
 
@@ -48,16 +47,6 @@ bool hasValue(const CgiHandler& cg, const char* name) {
 }
 void removeField(CgiHandler& cg, const char* name) {
     if (Value* v = cg.valueList->findValue(name)) cg.valueList->removeValue(v);
-}
-bool startsNoCase(std::string_view text, std::string_view prefix) {
-    return text.size() >= prefix.size() && strncasecmp(text.data(), prefix.data(), prefix.size()) == 0;
-}
-
-std::string withoutBlanks(const std::string& text, size_t max) {
-    std::string out(max + 1, '\0');
-    removeSpaces(out.data(), text.c_str(), static_cast<int>(max));
-    out.resize(std::strlen(out.c_str()));
-    return out;
 }
 
 // What setLowerFrame does once the frames stand: nothing ("none"), the
@@ -88,11 +77,11 @@ struct PageValues {
 bool rewriteFollowUp(CgiHandler& cg, const std::string& documentId) {
     ValueList& fields = *cg.valueList;
     const std::string ac = fieldValue(cg, "AC");
-    if (startsNoCase(ac, "LINKEXT")) {
+    if (startsCaseBlindAt(ac, 0, "LINKEXT")) {
         fields.addValue("AC", "CHNGLANG");
         fields.addValue("EXT", "TRUE");
         fields.addValue("LU", "en");
-    } else if (startsNoCase(ac, "SEARCHEXT")) {
+    } else if (startsCaseBlindAt(ac, 0, "SEARCHEXT")) {
         fields.addValue("AC", "CHNGLANG");
         fields.addValue("EXT", "TRUE");
         fields.addValue("SCH", "TRUE");
@@ -100,9 +89,9 @@ bool rewriteFollowUp(CgiHandler& cg, const std::string& documentId) {
         fields.addValue("ID", documentId.c_str());
         cg.options |= kOptExternSearch;
         fields.addValue("OP", formatChecked("%x", static_cast<unsigned>(cg.options)).c_str());
-    } else if (startsNoCase(ac, "COMPMEXT")) {
+    } else if (startsCaseBlindAt(ac, 0, "COMPMEXT")) {
         fields.addValue("AC", "COMPMSG");
-    } else if (startsNoCase(ac, "COMPEXT")) {
+    } else if (startsCaseBlindAt(ac, 0, "COMPEXT")) {
         const bool id = hasValue(cg, "ID"), ic = hasValue(cg, "IC");
         const bool db = hasValue(cg, "DB"), dc = hasValue(cg, "DC");
         if ((id && ic) || (db && dc)) {
@@ -127,7 +116,7 @@ bool rewriteFollowUp(CgiHandler& cg, const std::string& documentId) {
 // setLowerFrame's mode and values for mode 0.
 LowerFrame lowerFrame(CgiHandler& cg, const std::string& documentId) {
     LowerFrame lower;
-    const bool oldLib = startsNoCase(fieldValue(cg, "FN"), "kivomain.html");
+    const bool oldLib = startsCaseBlindAt(fieldValue(cg, "FN"), 0, "kivomain.html");
     const std::string id = fieldValue(cg, "ID");
     const std::string db = fieldValue(cg, "DB");
     if (!rewriteFollowUp(cg, documentId)) {
