@@ -37,14 +37,6 @@ constexpr const char* kFilterFields[] = {"FS", "FB", "FC", "F1", "F2", "F3", "F4
 
 std::string js(std::string_view text) { return escapeScriptString(text); }
 
-std::string fieldValue(const CgiHandler& cg, const char* name) {
-    const Value* v = cg.valueList->findValue(name);
-    return v ? v->value : std::string();
-}
-bool hasValue(const CgiHandler& cg, const char* name) {
-    const Value* v = cg.valueList->findValue(name);
-    return v && !v->value.empty();
-}
 void removeField(CgiHandler& cg, const char* name) {
     if (Value* v = cg.valueList->findValue(name)) cg.valueList->removeValue(v);
 }
@@ -76,7 +68,7 @@ struct PageValues {
 // the word asks for none.
 bool rewriteFollowUp(CgiHandler& cg, const std::string& documentId) {
     ValueList& fields = *cg.valueList;
-    const std::string ac = fieldValue(cg, "AC");
+    const std::string ac = valueOf(*cg.valueList, "AC");
     if (startsCaseBlindAt(ac, 0, "LINKEXT")) {
         fields.addValue("AC", "CHNGLANG");
         fields.addValue("EXT", "TRUE");
@@ -92,8 +84,8 @@ bool rewriteFollowUp(CgiHandler& cg, const std::string& documentId) {
     } else if (startsCaseBlindAt(ac, 0, "COMPMEXT")) {
         fields.addValue("AC", "COMPMSG");
     } else if (startsCaseBlindAt(ac, 0, "COMPEXT")) {
-        const bool id = hasValue(cg, "ID"), ic = hasValue(cg, "IC");
-        const bool db = hasValue(cg, "DB"), dc = hasValue(cg, "DC");
+        const bool id = hasFilledValue(*cg.valueList, "ID"), ic = hasFilledValue(*cg.valueList, "IC");
+        const bool db = hasFilledValue(*cg.valueList, "DB"), dc = hasFilledValue(*cg.valueList, "DC");
         if ((id && ic) || (db && dc)) {
             fields.addValue("AC", "COMPEXE");
             return true;
@@ -116,9 +108,9 @@ bool rewriteFollowUp(CgiHandler& cg, const std::string& documentId) {
 // setLowerFrame's mode and values for mode 0.
 LowerFrame lowerFrame(CgiHandler& cg, const std::string& documentId) {
     LowerFrame lower;
-    const bool oldLib = startsCaseBlindAt(fieldValue(cg, "FN"), 0, "kivomain.html");
-    const std::string id = fieldValue(cg, "ID");
-    const std::string db = fieldValue(cg, "DB");
+    const bool oldLib = startsCaseBlindAt(valueOf(*cg.valueList, "FN"), 0, "kivomain.html");
+    const std::string id = valueOf(*cg.valueList, "ID");
+    const std::string db = valueOf(*cg.valueList, "DB");
     if (!rewriteFollowUp(cg, documentId)) {
         lower.mode = "subMain";
         return lower;
@@ -163,7 +155,7 @@ std::string personalDocsUrl(const CgiHandler& cg) {
 // gets: 1 only for a collection named by SL.
 void collectionValues(KivoHandler& kh, PageValues& pv) {
     CgiHandler& cg = *kh.cg;
-    const std::string sl = fieldValue(cg, "SL");
+    const std::string sl = valueOf(*cg.valueList, "SL");
     if (!sl.empty()) {
         cg.libraryId = sl;
         std::string title;
@@ -234,7 +226,7 @@ std::string scriptValues(const KivoHandler& kh, const PageValues& pv) {
         s += "[";
         const char* sep = "";
         for (const char* name : kFilterFields) {
-            s += std::string(sep) + "'" + js(fieldValue(cg, name)) + "'";
+            s += std::string(sep) + "'" + js(valueOf(*cg.valueList, name)) + "'";
             sep = ", ";
         }
         s += "];\n";
@@ -287,7 +279,7 @@ int KivoHandler::mainPageAction(int mode) {
         const std::string before = cg->getError();
         std::string hash;
         if (!getHashId(pv.libraryRef, &hash)) {
-            hash = hasValue(*cg, "ID") ? fieldValue(*cg, "ID") : fieldValue(*cg, "DB");
+            hash = hasFilledValue(*cg->valueList, "ID") ? valueOf(*cg->valueList, "ID") : valueOf(*cg->valueList, "DB");
         }
         clear();
         cg->errmsg = before;
@@ -300,7 +292,7 @@ int KivoHandler::mainPageAction(int mode) {
     cg->docSize = 0;
     findHelp(*cg);
     collectionValues(*this, pv);
-    pv.documentId = hasValue(*cg, "ID") ? fieldValue(*cg, "ID") : "0";
+    pv.documentId = hasFilledValue(*cg->valueList, "ID") ? valueOf(*cg->valueList, "ID") : "0";
     std::string title = pv.title.substr(0, kTitleMax);
     if (!cg->docPrintf("%s\n<head>\n<title>%s</title>\n", kXhtmlStartTag, escapeHtmlKeepEntities(title, true)))
         return 0;
