@@ -279,7 +279,8 @@ int KivoHandler::mainPageAction(int mode) {
         const std::string before = cg->getError();
         std::string hash;
         if (!getHashId(pv.libraryRef, &hash)) {
-            hash = hasFilledValue(*cg->valueList, "ID") ? valueOf(*cg->valueList, "ID") : valueOf(*cg->valueList, "DB");
+            hash = hasFilledValue(*cg->valueList, "ID") ? valueOf(*cg->valueList, "ID")
+                                                        : valueOf(*cg->valueList, "DB");
         }
         clear();
         cg->errmsg = before;
