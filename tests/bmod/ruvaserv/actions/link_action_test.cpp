@@ -323,6 +323,8 @@ TEST(LinkWildcard, RedirectOrNotFoundPage) {
     const std::string guide = test::mlReply(test::dbLine("guide.kvo", 12, "Guide [EN/GUIDE1 R1A]"));
     const std::string matched = test::contvReply("guide.kvo", {{900, "guide_sd1.sgml"}});
     const std::string nothing = test::contvReply("guide.kvo", {});
+    // Listed for the member, then for the library's reference.
+    const std::vector<std::string> unknown = {test::verLine(), "511 Invalid ID 99\n", "511 Invalid ID 99\n"};
     struct {
         const char* name;
         test::Fields fields;
@@ -345,13 +347,13 @@ TEST(LinkWildcard, RedirectOrNotFoundPage) {
          "EN/GUIDE1 R1A"},
         {"unknown ID without DB: the ID",
          {{"ID", "99"}, {"FN", "a*"}},
-         {test::verLine(), "511 Invalid ID 99\n", "511 Invalid ID 99\n"},
+         unknown,
          "VER\nMLLIST 99\nMLLIST 99\n",
          "",
          "99"},
         {"unknown ID with DB: the DB",
          {{"ID", "99"}, {"DB", "x.kvo"}, {"FN", "a?"}},
-         {test::verLine(), "511 Invalid ID 99\n", "511 Invalid ID 99\n"},
+         unknown,
          "VER\nMLLIST 99\nMLLIST 99\n",
          "",
          "x.kvo"},
