@@ -16,11 +16,6 @@ constexpr size_t kFramesetBufSize = 50000;
 // A coded value is at most three bytes per byte of a decoded field.
 constexpr size_t kCodedValueMax = 3 * kFieldDecodeLimit;
 
-std::string fieldValue(const CgiHandler& cg, const char* name) {
-    const Value* v = cg.valueList->findValue(name);
-    return v ? v->value : std::string();
-}
-
 // A field value inside the document frame's address: coded so that '&' and
 // '+' cannot add fields, then fit for the double-quoted attribute.
 std::string addressValue(const std::string& value) {
@@ -31,7 +26,7 @@ std::string addressValue(const std::string& value) {
 // message set when a field the mode needs is missing.
 bool documentAddress(CgiHandler& cg, const std::string& mode, std::string& address, const char*& treeColour) {
     if (mode == "EXTFUNC") {
-        const std::string xf = fieldValue(cg, "XF");
+        const std::string xf = valueOf(*cg.valueList, "XF");
         if (xf.empty()) {
             cg.setError(cg.msg(46, "kivohandler/33"));
             return false;
@@ -41,10 +36,10 @@ bool documentAddress(CgiHandler& cg, const std::string& mode, std::string& addre
         address = "qzl:/kivo?" + escapeHtmlKeepEntities(xf, true);
         return true;
     }
-    const std::string id = fieldValue(cg, "ID");
+    const std::string id = valueOf(*cg.valueList, "ID");
     if (mode == "OLDLIB") {
-        const std::string db = fieldValue(cg, "DB");
-        const std::string fn = fieldValue(cg, "FN");
+        const std::string db = valueOf(*cg.valueList, "DB");
+        const std::string fn = valueOf(*cg.valueList, "FN");
         if (id.empty() || db.empty() || fn.empty()) {
             cg.setError(cg.msg(47, "kivohandler/34"));
             return false;
@@ -69,7 +64,7 @@ int KivoHandler::docNoTreeAction() {
     }
     cg->docSize = 0;
     const char* treeColour = "FFFFFF";
-    const std::string mode = fieldValue(*cg, "BC");
+    const std::string mode = valueOf(*cg->valueList, "BC");
     if (mode.empty()) {
         cg->setError(cg->msg(45, "kivohandler/32"));
         return 0;

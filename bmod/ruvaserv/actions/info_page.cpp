@@ -15,6 +15,7 @@
 #include "bmod/ruvaserv/cgi/kvo_text.h"
 #include "bmod/ruvaserv/search/search_actions.h"
 #include "common/docmodel/meta_scan.h"
+#include "common/html_charset.h"
 #include "common/html_escape.h"
 #include "common/version.h"
 
@@ -26,7 +27,6 @@ constexpr size_t kFetchBufSize = 16000;
 constexpr size_t kPageBufSize = 8000;
 // META values past this many bytes of the document are not looked for.
 constexpr size_t kMetaCopyMax = 6143;
-constexpr size_t kCharsetNameMax = 40;
 constexpr int kLogoIcon = 13;
 
 // Slots of scanMetaData that the page shows.
@@ -50,54 +50,15 @@ using MetaValues = std::array<std::string, kMetaSlots>;
 
 constexpr std::string_view kNoValue = "&nbsp;";
 
-bool isCharsetChar(char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' ||
-           c == '.' || c == ':' || c == '-';
-}
-
-size_t findNoCase(std::string_view text, std::string_view word, size_t from = 0) {
-    for (size_t at = from; at + word.size() <= text.size(); ++at) {
-        if (strncasecmp(text.data() + at, word.data(), word.size()) == 0) return at;
-    }
-    return std::string_view::npos;
-}
-
-// The name after `key` within tag, past blanks, '=' and an opening quote;
-// none unless it is 1 to 40 name characters ending there.
-std::optional<std::string> charsetAfter(std::string_view tag, std::string_view key) {
-    size_t at = findNoCase(tag, key);
-    if (at == std::string_view::npos) return std::nullopt;
-    at += key.size();
-    while (at < tag.size() && tag[at] == ' ') ++at;
-    if (at >= tag.size() || tag[at] != '=') return std::nullopt;
-    ++at;
-    while (at < tag.size() && tag[at] == ' ') ++at;
-    if (at < tag.size() && (tag[at] == '"' || tag[at] == '\'')) ++at;
-    size_t end = at;
-    while (end < tag.size() && isCharsetChar(tag[end])) ++end;
-    if (end == at || end - at > kCharsetNameMax) return std::nullopt;
-    return std::string(tag.substr(at, end - at));
-}
-
-// The tag that starts at `at` (its '>' or the text's end).
-std::string_view tagAt(std::string_view text, size_t at) {
-    const size_t end = text.find('>', at);
-    return text.substr(at, end == std::string_view::npos ? std::string_view::npos : end - at);
-}
-
 // The character set the document names for itself: its XML declaration
-// first, else the first META that names one. The name goes into the page
-// unescaped, so only plain name characters count.
+// (white space may come first) before its META.
 std::optional<std::string> declaredCharset(std::string_view text) {
     const size_t start = text.find_first_not_of(" \t\r\n");
-    if (start != std::string_view::npos && text.substr(start).starts_with("<?xml")) {
-        if (auto name = charsetAfter(tagAt(text, start), "encoding")) return name;
-    }
-    for (size_t at = findNoCase(text, "<meta"); at != std::string_view::npos;
-         at = findNoCase(text, "<meta", at + 1)) {
-        if (auto name = charsetAfter(tagAt(text, at), "charset")) return name;
-    }
-    return std::nullopt;
+    std::string_view name =
+        start == std::string_view::npos ? std::string_view() : xmlDeclaredCharset(text.substr(start));
+    if (name.empty()) name = metaDeclaredCharset(text);
+    if (name.empty()) return std::nullopt;
+    return std::string(name);
 }
 
 // A value as a cell shows it: the stored entities stay, markup does not.

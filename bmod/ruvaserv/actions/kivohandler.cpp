@@ -8,6 +8,7 @@
 #include "bmod/ruvaserv/client/uzsession_retrieval.h"
 #include "bmod/ruvaserv/search/search_actions.h"
 #include "common/html_escape.h"
+#include "common/text_view.h"
 
 namespace ruva {
 
@@ -91,17 +92,12 @@ constexpr size_t kBgColourMax = 6;
 // The library a sub-library main page is asked of when ID names none.
 constexpr const char* kSubMainLibrary = "9999";
 
-bool startsWithNoCase(std::string_view text, const char* head) {
-    size_t n = std::char_traits<char>::length(head);
-    return text.size() >= n && strncasecmp(text.data(), head, n) == 0;
-}
-
 const ActionRow* findActionRow(const std::string& word) {
     // Only the letters A to U begin an action.
     if (word.empty() || word[0] < 'A' || word[0] > 'U') return nullptr;
     for (const ActionRow& row : kActionRows) {
         if (row.word[0] != word[0]) continue;
-        if (row.prefix ? startsWithNoCase(word, row.word) : strcasecmp(word.c_str(), row.word) == 0)
+        if (row.prefix ? startsCaseBlindAt(word, 0, row.word) : strcasecmp(word.c_str(), row.word) == 0)
             return &row;
     }
     return nullptr;
@@ -283,7 +279,7 @@ int KivoHandler::runSearchOperation(SearchActions& sa, SearchOperation operation
 int KivoHandler::specCallback(void*, std::string_view marker) {
     for (const char* name : kMarkerNames) {
         // Known markers write nothing until the listing actions exist.
-        if (startsWithNoCase(marker, name)) return 1;
+        if (startsCaseBlindAt(marker, 0, name)) return 1;
     }
     return 0;
 }

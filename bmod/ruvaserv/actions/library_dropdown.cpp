@@ -17,11 +17,14 @@ namespace {
 
 constexpr size_t kDropDownMinFree = 1024;
 constexpr size_t kDropDownGrowth = 65536;
+// Deeper entries are indented as this deep: the level is the server's
+// number, and a wild one must not build a page of gigabytes.
+constexpr int kIndentLevelMax = 64;
 
 // A width that shrinks by two characters per level, never below 0: a deep
 // tree must not turn it into a huge unsigned cut.
 size_t levelWidth(int base, int level) {
-    return static_cast<size_t>(std::max(0, base - 2 * level));
+    return static_cast<size_t>(std::max(0LL, base - 2LL * level));
 }
 
 // The comment as the option shows it: the title before "[" (shortened with
@@ -50,7 +53,8 @@ std::string dropDownLabel(std::string_view comment, int level) {
 std::string dropDownOption(const UzMlListEntry& entry, int baseLevel, bool first) {
     std::string option = "    <option value=\"" + escapeHtmlKeepEntities(entry.ID, true) + "\"";
     option += first ? " selected=\"selected\">" : ">";
-    for (int i = baseLevel; i < entry.level; ++i) option += "- ";
+    const int indent = std::clamp(entry.level - baseLevel, 0, kIndentLevelMax);
+    for (int i = 0; i < indent; ++i) option += "- ";
     const bool folder = entry.type == ML_NODE_TYPE_SUB;
     option += folder ? "&lt; " : "-&nbsp; ";
     const std::string label = dropDownLabel(entry.comment, entry.level);

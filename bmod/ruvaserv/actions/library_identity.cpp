@@ -78,14 +78,6 @@ std::unique_ptr<UzResponse> listByReference(UzSession& sess, std::string_view te
     return sess.mllist(quoteString(bracketed.c_str()));
 }
 
-// The text without white space and controls, at most max characters.
-std::string withoutBlanks(const std::string& text, size_t max) {
-    std::string out(max + 1, '\0');
-    removeSpaces(out.data(), text.c_str(), static_cast<int>(max));
-    out.resize(std::strlen(out.c_str()));
-    return out;
-}
-
 // The default session, or false with the request object's reason as the
 // handler's error text.
 bool sessionReady(KivoHandler& kh) {
@@ -185,6 +177,13 @@ std::string notAvailableText(const CgiHandler& cg, std::string_view first, std::
         index = strncasecmp(cg.useExtranet.c_str(), "Yes", 3) == 0 ? 222 : 224;
     }
     return formatChecked(cg.msg(index, nullptr), std::string(first), std::string(second));
+}
+
+std::string withoutBlanks(const std::string& text, size_t max) {
+    std::string out(max + 1, '\0');
+    removeSpaces(out.data(), text.c_str(), static_cast<int>(max));
+    out.resize(std::strlen(out.c_str()));
+    return out;
 }
 
 std::string libraryRefDisplayForm(std::string_view reference) {

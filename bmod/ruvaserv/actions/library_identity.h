@@ -27,4 +27,7 @@ std::string notAvailableText(const CgiHandler& cg, std::string_view first, std::
 // "en/abc1234567r1a" gives "EN/ABC 123 4567 R1A".
 std::string libraryRefDisplayForm(std::string_view reference);
 
+// The text without white space and controls, at most max characters.
+std::string withoutBlanks(const std::string& text, size_t max);
+
 }  // namespace ruva

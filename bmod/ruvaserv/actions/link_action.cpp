@@ -43,15 +43,15 @@ std::optional<std::string> entryLibraryId(std::string_view idField) {
 // answered.
 int wildcardDocument(KivoHandler& kh, const std::string& pattern) {
     CgiHandler& cg = *kh.cg;
-    const std::string* id = filledField(cg, "ID");
-    std::optional<std::string> reference;
-    if (id) reference = kh.getLifromID(*id);
     std::optional<std::string> library;
     std::optional<std::string> file;
     if (kh.getFullFilename(&library, &file)) {
         cg.locationDbFile("", *library, *file, "");
         return 1;
     }
+    // Only the page needs the library's reference.
+    std::optional<std::string> reference;
+    if (const std::string* id = filledField(cg, "ID")) reference = kh.getLifromID(*id);
     std::string named;
     if (reference && !reference->empty()) {
         named = *reference;

@@ -2,11 +2,9 @@
 // The functions live in js/main_page.js; this unit writes the values they
 // read, each escaped for the string it lands in, so that no library title,
 // field or address can end a string or the script element.
-#include <strings.h>
 
 #include <algorithm>
 #include <cstdlib>
-#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -14,12 +12,13 @@
 
 #include "bmod/ruvaserv/actions/action_scripts.h"
 #include "bmod/ruvaserv/actions/kivohandler.h"
+#include "bmod/ruvaserv/actions/library_identity.h"
 #include "bmod/ruvaserv/cgi/cgihandler.h"
 #include "bmod/ruvaserv/cgi/kvo_msg.h"
 #include "bmod/ruvaserv/cgi/kvo_text.h"
 #include "common/docmodel/class_ref_readers.h"
 #include "common/html_escape.h"
-#include "common/text_clean.h"
+#include "common/text_view.h"
 #include "common/url_code.h"
 #include "common/version.h"
 
@@ -38,26 +37,8 @@ constexpr const char* kFilterFields[] = {"FS", "FB", "FC", "F1", "F2", "F3", "F4
 
 std::string js(std::string_view text) { return escapeScriptString(text); }
 
-std::string fieldValue(const CgiHandler& cg, const char* name) {
-    const Value* v = cg.valueList->findValue(name);
-    return v ? v->value : std::string();
-}
-bool hasValue(const CgiHandler& cg, const char* name) {
-    const Value* v = cg.valueList->findValue(name);
-    return v && !v->value.empty();
-}
 void removeField(CgiHandler& cg, const char* name) {
     if (Value* v = cg.valueList->findValue(name)) cg.valueList->removeValue(v);
-}
-bool startsNoCase(std::string_view text, std::string_view prefix) {
-    return text.size() >= prefix.size() && strncasecmp(text.data(), prefix.data(), prefix.size()) == 0;
-}
-
-std::string withoutBlanks(const std::string& text, size_t max) {
-    std::string out(max + 1, '\0');
-    removeSpaces(out.data(), text.c_str(), static_cast<int>(max));
-    out.resize(std::strlen(out.c_str()));
-    return out;
 }
 
 // What setLowerFrame does once the frames stand: nothing ("none"), the
@@ -87,12 +68,12 @@ struct PageValues {
 // the word asks for none.
 bool rewriteFollowUp(CgiHandler& cg, const std::string& documentId) {
     ValueList& fields = *cg.valueList;
-    const std::string ac = fieldValue(cg, "AC");
-    if (startsNoCase(ac, "LINKEXT")) {
+    const std::string ac = valueOf(*cg.valueList, "AC");
+    if (startsCaseBlindAt(ac, 0, "LINKEXT")) {
         fields.addValue("AC", "CHNGLANG");
         fields.addValue("EXT", "TRUE");
         fields.addValue("LU", "en");
-    } else if (startsNoCase(ac, "SEARCHEXT")) {
+    } else if (startsCaseBlindAt(ac, 0, "SEARCHEXT")) {
         fields.addValue("AC", "CHNGLANG");
         fields.addValue("EXT", "TRUE");
         fields.addValue("SCH", "TRUE");
@@ -100,11 +81,11 @@ bool rewriteFollowUp(CgiHandler& cg, const std::string& documentId) {
         fields.addValue("ID", documentId.c_str());
         cg.options |= kOptExternSearch;
         fields.addValue("OP", formatChecked("%x", static_cast<unsigned>(cg.options)).c_str());
-    } else if (startsNoCase(ac, "COMPMEXT")) {
+    } else if (startsCaseBlindAt(ac, 0, "COMPMEXT")) {
         fields.addValue("AC", "COMPMSG");
-    } else if (startsNoCase(ac, "COMPEXT")) {
-        const bool id = hasValue(cg, "ID"), ic = hasValue(cg, "IC");
-        const bool db = hasValue(cg, "DB"), dc = hasValue(cg, "DC");
+    } else if (startsCaseBlindAt(ac, 0, "COMPEXT")) {
+        const bool id = hasFilledValue(*cg.valueList, "ID"), ic = hasFilledValue(*cg.valueList, "IC");
+        const bool db = hasFilledValue(*cg.valueList, "DB"), dc = hasFilledValue(*cg.valueList, "DC");
         if ((id && ic) || (db && dc)) {
             fields.addValue("AC", "COMPEXE");
             return true;
@@ -127,9 +108,9 @@ bool rewriteFollowUp(CgiHandler& cg, const std::string& documentId) {
 // setLowerFrame's mode and values for mode 0.
 LowerFrame lowerFrame(CgiHandler& cg, const std::string& documentId) {
     LowerFrame lower;
-    const bool oldLib = startsNoCase(fieldValue(cg, "FN"), "kivomain.html");
-    const std::string id = fieldValue(cg, "ID");
-    const std::string db = fieldValue(cg, "DB");
+    const bool oldLib = startsCaseBlindAt(valueOf(*cg.valueList, "FN"), 0, "kivomain.html");
+    const std::string id = valueOf(*cg.valueList, "ID");
+    const std::string db = valueOf(*cg.valueList, "DB");
     if (!rewriteFollowUp(cg, documentId)) {
         lower.mode = "subMain";
         return lower;
@@ -174,7 +155,7 @@ std::string personalDocsUrl(const CgiHandler& cg) {
 // gets: 1 only for a collection named by SL.
 void collectionValues(KivoHandler& kh, PageValues& pv) {
     CgiHandler& cg = *kh.cg;
-    const std::string sl = fieldValue(cg, "SL");
+    const std::string sl = valueOf(*cg.valueList, "SL");
     if (!sl.empty()) {
         cg.libraryId = sl;
         std::string title;
@@ -245,7 +226,7 @@ std::string scriptValues(const KivoHandler& kh, const PageValues& pv) {
         s += "[";
         const char* sep = "";
         for (const char* name : kFilterFields) {
-            s += std::string(sep) + "'" + js(fieldValue(cg, name)) + "'";
+            s += std::string(sep) + "'" + js(valueOf(*cg.valueList, name)) + "'";
             sep = ", ";
         }
         s += "];\n";
@@ -298,7 +279,8 @@ int KivoHandler::mainPageAction(int mode) {
         const std::string before = cg->getError();
         std::string hash;
         if (!getHashId(pv.libraryRef, &hash)) {
-            hash = hasValue(*cg, "ID") ? fieldValue(*cg, "ID") : fieldValue(*cg, "DB");
+            hash = hasFilledValue(*cg->valueList, "ID") ? valueOf(*cg->valueList, "ID")
+                                                        : valueOf(*cg->valueList, "DB");
         }
         clear();
         cg->errmsg = before;
@@ -311,7 +293,7 @@ int KivoHandler::mainPageAction(int mode) {
     cg->docSize = 0;
     findHelp(*cg);
     collectionValues(*this, pv);
-    pv.documentId = hasValue(*cg, "ID") ? fieldValue(*cg, "ID") : "0";
+    pv.documentId = hasFilledValue(*cg->valueList, "ID") ? valueOf(*cg->valueList, "ID") : "0";
     std::string title = pv.title.substr(0, kTitleMax);
     if (!cg->docPrintf("%s\n<head>\n<title>%s</title>\n", kXhtmlStartTag, escapeHtmlKeepEntities(title, true)))
         return 0;

@@ -22,18 +22,8 @@ namespace {
 // The identifier list of LL or TLL, separators included.
 constexpr size_t kLibIdsMax = 255;
 
-// The field's value; "" when absent.
-std::string valueOf(const ValueList& fields, const char* name) {
-    const Value* field = fields.findValue(name);
-    return field ? field->value : std::string();
-}
-
-bool hasValue(const ValueList& fields, const char* name) {
-    return !valueOf(fields, name).empty();
-}
-
 void defaultField(ValueList& fields, const char* name, const char* value) {
-    if (!hasValue(fields, name)) fields.addValue(name, value);
+    if (!hasFilledValue(fields, name)) fields.addValue(name, value);
 }
 
 // SYPA, the pattern of the search page's own form, wins over PA.
@@ -157,7 +147,7 @@ int KivoHandler::externalSearchArguments() {
         if (!listSearch(true)) return 0;
     } else {
         collectionCheck("SL");
-        if (hasValue(fields, "LL")) return libraryListSearch(*this);
+        if (hasFilledValue(fields, "LL")) return libraryListSearch(*this);
     }
     if (!resolveLibrary("kivohandler/NOID5")) return 0;
     return mainPageAction(0);
@@ -183,10 +173,10 @@ int KivoHandler::collectionCheck(const char* field) {
 int KivoHandler::listSearch(bool external) {
     ValueList& fields = *cg->valueList;
     collectionCheck("TSL");
-    if (hasValue(fields, "TLL")) {
+    if (hasFilledValue(fields, "TLL")) {
         presentLL = 1;
         const std::string pa = valueOf(fields, "PA");
-        if (hasValue(fields, "ST") && !pa.empty()) {
+        if (hasFilledValue(fields, "ST") && !pa.empty()) {
             for (const char* name : {"PAT", "PAD", "PAC"}) fields.addValue(name, pa.c_str());
         }
     }

@@ -73,11 +73,6 @@ const char* cookieSwitch(const char* name) {
     return value && *value == "0" ? "0" : "1";
 }
 
-std::string fieldValue(const CgiHandler& cg, const char* name) {
-    const Value* v = cg.valueList->findValue(name);
-    return v ? v->value : std::string();
-}
-
 class ToolbarPage {
 public:
     explicit ToolbarPage(CgiHandler& cg) : cg_(cg) {}
@@ -149,7 +144,7 @@ bool ToolbarPage::button(const char* id, int number, const std::string& title) {
 }
 
 bool ToolbarPage::buttons() {
-    const bool annotations = (cg_.flags & kCgiUseAnnotation) && !fieldValue(cg_, "TB").empty();
+    const bool annotations = (cg_.flags & kCgiUseAnnotation) && !valueOf(*cg_.valueList, "TB").empty();
     bool ok = write("<table class=\"toolbar\" border=\"0\" cellspacing=\"0\" cellpadding=\"0\"><tr>\n") &&
               write(
                   "<td><input type=\"text\" id=\"search_inp\" name=\"PA\" size=\"20\" value=\"\" "
@@ -213,7 +208,7 @@ bool ToolbarPage::logoCell() {
 }
 
 bool ToolbarPage::hiddenForms() {
-    const std::string id = fieldValue(cg_, "ID");
+    const std::string id = valueOf(*cg_.valueList, "ID");
     return write(
                "<input type=\"hidden\" name=\"AC\" value=\"SEARCHMSG\" />\n"
                "<input type=\"hidden\" name=\"ST\" value=\"FULLTEXT\" />\n"

@@ -48,17 +48,12 @@ std::string trimmed(const std::string& text) {
     return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
 }
 
-std::string fieldValue(const ValueList& fields, const char* name) {
-    const Value* field = fields.findValue(name);
-    return field ? field->value : std::string();
-}
-
 // The topic's section as the daemon sends it; none when it has none.
 std::optional<std::string> fetchTopic(CgiHandler& cg, const std::string& topic,
                                       const std::string& contentSet) {
     const ValueList& fields = *cg.valueList;
-    const std::string id = fieldValue(fields, "ID");
-    const std::string fn = fieldValue(fields, "FN");
+    const std::string id = valueOf(fields, "ID");
+    const std::string fn = valueOf(fields, "FN");
     if (topic.size() < kTopicIdMin || id.empty() || fn.empty() || contentSet.empty()) return std::nullopt;
     std::unique_ptr<UzResponse> reply = cg.sess->idretr(topic, id, fn, contentSet);
     const UzIdRetrEntry* entry = reply ? reply->idretr() : nullptr;
@@ -81,10 +76,10 @@ int placePage(CgiHandler& cg, const std::string& page) {
 int KivoHandler::topicContent() {
     const TopicSheets sheets = topicSheets(*cg);
     ValueList& fields = *cg->valueList;
-    const std::string topic = trimmed(fieldValue(fields, "CH"));
-    const std::string requested = trimmed(fieldValue(fields, "CS"));
+    const std::string topic = trimmed(valueOf(fields, "CH"));
+    const std::string requested = trimmed(valueOf(fields, "CS"));
     if (!resolveLibId("LI", "ID", "DB", true)) return 0;
-    cg->curId = std::atoi(fieldValue(fields, "ID").c_str());
+    cg->curId = std::atoi(valueOf(fields, "ID").c_str());
     if (!cg->establishDefaultSession()) {
         setError(msgFormat(33, "kivohandler/2"), cg->getError());
         return 0;

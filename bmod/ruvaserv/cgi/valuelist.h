@@ -76,6 +76,18 @@ private:
     std::unordered_map<std::string, Value*> index_;
 };
 
+// The value stored under name; "" when there is none.
+inline std::string valueOf(const ValueList& list, const char* name) {
+    const Value* pair = list.findValue(name);
+    return pair ? pair->value : std::string();
+}
+
+// Whether name is stored with a value that is not empty.
+inline bool hasFilledValue(const ValueList& list, const char* name) {
+    const Value* pair = list.findValue(name);
+    return pair && !pair->value.empty();
+}
+
 // An empty list; flags kValueListNoCase or 0.
 std::unique_ptr<ValueList> newValueList(uint16_t flags);
 

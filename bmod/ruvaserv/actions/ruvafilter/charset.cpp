@@ -2,13 +2,12 @@
 
 #include <array>
 
+#include "common/html_charset.h"
 #include "common/text_view.h"
 
 namespace ruva::filter {
 
 namespace {
-
-constexpr size_t kMaxCharsetName = 40;
 
 // Library pages draw lines with bytes 0x80-0x8A; shown as the pages' text
 // form does it.
@@ -45,45 +44,6 @@ constexpr std::array<char, kBoxLast - kBoxFirst + 1> makeBoxTable() {
 }
 constexpr auto kBoxTable = makeBoxTable();
 static_assert(kBoxTable[0x2518 - kBoxFirst] == '/' && kBoxTable[0x2577 - kBoxFirst] == '|');
-
-bool isNameByte(unsigned char c) {
-    return isAsciiAlnum(c) || c == '_' || c == '.' || c == ':' || c == '-';
-}
-
-// The name at text[pos] after optional blanks and a quote; "" when it
-// breaks the name rule.
-std::string_view nameAt(std::string_view text, size_t pos) {
-    while (pos < text.size() && isAsciiSpace(byteAt(text, pos))) ++pos;
-    if (pos < text.size() && (text[pos] == '"' || text[pos] == '\'')) ++pos;
-    size_t end = pos;
-    while (end < text.size() && end - pos <= kMaxCharsetName && isNameByte(byteAt(text, end))) ++end;
-    if (end == pos || end - pos > kMaxCharsetName) return {};
-    return text.substr(pos, end - pos);
-}
-
-// The value of key=... within tag, "" when the key or the '=' is missing.
-std::string_view valueAfter(std::string_view tag, std::string_view key) {
-    size_t at = findCaseBlind(tag, 0, key);
-    if (at == std::string_view::npos) return {};
-    at += key.size();
-    while (at < tag.size() && isAsciiSpace(byteAt(tag, at))) ++at;
-    if (at >= tag.size() || tag[at] != '=') return {};
-    return nameAt(tag, at + 1);
-}
-
-std::string_view metaCharset(std::string_view html) {
-    const std::string_view head = html.substr(0, findCaseBlind(html, 0, "<body"));
-    for (size_t at = findCaseBlind(head, 0, "<meta"); at != std::string_view::npos;
-         at = findCaseBlind(head, at, "<meta")) {
-        const size_t end = head.find('>', at);
-        const std::string_view tag = head.substr(at, end == std::string_view::npos ? end : end - at);
-        const std::string_view name = valueAfter(tag, "charset");
-        if (!name.empty()) return name;
-        if (end == std::string_view::npos) break;
-        at = end;
-    }
-    return {};
-}
 
 bool isContinuation(std::string_view text, size_t pos) {
     return pos < text.size() && (byteAt(text, pos) & 0xC0) == 0x80;
@@ -129,11 +89,10 @@ DecodedChar decodeEucJp(std::string_view text, size_t pos) {
 
 std::string_view declaredCharset(std::string_view html) {
     if (startsAt(html, 0, "\xEF\xBB\xBF")) return "utf-8";
-    if (startsAt(html, 0, "<?xml")) {
-        const std::string_view name = valueAfter(html.substr(0, html.find('>')), "encoding");
-        if (!name.empty()) return name;
-    }
-    return metaCharset(html);
+    const std::string_view name = xmlDeclaredCharset(html);
+    if (!name.empty()) return name;
+    // A meta in the body does not count.
+    return metaDeclaredCharset(html.substr(0, findCaseBlind(html, 0, "<body")));
 }
 
 Charset charsetByName(std::string_view name) {

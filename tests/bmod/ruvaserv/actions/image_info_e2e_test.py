@@ -15,7 +15,7 @@ import urllib.parse
 import daemon_harness
 import kivoserv_answers as ka
 import make_action_libraries as mal
-import web_harness as wh
+from action_web_case import ActionWebCase
 
 
 def header(headers, name):
@@ -26,37 +26,7 @@ def unzip_member(path, name):
     return subprocess.run(["unzip", "-p", path, name], check=True, capture_output=True).stdout
 
 
-class Served(mal.ActionLibraryCase):
-    """The tree's daemon behind one lighttpd for the class, and Chromium
-    when with_browser."""
-
-    conf_lines = ()
-    with_browser = False
-
-    @classmethod
-    def setUpClass(cls):
-        super().setUpClass()
-        cls.web = cls.browser = None
-        try:
-            cls.web = wh.WebServer(daemon=cls.d, conf_lines=cls.conf_lines)
-            cls.web.__enter__()
-            if cls.with_browser:
-                cls.browser = wh.Browser()
-        except BaseException:
-            cls.tearDownClass()
-            raise
-
-    @classmethod
-    def tearDownClass(cls):
-        try:
-            if cls.web is not None:
-                wh.close_all(cls.web, cls.browser)
-        finally:
-            super().tearDownClass()
-
-    def tearDown(self):
-        self.web.check_logs()
-
+class Served(ActionWebCase):
     def query(self, action, library, **fields):
         parts = [("AC", action), ("ID", str(self.ids[library]))] + list(fields.items())
         return urllib.parse.urlencode(parts)

@@ -12,7 +12,7 @@ import urllib.parse
 
 import kivoserv_answers as ka
 import make_action_libraries as mal
-from action_web_case import ActionWebCase
+from action_web_case import ActionWebCase, script_value
 
 NOT_FOUND = "The requested document (%s) in the specified library (%s) was not found.<br><br>"
 # The not-here texts, byte for byte as the message table holds them.
@@ -42,11 +42,6 @@ def frames(page):
         query = urllib.parse.urlsplit(html.unescape(src)).query
         found[name] = dict(urllib.parse.parse_qsl(query, keep_blank_values=True))
     return found
-
-
-def script_value(page, name):
-    m = re.search(r"^var %s = (.*?);$" % re.escape(name), page, re.M)
-    return m.group(1) if m else None
 
 
 class LinkActionWeb(ActionWebCase):

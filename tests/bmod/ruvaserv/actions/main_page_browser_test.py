@@ -11,7 +11,7 @@ import unittest
 import urllib.parse
 
 import make_action_libraries as mal
-import web_harness
+from action_web_case import ActionWebCase
 
 # The functions the toolbar, the document frames and the pages call on top.
 MAIN_FUNCTIONS = [
@@ -56,28 +56,8 @@ INJECTED = """(() => {
 })()""" % FRAMES
 
 
-class MainPageBrowser(mal.ActionLibraryCase):
-    @classmethod
-    def setUpClass(cls):
-        # Chromium first, while no other thread runs: it is started with a pre-exec step.
-        cls.browser = web_harness.Browser()
-        try:
-            super().setUpClass()
-            cls.web = web_harness.WebServer(daemon=cls.d)
-            cls.web.start()
-        except BaseException:
-            cls.browser.close()
-            raise
-
-    @classmethod
-    def tearDownClass(cls):
-        try:
-            web_harness.close_all(cls.web, cls.browser)
-        finally:
-            super().tearDownClass()
-
-    def tearDown(self):
-        self.web.check_logs()
+class MainPageBrowser(ActionWebCase):
+    with_browser = True
 
     def wait_for(self, condition, what, timeout=20):
         """The frames' paths once every frame has loaded and condition (a script

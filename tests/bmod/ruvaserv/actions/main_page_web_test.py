@@ -18,6 +18,7 @@ import urllib.parse
 import daemon_harness as h
 import make_action_libraries as mal
 import web_harness
+from action_web_case import ActionWebCase, script_value
 
 
 class PageParser(html.parser.HTMLParser):
@@ -60,12 +61,6 @@ class PageParser(html.parser.HTMLParser):
             self.title += data
 
 
-def script_value(page, name):
-    """The text assigned by "var <name> = " in the page's script, None when absent."""
-    m = re.search(r"^var %s = (.*?);$" % re.escape(name), page, re.M)
-    return m.group(1) if m else None
-
-
 def node_check(test, scripts, label):
     folder = tempfile.mkdtemp(prefix="mpw_")
     try:
@@ -84,28 +79,8 @@ def query_of(src):
     return urllib.parse.parse_qsl(urllib.parse.urlsplit(src).query, keep_blank_values=True)
 
 
-class MainPageWeb(mal.ActionLibraryCase):
-    @classmethod
-    def setUpClass(cls):
-        super().setUpClass()
-        cls.web = web_harness.WebServer(daemon=cls.d, conf_lines=["ExpirePeriod 1800"])
-        try:
-            cls.web.start()
-        except BaseException:
-            cls.web.stop()
-            super().tearDownClass()
-            raise
-
-    @classmethod
-    def tearDownClass(cls):
-        try:
-            cls.web.stop()
-            assert cls.web.leftovers() == [], cls.web.leftovers()
-        finally:
-            super().tearDownClass()
-
-    def tearDown(self):
-        self.web.check_logs()
+class MainPageWeb(ActionWebCase):
+    conf_lines = ("ExpirePeriod 1800",)
 
     def fetch(self, query, headers=None):
         status, head, body = self.web.request("GET", query, headers)

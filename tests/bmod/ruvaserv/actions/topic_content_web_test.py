@@ -10,31 +10,17 @@ import unittest
 import urllib.parse
 
 import make_action_libraries as fx
-import web_harness
+from action_web_case import ActionWebCase
 
 SHEET = re.compile(r'^ <link href="http://127\.0\.0\.1(:\d+)?/cgi-bin/kivoserv\?LI=//123&FN=(?P<sheet>[a-z_A-Z]+\.css)" '
                    r'rel="stylesheet" type="text/css" />')
 
 
-class TopicContentWeb(fx.ActionLibraryCase):
+class TopicContentWeb(ActionWebCase):
     @classmethod
     def setUpClass(cls):
         super().setUpClass()
-        cls.web = web_harness.WebServer(daemon=cls.d)
-        try:
-            cls.web.start()
-        except BaseException:
-            cls.web.stop()
-            super().tearDownClass()
-            raise
         cls.dita = cls.ids[fx.DITA]
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.web.stop()
-        left = cls.web.leftovers()
-        super().tearDownClass()
-        assert left == [], left
 
     def conref(self, **fields):
         """The body of the one answer to AC=CONREF in the DITA library."""
