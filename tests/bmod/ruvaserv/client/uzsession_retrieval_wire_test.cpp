@@ -212,7 +212,7 @@ TEST_F(RetrievalWire, RetrMemIntoASinkTakesExactlyTheFirstMember) {
     // In pieces, so that reads land at offsets inside the room.
     PeerScript pieces = PeerScript().send(kGreeting).awaitLine().send(head + big.substr(0, 10));
     for (size_t at = 10; at < big.size(); at += 65536) pieces.delay(milliseconds(5)).send(big.substr(at, 65536));
-    pieces.send(member("next.bin", binary(3000, 9)) + kRetrEnd).awaitLine().send(kVerReply).close();
+    pieces.send("300-CRC 0x1\n" + member("next.bin", binary(3000, 9)) + kRetrEnd).awaitLine().send(kVerReply).close();
     const struct {
         const char* name;
         PeerScript script;
