@@ -52,6 +52,22 @@ bool isLibraryEntry(const UzMlListEntry& entry) {
     return entry.type == ML_NODE_TYPE_ZS && !entry.database->empty() && *entry.database != "-";
 }
 
+// The member straight into a new docBuf of the length the reply announces.
+class DocBufSink : public UzMemberSink {
+public:
+    explicit DocBufSink(CgiHandler& cg) : cg_(cg) {}
+    char* room(size_t size) override {
+        asked = size;
+        failed = !cg_.allocDocBuf(size);
+        return failed ? nullptr : cg_.docBuf;
+    }
+    size_t asked = 0;
+    bool failed = false;  // the buffer could not be had
+
+private:
+    CgiHandler& cg_;
+};
+
 std::string withoutControlBytes(std::string_view text) {
     std::string out;
     for (char c : text) {
@@ -170,26 +186,28 @@ int CgiHandler::retrieveMember(const std::string& database, const std::string& m
     freeDocBuf();
     // The reply, not the listing, says how long the member is: the wait
     // page or a changed library differ from the listed size.
-    std::string data;
-    std::unique_ptr<UzResponse> reply = sess->retrMem(database, literalMemberName(member), data);
+    DocBufSink sink(*this);
+    std::unique_ptr<UzResponse> reply = sess->retrMem(database, literalMemberName(member), sink);
+    // A failed command may leave part of a member behind.
+    const UzRetrEntry* entry = reply ? reply->retr() : nullptr;
+    const bool ok = reply && reply->resultCode == kCodeOk && entry && entry->filled() && entry->success;
+    if (!ok) freeDocBuf();
     if (reply && (reply->resultCode == kCodeBeingUpdated || reply->resultCode == kCodeRemoved)) {
         const bool removed = reply->resultCode == kCodeRemoved;
         setError(removed ? msg(8, "cgihandler/46") : msg(7, "cgihandler/45"),
                  htmlEscaped(libraryOfReply(reply->resultMessage)));
         return 0;
     }
+    if (sink.failed) {
+        setError(msg(228, "cgihandler/26"), static_cast<unsigned long>(sink.asked), htmlEscaped(member));
+        return 0;
+    }
     // A failed unpack may still end in 200: the member's record decides.
-    const UzRetrEntry* entry = reply ? reply->retr() : nullptr;
-    if (!reply || reply->resultCode != kCodeOk || !entry || !entry->filled() || !entry->success) {
+    if (!ok) {
         setError(msg(229, "cgihandler/27"), htmlEscaped(member), htmlEscaped(database), sess->getServerAddr(),
                  replyReason(*sess, reply.get()));
         return 0;
     }
-    if (!allocDocBuf(data.size())) {
-        setError(msg(228, "cgihandler/26"), static_cast<unsigned long>(data.size()), htmlEscaped(member));
-        return 0;
-    }
-    if (!data.empty()) std::memcpy(docBuf, data.data(), data.size());
     folder = reply->folder;
     return 1;
 }

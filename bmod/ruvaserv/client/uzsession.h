@@ -143,6 +143,17 @@ struct UzLine {
     std::string_view text;  // after the four code characters; "" for a line of four or fewer
 };
 
+// Memory that retrMem writes the first member into in place of a string:
+// once the reply announces the member's length, room(size) gives at least
+// size writable bytes (size may be 0), owned by the sink and valid until the
+// command ends, or null when they cannot be had (message 448). Only size
+// bytes are written; on a failed command their content is undefined.
+class UzMemberSink {
+public:
+    virtual ~UzMemberSink() = default;
+    virtual char* room(size_t size) = 0;
+};
+
 // getError, setError and errmsg come from ErrorText.
 class UzSession : public ErrorText {
 public:
@@ -235,6 +246,9 @@ public:
     // data gets exactly the first member's bytes (others are read and
     // dropped); memDataBufLen = data.size().
     std::unique_ptr<UzResponse> retrMem(std::string_view library, std::string_view member, std::string& data);
+    // As retrMem into a string, the bytes straight into sink's room: no
+    // copy through a string; memDataBufLen the member's length.
+    std::unique_ptr<UzResponse> retrMem(std::string_view library, std::string_view member, UzMemberSink& sink);
     // RETR to outdir or into data (exactly one of them given; else 440).
     std::unique_ptr<UzResponse> handleRetrCommand(std::string_view library, std::string_view member,
                                                   std::optional<std::string_view> outdir, std::string* data);
@@ -360,6 +374,9 @@ private:
     // reply's first byte.
     enum class Resend { kOnce, kWhole, kQuit };
 
+    std::unique_ptr<UzResponse> runRetr(std::string_view library, std::string_view member,
+                                        std::optional<std::string_view> outdir, std::string* data,
+                                        UzMemberSink* sink);
     int openConnection(in_addr_t address, unsigned toPort, int* connectError);
     std::unique_ptr<UzResponse> readGreeting(bool proxied);
     bool passProxy();

@@ -190,8 +190,10 @@ protected:
         s_.disconnect();
     }
     // size bytes of raw data, each piece to file when given and to data
-    // when given. false when the command was aborted.
-    bool receive(size_t size, PartFile* file, const std::string& path, std::string* data, const DataMessages& m);
+    // when given; with direct (room for size bytes) read straight into it.
+    // false when the command was aborted.
+    bool receive(size_t size, PartFile* file, const std::string& path, std::string* data, char* direct,
+                 const DataMessages& m);
     // A file that got all its bytes could not be kept: the reply goes on,
     // the command fails.
     void keepFailed(int index, const char* tag, const std::string& path) {
@@ -216,12 +218,14 @@ protected:
     bool failureIsClients_ = false;  // failure_ is a table message, not the server's text
 };
 
-bool ReplyReader::receive(size_t size, PartFile* file, const std::string& path, std::string* data,
+bool ReplyReader::receive(size_t size, PartFile* file, const std::string& path, std::string* data, char* direct,
                           const DataMessages& m) {
     char piece[kDataChunk];
     for (size_t left = size; left > 0;) {
         const bool fromSurplus = s_.restCnt > 0;
-        ssize_t got = s_.readPayload(piece, std::min(left, sizeof piece));
+        // Never more than left: direct holds exactly size bytes.
+        char* to = direct ? direct + (size - left) : piece;
+        ssize_t got = s_.readPayload(to, direct ? left : std::min(left, sizeof piece));
         if (got <= 0) {
             // Closed or silent before the announced length: a short
             // payload, never a complete one.
@@ -234,14 +238,14 @@ bool ReplyReader::receive(size_t size, PartFile* file, const std::string& path, 
             }
             return false;
         }
-        if (file && !file->write(piece, static_cast<size_t>(got))) {
+        if (file && !file->write(to, static_cast<size_t>(got))) {
             fail(fromSurplus ? formatChecked(msgFormat(m.surplusWrite, m.surplusWriteTag), htmlEscaped(path))
                               : formatChecked(msgFormat(m.pieceWrite, m.pieceWriteTag), htmlEscaped(path)));
             return false;
         }
         if (data) {
             try {
-                data->append(piece, static_cast<size_t>(got));
+                data->append(to, static_cast<size_t>(got));
             } catch (const std::bad_alloc&) {
                 fail(formatChecked(msgFormat(m.memory, m.memoryTag)));
                 return false;
@@ -258,8 +262,8 @@ bool ReplyReader::receive(size_t size, PartFile* file, const std::string& path, 
 class RetrReader : public ReplyReader {
 public:
     RetrReader(UzSession& session, UzResponse& response, time_t wait, std::optional<std::string_view> outdir,
-               std::string* data)
-        : ReplyReader(session, response, wait), outdir_(outdir), data_(data) {}
+               std::string* data, UzMemberSink* sink)
+        : ReplyReader(session, response, wait), outdir_(outdir), data_(data), sink_(sink) {}
 
     // The first line has been read (n characters).
     void read(int n);
@@ -271,8 +275,12 @@ private:
     bool placeFile(UzRetrEntry& entry, const LengthFrame& frame, PartFile& file);
     void end(int code);
 
+    // Into memory: data_ or sink_ given.
+    bool toMemory() const { return data_ || sink_; }
+
     std::optional<std::string_view> outdir_;
     std::string* data_;
+    UzMemberSink* sink_;
     int members_ = 0;
     bool firstFailed_ = false;
 };
@@ -306,7 +314,7 @@ RetrReader::Step RetrReader::member() {
     }
     r_.folder = frame->folder;
     // Into memory only the first member is kept.
-    const bool keep = !data_ || members_ == 0;
+    const bool keep = !toMemory() || members_ == 0;
     ++members_;
     UzRetrEntry* entry = nullptr;
     if (keep) {
@@ -323,7 +331,13 @@ RetrReader::Step RetrReader::member() {
     if (outdir_ && !placeFile(*entry, *frame, file)) return Step::kAborted;
     if (data_ && keep) data_->reserve(std::min(frame->size, kRetrReserveMax));
     std::string* into = data_ && keep ? data_ : nullptr;
-    if (!receive(frame->size, outdir_ ? &file : nullptr, entry ? entry->outname : std::string(), into, kRetrData)) {
+    char* direct = nullptr;
+    if (sink_ && keep && !(direct = sink_->room(frame->size))) {
+        fail(formatChecked(msgFormat(kRetrData.memory, kRetrData.memoryTag)));
+        return Step::kAborted;
+    }
+    if (!receive(frame->size, outdir_ ? &file : nullptr, entry ? entry->outname : std::string(), into, direct,
+                 kRetrData)) {
         return Step::kAborted;
     }
     if (!readLine()) {
@@ -399,7 +413,7 @@ void RetrReader::end(int code) {
     finish(code);
     // The bytes in data are not the member's: never a success, though the
     // server's end line says so.
-    if (data_ && firstFailed_ && r_.resultCode < 300) r_.resultCode = 500;
+    if (toMemory() && firstFailed_ && r_.resultCode < 300) r_.resultCode = 500;
 }
 
 // One GET reply: every archive to a file under outdir.
@@ -463,7 +477,7 @@ bool GetReader::archive() {
         return false;
     }
     entry->outname = *path;
-    if (!receive(frame->size, &file, *path, nullptr, kGetData)) return false;
+    if (!receive(frame->size, &file, *path, nullptr, nullptr, kGetData)) return false;
     if (!readLine()) {
         fail(formatChecked(msgFormat(388, "uzsession/9")));
         return false;
@@ -719,6 +733,11 @@ std::unique_ptr<UzResponse> UzSession::retrMem(std::string_view library, std::st
     return handleRetrCommand(library, member, std::nullopt, &data);
 }
 
+std::unique_ptr<UzResponse> UzSession::retrMem(std::string_view library, std::string_view member,
+                                               UzMemberSink& sink) {
+    return runRetr(library, member, std::nullopt, nullptr, &sink);
+}
+
 std::unique_ptr<UzResponse> UzSession::handleRetrCommand(std::string_view library, std::string_view member,
                                                          std::optional<std::string_view> outdir,
                                                          std::string* data) {
@@ -726,10 +745,14 @@ std::unique_ptr<UzResponse> UzSession::handleRetrCommand(std::string_view librar
         setError(msgFormat(440, "uzsession/51"));
         return nullptr;
     }
-    if (data) {
-        data->clear();
-        memDataBufLen = 0;
-    }
+    return runRetr(library, member, outdir, data, nullptr);
+}
+
+std::unique_ptr<UzResponse> UzSession::runRetr(std::string_view library, std::string_view member,
+                                               std::optional<std::string_view> outdir, std::string* data,
+                                               UzMemberSink* sink) {
+    if (data) data->clear();
+    if (data || sink) memDataBufLen = 0;
     std::unique_ptr<UzResponse> response = allocResponse(RT_RETR);
     if (!response) {
         setError(msgFormat(448, "uzsession/59"));
@@ -739,8 +762,10 @@ std::unique_ptr<UzResponse> UzSession::handleRetrCommand(std::string_view librar
     if (!sendCommand("RETR", {{library, UzArgKind::kLibrary}, {member, UzArgKind::kFreeText}})) return nullptr;
     int n = getPeerCommand(wait);
     if (n < 0) return nullptr;
-    RetrReader(*this, *response, wait, outdir, data).read(n);
+    RetrReader(*this, *response, wait, outdir, data, sink).read(n);
     if (data) memDataBufLen = data->size();
+    const UzRetrEntry* first = response->retr();
+    if (sink && first && first->filled() && first->success) memDataBufLen = first->size;
     return response;
 }
 

@@ -183,6 +183,13 @@ TEST_F(Retrieval, CommandsRepliesAndOutcomes) {
          // The client's own message is HTML already: it must not be escaped again.
          message(229, "cgihandler/27",
                  {"a.html", "guide.kvo", "@server", formatChecked(msgFormat(460, "uzsession/61"))})},
+        {"an announced length no memory holds", "guide.kvo", "a.html", nullptr,
+         {kListGuide, kContvA, "300-Length 9000000000000000000 \"guide.kvo\" \"a.html\" \"0\"\nabc"},
+         "LIST \"guide.kvo\"\nCONTV \"guide.kvo\" a.html\nRETR \"guide.kvo\" a.html\n", 0, "", kLibTime, "", "",
+         "a.html",
+         [](const CgiHandler& cg, const std::string&) {
+             return formatChecked(cg.msg(228, "cgihandler/26"), 9000000000000000000ul, "a.html");
+         }},
         {"CONTV refused: the session's text", "guide.kvo", "a.html", nullptr,
          {kListGuide, "511 Invalid database 'guide.kvo'\n"},
          "LIST \"guide.kvo\"\nCONTV \"guide.kvo\" a.html\n", 0, "", kLibTime, "", "", "a.html",

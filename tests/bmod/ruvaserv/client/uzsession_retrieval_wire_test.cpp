@@ -183,6 +183,76 @@ TEST_F(RetrievalWire, ShortPayloadFailsAndDisconnects) {
     EXPECT_EQ(s->flags & kSessConnected, 0);
 }
 
+// Room for what the reply announces, with guard bytes past it that no
+// write may reach; refuses when told to.
+class RecordingSink : public UzMemberSink {
+public:
+    explicit RecordingSink(bool refuse = false) : refuse_(refuse) {}
+    char* room(size_t size) override {
+        ++calls;
+        asked = size;
+        if (refuse_) return nullptr;
+        buf_.assign(size + kGuard, '\x5a');
+        return buf_.data();
+    }
+    std::string bytes() const { return buf_.substr(0, asked); }
+    bool guardIntact() const { return buf_.size() < kGuard || buf_.substr(asked) == std::string(kGuard, '\x5a'); }
+    int calls = 0;
+    size_t asked = 0;
+
+private:
+    static constexpr size_t kGuard = 64;
+    bool refuse_;
+    std::string buf_;
+};
+
+TEST_F(RetrievalWire, RetrMemIntoASinkTakesExactlyTheFirstMember) {
+    const std::string big = binary(200000, 8);
+    const std::string head = format("300-Length %zu \"guide.kvo\" \"big.bin\" \"0\"\n", big.size());
+    // In pieces, so that reads land at offsets inside the room.
+    PeerScript pieces = PeerScript().send(kGreeting).awaitLine().send(head + big.substr(0, 10));
+    for (size_t at = 10; at < big.size(); at += 65536) pieces.delay(milliseconds(5)).send(big.substr(at, 65536));
+    pieces.send("300-CRC 0x1\n" + member("next.bin", binary(3000, 9)) + kRetrEnd).awaitLine().send(kVerReply).close();
+    const struct {
+        const char* name;
+        PeerScript script;
+        bool refuse;
+        int code;
+        std::string message;
+        std::string bytes;  // in the room after a success
+        bool connected;
+    } cases[] = {
+        {"in pieces, the next member drained", pieces, false, 200, "RETR executed.", big, true},
+        {"empty member", answeringThenVer(member("e.txt", "") + kRetrEnd), false, 200, "RETR executed.", "", true},
+        {"short payload", PeerScript().send(kGreeting).awaitLine().send("300-Length 100 \"guide.kvo\" \"m\" \"0\"\nab").close(),
+         false, 500, getMsgStr(460, "uzsession/61"), "", false},
+        {"no room", answering(member("a.bin", binary(5000, 1)) + kRetrEnd), true, 500,
+         getMsgStr(448, "uzsession/59"), "", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedPeer peer({c.script, verOnly()});
+        ASSERT_TRUE(peer.ok());
+        auto s = sessionTo(peer);
+        RecordingSink sink(c.refuse);
+        auto r = s->retrMem("guide.kvo", "*", sink);
+        ASSERT_NE(r, nullptr) << s->getError();
+        EXPECT_EQ(r->resultCode, c.code);
+        EXPECT_EQ(r->resultMessage, c.message);
+        EXPECT_EQ(sink.calls, 1);
+        EXPECT_TRUE(sink.guardIntact());
+        EXPECT_EQ(r->retr()->success, c.code == 200 ? 1 : 0);
+        if (c.code == 200) {
+            EXPECT_TRUE(sink.bytes() == c.bytes);
+            EXPECT_EQ(s->getFileDataLength(), c.bytes.size());
+        } else {
+            EXPECT_EQ(s->getFileDataLength(), 0u);
+        }
+        EXPECT_EQ((s->flags & kSessConnected) != 0, c.connected);
+        expectInStep(*s);
+    }
+}
+
 struct CrcPositionCase {
     const char* name;
     std::string afterFirst;  // where the first member's CRC line belongs
