@@ -1,5 +1,6 @@
-// The browser side of the library pages: js/main_page.js, js/toolbar.js,
-// js/toolbar.css and js/doc_frameset.js, compiled in.
+// The browser side of the library pages: the files of js/, compiled in.
+// Files with "//@section <name>" lines are read by scriptSection
+// (bmod/ruvaserv/cgi/viewer_script.h).
 #pragma once
 
 #include <string_view>
@@ -17,5 +18,23 @@ std::string_view toolbarStyleFile();
 
 // The document frameset's script, whole; static data.
 std::string_view docFramesetScriptFile();
+
+// The comparison pages' scripts (sections).
+std::string_view compareScriptFile();
+
+// The search waiting page's script (sections).
+std::string_view searchWaitScriptFile();
+
+// The language switch page's switchLib.
+std::string_view languageSwitchScriptFile();
+
+// The bookmark window's script.
+std::string_view bookmarkScriptFile();
+
+// The in-line notes script with openLinkNewWin.
+std::string_view notesInlineScriptFile();
+
+// The tree frame's overlay, filter and key handlers (sections).
+std::string_view treeFrameScriptFile();
 
 }  // namespace ruva

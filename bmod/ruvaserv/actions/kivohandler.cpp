@@ -57,6 +57,9 @@ constexpr ActionRow kActionRows[] = {
     {"COMPMSG", ActionOp::kCompareMessage, kResolveBoth},
     {"COMPEXT", ActionOp::kCompareMessage, kResolveBoth},
     {"COMPEXE", ActionOp::kCompare, kResolveBoth},
+    // The compare marker's button and form.
+    {"COMPBUT", ActionOp::kLink, kClearOption40 | kResolve, "kivohandler/NOID1"},
+    {"COMPARE", ActionOp::kCompareMessage, kResolveBoth},
     {"CONREF", ActionOp::kTopicContent},
     {"DOCNOTREE", ActionOp::kDocNoTree},
     {"DOCSEARCH", ActionOp::kDocSearch},
@@ -78,14 +81,10 @@ constexpr ActionRow kActionRows[] = {
     {"SORTMSG", ActionOp::kSortMessage},
     {"SUB_MAIN", ActionOp::kSubMain},
     {"TOOLBAR", ActionOp::kToolbar, kNoBodyHandlers},
-    {"TREEFRAME", ActionOp::kTreeFrame},
+    // The frame's src may carry only LI.
+    {"TREEFRAME", ActionOp::kTreeFrame, kResolve},
     {"UP", ActionOp::kUp},
 };
-
-// The marker names specCallback knows, tried in this order by their first
-// letters.
-constexpr const char* kMarkerNames[] = {"cmplistdb", "listdb", "listserv", "servname", "proginfo",
-                                        "kivomain",  "dbname", "rootid",   "uzaddr",   "compare"};
 
 constexpr size_t kBlankPageSize = 1000;
 constexpr size_t kBgColourMax = 6;
@@ -274,14 +273,6 @@ int KivoHandler::runSearchOperation(SearchActions& sa, SearchOperation operation
     }
     if (!result) errmsg = sa.getError();
     return result;
-}
-
-int KivoHandler::specCallback(void*, std::string_view marker) {
-    for (const char* name : kMarkerNames) {
-        // Known markers write nothing until the listing actions exist.
-        if (startsCaseBlindAt(marker, 0, name)) return 1;
-    }
-    return 0;
 }
 
 }  // namespace ruva

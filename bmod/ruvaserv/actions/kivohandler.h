@@ -17,6 +17,8 @@ namespace ruva {
 
 class CgiHandler;
 class SearchActions;
+class UzResponse;
+class UzSession;
 
 // The paper of PRINTA4 and PRINTUS.
 enum PrintPaperSize { PSIZE_A4 = 0, PSIZE_US = 1 };
@@ -185,18 +187,54 @@ public:
     // DOCNOTREE (doc_frameset.cpp): the document frameset without a tree.
     virtual int docNoTreeAction();
 
-    // Actions of later work (pending_actions.cpp): until built each gives
-    // 0 with message 10 naming its word (annotAction: the whole word).
-    virtual int annotAction(const std::string& word);
+    // Template markers (marker_callback.cpp, library_lists.cpp,
+    // server_markers.cpp, compare_pages.cpp, library_pages.cpp): each writes
+    // at the marker's place in cg's output. 1 done (a message written in
+    // the page counts), 0 with the reason set.
+    // listType 0: table rows, 1: drop-down options. server "default" (any
+    // case) or "address:port"; pattern a wildcard or an "@sort_" word.
+    virtual int outputListDb(const std::string& server, const std::string& pattern, int listType);
+    // order 1: by comment (else name) case-blind, 2: newest first; stable.
+    // Another order: message 90.
+    virtual int sortListDb(UzResponse& reply, int order);
+    // The table rows, and the drop-down options, of the entries pattern
+    // matches; mpText is "" or "&MP=<value>".
+    virtual int normalListDb(UzSession& session, UzResponse& reply, const std::string& pattern,
+                             const std::string& mpText);
+    virtual int compareListDb(UzSession& session, UzResponse& reply, const std::string& pattern,
+                              const std::string& mpText);
+    virtual int outputListServ();
+    virtual int outputServName();
+    virtual int outputProgInfo();
+    virtual int outputDbName();
+    virtual int outputUzAddr();
+    virtual int outputRootID();
+    // The "compare" marker: button, selection form or nothing, by AC.
+    virtual int outputCompare(const std::string& server, const std::string& pattern);
+    // The "kivomain" marker: the query of a link back to the library's main
+    // frame; the request's fields stay as they are.
+    virtual int outputKivoDoc();
+
+    // Pages (compare_pages.cpp, search_wait_page.cpp, language_switch.cpp,
+    // library_pages.cpp, script_pages.cpp, tree_frame.cpp): 1 with the page
+    // in cg's buffers, 0 with the reason set (or none, for entry's generic
+    // message).
+    // The library's own index.html; a name without a dot that is not all
+    // digits gets ".kvo".
+    virtual int outputDatabaseMainPage(const char* dbValue);
     virtual int externalLinkAction();  // CHNGLANG
     virtual int outputAbout();
     virtual int BookmarkAction();
     virtual int outputCompareSelect();           // COMPSEL
-    virtual int outputCompareMessage();          // COMPMSG, COMPEXT
+    virtual int outputCompareMessage();          // COMPMSG, COMPEXT, COMPARE
     virtual int outputSearchMessage(const char* kind);  // "SEARCHMSG" or "SORTMSG"
     virtual int writeJSFunctions();              // JSNOTESINLINE
     virtual int writeDummyTreeFrame();           // TREEFRAME
     virtual int writeInstantResultsPage();       // INSTANT
+
+    // The annotation actions (pending_actions.cpp): until built, 0 with
+    // message 10 naming the whole word.
+    virtual int annotAction(const std::string& word);
 
     // Process-wide, from the search arguments to the main page: the
     // library of SL or TSL is a collection; a list LL or TLL came.

@@ -18,15 +18,6 @@ int notYetBuilt(KivoHandler& kh, const std::string& word) {
 }  // namespace
 
 int KivoHandler::annotAction(const std::string& word) { return notYetBuilt(*this, word); }
-int KivoHandler::externalLinkAction() { return notYetBuilt(*this, "CHNGLANG"); }
-int KivoHandler::outputAbout() { return notYetBuilt(*this, "ABOUT"); }
-int KivoHandler::BookmarkAction() { return notYetBuilt(*this, "BOOKMARK"); }
-int KivoHandler::outputCompareSelect() { return notYetBuilt(*this, "COMPSEL"); }
-int KivoHandler::outputCompareMessage() { return notYetBuilt(*this, "COMPMSG"); }
-int KivoHandler::outputSearchMessage(const char* kind) { return notYetBuilt(*this, kind ? kind : ""); }
-int KivoHandler::writeJSFunctions() { return notYetBuilt(*this, "JSNOTESINLINE"); }
-int KivoHandler::writeDummyTreeFrame() { return notYetBuilt(*this, "TREEFRAME"); }
-int KivoHandler::writeInstantResultsPage() { return notYetBuilt(*this, "INSTANT"); }
 
 // Only the script's opening line until the instant search is built; the
 // main page closes the element.

@@ -38,7 +38,6 @@ TEST(KivoHandler, UnknownAndUnbuiltWordsAnswerMessage10) {
         const char* word;
         std::string named;
     } const cases[] = {
-        {"treeframe", "TREEFRAME"},
         {"annots", "Annots"},
         {"ANNOxyz", "ANNOxyz"},
         {"anno", "Anno"},
