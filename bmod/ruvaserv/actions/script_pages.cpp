@@ -27,6 +27,13 @@ constexpr char kInstantStyle[] =
     "#search_head th { text-align: left; font-size: 14px; padding: 4px; color: #004499; }\n"
     "#search_head td { background-color: #E4E4E4; font-weight: bold; padding: 2px 4px; }\n"
     "#search_list_is { margin-top: 56px; }\n"
+    // The frame set's menu script shows the menu; the page pass gives this
+    // page no menu style of its own.
+    "ul.context-menu { display: none; position: absolute; z-index: 1000; margin: 0; padding: 2px 0;"
+    " list-style: none; background-color: #F4F4F4; border: 1px solid #999999; }\n"
+    "ul.context-menu li a { display: block; padding: 3px 14px; color: #000000; text-decoration: none; }\n"
+    "ul.context-menu li.cm-separator { border-top: 1px solid #CCCCCC; margin: 2px 0; }\n"
+    "ul.context-menu li.cm-info { padding: 3px 14px; color: #777777; white-space: nowrap; }\n"
     "</style>\n";
 
 // The toolbar's buttons that make no sense on a result list; then the

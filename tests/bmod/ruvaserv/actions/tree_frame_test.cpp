@@ -163,7 +163,9 @@ TEST(TreeFrame, OlderBrowsersGetTheirOwnOverlay) {
         EXPECT_EQ(page.find("filter: alpha(opacity=50)") != std::string::npos, c.old);
         EXPECT_EQ(page.find("position: fixed") != std::string::npos, !c.old);
         // The current overlay's scripts are checked above; one old one here.
-        if (c.type == BROWSER_IE_6 && c.old) EXPECT_EQ(test::checkPageScripts(page), 2);
+        if (c.type == BROWSER_IE_6 && c.old) {
+            EXPECT_EQ(test::checkPageScripts(page), 2);
+        }
     }
 }
 
