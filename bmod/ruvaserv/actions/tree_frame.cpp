@@ -160,7 +160,8 @@ private:
     }
     std::string overlayFunctions(const char* section) const {
         return "var kvTreeImgBase = '" + escapeScriptString(imageBase_) + "';\n" +
-               std::string(scriptSection(treeFrameScriptFile(), section));
+               std::string(scriptSection(treeFrameScriptFile(), section)) +
+               std::string(scriptSection(treeFrameScriptFile(), "overlay-common"));
     }
     bool filterBlocks();
 

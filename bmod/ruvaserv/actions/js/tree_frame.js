@@ -55,30 +55,15 @@ function kvTreeClick(e) {
 }
 
 //@section overlay
-// The filter overlay: the grey layer "bgoverlay" over the tree and the
-// form "filters" on it, which the library's filter script fills; its
-// dwfApply sets the filters. While the overlay shows, top.OvrlyDisplyed
-// keeps documents that load meanwhile from redrawing the tree.
+// The filter overlay of current browsers: the grey layer "bgoverlay" over
+// the tree and the form "filters" on it (fixed in place by the style).
 
 // The buttons' images, each with the one shown under the mouse, then the
 // filter button's shown and hidden states.
 var kvOverlayIcons = [140, 142, 143, 142, 140, 142, 143, 142, 135, 136];
-var kvOverlayImages = [];
-
-function kvTreeImg(number) {
-  return kvTreeImgBase + number;
-}
 
 function kvTreeElement(id) {
   return document.getElementById ? document.getElementById(id) : null;
-}
-
-function preloadOverlay() {
-  if (!window.Image || kvOverlayImages.length) return;
-  for (var i = 0; i != kvOverlayIcons.length; i++) {
-    kvOverlayImages[i] = new Image();
-    kvOverlayImages[i].src = kvTreeImg(kvOverlayIcons[i]);
-  }
 }
 
 // The layer covers the whole page, scrolled parts too.
@@ -89,6 +74,48 @@ function placeOverlay() {
   var body = document.body || root;
   layer.style.width = Math.max(root.scrollWidth, body.scrollWidth, root.clientWidth) + 'px';
   layer.style.height = Math.max(root.scrollHeight, body.scrollHeight, root.clientHeight) + 'px';
+}
+
+//@section overlay-old
+// The filter overlay of browsers without fixed positions: the layer is
+// placed over the part in view, and elements may be known by document.all
+// only.
+
+var kvOverlayIcons = [135, 136, 140, 142, 143, 142];
+
+function kvTreeElement(id) {
+  if (document.getElementById) return document.getElementById(id);
+  return document.all ? document.all[id] : null;
+}
+
+function placeOverlay() {
+  var layer = kvTreeElement('bgoverlay');
+  var body = document.body;
+  if (!layer || !body) return;
+  layer.style.top = body.scrollTop + 'px';
+  layer.style.left = body.scrollLeft + 'px';
+  layer.style.width = body.clientWidth + 'px';
+  layer.style.height = body.clientHeight + 'px';
+}
+
+//@section overlay-common
+// What both overlays do once shown or hidden. The library's filter script
+// fills the form; its dwfApply sets the filters. While the overlay shows,
+// top.OvrlyDisplyed keeps documents that load meanwhile from redrawing the
+// tree.
+
+var kvOverlayImages = [];
+
+function kvTreeImg(number) {
+  return kvTreeImgBase + number;
+}
+
+function preloadOverlay() {
+  if (!window.Image || kvOverlayImages.length) return;
+  for (var i = 0; i != kvOverlayIcons.length; i++) {
+    kvOverlayImages[i] = new Image();
+    kvOverlayImages[i].src = kvTreeImg(kvOverlayIcons[i]);
+  }
 }
 
 function setOverlayShown(shown) {
@@ -120,70 +147,6 @@ function applyFilters() {
 }
 
 // A button's image under the mouse (over true) and away from it.
-function hoverButton(image, normal, over) {
-  if (image) image.src = kvTreeImg(over ? 142 : normal);
-}
-
-//@section overlay-old
-// The filter overlay for browsers without fixed positions or Math.max of
-// more than two values: the layer is placed over the part in view.
-
-var kvOverlayIcons = [135, 136, 140, 142, 143, 142];
-var kvOverlayImages = [];
-
-function kvTreeImg(number) {
-  return kvTreeImgBase + number;
-}
-
-function kvTreeElement(id) {
-  if (document.getElementById) return document.getElementById(id);
-  return document.all ? document.all[id] : null;
-}
-
-function preloadOverlay() {
-  if (!window.Image || kvOverlayImages.length) return;
-  for (var i = 0; i != kvOverlayIcons.length; i++) {
-    kvOverlayImages[i] = new Image();
-    kvOverlayImages[i].src = kvTreeImg(kvOverlayIcons[i]);
-  }
-}
-
-function placeOverlay() {
-  var layer = kvTreeElement('bgoverlay');
-  var body = document.body;
-  if (!layer || !body) return;
-  layer.style.top = body.scrollTop + 'px';
-  layer.style.left = body.scrollLeft + 'px';
-  layer.style.width = body.clientWidth + 'px';
-  layer.style.height = body.clientHeight + 'px';
-}
-
-function setOverlayShown(shown) {
-  var layer = kvTreeElement('bgoverlay');
-  var form = kvTreeElement('filters');
-  if (!layer || !form) return false;
-  layer.style.display = shown ? 'block' : 'none';
-  form.style.display = shown ? 'block' : 'none';
-  var button = kvTreeElement('filterbut');
-  if (button) button.src = kvTreeImg(shown ? 135 : 136);
-  top.OvrlyDisplyed = shown;
-  if (shown) placeOverlay();
-  return true;
-}
-
-function showFilters() {
-  return setOverlayShown(true);
-}
-
-function hideFilters() {
-  return setOverlayShown(false);
-}
-
-function applyFilters() {
-  if (typeof dwfApply == 'function') dwfApply();
-  return hideFilters();
-}
-
 function hoverButton(image, normal, over) {
   if (image) image.src = kvTreeImg(over ? 142 : normal);
 }
