@@ -21,6 +21,7 @@ import kivoserv_answers as ka
 import make_action_libraries as mal
 import web_harness
 from action_web_case import ActionWebCase
+from page_scripts import run_page_scripts
 
 GOLDEN = os.path.join(os.path.dirname(os.path.abspath(__file__)), "golden")
 NOTES_SCRIPT = os.path.join(web_harness.TOP, "bmod", "ruvaserv", "actions", "js", "notes_inline.js")
@@ -104,6 +105,20 @@ class ScriptPages(ActionWebCase):
                 self.assertEqual(body.decode("latin-1"), expected)
                 node_check(self, expected)
 
+    def test_notes_script_opens_only_web_links(self):
+        _, body = self.direct("VR=R19K&AC=JSNOTESINLINE&BL=0&INFO=0")
+        link = "http://127.0.0.1/cgi-bin/kivoserv?ID=3&FN=a.html"
+        run = run_page_scripts(b"<script>" + body + b"</script>", {"calls": [
+            "(hrefValueOP = %r, openLinkNewWin())" % link, "extLink",
+            "(hrefValueOP = 'javascript:alert(1)', openLinkNewWin())", "extLink",
+            "(hrefValueOP = '', process_URL(1))"]})
+        self.assertEqual(run["errors"], [])
+        self.assertEqual(run["results"][1:], [link, None, "", 0])
+        opened = [c["args"] for c in run["calls"] if c["fn"] in ("open", "window.open")]
+        self.assertEqual(len(opened), 1, run["calls"])
+        self.assertEqual(opened[0][:2], [link, "_blank"])
+        self.assertIn("toolbar=no", opened[0][2])
+
     def test_instant_page_calls_the_search_and_marks_nothing(self):
         query = "AC=INSTANT&ID=%d&PA=Results" % self.ids[mal.DWF_GOOD]
         headers, _, body = self.get(query)
@@ -112,6 +127,12 @@ class ScriptPages(ActionWebCase):
         self.assertIn("<div id=\"search_list_is\"></div>", page)
         self.assertNotIn("<B>", page)
         self.assertNotIn("SearchMatch", page)
+        run = run_page_scripts(body, {"onload": True, "stubs": ["top.kivotbar.disableBut"]})
+        self.assertEqual(run["errors"], [])
+        self.assertEqual([(c["fn"], c["args"]) for c in run["calls"] if "performSearch" in c["fn"] or
+                          "disableBut" in c["fn"]],
+                         [("top.kivotbar.disableBut", [b]) for b in ("b3", "annot", "search_hit", "b6", "b4")] +
+                         [("top.performSearch", [])])
         stub = "window.performSearch = function () { window.__searches = (window.__searches || 0) + 1; };"
         errors = self.browser.open(self.web.url(query), scripts=[stub])
         self.assertEqual(self.browser.eval("window.__searches"), 1)
