@@ -230,7 +230,8 @@ int KivoHandler::writeDummyTreeFrame() {
     if (!cg) return 0;
     const std::string library =
         hasFilledValue(*cg->valueList, "ID") ? valueOf(*cg->valueList, "ID") : valueOf(*cg->valueList, "DB");
-    // Without a library, entry's generic message answers.
+    // No library: entry's generic message answers; a failed session leaves
+    // its own text.
     if (library.empty() || !cg->establishDefaultSession()) return 0;
     std::unique_ptr<UzResponse> reply = cg->sess->mllist(library);
     if (!reply || reply->resultCode != 200) {
