@@ -17,9 +17,6 @@ import make_page_libraries as pages
 import web_harness as wh
 
 SCRIPT_PATH = "/cgi-bin/kivoserv"
-# Until the in-line notes script exists, its include answers an error page,
-# which Chromium reports as a script error at that address.
-NOTES_INCLUDE = "?VR=R19K&AC=JSNOTESINLINE&BL=1&INFO=0"
 
 LINKS = """(() => {
   const of = id => { const e = document.getElementById(id); return e ? e.href || e.src : null; };
@@ -66,11 +63,6 @@ class PostProcessedPage(unittest.TestCase):
     def query(self, file_name):
         return "AC=LINK&ID=%s&FN=%s" % (self.library_id, file_name)
 
-    def own_errors(self, errors):
-        """The browser's errors but the notes include's, which must name exactly its address."""
-        allowed = self.web.url(NOTES_INCLUDE.lstrip("?"))
-        return [e for e in errors if not (e.startswith("exception: ") and e.endswith(" " + allowed))]
-
     def get(self, url):
         """(status, content types, body) of a GET of an address of this front end."""
         parts = urllib.parse.urlsplit(url)
@@ -93,7 +85,7 @@ class PostProcessedPage(unittest.TestCase):
         errors = b.open(self.web.url(query))
         found = b.eval(LINKS)
         b.screenshot(self.id())
-        self.assertEqual(self.own_errors(errors), [])
+        self.assertEqual(errors, [])
 
         for name, url in zip(pages.PROGRAM_LINK_IDS, found["program"]):
             with self.subTest(link=name):
@@ -136,7 +128,7 @@ class PostProcessedPage(unittest.TestCase):
         finally:
             b.call("Network.disable")
         self.assertEqual(shown["response"]["mimeType"], "text/html")
-        self.assertEqual(self.own_errors(errors), [])
+        self.assertEqual(errors, [])
         next_url = held["request"]["url"]
         self.assert_own_link(next_url)
         self.assertEqual(urllib.parse.parse_qs(urllib.parse.urlsplit(next_url).query).get("FN"), ["a.fdp"])

@@ -116,12 +116,6 @@ def stop_viewer(cls):
         shutil.rmtree(cls.folder, ignore_errors=True)
 
 
-def own_errors(web, errors):
-    """The browser's errors but the notes include's, which must name exactly its address."""
-    allowed = web.url(pp.NOTES_INCLUDE.lstrip("?"))
-    return [e for e in errors if not (e.startswith("exception: ") and e.endswith(" " + allowed))]
-
-
 def wait_for(browser, condition):
     """Waits inside the page until the expression condition holds; its last value."""
     return browser.eval("""new Promise(done => {
@@ -208,7 +202,7 @@ class Viewer(unittest.TestCase):
         self.assertEqual(tree["nodes"][0][1], "#TOP")
         self.assertIn(pages.DOCUMENT_TITLE, tree["nodes"][0][0])
         self.assertEqual([t for _, t in tree["nodes"][1:]], ["#" + a for a in tree["anchors"]])
-        self.assertEqual(own_errors(self.web, errors), [])
+        self.assertEqual(errors, [])
 
         # The PDF goes through the daemon's wait page, which reports its folder.
         b.eval("""(() => {
@@ -218,7 +212,7 @@ class Viewer(unittest.TestCase):
 })()""" % json.dumps(self.web.url("AC=LINK&ID=%s&FN=a.pdf" % self.library_id)))
         self.assertTrue(wait_for(b, "top.calls.indexOf('handlePDFback(%d)') >= 0" % FOLDER), self.calls())
         b.screenshot(self.id() + "_pdf")
-        self.assertEqual(own_errors(self.web, b.errors), [])
+        self.assertEqual(b.errors, [])
 
     def make_collection(self, title, identity, references):
         """The collection page as postprocess_probe writes it against this server's daemon."""
@@ -257,7 +251,7 @@ class Viewer(unittest.TestCase):
                                 ["ABC99 R1A", "#ABC99R1A", "#ABC99R1A", 0]])
         self.assertEqual(hostile_title, pages.HOSTILE_TITLE)
         self.assertNotIn("OpenSL", " ".join(self.calls()))
-        self.assertEqual(own_errors(self.web, errors), [])
+        self.assertEqual(errors, [])
         self.assertEqual(set(script_values(b).values()), {"undefined"})
 
         # Drawn in the viewer's tree frame, the titles are text.
@@ -271,7 +265,7 @@ class Viewer(unittest.TestCase):
         b.screenshot(self.id() + "_tree")
         self.assertEqual(shown, ["Collection", self.library_title, hostile_title, "ABC99 R1A"])
         self.assertNotIn("OpenSL", " ".join(self.calls()))
-        self.assertEqual(own_errors(self.web, errors + b.errors), [])
+        self.assertEqual(errors + b.errors, [])
         self.assertEqual(set(script_values(b).values()), {"undefined"})
 
     def test_hostile_document_runs_no_script(self):
@@ -297,7 +291,7 @@ class Viewer(unittest.TestCase):
         self.assertEqual(len(nodes), 2, nodes)
         identity = b.eval("top.kivomain.kivodoc.document.querySelector('p.IDENTITY').textContent")
         self.assertIn("<img", identity)
-        self.assertEqual(own_errors(self.web, errors + b.errors), [])
+        self.assertEqual(errors + b.errors, [])
         self.assertEqual(set(script_values(b).values()), {"undefined"})
 
     def test_redirect_field_adds_no_header(self):
