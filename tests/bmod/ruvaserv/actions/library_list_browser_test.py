@@ -11,15 +11,12 @@ A screenshot of the page is kept."""
 
 import html.parser
 import os
-import shutil
 import socket
-import tempfile
 import unittest
 import urllib.parse
 
-import daemon_harness
 import make_action_libraries as mal
-import web_harness
+from folder_web_case import FolderWebCase
 
 PAGE_LIBRARY = "list.kvo"
 HOSTILE = "[aim]*.kvo"  # amp, img, marker, a&b#c; the plain ones begin with p
@@ -79,51 +76,39 @@ def link_names(hrefs):
     return [urllib.parse.parse_qs(urllib.parse.urlsplit(h).query)["db"][0] for h in hrefs]
 
 
-class LibraryListPage(unittest.TestCase):
+class LibraryListPage(FolderWebCase):
+    with_browser = True
+
+    @classmethod
+    def write_folder(cls, out):
+        cls.hostile = mal.hostile_libraries(cls.trap_port)
+        cls.plain = [("p" + name, comment, members) for name, comment, members in mal.plain_libraries()]
+        folder = os.path.join(out, "lists")
+        mal.write_folder(folder, [(PAGE_LIBRARY, "List page", [("index.html", list_page())])] + cls.hostile +
+                         cls.plain + mal.GROWTH_LIBRARIES)
+        return folder
+
     @classmethod
     def setUpClass(cls):
-        cls.out = tempfile.mkdtemp(prefix="llb_")
         cls.trap = socket.socket()
         cls.trap.bind(("127.0.0.1", 0))
         cls.trap.listen(4)
         cls.trap_port = cls.trap.getsockname()[1]
-        cls.browser = cls.d = cls.web = None
         try:
-            # Chromium first, while no other thread runs.
-            cls.browser = web_harness.Browser()
-            cls.hostile = mal.hostile_libraries(cls.trap_port)
-            cls.plain = [("p" + name, comment, members) for name, comment, members in mal.plain_libraries()]
-            folder = os.path.join(cls.out, "lists")
-            mal.write_folder(folder, [(PAGE_LIBRARY, "List page", [("index.html", list_page())])] + cls.hostile +
-                             cls.plain + mal.GROWTH_LIBRARIES)
-            cls.d = daemon_harness.Daemon(library_path=folder)
-            cls.web = web_harness.WebServer(daemon=cls.d, env={"TZ": "UTC"})
-            cls.web.__enter__()
+            super().setUpClass()
             status, _, body = cls.web.request("GET", "DB=%s&FN=index.html" % PAGE_LIBRARY)
             assert status == 200, status
             cls.page = body.decode("latin-1")
         except BaseException:
-            cls.tearDownClass()
+            cls.trap.close()
             raise
 
     @classmethod
     def tearDownClass(cls):
         try:
-            if cls.web is not None:
-                web_harness.close_all(cls.web, cls.browser)
-            elif cls.browser is not None:
-                cls.browser.close()
+            super().tearDownClass()
         finally:
-            if cls.d is not None:
-                cls.d.stop()
-                left = cls.d.leftovers()
-                cls.d.cleanup()
-                assert left == [], left
             cls.trap.close()
-            shutil.rmtree(cls.out, ignore_errors=True)
-
-    def tearDown(self):
-        self.web.check_logs()
 
     def test_hostile_rows_have_the_plain_rows_elements(self):
         hostile = Elements(section(self.page, "hostile", "</div>"))
@@ -143,11 +128,14 @@ class LibraryListPage(unittest.TestCase):
         options = Elements(section(self.page, "hostile_options", "</select>"))
         self.assertEqual(sorted(options.values), names)
 
-    def test_marker_in_a_comment_connects_nowhere(self):
-        self.assertIn(":%d x--&gt;" % self.trap_port, self.page)
+    def assert_trap_untouched(self):
         self.trap.settimeout(0.3)
         with self.assertRaises(socket.timeout):
             self.trap.accept()[0].close()
+
+    def test_marker_in_a_comment_connects_nowhere(self):
+        self.assertIn(":%d x--&gt;" % self.trap_port, self.page)
+        self.assert_trap_untouched()
 
     def test_long_comments_give_one_table_of_sixty_rows(self):
         growth = section(self.page, "growth", "</div>")
@@ -165,6 +153,7 @@ class LibraryListPage(unittest.TestCase):
         self.assertEqual(self.browser.eval("typeof window.__pwned"), "undefined")
         self.assertEqual(self.browser.eval("document.querySelectorAll('img, script').length"), 0)
         self.assertEqual(self.browser.eval("document.querySelectorAll('#hostile a').length"), 8)
+        self.assert_trap_untouched()
 
 
 if __name__ == "__main__":

@@ -9,14 +9,11 @@ Goldens hold @SCRIPT@ for the script's address and @UZ@ for the daemon's
 address as links carry it."""
 
 import os
-import shutil
 import socket
-import tempfile
 import unittest
 
-import daemon_harness
 import make_action_libraries as mal
-import web_harness
+from folder_web_case import FolderWebCase
 
 GOLDEN = os.path.join(os.path.dirname(os.path.abspath(__file__)), "golden", "marker_page")
 
@@ -49,38 +46,14 @@ def section(page, before, after):
     return page[start:page.index(after, start)]
 
 
-class MarkerPage(unittest.TestCase):
+class MarkerPage(FolderWebCase):
     @classmethod
-    def setUpClass(cls):
-        cls.out = tempfile.mkdtemp(prefix="mpw_")
-        cls.d = cls.web = None
-        try:
-            cls.folder = mal.make_markers(cls.out)
-            # library_path keeps the folder's times, which the date order reads.
-            cls.d = daemon_harness.Daemon(library_path=cls.folder)
-            cls.web = web_harness.WebServer(daemon=cls.d, env={"TZ": "UTC"})
-            cls.web.__enter__()
-        except BaseException:
-            cls.tearDownClass()
-            raise
-
-    @classmethod
-    def tearDownClass(cls):
-        try:
-            if cls.web is not None:
-                cls.web.__exit__(None, None, None)
-                assert cls.web.leftovers() == [], cls.web.leftovers()
-        finally:
-            if cls.d is not None:
-                cls.d.stop()
-                left = cls.d.leftovers()
-                cls.d.cleanup()
-                assert left == [], left
-            shutil.rmtree(cls.out, ignore_errors=True)
+    def write_folder(cls, out):
+        return mal.make_markers(out)
 
     def tearDown(self):
         self.set_uz(False)
-        self.web.check_logs()
+        super().tearDown()
 
     def set_uz(self, on):
         self.web.conf_lines = ["AllowUZonURL yes"] if on else []
