@@ -5,8 +5,9 @@ lighttpd from ruvadaemon over make_action_libraries.py's markers folder
 file in golden/marker_page/, with AllowUZonURL off and on; a marker the
 pass does not know stays as written.
 
-Goldens hold @SCRIPT@ for the script's address and @UZ@ for the daemon's
-address as links carry it."""
+Goldens hold @SCRIPT@ for the script's address (@SCRIPT_PATH@ without its
+scheme), @UZ@ for the daemon's address as links carry it, @CONFIG@ for the
+configuration file and @START_ID@ for start.kvo's hash id."""
 
 import os
 import socket
@@ -25,6 +26,11 @@ SECTIONS = [
     ("listdb_sort_date.html", "<h2>listdb by date</h2>\n", "\n<h2>LISTDB</h2>"),
     ("listdb.html", "<h2>LISTDB</h2>\n", "\n<form "),
     ("cmplistdb.html", '<select name="DB">\n', "\n</select>"),
+    ("servname.html", '<p id="servname">', "</p>"),
+    ("proginfo.html", '<p id="proginfo">', "</p>"),
+    ("dbname.html", '<p id="dbname">', "</p>"),
+    ("uzaddr.html", '<p id="uzaddr">', "</p>"),
+    ("rootid.html", 'docNoTree("SUB_MAIN", ', ', "", "");</script>'),
 ]
 
 
@@ -67,8 +73,10 @@ class MarkerPage(FolderWebCase):
     def golden(self, name):
         with open(os.path.join(GOLDEN, name), encoding="latin-1") as f:
             text = f.read()
-        return (text.replace("@SCRIPT@", "http://127.0.0.1:%d/cgi-bin/kivoserv" % self.web.port)
-                .replace("@UZ@", link_address(self.d.port)))
+        script_path = "/127.0.0.1:%d/cgi-bin/kivoserv" % self.web.port
+        return (text.replace("@SCRIPT@", "http:/" + script_path).replace("@SCRIPT_PATH@", script_path)
+                .replace("@UZ@", link_address(self.d.port)).replace("@CONFIG@", self.web.path("conf", "kivo.conf"))
+                .replace("@START_ID@", str(mal.hash_ids(self.d.port)[mal.START])))
 
     def test_list_markers_equal_their_goldens(self):
         page = self.served()
@@ -81,8 +89,10 @@ class MarkerPage(FolderWebCase):
         self.set_uz(True)
         page = self.served()
         self.assertEqual(section(page, *SECTIONS[0][1:]), self.golden("listdb_uz.html"))
-        # Options carry no link.
-        self.assertEqual(section(page, *SECTIONS[4][1:]), self.golden("cmplistdb.html"))
+        # Options and the small markers carry no link.
+        for name, before, after in SECTIONS[4:]:
+            with self.subTest(golden=name):
+                self.assertEqual(section(page, before, after), self.golden(name))
 
 
 if __name__ == "__main__":
