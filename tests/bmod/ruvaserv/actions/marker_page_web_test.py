@@ -78,7 +78,7 @@ class MarkerPage(FolderWebCase):
                 .replace("@UZ@", link_address(self.d.port)).replace("@CONFIG@", self.web.path("conf", "kivo.conf"))
                 .replace("@START_ID@", str(mal.hash_ids(self.d.port)[mal.START])))
 
-    def test_list_markers_equal_their_goldens(self):
+    def test_markers_equal_their_goldens(self):
         page = self.served()
         for name, before, after in SECTIONS:
             with self.subTest(golden=name, at=before.strip()):
