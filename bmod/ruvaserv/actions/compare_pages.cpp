@@ -161,11 +161,11 @@ bool fieldPair(const ValueList& fields, const char* first, const char* second) {
 // The query of the comparison the waiting page loads: each value
 // link-encoded, so '&', '#' and '%' in a name cannot change the request.
 std::string compareQuery(const CgiHandler& cg) {
+    static constexpr const char* kByIds[] = {"ID", "IC", "CP", "DDC"};
+    static constexpr const char* kByNames[] = {"DB", "DC", "CP", "DDC"};
     const ValueList& fields = *cg.valueList;
-    const bool byId = fieldPair(fields, "ID", "IC");
     std::string query;
-    for (const char* name : byId ? std::initializer_list<const char*>{"ID", "IC", "CP", "DDC"}
-                                 : std::initializer_list<const char*>{"DB", "DC", "CP", "DDC"}) {
+    for (const char* name : fieldPair(fields, "ID", "IC") ? kByIds : kByNames) {
         const std::string value = valueOf(fields, name);
         if (value.empty()) continue;
         query.append("&").append(name).append("=").append(encodeLinkValue(value));
