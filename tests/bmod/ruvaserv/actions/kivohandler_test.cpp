@@ -176,36 +176,5 @@ TEST(KivoHandler, UpRedirectsAndPreviousGoesBack) {
     EXPECT_EQ(previous.written(), "");
 }
 
-TEST(KivoHandler, MarkerHandlerKnowsItsTenNames) {
-    struct {
-        const char* marker;
-        int known;
-    } const cases[] = {
-        {"cmplistdb default * -->", 1},
-        {"listdb default lib* -->", 1},
-        {"LISTSERV-->", 1},
-        {"servname -->", 1},
-        {"ProgInfo -->", 1},
-        {"kivomain -->", 1},
-        {"dbname-->", 1},
-        {"rootid -->", 1},
-        {"uzaddr -->", 1},
-        {"compare a b -->", 1},
-        {"listdbx -->", 1},  // known by its first letters
-        {"list -->", 0},
-        {"compar", 0},
-        {"toolbar -->", 0},
-        {"", 0},
-    };
-    CapturedRequest cg;
-    auto kh = newKivoHandler(cg.get());
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.marker);
-        EXPECT_EQ(cg->specCallback(cg->specClientData, c.marker), c.known);
-    }
-    EXPECT_EQ(cg->dstOffs, 0u);
-    EXPECT_EQ(cg.written(), "");
-}
-
 }  // namespace
 }  // namespace ruva
