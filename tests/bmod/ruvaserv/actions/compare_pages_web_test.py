@@ -175,9 +175,11 @@ class ComparePagesWeb(unittest.TestCase):
         with self.assertRaises(BlockingIOError):
             self.listener.accept()
 
-    def swap(self, query, first_new):
+    def swap(self, query, first_new, shot=None):
         """Opens the selection page, checks the order, swaps, and checks it turned."""
         self.assertEqual(self.browser.open(self.web.url(query)), [])
+        if shot:
+            self.browser.screenshot(shot)
         shown = self.browser.eval("document.forms['send'].ID.value")
         self.assertEqual(shown, str(self.ids[first_new]))
         self.browser.eval("swapLibraries()")
@@ -189,11 +191,24 @@ class ComparePagesWeb(unittest.TestCase):
 
     def test_swap_from_ids_and_from_references(self):
         old, new = self.ids[mal.COMPARE_OLD], self.ids[mal.COMPARE_NEW]
-        self.swap("AC=COMPSEL&ID=%d&IC=%d" % (old, new), mal.COMPARE_NEW)
+        self.swap("AC=COMPSEL&ID=%d&IC=%d" % (old, new), mal.COMPARE_NEW, self.id())
         self.swap(urllib.parse.urlencode(dict(AC="COMPSEL", LI=OLD_REF, LC=NEW_REF)), mal.COMPARE_NEW)
         # Swapped once more, the order holds as the swap fixed it.
         self.browser.eval("swapLibraries()")
         self.wait_page("document.forms['send'] && document.forms['send'].ID.value == '%d'" % new, "swap back")
+
+    def test_execute_sends_the_shown_order_and_options(self):
+        old, new = self.ids[mal.COMPARE_OLD], self.ids[mal.COMPARE_NEW]
+        self.assertEqual(self.browser.open(self.web.url("AC=COMPSEL&ID=%d&IC=%d" % (old, new))), [])
+        self.browser.eval("document.forms['Selection'].codpod.checked = true;"
+                          "document.forms['Selection'].DDC.value = '19082';"
+                          "document.querySelector('input[value=\"  Execute  \"]').click()")
+        url = self.wait_page("/AC=COMPEXE/.test(location.href) && document.body", "report", timeout=60)
+        query = urllib.parse.parse_qs(urllib.parse.urlsplit(url).query)
+        self.assertEqual((query["ID"][-1], query["IC"][-1]), (str(new), str(old)))
+        self.assertEqual((query["CP"], query["DDC"]), (["codpod"], ["19082"]))
+        self.assertIn(NEW_TITLE, self.browser.eval("document.body.innerText"))
+        self.assertEqual(self.browser.errors, [])
 
     def test_compare_road_from_the_marker(self):
         start = self.web.url("DB=%s&FN=%s" % (mal.COMPARE_START, mal.COMPARE_PAGE))
