@@ -11,15 +11,14 @@ import os
 import re
 import shutil
 import socket
-import sys
 import tempfile
 import time
 import unittest
 import urllib.parse
 
-import daemon_harness
 import make_action_libraries as mal
 import web_harness
+from action_web_case import ActionWebCase
 
 OLD_TITLE = "Old Library"
 NEW_TITLE = "New Library"
@@ -59,59 +58,50 @@ def hidden(page, form, name):
     return m.group(1) if m else None
 
 
-class ComparePagesWeb(unittest.TestCase):
+class ComparePagesWeb(ActionWebCase):
+    with_browser = True
+    web_env = {"TZ": "UTC"}
+
     @classmethod
     def setUpClass(cls):
-        cls.browser = cls.web = cls.d = None
-        cls.root = tempfile.mkdtemp(prefix="cmpweb_")
-        # Chromium first, while no other thread runs.
-        cls.browser = web_harness.Browser()
+        # Nothing may connect here: a marker in a title must stay text.
+        cls.listener = socket.socket()
         try:
-            cls.listener = socket.socket()
             cls.listener.bind(("127.0.0.1", 0))
             cls.listener.listen(1)
             cls.listener.setblocking(False)
-            cls.folder = cls.make_folder(cls.listener.getsockname()[1])
-            cls.d = daemon_harness.Daemon(library_path=cls.folder)
-            cls.ids = mal.hash_ids(cls.d.port)
-            cls.web = web_harness.WebServer(daemon=cls.d, env={"TZ": "UTC"})
-            cls.web.__enter__()
+            super().setUpClass()
         except BaseException:
-            cls.tearDownClass()
+            cls.listener.close()
             raise
-
-    @classmethod
-    def make_folder(cls, port):
-        path = os.path.join(cls.root, "libs")
-        libraries = [(name, comment % port if "%s" in comment else comment, [("index.html", mal.PAGE)])
-                     for name, comment, _ in HOSTILE + PLAIN]
-        mal.write_folder(path, libraries, [day for _, _, day in HOSTILE + PLAIN])
-        given = os.environ.get("ACTION_LIBRARIES")
-        source = os.path.join(given, mal.COMPARE_DIR) if given else mal.make_compare(cls.root)
-        for name in (mal.COMPARE_OLD, mal.COMPARE_NEW, mal.COMPARE_START):
-            # copy2 keeps the times that order the revisions.
-            shutil.copy2(os.path.join(source, name), os.path.join(path, name))
-        return path
 
     @classmethod
     def tearDownClass(cls):
         try:
-            if cls.web is not None:
-                web_harness.close_all(cls.web, cls.browser)
-            elif cls.browser is not None:
-                cls.browser.close()
-            if cls.d is not None:
-                cls.d.stop()
-                left = cls.d.leftovers()
-                cls.d.cleanup()
-                assert left == [], left
+            super().tearDownClass()
         finally:
-            if getattr(cls, "listener", None) is not None:
-                cls.listener.close()
-            shutil.rmtree(cls.root, ignore_errors=True)
+            cls.listener.close()
 
-    def tearDown(self):
-        self.web.check_logs()
+    @classmethod
+    def make_fixtures(cls, path):
+        port = cls.listener.getsockname()[1]
+        libraries = [(name, comment % port if "%s" in comment else comment, [("index.html", mal.PAGE)])
+                     for name, comment, _ in HOSTILE + PLAIN]
+        mal.write_folder(path, libraries, [day for _, _, day in HOSTILE + PLAIN])
+        given = os.environ.get("ACTION_LIBRARIES")
+        scratch = None if given else tempfile.mkdtemp(prefix="cmpsrc_")
+        try:
+            source = os.path.join(given, mal.COMPARE_DIR) if given else mal.make_compare(scratch)
+            for name in (mal.COMPARE_OLD, mal.COMPARE_NEW, mal.COMPARE_START):
+                # copy2 keeps the times that order the revisions.
+                shutil.copy2(os.path.join(source, name), os.path.join(path, name))
+        finally:
+            if scratch:
+                shutil.rmtree(scratch, ignore_errors=True)
+
+    @staticmethod
+    def daemon_options(fixtures):
+        return {"library_path": fixtures}
 
     def get(self, query):
         status, _, body = self.web.request("GET", query)
