@@ -66,7 +66,7 @@ constexpr std::string_view kLargeLibraryNote =
 // One library of the selection page, copied out of its reply.
 struct ListedLibrary {
     std::string hash;
-    std::string title;      // as extractLibTitleId gives it: '&' already escaped
+    std::string title;  // as extractLibTitleId gives it: '&' already escaped
     std::string reference;
     time_t ctime = 0;
 };
@@ -95,12 +95,17 @@ std::string sessionAddress(const CgiHandler& cg) {
 }
 
 // The script's own address for a form's action.
-std::string formAction(const CgiHandler& cg) { return escapeHtmlKeepEntities(cg.urlProto + cg.kivoServName, false); }
+std::string formAction(const CgiHandler& cg) {
+    return escapeHtmlKeepEntities(cg.urlProto + cg.kivoServName, false);
+}
+
+std::string hiddenField(const char* name, const std::string& value) {
+    return formatChecked("<input type=\"hidden\" name=\"%s\" value=\"%s\" />\n", name,
+                         escapeHtmlKeepEntities(value, false));
+}
 
 std::string uzHidden(const CgiHandler& cg) {
-    if (!(cg.flags & kCgiAllowUzOnUrl)) return {};
-    return "<input type=\"hidden\" name=\"UZ\" value=\"" + escapeHtmlKeepEntities(sessionAddress(cg), false) +
-           "\" />\n";
+    return cg.flags & kCgiAllowUzOnUrl ? hiddenField("UZ", sessionAddress(cg)) : std::string();
 }
 
 std::string localDate(time_t t) {
@@ -118,10 +123,12 @@ std::string libraryRow(const ListedLibrary& lib) {
 // The selection page's head: its two scripts read the swap query written
 // before them.
 std::string selectHead(const CgiHandler& cg, const ListedLibrary& newLib, const ListedLibrary& oldLib) {
-    std::string swap = "ID=" + encodeLinkValue(oldLib.hash) + "&IC=" + encodeLinkValue(newLib.hash) + "&OP=notime";
+    std::string swap =
+        "ID=" + encodeLinkValue(oldLib.hash) + "&IC=" + encodeLinkValue(newLib.hash) + "&OP=notime";
     if (cg.flags & kCgiAllowUzOnUrl) swap += "&UZ=" + encodeLinkValue(sessionAddress(cg));
     const std::string_view scripts = compareScriptFile();
-    return std::string(kXhtmlDoctype) + kXhtmlStartTag + "\n<head>\n<title>Compare Libraries: Select</title>\n" +
+    return std::string(kXhtmlDoctype) + kXhtmlStartTag +
+           "\n<head>\n<title>Compare Libraries: Select</title>\n" +
            "<script type=\"text/javascript\">\n<!--\nvar compareSwapQuery = '" + escapeScriptString(swap) +
            "';\n" + std::string(scriptSection(scripts, "compInterface")) +
            std::string(scriptSection(scripts, "swapLibraries")) + "//-->\n</script>\n" +
@@ -129,28 +136,40 @@ std::string selectHead(const CgiHandler& cg, const ListedLibrary& newLib, const 
 }
 
 std::string selectForm(const CgiHandler& cg, const ListedLibrary& newLib, const ListedLibrary& oldLib) {
-    return "<form name=\"Selection\" action=\"" + formAction(cg) + "\" method=\"get\">\n" +
-           undoublePercents(makeHtmlMainHeader("Compare Libraries")) +
-           "<table border=\"0\" cellpadding=\"2\">\n<tr><th colspan=\"3\">Changes in new library</th></tr>\n" +
-           libraryRow(newLib) + "<tr><th colspan=\"3\">compared to old library</th></tr>\n" + libraryRow(oldLib) +
-           "</table>\n<p><input type=\"button\" value=\"Swap new &lt;-&gt; old\" onclick=\"swapLibraries();\" "
-           "/></p>\n<p>Document type: " +
-           std::string(kDocumentTypeSelect) +
-           "</p>\n<p><input type=\"checkbox\" name=\"codpod\" value=\"codpod\" />"
-           "Command and Printout description (COD/POD) documents only,<br />\n"
-           "list differences in syntax and parameter chapters.</p>\n" +
-           std::string(kLargeLibraryNote) +
-           "<p><input type=\"button\" value=\"  Execute  \" onclick=\"compInterface();\" /></p>\n</form>\n";
+    std::string form = "<form name=\"Selection\" action=\"" + formAction(cg) + "\" method=\"get\">\n";
+    form += undoublePercents(makeHtmlMainHeader("Compare Libraries"));
+    form +=
+        "<table border=\"0\" cellpadding=\"2\">\n<tr><th colspan=\"3\">Changes in new library</th></tr>\n";
+    form += libraryRow(newLib);
+    form += "<tr><th colspan=\"3\">compared to old library</th></tr>\n";
+    form += libraryRow(oldLib);
+    form +=
+        "</table>\n<p><input type=\"button\" value=\"Swap new &lt;-&gt; old\" onclick=\"swapLibraries();\" "
+        "/>";
+    form += "</p>\n<p>Document type: ";
+    form += kDocumentTypeSelect;
+    form +=
+        "</p>\n<p><input type=\"checkbox\" name=\"codpod\" value=\"codpod\" />"
+        "Command and Printout description (COD/POD) documents only,<br />\n"
+        "list differences in syntax and parameter chapters.</p>\n";
+    form += kLargeLibraryNote;
+    form += "<p><input type=\"button\" value=\"  Execute  \" onclick=\"compInterface();\" /></p>\n</form>\n";
+    return form;
 }
 
 // The form Execute submits: the new library always goes as ID.
 std::string sendForm(const CgiHandler& cg, const ListedLibrary& newLib, const ListedLibrary& oldLib) {
     return "<form name=\"send\" action=\"" + formAction(cg) + "\" method=\"get\">\n" +
-           "<input type=\"hidden\" name=\"AC\" value=\"COMPMSG\" />\n" + uzHidden(cg) +
-           "<input type=\"hidden\" name=\"ID\" value=\"" + escapeHtmlKeepEntities(newLib.hash, false) + "\" />\n" +
-           "<input type=\"hidden\" name=\"IC\" value=\"" + escapeHtmlKeepEntities(oldLib.hash, false) + "\" />\n" +
-           "<input type=\"hidden\" name=\"CP\" value=\"\" />\n<input type=\"hidden\" name=\"DDC\" value=\"\" />\n"
-           "</form>\n";
+           hiddenField("AC", "COMPMSG") + uzHidden(cg) + hiddenField("ID", newLib.hash) +
+           hiddenField("IC", oldLib.hash) + hiddenField("CP", "") + hiddenField("DDC", "") + "</form>\n";
+}
+
+// The whole selection page; the body tag is the edition's.
+bool writeSelectPage(CgiHandler& cg, std::string_view bodyTag, const ListedLibrary& newLib,
+                     const ListedLibrary& oldLib) {
+    return cg.docWriteBuf(selectHead(cg, newLib, oldLib)) && cg.docWriteBuf(bodyTag) &&
+           cg.docWriteBuf(selectForm(cg, newLib, oldLib)) && cg.docWriteBuf(sendForm(cg, newLib, oldLib)) &&
+           cg.outputTail();
 }
 
 // Both fields of a pair with a value.
@@ -208,12 +227,11 @@ int KivoHandler::outputCompareSelect() {
         return 0;
     }
     cg->docSize = 0;
-    if (!cg->docWriteBuf(selectHead(*cg, newLib, oldLib)) || !cg->docWriteBuf(kSelectBodyTag) ||
-        !cg->docWriteBuf(selectForm(*cg, newLib, oldLib)) || !cg->docWriteBuf(sendForm(*cg, newLib, oldLib))) {
+    if (!writeSelectPage(*cg, kSelectBodyTag, newLib, oldLib)) {
         setError(msgFormat(78, "kivohandler/63.4"), static_cast<unsigned long>(cg->docbufSize));
         return 0;
     }
-    return cg->outputTail();
+    return 1;
 }
 
 int KivoHandler::outputCompareMessage() {
@@ -236,9 +254,10 @@ int KivoHandler::outputCompareMessage() {
         "</style>\n<script type=\"text/javascript\">\n<!--\nvar compareQuery = '" +
         escapeScriptString(compareQuery(*cg)) + "';\n" +
         std::string(scriptSection(compareScriptFile(), "go_to_results")) + "//-->\n</script>\n</head>\n" +
-        formatChecked("<body onload=\"javascript:go_to_results();\">\n<br /><br /><center>\n"
-                      "<big>%s..<blink>.</blink></big>\n",
-                      getTextStr(kCompareWaitText));
+        formatChecked(
+            "<body onload=\"javascript:go_to_results();\">\n<br /><br /><center>\n"
+            "<big>%s..<blink>.</blink></big>\n",
+            getTextStr(kCompareWaitText));
     if (!cg->docWriteBuf(page)) {
         setError(msgFormat(81, "kivohandler/66"), static_cast<unsigned long>(page.size()));
         return 0;
@@ -252,12 +271,35 @@ namespace {
 // its marker writes the selection form.
 int compareButton(CgiHandler& cg) {
     const std::string fn = valueOf(*cg.valueList, "FN");
-    if (!cg.dstWriteBuf("<form name=\"CompareButton\" action=\"\"><center>\n"
-                        "<input type=\"button\" value=\"  Compare libraries... \" onclick=\"location.href='") ||
+    if (!cg.dstWriteBuf(
+            "<form name=\"CompareButton\" action=\"\"><center>\n"
+            "<input type=\"button\" value=\"  Compare libraries... \" onclick=\"location.href='") ||
         !cg.dstWriteKvoURL())
         return 0;
     if (!fn.empty() && !cg.dstWriteBuf("FN=" + encodeLinkValue(fn) + "&amp;")) return 0;
     return cg.dstWriteBuf("AC=COMPBUT';\" />\n" + uzHidden(cg));
+}
+
+// The marker's selection form; its lists come from the handler's
+// outputListDb.
+int selectionForm(KivoHandler& kh, const std::string& server, const std::string& pattern) {
+    CgiHandler& cg = *kh.cg;
+    const std::string head = "<script type=\"text/javascript\">\n<!--\n" +
+                             std::string(scriptSection(compareScriptFile(), "testSelection")) +
+                             "//-->\n</script>\n<form name=\"Selection\" action=\"" + formAction(cg) +
+                             "\" method=\"get\" onsubmit=\"return testSelection()\"><center>\n";
+    if (!cg.dstWriteBuf(head) || !cg.dstWriteBuf("<table border=\"0\" cellpadding=\"2\">\n"
+                                                 "<tr><td>Changes in library</td><td><select name=\"DB\">\n"))
+        return 0;
+    // A list that fails leaves its reason in the page or the request: the
+    // form is still closed.
+    kh.outputListDb(server, pattern, 1);
+    if (!cg.dstWriteBuf("</select></td></tr>\n<tr><td>compared to library</td><td><select name=\"DC\">\n"))
+        return 0;
+    kh.outputListDb(server, pattern, 1);
+    return cg.dstWriteBuf("</select></td></tr>\n</table>\n" + std::string(kLargeLibraryNote) +
+                          "<input type=\"submit\" value=\"  Execute  \" />\n" + hiddenField("AC", "COMPARE") +
+                          uzHidden(cg));
 }
 
 }  // namespace
@@ -269,23 +311,7 @@ int KivoHandler::outputCompare(const std::string& server, const std::string& pat
     if (ac.empty()) {
         written = compareButton(*cg);
     } else if (findCaseBlind(ac, 0, "COMPBUT") != std::string_view::npos) {
-        written = cg->dstWriteBuf("<script type=\"text/javascript\">\n<!--\n" +
-                                  std::string(scriptSection(compareScriptFile(), "testSelection")) +
-                                  "//-->\n</script>\n<form name=\"Selection\" action=\"" + formAction(*cg) +
-                                  "\" method=\"get\" onsubmit=\"return testSelection()\"><center>\n"
-                                  "<table border=\"0\" cellpadding=\"2\">\n"
-                                  "<tr><td>Changes in library</td><td><select name=\"DB\">\n");
-        // A list that fails leaves its reason in the page or the request:
-        // the form is still closed.
-        if (written) outputListDb(server, pattern, 1);
-        written = written && cg->dstWriteBuf(
-                                 "</select></td></tr>\n"
-                                 "<tr><td>compared to library</td><td><select name=\"DC\">\n");
-        if (written) outputListDb(server, pattern, 1);
-        written = written && cg->dstWriteBuf("</select></td></tr>\n</table>\n" + std::string(kLargeLibraryNote) +
-                                             "<input type=\"submit\" value=\"  Execute  \" />\n"
-                                             "<input type=\"hidden\" name=\"AC\" value=\"COMPARE\" />\n" +
-                                             uzHidden(*cg));
+        written = selectionForm(*this, server, pattern);
     }
     // Every case closes with this, the last one without anything opened.
     return written && cg->dstWriteBuf("</center></form>\n") ? 1 : 0;

@@ -21,7 +21,8 @@ constexpr std::string_view kWaitStyle =
     "<!--\n"
     "body{background-color:#ffffff;color:#000000;font-family:helvetica,arial,sans-serif;margin:0px}\n"
     "#search_head{background-color:#ffffff;position:fixed;top:0px;left:0px;right:0px;padding:0px}\n"
-    ".c5{background-color:#e5e5e5;color:#666666;font-size:10pt;height:40px;text-align:left;padding-left:6px}\n"
+    ".c5{background-color:#e5e5e5;color:#666666;font-size:10pt;height:40px;text-align:left;padding-left:6px}"
+    "\n"
     ".sh2{background-color:#e5e5e5;color:#666666;font-size:80%;font-weight:normal;padding-left:4px;"
     "padding-right:4px;white-space:nowrap;vertical-align:middle;height:30px}\n"
     ".c50{opacity:0;color:#666666;font-size:80%;padding-top:60px;padding-left:8px}\n"
@@ -44,9 +45,10 @@ constexpr std::string_view kSearchBody =
 
 std::string waitHead() {
     const std::string_view scripts = searchWaitScriptFile();
-    return std::string(kXhtmlDoctype) + kXhtmlStartTag + "\n<head>\n<title>Search Libraries: Message</title>\n" +
-           std::string(kWaitStyle) + "<script type=\"text/javascript\">\n<!--\n" +
-           std::string(scriptSection(scripts, "go_to_search")) + std::string(scriptSection(scripts, "fadein")) +
+    return std::string(kXhtmlDoctype) + kXhtmlStartTag +
+           "\n<head>\n<title>Search Libraries: Message</title>\n" + std::string(kWaitStyle) +
+           "<script type=\"text/javascript\">\n<!--\n" + std::string(scriptSection(scripts, "go_to_search")) +
+           std::string(scriptSection(scripts, "fadein")) +
            std::string(scriptSection(scripts, "intermediatepage")) + "//-->\n</script>\n</head>\n";
 }
 

@@ -59,18 +59,29 @@ TEST(CompareSelect, NewLibraryByTimeUnlessTheOrderIsFixed) {
         {"IC newer", {{"ID", "11"}, {"IC", "22"}}, kOlder, kNewer, "Second", "First", "22"},
         {"IC older", {{"ID", "11"}, {"IC", "22"}}, kNewer, kOlder, "First", "Second", "11"},
         {"equal times: IC new", {{"ID", "11"}, {"IC", "22"}}, kNewer, kNewer, "Second", "First", "22"},
-        {"OP=NOTIME keeps ID new", {{"ID", "11"}, {"IC", "22"}, {"OP", "NOTIME"}}, kOlder, kNewer, "First",
-         "Second", "11"},
-        {"OP=notime as the swap sends it", {{"ID", "11"}, {"IC", "22"}, {"OP", "notime"}}, kOlder, kNewer, "First",
-         "Second", "11"},
+        {"OP=NOTIME keeps ID new",
+         {{"ID", "11"}, {"IC", "22"}, {"OP", "NOTIME"}},
+         kOlder,
+         kNewer,
+         "First",
+         "Second",
+         "11"},
+        {"OP=notime as the swap sends it",
+         {{"ID", "11"}, {"IC", "22"}, {"OP", "notime"}},
+         kOlder,
+         kNewer,
+         "First",
+         "Second",
+         "11"},
     };
     for (const SelectCase& c : cases) {
         SCOPED_TRACE(c.name);
-        ActionRequest cg({.replies = {test::verLine(),
-                                      test::mlReply(libraryLine("first.kvo", 11, "First [EN/FIR1234567R1A]", c.idTime)),
-                                      test::mlReply(libraryLine("second.kvo", 22, "Second [EN/SEC1234567R2A]", c.icTime))},
-                          .fields = c.fields,
-                          .env = {{"TZ", "UTC"}}});
+        ActionRequest cg(
+            {.replies = {test::verLine(),
+                         test::mlReply(libraryLine("first.kvo", 11, "First [EN/FIR1234567R1A]", c.idTime)),
+                         test::mlReply(libraryLine("second.kvo", 22, "Second [EN/SEC1234567R2A]", c.icTime))},
+             .fields = c.fields,
+             .env = {{"TZ", "UTC"}}});
         ASSERT_TRUE(cg.ok());
         cg->kivoServName = "/docs.example/cgi-bin/kivoserv";
         ASSERT_EQ(cg.handler().entry("COMPSEL"), 1) << cg.handler().getError() << cg->getError();
@@ -85,21 +96,24 @@ TEST(CompareSelect, NewLibraryByTimeUnlessTheOrderIsFixed) {
         EXPECT_EQ(sendValue(page, "ID"), c.newHash);
         EXPECT_EQ(sendValue(page, "IC"), oldHash);
         EXPECT_EQ(sendValue(page, "AC"), "COMPMSG");
-        EXPECT_EQ(scriptValue(page, "compareSwapQuery"), "'ID=" + oldHash + "&IC=" + c.newHash + "&OP=notime'");
+        EXPECT_EQ(scriptValue(page, "compareSwapQuery"),
+                  "'ID=" + oldHash + "&IC=" + c.newHash + "&OP=notime'");
         EXPECT_EQ(page.find("name=\"UZ\""), std::string::npos);
-        EXPECT_NE(page.find("<form name=\"send\" action=\"http://docs.example/cgi-bin/kivoserv\" method=\"get\">"),
-                  std::string::npos);
+        EXPECT_NE(
+            page.find("<form name=\"send\" action=\"http://docs.example/cgi-bin/kivoserv\" method=\"get\">"),
+            std::string::npos);
         EXPECT_EQ(test::checkPageScripts(page), 1);
         EXPECT_EQ(cg.sent(), "VER\nMLLIST 11\nMLLIST 22\n");
     }
 }
 
 TEST(CompareSelect, PageShowsDatesReferencesAndEscapedTitles) {
-    ActionRequest cg({.replies = {test::verLine(),
-                                  test::mlReply(libraryLine("a.kvo", 5, "A <b>&</b> 'q' [EN/<i>1234567R1A]", kOlder)),
-                                  test::mlReply(libraryLine("b.kvo", 7, "B [EN/B1234567R2A]", kNewer))},
-                      .fields = {{"ID", "5"}, {"IC", "7"}},
-                      .env = {{"TZ", "UTC"}}});
+    ActionRequest cg(
+        {.replies = {test::verLine(),
+                     test::mlReply(libraryLine("a.kvo", 5, "A <b>&</b> 'q' [EN/<i>1234567R1A]", kOlder)),
+                     test::mlReply(libraryLine("b.kvo", 7, "B [EN/B1234567R2A]", kNewer))},
+         .fields = {{"ID", "5"}, {"IC", "7"}},
+         .env = {{"TZ", "UTC"}}});
     ASSERT_TRUE(cg.ok());
     cg->flags |= kCgiAllowUzOnUrl;
     ASSERT_EQ(cg.handler().entry("COMPSEL"), 1) << cg.handler().getError();
@@ -114,7 +128,8 @@ TEST(CompareSelect, PageShowsDatesReferencesAndEscapedTitles) {
     EXPECT_EQ(sendValue(page, "UZ"), address);
     EXPECT_EQ(scriptValue(page, "compareSwapQuery"), "'ID=5&IC=7&OP=notime&UZ=" + address + "'");
     EXPECT_NE(page.find("<title>Compare Libraries: Select</title>"), std::string::npos);
-    EXPECT_NE(page.find("<option value=\"15517\">Function Specification (155 17)</option>"), std::string::npos);
+    EXPECT_NE(page.find("<option value=\"15517\">Function Specification (155 17)</option>"),
+              std::string::npos);
     EXPECT_NE(page.find("body { font-family: helvetica, arial, sans-serif }"), std::string::npos);
     EXPECT_TRUE(page.ends_with("</form>\n</body></html>\n"));
     EXPECT_EQ(cg->flags & kCgiBodyHandlers, 0u);
@@ -140,7 +155,8 @@ TEST(CompareSelect, FailuresNameTheirPlace) {
          "VER\nMLLIST 99999\n"},
         {"IC not listed",
          {{"ID", "11"}, {"IC", "99999"}},
-         {test::verLine(), test::mlReply(libraryLine("a.kvo", 11, "A [EN/A1234567R1A]", kOlder)), "511 Invalid ID\n"},
+         {test::verLine(), test::mlReply(libraryLine("a.kvo", 11, "A [EN/A1234567R1A]", kOlder)),
+          "511 Invalid ID\n"},
          "kivohandler/63.2",
          92,
          "VER\nMLLIST 11\nMLLIST 99999\n"},
@@ -157,9 +173,10 @@ TEST(CompareSelect, FailuresNameTheirPlace) {
         ASSERT_TRUE(cg.ok());
         EXPECT_EQ(cg.handler().entry("COMPSEL"), 0);
         const std::string expected =
-            c.message == 92 ? formatChecked(msgFormat(92, c.tag), "127.0.0.1:" + std::to_string(cg.peer().port()),
-                                            cg->sess->getError())
-                            : formatChecked(msgFormat(c.message, c.tag));
+            c.message == 92
+                ? formatChecked(msgFormat(92, c.tag), "127.0.0.1:" + std::to_string(cg.peer().port()),
+                                cg->sess->getError())
+                : formatChecked(msgFormat(c.message, c.tag));
         EXPECT_EQ(cg.handler().getError(), expected);
         EXPECT_EQ(cg.sent(), c.sent);
     }
@@ -168,10 +185,11 @@ TEST(CompareSelect, FailuresNameTheirPlace) {
 // Levels count from the reply's first entry: a library two folders down
 // is the first library at level 0.
 TEST(CompareSelect, LibraryInASubFolderIsFound) {
-    ActionRequest cg({.replies = {test::verLine(),
-                                  test::mlReply(libraryLine("deep.kvo", 31, "Deep [EN/DEE1234567R1A]", kOlder, 2)),
-                                  test::mlReply(libraryLine("top.kvo", 32, "Top [EN/TOP1234567R1A]", kNewer))},
-                      .fields = {{"ID", "31"}, {"IC", "32"}}});
+    ActionRequest cg(
+        {.replies = {test::verLine(),
+                     test::mlReply(libraryLine("deep.kvo", 31, "Deep [EN/DEE1234567R1A]", kOlder, 2)),
+                     test::mlReply(libraryLine("top.kvo", 32, "Top [EN/TOP1234567R1A]", kNewer))},
+         .fields = {{"ID", "31"}, {"IC", "32"}}});
     ASSERT_TRUE(cg.ok());
     ASSERT_EQ(cg.handler().entry("COMPSEL"), 1) << cg.handler().getError();
     EXPECT_EQ(sendValue(cg.page(), "ID"), "32");
@@ -189,9 +207,13 @@ TEST(CompareMessage, WaitingPageCarriesTheComparisonQuery) {
          {{"ID", "5"}, {"IC", "7"}, {"CP", "codpod"}, {"DDC", "19082"}},
          false,
          "&ID=5&IC=7&CP=codpod&DDC=19082"},
-        {"ID and IC win over DB and DC", {{"DB", "x.kvo"}, {"DC", "y.kvo"}, {"ID", "5"}, {"IC", "7"}}, false,
+        {"ID and IC win over DB and DC",
+         {{"DB", "x.kvo"}, {"DC", "y.kvo"}, {"ID", "5"}, {"IC", "7"}},
+         false,
          "&ID=5&IC=7"},
-        {"DB and DC, empty CP left out", {{"DB", "a&b.kvo"}, {"DC", "c.kvo"}, {"CP", ""}}, false,
+        {"DB and DC, empty CP left out",
+         {{"DB", "a&b.kvo"}, {"DC", "c.kvo"}, {"CP", ""}},
+         false,
          "&DB=a%26b.kvo&DC=c.kvo"},
         // Stored values come validated: the quote is "&#39;", the backslash
         // and '#' as typed; each is a value that comes back as it went.
@@ -213,9 +235,10 @@ TEST(CompareMessage, WaitingPageCarriesTheComparisonQuery) {
             query.replace(at, 6, "127.0.0.1:" + std::to_string(cg.peer().port()));
         // Link-encoded values hold nothing a script literal would escape.
         EXPECT_EQ(scriptValue(page, "compareQuery"), "'" + query + "'");
-        EXPECT_NE(page.find("<body onload=\"javascript:go_to_results();\">\n<br /><br /><center>\n"
-                            "<big>Compare is now executing, please wait..<blink>.</blink></big>\n</body></html>\n"),
-                  std::string::npos);
+        EXPECT_NE(
+            page.find("<body onload=\"javascript:go_to_results();\">\n<br /><br /><center>\n"
+                      "<big>Compare is now executing, please wait..<blink>.</blink></big>\n</body></html>\n"),
+            std::string::npos);
         EXPECT_EQ(cg->flags & kCgiBodyHandlers, 0u);
         EXPECT_EQ(test::checkPageScripts(page), 1);
     }
@@ -276,11 +299,14 @@ TEST(CompareMarker, ButtonFormOrNothingByAction) {
     // A stored quote must not end the onclick string once the attribute is
     // read: names are link-encoded.
     EXPECT_EQ(markerOutput({{"DB", "x');alert(1);//.kvo"}, {"FN", "a'b#.html"}}),
-              button + "DB=x%26%2339;);alert(1);%26%2347;%26%2347;.kvo&amp;FN=a%26%2339;b%23.html&amp;AC=COMPBUT';\" />\n"
-                       "</center></form>\n");
+              button +
+                  "DB=x%26%2339;);alert(1);%26%2347;%26%2347;.kvo&amp;FN=a%26%2339;b%23.html&amp;AC=COMPBUT';"
+                  "\" />\n"
+                  "</center></form>\n");
     EXPECT_EQ(markerOutput({{"ID", "12"}}, true),
-              button + "UZ=<addr>&amp;ID=12&amp;AC=COMPBUT';\" />\n"
-                       "<input type=\"hidden\" name=\"UZ\" value=\"<addr>\" />\n</center></form>\n");
+              button +
+                  "UZ=<addr>&amp;ID=12&amp;AC=COMPBUT';\" />\n"
+                  "<input type=\"hidden\" name=\"UZ\" value=\"<addr>\" />\n</center></form>\n");
 
     const std::string form = markerOutput({{"AC", "compbut"}, {"ID", "12"}});
     EXPECT_TRUE(form.starts_with("1|<script type=\"text/javascript\">\n<!--\n"));
@@ -292,8 +318,9 @@ TEST(CompareMarker, ButtonFormOrNothingByAction) {
               std::string::npos);
     EXPECT_NE(form.find("<select name=\"DC\">\n<option value=\"default|*.kvo|1\">x</option>\n</select>"),
               std::string::npos);
-    EXPECT_TRUE(form.ends_with("<input type=\"submit\" value=\"  Execute  \" />\n"
-                               "<input type=\"hidden\" name=\"AC\" value=\"COMPARE\" />\n</center></form>\n"));
+    EXPECT_TRUE(
+        form.ends_with("<input type=\"submit\" value=\"  Execute  \" />\n"
+                       "<input type=\"hidden\" name=\"AC\" value=\"COMPARE\" />\n</center></form>\n"));
     EXPECT_EQ(test::checkPageScripts(form), 1);
 
     EXPECT_EQ(markerOutput({{"AC", "LINK"}, {"ID", "12"}}), "1|</center></form>\n");

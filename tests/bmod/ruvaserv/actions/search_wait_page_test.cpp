@@ -32,7 +32,8 @@ TEST(SearchMessage, BodyBySearchType) {
         const std::string page = cg.page();
         EXPECT_NE(page.find("<title>Search Libraries: Message</title>"), std::string::npos);
         EXPECT_NE(page.find(c.horizon), std::string::npos);
-        EXPECT_EQ(page.find("id=\"search_head\"") != std::string::npos, std::string(c.horizon).find("c50") != std::string::npos);
+        EXPECT_EQ(page.find("id=\"search_head\"") != std::string::npos,
+                  std::string(c.horizon).find("c50") != std::string::npos);
         EXPECT_NE(page.find("<body onload=\"intermediatepage();\">"), std::string::npos);
         EXPECT_TRUE(page.ends_with("</div>\n</body></html>\n"));
         EXPECT_EQ(cg->flags & kCgiBodyHandlers, 0u);

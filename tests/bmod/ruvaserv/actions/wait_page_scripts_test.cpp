@@ -21,8 +21,8 @@ std::string runPageScripts(const std::string& page, const std::string& options) 
     test::writeFile(pageFile, page);
     test::writeFile(optionsFile, options);
     int status = -1;
-    const std::string out =
-        test::capture("node " RUVA_PAGE_SCRIPT_RUNNER " " + pageFile + " \"$(cat " + optionsFile + ")\" 2>&1", &status);
+    const std::string out = test::capture(
+        "node " RUVA_PAGE_SCRIPT_RUNNER " " + pageFile + " \"$(cat " + optionsFile + ")\" 2>&1", &status);
     EXPECT_EQ(status, 0) << out;
     return out;
 }
@@ -135,8 +135,8 @@ TEST(WaitPageScripts, GoToSearchAsksForTheSearch) {
     const std::string page = cg.page();
     for (const Case& c : cases) {
         SCOPED_TRACE(c.query);
-        const std::string answer =
-            runPageScripts(page, "{\"href\": " + jsonString(base + c.query) + ", \"calls\": [\"go_to_search()\"]}");
+        const std::string answer = runPageScripts(
+            page, "{\"href\": " + jsonString(base + c.query) + ", \"calls\": [\"go_to_search()\"]}");
         EXPECT_EQ(jsonList(answer, "replaced"), std::vector<std::string>{base + c.turned}) << answer;
     }
     // The page itself starts it and fades its notice in.
