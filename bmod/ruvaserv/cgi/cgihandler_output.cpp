@@ -15,6 +15,7 @@
 #include "common/docmodel/docno.h"
 #include "common/mapped_file.h"
 #include "common/net_util.h"
+#include "common/url_code.h"
 
 namespace ruva {
 
@@ -355,7 +356,9 @@ int CgiHandler::dstWriteKvoURL() {
         return 0;
     if (options && !dstWriteBuf(formatChecked("OP=%x&amp;", options))) return 0;
     if (curId) return dstWriteBuf(formatChecked("ID=%d&amp;", curId));
-    if (!curDb.empty()) return dstWriteBuf(formatChecked("DB=%s&amp;", curDb));
+    // The URL goes into attributes and script strings alike: a name holding
+    // "&#39;" must not turn back into a quote there.
+    if (!curDb.empty()) return dstWriteBuf("DB=" + encodeLinkValue(curDb) + "&amp;");
     return 1;
 }
 

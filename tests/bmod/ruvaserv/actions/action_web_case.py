@@ -17,6 +17,7 @@ def script_value(page, name):
 
 class ActionWebCase(mal.ActionLibraryCase):
     conf_lines = ()
+    web_env = None  # lighttpd's environment for the programs, as WebServer takes it
     with_browser = False
 
     @classmethod
@@ -32,7 +33,7 @@ class ActionWebCase(mal.ActionLibraryCase):
                 cls.browser.close()
             raise
         try:
-            cls.web = web_harness.WebServer(daemon=cls.d, conf_lines=cls.conf_lines)
+            cls.web = web_harness.WebServer(daemon=cls.d, conf_lines=cls.conf_lines, env=cls.web_env)
             cls.web.__enter__()
         except BaseException:
             cls.tearDownClass()

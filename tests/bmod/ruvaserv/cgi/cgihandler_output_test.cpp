@@ -623,6 +623,9 @@ TEST_F(Buffers, OwnUrlCarriesTheRequestState) {
         {"no state", 0, 0, "", "http://h:8080/cgi-bin/kivoserv?"},
         {"options and id", 0x120, 5, "lib", "http://h:8080/cgi-bin/kivoserv?OP=120&amp;ID=5&amp;"},
         {"library", 0, 0, "lib", "http://h:8080/cgi-bin/kivoserv?DB=lib&amp;"},
+        // The URL lands in onclick strings, where "&#39;" would be a quote again.
+        {"library name with a stored quote", 0, 0, "x&#39;);alert(1);//#.kvo",
+         "http://h:8080/cgi-bin/kivoserv?DB=x%26%2339;);alert(1);//%23.kvo&amp;"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
