@@ -160,8 +160,8 @@ class MainPageWeb(ActionWebCase):
         self.assertEqual(p.title, mal.HOSTILE_TITLE)
         self.assertNotIn("img", p.elements)
         self.assertEqual(script_value(text, "libId"), "'a\\u0027b\\\\'")
-        # The root id's marker is written empty until the listing actions exist.
-        self.assertEqual(script_value(text, "kvRootId"), '""')
+        # The tree's root always has slot 0.
+        self.assertEqual(script_value(text, "kvRootId"), '"0"')
         node_check(self, [body for src, body in p.scripts if src is None], "main page")
         xf = script_value(text, "kvXF").strip("'")
         for query, label in (("AC=TOOLBAR&VR=R19K&TB=0&ID=%d" % hostile, "toolbar"),
