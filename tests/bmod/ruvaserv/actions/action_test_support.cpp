@@ -38,31 +38,39 @@ KivoHandler& ActionRequest::handler() {
     return *handler_;
 }
 
-std::optional<std::string> ActionRequest::value(const char* name) const {
-    const Value* pair = cg() ? cg()->valueList->findValue(name) : nullptr;
+std::optional<std::string> ActionRequest::value(const char* name) const { return fieldValue(cg(), name); }
+
+Fields ActionRequest::fields() const { return fieldsOf(cg()); }
+
+std::string ActionRequest::page() const { return pageOf(cg()); }
+
+std::string ActionRequest::postProcessed() const { return postProcessedOf(cg()); }
+
+std::optional<std::string> fieldValue(const CgiHandler* cg, const char* name) {
+    const Value* pair = cg ? cg->valueList->findValue(name) : nullptr;
     return pair ? std::optional<std::string>(pair->value) : std::nullopt;
 }
 
-Fields ActionRequest::fields() const {
+Fields fieldsOf(const CgiHandler* cg) {
     Fields all;
-    if (!cg()) return all;
-    const ValueList& list = *cg()->valueList;
+    if (!cg) return all;
+    const ValueList& list = *cg->valueList;
     for (const Value* pair = list.firstValue(); pair; pair = list.nextValue(pair))
         all.emplace_back(pair->name, pair->value);
     return all;
 }
 
-std::string ActionRequest::page() const {
-    if (!cg() || !cg()->docBuf) return "";
-    return std::string(cg()->docBuf, cg()->docSize);
+std::string pageOf(const CgiHandler* cg) {
+    if (!cg || !cg->docBuf) return "";
+    return std::string(cg->docBuf, cg->docSize);
 }
 
-std::string ActionRequest::postProcessed() const {
-    if (!cg() || cg()->postProcessFile() != 1) {
-        ADD_FAILURE() << "post-processing failed: " << (cg() ? cg()->getError() : "no request");
+std::string postProcessedOf(CgiHandler* cg) {
+    if (!cg || cg->postProcessFile() != 1) {
+        ADD_FAILURE() << "post-processing failed: " << (cg ? cg->getError() : "no request");
         return "";
     }
-    return cg()->dstBuf ? std::string(cg()->dstBuf, cg()->dstOffs) : page();
+    return cg->dstBuf ? std::string(cg->dstBuf, cg->dstOffs) : pageOf(cg);
 }
 
 std::string ActionRequest::written() const { return request_ ? request_->written() : ""; }

@@ -92,6 +92,15 @@ private:
     std::unique_ptr<KivoHandler> handler_;
 };
 
+// ActionRequest's views for any request object (a null one gives none, no
+// fields or ""): a field's value, the fields in list order, docBuf's
+// docSize bytes, and the page after post-processing (a failed pass is a
+// test failure and gives "").
+std::optional<std::string> fieldValue(const CgiHandler* cg, const char* name);
+Fields fieldsOf(const CgiHandler* cg);
+std::string pageOf(const CgiHandler* cg);
+std::string postProcessedOf(CgiHandler* cg);
+
 // One operation as the handler reached it, with the request as it stood.
 struct RecordedCall {
     std::string operation;  // the member's name

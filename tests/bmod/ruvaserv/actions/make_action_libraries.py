@@ -50,6 +50,41 @@ the daemon pads them in its listings. Served through "RecursiveDir <dir>"
 instead of the structure file, every library is listed at level 0. Hash ids
 depend on the library's path: hash_ids(port) reads them from the daemon.
 
+Page folders (make_page_folders(dir), run by the command line too), each
+its own LibraryPath beside the tree and outside structure.txt; library
+times one day apart from 2020-01-01 12:00 UTC (os.utime), so serve them
+with Daemon(library_path=<dir>/<folder>):
+
+    markers/   start.kvo  "Markers start [EN/MRK1234567R1A]", index.html with
+                          every marker (marker_page(): noprnt, listdb plain,
+                          by title and by date, LISTDB, cmplistdb, servname,
+                          proginfo, dbname, uzaddr, kivomain, and ROOTID_SCRIPT
+                          in the head) and compare.html (the compare marker)
+               lib.kvo, 99999.kvo, a.b.kvo, UPPER.KVO  each with index.html
+               noindex.kvo  about.html only
+               blank.kvo  no comment (LIST shows "")
+               Days differ from the server's and the title order.
+               <dir>/markers.structure.txt serves the same folder as a tree.
+    lang/      language families, each library holding
+               1551-ABC10101U<code>.A.html and start pages:
+               Alpha  alp_en (EN), alp_sv (SV, the only kivo2.html),
+                      alp_ae (AE), alp (no prefix)
+               Beta   bet_sv, bet_ae, bet: no EN, no kivo2.html
+               Gamma  gam_sv, gam: gam's document is 1551-ABC10101U.A.html
+               Delta  del_sv alone
+               nobrack.kvo  "Library without brackets"
+    dwf/       CAT: libraries whose dwfilters.js is good (dwfgood.kvo), has
+               its keys reversed (dwfrev.kvo) or lacks var dwf_css=
+               (dwfnocss.kvo); dwfplain.kvo has reversed keys and no CAT:
+    growth/    g00.kvo .. g59.kvo, 380-character comments with '&' and '<'
+    compare/   old.kvo and new.kvo (gen_sdi_pair.py's revisions, old.kvo the
+               older) and cmpstart.kvo with index.html and compare.html
+    plain_text/  amp.kvo, img.kvo, marker.kvo, abc.kvo: harmless comments
+    pages/     markers/ and lang/ flat together (action_pages_daemon_tests)
+    hostile_text/  make_hostile(dir, port) only: comments "A & B",
+               HOSTILE_IMG, HOSTILE_MARKER % port and a library a&b#c.kvo
+write_slist_cache(path, [(port, comment)]) writes a known-server cache.
+
 Usage: make_action_libraries.py <dir> [library ...]; with library names
 only those are written, flat into <dir> (a benchmark's folder).
 Importable: make(dir), make_flat(dir, names), hash_ids(port), member(name,
@@ -64,6 +99,8 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import time
+import zipfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "..", "..", "support"))
@@ -332,6 +369,13 @@ def zip_add(archive, names, cwd, comment=None):
 
 
 def write_library(archive, comment, members):
+    write_members(archive, members)
+    # zip -z reads the archive comment from standard input.
+    subprocess.run(["zip", "-q", "-z", archive], check=True, input=(comment + "\n").encode("latin-1"),
+                   stdout=subprocess.DEVNULL)
+
+
+def write_members(archive, members):
     staging = tempfile.mkdtemp(prefix="actlib_")
     try:
         for entry in members:
@@ -345,9 +389,6 @@ def write_library(archive, comment, members):
                 zip_add(archive, [entry[0]], staging, entry[2])
     finally:
         shutil.rmtree(staging, ignore_errors=True)
-    # zip -z reads the archive comment from standard input.
-    subprocess.run(["zip", "-q", "-z", archive], check=True, input=(comment + "\n").encode("latin-1"),
-                   stdout=subprocess.DEVNULL)
 
 
 def need_zip():
@@ -421,6 +462,288 @@ class ActionLibraryCase(daemon_harness.LibraryCase):
         return os.path.join(self.fixtures, library(name)[0], name)
 
 
+# ---- page folders: markers, languages, filters, growth, hostile text, revisions
+#
+# Each folder is its own LibraryPath (one daemon each), beside the tree
+# above and outside its structure file, so the tree's listings stay as
+# they are. Times are set with os.utime: serve them with
+# Daemon(library_path=<folder>), since Daemon(lib=...) copies and drops them.
+
+# Modification times: day FOLDER_EPOCH + n, noon UTC, one day apart.
+FOLDER_EPOCH = 1577880000  # 2020-01-01 12:00:00 UTC
+DAY = 86400
+
+MARKERS_DIR = "markers"
+START = "start.kvo"
+START_PAGE = "index.html"
+COMPARE_PAGE = "compare.html"
+ROOTID_SCRIPT = '<script>docNoTree("SUB_MAIN", <!--@@rootid-->, "", "");</script>'
+MARKERS_STRUCTURE = "markers.structure.txt"
+LIB = "lib.kvo"
+DIGITS = "99999.kvo"
+DOTTED = "a.b.kvo"
+NO_INDEX = "noindex.kvo"
+UPPER = "UPPER.KVO"
+BLANK = "blank.kvo"
+
+
+def marker_page():
+    """Every marker of the served pages, each on its own line; a marker the
+    pass does not know stays as written."""
+    body = "\n".join([
+        "<!--@@noprnt-->",
+        "<h2>listdb</h2>", "<!--@@listdb-->",
+        "<h2>listdb by title</h2>", "<!--@@listdb default @sort_title-->",
+        "<h2>listdb by date</h2>", "<!--@@listdb default @sort_date-->",
+        "<h2>LISTDB</h2>", "<!--@@LISTDB-->",
+        '<form action="qzl:/kivo"><select name="DB">', "<!--@@cmplistdb-->", "</select></form>",
+        '<p id="servname"><!--@@servname--></p>',
+        '<p id="proginfo"><!--@@proginfo--></p>',
+        '<p id="dbname"><!--@@dbname--></p>',
+        '<p id="uzaddr"><!--@@uzaddr--></p>',
+        '<p><a id="kivomain" href="qzl:/kivo?<!--@@kivomain-->">Main page</a></p>'])
+    head = "\n<script>function docNoTree(a, b, c, d) { window.rootId = b; }</script>\n" + ROOTID_SCRIPT + "\n"
+    return html("Markers", body, head)
+
+
+def compare_page():
+    return html("Compare", "<h1>Compare</h1>\n<!--@@compare default *.kvo-->")
+
+
+# (name, comment, members, day); days differ from the server's and the
+# title order, and no two comments or days are equal.
+MARKER_LIBRARIES = [
+    (START, "Markers start [EN/MRK1234567R1A]",
+     [(START_PAGE, marker_page()), (COMPARE_PAGE, compare_page())], 3),
+    (LIB, "Plain lib [EN/LIB1234567R1A]", [("index.html", html("Plain lib", "<h1>Plain lib</h1>"))], 6),
+    (DIGITS, "Numbered [EN/NUM1234567R1A]", [("index.html", html("Numbered", "<h1>Numbered</h1>"))], 1),
+    (DOTTED, "Dotted name [EN/DOT1234567R1A]", [("index.html", html("Dotted", "<h1>Dotted name</h1>"))], 5),
+    (NO_INDEX, "No index page [EN/NOI1234567R1A]", [("about.html", html("About", "<p>No start page.</p>"))], 2),
+    (UPPER, "Upper case [EN/UPP1234567R1A]", [("index.html", html("Upper", "<h1>Upper case</h1>"))], 4),
+    (BLANK, "", [("index.html", html("Blank", "<h1>Blank</h1>"))], 0),
+]
+
+# Language families: a library per language version, each holding the
+# document DOC_STEM + "U<code>.A.html" (the unprefixed Gamma one without a
+# code). (name, comment, members).
+DOC_STEM = "1551-ABC10101"
+NO_BRACKETS = "nobrack.kvo"
+NO_BRACKETS_COMMENT = "Library without brackets"
+
+
+def lang_doc(code):
+    return "%sU%s.A.html" % (DOC_STEM, code)
+
+
+def lang_library(title, doc, second):
+    """Start pages (kivo2.html when second) and the family's document."""
+    return start_pages(title, second) + [(doc, html(title, "<h1>%s</h1><p>%s</p>" % (title, doc)))]
+
+
+LANG_LIBRARIES = [
+    # Alpha: every version; only SV has kivo2.html.
+    ("alp_en.kvo", "Alpha English [EN/ALP1234567R1A]", lang_library("Alpha English", lang_doc("en"), False)),
+    ("alp_sv.kvo", "Alpha Svenska [SV/ALP1234567R1A]", lang_library("Alpha Svenska", lang_doc("sv"), True)),
+    ("alp_ae.kvo", "Alpha American [AE/ALP1234567R1A]", lang_library("Alpha American", lang_doc("en"), False)),
+    ("alp.kvo", "Alpha Plain [ALP1234567R1A]", lang_library("Alpha Plain", lang_doc("en"), False)),
+    # Beta: no EN (LU=en finds AE, LU=de fails at once), no kivo2.html.
+    ("bet_sv.kvo", "Beta Svenska [SV/BET1234567R1A]", lang_library("Beta Svenska", lang_doc("sv"), False)),
+    ("bet_ae.kvo", "Beta American [AE/BET1234567R1A]", lang_library("Beta American", lang_doc("en"), False)),
+    ("bet.kvo", "Beta Plain [BET1234567R1A]", lang_library("Beta Plain", lang_doc("en"), False)),
+    # Gamma: SV and unprefixed; the unprefixed document has no code.
+    ("gam_sv.kvo", "Gamma Svenska [SV/GAM1234567R1A]", lang_library("Gamma Svenska", lang_doc("sv"), False)),
+    ("gam.kvo", "Gamma Plain [GAM1234567R1A]", lang_library("Gamma Plain", lang_doc(""), False)),
+    # Delta: SV alone, so every English try fails.
+    ("del_sv.kvo", "Delta Svenska [SV/DEL1234567R1A]", lang_library("Delta Svenska", lang_doc("sv"), False)),
+    (NO_BRACKETS, NO_BRACKETS_COMMENT, lang_library("No brackets", lang_doc("en"), False)),
+]
+
+# dwfilters.js as the filter editor writes it: one string per key, lines
+# joined by "\n\" continuations, quotes escaped, style lines ending "}\".
+# It stays a valid script.
+DWF_JS = ('var dwf_js="function dwfShow(id) {\\n\\\n'
+          '  var e = document.getElementById(id);\\n\\\n'
+          '  if (e) { e.style.display = \\"block\\"; }\\n\\\n'
+          '}\\n\\\n'
+          'function dwfHide(id) {\\\n'
+          '  var e = document.getElementById(id);\\\n'
+          '  if (e) { e.style.display = \\"none\\"; }\\\n'
+          '}\\n\\\n'
+          '";\n')
+DWF_HTML = 'var dwf_html="<div id=\\"dwfbox\\"><input type=\\"checkbox\\" name=\\"f1\\"> Hardware</div>";\n'
+DWF_CSS = ('var dwf_css="#filters { display: none; }\\\n'
+           '#bgoverlay { position: absolute; top: 0; left: 0; }\\\n'
+           '";\n')
+DWF_COOKIE = 'var dwf_cookie="kvocat";\n'
+DWFILTERS_GOOD = (DWF_JS + DWF_HTML + DWF_CSS + DWF_COOKIE).encode("latin-1")
+DWFILTERS_REVERSED = (DWF_HTML + DWF_JS + DWF_COOKIE + DWF_CSS).encode("latin-1")
+DWFILTERS_NO_CSS = (DWF_JS + DWF_HTML + DWF_COOKIE).encode("latin-1")
+DWF_CAT = " CAT:kvocat,ff|0|1"
+DWF_GOOD = "dwfgood.kvo"
+DWF_REVERSED = "dwfrev.kvo"
+DWF_NO_CSS = "dwfnocss.kvo"
+DWF_PLAIN = "dwfplain.kvo"
+
+
+def dwf_library(title, filters):
+    return start_pages(title, False) + [("dwfilters.js", filters)]
+
+
+DWF_LIBRARIES = [
+    (DWF_GOOD, "Filters good [EN/DWG1234567R1A]" + DWF_CAT, dwf_library("Filters good", DWFILTERS_GOOD)),
+    (DWF_REVERSED, "Filters reversed [EN/DWR1234567R1A]" + DWF_CAT,
+     dwf_library("Filters reversed", DWFILTERS_REVERSED)),
+    (DWF_NO_CSS, "Filters no style [EN/DWN1234567R1A]" + DWF_CAT, dwf_library("Filters no style", DWFILTERS_NO_CSS)),
+    # No CAT:, so its reversed filters are never read.
+    (DWF_PLAIN, "No filters [EN/DWP1234567R1A]", dwf_library("No filters", DWFILTERS_REVERSED)),
+]
+
+# 60 libraries whose comments are 380 characters (the daemon refuses more
+# than 383), holding '&' and '<' that grow when escaped.
+GROWTH_COUNT = 60
+GROWTH_COMMENT_LENGTH = 380
+
+
+def growth_comment(n):
+    head = "Growth %02d [EN/GRW%07dR1A] " % (n, n)
+    filler = "cabinets & racks <rev> "
+    text = head + filler * ((GROWTH_COMMENT_LENGTH - len(head)) // len(filler) + 1)
+    return text[:GROWTH_COMMENT_LENGTH - 1] + "."
+
+
+GROWTH_LIBRARIES = [("g%02d.kvo" % n, growth_comment(n), [("index.html", PAGE)]) for n in range(GROWTH_COUNT)]
+
+# Hostile text: library comments and a name that must stay text wherever
+# they are written. HOSTILE_MARKER_COMMENT names a port the test listens on.
+HOSTILE_AMP = "A & B"
+HOSTILE_IMG = '<img src=x onerror="window.__pwned=1">'
+HOSTILE_MARKER = "<!--@@listdb 127.0.0.1:%d x-->"
+HOSTILE_NAME = "a&b#c.kvo"
+HOSTILE_SLIST_COMMENT = "<script>window.__pwned=1</script>"
+HOSTILE_DIR = "hostile_text"
+PLAIN_DIR = "plain_text"
+
+
+def hostile_libraries(port):
+    """(name, comment, members) of the hostile folder; port goes into the
+    marker comment."""
+    page = [("index.html", PAGE)]
+    return [("amp.kvo", HOSTILE_AMP, page), ("img.kvo", HOSTILE_IMG, page),
+            ("marker.kvo", HOSTILE_MARKER % port, page), (HOSTILE_NAME, "Hash name [EN/HSH1234567R1A]", page)]
+
+
+def plain_libraries():
+    """The hostile folder's shape with harmless comments and names: the same
+    pages must hold as many elements."""
+    page = [("index.html", PAGE)]
+    return [("amp.kvo", "A and B", page), ("img.kvo", "Image text", page), ("marker.kvo", "Marker text", page),
+            ("abc.kvo", "Hash name [EN/HSH1234567R1A]", page)]
+
+
+def write_slist_cache(path, servers, now=None):
+    """A known-server cache for Daemon(start=False).cache: servers are
+    (port, comment or None) on 127.0.0.1 (16777343 in host order)."""
+    now = int(time.time()) if now is None else now
+    with open(path, "w") as f:
+        for port, comment in servers:
+            f.write('16777343 %d %d%s\n' % (port, now, "" if comment is None else ' "%s"' % comment))
+
+
+# Two revisions of one library with document lists, for the comparison
+# report, and a library holding the compare marker's page. old.kvo is
+# older than new.kvo.
+COMPARE_DIR = "compare"
+COMPARE_OLD = "old.kvo"
+COMPARE_NEW = "new.kvo"
+COMPARE_START = "cmpstart.kvo"
+COMPARE_DOCS = 12
+COMPARE_SEED = 33
+
+
+def write_folder(path, libraries, days=None):
+    """Writes (name, comment, members) into a fresh folder; days[i] (or i)
+    sets the i-th library's time to FOLDER_EPOCH + days[i] days."""
+    need_zip()
+    shutil.rmtree(path, ignore_errors=True)
+    os.makedirs(path)
+    for i, (name, comment, members) in enumerate(libraries):
+        archive = os.path.join(path, name)
+        write_library_with_comment(archive, comment, members)
+        day = days[i] if days is not None else i
+        os.utime(archive, (FOLDER_EPOCH + day * DAY, FOLDER_EPOCH + day * DAY))
+
+
+def write_library_with_comment(archive, comment, members):
+    """Members by zip, the comment as given: zip -z breaks lines longer than
+    255 characters, and an empty comment is none (LIST shows "")."""
+    write_members(archive, members)
+    if comment:
+        with zipfile.ZipFile(archive, "a") as z:
+            z.comment = comment.encode("latin-1")
+
+
+def make_markers(out):
+    path = os.path.join(out, MARKERS_DIR)
+    write_folder(path, [lib[:3] for lib in MARKER_LIBRARIES], [lib[3] for lib in MARKER_LIBRARIES])
+    with open(os.path.join(out, MARKERS_STRUCTURE), "w") as f:
+        f.write(structure_text([("Markers", "markers", 0, path)]))
+    return path
+
+
+def make_compare(out):
+    sys.path.insert(0, os.path.join(HERE, "..", "output"))
+    import gen_sdi_pair
+    path = os.path.join(out, COMPARE_DIR)
+    write_folder(path, [(COMPARE_START, "Compare start [EN/CMPS123456R1A]",
+                         [("index.html", compare_page()), (COMPARE_PAGE, compare_page())])])
+    scratch = tempfile.mkdtemp(prefix="actcmp_")
+    try:
+        gen_sdi_pair.write_pair(scratch, COMPARE_DOCS, COMPARE_SEED, "sorted", 2, path)
+    finally:
+        shutil.rmtree(scratch, ignore_errors=True)
+    for day, name in ((1, COMPARE_OLD), (2, COMPARE_NEW)):
+        stamp = FOLDER_EPOCH + day * DAY
+        os.utime(os.path.join(path, name), (stamp, stamp))
+    return path
+
+
+# folder -> libraries of make_page_folders; "pages" is the flat folder of
+# action_pages_daemon_tests: the markers' libraries and the families.
+PAGE_FOLDERS = {
+    "lang": LANG_LIBRARIES,
+    "dwf": DWF_LIBRARIES,
+    "growth": GROWTH_LIBRARIES,
+    PLAIN_DIR: plain_libraries(),
+    "pages": [lib[:3] for lib in MARKER_LIBRARIES] + LANG_LIBRARIES,
+}
+
+
+def make_hostile(out, port):
+    """The hostile folder out/hostile_text for a marker naming port."""
+    path = os.path.join(out, HOSTILE_DIR)
+    write_folder(path, hostile_libraries(port))
+    return path
+
+
+def make_page_folders(out):
+    """Every folder above except the hostile one (make_hostile: it needs a
+    port); returns {folder: path}."""
+    out = os.path.abspath(out)
+    paths = {MARKERS_DIR: make_markers(out), COMPARE_DIR: make_compare(out)}
+    for folder, libraries in PAGE_FOLDERS.items():
+        paths[folder] = os.path.join(out, folder)
+        write_folder(paths[folder], libraries)
+    return paths
+
+
+def page_library(name):
+    """(comment, members) of a library of the page folders by name."""
+    for lib in MARKER_LIBRARIES + LANG_LIBRARIES + DWF_LIBRARIES + GROWTH_LIBRARIES:
+        if lib[0] == name:
+            return lib[1], lib[2]
+    raise KeyError(name)
+
+
 def main(argv):
     if len(argv) < 2:
         print("usage: make_action_libraries.py <dir> [library ...]", file=sys.stderr)
@@ -429,6 +752,7 @@ def main(argv):
         make_flat(argv[1], argv[2:])
     else:
         make(argv[1])
+        make_page_folders(argv[1])
     return 0
 
 
