@@ -267,43 +267,26 @@ TEST_F(LanguageSwitch, MissingFieldsLeaveTheGenericMessage) {
     }
 }
 
-// Frames as the main page and toolbar have them; every call is logged.
-constexpr char kStubFrames[] = R"(
-var log = [];
-function field(v) { return {value: v}; }
-var sdlinfo = {LIBSWITCH: field("no"), LIBTYPE: field("new")};
-var top = {
-  kivotbar: {document: {sdlinfo: sdlinfo, newlib: {ID: field("21"), DB: field("guide_sv.kvo")},
-                        lib: {li: field("")}}},
-  kivomain: {location: {replace: function (u) {
-    log.push("load " + u + " [" + sdlinfo.LIBSWITCH.value + "|" + sdlinfo.LIBTYPE.value + "]");
-  }}},
-  document: {title: "old"},
-  libId: "SV/ABC10101",
-  library: function () { log.push("library"); return "L"; },
-  setPD: function (id, x) { log.push("setPD " + id + " " + x + " pd=" + top.pd); }
-};
-)";
-
-// Frames not there (yet): nothing may throw.
-constexpr char kNoFrames[] = "var log = []; var sdlinfo = {LIBSWITCH: {}}; var top = {document: {}};\n";
-
-// The page's script after the stubs, then the body's onload; the log and
-// the state the stubs end in, one line each.
-std::string runSwitchLib(const std::string& page, const char* frames) {
-    const size_t open = page.find("<script type=\"text/javascript\">");
-    const size_t close = page.find("</script>");
-    if (open == std::string::npos || close == std::string::npos) return "no script";
-    const size_t body = page.find('>', open) + 1;
+// The page's scripts in page_script_runner.js, the body's onload run, with
+// the toolbar's newlib form naming the new library: the runner's JSON.
+std::string runSwitchLib(const std::string& page, const std::string& moreOptions) {
     test::TempDir dir;
-    const std::string file = dir.file("switch.js");
-    test::writeFile(file,
-                    std::string(frames) + "var window = this;\n" + page.substr(body, close - body) +
-                        "window.switchLib = switchLib;\nwindow.switchLib();\n"
-                        "log.push('LIBSWITCH=' + sdlinfo.LIBSWITCH.value, 'title=' + top.document.title);\n"
-                        "if (top.kivotbar) log.push('li=' + top.kivotbar.document.lib.li.value);\n"
-                        "console.log(log.join('\\n'));\n");
-    return test::capture("node " + file + " 2>&1");
+    const std::string file = dir.file("switch.html");
+    test::writeFile(file, page);
+    const std::string options =
+        "{\"onload\": true, \"forms\": {\"newlib\": {\"ID\": \"21\", \"DB\": "
+        "\"guide_sv.kvo\"}}, \"top\": {\"libId\": \"SV/ABC10101\"}, \"returns\": "
+        "{\"top.library\": \"L\"}" +
+        moreOptions + "}";
+    return test::capture("node " RUVA_PAGE_SCRIPT_RUNNER " " + file + " '" + options + "' 2>&1");
+}
+
+// The runner's calls: library, setPD with the hash id, then the load.
+std::string switchCalls(const std::string& hash, const std::string& url) {
+    const std::string calls =
+        R"("calls":[{"fn":"top.library","args":[]},{"fn":"top.setPD","args":[")" + hash + R"(","L"]})";
+    if (url.empty()) return calls + "]";
+    return calls + R"(,{"fn":"top.kivomain.location.replace","args":[")" + url + "\"]}]";
 }
 
 TEST_F(LanguageSwitch, SwitchLibLoadsTheOtherLibrary) {
@@ -311,42 +294,60 @@ TEST_F(LanguageSwitch, SwitchLibLoadsTheOtherLibrary) {
                                  {"PA", "a b"}, {"ST", "DocSearch"}, {"PAD", "x');alert(1);//"}};
     const std::vector<std::string> english = {test::verLine(), kCurrent, kCurrent,
                                               test::contvReply("12", {})};
-    const std::string query = "&ST=DocSearch&PAD=x%27);alert(1);//&PA=a+b&NF=SEARCH&SW=1";
+    const std::string searchUrl =
+        "qzl:/kivo?FN=kivo.html&ID=21&DB=guide_sv.kvo&ST=DocSearch&PAD=x%27);alert(1);//";
+    const std::string switched = R"("LIBSWITCH":"yes","ISSCHEXT":"no","LIBTYPE":"")";
+    const std::string guide = R"("top":{"title":"Guide","pd":"00|12|guide.kvo|","libId":"SV/ABC10101"})";
     struct Case {
         const char* name;
         test::Fields fields;
         std::vector<std::string> replies;
         BrowserType browser;
-        const char* frames;
-        std::string log;
+        std::string options;
+        std::vector<std::string> shown;  // in the runner's result
     };
     const Case cases[] = {
         {"a document in the other library",
          {{"ID", "12"}, {"FN", kDocument}, {"LU", "sv"}},
          {test::verLine(), kCurrent, kSwedish, test::contvReply("21", {{10, "kivo2.html"}}), kSwedishDoc},
          BROWSER_UNKNOWN,
-         kStubFrames,
-         "library\nsetPD 21 L pd=00|21|guide_sv.kvo|\n"
-         "load qzl:/kivo?FN=kivo2.html&ID=21&DB=guide_sv.kvo&NF=1551-ABC10101Usv.A.html&SW=1 [|]\n"
-         "LIBSWITCH=yes\ntitle=Guide & more\nli=SV/ABC10101\n"},
-        {"a search, script text in a field stays data", search, english, BROWSER_UNKNOWN, kStubFrames,
-         "library\nsetPD 12 L pd=00|12|guide.kvo|\nload qzl:/kivo?FN=kivo.html&ID=21&DB=guide_sv.kvo" +
-             query + " [|]\nLIBSWITCH=yes\ntitle=Guide\nli=SV/ABC10101\n"},
-        {"Netscape 4 reads '+' as a blank", search, english, BROWSER_NETSCAPE_4, kStubFrames,
-         "library\nsetPD 12 L pd=00|12|guide.kvo|\nload qzl:/kivo?FN=kivo.html&ID=21&DB=guide_sv.kvo"
-         "&ST=DocSearch&PAD=x%27);alert(1);//&PA=a%2Bb&NF=SEARCH&SW=1 [|]\n"
-         "LIBSWITCH=yes\ntitle=Guide\nli=SV/ABC10101\n"},
-        {"Netscape 6 does not", search, english, BROWSER_NETSCAPE_6, kStubFrames,
-         "library\nsetPD 12 L pd=00|12|guide.kvo|\nload qzl:/kivo?FN=kivo.html&ID=21&DB=guide_sv.kvo" +
-             query + " [|]\nLIBSWITCH=yes\ntitle=Guide\nli=SV/ABC10101\n"},
-        {"no frames to call", search, english, BROWSER_UNKNOWN, kNoFrames,
-         "LIBSWITCH=undefined\ntitle=Guide\n"},
+         "",
+         {switchCalls("21", "qzl:/kivo?FN=kivo2.html&ID=21&DB=guide_sv.kvo&NF=1551-ABC10101Usv.A.html&SW=1"),
+          switched, R"("lib":{"li":"SV/ABC10101"})",
+          R"("top":{"title":"Guide & more","pd":"00|21|guide_sv.kvo|","libId":"SV/ABC10101"})"}},
+        {"a search, script text in a field stays data",
+         search,
+         english,
+         BROWSER_UNKNOWN,
+         "",
+         {switchCalls("12", searchUrl + "&PA=a+b&NF=SEARCH&SW=1"), switched, guide}},
+        {"Netscape 4 reads '+' as a blank",
+         search,
+         english,
+         BROWSER_NETSCAPE_4,
+         "",
+         {switchCalls("12", searchUrl + "&PA=a%2Bb&NF=SEARCH&SW=1"), switched}},
+        {"Netscape 6 does not",
+         search,
+         english,
+         BROWSER_NETSCAPE_6,
+         "",
+         {switchCalls("12", searchUrl + "&PA=a+b&NF=SEARCH&SW=1")}},
+        {"no frames to call",
+         search,
+         english,
+         BROWSER_UNKNOWN,
+         R"(, "globals": {"top.kivotbar": null, "top.kivomain": null})",
+         {switchCalls("12", ""), guide}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const SwitchRun run = runSwitch(c.fields, c.replies, c.browser);
         ASSERT_EQ(run.result, 1) << run.error;
-        EXPECT_EQ(runSwitchLib(run.page, c.frames), c.log);
+        const std::string result = runSwitchLib(run.page, c.options);
+        EXPECT_NE(result.find(R"("errors":[])"), std::string::npos) << result;
+        for (const std::string& part : c.shown)
+            EXPECT_NE(result.find(part), std::string::npos) << part << "\n" << result;
     }
 }
 
