@@ -4,55 +4,30 @@ families of make_action_libraries (the "lang" folder): which library and
 document each language code finds, what the daemon was asked, the
 failures, and the switch page's script run in node against stub frames."""
 
-import os
 import re
-import shutil
-import tempfile
 import unittest
 import urllib.parse
 
-import daemon_harness
 import kivoserv_answers as ka
 import make_action_libraries as mal
-import web_harness
-from action_web_case import script_value
+from action_web_case import ActionWebCase, script_value
 from page_scripts import run_page_scripts
 
 DOC_EN = mal.lang_doc("en")
 NETSCAPE_4 = "Mozilla/4.7 [en] (X11; U; Linux 2.4 i686)"
 
 
-class LanguageSwitch(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.folder = tempfile.mkdtemp(prefix="rdlang_")
-        cls.d = cls.web = None
-        try:
-            mal.write_folder(cls.folder, mal.LANG_LIBRARIES)
-            cls.d = daemon_harness.Daemon(library_path=cls.folder, extra_config="VerboseMode yes\n")
-            cls.ids = mal.hash_ids(cls.d.port)
-            cls.web = web_harness.WebServer(daemon=cls.d, env={"TZ": "UTC"})
-            cls.web.__enter__()
-        except BaseException:
-            cls.tearDownClass()
-            raise
+def make_families(out):
+    mal.write_folder(out, mal.LANG_LIBRARIES)
 
-    @classmethod
-    def tearDownClass(cls):
-        try:
-            if cls.web is not None:
-                web_harness.close_all(cls.web, None)
-        finally:
-            left = []
-            if cls.d is not None:
-                cls.d.stop()
-                left = cls.d.leftovers()
-                cls.d.cleanup()
-            shutil.rmtree(cls.folder, ignore_errors=True)
-            assert left == [], left
 
-    def tearDown(self):
-        self.web.check_logs()
+class LanguageSwitch(ActionWebCase):
+    make_fixtures = staticmethod(make_families)
+
+    @staticmethod
+    def daemon_options(fixtures):
+        # The trace tells which libraries were looked for.
+        return {"library_path": fixtures, "extra_config": "VerboseMode yes\n"}
 
     def switch(self, library, agent=None, **fields):
         """(status, page text, the daemon's log lines of this request)."""
