@@ -259,4 +259,9 @@ protected:
 // handler as client data. Null when it cannot be made.
 std::unique_ptr<KivoHandler> newKivoHandler(CgiHandler* cg);
 
+// The start page of the library key names on cg's default session:
+// "kivo2.html" when CONTV lists it there (a 577 or 578 reply counts, as
+// the library is still known), else "kivo.html" (link_action.cpp).
+const char* secondEditionStart(CgiHandler& cg, const std::string& key);
+
 }  // namespace ruva

@@ -66,8 +66,8 @@ int wildcardDocument(KivoHandler& kh, const std::string& pattern) {
     return 1;
 }
 
-// Version "2" libraries open on kivo2.html when they hold it, else on
-// kivo.html.
+}  // namespace
+
 const char* secondEditionStart(CgiHandler& cg, const std::string& key) {
     std::unique_ptr<UzResponse> listing = cg.sess->contv(key, "kivo2.html");
     const int code = listing ? listing->resultCode : 0;
@@ -76,6 +76,8 @@ const char* secondEditionStart(CgiHandler& cg, const std::string& key) {
         (code == 200 || code == 577 || code == 578) && entry && entry->filled() && !entry->filename.empty();
     return present ? "kivo2.html" : "kivo.html";
 }
+
+namespace {
 
 // The library's main page after MLLIST of the key: the first library entry
 // gives ID and DB. 0 when the key names no library or the page fails.
