@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "bmod/ruvaserv/actions/action_scripts.h"
+#include "bmod/ruvaserv/actions/body_tags.h"
 #include "bmod/ruvaserv/actions/kivohandler.h"
 #include "bmod/ruvaserv/cgi/cgihandler.h"
 #include "bmod/ruvaserv/cgi/kvo_msg.h"
@@ -27,14 +28,6 @@ namespace {
 constexpr size_t kSelectBufSize = 16384;
 constexpr size_t kMessageBufSize = 5000;
 constexpr int kCompareWaitText = 90;
-
-// The selection page's body: the about page's toolbar handler. The second
-// edition passes its own tag.
-constexpr std::string_view kSelectBodyTag =
-    "<body bgcolor=\"#FFFFFF\" link=\"#004499\" vlink=\"#004499\" alink=\"#004499\" "
-    "onload=\"if(self.name=='kivodoc'){if(top.kivotbar&&top.kivotbar.enableBut)top.kivotbar.enableBut('b3');"
-    "if(top.kivomain&&top.kivomain.togBnew)top.kivomain.togBnew(0);"
-    "if(top.dynamicToolBar)top.dynamicToolBar();}\">\n";
 
 // The document types a comparison can be limited to, by decimal class.
 constexpr std::string_view kDocumentTypeSelect =
@@ -227,7 +220,7 @@ int KivoHandler::outputCompareSelect() {
         return 0;
     }
     cg->docSize = 0;
-    if (!writeSelectPage(*cg, kSelectBodyTag, newLib, oldLib)) {
+    if (!writeSelectPage(*cg, kToolbarBodyTag, newLib, oldLib)) {
         setError(msgFormat(78, "kivohandler/63.4"), static_cast<unsigned long>(cg->docbufSize));
         return 0;
     }

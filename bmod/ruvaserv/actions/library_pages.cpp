@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "bmod/ruvaserv/actions/action_scripts.h"
+#include "bmod/ruvaserv/actions/body_tags.h"
 #include "bmod/ruvaserv/actions/kivohandler.h"
 #include "bmod/ruvaserv/cgi/cgihandler.h"
 #include "bmod/ruvaserv/cgi/kivo_version.h"
@@ -30,15 +31,6 @@ constexpr int kCodeRemoved = 578;
 constexpr std::string_view kStartPage = "index.html";
 // The escaped ampersand the marker's query begins with.
 constexpr std::string_view kQueryJoin = "&amp;";
-
-// Every call into another frame is tested first: the page may be opened on
-// its own.
-constexpr const char* kAboutBodyTag =
-    "<body bgcolor=\"#FFFFFF\" link=\"#004499\" vlink=\"#004499\" alink=\"#004499\""
-    " onload=\"if(self.name=='kivodoc'){"
-    "if(top.kivotbar&&top.kivotbar.enableBut)top.kivotbar.enableBut('b3');"
-    "if(top.kivomain&&top.kivomain.togBnew)top.kivomain.togBnew(0);"
-    "if(top.dynamicToolBar)top.dynamicToolBar();}\">\n";
 
 bool isAllDigits(std::string_view text) {
     return !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos;
@@ -146,7 +138,7 @@ int KivoHandler::outputAbout() {
     const bool written =
         cg->docPrintf("%s%s\n<head>\n<title>%s</title>\n</head>\n", kXhtmlDoctype, kXhtmlStartTag,
                       getTextStr(51)) &&
-        cg->docWriteBuf(kAboutBodyTag) &&
+        cg->docWriteBuf(kToolbarBodyTag) &&
         cg->docPrintf("<h1 align=\"center\">%s%s</h1>\n", product, getTextStr(53)) &&
         cg->docPrintf("<p align=\"center\"><big><strong>\n%s%s %s %s</strong></big></p>\n",
                       getTextStr(55), product, kKivoservArticle, kSystemRevision) &&

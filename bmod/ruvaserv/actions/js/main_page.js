@@ -130,8 +130,10 @@ function openBookmark() {
 }
 
 // With the library's hash id, as the document frames report it; without,
-// the toolbar's bookmark button.
-function setPD(id) {
+// the toolbar's bookmark button. The toolbar's newlib form carries the id
+// (and the database name, when given) to the language switch page, which
+// reads them from there.
+function setPD(id, db) {
   if (arguments.length == 0) {
     openBookmark();
     return;
@@ -139,6 +141,9 @@ function setPD(id) {
   if (id) hashID = id;
   var lib = kvToolbarForm("lib");
   if (lib && lib.ID && hashID) lib.ID.value = hashID;
+  var newlib = kvToolbarForm("newlib");
+  if (newlib && newlib.ID && id) newlib.ID.value = id;
+  if (newlib && newlib.DB && typeof db == "string" && db) newlib.DB.value = db;
 }
 
 function docNoTree(bc, id, db, fn) {

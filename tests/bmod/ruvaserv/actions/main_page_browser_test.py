@@ -2,9 +2,10 @@
 """The whole library frameset in Chromium, through lighttpd and kivoserv
 against ruvadaemon over make_action_libraries.py's tree: a library opened
 by its id shows its title, the toolbar with its images, and its own tree
-and document frames, with no error in any frame; an external link ends in
-the document frame's follow-up request; hostile titles, references, field
-names, values and cookies inject nothing. Screenshots are kept."""
+and document frames, with no error in any frame; an external link ends,
+through the follow-up request, in the library's start frameset; hostile
+titles, references, field names, values and cookies inject nothing.
+Screenshots are kept."""
 
 import time
 import unittest
@@ -31,6 +32,10 @@ FRAMES = """(() => {
   }
   return out;
 })()"""
+
+FRAME_ADDRESSES = """%s.map(([path, w]) => {
+  try { return [path, w.location.href]; } catch (e) { return [path, String(e)]; }
+})""" % FRAMES
 
 FRAMES_READY = """(() => {
   const frames = %s;
@@ -68,8 +73,7 @@ class MainPageBrowser(ActionWebCase):
             if names:
                 return names
             time.sleep(0.1)
-        self.fail("%s: frames %s" % (what, self.browser.eval(FRAMES.replace("out.push([path, w])",
-                                                                             "out.push([path, w.location.href])"))))
+        self.fail("%s: frames %s" % (what, self.browser.eval(FRAME_ADDRESSES)))
 
     def errors(self):
         self.browser.eval("0")
@@ -125,15 +129,22 @@ class MainPageBrowser(ActionWebCase):
         self.assertEqual(self.errors(), [])
 
     def test_external_link_ends_in_the_follow_up_request(self):
+        # LINKEXT's follow-up request is CHNGLANG in external mode: its page
+        # reloads the library's start frameset with the document, SW=1 marking
+        # the switch, and the toolbar's newlib form gives the library's id.
         v20 = self.ids[mal.V20]
         self.browser.open(self.web.url("AC=LINKEXT&ID=%d&FN=index.html" % v20))
-        self.wait_for("top.kivomain && top.kivomain.kivodoc && top.kivomain.kivodoc.location.href.includes('CHNGLANG')",
-                      "follow-up request")
-        fields = urllib.parse.parse_qsl(urllib.parse.urlsplit(self.doc_address()).query, keep_blank_values=True)
+        self.wait_for("top.kivomain && top.kivomain.location.href.includes('SW=1') && top.kivomain.kivodoc",
+                      "switched frameset")
+        main = self.browser.eval("top.kivomain.location.href")
+        fields = urllib.parse.parse_qsl(urllib.parse.urlsplit(main).query, keep_blank_values=True)
         got = dict(fields)
-        self.assertEqual((got.get("AC"), got.get("EXT"), got.get("LU"), got.get("ID"), got.get("FN")),
-                         ("CHNGLANG", "TRUE", "en", str(v20), "index.html"))
+        self.assertEqual((got.get("FN"), got.get("ID"), got.get("NF"), got.get("SW")),
+                         ("kivo2.html", str(v20), "index.html", "1"))
         self.assertEqual([k for k, _ in fields if k.startswith("amp;")], [])
+        doc = dict(urllib.parse.parse_qsl(urllib.parse.urlsplit(self.doc_address()).query))
+        self.assertEqual((doc.get("ID"), doc.get("FN")), (str(v20), "index.html"))
+        self.assertEqual(self.browser.eval("top.kivotbar.document.sdlinfo.LIBSWITCH.value"), "yes")
         self.assertEqual(self.errors(), [])
         self.browser.screenshot(self)
 
