@@ -14,11 +14,11 @@
 #include <memory>
 #include <vector>
 
-#include "bmod/unzipd/zip/crc32.h"
 #include "bmod/unzipd/zip/decoder_state.h"
 #include "bmod/unzipd/zip/unzip.h"
 #include "bmod/unzipd/zip/zip_pool.h"
 #include "bmod/unzipd/zip/zip_reader.h"
+#include "common/crc32.h"
 #include "common/patterns.h"
 #include "common/zip_format.h"
 

@@ -4,8 +4,8 @@
 #include <cerrno>
 #include <cstring>
 
-#include "bmod/unzipd/zip/crc32.h"
 #include "bmod/unzipd/zip/inflate.h"
+#include "common/crc32.h"
 #include "common/fd_io.h"
 
 namespace ruva {

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <new>
 
-#include "bmod/unzipd/zip/crc32.h"
+#include "common/crc32.h"
 
 namespace ruva {
 namespace {

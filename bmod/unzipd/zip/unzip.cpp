@@ -12,9 +12,9 @@
 #include <cstring>
 #include <new>
 
-#include "bmod/unzipd/zip/crc32.h"
 #include "bmod/unzipd/zip/decoder_state.h"
 #include "bmod/unzipd/zip/zip_reader.h"
+#include "common/crc32.h"
 #include "common/fd_io.h"
 #include "common/heap_mapping.h"
 #include "common/log_levels.h"

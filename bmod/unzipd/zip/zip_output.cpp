@@ -4,7 +4,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "bmod/unzipd/zip/crc32.h"
+#include "common/crc32.h"
 #include "common/fd_io.h"
 #include "common/zip_format.h"
 

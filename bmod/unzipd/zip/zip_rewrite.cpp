@@ -15,12 +15,12 @@
 #include <string>
 #include <vector>
 
-#include "bmod/unzipd/zip/crc32.h"
 #include "bmod/unzipd/zip/deflate.h"
 #include "bmod/unzipd/zip/zip_command.h"
 #include "bmod/unzipd/zip/zip_old_archive.h"
 #include "bmod/unzipd/zip/zip_output.h"
 #include "bmod/unzipd/zip/zip_select.h"
+#include "common/crc32.h"
 #include "common/fd_io.h"
 #include "common/mapped_file.h"
 #include "common/zip_format.h"

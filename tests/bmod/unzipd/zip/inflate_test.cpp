@@ -12,8 +12,8 @@
 #include <thread>
 #include <vector>
 
-#include "bmod/unzipd/zip/crc32.h"
 #include "bmod/unzipd/zip/decoder_state.h"
+#include "common/crc32.h"
 #include "tests/support/payloads.h"
 #include "tests/support/test_support.h"
 

@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "bmod/unzipd/zip/crc32.h"
 #include "bmod/unzipd/zip/unzip.h"
 #include "bmod/unzipd/zip/zip_name_match.h"
 #include "bmod/unzipd/zip/zip_reader.h"
+#include "common/crc32.h"
 #include "tests/bmod/unzipd/zip/zip_write_fixture.h"
 #include "tests/support/zip_builder.h"
 

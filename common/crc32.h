@@ -1,4 +1,3 @@
-// Internal to the ZIP layer.
 // CRC-32 of ZIP members (reflected, polynomial 0xEDB88320).
 #pragma once
 

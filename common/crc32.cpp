@@ -1,4 +1,4 @@
-#include "bmod/unzipd/zip/crc32.h"
+#include "common/crc32.h"
 
 #include <array>
 
