@@ -55,13 +55,13 @@ struct AnnoStruct {
 // page's charset) nor, with eucJp, inside an EUC-JP character.
 size_t annoTextCut(std::string_view text, bool eucJp);
 
-// 1 when the document is Japanese (its stem ends in the language code
+// True when the document is Japanese (its stem ends in the language code
 // "Uja", any case as listings fold names): its texts are EUC-JP.
 bool annoDocIsJapanese(std::string_view docname);
 
-// The ten fields as written: NUL bytes dropped from every field, other
-// control bytes from all but the text, which keeps CR, LF and TAB; the text
-// cut (annoTextCut). UPDFILE sends each followed by its NUL.
+// The ten fields as written: control bytes (NUL among them) dropped from
+// every field, except CR, LF and TAB in the text; the text then cut
+// (annoTextCut). UPDFILE sends each followed by its NUL.
 std::array<std::string, kAnnoFieldCount> annoRecordFields(const AnnoStruct& as, bool eucJp);
 // Those fields each followed by one NUL: the member's bytes.
 std::string encodeAnnoRecord(const AnnoStruct& as, bool eucJp);
@@ -93,7 +93,7 @@ int checkAnnoDocName(std::string_view fn);
 // kAnnoNameMax. With numeric also 1 to kAnnoChapterMax digits and dots,
 // first a digit. Else kAnnoMsgBadChapter.
 int checkAnnoChapter(std::string_view docname, std::string_view an, bool numeric);
-// 1 when a member name may go to the server or be taken from a listing:
+// True when a member name may go to the server or be taken from a listing:
 // at most kAnnoNameMax characters of letters, digits and "-_+.", first a
 // letter or digit.
 bool annoMemberNameOk(std::string_view name);
