@@ -65,14 +65,27 @@ std::string stamp(time_t t, bool date) {
                   static_cast<unsigned>(parts.tm_sec));
 }
 
+// A member's record as newAnnoStruct makes it: the text cut, the fixed
+// fields forced.
+AnnoStruct recordOf(std::string_view bytes, std::string_view member) {
+    const AnnoStruct read = decodeAnnoRecord(bytes);
+    return newAnnoStruct(read.header, read.user, read.text, read.chapter, read.date, read.time, read.docrev,
+                         read.type, annoDocIsJapanese(member));
+}
+
+// A library being updated or removed (577, 578) is reported as such: the
+// archive is there, only not now.
+bool reportedUnavailable(CgiHandler& cg, const UzResponse* reply) {
+    if (!reply || (reply->resultCode != kCodeBeingUpdated && reply->resultCode != kCodeRemoved)) return false;
+    const bool removed = reply->resultCode == kCodeRemoved;
+    cg.setError(removed ? cg.msg(8, "annotation/11") : cg.msg(7, "annotation/10"),
+                htmlEscaped(libraryOfReply(reply->resultMessage)));
+    return true;
+}
+
 // A listing's reply that cannot be used sets the reason.
 bool listingAnswered(CgiHandler& cg, const UzResponse* reply) {
-    if (reply && (reply->resultCode == kCodeBeingUpdated || reply->resultCode == kCodeRemoved)) {
-        const bool removed = reply->resultCode == kCodeRemoved;
-        cg.setError(removed ? cg.msg(8, "annotation/11") : cg.msg(7, "annotation/10"),
-                    htmlEscaped(libraryOfReply(reply->resultMessage)));
-        return false;
-    }
+    if (reportedUnavailable(cg, reply)) return false;
     if (!reply || reply->resultCode != kCodeOk) {
         cg.setError(cg.msg(141, "annotation/2"), cg.sess->getServerAddr(), replyReason(*cg.sess, reply));
         return false;
@@ -209,21 +222,13 @@ AnnoRead Annotation::getAnnotFile(const std::string& name, AnnoStruct* as) {
     const std::string_view bytes =
         cg->docBuf ? std::string_view(cg->docBuf, cg->docSize) : std::string_view();
     memberVersion_ = annoVersionOf(bytes);
-    if (as) {
-        const AnnoStruct read = decodeAnnoRecord(bytes);
-        *as = newAnnoStruct(read.header, read.user, read.text, read.chapter, read.date, read.time,
-                            read.docrev, read.type, annoDocIsJapanese(name));
-    }
+    if (as) *as = recordOf(bytes, name);
     return AnnoRead::kFound;
 }
 
 AnnoRead Annotation::getAnnotFile(const AnnoZip& member, AnnoStruct* as) {
     if (!retrieveFile(member.szFName, member.usize)) return AnnoRead::kFailed;
-    if (as) {
-        const AnnoStruct read = decodeAnnoRecord(buffer_);
-        *as = newAnnoStruct(read.header, read.user, read.text, read.chapter, read.date, read.time,
-                            read.docrev, read.type, annoDocIsJapanese(member.szFName));
-    }
+    if (as) *as = recordOf(buffer_, member.szFName);
     return AnnoRead::kFound;
 }
 
@@ -243,12 +248,7 @@ bool Annotation::retrieveFile(const std::string& name, size_t usize) {
     const UzRetrEntry* entry = reply ? reply->retr() : nullptr;
     if (reply && reply->resultCode == kCodeOk && entry && entry->filled() && entry->success) return true;
     buffer_.clear();
-    if (reply && (reply->resultCode == kCodeBeingUpdated || reply->resultCode == kCodeRemoved)) {
-        const bool removed = reply->resultCode == kCodeRemoved;
-        cg->setError(removed ? cg->msg(8, "annotation/11") : cg->msg(7, "annotation/10"),
-                     htmlEscaped(libraryOfReply(reply->resultMessage)));
-        return false;
-    }
+    if (reportedUnavailable(*cg, reply.get())) return false;
     cg->setError(cg->msg(148, "annotation/9"), replyReason(*cg->sess, reply.get()), htmlEscaped(name),
                  kArchive);
     return false;
