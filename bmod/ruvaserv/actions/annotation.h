@@ -104,11 +104,13 @@ public:
     std::optional<std::vector<AnnoStruct>> getAnnotations(const std::string& docname, bool allRevs);
 
     // Stores as in the member of docname's as.chapter: kAnnoDone,
-    // kAnnoFailed, or kAnnoJoined when createNew is set and the member
+    // kAnnoFailed (also for a docname that is not a document file name:
+    // message 465), or kAnnoJoined when createNew is set and the member
     // exists, or when version (a form's AV) is given and the member is not
-    // that version any more. After the write the session says QUIT and
-    // waits for its line: the daemon reads it once its catalogue is
-    // refreshed, so a reload then sees the change.
+    // that version any more; memberVersion() is then the stored one's.
+    // After the write the session says QUIT and waits for its line: the
+    // daemon reads it once its catalogue is refreshed, so a reload then
+    // sees the change. UPDFILE is never sent twice.
     int putAnnotation(const std::string& docname, AnnoStruct& as, bool createNew,
                       const std::string* version = nullptr);
     // Removes the member of docname's chapter: kAnnoDone, kAnnoFailed, or
