@@ -37,4 +37,8 @@ std::string_view notesInlineScriptFile();
 // The tree frame's overlay, filter and key handlers (sections).
 std::string_view treeFrameScriptFile();
 
+// The annotation pages' scripts (sections); the main page and documents
+// carry its openAnEd.
+std::string_view annotEditScriptFile();
+
 }  // namespace ruva

@@ -16,6 +16,7 @@
 #include "bmod/ruvaserv/cgi/cgihandler.h"
 #include "bmod/ruvaserv/cgi/kvo_msg.h"
 #include "bmod/ruvaserv/cgi/kvo_text.h"
+#include "bmod/ruvaserv/cgi/viewer_script.h"
 #include "common/docmodel/class_ref_readers.h"
 #include "common/html_escape.h"
 #include "common/text_view.h"
@@ -301,6 +302,7 @@ int KivoHandler::mainPageAction(int mode) {
     if (mode == 0) pv.lower = lowerFrame(*cg, pv.documentId);
     collectionIdentity(*this, pv);
     if (!cg->docWriteBuf(scriptValues(*this, pv)) || !cg->docWriteBuf(mainPageScriptFile()) ||
+        !cg->docWriteBuf(scriptSection(annotEditScriptFile(), "open")) ||
         !cg->docWriteBuf("//-->\n</script>\n") || !cg->docWriteBuf(pageEnd(*this, mode))) {
         return 0;
     }

@@ -180,10 +180,6 @@ function actionOnDoc(ac) {
   kvOpenOnDoc(ac, "KIVO" + ac, [20, 18, 19], false);
 }
 
-function openAnEd() {
-  kvOpenOnDoc("ANNOED", "KIVOANNOT", [22, 23, 24], isNetscapePDF());
-}
-
 function switchDocLang() {
   var tbar = kvFrame("kivotbar");
   var list = null;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "bmod/ruvaserv/actions/action_scripts.h"
+#include "bmod/ruvaserv/cgi/viewer_script.h"
 #include "tests/bmod/ruvaserv/actions/action_test_support.h"
 
 namespace ruva {
@@ -140,7 +141,9 @@ TEST(MainPageAction, EntryPageHasTheFramesetAndTheScriptValues) {
     EXPECT_EQ(scriptValue(page.text, "helpID"), "'kivo_help.khx'");
     EXPECT_EQ(scriptValue(page.text, "kvRootId"), "\"<!--@@rootid-->\"");
     EXPECT_EQ(scriptValue(page.text, "kvPersonalDocsUrl"), "'http://docs.example/cgi-bin/zopa?ST=MYDOCS'");
-    EXPECT_NE(page.text.find(std::string(mainPageScriptFile()) + "//-->\n</script>\n"), std::string::npos);
+    EXPECT_NE(page.text.find(std::string(mainPageScriptFile()) +
+                             std::string(scriptSection(annotEditScriptFile(), "open")) + "//-->\n</script>\n"),
+              std::string::npos);
     EXPECT_TRUE(page.text.ends_with(
         "<script type=\"text/javascript\" src=\"http://docs.example/cgi-bin/kivoserv?VR=R19K&amp;AC=JSNOTESINLINE\">"
         "</script>\n"
