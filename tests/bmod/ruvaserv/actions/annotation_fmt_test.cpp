@@ -148,6 +148,62 @@ TEST_F(AnnotationPages, StoredAndRequestedValuesStayText) {
     }
 }
 
+// Every page's script elements parse, the edit window's among them.
+TEST_F(AnnotationPages, ScriptsParse) {
+    PageRun run(Daemon().done(), {{"FN", kDoc}, {"DB", "x\");window.__x=1;//"}});
+    ASSERT_TRUE(run.ok());
+    const AnnoStruct as = record("x\");window.__x=1;//", "3");
+    ASSERT_EQ(run.fmt->getUpdateForm(kDoc, "3", &as), 0);
+    EXPECT_EQ(test::checkPageScripts(run.page()), 1);
+    ASSERT_EQ(run.fmt->generateOKresponse(), 0);
+    EXPECT_EQ(test::checkPageScripts(run.page()), 1);
+    ASSERT_EQ(run.ao->kvoOpenOutput(4096), kKvoOpenOk);
+    run.fmt->insertJavaScript();
+    EXPECT_EQ(test::checkPageScripts(run.page()), 1);
+    EXPECT_NE(run.page().find("kvTexts[22] = 'Annotations cannot be made until"), std::string::npos);
+}
+
+// openAnEd in node: from the toolbar it checks the document shown (its
+// glDocHref) and joins its file name; elsewhere it opens what it is given.
+TEST_F(AnnotationPages, EditWindowOpener) {
+    PageRun run(Daemon().done());
+    ASSERT_TRUE(run.ok());
+    ASSERT_EQ(run.ao->kvoOpenOutput(4096), kKvoOpenOk);
+    run.fmt->insertJavaScript();
+    test::TempDir dir;
+    const std::string file = dir.file("opener.html");
+    test::writeFile(file, run.page());
+    const std::string form = "http://h/kivo?AC=ANNOED&AN=NEW";
+    const std::string opened = R"({"fn":"window.open","args":[")";
+    struct {
+        const char* name;
+        std::string globals;
+        std::string result;  // in the runner's JSON
+    } const cases[] = {
+        {"not loaded", R"({"name": "kivotbar"})",
+         R"("alerts":["Annotations cannot be made until the document is completely loaded)"},
+        {"help", R"({"name": "kivotbar", "glDocHref": "http://h/kivo?FN=kivo_help.khx"})",
+         R"("alerts":["Annotations cannot be made on Help documents."])"},
+        {"list", R"({"name": "kivotbar", "glDocHref": "http://h/kivo?AC=SEARCH&PA=x"})",
+         R"("alerts":["Annotations cannot be made on document lists."])"},
+        {"one dot", R"({"name": "kivotbar", "glDocHref": "http://h/kivo?fn=index.html"})",
+         R"("alerts":["Annotations cannot be made on document lists."])"},
+        {"document",
+         R"({"name": "kivotbar", "glDocHref": "http://h/kivo?ID=1&FN=1551-ABC10101Uen.A.html#CHAPTER2"})",
+         opened + form + R"(&FN=1551-ABC10101Uen.A.html","annoed",)"},
+        {"page", R"({"name": "kivodoc"})", opened + form + R"(","annoed",)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string options =
+            R"({"globals": )" + c.globals + R"x(, "calls": ["openAnEd(\")x" + form + R"x(\")"]})x";
+        const std::string out =
+            test::capture("node " RUVA_PAGE_SCRIPT_RUNNER " " + file + " '" + options + "' 2>&1");
+        EXPECT_NE(out.find(c.result), std::string::npos) << out;
+        EXPECT_NE(out.find(R"("errors":[])"), std::string::npos) << out;
+    }
+}
+
 TEST_F(AnnotationPages, MarksLinkToTheirChapter) {
     struct {
         const char* chapRef;
