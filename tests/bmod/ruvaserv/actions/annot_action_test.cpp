@@ -160,7 +160,7 @@ TEST_F(AnnotationAction, FailedReadsAndWritesShowTheirMessage) {
              .answer("500 No such file\n")
              .done(),
          "VER\nCONTV \"annot.anx\" 1551-ABC10101Uen.*\nRETR \"annot.anx\" 1551-abc10101uen.a.2\n" + kRetrLine,
-         "", 0, ""},
+         "[annotation/9]", 0, ""},
         {"upload locked", "ANNOUP", withDoc({{"AN", "3"}, {"AU", "u"}, {"AH", "h"}}),
          Daemon()
              .answer(test::verLine())
