@@ -10,6 +10,7 @@
 #include "bmod/ruvaserv/actions/kivohandler.h"
 #include "bmod/ruvaserv/cgi/cgihandler.h"
 #include "bmod/ruvaserv/cgi/checked_format.h"
+#include "bmod/ruvaserv/cgi/kvo_text.h"
 #include "common/docmodel/qox_doctype.h"
 #include "common/html_escape.h"
 #include "common/url_code.h"
@@ -108,6 +109,8 @@ int KivoHandler::allJSFunctions(const std::string& idString, const std::string& 
     s += var("noteliURL", quoted(noteli)) + var("noteliExportURL", quoted(noteli + "&VS=1"));
     s += var("useNotes", (cg->flags & kCgiNotes) ? 1 : 0);
     s += var("blacklistedlib", blacklistedLib);
+    // The title of the front end's error page: a member answered with it is missing.
+    s += var("instantErrorTitle", quoted(getTextStr(2)));
     return cg->docWriteBuf(s) && cg->docWriteBuf(instantSearchScriptFile()) ? 1 : 0;
 }
 

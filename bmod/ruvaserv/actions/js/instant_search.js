@@ -141,17 +141,13 @@ function instantLibParam() {
 // dropped when empty; null for the front end's error page.
 function instantLines(text) {
   text = String(text);
-  if (text.indexOf('\x3Ctitle>' + kvErrorTitle() + '\x3C/titl') >= 0) return null;
+  if (text.indexOf('\x3Ctitle>' + instantErrorTitle + '\x3C/titl') >= 0) return null;
   var lines = text.split('\n');
   if (lines.length && lines[lines.length - 1] === '') lines.pop();
   for (var i = 0; i < lines.length; i++) {
     if (lines[i].charAt(lines[i].length - 1) == '\r') lines[i] = lines[i].substring(0, lines[i].length - 1);
   }
   return lines;
-}
-
-function kvErrorTitle() {
-  return 'KIVO Error Message';
 }
 
 // One member's lines kept; a count that differs from the first one loaded,

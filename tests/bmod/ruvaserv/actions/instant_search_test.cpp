@@ -97,6 +97,7 @@ TEST(InstantSearchBlock, HostileValuesStayInTheirStrings) {
     for (int i = 0; i < 300; ++i) amps += "%26";
     EXPECT_TRUE(coded.ends_with(amps)) << coded;
     EXPECT_EQ(scriptValue(values, "kvNotesSL"), "'a%22b%27%3C'");
+    EXPECT_EQ(scriptValue(values, "instantErrorTitle"), "'KIVO Error Message'");
     EXPECT_EQ(scriptValue(values, "sllval"), "'a\\\"b\\u0027\\u003C'");
     EXPECT_NE(scriptValue(values, "kvosrvURL").find("h\\u0027o\\\"st"), std::string::npos)
         << scriptValue(values, "kvosrvURL");

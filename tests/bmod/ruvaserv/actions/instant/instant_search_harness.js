@@ -45,6 +45,7 @@ const context = {
   space_img: 's', hd_img: 'h', folder_img: 'f', html_img: 'd', pdf_img: 'p', excel_img: 'x',
   kvosrvURL2: '?ID=lib%27s&ST=INSTANT',
   privacyURL: '', privacyStyle: 'none', noteliURL: 'n', noteliExportURL: 'n&VS=1', useNotes: 0, blacklistedlib: 0,
+  instantErrorTitle: 'KIVO Error Message',
 };
 context.top = context;
 context.window = context;
