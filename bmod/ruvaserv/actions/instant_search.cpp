@@ -36,20 +36,6 @@ std::string var(std::string_view name, const std::string& value) {
 
 std::string var(std::string_view name, int value) { return var(name, std::to_string(value)); }
 
-// The rows that stand for a range of classes (or none) rather than one.
-bool isFallback(int value) {
-    switch (value) {
-        case QOXDOC_UNKNOWN:
-        case QOXDOC_006:
-        case QOXDOC_0:
-        case QOXDOC_1:
-        case QOXDOC_2:
-        case QOXDOC_3:
-        case QOXDOC_INST: return true;
-        default: return false;
-    }
-}
-
 std::string typeRow(int value) {
     return "['" + formatChecked("%03d", value) + "', " + quoted(getQoxDoctypeString(value)) + "]";
 }
@@ -60,7 +46,7 @@ std::string instantDoctypeTables() {
     std::string s = "var dTypnm = {\n";
     const char* sep = "";
     for (const QoxDocTypeRow& row : qoxDoctypeTable()) {
-        if (isFallback(row.value)) continue;
+        if (!isKnownClassRow(row)) continue;
         s += sep + quoted(row.decimalClass) + ": " + typeRow(row.value);
         sep = ",\n";
     }

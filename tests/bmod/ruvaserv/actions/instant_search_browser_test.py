@@ -12,18 +12,9 @@ import urllib.request
 
 import make_action_libraries as mal
 from action_web_case import ActionWebCase
+from main_page_browser_test import FRAMES
 from main_page_web_test import PageParser, node_check
 import web_harness
-
-# Every window of the page, as [path, window].
-FRAMES = """(() => {
-  const out = [['top', window]];
-  for (let k = 0; k < out.length; k++) {
-    const [path, w] = out[k];
-    for (let i = 0; i < w.frames.length; i++) out.push([path + '/' + (w.frames[i].name || i), w.frames[i]]);
-  }
-  return out;
-})()"""
 
 INJECTED = """%s.filter(([p, w]) => { try { return typeof w.__x != 'undefined'; } catch (e) { return true; } })
   .map(f => f[0])""" % FRAMES

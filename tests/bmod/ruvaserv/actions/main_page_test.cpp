@@ -16,6 +16,7 @@ namespace {
 
 using test::ActionRequest;
 using test::Fields;
+using test::scriptValue;
 
 // The library look-ups answered from the test's own values, so that the
 // server sees only VER and the help library's MLLIST.
@@ -115,15 +116,6 @@ Page runMainPage(const PageSetup& setup) {
     page.typeAsked = kh.typeAsked;
     page.sent = cg.sent();
     return page;
-}
-
-// The text after "var <name> = " up to the end of its line.
-std::string scriptValue(const std::string& page, const std::string& name) {
-    const std::string key = "var " + name + " = ";
-    const size_t at = page.find(key);
-    if (at == std::string::npos) return "<" + name + " missing>";
-    const size_t end = page.find(";\n", at);
-    return page.substr(at + key.size(), end - at - key.size());
 }
 
 TEST(MainPageAction, EntryPageHasTheFramesetAndTheScriptValues) {
