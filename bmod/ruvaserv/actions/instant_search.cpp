@@ -21,6 +21,9 @@ namespace ruva {
 namespace {
 
 constexpr int kMaxInstantResults = 25;
+// The result page's images: script variable and toolbar image number.
+constexpr std::pair<const char*, int> kResultImages[] = {{"space_img", 124}, {"hd_img", 99}, {"folder_img", 105},
+                                                         {"html_img", 10},   {"pdf_img", 12}, {"excel_img", 118}};
 
 std::string quoted(std::string_view text) { return "'" + escapeScriptString(text) + "'"; }
 
@@ -62,6 +65,8 @@ std::string instantDoctypeTables() {
 int KivoHandler::allJSFunctions(const std::string& idString, const std::string& documentId, int isSubLibrary,
                                 const std::string& title, int validSL, int presentLL, int blacklistedLib) {
     if (!cg || !cg->docWriteBuf(kInstantScriptOpen)) return 0;
+    // The first of ID, LI and DB names the library; the dispatcher has
+    // resolved a library reference in LI into ID by now.
     const ValueList& fields = *cg->valueList;
     const Value* named = nullptr;
     for (const char* name : {"ID", "LI", "DB"}) {
@@ -86,9 +91,7 @@ int KivoHandler::allJSFunctions(const std::string& idString, const std::string& 
     s += var("helpCount", cg->helpCount) + var("helpID", quoted(cg->helpID));
     s += var("validSL", validSL) + var("isLL", presentLL);
     s += var("MAX_INSTANT_RESULTS", kMaxInstantResults);
-    const std::pair<const char*, int> images[] = {{"space_img", 124}, {"hd_img", 99},    {"folder_img", 105},
-                                                  {"html_img", 10},   {"pdf_img", 12},   {"excel_img", 118}};
-    for (const auto& [name, number] : images) s += var(name, quoted(imageBase + std::to_string(number)));
+    for (const auto& [name, number] : kResultImages) s += var(name, quoted(imageBase + std::to_string(number)));
     s += var("kvosrvURL2", quoted("?ID=" + library + "&ST=INSTANT"));
     s += var("privacyURL", quoted(cg->privacyURL)) + var("privacyStyle", quoted(cg->privacyStyle));
     const std::string noteli = server + "?AC=NOTELI&ID=" + library + "&FN=kivodoc.html&LIB=Yes";

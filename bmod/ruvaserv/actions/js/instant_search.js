@@ -482,7 +482,8 @@ function highlightMETA(text, query) {
   for (var i = 0; i < marks.length; i++) {
     if (marks[i][1] <= at) continue;
     var from = Math.max(marks[i][0], at);
-    out += kvEscapeHtml(text.substring(at, from)) + '\x3Cb>' + kvEscapeHtml(text.substring(from, marks[i][1])) + '\x3C/b>';
+    out += kvEscapeHtml(text.substring(at, from)) + '\x3Cb>' + kvEscapeHtml(text.substring(from, marks[i][1])) +
+           '\x3C/b>';
     at = marks[i][1];
   }
   return out + kvEscapeHtml(text.substring(at));
@@ -535,11 +536,14 @@ function writeResults(frame, hits, pattern) {
         '\x3Ca href="#" onclick="top.exportToExcel_CL(); return false;">\x3Cimg src="' + kvEscapeHtml(excel_img) +
         '" width="16" height="16" alt="Export" />\x3C/a>\x3C/div>\n' : '';
   doc.open();
-  doc.write(head + '\x3Cdiv id="search_head">\x3Ctable cellspacing="0" cellpadding="0" width="100%">' +
-            '\x3Ctr>\x3Cth colspan="3">\x3Cimg src="' + kvEscapeHtml(space_img) + '" width="1" height="1" alt="" />' +
-            'Search Results\x3C/th>\x3C/tr>\x3Ctr>\x3Ctd>\x3Cimg src="' + kvEscapeHtml(hd_img) + '" width="16" height="16" ' +
-            'alt="" /> Title\x3C/td>\x3Ctd>Type\x3C/td>\x3Ctd>Identity\x3C/td>\x3C/tr>\x3C/table>\x3C/div>\n' + privacy + notes +
-            '\x3Cdiv id="search_list_is">' + performOutput(hits, pattern) + '\x3C/div>\n\x3C/body>\x3C/html>\n');
+  var header = '\x3Cdiv id="search_head">\x3Ctable cellspacing="0" cellpadding="0" width="100%">' +
+               '\x3Ctr>\x3Cth colspan="3">\x3Cimg src="' + kvEscapeHtml(space_img) +
+               '" width="1" height="1" alt="" />Search Results\x3C/th>\x3C/tr>' +
+               '\x3Ctr>\x3Ctd>\x3Cimg src="' + kvEscapeHtml(hd_img) + '" width="16" height="16" alt="" />' +
+               ' Title\x3C/td>' +
+               '\x3Ctd>Type\x3C/td>\x3Ctd>Identity\x3C/td>\x3C/tr>\x3C/table>\x3C/div>\n';
+  doc.write(head + header + privacy + notes + '\x3Cdiv id="search_list_is">' + performOutput(hits, pattern) +
+            '\x3C/div>\n\x3C/body>\x3C/html>\n');
   doc.close();
 }
 

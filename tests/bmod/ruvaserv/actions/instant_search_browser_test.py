@@ -91,6 +91,20 @@ class InstantSearchBrowser(ActionWebCase):
                     self.assertNotIn(b"<!--@error-->", answer.read())
         self.assertEqual(self.page_errors(), [])
 
+    def test_over_a_pdf_the_instant_results_page_lists_the_hits(self):
+        self.open_library(mal.INSTANT)
+        self.wait_for("top.instantLoaded === true", "metadata")
+        self.browser.eval("top.kivomain.kivodoc.location.href = %r" % self.web.url("AC=BLANK&FN=guide.pdf"))
+        self.wait_for("top.kivomain.kivodoc.location.href.includes('guide.pdf') && "
+                      "top.kivomain.kivodoc.document.readyState == 'complete'", "pdf stand-in")
+        self.browser.eval("top.kivotbar.document.getElementById('search_inp').value = 'install'; "
+                          "top.startInstantSearch()")
+        self.wait_for("top.kivomain.kivodoc.location.href.includes('AC=INSTANT') && (%s || []).length > 0" % HITS,
+                      "instant results page")
+        self.assertEqual(len(self.browser.eval(HITS)), 25)
+        self.assertEqual(self.browser.eval(INJECTED), [])
+        self.assertEqual(self.page_errors(), [])
+
     def test_show_all_lists_every_entry(self):
         self.open_library(mal.INSTANT)
         self.wait_for("top.instantLoaded === true", "metadata")

@@ -61,7 +61,8 @@ check('every deprecated term found', js('depArray.filter(function (r) { return d
 check('every term found in lower case',
       js('depArray.filter(function (r) { return depCheck(r[0].toLowerCase()) === null; })'), []);
 check('terms with no preferred term expand nothing', js("depCheck('ccitt')"), 'CCITT');
-js("var savedDep = depArray; depArray = [['abort', 'cancel'], ['CCITT', 'ITU-T'], ['timeout', 'time-out, expiry, x']];");
+js("var savedDep = depArray;" +
+   "depArray = [['abort', 'cancel'], ['CCITT', 'ITU-T'], ['timeout', 'time-out, expiry, x']];");
 check('depCheck one preferred', js("depCheck('ccitt')"), 'CCITT | ITU-T');
 check('depCheck two of three', js("depCheck('TIMEOUT')"), 'timeout | time-out | expiry');
 check('depCheck stops after its letter', js("depCheck('zzz')"), null);
@@ -89,8 +90,8 @@ const patterns = [
 for (const [pattern, texts, want] of patterns) {
   context.pattern = pattern;
   context.texts = texts;
-  const got = noThrow('createRegExp ' + pattern,
-                      () => js('var q = createRegExp(pattern); texts.map(function (t) { return processRegExp(q, t); })'));
+  const got = noThrow('createRegExp ' + pattern, () => js(
+      'var q = createRegExp(pattern); texts.map(function (t) { return processRegExp(q, t); })'));
   check('match ' + pattern, got, want);
 }
 check('"(" searches nothing', js("createRegExp('(')"), null);
