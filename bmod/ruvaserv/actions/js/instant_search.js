@@ -452,7 +452,8 @@ function decodeEntities(text) {
     if (name.charAt(0) == '#') {
       var code = name.charAt(1) == 'x' || name.charAt(1) == 'X' ? parseInt(name.substring(2), 16)
                                                                  : parseInt(name.substring(1), 10);
-      return code > 0 && code <= 0x10ffff && (code < 0xd800 || code > 0xdfff) ? String.fromCharCode(code) : all;
+      if (!(code > 0 && code <= 0x10ffff && (code < 0xd800 || code > 0xdfff))) return all;
+      return String.fromCodePoint ? String.fromCodePoint(code) : String.fromCharCode(code);
     }
     return {amp: '&', lt: '<', gt: '>', quot: '"', apos: "'"}[name];
   });

@@ -161,6 +161,8 @@ check('title markup shown as text', js("highlightMETA('<b>x</b> &amp; &#8364;', 
 check('output holds no markup of the title',
       js("performOutput(performSearch('x', 25), 'x').indexOf('<b>x</b></a>') < 0 && " +
          "performOutput(performSearch('x', 25), 'x').indexOf('&lt;b&gt;') >= 0"), true);
+check('references', js("decodeEntities('&#128512;&#x41;&#0;&#55296;&amp;lt;&bogus;')"),
+      '\u{1F600}A&#0;&#55296;&lt;&bogus;');
 check('document type of a hit', js("docTypeOf('1551-ABC 101 10 Uen')"), ['153', 'Instruction']);
 check('fallback types', js("[dTypnmflbk('0061')[1], dTypnmflbk('19')[1], dTypnmflbk('')[1], dTypnmflbk('9')[1]]"),
       ['Administrative Document', 'Technical Document', 'General Office Document', 'ZUnknown']);
