@@ -37,4 +37,7 @@ std::string_view notesInlineScriptFile();
 // The tree frame's overlay, filter and key handlers (sections).
 std::string_view treeFrameScriptFile();
 
+// The main page's instant search, after the values allJSFunctions writes.
+std::string_view instantSearchScriptFile();
+
 }  // namespace ruva

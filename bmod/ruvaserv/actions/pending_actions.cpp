@@ -19,12 +19,4 @@ int notYetBuilt(KivoHandler& kh, const std::string& word) {
 
 int KivoHandler::annotAction(const std::string& word) { return notYetBuilt(*this, word); }
 
-// Only the script's opening line until the instant search is built; the
-// main page closes the element.
-int KivoHandler::allJSFunctions(const std::string&, const std::string&, int, const std::string&, int, int, int) {
-    if (!cg || !cg->docWriteBuf("<script type=\"text/javascript\">\n<!--\n")) return 0;
-    const ValueList& fields = *cg->valueList;
-    return fields.findValue("ID") || fields.findValue("LI") || fields.findValue("DB") ? 1 : 0;
-}
-
 }  // namespace ruva
