@@ -33,7 +33,9 @@ bool leadingNumberIsNonZero(const char* text) {
     return false;
 }
 
-// The fallback rows are not classes of their own and are never matched.
+}  // namespace
+
+// The fallback rows are never matched.
 bool isKnownClassRow(const QoxDocTypeRow& row) {
     switch (row.value) {
         case QOXDOC_UNKNOWN:
@@ -48,8 +50,6 @@ bool isKnownClassRow(const QoxDocTypeRow& row) {
             return true;
     }
 }
-
-}  // namespace
 
 const std::array<QoxDocTypeRow, kQoxDocTypeCount>& qoxDoctypeTable() {
     return kTable;

@@ -28,6 +28,10 @@ struct QoxDocTypeRow {
 // The rows in value order: row i has value i.
 const std::array<QoxDocTypeRow, kQoxDocTypeCount>& qoxDoctypeTable();
 
+// False for the rows that stand for no class or a range of them
+// (QOXDOC_UNKNOWN, the fallbacks and QOXDOC_INST): 363 rows are classes.
+bool isKnownClassRow(const QoxDocTypeRow& row);
+
 // The type of a decimal class. Classes are texts compared exactly: "00021",
 // "0021" and "006" differ, and blanks are not removed. Null, "" or a class
 // whose leading number is 0 ("0", "A12") gives QOXDOC_INST. A class that

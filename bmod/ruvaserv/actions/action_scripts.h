@@ -41,4 +41,7 @@ std::string_view treeFrameScriptFile();
 // carry its openAnEd.
 std::string_view annotEditScriptFile();
 
+// The main page's instant search, after the values allJSFunctions writes.
+std::string_view instantSearchScriptFile();
+
 }  // namespace ruva

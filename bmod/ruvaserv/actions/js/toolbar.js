@@ -256,6 +256,7 @@ function showSuggestions(answer) {
 
 function startSuggestions(e) {
   e = e || window.event;
+  callTop('keypress', e);
   var key = e ? (e.keyCode || e.which) : 0;
   if (key == 13 || key == 27 || key == 38 || key == 40) return true;
   var input = field('search_inp');

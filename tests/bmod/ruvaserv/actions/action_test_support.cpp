@@ -225,4 +225,12 @@ int checkPageScripts(const std::string& page) {
     return n;
 }
 
+std::string scriptValue(const std::string& page, const std::string& name) {
+    const std::string key = "var " + name + " = ";
+    const size_t at = page.find(key);
+    if (at == std::string::npos) return "<" + name + " missing>";
+    const size_t end = page.find(";\n", at);
+    return page.substr(at + key.size(), end - at - key.size());
+}
+
 }  // namespace ruva::test

@@ -158,6 +158,10 @@ private:
                int externSearch = -1);
 };
 
+// The text after the first "var <name> = " in page up to the end of its
+// line; "<name missing>" when there is none.
+std::string scriptValue(const std::string& page, const std::string& name);
+
 // Every script element's body in page passes node --check (a test failure
 // names the script); the number of script elements.
 int checkPageScripts(const std::string& page);

@@ -17,6 +17,7 @@ namespace {
 
 using test::ActionRequest;
 using test::Fields;
+using test::scriptValue;
 
 // The library look-ups answered from the test's own values, so that the
 // server sees only VER and the help library's MLLIST.
@@ -118,24 +119,19 @@ Page runMainPage(const PageSetup& setup) {
     return page;
 }
 
-// The text after "var <name> = " up to the end of its line.
-std::string scriptValue(const std::string& page, const std::string& name) {
-    const std::string key = "var " + name + " = ";
-    const size_t at = page.find(key);
-    if (at == std::string::npos) return "<" + name + " missing>";
-    const size_t end = page.find(";\n", at);
-    return page.substr(at + key.size(), end - at - key.size());
-}
-
 TEST(MainPageAction, EntryPageHasTheFramesetAndTheScriptValues) {
     const Page page = runMainPage({.fields = {{"ID", "12"}, {"AC", "LINKEXT"}, {"FN", "a.html"}}, .help = helpListed()});
     ASSERT_EQ(page.result, 1) << page.error;
     EXPECT_EQ(page.sent, "VER\nMLLIST \"kivo_help.khx\"\n");
     EXPECT_EQ(page.typeAsked, std::vector<std::string>{"12"});
-    EXPECT_TRUE(page.text.starts_with(
+    // The instant-search block opens the script; the page's own values follow it.
+    const std::string head =
         "<html xmlns=\"http://www.w3.org/1999/xhtml\" xml:lang=\"en\" lang=\"en\">\n<head>\n<title>Guide</title>\n"
-        "<script type=\"text/javascript\">\n<!--\nvar idlilist = '';\n\nvar libInfType = 'SDI';\n\n"
-        "var libId = 'EN/ABC1234567R1A';\n\n"));
+        "<script type=\"text/javascript\" language=\"JavaScript\">\n<!--\nvar kvosrvURL = ";
+    EXPECT_TRUE(page.text.starts_with(head)) << page.text.substr(0, head.size());
+    EXPECT_NE(page.text.find(std::string(instantSearchScriptFile()) +
+                             "var idlilist = '';\n\nvar libInfType = 'SDI';\n\nvar libId = 'EN/ABC1234567R1A';\n\n"),
+              std::string::npos);
     EXPECT_NE(page.text.find("var basicUrl = \"qzl:/kivo?VR=R19K&AC=tbimg&IM=\";\n\n"), std::string::npos);
     EXPECT_EQ(scriptValue(page.text, "helpCount"), "1");
     EXPECT_EQ(scriptValue(page.text, "helpID"), "'kivo_help.khx'");
@@ -386,7 +382,7 @@ top.kivomain = @MAIN_LOCATION@ ? { location: { href: '' } } : {};
 
 // The page's first script run under the stubs, then probe; what probe logs.
 std::string runPageScript(const std::string& page, const std::string& stubs, const std::string& probe) {
-    const size_t open = page.find("<script type=\"text/javascript\">\n");
+    const size_t open = page.find("<script type=\"text/javascript\" language=\"JavaScript\">\n");
     const size_t close = page.find("</script>", open);
     if (open == std::string::npos || close == std::string::npos) return "<no script>";
     const size_t body = page.find('\n', open) + 1;

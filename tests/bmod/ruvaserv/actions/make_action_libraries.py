@@ -707,6 +707,80 @@ def make_compare(out):
     return path
 
 
+# instant/: libraries with the instant search's four metadata members
+# (no category filtering, so no btm_metadata.txt), one line per entry.
+# inst.kvo: INSTANT_ENTRIES entries, INSTANT_MATCHES of them with "install"
+# (catchword, topic title or title), each a document of its own; entry 0's
+# title is INSTANT_MARKUP_TITLE, entry 1's INSTANT_HOSTILE_TITLE; one more
+# entry names an .htm file and is never listed. short.kvo: the title member
+# one line short; errpage.kvo: the title member holding the front end's
+# error page; xss.kvo: titled INSTANT_XSS_TITLE.
+INSTANT_DIR = "instant"
+INSTANT = "inst.kvo"
+INSTANT_SHORT = "short.kvo"
+INSTANT_ERROR_PAGE = "errpage.kvo"
+INSTANT_XSS = "xss.kvo"
+INSTANT_ENTRIES = 50
+INSTANT_MATCHES = 40
+INSTANT_MARKUP_TITLE = "<b>x</b> install notes"
+INSTANT_HOSTILE_TITLE = "<img src=x onerror=window.__x=1> install"
+INSTANT_XSS_TITLE = "';</script><script>window.__x=1//"
+
+
+def instant_docno(i):
+    return "1551-ABC 101 %02d Uen" % i
+
+
+def instant_file(i):
+    return "1551-ABC101%02dUen.A.html" % i
+
+
+def instant_entries():
+    """(catchwords, topic line, title, docno line) of each entry."""
+    entries = []
+    for i in range(INSTANT_ENTRIES):
+        match = i < INSTANT_MATCHES
+        ctw = "INSTALL|software" if match and i % 3 == 0 else ("|" if i % 2 else "")
+        topic = "Installing the node|$|%d" % (i % 5 + 1) if match and i % 3 == 1 else "Overview|$|1"
+        title = "Title %02d%s" % (i, " install" if match and i % 3 == 2 else "")
+        if i == 0:
+            title = INSTANT_MARKUP_TITLE
+        elif i == 1:
+            title = INSTANT_HOSTILE_TITLE
+        entries.append((ctw, topic, title, "1|%s|A" % instant_docno(i)))
+    entries.append(("INSTALL", "|$|", "Old page install", "1|1551-ABC 101 99 Uen.htm|A"))
+    return entries
+
+
+def instant_member(column, entries, drop=0):
+    lines = [e[column] for e in entries]
+    return ("".join(line + "\r\n" for line in lines[:len(lines) - drop])).encode("latin-1")
+
+
+def instant_library(title, titles=None):
+    entries = instant_entries()
+    names = ("ctw_metadata.txt", "topictitle_metadata.txt", "title_metadata.txt", "docno_metadata.txt")
+    members = [(name, instant_member(k, entries)) for k, name in enumerate(names)]
+    if titles is not None:
+        members[2] = ("title_metadata.txt", titles)
+    docs = [(instant_file(i), html("Document %02d" % i, "".join(
+        '<h2><a name="CHAPTER%d">Chapter %d</a></h2><p>Install step %d.</p>\n' % (c, c, c) for c in range(1, 6))))
+        for i in range(INSTANT_ENTRIES)]
+    return start_pages(title, True) + members + docs
+
+
+INSTANT_ERROR_TEXT = (b"<html><head><title>KIVO Error Message</title></head><body><!--@error-->"
+                      b"No such file<!--@/error--></body></html>\n")
+
+INSTANT_LIBRARIES = [
+    (INSTANT, "Instant [EN/INST1234567R1A]", instant_library("Instant")),
+    (INSTANT_SHORT, "Instant short [EN/INSS1234567R1A]",
+     instant_library("Instant short", instant_member(2, instant_entries(), drop=1))),
+    (INSTANT_ERROR_PAGE, "Instant error [EN/INSE1234567R1A]", instant_library("Instant error", INSTANT_ERROR_TEXT)),
+    (INSTANT_XSS, INSTANT_XSS_TITLE + " [EN/INSX1234567R1A]", start_pages("Hostile", True)),
+]
+
+
 # folder -> libraries of make_page_folders; "pages" is the flat folder of
 # action_pages_daemon_tests: the markers' libraries and the families.
 PAGE_FOLDERS = {
@@ -714,6 +788,7 @@ PAGE_FOLDERS = {
     "dwf": DWF_LIBRARIES,
     "growth": GROWTH_LIBRARIES,
     PLAIN_DIR: plain_libraries(),
+    INSTANT_DIR: INSTANT_LIBRARIES,
     "pages": [lib[:3] for lib in MARKER_LIBRARIES] + LANG_LIBRARIES,
 }
 
