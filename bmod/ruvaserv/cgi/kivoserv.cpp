@@ -8,6 +8,7 @@
 #include <string>
 
 #include "bmod/ruvaserv/actions/kivohandler.h"
+#include "bmod/ruvaserv/actions/kvo_srv_annot.h"
 #include "bmod/ruvaserv/cgi/cgihandler.h"
 #include "common/html_header.h"
 
@@ -156,6 +157,8 @@ void runKivoRequest(CgiHandler& cg) {
         report(cg, cg.msg(102, "kivoserv/2"), cg.getError());
         return;
     }
+    // Without UseAnnotation not even the toolbar page gets the button.
+    if (cg.flags & kCgiUseAnnotation) cg.annotFactory = &newKvoSrvAnnot;
     std::unique_ptr<KivoHandler> kh = newKivoHandler(&cg);
     if (!kh) {
         report(cg, cg.msg(103, "kivoserv/3"));
