@@ -5,6 +5,7 @@ guide.kvo): icons and boxes at the annotated chapter headings of
 1551-ABC10101Uen.A.html, and the page outside them as it is served with no
 annot.anx."""
 
+import html.parser
 import os
 import re
 import unittest
@@ -16,6 +17,10 @@ import kivoserv_answers as answers
 import web_harness as wh
 
 DOC = "1551-ABC10101Uen.A.html"
+HOSTILE = ["<img src=x onerror=window.__x=1>", "\"'><script>window.__x=1</script>",
+           "</textarea><script>window.__x=1</script>", "x\");window.__x=1;//", "&lt;b&gt;", "&#8364;", "a & b"]
+BOX_TAGS = {"table", "tr", "td", "b", "font", "i", "input"}
+EDIT_HANDLER = re.compile(r'^javascript:openAnEd\("[^"\\]*"\)$')
 
 MARK = re.compile(
     r'(?P<icon><a href="[^"]*?FN=[^"]*?&amp;AN=(?P<ref>[^"]*)"><img src="[^"]*AC=TBIMG&amp;IM=1"[^>]*/></a>)'
@@ -53,10 +58,28 @@ def note(chapter):
     return (ar.member_name(DOC, chapter), ar.record(header="H" + chapter, text="Note " + chapter, chapter=chapter))
 
 
+class Elements(html.parser.HTMLParser):
+    """Every start tag with its attributes, and the text, references decoded."""
+
+    def __init__(self):
+        super().__init__(convert_charrefs=True)
+        self.tags = []
+        self.text = ""
+
+    def handle_starttag(self, tag, attrs):
+        self.tags.append((tag, dict(attrs)))
+
+    def handle_startendtag(self, tag, attrs):
+        self.tags.append((tag, dict(attrs)))
+
+    def handle_data(self, data):
+        self.text += data
+
+
 class AnnotationMarks(unittest.TestCase):
     maxDiff = None
 
-    def document(self, members, **fields):
+    def document(self, members, conf_lines=(), **fields):
         """The document page as served with annot.anx holding members (None:
         no archive)."""
         d = daemon_harness.Daemon(lib=page_libraries("lib"), start=False)
@@ -64,7 +87,7 @@ class AnnotationMarks(unittest.TestCase):
             ar.install(d, members)
         d.start()
         try:
-            with wh.WebServer(daemon=d, env={"TZ": "UTC"}) as web:
+            with wh.WebServer(daemon=d, conf_lines=conf_lines, env={"TZ": "UTC"}) as web:
                 library = daemon_harness.mllist_entry(d.port, "guide.kvo")[0]
                 query = dict(AC="LINK", ID=library, FN=DOC, **fields)
                 status, _, body = web.request("GET", urllib.parse.urlencode(query))
@@ -102,9 +125,41 @@ class AnnotationMarks(unittest.TestCase):
                 self.assertEqual(found, expected)
                 self.assertEqual(rest, plain[fields.get("AN", "")])
 
+    def test_stored_values_stay_text_in_the_boxes(self):
+        fields = ("header", "user", "text", "chapter", "docrev")
+        members = []
+        for c in range(3):
+            values = {f: HOSTILE[(c * len(fields) + i) % len(HOSTILE)] for i, f in enumerate(fields)}
+            members.append((ar.member_name(DOC, str(c + 1)), ar.record(**values)))
+        page = self.document(members, AN="ALL")
+        found, rest = marks(page)
+        self.assertEqual([m.split(":")[0] for m in found], ["head", "CHAPTER1", "CHAPTER2", "CHAPTER3"])
+        self.assertEqual(rest, self.document(None, AN="ALL"))
+        text = ""
+        for m in MARK.finditer(page):
+            if not m.group("box"):
+                continue
+            p = Elements()
+            p.feed(m.group("box"))
+            p.close()
+            text += p.text
+            self.assertLessEqual({tag for tag, _ in p.tags}, BOX_TAGS)
+            for tag, attrs in p.tags:
+                for name, value in attrs.items():
+                    if name.startswith("on"):
+                        self.assertRegex(value, EDIT_HANDLER, (tag, name))
+        for value in ("<img src=x onerror=window.__x=1>", "</textarea><script>window.__x=1</script>",
+                      "<b>", "\u20ac", "a & b"):
+            self.assertIn(value, text)
+
     def test_an_empty_archive_marks_nothing(self):
         page = self.document([])
         self.assertEqual(marks(page)[0], [])
+
+    def test_use_annotation_off_marks_nothing(self):
+        members = [note("1"), note("3")]
+        self.assertEqual(marks(self.document(members, conf_lines=["UseAnnotation No"]))[0], [])
+        self.assertEqual(marks(self.document(members, conf_lines=["UseAnnotation No"], AN="ALL"))[0], [])
 
 
 if __name__ == "__main__":
