@@ -120,12 +120,13 @@ int AnnotationMarks::insertButton() {
     ao_->kvoPrintURL();
     ao_->kvoWrite("AC=ANNOED&AN=NEW\")' ");
     ao_->kvoPrintf(
-        "onMouseOver=\"chg('annot','zannchg'); status='%s'; return true; \" onMouseOut=\"chg('annot','annchg')\">"
+        "onMouseOver=\"chg('annot','zannchg'); status='%s'; return true; \" "
+        "onMouseOut=\"chg('annot','annchg')\">"
         "<img width=\"34\" height=\"34\" border=\"0\" src=\"",
         getTextStr(3));
     ao_->kvoPrintURL();
-    ao_->kvoPrintf("VR=%s&AC=TBIMG&IM=%d\" name=\"annot\" alt=\"%s\" /></a>\n</TD>\n", kSystemRevision, kIconAnnot,
-                   getTextStr(4));
+    ao_->kvoPrintf("VR=%s&AC=TBIMG&IM=%d\" name=\"annot\" alt=\"%s\" /></a>\n</TD>\n", kSystemRevision,
+                   kIconAnnot, getTextStr(4));
     return 1;
 }
 

@@ -78,6 +78,22 @@ TEST_F(AnnotationMarksTest, ReferenceIsCutAt255Characters) {
     EXPECT_EQ(marks.currChapRef(), "");
 }
 
+TEST_F(AnnotationMarksTest, TitleTakesOnlyAWholeDocumentMemberStillNext) {
+    test::ActionRequest request({Daemon().answer(test::verLine()).answer(contv(listing({"1", "0"}))).done()},
+                                {});
+    ASSERT_TRUE(request.ok());
+    std::unique_ptr<KvoSrvAnnot> made = newKvoSrvAnnot(kDoc, *request);
+    ASSERT_TRUE(made);
+    auto& marks = static_cast<AnnotationMarks&>(*made);
+    for (int title = 0; title < 2; ++title) {
+        SCOPED_TRACE(title);
+        EXPECT_EQ(marks.checkNameAttr(" name=\"TITLE\">"), 1);
+        EXPECT_EQ(marks.currChapRef(), "ALL");
+    }
+    // The second title anchor left chapter 1's member to its heading.
+    EXPECT_EQ(marks.checkNameAttr(" name=\"CHAPTER1\">"), 1);
+}
+
 TEST_F(AnnotationMarksTest, StatusByNameAndListing) {
     struct {
         const char* name;
@@ -186,14 +202,16 @@ std::vector<std::string> marksIn(const Served& served, const std::string& plain)
         }
         if (end != std::string::npos) {
             const size_t name = plain.rfind("name=\"", j);
-            const std::string anchor =
-                name == std::string::npos ? "head" : plain.substr(name + 6, plain.find('"', name + 6) - name - 6);
+            const std::string anchor = name == std::string::npos
+                                           ? "head"
+                                           : plain.substr(name + 6, plain.find('"', name + 6) - name - 6);
             marks.push_back(anchor + ": " + what);
             i = end;
             continue;
         }
         if (j >= plain.size() || page[i] != plain[j]) {
-            ADD_FAILURE() << "differs at " << i << ": " << page.substr(i, 60) << "\nplain: " << plain.substr(j, 60);
+            ADD_FAILURE() << "differs at " << i << ": " << page.substr(i, 60)
+                          << "\nplain: " << plain.substr(j, 60);
             return marks;
         }
         ++i;
@@ -220,15 +238,19 @@ TEST_F(AnnotationMarksTest, WalkOverAPageWeavesIconsAndBoxesAtTheirHeadings) {
          {"3", "1"},
          nullptr,
          {},
-         {"head: openAnEd script", "TITLE: icon " + doc + "ALL#CHAPTER1", "CHAPTER1: icon " + doc + "1#CHAPTER1",
-          "CHAPTER3: icon " + doc + "3#CHAPTER3"}},
+         {"head: openAnEd script", "TITLE: icon " + doc + "ALL#CHAPTER1",
+          "CHAPTER1: icon " + doc + "1#CHAPTER1", "CHAPTER3: icon " + doc + "3#CHAPTER3"}},
         {"AN=3",
          {"1", "3"},
          "3",
          {"3"},
-         {"head: openAnEd script", "TITLE: icon " + doc + "ALL#CHAPTER1", "CHAPTER1: icon " + doc + "1#CHAPTER1",
-          "CHAPTER3: box H3"}},
-        {"AN=ALL", {"1", "3"}, "ALL", {"1", "3"}, {"head: openAnEd script", "CHAPTER1: box H1", "CHAPTER3: box H3"}},
+         {"head: openAnEd script", "TITLE: icon " + doc + "ALL#CHAPTER1",
+          "CHAPTER1: icon " + doc + "1#CHAPTER1", "CHAPTER3: box H3"}},
+        {"AN=ALL",
+         {"1", "3"},
+         "ALL",
+         {"1", "3"},
+         {"head: openAnEd script", "CHAPTER1: box H1", "CHAPTER3: box H3"}},
         {"a whole-document member: the title links to the top",
          {"0", "1", "3"},
          nullptr,
@@ -244,8 +266,8 @@ TEST_F(AnnotationMarksTest, WalkOverAPageWeavesIconsAndBoxesAtTheirHeadings) {
          {"1", "2.99", "3"},
          nullptr,
          {},
-         {"head: openAnEd script", "TITLE: icon " + doc + "ALL#CHAPTER1", "CHAPTER1: icon " + doc + "1#CHAPTER1",
-          "CHAPTER3: icon " + doc + "3#CHAPTER3"}},
+         {"head: openAnEd script", "TITLE: icon " + doc + "ALL#CHAPTER1",
+          "CHAPTER1: icon " + doc + "1#CHAPTER1", "CHAPTER3: icon " + doc + "3#CHAPTER3"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -253,14 +275,16 @@ TEST_F(AnnotationMarksTest, WalkOverAPageWeavesIconsAndBoxesAtTheirHeadings) {
         ASSERT_NE(served.page, "");
         EXPECT_EQ(marksIn(served, plain.page), c.marks);
         std::string reads;
-        for (const std::string& chapter : c.boxes) reads += "RETR \"annot.anx\" " + listedName(chapter) + "\n";
+        for (const std::string& chapter : c.boxes)
+            reads += "RETR \"annot.anx\" " + listedName(chapter) + "\n";
         EXPECT_EQ(served.sent, kListLine + reads);
     }
 }
 
 TEST_F(AnnotationMarksTest, ToolbarPageGetsTheButtonImagesAndCell) {
     const std::string page =
-        "<html><head><script type=\"text/javascript\">\nfunction chg(a,b){}\n    zmainchg = new Image (34,34);\n"
+        "<html><head><script type=\"text/javascript\">\nfunction chg(a,b){}\n    zmainchg = new Image "
+        "(34,34);\n"
         "</script></head><body><table><tr><td width=\"34\">a</td>\n<td width=\"34\">b</td></tr></table>"
         "</body></html>\n";
     test::ActionRequest request({Daemon().done()}, {.fields = {{"AC", "LINK"}, {"FN", "kivotbar.html"}}});
@@ -269,14 +293,17 @@ TEST_F(AnnotationMarksTest, ToolbarPageGetsTheButtonImagesAndCell) {
     test::setHeapPage(*request, page);
     const std::string shown = request.postProcessed();
     const std::string p = request->urlProto + request->kivoServName + "?";
-    const std::string variables = "zannchg = new Image (34,34);\n    zannchg.src = \"" + p +
-                                  "VR=R19K&AC=TBIMG&IM=15\";\n    annchg = new Image (34,34);\n    annchg.src = \"" +
-                                  p + "VR=R19K&AC=TBIMG&IM=14\";\n    ";
-    const std::string button =
-        "<td width=\"34\" valign=\"center\">\n\n<a href='javascript:openAnEd(\"" + p +
-        "AC=ANNOED&AN=NEW\")' onMouseOver=\"chg('annot','zannchg'); status='Add an annotation to this document'; "
-        "return true; \" onMouseOut=\"chg('annot','annchg')\"><img width=\"34\" height=\"34\" border=\"0\" src=\"" +
-        p + "VR=R19K&AC=TBIMG&IM=14\" name=\"annot\" alt=\"Annotation\" /></a>\n</TD>\n";
+    const std::string variables =
+        "zannchg = new Image (34,34);\n    zannchg.src = \"" + p +
+        "VR=R19K&AC=TBIMG&IM=15\";\n    annchg = new Image (34,34);\n    annchg.src = \"" + p +
+        "VR=R19K&AC=TBIMG&IM=14\";\n    ";
+    const std::string button = "<td width=\"34\" valign=\"center\">\n\n<a href='javascript:openAnEd(\"" + p +
+                               "AC=ANNOED&AN=NEW\")' onMouseOver=\"chg('annot','zannchg'); status='Add an "
+                               "annotation to this document'; "
+                               "return true; \" onMouseOut=\"chg('annot','annchg')\"><img width=\"34\" "
+                               "height=\"34\" border=\"0\" src=\"" +
+                               p +
+                               "VR=R19K&AC=TBIMG&IM=14\" name=\"annot\" alt=\"Annotation\" /></a>\n</TD>\n";
     EXPECT_NE(shown.find("\n    " + variables + "zmainchg = new Image"), std::string::npos) << shown;
     EXPECT_NE(shown.find("<td width=\"34\">a</td>\n" + button + "<td width=\"34\">b</td>"), std::string::npos)
         << shown;
