@@ -27,7 +27,7 @@ MARK = re.compile(
     r'|(?P<box><table width="100%" cellspacing="0" cellpadding="4" style="background-color: #fffce9;'
     r'.*?<b>(?P<header>[^<]*)</b>.*?</table>\n)'
     r'|(?P<script><script type="text/javascript">\n<!--\nvar kvTexts.*?</script>\n)', re.S)
-ANCHOR = re.compile(r'name="(CHAPTER[0-9.]*)"')
+ANCHOR = re.compile(r'name="((?:CHAPTER|TITLE)[0-9.]*)"')
 
 
 def page_libraries(*parts):

@@ -79,6 +79,8 @@ with Daemon(library_path=<dir>/<folder>):
     growth/    g00.kvo .. g59.kvo, 380-character comments with '&' and '<'
     compare/   old.kvo and new.kvo (gen_sdi_pair.py's revisions, old.kvo the
                older) and cmpstart.kvo with index.html and compare.html
+    marked/    marked.kvo: 1551-mrk10101uen.a.html, a title anchor and the
+               headings CHAPTER1-3
     plain_text/  amp.kvo, img.kvo, marker.kvo, abc.kvo: harmless comments
     pages/     markers/ and lang/ flat together (action_pages_daemon_tests)
     hostile_text/  make_hostile(dir, port) only: comments "A & B",
@@ -781,6 +783,17 @@ INSTANT_LIBRARIES = [
 ]
 
 
+# marked/: marked.kvo holds MARKED_DOC, a document whose title anchor is
+# followed by the headings CHAPTER1-3, for annotation marks.
+MARKED_DIR = "marked"
+MARKED = "marked.kvo"
+MARKED_DOC = "1551-mrk10101uen.a.html"
+MARKED_LIBRARIES = [
+    (MARKED, "Marked [EN/MRK1551010R1A]", [(MARKED_DOC, html("Marked", (
+        '<h1><a name="TITLE">Marked document</a></h1><p>Read this first.</p>\n' + "".join(
+            '<h2><a name="CHAPTER%d">Chapter %d</a></h2><p>Step %d.</p>\n' % (c, c, c) for c in range(1, 4)))))]),
+]
+
 # folder -> libraries of make_page_folders; "pages" is the flat folder of
 # action_pages_daemon_tests: the markers' libraries and the families.
 PAGE_FOLDERS = {
@@ -789,6 +802,7 @@ PAGE_FOLDERS = {
     "growth": GROWTH_LIBRARIES,
     PLAIN_DIR: plain_libraries(),
     INSTANT_DIR: INSTANT_LIBRARIES,
+    MARKED_DIR: MARKED_LIBRARIES,
     "pages": [lib[:3] for lib in MARKER_LIBRARIES] + LANG_LIBRARIES,
 }
 
