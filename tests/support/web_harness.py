@@ -434,11 +434,19 @@ class BrowserError(AssertionError):
 class Browser:
     """Headless Chromium driven over the DevTools protocol on --remote-debugging-pipe
     (NUL-ended JSON: we write descriptor 3, read descriptor 4). Every read of the
-    pipe has a deadline; the process and its helpers are killed by pid at close."""
+    pipe has a deadline; the process and its helpers are killed by pid at close.
 
-    def __init__(self, timeout=20):
+    By default a dialog fails the page: it is dismissed and counted among the
+    errors. With accept_dialogs, dialogs are accepted and their texts kept in
+    dialogs instead, for pages whose flow goes through alert or confirm."""
+
+    def __init__(self, timeout=20, accept_dialogs=False):
         daemon_harness.become_subreaper()
         self.timeout = timeout
+        self.accept_dialogs = accept_dialogs
+        self.dialogs = []
+        self.target = None
+        self._popups = {}  # session -> target of each pop-up attached by popup()
         self.root = tempfile.mkdtemp(prefix="rwb_")
         self.errors = []
         self.proc = None
@@ -488,8 +496,8 @@ class Browser:
         finally:
             os.close(high_r)
             os.close(high_w)
-        target = self.call("Target.createTarget", {"url": "about:blank"}, session=False)["targetId"]
-        self.session = self.call("Target.attachToTarget", {"targetId": target, "flatten": True},
+        self.target = self.call("Target.createTarget", {"url": "about:blank"}, session=False)["targetId"]
+        self.session = self.call("Target.attachToTarget", {"targetId": self.target, "flatten": True},
                                  session=False)["sessionId"]
         for domain in ("Page", "Runtime", "Log"):
             self.call(domain + ".enable")
@@ -525,12 +533,14 @@ class Browser:
         return message
 
     def _on_event(self, message):
-        if message.get("sessionId") != self.session:
+        session = message.get("sessionId")
+        if session != self.session and session not in self._popups:
             return
-        self._events.append(message["method"])
         params = message.get("params", {})
-        self._event_params.append(params)
         method = message["method"]
+        if session == self.session:
+            self._events.append(method)
+            self._event_params.append(params)
         if method == "Runtime.exceptionThrown":
             d = params.get("exceptionDetails", {})
             # The script's address, when it came from one, tells whose error it is.
@@ -544,17 +554,19 @@ class Browser:
             e = params["entry"]
             self.errors.append("log: %s %s" % (e.get("text", ""), e.get("url", "")))
         elif method == "Page.javascriptDialogOpening":
-            # Dismissed at once, or the page would wait on it and every later command with it.
-            self.errors.append("dialog: %s %s" % (params.get("type", ""), params.get("message", "")))
-            self._send({"id": 0, "method": "Page.handleJavaScriptDialog", "params": {"accept": False},
-                        "sessionId": self.session})
+            # Answered at once, or the page would wait on it and every later command with it.
+            text = "dialog: %s %s" % (params.get("type", ""), params.get("message", ""))
+            (self.dialogs if self.accept_dialogs else self.errors).append(text)
+            self._send({"id": 0, "method": "Page.handleJavaScriptDialog", "params": {"accept": self.accept_dialogs},
+                        "sessionId": session})
 
     def call(self, method, params=None, session=True, timeout=None):
-        """Sends one command and gives its result; events read meanwhile are recorded."""
+        """Sends one command and gives its result; events read meanwhile are recorded.
+        session: True for the page, False for the browser, or a pop-up's session."""
         self._next_id += 1
         message = {"id": self._next_id, "method": method, "params": params or {}}
         if session:
-            message["sessionId"] = self.session
+            message["sessionId"] = session if isinstance(session, str) else self.session
         self._send(message)
         deadline = time.time() + (timeout or self.timeout)
         while True:
@@ -580,6 +592,7 @@ class Browser:
         a list that keeps growing until the next open. Each of scripts runs in
         the page before any of its own, for this load only."""
         self.errors = []
+        self.dialogs = []
         self._events = []
         self._event_params = []
         for old in self._injected:
@@ -594,14 +607,43 @@ class Browser:
         self.eval("0")
         return self.errors
 
-    def eval(self, expression):
-        """The value of a script expression in the page (promises awaited)."""
+    def eval(self, expression, session=True, gesture=False):
+        """The value of a script expression in the page (promises awaited);
+        gesture: run as if the user acted (pop-ups open only then)."""
         result = self.call("Runtime.evaluate", {"expression": expression, "returnByValue": True,
-                                                 "awaitPromise": True})
+                                                 "awaitPromise": True, "userGesture": gesture}, session=session)
         if "exceptionDetails" in result:
             d = result["exceptionDetails"]
             raise BrowserError("%s: %s" % (expression, d.get("exception", {}).get("description") or d.get("text")))
         return result.get("result", {}).get("value")
+
+    def _page_targets(self):
+        return {t["targetId"] for t in self.call("Target.getTargets", session=False)["targetInfos"]
+                if t["type"] == "page"}
+
+    def popup(self, name, timeout=None):
+        """The window the page opened under that name, waiting for it; its
+        errors and dialogs join the page's."""
+        deadline = time.time() + (timeout or self.timeout)
+        while True:
+            for target in self._page_targets() - {self.target} - set(self._popups.values()):
+                try:
+                    session = self.call("Target.attachToTarget", {"targetId": target, "flatten": True},
+                                        session=False)["sessionId"]
+                except BrowserError:
+                    continue  # closed meanwhile
+                self._popups[session] = target
+                for domain in ("Page", "Runtime", "Log"):
+                    self.call(domain + ".enable", session=session)
+            for session, target in self._popups.items():
+                try:
+                    if self.eval("window.name", session=session) == name:
+                        return Popup(self, session, target)
+                except BrowserError:
+                    pass
+            if time.time() > deadline:
+                raise BrowserError("no window named %s" % name)
+            time.sleep(0.1)
 
     def screenshot(self, test):
         """Writes the page as $RUVA_ARTIFACTS/<test>.png (test: a name or a TestCase); gives the path."""
@@ -645,6 +687,28 @@ class Browser:
         if self.root:
             shutil.rmtree(self.root, ignore_errors=True)
             self.root = None
+
+
+class Popup:
+    """A window a page opened (Browser.popup)."""
+
+    def __init__(self, browser, session, target):
+        self.browser = browser
+        self.session = session
+        self.target = target
+
+    def eval(self, expression, gesture=False):
+        return self.browser.eval(expression, session=self.session, gesture=gesture)
+
+    def closed(self):
+        return self.target not in self.browser._page_targets()
+
+    def wait_closed(self, timeout=None):
+        deadline = time.time() + (timeout or self.browser.timeout)
+        while not self.closed():
+            if time.time() > deadline:
+                raise BrowserError("the window stays open")
+            time.sleep(0.1)
 
 
 def close_all(web, browser):

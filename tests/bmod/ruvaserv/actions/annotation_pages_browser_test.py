@@ -5,7 +5,9 @@ annotations page of a document annotated in two revisions, and the edit form
 new, stored and joined, with its checks and a save. Each page leaves a
 screenshot in $RUVA_ARTIFACTS."""
 
+import json
 import os
+import time
 import unittest
 import urllib.parse
 
@@ -148,6 +150,39 @@ class AnnotationPagesInChromium(unittest.TestCase):
         self.assertIn("Action done", b.eval("document.body.textContent"))
         saved = ar.fields_of(ar.read_archive(ar.archive_path(self.daemon))["1551-ABC10101Uen.A.5"])
         self.assertEqual((saved["header"], saved["text"]), (b"Saved", b"a & c"))
+
+    def test_window_save_reloads_the_document(self):
+        library = daemon_harness.mllist_entry(self.daemon.port, "guide.kvo")[0]
+        # The other cases see the fixture's members only.
+        self.addCleanup(self.web.request, "GET", urllib.parse.urlencode({"AC": "ANNORM", "FN": DOC, "AN": "1"}))
+        with wh.Browser(accept_dialogs=True) as b:
+            self.assertEqual(b.open(self.url(AC="LINK", ID=library, FN=DOC, AN="ALL")), [])
+            self.assertNotIn("Saved one", b.eval("document.body.textContent"))
+            b.eval("openAnEd(%s)" % json.dumps(self.url(AC="ANNOED", ID=library, FN=DOC, AN="1")), gesture=True)
+            w = b.popup("annoed")
+            self.wait_for(w, "document.readyState == 'complete' && !!document.forms.edannot")
+            click_save = "document.forms.edannot.querySelector('input[value=Save]').click()"
+            w.eval("document.forms.edannot.AU.value = ''; document.forms.edannot.AH.value = 'h'; " + click_save)
+            self.assertEqual(b.dialogs, ["dialog: alert You must specify your name or signature !"])
+            self.assertFalse(w.closed())
+            w.eval("(() => { const f = document.forms.edannot; f.AU.value = 'Ann'; f.AH.value = 'Saved one'; "
+                   "f.AT.value = 'From the window'; })(); " + click_save)
+            w.wait_closed()
+            b.wait_event("Page.loadEventFired")
+            b.screenshot(self.id())
+            self.assertEqual(b.errors, [])
+            self.assertEqual(len(b.dialogs), 1)
+            text = b.eval("document.body.textContent")
+            self.assertIn("Saved one", text)
+            self.assertIn("From the window", text)
+        saved = ar.fields_of(ar.read_archive(ar.archive_path(self.daemon))["1551-ABC10101Uen.A.1"])
+        self.assertEqual((saved["user"], saved["header"]), (b"Ann", b"Saved one"))
+
+    def wait_for(self, window, condition, timeout=20):
+        deadline = time.time() + timeout
+        while not window.eval(condition):
+            self.assertLess(time.time(), deadline, condition)
+            time.sleep(0.1)
 
     def test_japanese_pages_declare_euc_jp(self):
         b = self.browser
