@@ -60,7 +60,9 @@ def elements(body):
     return p
 
 
-class AnnotationRequests(unittest.TestCase):
+class ServedAnnotations:
+    """A test case's servers over the fixture."""
+
     def serve(self, members=None, conf_lines=()):
         """A daemon over the fixture, annot.anx holding members (None: no
         archive), and lighttpd with kivoserv in front of it."""
@@ -84,8 +86,12 @@ class AnnotationRequests(unittest.TestCase):
             self.assertEqual(left, [])
         self.addCleanup(stop)
         self.web = web
+        self.daemon = d
         self.archive = ar.archive_path(d)
         return web
+
+
+class AnnotationRequests(ServedAnnotations, unittest.TestCase):
 
     def get(self, **fields):
         status, headers, body = self.web.request("GET", urllib.parse.urlencode(fields))

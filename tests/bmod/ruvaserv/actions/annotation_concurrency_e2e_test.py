@@ -12,14 +12,16 @@ import http.client
 import os
 import re
 import subprocess
+import sys
 import time
 import unittest
 import urllib.parse
 
-import annotation_records as ar
-import daemon_harness
-import kivoserv_answers as answers
-import web_harness as wh
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import annotation_records as ar  # noqa: E402
+import daemon_harness  # noqa: E402
+import kivoserv_answers as answers  # noqa: E402
+from annotation_action_e2e_test import ServedAnnotations  # noqa: E402
 
 DOC = "1551-ABC10101Uen.A.html"
 # A save may wait 15 s for the update lock, then up to 30 s for the
@@ -32,34 +34,7 @@ INJECTED = "x\r\nRMFILE annot.anx *\r\n"
 LOCKED = "Cannot update ZIP, function locked by other user"
 
 
-def page_libraries(*parts):
-    return os.path.join(os.environ["PAGE_LIBRARIES"], *parts)
-
-
-class SeveralUsers(unittest.TestCase):
-    def serve(self, members):
-        d = daemon_harness.Daemon(lib=page_libraries("lib"), start=False)
-        ar.install(d, members)
-        d.start()
-        web = wh.WebServer(daemon=d, env={"TZ": "UTC"})
-        try:
-            web.__enter__()
-        except BaseException:
-            d.stop()
-            d.cleanup()
-            raise
-
-        def stop():
-            web.__exit__(None, None, None)
-            d.stop()
-            left = d.leftovers()
-            d.cleanup()
-            self.assertEqual(left, [])
-        self.addCleanup(stop)
-        self.web = web
-        self.daemon = d
-        self.archive = ar.archive_path(d)
-
+class SeveralUsers(ServedAnnotations, unittest.TestCase):
     def send(self, method, fields):
         """One request with room for the lock wait; (status, body)."""
         query = urllib.parse.urlencode(fields)

@@ -58,6 +58,28 @@ def note(chapter):
     return (ar.member_name(DOC, chapter), ar.record(header="H" + chapter, text="Note " + chapter, chapter=chapter))
 
 
+def served_page(test, d, library_name, document, members, conf_lines=(), **fields):
+    """The document page served by d (a daemon not yet started, stopped
+    here) with annot.anx holding members (None: no archive). Each case has
+    its own servers: the port and the library's hash id become HOST and LIB."""
+    if members is not None:
+        ar.install(d, members)
+    d.start()
+    try:
+        with wh.WebServer(daemon=d, conf_lines=conf_lines, env={"TZ": "UTC"}) as web:
+            library = daemon_harness.mllist_entry(d.port, library_name)[0]
+            query = dict(AC="LINK", ID=library, FN=document, **fields)
+            status, _, body = web.request("GET", urllib.parse.urlencode(query))
+            web.check_logs()
+    finally:
+        d.stop()
+        d.cleanup()
+    test.assertEqual(status, 200)
+    test.assertIsNone(answers.error_message(body), body[:2000])
+    page = body.decode("latin-1").replace("127.0.0.1:%d" % web.port, "HOST")
+    return re.sub(r"\b%s\b" % re.escape(library), "LIB", page)
+
+
 class Elements(html.parser.HTMLParser):
     """Every start tag with its attributes, and the text, references decoded."""
 
@@ -83,24 +105,7 @@ class AnnotationMarks(unittest.TestCase):
         """The document page as served with annot.anx holding members (None:
         no archive)."""
         d = daemon_harness.Daemon(lib=page_libraries("lib"), start=False)
-        if members is not None:
-            ar.install(d, members)
-        d.start()
-        try:
-            with wh.WebServer(daemon=d, conf_lines=conf_lines, env={"TZ": "UTC"}) as web:
-                library = daemon_harness.mllist_entry(d.port, "guide.kvo")[0]
-                query = dict(AC="LINK", ID=library, FN=DOC, **fields)
-                status, _, body = web.request("GET", urllib.parse.urlencode(query))
-                web.check_logs()
-        finally:
-            d.stop()
-            d.cleanup()
-        self.assertEqual(status, 200)
-        self.assertIsNone(answers.error_message(body), body[:2000])
-        # Each case has its own servers: the port and the library's hash id
-        # are not part of the comparison.
-        page = body.decode("latin-1").replace("127.0.0.1:%d" % web.port, "HOST")
-        return re.sub(r"\b%s\b" % re.escape(library), "LIB", page)
+        return served_page(self, d, "guide.kvo", DOC, members, conf_lines, **fields)
 
     def test_marks_at_the_annotated_headings(self):
         # The page's own address carries AN: each is compared with the page

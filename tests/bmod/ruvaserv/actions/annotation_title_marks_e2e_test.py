@@ -6,20 +6,16 @@ boxes at the chapter headings, and the page outside them as it is served
 with no annot.anx."""
 
 import os
-import re
 import shutil
 import sys
 import tempfile
 import unittest
-import urllib.parse
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import annotation_records as ar  # noqa: E402
 import daemon_harness  # noqa: E402
-import kivoserv_answers as answers  # noqa: E402
 import make_action_libraries as mal  # noqa: E402
-import web_harness as wh  # noqa: E402
-from annotation_marks_e2e_test import marks  # noqa: E402
+from annotation_marks_e2e_test import marks, served_page  # noqa: E402
 
 DOC = mal.MARKED_DOC
 
@@ -44,22 +40,7 @@ class TitleMarks(unittest.TestCase):
         """The document page as served with annot.anx holding members (None:
         no archive)."""
         d = daemon_harness.Daemon(library_path=self.fixtures, start=False)
-        if members is not None:
-            ar.install(d, members)
-        d.start()
-        try:
-            with wh.WebServer(daemon=d, env={"TZ": "UTC"}) as web:
-                library = daemon_harness.mllist_entry(d.port, mal.MARKED)[0]
-                query = dict(AC="LINK", ID=library, FN=DOC, **fields)
-                status, _, body = web.request("GET", urllib.parse.urlencode(query))
-                web.check_logs()
-        finally:
-            d.stop()
-            d.cleanup()
-        self.assertEqual(status, 200)
-        self.assertIsNone(answers.error_message(body), body[:2000])
-        page = body.decode("latin-1").replace("127.0.0.1:%d" % web.port, "HOST")
-        return re.sub(r"\b%s\b" % re.escape(library), "LIB", page)
+        return served_page(self, d, mal.MARKED, DOC, members, **fields)
 
     def test_marks_at_the_title_and_the_headings(self):
         plain = {an: self.document(None, **({"AN": an} if an else {})) for an in ("", "3", "ALL")}
