@@ -30,11 +30,14 @@
 #include <utility>
 #include <vector>
 
+#include "bench/page_insert.h"
 #include "bench/ratio_reporter.h"
 #include "bmod/ruvaserv/cgi/cgihandler.h"
 #include "tests/support/html_corpus.h"
 
 namespace {
+
+using ruva::bench::insertEvery;
 
 constexpr uint64_t kSeed = 20261211;
 constexpr double kGateFactor = 1.5;
@@ -78,35 +81,6 @@ struct PageSize {
 };
 
 const PageSize kSizes[] = {{"100K", 100u << 10}, {"1M", 1u << 20}, {"10M", 10u << 20}};
-
-// Puts make(n) after a blank outside tags, starting about every interval
-// bytes of the grown page, between the body marker and "</body>"; gives
-// how many were put in.
-template <class Make>
-size_t insertEvery(std::string& page, size_t interval, Make make) {
-    const size_t from = page.find("<!--@BODY-->");
-    const size_t to = page.rfind("</body>");
-    std::string out = page.substr(0, from);
-    out.reserve(page.size() * 2);
-    size_t count = 0;
-    size_t since = 0;
-    bool inTag = false;
-    for (size_t i = from; i < to; ++i) {
-        const char c = page[i];
-        out += c;
-        ++since;
-        if (c == '<') inTag = true;
-        if (c == '>') inTag = false;
-        if (c == ' ' && !inTag && since >= interval) {
-            const std::string piece = make(count++);
-            out += piece;
-            since = piece.size();
-        }
-    }
-    out.append(page, to, std::string::npos);
-    page = std::move(out);
-    return count;
-}
 
 std::string chapterHeading(size_t n, const char* tag) {
     char buf[128];

@@ -130,16 +130,17 @@ inline void retrOpenSession(benchmark::State& state, const Member* m) {
 
 inline int harnessStatus = 0;
 
-// Without RUVA_PORT: makes the library, reruns the program under the daemon
-// harness (RUVA_DAEMON, RUVA_DAEMON_HARNESS of the build) with the library
-// folder as its first argument, keeps its status in harnessStatus and gives
-// null. Under the harness: sets port, drops that argument from argv and
-// gives the folder.
-inline const char* underHarness(int& argc, char**& argv, const char* name) {
+// Without RUVA_PORT: makes the library in a new folder (make, by default
+// makeLibrary), reruns the program under the daemon harness (RUVA_DAEMON,
+// RUVA_DAEMON_HARNESS of the build) with the folder as its first argument,
+// keeps its status in harnessStatus and gives null. Under the harness: sets
+// port, drops that argument from argv and gives the folder.
+inline const char* underHarness(int& argc, char**& argv, const char* name,
+                                bool (*make)(const std::string&) = makeLibrary) {
     const char* p = std::getenv("RUVA_PORT");
     if (p == nullptr) {
         std::string tmpl = std::string("/tmp/") + name + ".XXXXXX";
-        if (!::mkdtemp(tmpl.data()) || !makeLibrary(tmpl)) {
+        if (!::mkdtemp(tmpl.data()) || !make(tmpl)) {
             std::fprintf(stderr, "%s: cannot make the library\n", name);
             harnessStatus = 1;
             return nullptr;

@@ -103,9 +103,12 @@ int addToAnnoZipList(std::vector<AnnoZip>& list, std::string_view name, size_t u
             if (chapcmp(entry.szChapter, list.front().szChapter) < 0) {
                 at = list.begin();
             } else {
-                at = std::find_if(list.begin() + 1, list.end(), [&entry](const AnnoZip& later) {
-                    return chapcmp(entry.szChapter, later.szChapter) <= 0;
-                });
+                // The list stays sorted: the first later entry not below
+                // the new one is found by halves, not by a walk per entry.
+                at = std::lower_bound(list.begin() + 1, list.end(), entry,
+                                      [](const AnnoZip& later, const AnnoZip& added) {
+                                          return chapcmp(later.szChapter, added.szChapter) < 0;
+                                      });
             }
         }
         list.insert(at, std::move(entry));

@@ -256,6 +256,8 @@ TEST(AnnoOrder, InsertionInListingOrder) {
         {{"10", "2", "9"}, {"2", "9", "10"}},
         {{"1.2.0", "1.2", "01.2"}, {"1.2.0", "01.2", "1.2"}},
         {{"3", "0", "3.1", "1"}, {"0", "1", "3", "3.1"}},
+        // Equal chapters landing inside a longer chain.
+        {{"5", "1", "9", "3", "7", "5.0", "05"}, {"1", "3", "05", "5.0", "5", "7", "9"}},
     };
     for (const auto& c : cases) {
         std::vector<AnnoZip> list;
