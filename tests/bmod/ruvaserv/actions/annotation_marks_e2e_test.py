@@ -5,7 +5,6 @@ guide.kvo): icons and boxes at the annotated chapter headings of
 1551-ABC10101Uen.A.html, and the page outside them as it is served with no
 annot.anx."""
 
-import html.parser
 import os
 import re
 import unittest
@@ -15,6 +14,7 @@ import annotation_records as ar
 import daemon_harness
 import kivoserv_answers as answers
 import web_harness as wh
+from annotation_action_e2e_test import Elements
 
 DOC = "1551-ABC10101Uen.A.html"
 HOSTILE = ["<img src=x onerror=window.__x=1>", "\"'><script>window.__x=1</script>",
@@ -78,24 +78,6 @@ def served_page(test, d, library_name, document, members, conf_lines=(), **field
     test.assertIsNone(answers.error_message(body), body[:2000])
     page = body.decode("latin-1").replace("127.0.0.1:%d" % web.port, "HOST")
     return re.sub(r"\b%s\b" % re.escape(library), "LIB", page)
-
-
-class Elements(html.parser.HTMLParser):
-    """Every start tag with its attributes, and the text, references decoded."""
-
-    def __init__(self):
-        super().__init__(convert_charrefs=True)
-        self.tags = []
-        self.text = ""
-
-    def handle_starttag(self, tag, attrs):
-        self.tags.append((tag, dict(attrs)))
-
-    def handle_startendtag(self, tag, attrs):
-        self.tags.append((tag, dict(attrs)))
-
-    def handle_data(self, data):
-        self.text += data
 
 
 class AnnotationMarks(unittest.TestCase):
